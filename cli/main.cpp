@@ -1,0 +1,166 @@
+// chipsight-cli: identifies ROM images from the terminal, over the same core as the window.
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "core/chipsight_core.h"
+#include "core/file_layer.h"
+#include "core/number_reading.h"
+
+namespace {
+
+using chipsight::ChipsightCore;
+using chipsight::Outcome;
+
+constexpr const char* kUsage =
+    "Usage: chipsight-cli [OPTION]... FILE...\n"
+    "Identify ROM and EPROM dumps by their CRC-32 and size.\n"
+    "\n"
+    "  --db-dir DIR        read CHIPLORE.ROM, CHIPLORE.GAM and Chipsight.dat from DIR\n"
+    "                      (default: the directory of this program)\n"
+    "  --split-level N     also look up halves, quarters, ... down to 1/2^(N-1) (1 to 9, default 1)\n"
+    "  --no-ignore-bad     look up blank parts too\n"
+    "  --crlf              write the report with CR LF line breaks, as the window's log holds it\n"
+    "  --manual CRC SIZE   look up a typed checksum and size (after the files)\n"
+    "  --add CRC SIZE NAME DESCRIPTION\n"
+    "                      add an entry to the custom database Chipsight.dat\n"
+    "  --help              show this help\n"
+    "  --version           show the version\n"
+    "\n"
+    "Exit status: 0 when everything was found, 1 when something was not found, 2 on any error.\n";
+
+// The terminal front end: the log goes to stdout as it grows, message boxes to stderr.
+class TerminalFrontEnd : public chipsight::FrontEnd {
+public:
+    bool crlf = false;
+    bool anyMessage = false;
+    ChipsightCore* core = nullptr;
+
+    void messageBox(const std::string& text, const std::string& caption, unsigned) override {
+        std::string line = "chipsight-cli: " + caption + ": " + text;
+        for (char& c : line)
+            if (c == '\n') c = ' ';
+        std::cout.flush();
+        std::cerr << line << '\n';
+        anyMessage = true;
+    }
+    bool pull() override { return true; }
+    void push() override {
+        if (core == nullptr || core->m_logText.empty()) return;
+        std::string& log = core->m_logText;
+        if (!crlf) {
+            std::string out;
+            out.reserve(log.size());
+            for (std::size_t i = 0; i < log.size(); ++i) {
+                if (log[i] == '\r' && i + 1 < log.size() && log[i + 1] == '\n') continue;
+                out += log[i];
+            }
+            std::cout << out;
+        } else {
+            std::cout << log;
+        }
+        // What reached the terminal need not be kept: the log only ever grows by appending.
+        log.clear();
+    }
+    void setTitle(const std::string&) override {}
+    void enableAddCustomButton() override {}
+    int logLineCount() override { return 0; }
+    void scrollLog(int) override {}
+};
+
+int usageError(const std::string& message) {
+    std::cerr << "chipsight-cli: " << message << "\nTry 'chipsight-cli --help'.\n";
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::ios::sync_with_stdio(false);
+    std::string dbDir;
+    int splitLevel = 1;
+    bool ignoreBad = true, crlf = false;
+    std::vector<std::string> files;
+    std::vector<std::pair<std::string, std::string>> manual;
+    std::vector<std::vector<std::string>> additions;
+
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const auto needs = [&](int n) { return i + n < argc; };
+        if (arg == "--help") {
+            std::cout << kUsage;
+            return 0;
+        } else if (arg == "--version") {
+            std::cout << "chipsight-cli 1.05\n";
+            return 0;
+        } else if (arg == "--db-dir") {
+            if (!needs(1)) return usageError("--db-dir needs a directory");
+            dbDir = argv[++i];
+        } else if (arg == "--split-level") {
+            const auto level = needs(1) ? chipsight::scanDecimal(argv[i + 1]) : std::nullopt;
+            if (!level || std::strspn(argv[i + 1], "0123456789") != std::strlen(argv[i + 1]) ||
+                *level < 1 || *level > 9)
+                return usageError("--split-level takes a number from 1 to 9");
+            splitLevel = int(*level);
+            ++i;
+        } else if (arg == "--no-ignore-bad") {
+            ignoreBad = false;
+        } else if (arg == "--crlf") {
+            crlf = true;
+        } else if (arg == "--manual") {
+            if (!needs(2)) return usageError("--manual needs CRC and SIZE");
+            manual.emplace_back(argv[i + 1], argv[i + 2]);
+            i += 2;
+        } else if (arg == "--add") {
+            if (!needs(4)) return usageError("--add needs CRC, SIZE, NAME and DESCRIPTION");
+            additions.push_back({argv[i + 1], argv[i + 2], argv[i + 3], argv[i + 4]});
+            i += 4;
+        } else if (arg == "--") {
+            files.insert(files.end(), argv + i + 1, argv + argc);
+            break;
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            return usageError("unknown option " + arg);
+        } else {
+            files.push_back(arg);
+        }
+    }
+    if (files.empty() && manual.empty() && additions.empty()) return usageError("no FILE given");
+
+    TerminalFrontEnd frontEnd;
+    frontEnd.crlf = crlf;
+    const std::string programPath =
+        dbDir.empty() ? chipsight::executablePath() : dbDir + "/chipsight-cli";
+    ChipsightCore core(frontEnd, programPath, files);
+    frontEnd.core = &core;
+    core.loadDatabases();
+    core.m_splitLevel = splitLevel;
+    core.m_ignoreBad = ignoreBad ? 1 : 0;
+
+    bool anyNotFound = false, anyFailed = false;
+    const auto note = [&](Outcome o) {
+        anyNotFound |= o == Outcome::NotFound;
+        anyFailed |= o == Outcome::Failed;
+    };
+    for (const auto& file : core.m_commandLine) note(core.identifyFile(file));
+    for (const auto& [crc, size] : manual) {
+        // The same readings and messages as the Manual Entry dialog.
+        const std::uint32_t checksum = chipsight::readChecksum(crc);
+        if (checksum == 0)
+            frontEnd.messageBox("Checksum value must be in hexidecimal 0-9 A-F.\nCorrect it and try again!",
+                                "Validation Error!", chipsight::MB_ICONEXCLAMATION);
+        const std::uint32_t length = chipsight::readSize(size);
+        if (length == 0)
+            frontEnd.messageBox(
+                "Size value must be numeric!\nDecimal or hexidecimal (prefix with 0x)\nCorrect it and try again!",
+                "Validation Error!", chipsight::MB_ICONEXCLAMATION);
+        note(core.identifyManual(checksum, length, chipsight::kManualLabel));
+    }
+    for (const auto& a : additions) anyFailed |= !core.appendCustomEntry(a[0], a[1], a[2], a[3]);
+    std::cout.flush();
+    if (anyFailed || frontEnd.anyMessage) return 2;
+    return anyNotFound ? 1 : 0;
+}

@@ -1,0 +1,232 @@
+// Loading the databases, identifying images and typed checksums, adding custom entries.
+#include "core/chipsight_core.h"
+
+#include <algorithm>
+#include <cinttypes>
+#include <cstdio>
+#include <memory>
+#include <new>
+
+#include "core/custom_db.h"
+#include "core/file_layer.h"
+#include "core/number_reading.h"
+
+namespace chipsight {
+namespace {
+
+constexpr const char* kError = "Error";
+constexpr const char* kValidationError = "Validation Error!";
+
+// The whole content of the file at `path`: nothing when it cannot be opened; `complete` is
+// false when fewer bytes arrived than the file's length.
+struct WholeFile {
+    bool opened = false;
+    bool complete = false;
+    std::vector<std::uint8_t> bytes;
+};
+
+WholeFile readWholeFile(const std::string& path) {
+    WholeFile result;
+    auto file = File::open(path, File::Mode::Read);
+    if (!file) return result;
+    result.opened = true;
+    result.bytes.resize(file->length());
+    const std::size_t got = file->read(result.bytes.data(), result.bytes.size());
+    result.complete = got == result.bytes.size();
+    result.bytes.resize(got);
+    return result;
+}
+
+}  // namespace
+
+ChipsightCore::ChipsightCore(FrontEnd& frontEnd, std::string programPath,
+                             std::vector<std::string> arguments)
+    : m_frontEnd(frontEnd), m_programPath(std::move(programPath)),
+      m_arguments(std::move(arguments)) {}
+
+void ChipsightCore::error(const std::string& text, unsigned type) {
+    m_frontEnd.messageBox(text, kError, type);
+}
+
+void ChipsightCore::loadDatabases() {
+    const auto slash = m_programPath.rfind('/');
+    m_programDir = slash == std::string::npos ? std::string(".") : m_programPath.substr(0, slash);
+    m_commandLine = m_arguments;
+    m_splitLevel = 1;
+    m_frontEnd.push();
+
+    std::int32_t romCount = 0;
+    WholeFile roms, games;
+    roms = readWholeFile(resolveInDirectory(m_programDir, kRomTableFile));
+    if (roms.opened) {
+        if (!roms.complete) {
+            error("Failed reading CHIPLORE.ROM!", MB_ICONSTOP);
+        } else {
+            games = readWholeFile(resolveInDirectory(m_programDir, kGameTableFile));
+            if (!games.opened) {
+                error("Cannot Open CHIPLORE.GAM\nDownload Chiplore, and copy the file to this folder!",
+                      MB_ICONSTOP);
+            } else if (!games.complete) {
+                error("Failed reading CHIPLORE.GAM!", MB_ICONSTOP);
+            } else {
+                romCount = std::int32_t(roms.bytes.size() / RomTableRecord::kSize);
+            }
+        }
+    }
+
+    std::int32_t customCount = 0;
+    WholeFile custom = readWholeFile(resolveInDirectory(m_programDir, kCustomFile));
+    if (custom.opened) {
+        const std::size_t whole = custom.bytes.size() / RomEntry::kSize;
+        m_entries.reserve(m_entries.size() + whole + std::size_t(romCount));
+        for (std::size_t i = 0; i < whole; ++i) {
+            m_entries.push_back(RomEntry::decode(
+                std::span<const std::uint8_t, RomEntry::kSize>(&custom.bytes[i * RomEntry::kSize],
+                                                               RomEntry::kSize)));
+        }
+        if (custom.complete) {
+            customCount = std::int32_t(whole);
+        } else {
+            // The records before the one that came short stay in the table, uncounted.
+            error("Failed reading Chipsight.dat!", MB_ICONSTOP);
+        }
+    }
+
+    m_entryCount = customCount + romCount;
+    for (std::int32_t i = 0; i < romCount; ++i) {
+        const auto record = RomTableRecord::decode(std::span<const std::uint8_t, RomTableRecord::kSize>(
+            &roms.bytes[std::size_t(i) * RomTableRecord::kSize], RomTableRecord::kSize));
+        m_entries.push_back(joinRecord(record, games.bytes));
+    }
+    updateTitle();
+}
+
+void ChipsightCore::updateTitle() {
+    char title[96];
+    std::snprintf(title, sizeof title, ".: Chipsight v1.05 - %" PRId32 " ROMs - Feb 25 2005 - Morrowlark :.",
+                  m_entryCount);
+    m_frontEnd.setTitle(title);
+}
+
+void ChipsightCore::appendReport(const std::string& block) {
+    m_frontEnd.pull();
+    m_logText += block;
+    m_logText += kBlockTail;
+    m_frontEnd.push();
+}
+
+void ChipsightCore::scrollLog() {
+    const int lines = m_frontEnd.logLineCount();
+    if (lines > 16) m_frontEnd.scrollLog(lines - 16);
+}
+
+Outcome ChipsightCore::identifyFile(const std::string& path) {
+    auto file = File::open(path, File::Mode::Read);
+    if (!file) {
+        m_frontEnd.messageBox("Error opening file :(", kError, MB_OK);
+        m_monitorFile = 0;
+        m_frontEnd.push();
+        scrollLog();
+        return Outcome::Failed;
+    }
+    const std::uint64_t length = file->length();
+    const std::string name = fileNameOf(path);
+    // A length of 4 GiB or more does not fit the 32-bit sizes of the database.
+    if (length > 0xFFFFFFFFull) {
+        m_frontEnd.messageBox("ROM size must be below 4 GiB!", kError, MB_OK);
+        return Outcome::Failed;
+    }
+    const auto size = std::uint32_t(length);
+    if ((size & (0u - size)) != size) {
+        m_frontEnd.messageBox("ROM size must be power of 2!", kError, MB_OK);
+        return Outcome::Failed;
+    }
+
+    std::unique_ptr<std::uint8_t[]> image;
+    bool readOk = false;
+    try {
+        image = std::make_unique_for_overwrite<std::uint8_t[]>(size);
+        readOk = file->read(image.get(), size) == size;
+        if (!readOk) m_frontEnd.messageBox("Error reading file :(", kError, MB_OK);
+    } catch (const std::bad_alloc&) {
+        m_frontEnd.messageBox("Out of memory.", kError, MB_OK | MB_ICONEXCLAMATION);
+    }
+    if (!readOk) {
+        image.reset();
+        m_monitorFile = 0;
+        m_frontEnd.push();
+        m_frontEnd.enableAddCustomButton();
+        scrollLog();
+        return Outcome::Failed;
+    }
+
+    Report report = buildReport(m_entries, {image.get(), size}, name, m_splitLevel, m_ignoreBad != 0);
+    image.reset();
+    m_lastCrc = report.crc;
+    m_lastFileName = name;
+    m_lastSize = size;
+    appendReport(report.block);
+    m_frontEnd.enableAddCustomButton();
+    scrollLog();
+    return report.found ? Outcome::Found : Outcome::NotFound;
+}
+
+Outcome ChipsightCore::identifyManual(std::uint32_t checksum, std::uint32_t size, std::string label) {
+    if (m_ignoreBad != 0 && isBlankBlock(size, checksum)) return Outcome::Skipped;
+    const Report report = buildManualReport(m_entries, checksum, size, label);
+    appendReport(report.block);
+    m_frontEnd.enableAddCustomButton();
+    scrollLog();
+    return report.found ? Outcome::Found : Outcome::NotFound;
+}
+
+std::string ChipsightCore::customDatabasePath() const {
+    return resolveInDirectory(m_programDir, kCustomFile);
+}
+
+bool ChipsightCore::appendCustomEntry(const std::string& checksumText, const std::string& sizeText,
+                                      const std::string& romName, const std::string& description) {
+    bool valid = true;
+    const auto check = [&](bool ok, const char* message) {
+        if (ok) return;
+        m_frontEnd.messageBox(message, kValidationError, MB_ICONEXCLAMATION);
+        valid = false;
+    };
+    RomEntry entry;
+    entry.crc = readChecksum(checksumText);
+    check(entry.crc != 0, "Checksum value must be in hexidecimal 0-9 A-F.\nCorrect it and try again!");
+    entry.size = readSize(sizeText);
+    check(entry.size != 0,
+          "Size value must be numeric!\nDecimal or hexidecimal (prefix with 0x)\nCorrect it and try again!");
+    check(!romName.empty(), "ROM Name is empty!");
+    check(!description.empty(), "Description is empty!");
+    writeField(entry.name, romName);
+    writeField(entry.description, description);
+    if (!valid) return false;
+
+    // Room in the table is made first, so a record that reaches the file always reaches the
+    // table too.
+    try {
+        if (m_entries.size() == m_entries.capacity())
+            m_entries.reserve(std::max<std::size_t>(16, 2 * m_entries.capacity()));
+    } catch (const std::bad_alloc&) {
+        error("Out of memory.", MB_ICONEXCLAMATION);
+        return false;
+    }
+    switch (appendRecord(customDatabasePath(), entry)) {
+        case AppendResult::CannotOpen:
+            error("Cannot Open Chipsight.dat!", MB_ICONSTOP);
+            return false;
+        case AppendResult::WriteFailed:
+            error("Failed writing to Chipsight.dat!", MB_ICONSTOP);
+            return false;
+        case AppendResult::Added:
+            break;
+    }
+    m_entries.push_back(entry);
+    ++m_entryCount;
+    updateTitle();
+    return true;
+}
+
+}  // namespace chipsight

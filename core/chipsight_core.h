@@ -1,0 +1,68 @@
+// The identification state of the program and its operations: loading the databases,
+// identifying image files and typed checksums, and adding custom entries.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "core/front_end.h"
+#include "core/identify.h"
+#include "core/rom_database.h"
+
+namespace chipsight {
+
+inline constexpr const char* kRomTableFile = "CHIPLORE.ROM";
+inline constexpr const char* kGameTableFile = "CHIPLORE.GAM";
+inline constexpr const char* kCustomFile = "Chipsight.dat";
+inline constexpr const char* kManualLabel = "Manualy Entered";
+
+class ChipsightCore {
+public:
+    // `programPath` is the path of the program's executable, whose directory holds the
+    // database files; `arguments` are the files named on the command line, one per argument.
+    ChipsightCore(FrontEnd& frontEnd, std::string programPath, std::vector<std::string> arguments);
+    virtual ~ChipsightCore() = default;
+
+    void loadDatabases();
+    void updateTitle();
+    Outcome identifyFile(const std::string& path);
+    Outcome identifyManual(std::uint32_t checksum, std::uint32_t size, std::string label);
+    // Checks the four texts of a custom entry, showing a message for each that fails, then
+    // stores it in the custom database and the entry table. True when it was added.
+    bool appendCustomEntry(const std::string& checksumText, const std::string& sizeText,
+                           const std::string& romName, const std::string& description);
+
+    // The path of the custom database file.
+    std::string customDatabasePath() const;
+
+    EntryTable m_entries;
+    std::int32_t m_entryCount = 0;
+    std::string m_programDir;
+    // The command-line pieces not yet identified, in order.
+    std::vector<std::string> m_commandLine;
+
+    // Options and log, exchanged with the front end's controls by pull and push.
+    std::string m_logText;
+    std::int32_t m_monitorFile = 0;
+    std::int32_t m_splitLevel = 1;
+    std::int32_t m_ignoreBad = 1;
+
+    // The last image read whole.
+    std::uint32_t m_lastCrc = 0;
+    std::uint32_t m_lastSize = 0;
+    std::string m_lastFileName;
+
+protected:
+    FrontEnd& m_frontEnd;
+
+private:
+    void error(const std::string& text, unsigned type);
+    void appendReport(const std::string& block);
+    void scrollLog();
+
+    std::string m_programPath;
+    std::vector<std::string> m_arguments;
+};
+
+}  // namespace chipsight

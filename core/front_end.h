@@ -1,0 +1,33 @@
+// The few things the core asks of whichever front end runs it (window, terminal, test).
+#pragma once
+
+#include <string>
+
+namespace chipsight {
+
+// Message box types, with the values the desktop program uses for them.
+enum : unsigned {
+    MB_OK = 0x00,
+    MB_ICONSTOP = 0x10,
+    MB_ICONEXCLAMATION = 0x30,
+};
+
+class FrontEnd {
+public:
+    virtual ~FrontEnd() = default;
+
+    // A modal message box; returns when the user has closed it.
+    virtual void messageBox(const std::string& text, const std::string& caption,
+                            unsigned type) = 0;
+    // Copies the controls into the core's members; false when a control held unusable input.
+    virtual bool pull() = 0;
+    // Copies the core's members into the controls.
+    virtual void push() = 0;
+    virtual void setTitle(const std::string& title) = 0;
+    virtual void enableAddCustomButton() = 0;
+    // Number of lines the log control shows, and scrolling it down by a number of lines.
+    virtual int logLineCount() = 0;
+    virtual void scrollLog(int lines) = 0;
+};
+
+}  // namespace chipsight

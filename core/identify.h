@@ -1,0 +1,47 @@
+// Report lines and the report of an image: the pure part of identification.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "core/rom_database.h"
+
+namespace chipsight {
+
+inline constexpr std::string_view kBlockHead = "============================";
+inline constexpr std::string_view kBlockTail = "\r\n";
+
+// Whether (size, crc) is that of a block of bytes that are all 0xFF, for the eight block sizes
+// from 256 to 65536 bytes that the program knows (512 is not among them).
+bool isBlankBlock(std::uint32_t size, std::uint32_t crc);
+
+// A file name as it may appear in a report line: control characters become '?', so a name
+// cannot forge lines of its own.
+std::string reportName(std::string_view fileName);
+
+// What one identification found.
+enum class Outcome {
+    Failed,    // a message box was shown; nothing or only an error reached the log
+    Skipped,   // nothing to report (a blank pair under Ignore Bad)
+    NotFound,  // the report ends in a Not Found line
+    Found,     // at least one entry matched
+};
+
+struct Report {
+    std::string block;  // from the block head to the last line, without the block tail
+    std::uint32_t crc = 0;  // CRC-32 of the whole image (or the typed checksum)
+    bool found = false;
+};
+
+// The report block of an image of `image.size()` bytes named `name`, looked up at
+// `splitLevel` levels in `entries`, skipping blank parts when `ignoreBad` is set.
+Report buildReport(const EntryTable& entries, std::span<const std::uint8_t> image,
+                   std::string_view name, int splitLevel, bool ignoreBad);
+
+// The report block of a typed checksum and size under `label`.
+Report buildManualReport(const EntryTable& entries, std::uint32_t crc, std::uint32_t size,
+                         std::string_view label);
+
+}  // namespace chipsight
