@@ -1,34 +1,164 @@
-// CRC-32 entry points. Faster processor-specific paths are chosen here once they exist.
+// CRC-32 entry points: the implementation is chosen once from the processor's features, and
+// two CRC values combine without touching the data again.
 #include "core/crc32.h"
 
-namespace chipsight {
+#include <array>
+#include <atomic>
 
-std::uint32_t Crc32(std::uint32_t crc, const std::uint8_t* data, std::uint32_t length) {
-    return crc32Portable(crc, data, length);
+#include "core/crc32_impl.h"
+#include "core/crc32_paths.h"
+
+#if CHIPSIGHT_CRC32_X86
+#include <cpuid.h>
+#endif
+
+namespace chipsight {
+namespace {
+
+using Implementation = std::uint32_t (*)(std::uint32_t, const std::uint8_t*, std::size_t);
+
+struct PathInfo {
+    Crc32Path path;
+    const char* name;
+    Implementation run;
+};
+
+// In order of preference, best last.
+constexpr std::array kPaths = {
+    PathInfo{Crc32Path::Portable, "portable", crc32Portable},
+#if CHIPSIGHT_CRC32_X86
+    PathInfo{Crc32Path::Pclmul, "pclmul", crc32Pclmul},
+    PathInfo{Crc32Path::VpclmulAvx2, "vpclmul-avx2", crc32VpclmulAvx2},
+    PathInfo{Crc32Path::VpclmulAvx512, "vpclmul-avx512", crc32VpclmulAvx512},
+#endif
+};
+
+#if CHIPSIGHT_CRC32_X86
+struct Features {
+    bool pclmul = false;
+    bool vpclmulAvx2 = false;
+    bool vpclmulAvx512 = false;
+};
+
+Features detectFeatures() {
+    Features f;
+    unsigned a = 0, b = 0, c = 0, d = 0;
+    if (!__get_cpuid(1, &a, &b, &c, &d)) return f;
+    f.pclmul = (c & bit_PCLMUL) && (c & bit_SSE4_1);
+    // The instructions existing is not enough: the operating system must also save the wider
+    // registers on a context switch, which XCR0 tells.
+    if (!(c & bit_OSXSAVE)) return f;
+    unsigned xcr0Low = 0, xcr0High = 0;
+    __asm__("xgetbv" : "=a"(xcr0Low), "=d"(xcr0High) : "c"(0));
+    const bool ymmSaved = (xcr0Low & 0x06) == 0x06;  // SSE and AVX state
+    const bool zmmSaved = (xcr0Low & 0xE6) == 0xE6;  // plus opmask and both upper ZMM halves
+    unsigned b7 = 0, c7 = 0;
+    if (!__get_cpuid_count(7, 0, &a, &b7, &c7, &d)) return f;
+    const bool vpclmul = f.pclmul && (c7 & bit_VPCLMULQDQ);
+    f.vpclmulAvx2 = vpclmul && ymmSaved && (b7 & bit_AVX2);
+    f.vpclmulAvx512 = vpclmul && zmmSaved && (b7 & bit_AVX512F) && (b7 & bit_AVX512VL);
+    return f;
+}
+#endif
+
+bool supported(Crc32Path path) {
+#if CHIPSIGHT_CRC32_X86
+    static const Features features = detectFeatures();
+    switch (path) {
+        case Crc32Path::Portable:
+            return true;
+        case Crc32Path::Pclmul:
+            return features.pclmul;
+        case Crc32Path::VpclmulAvx2:
+            return features.vpclmulAvx2;
+        case Crc32Path::VpclmulAvx512:
+            return features.vpclmulAvx512;
+    }
+    return false;
+#else
+    return path == Crc32Path::Portable;
+#endif
 }
 
+const PathInfo& best() {
+    static const PathInfo& chosen = [&]() -> const PathInfo& {
+        for (auto it = kPaths.rbegin(); it != kPaths.rend(); ++it)
+            if (supported(it->path)) return *it;
+        return kPaths.front();
+    }();
+    return chosen;
+}
+
+// The path in use. Made on first use, not at static initialisation, so that Crc32 works from
+// other static initialisers too.
+std::atomic<const PathInfo*>& active() {
+    static std::atomic<const PathInfo*> current{&best()};
+    return current;
+}
+
+const PathInfo* find(Crc32Path path) {
+    for (const PathInfo& info : kPaths)
+        if (info.path == path) return &info;
+    return nullptr;
+}
+
+}  // namespace
+
+std::uint32_t Crc32(std::uint32_t crc, const std::uint8_t* data, std::uint32_t length) {
+    if (data == nullptr) return 0;
+    return active().load(std::memory_order_relaxed)->run(crc, data, length);
+}
+
+const char* crc32PathName(Crc32Path path) {
+    const PathInfo* info = find(path);
+    return info ? info->name : "unavailable";
+}
+
+bool crc32PathSupported(Crc32Path path) { return find(path) != nullptr && supported(path); }
+
+Crc32Path crc32BestPath() { return best().path; }
+
+bool crc32ForcePath(Crc32Path path) {
+    if (!crc32PathSupported(path)) return false;
+    active().store(find(path), std::memory_order_relaxed);
+    return true;
+}
+
+Crc32Path crc32ActivePath() { return active().load(std::memory_order_relaxed)->path; }
+
 namespace {
-// Multiplies two polynomials modulo the CRC polynomial (bit-reflected representation).
-std::uint32_t gf2Multiply(std::uint32_t a, std::uint32_t b) {
+
+constexpr std::uint32_t kPolynomial = 0xEDB88320u;
+
+// Product of two polynomials modulo the CRC polynomial, both in the bit-reflected form of the
+// CRC register (bit 31 is the coefficient of x^0).
+constexpr std::uint32_t gf2Multiply(std::uint32_t a, std::uint32_t b) {
     std::uint32_t product = 0;
     for (int i = 0; i < 32; ++i) {
         if (a & 0x80000000u) product ^= b;
         a <<= 1;
-        b = (b & 1u) ? (b >> 1) ^ 0xEDB88320u : b >> 1;
+        b = (b & 1u) ? (b >> 1) ^ kPolynomial : b >> 1;
     }
     return product;
 }
+
+// kBytePowers[k] = x^(8 * 2^k) mod P: appending 2^k zero bytes multiplies the register by it.
+constexpr std::array<std::uint32_t, 64> kBytePowers = [] {
+    std::array<std::uint32_t, 64> powers{};
+    powers[0] = 0x00800000u;  // x^8
+    for (std::size_t k = 1; k < powers.size(); ++k)
+        powers[k] = gf2Multiply(powers[k - 1], powers[k - 1]);
+    return powers;
+}();
+
 }  // namespace
 
 std::uint32_t crc32Combine(std::uint32_t crcA, std::uint32_t crcB, std::uint64_t lengthB) {
-    // Shift crcA over lengthB zero bytes, i.e. multiply by x^(8*lengthB), by squaring powers.
-    std::uint32_t power = 0x00800000u;  // x^8 in the reflected representation: one byte
-    std::uint32_t factor = 0x80000000u; // x^0
-    for (std::uint64_t n = lengthB; n != 0; n >>= 1) {
-        if (n & 1u) factor = gf2Multiply(factor, power);
-        power = gf2Multiply(power, power);
-    }
-    return gf2Multiply(crcA, factor) ^ crcB;
+    // The complements on entry and exit cancel out between the two pieces, so the CRC of A
+    // shifted over lengthB zero bytes plus the CRC of B is the CRC of both.
+    for (std::size_t k = 0; lengthB != 0; ++k, lengthB >>= 1)
+        if (lengthB & 1u) crcA = gf2Multiply(crcA, kBytePowers[k]);
+    return crcA ^ crcB;
 }
 
 }  // namespace chipsight

@@ -18,7 +18,8 @@ constexpr Tables makeTables() {
         t[0][n] = r;
     }
     for (std::size_t s = 1; s < 8; ++s)
-        for (std::size_t n = 0; n < 256; ++n) t[s][n] = (t[s - 1][n] >> 8) ^ t[0][t[s - 1][n] & 0xFF];
+        for (std::size_t n = 0; n < 256; ++n)
+            t[s][n] = (t[s - 1][n] >> 8) ^ t[0][t[s - 1][n] & 0xFF];
     return t;
 }
 
