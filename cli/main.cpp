@@ -146,19 +146,7 @@ int main(int argc, char** argv) {
         anyFailed |= o == Outcome::Failed;
     };
     for (const auto& file : core.m_commandLine) note(core.identifyFile(file));
-    for (const auto& [crc, size] : manual) {
-        // The same readings and messages as the Manual Entry dialog.
-        const std::uint32_t checksum = chipsight::readChecksum(crc);
-        if (checksum == 0)
-            frontEnd.messageBox("Checksum value must be in hexidecimal 0-9 A-F.\nCorrect it and try again!",
-                                "Validation Error!", chipsight::MB_ICONEXCLAMATION);
-        const std::uint32_t length = chipsight::readSize(size);
-        if (length == 0)
-            frontEnd.messageBox(
-                "Size value must be numeric!\nDecimal or hexidecimal (prefix with 0x)\nCorrect it and try again!",
-                "Validation Error!", chipsight::MB_ICONEXCLAMATION);
-        note(core.identifyManual(checksum, length, chipsight::kManualLabel));
-    }
+    for (const auto& [crc, size] : manual) note(core.identifyTypedEntry(crc, size));
     for (const auto& a : additions) anyFailed |= !core.appendCustomEntry(a[0], a[1], a[2], a[3]);
     std::cout.flush();
     if (anyFailed || frontEnd.anyMessage) return 2;

@@ -17,20 +17,22 @@ namespace {
 constexpr const char* kError = "Error";
 constexpr const char* kValidationError = "Validation Error!";
 
-// The whole content of the file at `path`: nothing when it cannot be opened; `complete` is
-// false when fewer bytes arrived than the file's length.
+// The content of the file at `path`, its whole records of `recordSize` bytes (or all of it
+// when `recordSize` is 1): nothing when it cannot be opened; `complete` is false when fewer
+// bytes arrived than asked for.
 struct WholeFile {
     bool opened = false;
     bool complete = false;
     std::vector<std::uint8_t> bytes;
 };
 
-WholeFile readWholeFile(const std::string& path) {
+WholeFile readWholeFile(const std::string& path, std::size_t recordSize = 1) {
     WholeFile result;
     auto file = File::open(path, File::Mode::Read);
     if (!file) return result;
     result.opened = true;
-    result.bytes.resize(file->length());
+    // Trailing bytes short of a record are never read, so they can never make a read fail.
+    result.bytes.resize(file->length() / recordSize * recordSize);
     const std::size_t got = file->read(result.bytes.data(), result.bytes.size());
     result.complete = got == result.bytes.size();
     result.bytes.resize(got);
@@ -75,7 +77,7 @@ void ChipsightCore::loadDatabases() {
     }
 
     std::int32_t customCount = 0;
-    WholeFile custom = readWholeFile(resolveInDirectory(m_programDir, kCustomFile));
+    WholeFile custom = readWholeFile(resolveInDirectory(m_programDir, kCustomFile), RomEntry::kSize);
     if (custom.opened) {
         const std::size_t whole = custom.bytes.size() / RomEntry::kSize;
         m_entries.reserve(m_entries.size() + whole + std::size_t(romCount));
@@ -171,6 +173,31 @@ Outcome ChipsightCore::identifyFile(const std::string& path) {
     return report.found ? Outcome::Found : Outcome::NotFound;
 }
 
+std::uint32_t ChipsightCore::checkedChecksum(std::string_view text) {
+    const std::uint32_t checksum = readChecksum(text);
+    if (checksum == 0)
+        m_frontEnd.messageBox(
+            "Checksum value must be in hexidecimal 0-9 A-F.\nCorrect it and try again!",
+            kValidationError, MB_ICONEXCLAMATION);
+    return checksum;
+}
+
+std::uint32_t ChipsightCore::checkedSize(std::string_view text) {
+    const std::uint32_t size = readSize(text);
+    if (size == 0)
+        m_frontEnd.messageBox(
+            "Size value must be numeric!\nDecimal or hexidecimal (prefix with 0x)\nCorrect it and "
+            "try again!",
+            kValidationError, MB_ICONEXCLAMATION);
+    return size;
+}
+
+Outcome ChipsightCore::identifyTypedEntry(std::string_view checksumText, std::string_view sizeText) {
+    const std::uint32_t checksum = checkedChecksum(checksumText);
+    const std::uint32_t size = checkedSize(sizeText);
+    return identifyManual(checksum, size, kManualLabel);
+}
+
 Outcome ChipsightCore::identifyManual(std::uint32_t checksum, std::uint32_t size, std::string label) {
     if (m_ignoreBad != 0 && isBlankBlock(size, checksum)) return Outcome::Skipped;
     const Report report = buildManualReport(m_entries, checksum, size, label);
@@ -186,18 +213,15 @@ std::string ChipsightCore::customDatabasePath() const {
 
 bool ChipsightCore::appendCustomEntry(const std::string& checksumText, const std::string& sizeText,
                                       const std::string& romName, const std::string& description) {
-    bool valid = true;
+    RomEntry entry;
+    entry.crc = checkedChecksum(checksumText);
+    entry.size = checkedSize(sizeText);
+    bool valid = entry.crc != 0 && entry.size != 0;
     const auto check = [&](bool ok, const char* message) {
         if (ok) return;
         m_frontEnd.messageBox(message, kValidationError, MB_ICONEXCLAMATION);
         valid = false;
     };
-    RomEntry entry;
-    entry.crc = readChecksum(checksumText);
-    check(entry.crc != 0, "Checksum value must be in hexidecimal 0-9 A-F.\nCorrect it and try again!");
-    entry.size = readSize(sizeText);
-    check(entry.size != 0,
-          "Size value must be numeric!\nDecimal or hexidecimal (prefix with 0x)\nCorrect it and try again!");
     check(!romName.empty(), "ROM Name is empty!");
     check(!description.empty(), "Description is empty!");
     writeField(entry.name, romName);

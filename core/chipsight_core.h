@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/front_end.h"
@@ -28,6 +29,12 @@ public:
     void updateTitle();
     Outcome identifyFile(const std::string& path);
     Outcome identifyManual(std::uint32_t checksum, std::uint32_t size, std::string label);
+    // Looks up a typed checksum and size under the manual label, reading them as the Manual
+    // Entry dialog does: each that reads as 0 shows its message and is looked up as 0.
+    Outcome identifyTypedEntry(std::string_view checksumText, std::string_view sizeText);
+    // The readings of a typed checksum and size; a reading of 0 shows its validation message.
+    std::uint32_t checkedChecksum(std::string_view text);
+    std::uint32_t checkedSize(std::string_view text);
     // Checks the four texts of a custom entry, showing a message for each that fails, then
     // stores it in the custom database and the entry table. True when it was added.
     bool appendCustomEntry(const std::string& checksumText, const std::string& sizeText,

@@ -69,7 +69,7 @@ public:
     // not a regular file. Never blocks.
     static std::optional<File> open(const std::string& path, Mode mode);
 
-    File(File&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+    File(File&& other) noexcept : fd_(other.fd_), length_(other.length_) { other.fd_ = -1; }
     File& operator=(File&&) = delete;
     File(const File&) = delete;
     ~File();

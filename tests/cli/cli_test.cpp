@@ -1,0 +1,173 @@
+// chipsight-cli as a real process: stdout bytes, stderr lines, exit status.
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "tests/support/test_support.h"
+
+namespace chipsight {
+namespace {
+
+using testing::Bytes;
+
+struct CliRun {
+    std::string out, err;
+    int status = -1;
+};
+
+CliRun runCli(std::vector<std::string> args) {
+    args.insert(args.begin(), CHIPSIGHT_CLI);
+    int outPipe[2], errPipe[2];
+    if (::pipe(outPipe) != 0 || ::pipe(errPipe) != 0) throw std::runtime_error("pipe");
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(outPipe[1], 1);
+        ::dup2(errPipe[1], 2);
+        ::close(outPipe[0]);
+        ::close(errPipe[0]);
+        std::vector<char*> argv;
+        for (auto& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    ::close(outPipe[1]);
+    ::close(errPipe[1]);
+    CliRun run;
+    pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
+    std::string* sinks[2] = {&run.out, &run.err};
+    int open = 2;
+    while (open > 0) {
+        ::poll(fds, 2, -1);
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP))) continue;
+            char buffer[4096];
+            const ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
+            if (n > 0) {
+                sinks[i]->append(buffer, std::size_t(n));
+            } else {
+                ::close(fds[i].fd);
+                fds[i].fd = -1;
+                --open;
+            }
+        }
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
+}
+
+class Cli : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Bytes roms;
+        testing::append(roms, testing::romTableBytes(0, "U2", 0xEAE621C7, 2));
+        testing::append(roms, testing::romTableBytes(1, "U3", 0xEAE621C7, 2));
+        Bytes games = testing::gameBytes("Demo board");
+        testing::append(games, testing::gameBytes("Spare"));
+        testing::writeFile(db.file("CHIPLORE.ROM"), roms);
+        testing::writeFile(db.file("CHIPLORE.GAM"), games);
+        testing::writeFile(files.file("test.bin"), Bytes{0, 1, 2, 3});
+        testing::writeFile(files.file("other.bin"), Bytes{4, 5, 6, 7});
+    }
+    CliRun cli(std::vector<std::string> args) {
+        args.insert(args.begin(), {"--db-dir", db.path().string()});
+        return runCli(args);
+    }
+
+    testing::TempDir db, files;
+};
+
+TEST_F(Cli, WorkedExampleIsTheLogsBytesWithCrlf) {
+    const CliRun run = cli({"--crlf", "--split-level", "2", files.file("test.bin")});
+    EXPECT_EQ(run.out,
+              "============================\r\ntest.bin: (2/2) [EAE621C7]\r\n\t- U2 : Demo board\r\n\t- U3 : Spare\r\n");
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.status, 0);
+}
+
+TEST_F(Cli, PlainLineFeedsByDefaultAndNotFoundExitsOne) {
+    const CliRun run = cli({"--split-level", "2", files.file("test.bin"), files.file("other.bin")});
+    EXPECT_EQ(run.out.find('\r'), std::string::npos);
+    EXPECT_EQ(run.out.rfind("============================\ntest.bin: (2/2) [EAE621C7]\n", 0), 0u);
+    EXPECT_NE(run.out.find("other.bin:["), std::string::npos);
+    EXPECT_LT(run.out.find("test.bin"), run.out.find("other.bin")) << "argument order";
+    EXPECT_EQ(run.status, 1);
+}
+
+TEST_F(Cli, NotFoundWorkedExample) {
+    testing::TempDir emptyDb;
+    const CliRun run = runCli({"--db-dir", emptyDb.path().string(), "--crlf", "--split-level", "2",
+                            files.file("test.bin")});
+    EXPECT_EQ(run.out,
+              "============================\r\ntest.bin:[8BB98613] Not Found!\r\n"
+              "\t** warning some unused bits [00000011] possible bad ROM.\r\n");
+    EXPECT_EQ(run.status, 1);
+}
+
+TEST_F(Cli, MessageBoxesBecomeStderrLinesInOrder) {
+    testing::writeFile(files.file("odd.bin"), Bytes(3, 0));
+    std::filesystem::remove(db.file("CHIPLORE.GAM"));
+    const CliRun run = cli({files.file("missing.bin"), files.file("odd.bin"), files.file("test.bin")});
+    EXPECT_EQ(run.err,
+              "chipsight-cli: Error: Cannot Open CHIPLORE.GAM Download Chiplore, and copy the file to this folder!\n"
+              "chipsight-cli: Error: Error opening file :(\n"
+              "chipsight-cli: Error: ROM size must be power of 2!\n");
+    EXPECT_NE(run.out.find("test.bin:[8BB98613] Not Found!"), std::string::npos);
+    EXPECT_EQ(run.status, 2);
+}
+
+TEST_F(Cli, ManualLookupRunsAfterTheFiles) {
+    CliRun run = cli({"--manual", "eae621c7", "2", files.file("other.bin")});
+    EXPECT_GT(run.out.find("Manualy Entered: [EAE621C7]\n\t- U2 : Demo board\n\t- U3 : Spare\n"),
+              run.out.find("other.bin"));
+    EXPECT_EQ(run.status, 1);
+    run = cli({"--manual", "", "zz"});
+    EXPECT_EQ(run.err,
+              "chipsight-cli: Validation Error!: Checksum value must be in hexidecimal 0-9 A-F. Correct it and try "
+              "again!\n"
+              "chipsight-cli: Validation Error!: Size value must be numeric! Decimal or hexidecimal (prefix with 0x) "
+              "Correct it and try again!\n");
+    EXPECT_EQ(run.out, "============================\nManualy Entered:[0] Not Found!\n");
+    EXPECT_EQ(run.status, 2);
+}
+
+TEST_F(Cli, AddedEntriesAreFoundByTheNextRun) {
+    CliRun run = cli({"--add", "8BB98613", "4", "EPROM1", "My board"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(testing::readFile(db.file("Chipsight.dat")), testing::romEntryBytes(0x8BB98613, 4, "EPROM1", "My board"));
+    run = cli({files.file("test.bin")});
+    EXPECT_EQ(run.out, "============================\ntest.bin: (1/1) [8BB98613]\n\t- EPROM1 : My board\n");
+    EXPECT_EQ(run.status, 0);
+    run = cli({"--add", "0", "4", "", "x"});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_NE(run.err.find("ROM Name is empty!"), std::string::npos);
+}
+
+TEST_F(Cli, OptionsAndUsage) {
+    EXPECT_EQ(runCli({"--version"}).out, "chipsight-cli 1.05\n");
+    const CliRun help = runCli({"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("--split-level N"), std::string::npos);
+    for (const auto& bad : std::vector<std::vector<std::string>>{
+             {}, {"--split-level", "0", "x"}, {"--split-level", "10", "x"}, {"--split-level", "+2", "x"},
+             {"--frobnicate"}, {"--db-dir"}, {"--manual", "1"}}) {
+        const CliRun run = runCli(bad);
+        EXPECT_EQ(run.status, 2);
+        EXPECT_EQ(run.out, "");
+        EXPECT_NE(run.err.find("chipsight-cli: "), std::string::npos);
+    }
+    // Ignore Bad is on by default; blank images are then not looked up.
+    testing::writeFile(files.file("blank.bin"), Bytes(256, 0xFF));
+    ASSERT_EQ(cli({"--add", "FEA8A821", "256", "BLANK", "erased"}).status, 0);
+    EXPECT_EQ(cli({files.file("blank.bin")}).status, 1);
+    EXPECT_EQ(cli({"--no-ignore-bad", files.file("blank.bin")}).status, 0);
+    // "--" ends the options, so a file may start with a dash.
+    testing::writeFile(files.file("-dash.bin"), Bytes{0, 1, 2, 3});
+    EXPECT_NE(cli({"--", files.file("-dash.bin")}).out.find("-dash.bin:["), std::string::npos);
+}
+
+}  // namespace
+}  // namespace chipsight

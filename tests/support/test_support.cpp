@@ -1,0 +1,163 @@
+// Helpers shared by the test suites.
+#include "tests/support/test_support.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+#include <ostream>
+#include <random>
+
+namespace chipsight::testing {
+
+TempDir::TempDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "chipsight-test-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    path_ = pattern;
+}
+
+TempDir::~TempDir() {
+    std::error_code ignored;
+    std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::add, ignored);
+    std::filesystem::remove_all(path_, ignored);
+}
+
+void writeFile(const std::string& path, const Bytes& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+void writeFile(const std::string& path, const std::string& text) { writeFile(path, bytesOf(text)); }
+
+Bytes readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+Bytes bytesOf(const std::string& text) { return Bytes(text.begin(), text.end()); }
+
+void append(Bytes& to, const Bytes& more) { to.insert(to.end(), more.begin(), more.end()); }
+
+namespace {
+void putLe(Bytes& out, std::uint64_t value, int width) {
+    for (int i = 0; i < width; ++i) out.push_back(std::uint8_t(value >> (8 * i)));
+}
+void putField(Bytes& out, const std::string& text, std::size_t width) {
+    for (std::size_t i = 0; i < width; ++i) out.push_back(i < text.size() ? std::uint8_t(text[i]) : 0);
+}
+}  // namespace
+
+Bytes romEntryBytes(std::uint32_t crc, std::uint32_t size, const std::string& name,
+                    const std::string& description) {
+    Bytes out;
+    putLe(out, crc, 4);
+    putLe(out, size, 4);
+    putField(out, name, 18);
+    putField(out, description, 80);
+    putLe(out, 0, 2);
+    return out;
+}
+
+Bytes romTableBytes(std::int16_t gameIndex, const std::string& name, std::uint32_t crc,
+                    std::uint32_t size) {
+    Bytes out;
+    putLe(out, std::uint16_t(gameIndex), 2);
+    putField(out, name, 18);
+    putLe(out, crc, 4);
+    putLe(out, size, 4);
+    return out;
+}
+
+Bytes gameBytes(const std::string& description) {
+    Bytes out;
+    putField(out, description, 80);
+    return out;
+}
+
+RomEntry makeEntry(std::uint32_t crc, std::uint32_t size, const std::string& name,
+                   const std::string& description) {
+    RomEntry entry;
+    entry.crc = crc;
+    entry.size = size;
+    writeField(entry.name, name);
+    writeField(entry.description, description);
+    return entry;
+}
+
+std::ostream& operator<<(std::ostream& out, const Call& call) {
+    out << call.what;
+    if (call.what == "messageBox")
+        out << "(\"" << call.text << "\", \"" << call.caption << "\", " << call.type << ")";
+    else if (call.what == "setTitle")
+        out << "(\"" << call.text << "\")";
+    else if (call.what == "scroll")
+        out << "(" << call.lines << ")";
+    return out;
+}
+
+Call box(std::string text, std::string caption, unsigned type) {
+    return Call("messageBox", std::move(text), std::move(caption), type);
+}
+
+Call scrolled(int lines) { return Call("scroll", {}, {}, 0, lines); }
+
+void RecordingFrontEnd::messageBox(const std::string& text, const std::string& caption,
+                                   unsigned type) {
+    calls.push_back(box(text, caption, type));
+    if (whileBoxOpen) whileBoxOpen(calls.back());
+}
+
+bool RecordingFrontEnd::pull() {
+    calls.emplace_back("pull");
+    return true;
+}
+
+void RecordingFrontEnd::push() {
+    calls.emplace_back("push");
+    if (core != nullptr) {
+        shownLog = core->m_logText;
+        shownMonitor = core->m_monitorFile;
+    }
+}
+
+void RecordingFrontEnd::setTitle(const std::string& newTitle) {
+    calls.emplace_back("setTitle", newTitle);
+    title = newTitle;
+}
+
+void RecordingFrontEnd::enableAddCustomButton() {
+    calls.emplace_back("enable");
+    buttonEnabled = true;
+}
+
+int RecordingFrontEnd::logLineCount() {
+    // An edit control shows one line more than the text has line breaks.
+    return 1 + int(std::count(shownLog.begin(), shownLog.end(), '\n'));
+}
+
+void RecordingFrontEnd::scrollLog(int lines) {
+    calls.push_back(scrolled(lines));
+}
+
+std::vector<Call> RecordingFrontEnd::boxes() const {
+    std::vector<Call> out;
+    std::copy_if(calls.begin(), calls.end(), std::back_inserter(out),
+                 [](const Call& c) { return c.what == "messageBox"; });
+    return out;
+}
+
+int RecordingFrontEnd::count(const std::string& what) const {
+    return int(std::count_if(calls.begin(), calls.end(),
+                             [&](const Call& c) { return c.what == what; }));
+}
+
+CoreFixture::CoreFixture(const TempDir& dir, std::vector<std::string> arguments)
+    : core(frontEnd, dir.programPath(), std::move(arguments)) {
+    frontEnd.core = &core;
+}
+
+}  // namespace chipsight::testing

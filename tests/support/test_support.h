@@ -1,0 +1,106 @@
+// Helpers shared by the test suites: temporary directories, database files built byte by byte,
+// and a front end that records every call the core makes, in order.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "core/chipsight_core.h"
+#include "core/front_end.h"
+#include "core/rom_database.h"
+
+namespace chipsight::testing {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// A fresh directory under the system's temporary directory, removed with everything in it.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::filesystem::path& path() const { return path_; }
+    std::string file(const std::string& name) const { return (path_ / name).string(); }
+    // A path inside the directory as if it were the program's executable.
+    std::string programPath() const { return file("chipsight"); }
+
+private:
+    std::filesystem::path path_;
+};
+
+void writeFile(const std::string& path, const Bytes& bytes);
+void writeFile(const std::string& path, const std::string& text);
+Bytes readFile(const std::string& path);
+
+Bytes bytesOf(const std::string& text);
+void append(Bytes& to, const Bytes& more);
+
+// Records as the database files store them.
+Bytes romEntryBytes(std::uint32_t crc, std::uint32_t size, const std::string& name,
+                    const std::string& description);
+Bytes romTableBytes(std::int16_t gameIndex, const std::string& name, std::uint32_t crc,
+                    std::uint32_t size);
+Bytes gameBytes(const std::string& description);
+
+RomEntry makeEntry(std::uint32_t crc, std::uint32_t size, const std::string& name,
+                   const std::string& description);
+
+// One call the core made on its front end.
+struct Call {
+    Call(std::string what, std::string text = {}, std::string caption = {}, unsigned type = 0,
+         int lines = 0)
+        : what(std::move(what)), text(std::move(text)), caption(std::move(caption)), type(type),
+          lines(lines) {}
+
+    std::string what;  // "messageBox", "pull", "push", "setTitle", "enable", "scroll"
+    std::string text;
+    std::string caption;
+    unsigned type;
+    int lines;
+
+    bool operator==(const Call&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& out, const Call& call);
+
+Call box(std::string text, std::string caption, unsigned type);
+Call scrolled(int lines);
+
+// Keeps every call in order; the log control holds the core's log text as of the last push.
+class RecordingFrontEnd : public FrontEnd {
+public:
+    void messageBox(const std::string& text, const std::string& caption, unsigned type) override;
+    bool pull() override;
+    void push() override;
+    void setTitle(const std::string& title) override;
+    void enableAddCustomButton() override;
+    int logLineCount() override;
+    void scrollLog(int lines) override;
+
+    // The message boxes shown, in order.
+    std::vector<Call> boxes() const;
+    int count(const std::string& what) const;
+
+    ChipsightCore* core = nullptr;
+    std::vector<Call> calls;
+    std::string title;
+    bool buttonEnabled = false;
+    std::string shownLog;          // the log control's text after the last push
+    std::int32_t shownMonitor = 0; // the Monitor file check box after the last push
+    // What a message box does while it is open (for instance, a timer tick).
+    std::function<void(const Call&)> whileBoxOpen;
+};
+
+// A core over the database files in `dir`, recorded by `frontEnd`.
+struct CoreFixture {
+    explicit CoreFixture(const TempDir& dir, std::vector<std::string> arguments = {});
+    RecordingFrontEnd frontEnd;
+    ChipsightCore core;
+};
+
+}  // namespace chipsight::testing
