@@ -1,0 +1,94 @@
+// CRC-32 throughput: Crc32 on the path the selection picks (and on each path forced, for
+// diagnosis) next to ISA-L, libdeflate and zlib over the same bytes.
+#include <benchmark/benchmark.h>
+#include <isa-l/crc.h>
+#include <libdeflate.h>
+#include <zlib.h>
+
+#include <cstdint>
+#include <map>
+#include <random>
+#include <vector>
+
+#include "core/crc32.h"
+#include "core/crc32_paths.h"
+
+namespace {
+
+using chipsight::Crc32Path;
+
+// One random buffer per size, made before timing starts; the 4 KiB one stays in cache, the
+// 64 MiB one is twice the last-level cache of the machine it was tuned on.
+const std::vector<std::uint8_t>& buffer(std::size_t size) {
+    static std::map<std::size_t, std::vector<std::uint8_t>> buffers;
+    auto [it, made] = buffers.try_emplace(size, size);
+    if (made) {
+        std::mt19937_64 rng(size);
+        for (auto& byte : it->second) byte = static_cast<std::uint8_t>(rng());
+    }
+    return it->second;
+}
+
+// Every function is used as a running CRC from 0 with the complements inside, so all of them
+// do the same work; each is checked against Crc32 before it is timed.
+std::uint32_t ours(std::uint32_t crc, const std::uint8_t* p, std::size_t n) {
+    return chipsight::Crc32(crc, p, static_cast<std::uint32_t>(n));
+}
+std::uint32_t isal(std::uint32_t crc, const std::uint8_t* p, std::size_t n) {
+    return crc32_gzip_refl(crc, p, n);
+}
+std::uint32_t libdeflate(std::uint32_t crc, const std::uint8_t* p, std::size_t n) {
+    return libdeflate_crc32(crc, p, n);
+}
+std::uint32_t zlib(std::uint32_t crc, const std::uint8_t* p, std::size_t n) {
+    return static_cast<std::uint32_t>(crc32_z(crc, p, n));
+}
+
+template <typename F>
+void run(benchmark::State& state, F crc32) {
+    const auto& data = buffer(static_cast<std::size_t>(state.range(0)));
+    if (crc32(0, data.data(), data.size()) != chipsight::Crc32(0, data.data(), data.size())) {
+        state.SkipWithError("result differs from Crc32");
+        return;
+    }
+    std::uint32_t crc = 0;
+    for (auto _ : state) {
+        crc = crc32(crc, data.data(), data.size());
+        benchmark::DoNotOptimize(crc);
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * data.size()));
+}
+
+void crc32Ours(benchmark::State& state) { run(state, ours); }
+void crc32Isal(benchmark::State& state) { run(state, isal); }
+void crc32Libdeflate(benchmark::State& state) { run(state, libdeflate); }
+void crc32Zlib(benchmark::State& state) { run(state, zlib); }
+
+void crc32Forced(benchmark::State& state, Crc32Path path) {
+    if (!chipsight::crc32ForcePath(path)) {
+        state.SkipWithError("path not supported here");
+        return;
+    }
+    run(state, ours);
+    chipsight::crc32ForcePath(chipsight::crc32BestPath());
+}
+
+// Names the path behind "ours" in the results, so a table says what it measured.
+const bool kContextAdded =
+    (benchmark::AddCustomContext("crc32_path",
+                                 chipsight::crc32PathName(chipsight::crc32ActivePath())),
+     true);
+
+constexpr std::int64_t k4KiB = 4 << 10;
+constexpr std::int64_t k64MiB = 64 << 20;
+
+BENCHMARK(crc32Ours)->Name("crc32/ours")->Arg(k4KiB)->Arg(k64MiB);
+BENCHMARK(crc32Isal)->Name("crc32/isal")->Arg(k4KiB)->Arg(k64MiB);
+BENCHMARK(crc32Libdeflate)->Name("crc32/libdeflate")->Arg(k4KiB)->Arg(k64MiB);
+BENCHMARK(crc32Zlib)->Name("crc32/zlib")->Arg(k4KiB)->Arg(k64MiB);
+BENCHMARK_CAPTURE(crc32Forced, portable, Crc32Path::Portable)->Arg(k4KiB)->Arg(k64MiB);
+BENCHMARK_CAPTURE(crc32Forced, pclmul, Crc32Path::Pclmul)->Arg(k4KiB)->Arg(k64MiB);
+BENCHMARK_CAPTURE(crc32Forced, vpclmul_avx2, Crc32Path::VpclmulAvx2)->Arg(k4KiB)->Arg(k64MiB);
+BENCHMARK_CAPTURE(crc32Forced, vpclmul_avx512, Crc32Path::VpclmulAvx512)->Arg(k4KiB)->Arg(k64MiB);
+
+}  // namespace

@@ -1,0 +1,138 @@
+#!/usr/bin/env python3
+"""Turns Google Benchmark JSON (run with repetitions) into the figures table of scripts/bench.
+
+Each row compares the median of one of our benchmarks with the median of a peer benchmark
+measured in the same run: ratio = ours / peer, and the row passes when the ratio is at least
+the mark (for "higher is better" values such as throughput) or at most the mark (for "lower is
+better" values such as time or memory). A new figure is a new benchmark plus one Row below.
+
+Usage:
+  report.py --filter          print the benchmark filter that selects every row's benchmarks
+  report.py RESULTS.json...   print the table; exit status 1 if any row fails or is missing
+"""
+import json
+import re
+import sys
+from dataclasses import dataclass
+
+
+@dataclass
+class Row:
+    figure: str
+    ours: str  # benchmark run name, e.g. "crc32/ours/4096"
+    peer: str
+    value: str  # "bytes_per_second", "items_per_second", "real_time" or a user counter
+    higher_is_better: bool
+    mark: float
+
+
+ROWS = [
+    Row("CRC-32 64 MiB vs ISA-L crc32_gzip_refl", "crc32/ours/67108864", "crc32/isal/67108864",
+        "bytes_per_second", True, 0.9),
+    Row("CRC-32 64 MiB vs libdeflate_crc32", "crc32/ours/67108864", "crc32/libdeflate/67108864",
+        "bytes_per_second", True, 2.0),
+    Row("CRC-32 64 MiB vs zlib crc32", "crc32/ours/67108864", "crc32/zlib/67108864",
+        "bytes_per_second", True, 5.0),
+    Row("CRC-32 4 KiB in cache vs ISA-L crc32_gzip_refl", "crc32/ours/4096", "crc32/isal/4096",
+        "bytes_per_second", True, 0.8),
+]
+
+TIME_UNITS = {"ns": 1e-9, "us": 1e-6, "ms": 1e-3, "s": 1.0}
+
+
+def medians(paths):
+    """run name -> median aggregate entry, over every JSON file given."""
+    found, context = {}, {}
+    for path in paths:
+        with open(path) as f:
+            data = json.load(f)
+        context = context or data.get("context", {})
+        for b in data.get("benchmarks", []):
+            if b.get("aggregate_name") == "median" and not b.get("error_occurred"):
+                found[b["run_name"]] = b
+    return found, context
+
+
+def value_of(entry, name):
+    if name == "real_time":
+        return entry["real_time"] * TIME_UNITS[entry.get("time_unit", "ns")]
+    return float(entry[name])
+
+
+def show(value, name):
+    if name == "bytes_per_second":
+        return f"{value / 1e9:.2f} GB/s"
+    if name == "items_per_second":
+        return f"{value:,.0f} /s"
+    if name == "real_time":
+        for unit in ("s", "ms", "us", "ns"):
+            if value >= TIME_UNITS[unit] or unit == "ns":
+                return f"{value / TIME_UNITS[unit]:.3g} {unit}"
+    return f"{value:.4g}"
+
+
+STANDARD_CONTEXT = {"date", "host_name", "executable", "num_cpus", "mhz_per_cpu", "cpu_scaling_enabled",
+                    "caches", "load_avg", "library_build_type", "json_schema_version"}
+
+
+def machine(context):
+    """One line naming the machine the figures come from, with what the benchmarks added."""
+    model = ""
+    try:
+        with open("/proc/cpuinfo") as f:
+            model = next((l.split(":", 1)[1].strip() for l in f if l.startswith("model name")), "")
+    except OSError:
+        pass
+    caches = context.get("caches", [])
+    last = max(caches, key=lambda c: c.get("level", 0)) if caches else None
+    parts = [model or "unknown processor", f"{context.get('num_cpus')} CPUs at {context.get('mhz_per_cpu')} MHz"]
+    if last:
+        parts.append(f"L{last['level']} {last['size'] // 1024} KiB")
+    parts += [f"{k} {v}" for k, v in sorted(context.items()) if k not in STANDARD_CONTEXT]
+    parts.append(context.get("date", ""))
+    return "machine: " + ", ".join(p for p in parts if p)
+
+
+def table(paths):
+    found, context = medians(paths)
+    header = ("figure", "ours (median)", "peer (median)", "ratio", "mark", "result")
+    lines, failed = [], False
+    for row in ROWS:
+        ours, peer = found.get(row.ours), found.get(row.peer)
+        sign = ">=" if row.higher_is_better else "<="
+        if ours is None or peer is None:
+            failed = True
+            lines.append((row.figure, "missing" if ours is None else show(value_of(ours, row.value), row.value),
+                          "missing" if peer is None else show(value_of(peer, row.value), row.value),
+                          "-", f"{sign} {row.mark:g}x", "FAIL"))
+            continue
+        a, b = value_of(ours, row.value), value_of(peer, row.value)
+        ratio = a / b
+        ok = ratio >= row.mark if row.higher_is_better else ratio <= row.mark
+        failed |= not ok
+        lines.append((row.figure, show(a, row.value), show(b, row.value), f"{ratio:.2f}x",
+                      f"{sign} {row.mark:g}x", "pass" if ok else "FAIL"))
+    widths = [max(len(r[i]) for r in [header] + lines) for i in range(len(header))]
+    fmt = lambda r: "  ".join(c.ljust(w) if i == 0 else c.rjust(w) for i, (c, w) in enumerate(zip(r, widths)))
+    if context:
+        print(machine(context))
+    print(fmt(header))
+    print("  ".join("-" * w for w in widths))
+    for r in lines:
+        print(fmt(r))
+    return 1 if failed else 0
+
+
+def main(argv):
+    if argv[1:] == ["--filter"]:
+        names = sorted({n for row in ROWS for n in (row.ours, row.peer)})
+        print("^(" + "|".join(re.escape(n) for n in names) + ")$")
+        return 0
+    if len(argv) < 2:
+        print(__doc__, file=sys.stderr)
+        return 2
+    return table(argv[1:])
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))
