@@ -232,7 +232,7 @@ bool ChipsightCore::appendCustomEntry(const std::string& checksumText, const std
     // table too.
     try {
         if (m_entries.size() == m_entries.capacity())
-            m_entries.reserve(std::max<std::size_t>(16, 2 * m_entries.capacity()));
+            m_entries.reserve(std::max<std::size_t>(16, 2 * m_entries.size()));
     } catch (const std::bad_alloc&) {
         error("Out of memory.", MB_ICONEXCLAMATION);
         return false;

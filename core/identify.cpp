@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cinttypes>
 #include <cstdio>
+#include <cstring>
+#include <vector>
 
 #include "core/crc32.h"
 
@@ -60,6 +62,59 @@ std::string reportName(std::string_view fileName) {
     return name;
 }
 
+namespace {
+
+// The AND and OR of every byte, eight bytes a step.
+void accumulateBits(std::span<const std::uint8_t> image, std::uint8_t& all, std::uint8_t& any) {
+    std::uint64_t all64 = ~0ull, any64 = 0;
+    std::size_t i = 0;
+    for (; i + 8 <= image.size(); i += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, image.data() + i, 8);
+        all64 &= word;
+        any64 |= word;
+    }
+    for (int shift = 0; shift < 64; shift += 8) {
+        all &= std::uint8_t(all64 >> shift);
+        any |= std::uint8_t(any64 >> shift);
+    }
+    for (; i < image.size(); ++i) {
+        all &= image[i];
+        any |= image[i];
+    }
+}
+
+// The checksum of every part of every level, level by level. The parts of a power-of-two
+// image nest, so only the finest level that has bytes in its parts reads the image; each
+// coarser part is the combination of its two halves, and finer levels have empty parts.
+std::vector<std::vector<std::uint32_t>> partChecksums(std::span<const std::uint8_t> image,
+                                                      int levels) {
+    const auto length = std::uint32_t(image.size());
+    std::vector<std::vector<std::uint32_t>> crcs(std::size_t(std::max(levels, 0)));
+    const bool nested = (length & (length - 1)) == 0;
+    int finest = levels - 1;
+    if (nested) {
+        while (finest > 0 && (1u << finest) > length) --finest;
+    }
+    for (int i = levels - 1; i >= 0; --i) {
+        const std::uint32_t parts = 1u << i;
+        const std::uint32_t partSize = length / parts;
+        auto& level = crcs[std::size_t(i)];
+        level.resize(parts);
+        if (nested && i < finest) {
+            const auto& finer = crcs[std::size_t(i) + 1];
+            for (std::uint32_t j = 0; j < parts; ++j)
+                level[j] = crc32Combine(finer[2 * j], finer[2 * j + 1], partSize / 2);
+        } else if (!nested || partSize != 0) {
+            for (std::uint32_t j = 0; j < parts; ++j)
+                level[j] = Crc32(0, image.data() + std::size_t(j) * partSize, partSize);
+        }  // else: parts of no bytes, whose checksum is 0
+    }
+    return crcs;
+}
+
+}  // namespace
+
 Report buildReport(const EntryTable& entries, std::span<const std::uint8_t> image,
                    std::string_view fileName, int splitLevel, bool ignoreBad) {
     const std::string name = reportName(fileName);
@@ -68,25 +123,21 @@ Report buildReport(const EntryTable& entries, std::span<const std::uint8_t> imag
     report.block = kBlockHead;
 
     std::uint8_t all = 0xFF, any = 0x00;
-    for (const std::uint8_t b : image) {
-        all &= b;
-        any |= b;
-    }
+    accumulateBits(image, all, any);
     if (length == 0 || all == 0xFF) report.block += "\r\n** Warning: ROM appears to be blank! **";
 
     const int levels = std::min(splitLevel, kMaxLevels);
+    const auto crcs = partChecksums(image, levels);
     // Level 0 is the whole image, so its checksum is the image's.
-    report.crc = levels >= 1 ? 0 : Crc32(0, image.data(), length);
+    report.crc = levels >= 1 ? crcs[0][0] : Crc32(0, image.data(), length);
     for (int i = 0; i < levels; ++i) {
         const std::uint32_t parts = 1u << i;
         const std::uint32_t partSize = length / parts;
         for (std::uint32_t j = 0; j < parts; ++j) {
-            const std::uint32_t crc = Crc32(0, image.data() + std::size_t(j) * partSize, partSize);
-            if (i == 0) report.crc = crc;
+            const std::uint32_t crc = crcs[std::size_t(i)][j];
             if (ignoreBad && isBlankBlock(partSize, crc)) continue;
             bool first = true;
-            for (const RomEntry& e : entries) {
-                if (e.crc != crc || e.size != partSize) continue;
+            entries.forEachMatch(crc, partSize, [&](const RomEntry& e) {
                 if (first) {
                     report.block += "\r\n" + name + ": (" + std::to_string(j + 1) + "/" +
                                     std::to_string(parts) + ") [" + hex(crc) + "]";
@@ -94,7 +145,7 @@ Report buildReport(const EntryTable& entries, std::span<const std::uint8_t> imag
                 }
                 appendEntryLine(report.block, e);
                 report.found = true;
-            }
+            });
         }
     }
 
@@ -114,8 +165,7 @@ Report buildManualReport(const EntryTable& entries, std::uint32_t crc, std::uint
                          std::string_view label) {
     Report report;
     report.block = kBlockHead;
-    for (const RomEntry& e : entries) {
-        if (e.crc != crc || e.size != size) continue;
+    entries.forEachMatch(crc, size, [&](const RomEntry& e) {
         if (!report.found) {
             report.block += "\r\n";
             report.block += label;
@@ -123,7 +173,7 @@ Report buildManualReport(const EntryTable& entries, std::uint32_t crc, std::uint
         }
         appendEntryLine(report.block, e);
         report.found = true;
-    }
+    });
     report.crc = crc;
     if (!report.found) appendNotFound(report.block, label, crc);
     return report;

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "core/rom_database.h"
+#include "core/entry_table.h"
 
 namespace chipsight {
 

@@ -67,7 +67,4 @@ struct GameRecord {
 // `gameTable` (negative, or past its end) gives an empty description.
 RomEntry joinRecord(const RomTableRecord& rom, std::span<const std::uint8_t> gameTable);
 
-// The entry table: append-only, in load order.
-using EntryTable = std::vector<RomEntry>;
-
 }  // namespace chipsight
