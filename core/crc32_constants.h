@@ -7,20 +7,23 @@
 namespace chipsight::crc32_constants {
 
 // Moving a 128-bit lane forward by a distance: multiply its low 64 bits by `low` and its
-// high 64 bits by `high`, and add both products to the lane that far ahead.
+// high 64 bits by `high`, and add both products to the lane that far ahead. kFoldN moves a
+// lane by N bits.
 struct Fold {
     std::uint64_t low;
     std::uint64_t high;
 };
 
-inline constexpr Fold kFold128 = {0x1751997D0, 0x0CCAA009E};   // 16 bytes
-inline constexpr Fold kFold256 = {0x0F1DA05AA, 0x15A546366};   // 32 bytes
-inline constexpr Fold kFold384 = {0x03DB1ECDC, 0x174359406};   // 48 bytes
-inline constexpr Fold kFold512 = {0x154442BD4, 0x1C6E41596};   // 64 bytes
-inline constexpr Fold kFold768 = {0x0DF068DC2, 0x18CB44E58};   // 96 bytes
-inline constexpr Fold kFold1024 = {0x1E88EF372, 0x14A7FE880};  // 128 bytes
-inline constexpr Fold kFold1536 = {0x1821D8BC0, 0x12E958AC4};  // 192 bytes
-inline constexpr Fold kFold2048 = {0x11542778A, 0x1322D1430};  // 256 bytes
+inline constexpr Fold kFold128 = {0x1751997D0, 0x0CCAA009E};
+inline constexpr Fold kFold256 = {0x0F1DA05AA, 0x15A546366};
+inline constexpr Fold kFold384 = {0x03DB1ECDC, 0x174359406};
+inline constexpr Fold kFold512 = {0x154442BD4, 0x1C6E41596};
+inline constexpr Fold kFold640 = {0x1C7569E54, 0x0AE0B5394};
+inline constexpr Fold kFold768 = {0x0DF068DC2, 0x18CB44E58};
+inline constexpr Fold kFold896 = {0x1EA89367E, 0x1D7CFC6AC};
+inline constexpr Fold kFold1024 = {0x1E88EF372, 0x14A7FE880};
+inline constexpr Fold kFold1536 = {0x1821D8BC0, 0x12E958AC4};
+inline constexpr Fold kFold2048 = {0x11542778A, 0x1322D1430};
 
 // Reducing the last 128-bit lane to the 32-bit register: 128 -> 96 -> 64 bits, then Barrett.
 inline constexpr std::uint64_t kReduce96 = 0x0CCAA009E;

@@ -19,7 +19,7 @@ import sys
 import zlib
 
 POLY = 0x104C11DB7  # x^32 + x^26 + ... + 1, normal (not reflected) bit order, with x^32
-FOLD_DISTANCES = (128, 256, 384, 512, 768, 1024, 1536, 2048)  # bits
+FOLD_DISTANCES = (128, 256, 384, 512, 640, 768, 896, 1024, 1536, 2048)  # bits
 
 
 def xpow_mod(n):
@@ -110,7 +110,8 @@ def main():
         "namespace chipsight::crc32_constants {",
         "",
         "// Moving a 128-bit lane forward by a distance: multiply its low 64 bits by `low` and its",
-        "// high 64 bits by `high`, and add both products to the lane that far ahead.",
+        "// high 64 bits by `high`, and add both products to the lane that far ahead. kFoldN moves a",
+        "// lane by N bits.",
         "struct Fold {",
         "    std::uint64_t low;",
         "    std::uint64_t high;",
@@ -119,7 +120,7 @@ def main():
     ]
     for d in FOLD_DISTANCES:
         lo, hi = fold(d)
-        lines.append(f"inline constexpr Fold kFold{d} = {{0x{lo:09X}, 0x{hi:09X}}};  // {d // 8} bytes")
+        lines.append(f"inline constexpr Fold kFold{d} = {{0x{lo:09X}, 0x{hi:09X}}};")
     lines += [
         "",
         "// Reducing the last 128-bit lane to the 32-bit register: 128 -> 96 -> 64 bits, then Barrett.",
