@@ -25,8 +25,9 @@ inline __m256i fold256(__m256i x, __m256i k, __m256i data) {
 std::uint32_t crc32VpclmulAvx2(std::uint32_t crc, const std::uint8_t* p, std::size_t n) {
     using namespace crc32_constants;
     if (n < 32) return crc32Pclmul(crc, p, n);
+    // Zero-extended: a plain cast from 128 bits leaves the upper lanes undefined.
     __m256i x0 = _mm256_xor_si256(
-        load256(p), _mm256_castsi128_si256(_mm_cvtsi32_si128(static_cast<int>(~crc))));
+        load256(p), _mm256_zextsi128_si256(_mm_cvtsi32_si128(static_cast<int>(~crc))));
     p += 32;
     n -= 32;
     if (n >= 96) {

@@ -32,8 +32,9 @@ inline __m128i lane(__m512i v) {
 std::uint32_t crc32VpclmulAvx512(std::uint32_t crc, const std::uint8_t* p, std::size_t n) {
     using namespace crc32_constants;
     if (n < 64) return crc32Pclmul(crc, p, n);
+    // Zero-extended: a plain cast from 128 bits leaves the upper lanes undefined.
     __m512i x0 = _mm512_xor_si512(
-        load512(p), _mm512_castsi128_si512(_mm_cvtsi32_si128(static_cast<int>(~crc))));
+        load512(p), _mm512_zextsi128_si512(_mm_cvtsi32_si128(static_cast<int>(~crc))));
     p += 64;
     n -= 64;
     if (n >= 192) {
