@@ -56,6 +56,12 @@ File::~File() {
     if (fd_ >= 0) fileSystemCalls().close(fd_);
 }
 
+std::int64_t File::modificationTime() const {
+    struct stat st {};
+    if (fileSystemCalls().fstat(fd_, &st) != 0) throw FileError("status query failed", errno);
+    return std::int64_t(st.st_mtim.tv_sec);
+}
+
 std::size_t File::read(void* buffer, std::size_t count) {
     auto& os = fileSystemCalls();
     auto* out = static_cast<char*>(buffer);

@@ -75,6 +75,8 @@ public:
     ~File();
 
     std::uint64_t length() const { return length_; }
+    // The last-write time of the open file in whole seconds.
+    std::int64_t modificationTime() const;
     // Reads up to `count` bytes from the current position and returns how many arrived; an
     // error from the operating system ends the read early, like the end of the file.
     std::size_t read(void* buffer, std::size_t count);

@@ -1,0 +1,17 @@
+// The hexadecimal filter of the checksum boxes.
+#include "ui/hex_filter.h"
+
+#include "core/number_reading.h"
+#include "ui/framework/blocking.h"
+#include "ui/framework/dialog.h"
+
+void restrictToHex(CDialog& dialog, std::string& checksumText) {
+    dialog.updateData(true);
+    std::string kept = chipsight::keptHexDigits(checksumText);
+    if (kept == checksumText) return;
+    // The box still shows the refused text while the warning is up.
+    messageBox(&dialog, QStringLiteral("Hexidecimal digits only please 0-9 and A-F"), QStringLiteral("Warning"),
+               MB_OK);
+    checksumText = std::move(kept);
+    dialog.updateData(false);
+}

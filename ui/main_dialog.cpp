@@ -1,0 +1,269 @@
+// The main window's handlers: start-up, the log, the options, drops, and the file monitor.
+#include "ui/main_dialog.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <algorithm>
+#include <cerrno>
+#include <filesystem>
+
+#include "core/file_layer.h"
+#include "ui/about_dialog.h"
+#include "ui/custom_entry_dialog.h"
+#include "ui/framework/blocking.h"
+#include "ui/framework/byte_text.h"
+#include "ui/framework/file_dialog.h"
+#include "ui/manual_entry_dialog.h"
+
+namespace {
+
+constexpr std::size_t kTailCheck = 64;
+
+// What F1 shows: the program has no online help.
+constexpr const char* kUsage =
+    "Chipsight identifies ROM and EPROM dumps by their CRC-32 and size.\n\n"
+    "Drop dump files onto the window, or press Load file. Each file gets a report in the log: "
+    "the chips of the database that match it, or Not Found.\n\n"
+    "Split Level 2 to 9 also looks up the halves, quarters and finer parts of a dump. "
+    "Ignore Bad skips parts that are blank (all bytes FF).\n\n"
+    "Manual Entry looks up a checksum you type. Add to Custom DB adds a chip of your own to "
+    "Chipsight.dat. Monitor file identifies a file again each time it is rewritten.\n\n"
+    "The database files CHIPLORE.ROM, CHIPLORE.GAM and Chipsight.dat are read from the "
+    "program's folder.";
+
+std::string pathBytes(const QString& path) { return QFile::encodeName(path).toStdString(); }
+
+}  // namespace
+
+CMainDialog::CMainDialog(std::string programPath, std::vector<std::string> arguments)
+    : CDialog(102), ChipsightCore(*this, std::move(programPath), std::move(arguments)) {
+    handleDropFiles(&CMainDialog::onDropFiles);
+    handleClick(IDOK, &CMainDialog::onDone);
+    handleDestroy(&CMainDialog::onDestroy);
+    handleClick(IDC_CLEAR_LOG, &CMainDialog::onClearLog);
+    handleClick(IDC_SAVE_LOG, &CMainDialog::onSaveLog);
+    handleClick(IDC_ALWAYS_ON_TOP, &CMainDialog::onAlwaysOnTop);
+    handleClick(IDC_MONITOR_FILE, &CMainDialog::onMonitorFile);
+    handleTimer(&CMainDialog::onTimer);
+    handleClick(IDC_LOAD_FILE, &CMainDialog::onLoadFile);
+    handleChange(IDC_SPLIT_LEVEL, &CMainDialog::onSplitLevelChange);
+    handleClick(IDC_IGNORE_BAD, &CMainDialog::onIgnoreBad);
+    handleClick(IDC_ADD_CUSTOM, &CMainDialog::addToCustomDb);
+    handleClick(IDC_MANUAL_ENTRY, &CMainDialog::showManualEntry);
+    handleSystemCommand(&CMainDialog::onSystemCommand);
+    handleHelp(&CMainDialog::onHelp);
+}
+
+// ---- the front end of the core ----
+
+void CMainDialog::messageBox(const std::string& text, const std::string& caption, unsigned type) {
+    // A box belongs to the dialog in front: a secondary dialog's checks show over it.
+    QWidget* owner = QApplication::activeModalWidget();
+    ::messageBox(owner != nullptr ? owner : this, bytesToText(text), bytesToText(caption), type);
+}
+
+void CMainDialog::push() {
+    updateData(false);
+    // The check box and the watch agree: whatever cleared the box stops the timer too.
+    if (m_monitorFile == 0) killTimer(kMonitorTimer);
+}
+
+void CMainDialog::setTitle(const std::string& title) { setWindowTitle(bytesToText(title)); }
+
+void CMainDialog::enableAddCustomButton() { m_addCustomButton->setEnabled(true); }
+
+int CMainDialog::logLineCount() { return m_logEdit->document()->blockCount(); }
+
+void CMainDialog::scrollLog(int lines) {
+    QScrollBar* bar = m_logEdit->verticalScrollBar();
+    bar->setValue(bar->value() + lines);
+}
+
+// ---- data exchange ----
+
+void CMainDialog::doDataExchange(CDataExchange& dx) {
+    dx.control(IDC_ADD_CUSTOM, m_addCustomButton);
+    dx.control(IDC_LOG, m_logEdit);
+    exchangeLog(dx.m_bSaveAndValidate);
+    dx.check(IDC_ALWAYS_ON_TOP, m_alwaysOnTop);
+    dx.check(IDC_MONITOR_FILE, m_monitorFile);
+    dx.integer(IDC_SPLIT_LEVEL, m_splitLevel);
+    // Identification only ever sees a level of 1 to 9; the box keeps what the user typed.
+    if (dx.m_bSaveAndValidate) m_splitLevel = std::clamp(m_splitLevel, 1, 9);
+    dx.check(IDC_IGNORE_BAD, m_ignoreBad);
+}
+
+void CMainDialog::exchangeLog(bool pull) {
+    QTextDocument* document = m_logEdit->document();
+    const auto remember = [&] {
+        m_shownSize = m_logText.size();
+        m_shownTail = m_logText.substr(m_shownSize - std::min(m_shownSize, kTailCheck));
+        document->setModified(false);
+    };
+    if (pull) {
+        // Unless the user has typed since the last exchange, the box holds the log as it is.
+        if (!document->isModified()) return;
+        m_logText = textToBytes(windowText(IDC_LOG));
+        remember();
+        return;
+    }
+    const bool grown = !document->isModified() && m_logText.size() >= m_shownSize &&
+                       (m_shownSize == 0 || m_logText[m_shownSize - 1] != '\r') &&
+                       m_logText.compare(m_shownSize - m_shownTail.size(), m_shownTail.size(),
+                                         m_shownTail) == 0;
+    if (grown && m_shownSize == m_logText.size()) return;
+    if (grown && m_shownSize > 0) {
+        QString rest = bytesToText(std::string_view(m_logText).substr(m_shownSize));
+        rest.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+        QTextCursor cursor(document);
+        cursor.movePosition(QTextCursor::End);
+        cursor.insertText(rest);
+    } else {
+        setWindowText(IDC_LOG, bytesToText(m_logText));
+    }
+    remember();
+}
+
+// ---- start-up ----
+
+bool CMainDialog::onInitDialog() {
+    CDialog::onInitDialog();
+    const QString about = loadString(101);
+    if (!about.isEmpty()) {
+        appendSystemMenuSeparator();
+        appendSystemMenuItem(IDM_ABOUTBOX, about);
+    }
+    setWindowIcon(loadIcon(128));
+    dragAcceptFiles(true);
+    loadDatabases();
+    while (!m_commandLine.empty()) {
+        const std::string piece = m_commandLine.front();
+        m_commandLine.erase(m_commandLine.begin());
+        identifyFile(piece);
+    }
+    return true;
+}
+
+// ---- handlers ----
+
+void CMainDialog::onDropFiles(const QStringList& paths) {
+    for (const QString& path : paths) identifyFile(pathBytes(path));
+}
+
+void CMainDialog::onDone() {
+    if (updateData(true)) endDialog(IDOK);
+}
+
+void CMainDialog::onDestroy() { killTimer(kMonitorTimer); }
+
+void CMainDialog::onClearLog() {
+    m_logText.clear();
+    push();
+}
+
+void CMainDialog::onSaveLog() {
+    CFileDialog dialog(false, QStringLiteral("log"), QString(), OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT,
+                       QString(), this);
+    if (dialog.doModal() != IDOK) return;
+    const std::string path = pathBytes(dialog.getPathName());
+    auto file = chipsight::File::open(path, chipsight::File::Mode::ReadWriteCreate);
+    if (!file) {
+        ::messageBox(this, QStringLiteral("Could not open file for saving, sorry."), QStringLiteral("Error"),
+                     MB_ICONSTOP);
+        return;
+    }
+    try {
+        file->truncate(0);
+        pull();
+        file->write(m_logText.data(), m_logText.size());
+        file->close();
+    } catch (const chipsight::FileError& e) {
+        // What was written stays; the report names the cause as the framework words it.
+        const QString name = bytesToText(chipsight::fileNameOf(path));
+        const QString text = e.error() == ENOSPC
+                                 ? QStringLiteral("Disk full while accessing %1.").arg(name)
+                                 : QStringLiteral("An error occurred while accessing %1.").arg(name);
+        frameworkMessageBox(this, text, MB_ICONSTOP);
+    }
+}
+
+void CMainDialog::onAlwaysOnTop() {
+    pull();
+    setTopmost(m_alwaysOnTop != 0);
+}
+
+void CMainDialog::onMonitorFile() {
+    pull();
+    if (m_monitorFile == 0) {
+        killTimer(kMonitorTimer);
+        return;
+    }
+    CFileDialog dialog(true, QString(), QString(), 0, QString(), this);
+    if (dialog.doModal() != IDOK) {
+        m_monitorFile = 0;
+    } else {
+        const std::string path = pathBytes(dialog.getPathName());
+        auto file = chipsight::File::open(path, chipsight::File::Mode::Read);
+        if (!file) {
+            messageBox("Unable to monitor this file.", "Error", MB_OK);
+            m_monitorFile = 0;
+        } else {
+            m_monitorPath = std::filesystem::absolute(path).lexically_normal().string();
+            m_monitorStatus = file->modificationTime();
+            file.reset();  // closed before identifyFile opens it again
+            identifyFile(m_monitorPath);
+            // An identification that could not open or read the file has cleared the box.
+            if (m_monitorFile != 0) setTimer(kMonitorTimer, kMonitorPeriodMs);
+        }
+    }
+    push();
+}
+
+void CMainDialog::onTimer(unsigned /*id*/) {
+    // A file that is away for the moment (being rewritten, say) is looked for again next tick.
+    const auto time = chipsight::modificationTime(m_monitorPath);
+    if (!time || *time == m_monitorStatus) return;
+    m_monitorStatus = *time;
+    identifyFile(m_monitorPath);
+}
+
+void CMainDialog::onLoadFile() {
+    CFileDialog dialog(true, QString(), QString(), 0, QString(), this);
+    if (dialog.doModal() == IDOK) identifyFile(pathBytes(dialog.getPathName()));
+}
+
+void CMainDialog::onSplitLevelChange() {
+    // The clamp into 1 to 9 is part of every pull.
+    pull();
+}
+
+void CMainDialog::onIgnoreBad() { pull(); }
+
+void CMainDialog::addToCustomDb() {
+    CCustomEntryDialog dialog;
+    dialog.prefill(m_lastCrc, m_lastSize, m_lastFileName);
+    dialog.doModal();
+}
+
+void CMainDialog::showManualEntry() {
+    CManualEntryDialog dialog;
+    dialog.doModal();
+}
+
+void CMainDialog::onSystemCommand(unsigned id, long param) {
+    if ((id & 0xFFF0) == IDM_ABOUTBOX) {
+        CAboutDialog about;
+        about.doModal();
+    } else {
+        defaultSystemCommand(id, param);
+    }
+}
+
+void CMainDialog::onHelp() {
+    ::messageBox(this, QString::fromLatin1(kUsage), QStringLiteral("Chipsight Help"), MB_OK | MB_ICONINFORMATION);
+}

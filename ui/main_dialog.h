@@ -1,0 +1,87 @@
+// The program's window: the log, the options, and the handlers that turn each user action into
+// a call of the identification core.
+#pragma once
+
+#include <QStringList>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "core/chipsight_core.h"
+#include "core/front_end.h"
+#include "ui/framework/dialog.h"
+
+class QPlainTextEdit;
+class QPushButton;
+
+// Control ids of template 102.
+enum MainControl : int {
+    IDC_LOG = 1002,
+    IDC_CLEAR_LOG = 1005,
+    IDC_SAVE_LOG = 1006,
+    IDC_ALWAYS_ON_TOP = 1007,
+    IDC_MONITOR_FILE = 1008,
+    IDC_LOAD_FILE = 1009,
+    IDC_SPLIT_LEVEL = 1011,
+    IDC_IGNORE_BAD = 1012,
+    IDC_ADD_CUSTOM = 1014,
+    IDC_MANUAL_ENTRY = 1015,
+};
+
+// The system command that opens the About box, and the file monitor's timer.
+inline constexpr unsigned IDM_ABOUTBOX = 16;
+inline constexpr unsigned kMonitorTimer = 0;
+inline constexpr unsigned kMonitorPeriodMs = 500;
+
+class CMainDialog : public CDialog, public chipsight::FrontEnd, public chipsight::ChipsightCore {
+public:
+    // `programPath` locates the database files; `arguments` are the files to identify.
+    CMainDialog(std::string programPath, std::vector<std::string> arguments);
+
+    // The front end the core reports through.
+    void messageBox(const std::string& text, const std::string& caption, unsigned type) override;
+    bool pull() override { return updateData(true); }
+    void push() override;
+    void setTitle(const std::string& title) override;
+    void enableAddCustomButton() override;
+    int logLineCount() override;
+    void scrollLog(int lines) override;
+
+    // Handlers, one per entry of the handler table.
+    void onDropFiles(const QStringList& paths);
+    void onDone();
+    void onDestroy();
+    void onClearLog();
+    void onSaveLog();
+    void onAlwaysOnTop();
+    void onMonitorFile();
+    void onTimer(unsigned id);
+    void onLoadFile();
+    void onSplitLevelChange();
+    void onIgnoreBad();
+    void addToCustomDb();
+    void showManualEntry();
+    void onSystemCommand(unsigned id, long param);
+    void onHelp();
+
+    QPushButton* m_addCustomButton = nullptr;
+    QPlainTextEdit* m_logEdit = nullptr;
+    int m_alwaysOnTop = 0;
+    // The watched file: its full path, and its modification time in whole seconds (the one
+    // field of its status that the watch compares).
+    std::string m_monitorPath;
+    std::int64_t m_monitorStatus = 0;
+
+protected:
+    void doDataExchange(CDataExchange& dx) override;
+    bool onInitDialog() override;
+
+private:
+    void exchangeLog(bool pull);
+
+    // What the log box was last given or read: its size and its last bytes. The log only
+    // grows between clears, so a push that finds the box holding the start of the new text
+    // appends the rest instead of rewriting everything.
+    std::size_t m_shownSize = 0;
+    std::string m_shownTail;
+};
