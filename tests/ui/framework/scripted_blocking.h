@@ -1,0 +1,49 @@
+// A stand-in for the desktop's blocking calls: records every box, file dialog, modal run and
+// address, and answers from the test's script, so nothing waits for a person.
+#pragma once
+
+#include <QUrl>
+#include <deque>
+#include <functional>
+#include <optional>
+#include <vector>
+
+#include "ui/framework/blocking.h"
+
+struct BoxCall {
+    QWidget* owner;
+    QString text;
+    QString caption;
+    unsigned type;
+};
+
+class ScriptedBlocking final : public BlockingCalls {
+  public:
+    std::vector<BoxCall> boxes;
+    // One answer per box, in order; with none left a plain OK box is answered IDOK. An answer
+    // may run the event loop first, as a person looking at the box would let time pass.
+    std::deque<std::function<int(const BoxCall&)>> boxAnswers;
+
+    std::vector<FileDialogRequest> fileRequests;
+    std::deque<std::optional<QString>> fileAnswers;
+
+    // One script per modal run: it gets the shown dialog and must end it.
+    std::deque<std::function<void(CDialog&)>> modalScripts;
+
+    std::vector<QUrl> urls;
+
+    int messageBox(QWidget* owner, const QString& text, const QString& caption,
+                   unsigned type) override;
+    std::optional<QString> chooseFile(QWidget* owner, const FileDialogRequest& request) override;
+    int runModal(CDialog& dialog) override;
+    bool openUrl(const QUrl& url) override;
+
+  private:
+    ScopedBlockingCalls scope_{*this};
+};
+
+// Runs the event loop until `done` holds; fails the test if it has not after a long while.
+void runEventsUntil(const std::function<bool()>& done);
+
+// Shows a window and waits until it has the keyboard, as a person would find it.
+void showActive(QWidget& window);

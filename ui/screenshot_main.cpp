@@ -1,0 +1,87 @@
+// chipsight-screenshot DIR: renders every dialog offscreen into DIR, one PNG each, so the layout
+// can be looked at without a display.
+#include <QApplication>
+#include <QDir>
+#include <QImage>
+#include <QPainter>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <set>
+#include <vector>
+
+#include "ui/framework/dialog.h"
+
+namespace {
+
+struct Screenshot {
+    const char* name;
+    std::function<std::unique_ptr<CDialog>()> make;
+};
+
+// One line per dialog class of the program; templates without a class here are still rendered,
+// bare, under the name dialog_<number>.
+std::vector<Screenshot> registeredDialogs() { return {}; }
+
+// The dialog's client area under a plain caption bar, as a window manager would frame it.
+QImage render(CDialog& dialog) {
+    dialog.create();
+    QApplication::processEvents();
+    const QImage client = dialog.grab().toImage();
+    const QFontMetrics fm(dialog.font());
+    const int bar = fm.height() + 8;
+    QImage framed(client.width() + 2, client.height() + bar + 1, QImage::Format_RGB32);
+    framed.fill(QColor(0x50, 0x50, 0x58));
+    QPainter painter(&framed);
+    painter.setFont(dialog.font());
+    painter.setPen(Qt::white);
+    painter.drawText(QRect(6, 0, framed.width() - 12, bar), Qt::AlignVCenter | Qt::AlignLeft,
+                     dialog.windowTitle());
+    painter.drawText(QRect(6, 0, framed.width() - 12, bar), Qt::AlignVCenter | Qt::AlignRight,
+                     QStringLiteral("\u00d7"));
+    painter.drawImage(1, bar, client);
+    painter.end();
+    dialog.endDialog(IDCANCEL);
+    return framed;
+}
+
+bool save(const QImage& image, const QDir& dir, const QString& name) {
+    const QString path = dir.filePath(name + QStringLiteral(".png"));
+    if (!image.save(path)) {
+        std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
+        return false;
+    }
+    std::printf("%s\n", qPrintable(path));
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: chipsight-screenshot DIR\n");
+        return 2;
+    }
+    const QDir dir(QString::fromLocal8Bit(argv[1]));
+    if (!QDir().mkpath(dir.path())) {
+        std::fprintf(stderr, "cannot create %s\n", argv[1]);
+        return 1;
+    }
+    bool ok = true;
+    std::set<int> shown;
+    for (const Screenshot& entry : registeredDialogs()) {
+        std::unique_ptr<CDialog> dialog = entry.make();
+        shown.insert(dialog->dialogTemplate().id);
+        ok = save(render(*dialog), dir, QString::fromLatin1(entry.name)) && ok;
+    }
+    const QStringList templates =
+        QDir(QStringLiteral(":/dialogs")).entryList({QStringLiteral("*.dlg")});
+    for (const QString& file : templates) {
+        const int id = file.section(u'.', 0, 0).toInt();
+        if (shown.count(id) != 0) continue;
+        CDialog dialog(id);
+        ok = save(render(dialog), dir, QStringLiteral("dialog_%1").arg(id)) && ok;
+    }
+    return ok ? 0 : 1;
+}
