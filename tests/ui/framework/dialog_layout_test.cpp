@@ -41,7 +41,7 @@ TEST(DialogLayout, ControlsStandOnTheTemplateRectangles) {
     const QRect expected[] = {
         pixels(font, 10, 7, 30, 8),    pixels(font, 50, 5, 60, 10),   pixels(font, 10, 19, 30, 8),
         pixels(font, 50, 17, 60, 10),  pixels(font, 10, 31, 30, 8),   pixels(font, 50, 29, 20, 10),
-        pixels(font, 80, 29, 60, 10),  pixels(font, 10, 43, 160, 40), pixels(font, 120, 5, 50, 14),
+        pixels(font, 76, 29, 44, 10),  pixels(font, 10, 43, 160, 40), pixels(font, 120, 5, 50, 14),
         pixels(font, 120, 20, 50, 14), pixels(font, 5, 95, 50, 14),   pixels(font, 65, 95, 50, 14),
     };
     ASSERT_EQ(dialog.controls().size(), std::size(expected));
