@@ -82,8 +82,6 @@ TEST(DialogLayout, ControlsTakeTheirKindAndStyle) {
     QTest::keyClicks(level, QStringLiteral("1x2"));
     EXPECT_EQ(level->text(), QStringLiteral("12")) << "NUMBER refuses anything but digits";
 
-    EXPECT_NE(dialog.item<QCheckBox>(1012), nullptr);
-    EXPECT_NE(dialog.item<QPlainTextEdit>(1002), nullptr);
     EXPECT_TRUE(dialog.item<QPushButton>(IDOK)->isDefault());
     EXPECT_FALSE(dialog.item<QPushButton>(IDCANCEL)->isDefault());
 }

@@ -90,34 +90,21 @@ TEST_F(FileDialogs, SaveAddsTheDefaultExtensionAndAsksBeforeReplacing) {
     EXPECT_EQ(blocking_.boxes[0].type, unsigned{MB_YESNO | MB_ICONEXCLAMATION});
 }
 
-TEST_F(FileDialogs, YesReplacesAndANameWithAnExtensionIsKept) {
-    blocking_.fileAnswers = {path("old.log")};
+TEST_F(FileDialogs, YesReplacesAndAnOpenTakesAnyNameWithoutQuestions) {
+    blocking_.fileAnswers = {path("old.log"), path("report.txt"), path("missing"), std::nullopt};
     blocking_.boxAnswers.push_back([](const BoxCall&) { return IDYES; });
     CFileDialog replace(false, QStringLiteral("log"), {}, OFN_OVERWRITEPROMPT);
     ASSERT_EQ(replace.doModal(), IDOK);
     EXPECT_EQ(replace.getPathName(), path("old.log"));
+    ASSERT_EQ(replace.doModal(), IDOK);
+    EXPECT_EQ(replace.getPathName(), path("report.txt")) << "a name with an extension is kept";
 
-    blocking_.fileAnswers = {path("report.txt")};
-    CFileDialog keep(false, QStringLiteral("log"), {}, OFN_OVERWRITEPROMPT);
-    ASSERT_EQ(keep.doModal(), IDOK);
-    EXPECT_EQ(keep.getPathName(), path("report.txt"));
-
-    // Without the flag an existing file is taken without a question.
-    blocking_.fileAnswers = {path("old")};
-    CFileDialog silent(false, QStringLiteral("log"));
-    ASSERT_EQ(silent.doModal(), IDOK);
-    EXPECT_EQ(silent.getPathName(), path("old.log"));
-    EXPECT_EQ(blocking_.boxes.size(), 1u);
-}
-
-TEST_F(FileDialogs, OpenPassesAnyNameOnAndCancelIsCancel) {
-    blocking_.fileAnswers = {path("missing"), std::nullopt};
     CFileDialog open(true);
     ASSERT_EQ(open.doModal(), IDOK);
     EXPECT_EQ(open.getPathName(), path("missing"));
-    EXPECT_TRUE(blocking_.fileRequests[0].open);
+    EXPECT_TRUE(blocking_.fileRequests[2].open);
     EXPECT_EQ(open.doModal(), IDCANCEL);
-    EXPECT_TRUE(blocking_.boxes.empty());
+    EXPECT_EQ(blocking_.boxes.size(), 1u);
 }
 
 }  // namespace

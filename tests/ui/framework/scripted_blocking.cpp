@@ -27,9 +27,11 @@ std::optional<QString> ScriptedBlocking::chooseFile(QWidget*, const FileDialogRe
         ADD_FAILURE() << "unscripted file dialog";
         return std::nullopt;
     }
-    auto answer = fileAnswers.front();
+    // Taken apart by hand: g++ -O2 wrongly warns about copying an optional QString here.
+    const bool chosen = fileAnswers.front().has_value();
+    const QString path = chosen ? *fileAnswers.front() : QString();
     fileAnswers.pop_front();
-    return answer;
+    return chosen ? std::optional<QString>(path) : std::nullopt;
 }
 
 int ScriptedBlocking::runModal(CDialog& dialog) {
