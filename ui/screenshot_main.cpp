@@ -10,6 +10,7 @@
 #include <set>
 #include <vector>
 
+#include "ui/framework/blocking.h"
 #include "ui/framework/dialog.h"
 
 namespace {
@@ -19,8 +20,26 @@ struct Screenshot {
     std::function<std::unique_ptr<CDialog>()> make;
 };
 
-// One line per dialog class of the program; templates without a class here are still rendered,
-// bare, under the name dialog_<number>.
+// Nothing may wait for a person while dialogs are rendered: boxes raised while a dialog
+// initialises are printed and answered No or OK, file dialogs and modal runs are cancelled.
+class PreviewBlockingCalls final : public BlockingCalls {
+  public:
+    int messageBox(QWidget*, const QString& text, const QString& caption, unsigned type) override {
+        std::fprintf(stderr, "[%s] %s\n", qPrintable(caption), qPrintable(text));
+        return (type & MB_TYPEMASK) == MB_YESNO ? IDNO
+               : (type & MB_TYPEMASK) == MB_OK  ? IDOK
+                                                : IDCANCEL;
+    }
+    std::optional<QString> chooseFile(QWidget*, const FileDialogRequest&) override {
+        return std::nullopt;
+    }
+    int runModal(CDialog&) override { return IDCANCEL; }
+    bool openUrl(const QUrl&) override { return false; }
+};
+
+// One line per dialog class of the program, written as
+//     {"manual_entry", [] { return std::make_unique<CManualEntryDialog>(); }},
+// Templates without a class here are still rendered, bare, under the name dialog_<number>.
 std::vector<Screenshot> registeredDialogs() { return {}; }
 
 // The dialog's client area under a plain caption bar, as a window manager would frame it.
@@ -59,6 +78,8 @@ bool save(const QImage& image, const QDir& dir, const QString& name) {
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
+    PreviewBlockingCalls preview;
+    const ScopedBlockingCalls noWaiting(preview);
     if (argc != 2) {
         std::fprintf(stderr, "usage: chipsight-screenshot DIR\n");
         return 2;
