@@ -19,6 +19,7 @@ FileSystemCalls FileSystemCalls::posix() {
         .open = [](const char* p, int f, mode_t m) { return ::open(p, f, m); },
         .fstat = [](int fd, struct stat* s) { return ::fstat(fd, s); },
         .stat = [](const char* p, struct stat* s) { return ::stat(p, s); },
+        .access = [](const char* p, int m) { return ::access(p, m); },
         .flock = [](int fd, int op) { return ::flock(fd, op); },
         .read = [](int fd, void* b, std::size_t n) { return ::read(fd, b, n); },
         .write = [](int fd, const void* b, std::size_t n) { return ::write(fd, b, n); },
@@ -111,7 +112,9 @@ void File::close() {
 
 std::optional<std::int64_t> modificationTime(const std::string& path) {
     struct stat st {};
-    if (fileSystemCalls().stat(path.c_str(), &st) != 0) return std::nullopt;
+    // Only a regular file has a time worth comparing: a folder standing in its place for a
+    // while is as good as no file at all.
+    if (fileSystemCalls().stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
     return std::int64_t(st.st_mtim.tv_sec);
 }
 

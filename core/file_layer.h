@@ -18,6 +18,7 @@ struct FileSystemCalls {
     std::function<int(const char*, int, mode_t)> open;
     std::function<int(int, struct stat*)> fstat;
     std::function<int(const char*, struct stat*)> stat;
+    std::function<int(const char*, int)> access;
     std::function<int(int, int)> flock;
     std::function<ssize_t(int, void*, std::size_t)> read;
     std::function<ssize_t(int, const void*, std::size_t)> write;
@@ -95,7 +96,7 @@ private:
 };
 
 // The last-write time of the file at `path` in whole seconds, without opening it; nothing
-// when the file cannot be looked up.
+// when no regular file can be looked up there.
 std::optional<std::int64_t> modificationTime(const std::string& path);
 
 // The last component of a path: the text after its last slash.

@@ -1,9 +1,7 @@
 // chipsight-cli as a real process: stdout bytes, stderr lines, exit status.
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
+#include "tests/support/process.h"
 #include "tests/support/test_support.h"
 
 namespace chipsight {
@@ -11,52 +9,11 @@ namespace {
 
 using testing::Bytes;
 
-struct CliRun {
-    std::string out, err;
-    int status = -1;
-};
+using CliRun = testing::ProcessResult;
 
 CliRun runCli(std::vector<std::string> args) {
     args.insert(args.begin(), CHIPSIGHT_CLI);
-    int outPipe[2], errPipe[2];
-    if (::pipe(outPipe) != 0 || ::pipe(errPipe) != 0) throw std::runtime_error("pipe");
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::dup2(outPipe[1], 1);
-        ::dup2(errPipe[1], 2);
-        ::close(outPipe[0]);
-        ::close(errPipe[0]);
-        std::vector<char*> argv;
-        for (auto& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        ::execv(argv[0], argv.data());
-        ::_exit(127);
-    }
-    ::close(outPipe[1]);
-    ::close(errPipe[1]);
-    CliRun run;
-    pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
-    std::string* sinks[2] = {&run.out, &run.err};
-    int open = 2;
-    while (open > 0) {
-        ::poll(fds, 2, -1);
-        for (int i = 0; i < 2; ++i) {
-            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP))) continue;
-            char buffer[4096];
-            const ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
-            if (n > 0) {
-                sinks[i]->append(buffer, std::size_t(n));
-            } else {
-                ::close(fds[i].fd);
-                fds[i].fd = -1;
-                --open;
-            }
-        }
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
+    return testing::runProcess(std::move(args));
 }
 
 class Cli : public ::testing::Test {

@@ -146,6 +146,25 @@ TEST_F(Monitor, TicksArriveWhileAnotherHandlersBoxIsOpen) {
     EXPECT_EQ(reports(dialog->m_logText, "test.bin"), 2);
 }
 
+TEST_F(Monitor, AFileDeletedReplacedByAFolderAndPutBackIsReportedOnceBack) {
+    const std::string path = file("test.bin");
+    start();
+    watch(path);
+    std::filesystem::remove(path);
+    dialog->onTimer(0);
+    std::filesystem::create_directory(path);
+    setTime(path, 6'000'000);
+    dialog->onTimer(0);
+    EXPECT_TRUE(ui.boxes.empty()) << "nothing to report while no file is there";
+    EXPECT_TRUE(checked());
+    std::filesystem::remove(path);
+    writeFile(path, Bytes{0, 1, 2, 3});
+    setTime(path, 6'000'001);
+    dialog->onTimer(0);
+    EXPECT_EQ(reports(dialog->m_logText, "test.bin"), 2);
+    EXPECT_TRUE(ui.boxes.empty());
+}
+
 TEST_F(Monitor, DestroyingTheWindowStopsTheTimer) {
     start();
     watch(file("test.bin"));
