@@ -21,7 +21,8 @@ constexpr const char* kUsage =
     "Identify ROM and EPROM dumps by their CRC-32 and size.\n"
     "\n"
     "  --db-dir DIR        read CHIPLORE.ROM, CHIPLORE.GAM and Chipsight.dat from DIR\n"
-    "                      (default: the directory of this program)\n"
+    "                      (default: the directory of this program, or for an installed\n"
+    "                      copy ${XDG_DATA_HOME:-~/.local/share}/chipsight)\n"
     "  --split-level N     also look up halves, quarters, ... down to 1/2^(N-1) (1 to 9, default 1)\n"
     "  --no-ignore-bad     look up blank parts too\n"
     "  --crlf              write the report with CR LF line breaks, as the window's log holds it\n"
@@ -132,10 +133,9 @@ int main(int argc, char** argv) {
 
     TerminalFrontEnd frontEnd;
     frontEnd.crlf = crlf;
-    const std::string programPath =
-        dbDir.empty() ? chipsight::executablePath() : dbDir + "/chipsight-cli";
-    ChipsightCore core(frontEnd, programPath, files);
+    ChipsightCore core(frontEnd, chipsight::executablePath(), files);
     frontEnd.core = &core;
+    if (!dbDir.empty()) core.useDatabaseDirectory(dbDir);
     core.loadDatabases();
     core.m_splitLevel = splitLevel;
     core.m_ignoreBad = ignoreBad ? 1 : 0;

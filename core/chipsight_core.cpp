@@ -53,18 +53,19 @@ void ChipsightCore::error(const std::string& text, unsigned type) {
 void ChipsightCore::loadDatabases() {
     const auto slash = m_programPath.rfind('/');
     m_programDir = slash == std::string::npos ? std::string(".") : m_programPath.substr(0, slash);
+    if (!m_databaseChosen) m_database = locateDatabases(m_programDir);
     m_commandLine = m_arguments;
     m_splitLevel = 1;
     m_frontEnd.push();
 
     std::int32_t romCount = 0;
     WholeFile roms, games;
-    roms = readWholeFile(resolveInDirectory(m_programDir, kRomTableFile));
+    roms = readWholeFile(resolveInDirectory(m_database.directory, kRomTableFile));
     if (roms.opened) {
         if (!roms.complete) {
             error("Failed reading CHIPLORE.ROM!", MB_ICONSTOP);
         } else {
-            games = readWholeFile(resolveInDirectory(m_programDir, kGameTableFile));
+            games = readWholeFile(resolveInDirectory(m_database.directory, kGameTableFile));
             if (!games.opened) {
                 error("Cannot Open CHIPLORE.GAM\nDownload Chiplore, and copy the file to this folder!",
                       MB_ICONSTOP);
@@ -77,7 +78,8 @@ void ChipsightCore::loadDatabases() {
     }
 
     std::int32_t customCount = 0;
-    WholeFile custom = readWholeFile(resolveInDirectory(m_programDir, kCustomFile), RomEntry::kSize);
+    WholeFile custom =
+        readWholeFile(resolveInDirectory(m_database.directory, kCustomFile), RomEntry::kSize);
     if (custom.opened) {
         const std::size_t whole = custom.bytes.size() / RomEntry::kSize;
         m_entries.reserve(m_entries.size() + whole + std::size_t(romCount));
@@ -207,8 +209,13 @@ Outcome ChipsightCore::identifyManual(std::uint32_t checksum, std::uint32_t size
     return report.found ? Outcome::Found : Outcome::NotFound;
 }
 
+void ChipsightCore::useDatabaseDirectory(std::string directory) {
+    m_database = {std::move(directory), false};
+    m_databaseChosen = true;
+}
+
 std::string ChipsightCore::customDatabasePath() const {
-    return resolveInDirectory(m_programDir, kCustomFile);
+    return resolveInDirectory(m_database.directory, kCustomFile);
 }
 
 bool ChipsightCore::appendCustomEntry(const std::string& checksumText, const std::string& sizeText,
@@ -237,6 +244,8 @@ bool ChipsightCore::appendCustomEntry(const std::string& checksumText, const std
         error("Out of memory.", MB_ICONEXCLAMATION);
         return false;
     }
+    // A directory that cannot be made shows up as a file that cannot be opened.
+    if (m_database.perUser) makeDirectories(m_database.directory);
     switch (appendRecord(customDatabasePath(), entry)) {
         case AppendResult::CannotOpen:
             error("Cannot Open Chipsight.dat!", MB_ICONSTOP);

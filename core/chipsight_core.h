@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/database_location.h"
 #include "core/front_end.h"
 #include "core/identify.h"
 #include "core/rom_database.h"
@@ -40,12 +41,18 @@ public:
     bool appendCustomEntry(const std::string& checksumText, const std::string& sizeText,
                            const std::string& romName, const std::string& description);
 
+    // Reads and writes the database files in `directory` from now on, wherever the program
+    // itself lies; call it before loadDatabases.
+    void useDatabaseDirectory(std::string directory);
     // The path of the custom database file.
     std::string customDatabasePath() const;
 
     EntryTable m_entries;
     std::int32_t m_entryCount = 0;
+    // The directory of the program's executable, and where its database files are: the same
+    // directory for a portable copy, the user's data directory for an installed one.
     std::string m_programDir;
+    DatabaseLocation m_database;
     // The command-line pieces not yet identified, in order.
     std::vector<std::string> m_commandLine;
 
@@ -69,6 +76,7 @@ private:
     void scrollLog();
 
     std::string m_programPath;
+    bool m_databaseChosen = false;
     std::vector<std::string> m_arguments;
 };
 

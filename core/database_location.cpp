@@ -1,0 +1,66 @@
+// Choosing between the program's directory and the per-user data directory.
+#include "core/database_location.h"
+
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+
+#include "core/chipsight_core.h"
+#include "core/file_layer.h"
+
+namespace chipsight {
+namespace {
+
+bool holdsDatabaseFile(const std::string& directory) {
+    struct stat st {};
+    for (const char* name : {kRomTableFile, kGameTableFile, kCustomFile}) {
+        if (fileSystemCalls().stat(resolveInDirectory(directory, name).c_str(), &st) == 0)
+            return true;
+    }
+    return false;
+}
+
+std::string homeDirectory() {
+    if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') return home;
+    if (const passwd* user = ::getpwuid(::geteuid()); user != nullptr && user->pw_dir != nullptr)
+        return user->pw_dir;
+    return {};
+}
+
+}  // namespace
+
+std::string userDataDirectory() {
+    // The convention says a relative path in the variable is to be ignored.
+    if (const char* data = std::getenv("XDG_DATA_HOME"); data != nullptr && data[0] == '/')
+        return std::string(data) + "/chipsight";
+    const std::string home = homeDirectory();
+    return home.empty() ? std::string() : home + "/.local/share/chipsight";
+}
+
+DatabaseLocation locateDatabases(const std::string& programDir) {
+    if (fileSystemCalls().access(programDir.c_str(), W_OK) == 0 || holdsDatabaseFile(programDir))
+        return {programDir, false};
+    const std::string data = userDataDirectory();
+    // Without a home directory there is nowhere else to look.
+    if (data.empty()) return {programDir, false};
+    return {data, true};
+}
+
+bool makeDirectories(const std::string& directory) {
+    const auto isDirectory = [](const std::string& path) {
+        struct stat st {};
+        return fileSystemCalls().stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    };
+    for (std::size_t end = directory.find('/', 1);; end = directory.find('/', end + 1)) {
+        const std::string part = directory.substr(0, end);
+        // A parent the user may not write to can still exist, which is all that is needed.
+        if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST && !isDirectory(part)) return false;
+        if (end == std::string::npos) break;
+    }
+    return isDirectory(directory);
+}
+
+}  // namespace chipsight
