@@ -8,16 +8,24 @@
 #include <functional>
 #include <memory>
 #include <set>
+#include <string>
 #include <vector>
 
+#include "core/file_layer.h"
+#include "ui/about_dialog.h"
+#include "ui/custom_entry_dialog.h"
 #include "ui/framework/blocking.h"
 #include "ui/framework/dialog.h"
+#include "ui/main_dialog.h"
+#include "ui/manual_entry_dialog.h"
 
 namespace {
 
 struct Screenshot {
     const char* name;
     std::function<std::unique_ptr<CDialog>()> make;
+    // What to do once the dialog is up, before it is grabbed.
+    std::function<void(CDialog&)> prepare = {};
 };
 
 // Nothing may wait for a person while dialogs are rendered: boxes raised while a dialog
@@ -40,11 +48,34 @@ class PreviewBlockingCalls final : public BlockingCalls {
 // One line per dialog class of the program, written as
 //     {"manual_entry", [] { return std::make_unique<CManualEntryDialog>(); }},
 // Templates without a class here are still rendered, bare, under the name dialog_<number>.
-std::vector<Screenshot> registeredDialogs() { return {}; }
+std::vector<Screenshot> registeredDialogs() {
+    return {
+        {"main_window",
+         [] { return std::make_unique<CMainDialog>(chipsight::executablePath(), std::vector<std::string>{}); },
+         [](CDialog& d) {
+             // The demo images of examples/roms, at split level 2 as a user would look at them.
+             auto& main = static_cast<CMainDialog&>(d);
+             main.m_splitLevel = 2;
+             main.push();
+             for (const char* image : {"blank_64k.bin", "lander_stuck_bit6.bin", "pinball_sound.bin",
+                                       "space_raiders_u7u8.bin"})
+                 main.identifyFile(std::string("examples/roms/") + image);
+         }},
+        {"manual_entry", [] { return std::make_unique<CManualEntryDialog>(); }},
+        {"custom_entry",
+         [] {
+             auto d = std::make_unique<CCustomEntryDialog>();
+             d->prefill(0x66C1A2BF, 8192, "pinball_sound.bin");
+             return d;
+         }},
+        {"about", [] { return std::make_unique<CAboutDialog>(); }},
+    };
+}
 
 // The dialog's client area under a plain caption bar, as a window manager would frame it.
-QImage render(CDialog& dialog) {
+QImage render(CDialog& dialog, const std::function<void(CDialog&)>& prepare = {}) {
     dialog.create();
+    if (prepare) prepare(dialog);
     QApplication::processEvents();
     const QImage client = dialog.grab().toImage();
     const QFontMetrics fm(dialog.font());
@@ -94,7 +125,7 @@ int main(int argc, char** argv) {
     for (const Screenshot& entry : registeredDialogs()) {
         std::unique_ptr<CDialog> dialog = entry.make();
         shown.insert(dialog->dialogTemplate().id);
-        ok = save(render(*dialog), dir, QString::fromLatin1(entry.name)) && ok;
+        ok = save(render(*dialog, entry.prepare), dir, QString::fromLatin1(entry.name)) && ok;
     }
     const QStringList templates =
         QDir(QStringLiteral(":/dialogs")).entryList({QStringLiteral("*.dlg")});

@@ -282,6 +282,8 @@ QWidget* CDialog::buildItem(const DialogItem& item) {
                 edit->setLineWrapMode(noWrap ? QPlainTextEdit::NoWrap
                                              : QPlainTextEdit::WidgetWidth);
                 edit->setReadOnly(item.has(IS_READONLY));
+                // A tab in an edit control reaches to the next multiple of 32 dialog units.
+                edit->setTabStopDistance(32.0 * baseUnits_.width() / 4.0);
                 edit->setTabChangesFocus(true);
                 if (!item.has(IS_WANTRETURN)) edit->installEventFilter(this);
                 return edit;
