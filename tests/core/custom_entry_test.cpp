@@ -94,10 +94,12 @@ TEST_F(CustomEntry, UnopenableFileChangesNothing) {
     EXPECT_EQ(core.m_entryCount, 0);
 
     std::filesystem::remove(dat());
-    std::filesystem::permissions(dir.path(), std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
-    if (::access(dir.path().c_str(), W_OK) == 0) GTEST_SKIP() << "running with privileges that ignore modes";
+    testing::FileFaults faults;
+    faults.refuseOpen("Chipsight.dat");
+    testing::InjectedFaults injected(faults);
     EXPECT_FALSE(core.appendCustomEntry("1234", "16", "n", "d"));
     EXPECT_EQ(ui.boxes().back(), box("Cannot Open Chipsight.dat!", "Error", MB_ICONSTOP));
+    EXPECT_FALSE(std::filesystem::exists(dat()));
 }
 
 TEST_F(CustomEntry, FailedWritesLeaveTheFileOnItsGrid) {

@@ -29,8 +29,12 @@ FileSystemCalls FileFaults::calls() {
     FileSystemCalls os = FileSystemCalls::posix();
     const FileSystemCalls real = FileSystemCalls::posix();
     os.open = [this, real](const char* path, int flags, mode_t mode) {
-        const int fd = real.open(path, flags, mode);
         ++opens_[path];
+        if (endsWith(path, openName_)) {
+            errno = openError_;
+            return -1;
+        }
+        const int fd = real.open(path, flags, mode);
         if (fd >= 0) paths_[fd] = path;
         return fd;
     };

@@ -26,6 +26,12 @@ public:
         writeLimit_ = limit;
         writeError_ = error;
     }
+    // Opens of files whose name ends in `name` are refused with `error`, as a file without
+    // permission is (running as root, the tests cannot rely on real permissions).
+    void refuseOpen(std::string name, int error = EACCES) {
+        openName_ = std::move(name);
+        openError_ = error;
+    }
     // Flushes and closes of files whose name ends in `name` fail with `error`.
     void failSync(std::string name, int error = EIO) {
         syncName_ = std::move(name);
@@ -46,9 +52,9 @@ private:
 
     std::map<int, std::string> paths_;
     std::map<std::string, int> opens_;
-    std::string readName_, writeName_, syncName_, closeName_;
+    std::string openName_, readName_, writeName_, syncName_, closeName_;
     std::size_t readLimit_ = 0, writeLimit_ = 0, readDone_ = 0, writeDone_ = 0;
-    int readError_ = 0, writeError_ = 0, syncError_ = 0, closeError_ = 0;
+    int openError_ = 0, readError_ = 0, writeError_ = 0, syncError_ = 0, closeError_ = 0;
 };
 
 // Installs `faults` into the file layer for the lifetime of the object.
