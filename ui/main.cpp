@@ -1,7 +1,36 @@
 // chipsight: the desktop program.
+#include <cstdio>
+#include <cstring>
+
 #include "ui/main_app.h"
 
+namespace {
+
+constexpr const char* kUsage =
+    "Usage: chipsight [FILE]...\n"
+    "Identify ROM and EPROM dumps by their CRC-32 and size, in a window.\n"
+    "Each FILE is identified when the window opens; more can be dropped on it.\n"
+    "\n"
+    "  --help              show this help\n"
+    "  --version           show the version\n"
+    "\n"
+    "CHIPLORE.ROM, CHIPLORE.GAM and Chipsight.dat are read from the directory of this program,\n"
+    "or for an installed copy from ${XDG_DATA_HOME:-~/.local/share}/chipsight.\n";
+
+}  // namespace
+
 int main(int argc, char** argv) {
+    // Answered before anything of the desktop is set up, so they work without a display.
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0) {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::fputs("chipsight 1.05\n", stdout);
+            return 0;
+        }
+    }
     theApp();  // the application object exists before the program starts
     return CWinApp::run(argc, argv);
 }
