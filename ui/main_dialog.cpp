@@ -34,7 +34,7 @@ constexpr const char* kUsage =
     "Manual Entry looks up a checksum you type. Add to Custom DB adds a chip of your own to "
     "Chipsight.dat. Monitor file identifies a file again each time it is rewritten.\n\n"
     "The database files CHIPLORE.ROM, CHIPLORE.GAM and Chipsight.dat are read from the "
-    "program's folder.";
+    "program's folder, or for an installed copy from ~/.local/share/chipsight.";
 
 std::string pathBytes(const QString& path) { return QFile::encodeName(path).toStdString(); }
 
