@@ -4,12 +4,17 @@
 #include <immintrin.h>
 #include <isa-l/crc.h>
 #include <libdeflate.h>
+#include <sys/mman.h>
 #include <zlib.h>
 
 #include <cstdint>
+#include <fstream>
 #include <map>
+#include <new>
 #include <random>
-#include <vector>
+#include <span>
+#include <string>
+#include <utility>
 
 #include "core/crc32.h"
 #include "core/crc32_paths.h"
@@ -18,12 +23,29 @@ namespace {
 
 using chipsight::Crc32Path;
 
-// One random buffer per size, made before timing starts; the 4 KiB one stays in cache, the
-// 64 MiB one is twice the last-level cache of the machine it was tuned on.
-const std::vector<std::uint8_t>& buffer(std::size_t size) {
-    static std::map<std::size_t, std::vector<std::uint8_t>> buffers;
-    auto [it, made] = buffers.try_emplace(size, size);
+// How a large buffer is backed. Streaming 64 MiB out of memory on 4 KiB pages runs at about
+// 0.7x the rate on 2 MiB pages here, for every implementation alike (page walks, prefetchers
+// that stop at page boundaries). The marked figures use huge pages, so they compare CRC code
+// rather than page sizes; one row shows the difference.
+enum class Pages { Large, Small };
+
+constexpr std::size_t kHugePage = 2 << 20;
+
+// One random buffer per size and backing, made before timing starts. The 4 KiB one stays in
+// cache, the 64 MiB one is twice the last-level cache of the machine it was tuned on.
+std::span<const std::uint8_t> buffer(std::size_t size, Pages pages = Pages::Large) {
+    static std::map<std::pair<std::size_t, Pages>, std::span<std::uint8_t>> buffers;
+    auto [it, made] = buffers.try_emplace({size, pages});
     if (made) {
+        // Aligned to a huge page and advised before the first touch, so the kernel can back
+        // it with huge pages; kept for the whole run.
+        void* mem = mmap(nullptr, size + kHugePage, PROT_READ | PROT_WRITE,
+                         MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (mem == MAP_FAILED) throw std::bad_alloc();
+        auto* data = reinterpret_cast<std::uint8_t*>(
+            (reinterpret_cast<std::uintptr_t>(mem) + kHugePage - 1) & ~(kHugePage - 1));
+        madvise(data, size, pages == Pages::Large ? MADV_HUGEPAGE : MADV_NOHUGEPAGE);
+        it->second = {data, size};
         std::mt19937_64 rng(size);
         for (auto& byte : it->second) byte = static_cast<std::uint8_t>(rng());
     }
@@ -46,8 +68,8 @@ std::uint32_t zlib(std::uint32_t crc, const std::uint8_t* p, std::size_t n) {
 }
 
 template <typename F>
-void run(benchmark::State& state, F crc32) {
-    const auto& data = buffer(static_cast<std::size_t>(state.range(0)));
+void run(benchmark::State& state, F crc32, Pages pages = Pages::Large) {
+    const auto data = buffer(static_cast<std::size_t>(state.range(0)), pages);
     // From 0 and as a continuation: both must agree for the work to be the same.
     for (std::uint32_t start : {0u, 0x9E3779B9u}) {
         const auto size = static_cast<std::uint32_t>(data.size());
@@ -68,6 +90,7 @@ void crc32Ours(benchmark::State& state) { run(state, ours); }
 void crc32Isal(benchmark::State& state) { run(state, isal); }
 void crc32Libdeflate(benchmark::State& state) { run(state, libdeflate); }
 void crc32Zlib(benchmark::State& state) { run(state, zlib); }
+void crc32OursSmallPages(benchmark::State& state) { run(state, ours, Pages::Small); }
 
 // Only reading the bytes, no CRC: the memory bandwidth that bounds every CRC of a buffer that
 // does not fit in the cache. 256-bit loads into four accumulators keep the loop itself far
@@ -89,7 +112,7 @@ void readBytes(benchmark::State& state) {
         state.SkipWithError("needs AVX2");
         return;
     }
-    const auto& data = buffer(static_cast<std::size_t>(state.range(0)));
+    const auto data = buffer(static_cast<std::size_t>(state.range(0)));
     for (auto _ : state) benchmark::DoNotOptimize(xorAll(data.data(), data.size()));
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * data.size()));
 }
@@ -109,6 +132,19 @@ const bool kContextAdded =
                                  chipsight::crc32PathName(chipsight::crc32ActivePath())),
      true);
 
+// Whether the kernel honours the huge-page advice at all ("always", "madvise" or "never").
+std::string transparentHugePages() {
+    std::ifstream file("/sys/kernel/mm/transparent_hugepage/enabled");
+    std::string line;
+    std::getline(file, line);
+    const auto open = line.find('['), close = line.find(']');
+    return open == std::string::npos || close < open ? "unknown"
+                                                     : line.substr(open + 1, close - open - 1);
+}
+
+const bool kPagesContextAdded =
+    (benchmark::AddCustomContext("transparent_hugepage", transparentHugePages()), true);
+
 constexpr std::int64_t k4KiB = 4 << 10;
 constexpr std::int64_t k64MiB = 64 << 20;
 
@@ -116,6 +152,7 @@ BENCHMARK(crc32Ours)->Name("crc32/ours")->Arg(k4KiB)->Arg(k64MiB);
 BENCHMARK(crc32Isal)->Name("crc32/isal")->Arg(k4KiB)->Arg(k64MiB);
 BENCHMARK(crc32Libdeflate)->Name("crc32/libdeflate")->Arg(k4KiB)->Arg(k64MiB);
 BENCHMARK(crc32Zlib)->Name("crc32/zlib")->Arg(k4KiB)->Arg(k64MiB);
+BENCHMARK(crc32OursSmallPages)->Name("crc32/ours/4k-pages")->Arg(k64MiB);
 BENCHMARK(readBytes)->Name("read")->Arg(k4KiB)->Arg(k64MiB);
 BENCHMARK_CAPTURE(crc32Forced, portable, Crc32Path::Portable)->Arg(k4KiB)->Arg(k64MiB);
 BENCHMARK_CAPTURE(crc32Forced, pclmul, Crc32Path::Pclmul)->Arg(k4KiB)->Arg(k64MiB);
