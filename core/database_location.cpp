@@ -23,6 +23,14 @@ bool holdsDatabaseFile(const std::string& directory) {
     return false;
 }
 
+// An installed copy brings its desktop entry beside the directory of its programs. Seeing it,
+// even a user who may write among the system's programs (root) gets the per-user directory.
+bool installedLayout(const std::string& programDir) {
+    struct stat st {};
+    const std::string entry = programDir + "/../share/applications/chipsight.desktop";
+    return fileSystemCalls().stat(entry.c_str(), &st) == 0;
+}
+
 std::string homeDirectory() {
     if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') return home;
     if (const passwd* user = ::getpwuid(::geteuid()); user != nullptr && user->pw_dir != nullptr)
@@ -41,7 +49,8 @@ std::string userDataDirectory() {
 }
 
 DatabaseLocation locateDatabases(const std::string& programDir) {
-    if (fileSystemCalls().access(programDir.c_str(), W_OK) == 0 || holdsDatabaseFile(programDir))
+    if (holdsDatabaseFile(programDir)) return {programDir, false};
+    if (!installedLayout(programDir) && fileSystemCalls().access(programDir.c_str(), W_OK) == 0)
         return {programDir, false};
     const std::string data = userDataDirectory();
     // Without a home directory there is nowhere else to look.

@@ -16,7 +16,8 @@ struct DatabaseLocation {
 
 // The location for a program whose executable lies in `programDir`. A portable copy (a build
 // tree, an unpacked archive) keeps its files beside the executable: its directory is writable by
-// the user, or already holds one of the database files. Any other copy is installed, and uses
+// the user (and it is not an installed layout, with share/applications/chipsight.desktop beside
+// it), or it already holds one of the database files. Any other copy is installed, and uses
 // the user's data directory.
 DatabaseLocation locateDatabases(const std::string& programDir);
 

@@ -110,6 +110,18 @@ TEST_F(DatabaseLocationTest, AnInstalledCopyUsesTheUsersDataDirectory) {
     EXPECT_FALSE(fs::exists(home.path() / ".local"));
 }
 
+TEST_F(DatabaseLocationTest, AnInstalledLayoutIsInstalledEvenWhenWritable) {
+    // bin/ beside share/applications/chipsight.desktop, writable as it is for root.
+    const std::string bin = programDir() + "/bin";
+    fs::create_directories(program.path() / "share/applications");
+    fs::create_directory(bin);
+    testing::writeFile(program.file("share/applications/chipsight.desktop"), Bytes{});
+    EXPECT_TRUE(locateDatabases(bin).perUser);
+    // Database files put beside the programs on purpose still win.
+    testing::writeFile(bin + "/CHIPLORE.ROM", Bytes{});
+    EXPECT_EQ(locateDatabases(bin).directory, bin);
+}
+
 TEST_F(DatabaseLocationTest, MakingTheDirectoryMakesItsParentsPrivately) {
     const std::string target = home.path().string() + "/a/b/chipsight";
     ASSERT_TRUE(makeDirectories(target));
