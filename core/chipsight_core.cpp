@@ -20,15 +20,6 @@ namespace {
 constexpr const char* kError = "Error";
 constexpr const char* kValidationError = "Validation Error!";
 
-// The content of the file at `path`, its whole records of `recordSize` bytes (or all of it
-// when `recordSize` is 1): nothing when it cannot be opened; `complete` is false when fewer
-// bytes arrived than asked for.
-struct WholeFile {
-    bool opened = false;
-    bool complete = false;
-    std::vector<std::uint8_t> bytes;
-};
-
 struct FreeBytes {
     void operator()(std::uint8_t* p) const { std::free(p); }
 };
@@ -50,6 +41,15 @@ ImageBuffer allocateImage(std::uint32_t size) {
     if (p == nullptr) throw std::bad_alloc();
     return ImageBuffer(static_cast<std::uint8_t*>(p));
 }
+
+// The content of the file at `path`, its whole records of `recordSize` bytes (or all of it
+// when `recordSize` is 1): nothing when it cannot be opened; `complete` is false when fewer
+// bytes arrived than asked for.
+struct WholeFile {
+    bool opened = false;
+    bool complete = false;
+    std::vector<std::uint8_t> bytes;
+};
 
 WholeFile readWholeFile(const std::string& path, std::size_t recordSize = 1) {
     WholeFile result;
@@ -105,9 +105,9 @@ void ChipsightCore::loadDatabases() {
     std::int32_t customCount = 0;
     WholeFile custom =
         readWholeFile(resolveInDirectory(m_database.directory, kCustomFile), RomEntry::kSize);
+    const std::size_t whole = custom.bytes.size() / RomEntry::kSize;
+    m_entries.reserve(m_entries.size() + whole + std::size_t(romCount));
     if (custom.opened) {
-        const std::size_t whole = custom.bytes.size() / RomEntry::kSize;
-        m_entries.reserve(m_entries.size() + whole + std::size_t(romCount));
         for (std::size_t i = 0; i < whole; ++i) {
             m_entries.push_back(RomEntry::decode(
                 std::span<const std::uint8_t, RomEntry::kSize>(&custom.bytes[i * RomEntry::kSize],
