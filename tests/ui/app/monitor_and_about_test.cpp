@@ -16,9 +16,9 @@ namespace {
 using chipsight::testing::Bytes;
 using chipsight::testing::writeFile;
 
-// Sets the file's modification time to `seconds` after the epoch.
-void setTime(const std::string& path, std::int64_t seconds) {
-    const timespec times[2] = {{seconds, 0}, {seconds, 0}};
+// Sets the file's modification time to `seconds` (and `nanoseconds`) after the epoch.
+void setTime(const std::string& path, std::int64_t seconds, long nanoseconds = 0) {
+    const timespec times[2] = {{seconds, nanoseconds}, {seconds, nanoseconds}};
     ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
 }
 
@@ -79,6 +79,10 @@ TEST_F(Monitor, OneReportAtOnceThenOnePerChangeOfTime) {
 
     setTime(path, 1'000'005);
     tick();
+    EXPECT_EQ(reports(dialog->m_logText, "test.bin"), 2);
+    // Another save within the same second goes unseen.
+    setTime(path, 1'000'005, 900'000'000);
+    dialog->onTimer(0);
     EXPECT_EQ(reports(dialog->m_logText, "test.bin"), 2);
     tick();
     EXPECT_EQ(reports(dialog->m_logText, "test.bin"), 2);
