@@ -16,6 +16,10 @@ import sys
 from dataclasses import dataclass
 
 
+IDENTIFY_64M = "identify/bytes:67108864"
+IDENTIFY_64K = "identify/bytes:65536"
+
+
 @dataclass
 class Row:
     figure: str
@@ -24,6 +28,7 @@ class Row:
     value: str  # "bytes_per_second", "items_per_second", "real_time" or a user counter
     higher_is_better: bool
     mark: float | None  # None: shown for context (a limit, say), never fails
+    peer_value: str | None = None  # the peer's value when it is another counter (of the same run, say)
 
 
 ROWS = [
@@ -39,6 +44,28 @@ ROWS = [
         "bytes_per_second", True, None),
     Row("  CRC-32 64 MiB on 4 KiB pages vs on 2 MiB pages", "crc32/ours/4k-pages/67108864",
         "crc32/ours/67108864", "bytes_per_second", True, None),
+    Row("identifyFile 64 MiB: split level 9 vs level 1", f"{IDENTIFY_64M}/level:9/entries:0",
+        f"{IDENTIFY_64M}/level:1/entries:0", "real_time", False, 1.2),
+    Row("identify 64 MiB level 9: 1,000,000 entries vs none", f"{IDENTIFY_64M}/level:9/entries:1000000",
+        f"{IDENTIFY_64M}/level:9/entries:0", "real_time", False, 1.1),
+    Row("  identify 64 KiB level 9: 1,000,000 entries vs none", f"{IDENTIFY_64K}/level:9/entries:1000000",
+        f"{IDENTIFY_64K}/level:9/entries:0", "real_time", False, None),
+    Row("  identifyFile 64 KiB: split level 9 vs level 1", f"{IDENTIFY_64K}/level:9/entries:0",
+        f"{IDENTIFY_64K}/level:1/entries:0", "real_time", False, None),
+    Row("table of 1,000,000 entries: peak memory vs 108 B each", "table-memory/1000000/iterations:1",
+        "table-memory/1000000/iterations:1", "peak_bytes", False, 1.5, "entry_bytes"),
+    Row("  memory kept by the loaded table vs 108 B each", "table-memory/1000000/iterations:1",
+        "table-memory/1000000/iterations:1", "retained_bytes", False, None, "entry_bytes"),
+    Row("loadDatabases 1,000,000 chips vs read() of both files", "load/chiplore/1000000",
+        "load/read-bytes/1000000", "real_time", False, 3.0),
+    Row("chipsight-cli 10,000 x 64 KiB (1,000,000 entries) vs rhash --crc32",
+        "cli/chipsight-cli/entries:1000000/iterations:1/real_time", "cli/rhash/iterations:1/real_time",
+        "items_per_second", True, 1.0),
+    Row("  chipsight-cli 10,000 x 64 KiB (no database) vs rhash --crc32",
+        "cli/chipsight-cli/entries:0/iterations:1/real_time", "cli/rhash/iterations:1/real_time",
+        "items_per_second", True, None),
+    Row("window log, 10,000 identifications: last 1,000 vs first 1,000", "log/10000/iterations:1/real_time",
+        "log/10000/iterations:1/real_time", "last_1000_s", False, 1.5, "first_1000_s"),
 ]
 
 TIME_UNITS = {"ns": 1e-9, "us": 1e-6, "ms": 1e-3, "s": 1.0}
@@ -71,10 +98,12 @@ def show(value, name):
         return f"{value / 1e9:.2f} GB/s"
     if name == "items_per_second":
         return f"{value:,.0f} /s"
-    if name == "real_time":
+    if name == "real_time" or name.endswith("_s"):
         for unit in ("s", "ms", "us", "ns"):
             if value >= TIME_UNITS[unit] or unit == "ns":
                 return f"{value / TIME_UNITS[unit]:.3g} {unit}"
+    if name.endswith("_bytes"):
+        return f"{value / 1e6:.1f} MB"
     return f"{value:.4g}"
 
 
@@ -106,15 +135,16 @@ def table(paths):
     lines, failed = [], False
     for row in ROWS:
         ours, peer = found.get(row.ours), found.get(row.peer)
+        peer_value = row.peer_value or row.value
         sign = ">=" if row.higher_is_better else "<="
         mark = "-" if row.mark is None else f"{sign} {row.mark:g}x"
         if ours is None or peer is None:
             failed |= row.mark is not None
             lines.append((row.figure, "missing" if ours is None else show(value_of(ours, row.value), row.value),
-                          "missing" if peer is None else show(value_of(peer, row.value), row.value),
+                          "missing" if peer is None else show(value_of(peer, peer_value), peer_value),
                           "-", mark, "FAIL" if row.mark is not None else "info"))
             continue
-        a, b = value_of(ours, row.value), value_of(peer, row.value)
+        a, b = value_of(ours, row.value), value_of(peer, peer_value)
         ratio = a / b
         if row.mark is None:
             result = "info"
@@ -122,7 +152,7 @@ def table(paths):
             ok = ratio >= row.mark if row.higher_is_better else ratio <= row.mark
             failed |= not ok
             result = "pass" if ok else "FAIL"
-        lines.append((row.figure, show(a, row.value), show(b, row.value), f"{ratio:.2f}x", mark,
+        lines.append((row.figure, show(a, row.value), show(b, peer_value), f"{ratio:.2f}x", mark,
                       result))
     widths = [max(len(r[i]) for r in [header] + lines) for i in range(len(header))]
     fmt = lambda r: "  ".join(c.ljust(w) if i == 0 else c.rjust(w) for i, (c, w) in enumerate(zip(r, widths)))

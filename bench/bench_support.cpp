@@ -1,0 +1,110 @@
+// Temporary files, database files and memory figures for the benchmarks.
+#include "bench/bench_support.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <random>
+#include <stdexcept>
+
+namespace bench {
+
+TempDir::TempDir() {
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "chipsight-bench-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    path_ = pattern;
+}
+
+TempDir::~TempDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+}
+
+void writeFile(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    if (!out.flush()) throw std::runtime_error("cannot write " + path);
+}
+
+std::vector<std::uint8_t> randomBytes(std::size_t size, std::uint64_t seed) {
+    std::vector<std::uint8_t> bytes(size);
+    std::mt19937_64 rng(seed);
+    std::size_t i = 0;
+    for (; i + 8 <= size; i += 8) {
+        const std::uint64_t word = rng();
+        for (int b = 0; b < 8; ++b) bytes[i + std::size_t(b)] = std::uint8_t(word >> (8 * b));
+    }
+    for (; i < size; ++i) bytes[i] = std::uint8_t(rng());
+    return bytes;
+}
+
+namespace {
+
+void putU32(std::uint8_t* p, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) p[i] = std::uint8_t(v >> (8 * i));
+}
+
+// Printable text of `length` characters.
+void fillText(std::uint8_t* p, std::size_t length, std::mt19937_64& rng) {
+    for (std::size_t i = 0; i < length; ++i) p[i] = std::uint8_t(' ' + rng() % 95);
+}
+
+}  // namespace
+
+void writeDatabase(const std::string& directory, std::size_t chips, std::size_t games) {
+    std::mt19937_64 rng(chips * 31 + games);
+    std::vector<std::uint8_t> roms(chips * chipsight::RomTableRecord::kSize, 0);
+    for (std::size_t i = 0; i < chips; ++i) {
+        std::uint8_t* r = &roms[i * chipsight::RomTableRecord::kSize];
+        const auto game = std::uint16_t(games == 0 ? 0 : rng() % games);
+        r[0] = std::uint8_t(game);
+        r[1] = std::uint8_t(game >> 8);
+        fillText(r + 2, 1 + rng() % chipsight::RomTableRecord::kNameWidth, rng);
+        putU32(r + 20, std::uint32_t(rng()));
+        putU32(r + 24, 256u << (rng() % 15));
+    }
+    std::vector<std::uint8_t> gam(games * chipsight::GameRecord::kSize, 0);
+    for (std::size_t i = 0; i < games; ++i)
+        fillText(&gam[i * chipsight::GameRecord::kSize], 1 + rng() % chipsight::GameRecord::kSize,
+                 rng);
+    writeFile(directory + "/" + chipsight::kRomTableFile, roms);
+    writeFile(directory + "/" + chipsight::kGameTableFile, gam);
+}
+
+QuietCore::QuietCore(const std::string& directory) : core(frontEnd, directory + "/chipsight", {}) {
+    frontEnd.core = &core;
+    core.useDatabaseDirectory(directory);
+}
+
+namespace {
+
+// A "Name:   N kB" line of /proc/self/status, in bytes.
+std::size_t statusBytes(const std::string& name) {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind(name + ":", 0) == 0)
+            return std::size_t(std::strtoull(line.c_str() + name.size() + 1, nullptr, 10)) * 1024;
+    }
+    return 0;
+}
+
+}  // namespace
+
+std::size_t residentBytes() { return statusBytes("VmRSS"); }
+std::size_t peakResidentBytes() { return statusBytes("VmHWM"); }
+
+bool resetPeak() {
+    // Writing 5 to clear_refs sets the peak resident size back to the current one.
+    const int fd = ::open("/proc/self/clear_refs", O_WRONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool ok = ::write(fd, "5", 1) == 1;
+    ::close(fd);
+    return ok;
+}
+
+}  // namespace bench

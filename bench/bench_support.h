@@ -1,0 +1,73 @@
+// What the figures share: a temporary directory, database files of any size written byte by
+// byte, a front end that does nothing, and the process's memory figures.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "core/chipsight_core.h"
+#include "core/front_end.h"
+
+namespace bench {
+
+// A fresh directory under the system's temporary directory, removed with everything in it.
+class TempDir {
+  public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    std::string file(const std::string& name) const { return (path_ / name).string(); }
+    std::string path() const { return path_.string(); }
+
+  private:
+    std::filesystem::path path_;
+};
+
+void writeFile(const std::string& path, const std::vector<std::uint8_t>& bytes);
+// `size` random bytes, the same for the same seed.
+std::vector<std::uint8_t> randomBytes(std::size_t size, std::uint64_t seed);
+
+// CHIPLORE.ROM with `chips` records and CHIPLORE.GAM with `games` records in `directory`:
+// random checksums, sizes that are powers of two from 256 bytes to 4 MiB, names and
+// descriptions of every length their fields allow.
+void writeDatabase(const std::string& directory, std::size_t chips, std::size_t games);
+inline constexpr std::size_t kMaxGames = 32767;  // what the records' 16-bit index can name
+
+// Answers every call and keeps nothing: the log is dropped at each push, as a terminal does
+// once it has written it out.
+class NullFrontEnd : public chipsight::FrontEnd {
+  public:
+    chipsight::ChipsightCore* core = nullptr;
+
+    void messageBox(const std::string&, const std::string&, unsigned) override { ++boxes; }
+    bool pull() override { return true; }
+    void push() override {
+        if (core != nullptr) core->m_logText.clear();
+    }
+    void setTitle(const std::string&) override {}
+    void enableAddCustomButton() override {}
+    int logLineCount() override { return 0; }
+    void scrollLog(int) override {}
+
+    int boxes = 0;
+};
+
+// A core over the do-nothing front end, reading its databases from `directory`.
+struct QuietCore {
+    explicit QuietCore(const std::string& directory);
+    NullFrontEnd frontEnd;
+    chipsight::ChipsightCore core;
+};
+
+// The process's resident memory now, and the most it has had since the last resetPeak().
+std::size_t residentBytes();
+std::size_t peakResidentBytes();
+// Starts a new peak at the current resident size; false when the system cannot.
+bool resetPeak();
+
+}  // namespace bench

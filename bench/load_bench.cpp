@@ -1,0 +1,120 @@
+// Loading a million chip records with their game table through loadDatabases, next to only
+// reading the two files' bytes; and the memory the loaded table and its index take.
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <map>
+#include <memory>
+
+#include "bench/bench_support.h"
+
+namespace {
+
+constexpr std::int64_t kMillion = 1000000;
+
+// A database of `chips` records and the most games the records can name; made once.
+const std::string& database(std::int64_t chips) {
+    static std::map<std::int64_t, std::unique_ptr<bench::TempDir>> made;
+    auto& dir = made[chips];
+    if (!dir) {
+        dir = std::make_unique<bench::TempDir>();
+        bench::writeDatabase(dir->path(), std::size_t(chips), bench::kMaxGames);
+    }
+    static std::map<std::int64_t, std::string> paths;
+    return paths[chips] = dir->path();
+}
+
+void loadDatabases(benchmark::State& state) {
+    const std::string& dir = database(state.range(0));
+    for (auto _ : state) {
+        state.PauseTiming();
+        auto quiet = std::make_unique<bench::QuietCore>(dir);
+        state.ResumeTiming();
+        quiet->core.loadDatabases();
+        state.PauseTiming();
+        if (quiet->core.m_entries.size() != std::size_t(state.range(0)) ||
+            quiet->frontEnd.boxes != 0) {
+            state.SkipWithError("the table did not load");
+            break;
+        }
+        quiet.reset();
+        state.ResumeTiming();
+    }
+    state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+
+// Reads the whole file at `path` into a buffer of its own with read(); returns its size.
+std::size_t readAll(const std::string& path,
+                    std::unique_ptr<std::uint8_t[], void (*)(void*)>& out) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return 0;
+    const off_t size = ::lseek(fd, 0, SEEK_END);
+    ::lseek(fd, 0, SEEK_SET);
+    out.reset(static_cast<std::uint8_t*>(std::malloc(std::size_t(size))));
+    std::size_t done = 0;
+    while (done < std::size_t(size)) {
+        const ssize_t n = ::read(fd, out.get() + done, std::size_t(size) - done);
+        if (n <= 0) break;
+        done += std::size_t(n);
+    }
+    ::close(fd);
+    return done;
+}
+
+// The peer: only the bytes of both files, into buffers that are new each time, as loading's are.
+void readFiles(benchmark::State& state) {
+    const std::string& dir = database(state.range(0));
+    const std::string roms = dir + "/" + chipsight::kRomTableFile;
+    const std::string games = dir + "/" + chipsight::kGameTableFile;
+    const std::size_t expected = std::size_t(state.range(0)) * chipsight::RomTableRecord::kSize +
+                                 bench::kMaxGames * chipsight::GameRecord::kSize;
+    for (auto _ : state) {
+        std::unique_ptr<std::uint8_t[], void (*)(void*)> a(nullptr, std::free),
+            b(nullptr, std::free);
+        const std::size_t got = readAll(roms, a) + readAll(games, b);
+        benchmark::DoNotOptimize(a.get());
+        benchmark::DoNotOptimize(b.get());
+        if (got != expected) {
+            state.SkipWithError("short read");
+            break;
+        }
+    }
+    state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+
+// What loading the table costs in resident memory: the most it adds while loading (file
+// buffers included) and what stays with the table and its index, next to the entries' own
+// bytes (108 each).
+void tableMemory(benchmark::State& state) {
+    const std::string& dir = database(state.range(0));
+    double peak = 0, retained = 0;
+    for (auto _ : state) {
+        if (!bench::resetPeak()) {
+            state.SkipWithError("the peak resident size cannot be reset here");
+            break;
+        }
+        const std::size_t before = bench::residentBytes();
+        {
+            bench::QuietCore quiet(dir);
+            quiet.core.loadDatabases();
+            retained = double(bench::residentBytes() - before);
+            peak = double(bench::peakResidentBytes() - before);
+            benchmark::DoNotOptimize(quiet.core.m_entries.size());
+        }
+    }
+    state.counters["peak_bytes"] = peak;
+    state.counters["retained_bytes"] = retained;
+    state.counters["entry_bytes"] = double(state.range(0)) * chipsight::RomEntry::kSize;
+}
+
+BENCHMARK(loadDatabases)->Name("load/chiplore")->Arg(kMillion)->Unit(benchmark::kMillisecond);
+BENCHMARK(readFiles)->Name("load/read-bytes")->Arg(kMillion)->Unit(benchmark::kMillisecond);
+BENCHMARK(tableMemory)
+    ->Name("table-memory")
+    ->Arg(kMillion)
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
+
+}  // namespace
