@@ -48,7 +48,9 @@ ImageBuffer allocateImage(std::uint32_t size) {
 struct WholeFile {
     bool opened = false;
     bool complete = false;
-    std::vector<std::uint8_t> bytes;
+    // Not cleared before the read: every byte that counts is one that arrived.
+    std::shared_ptr<std::uint8_t[]> bytes;
+    std::size_t size = 0;
 };
 
 WholeFile readWholeFile(const std::string& path, std::size_t recordSize = 1) {
@@ -57,10 +59,10 @@ WholeFile readWholeFile(const std::string& path, std::size_t recordSize = 1) {
     if (!file) return result;
     result.opened = true;
     // Trailing bytes short of a record are never read, so they can never make a read fail.
-    result.bytes.resize(file->length() / recordSize * recordSize);
-    const std::size_t got = file->read(result.bytes.data(), result.bytes.size());
-    result.complete = got == result.bytes.size();
-    result.bytes.resize(got);
+    const std::size_t wanted = std::size_t(file->length() / recordSize * recordSize);
+    result.bytes = std::make_unique_for_overwrite<std::uint8_t[]>(std::max<std::size_t>(wanted, 1));
+    result.size = file->read(result.bytes.get(), wanted);
+    result.complete = result.size == wanted;
     return result;
 }
 
@@ -97,7 +99,7 @@ void ChipsightCore::loadDatabases() {
             } else if (!games.complete) {
                 error("Failed reading CHIPLORE.GAM!", MB_ICONSTOP);
             } else {
-                romCount = std::int32_t(roms.bytes.size() / RomTableRecord::kSize);
+                romCount = std::int32_t(roms.size / RomTableRecord::kSize);
             }
         }
     }
@@ -105,8 +107,9 @@ void ChipsightCore::loadDatabases() {
     std::int32_t customCount = 0;
     WholeFile custom =
         readWholeFile(resolveInDirectory(m_database.directory, kCustomFile), RomEntry::kSize);
-    const std::size_t whole = custom.bytes.size() / RomEntry::kSize;
-    m_entries.reserve(m_entries.size() + whole + std::size_t(romCount));
+    const std::size_t whole = custom.size / RomEntry::kSize;
+    // The chips make room for themselves.
+    m_entries.reserve(m_entries.size() + whole);
     if (custom.opened) {
         for (std::size_t i = 0; i < whole; ++i) {
             m_entries.push_back(RomEntry::decode(
@@ -122,11 +125,9 @@ void ChipsightCore::loadDatabases() {
     }
 
     m_entryCount = customCount + romCount;
-    for (std::int32_t i = 0; i < romCount; ++i) {
-        const auto record = RomTableRecord::decode(std::span<const std::uint8_t, RomTableRecord::kSize>(
-            &roms.bytes[std::size_t(i) * RomTableRecord::kSize], RomTableRecord::kSize));
-        m_entries.push_back(joinRecord(record, games.bytes));
-    }
+    // The table keeps the two files' bytes and joins each chip with its game when it is shown.
+    m_entries.appendChips(std::move(roms.bytes), std::size_t(romCount), std::move(games.bytes),
+                          games.size);
     updateTitle();
 }
 
@@ -263,8 +264,7 @@ bool ChipsightCore::appendCustomEntry(const std::string& checksumText, const std
     // Room in the table is made first, so a record that reaches the file always reaches the
     // table too.
     try {
-        if (m_entries.size() == m_entries.capacity())
-            m_entries.reserve(std::max<std::size_t>(16, 2 * m_entries.size()));
+        if (m_entries.size() == m_entries.capacity()) m_entries.reserve(m_entries.size() + 1);
     } catch (const std::bad_alloc&) {
         error("Out of memory.", MB_ICONEXCLAMATION);
         return false;
