@@ -18,6 +18,27 @@
 
 namespace chipsight {
 
+// Allocates as std::allocator does, except that a block of 2 MiB or more is aligned to 2 MiB and
+// advised for huge pages: the index is written and read at random, and on small pages nearly
+// every access to a large one misses the TLB, and every 4 KiB of it costs a page fault.
+void* allocateLargePages(std::size_t bytes);  // throws std::bad_alloc
+void freeLargePages(void* p) noexcept;
+
+template <typename T>
+struct LargePageAllocator {
+    using value_type = T;
+    LargePageAllocator() = default;
+    template <typename U>
+    LargePageAllocator(const LargePageAllocator<U>&) {}
+
+    T* allocate(std::size_t n) { return static_cast<T*>(allocateLargePages(n * sizeof(T))); }
+    void deallocate(T* p, std::size_t) noexcept { freeLargePages(p); }
+    template <typename U>
+    bool operator==(const LargePageAllocator<U>&) const {
+        return true;
+    }
+};
+
 class EntryTable {
   public:
     EntryTable() = default;
@@ -74,8 +95,9 @@ class EntryTable {
     // Calls `visit` with every entry of `crc` and `size`, in table order.
     template <typename Visit>
     void forEachMatch(std::uint32_t crc, std::uint32_t size, Visit&& visit) const {
-        if (heads_.empty()) return;
-        for (std::uint32_t i = heads_[bucketOf(crc, size)]; i != kNone; i = next_[i]) {
+        if (buckets_ == 0) return;
+        for (std::uint32_t i = chains_[bucketOf(crc, size)]; i != kNone;
+             i = chains_[buckets_ + i]) {
             const Row& row = rows_[i];
             if (row.crc != crc || row.size != size) continue;
             if (row.source == kOwn) {
@@ -111,7 +133,7 @@ class EntryTable {
     std::size_t bucketOf(std::uint32_t crc, std::uint32_t size) const {
         // CRC values are already well mixed; the size only needs spreading over them.
         const std::uint64_t key = (std::uint64_t(size) * 0x9E3779B97F4A7C15ull) ^ crc;
-        return std::size_t((key * 0xBF58476D1CE4E5B9ull) >> 32) & (heads_.size() - 1);
+        return std::size_t((key * 0xBF58476D1CE4E5B9ull) >> 32) & (buckets_ - 1);
     }
     RomEntry chipEntry(const Row& row) const;
     // Makes room for `count` rows in all, and a bucket for each.
@@ -119,12 +141,18 @@ class EntryTable {
     void rebuild(std::size_t buckets);
     void link(std::uint32_t first, std::uint32_t end);
 
-    std::vector<Row> rows_;
+    template <typename T>
+    using Large = std::vector<T, LargePageAllocator<T>>;
+
+    Large<Row> rows_;
     std::vector<RomEntry> own_;
     std::vector<Chips> chips_;
-    // Chains of entry numbers per bucket, oldest first: heads_ and tails_ per bucket, next_
-    // per entry.
-    std::vector<std::uint32_t> heads_, tails_, next_;
+    // Chains of entry numbers per bucket, oldest first, in one array: first the head of each
+    // bucket, then the next of each entry (kNone ends a chain). tails_[b] is the position in
+    // chains_ that the next entry of bucket b is written to, so linking an entry never asks
+    // whether its bucket was empty.
+    std::size_t buckets_ = 0;
+    Large<std::uint32_t> chains_, tails_;
 };
 
 }  // namespace chipsight
