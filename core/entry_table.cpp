@@ -35,11 +35,6 @@ void makeRoom(Vector& v, std::size_t count) {
     if (count > v.capacity()) v.reserve(std::max(count, v.capacity() + v.capacity() / 2));
 }
 
-std::uint32_t getU32(const std::uint8_t* p) {
-    return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 |
-           std::uint32_t(p[3]) << 24;
-}
-
 }  // namespace
 
 EntryTable::EntryTable(std::initializer_list<RomEntry> entries) {
@@ -48,67 +43,72 @@ EntryTable::EntryTable(std::initializer_list<RomEntry> entries) {
 }
 
 void EntryTable::reserve(std::size_t count) {
-    reserveRows(count);
-    if (count > size()) makeRoom(own_, own_.size() + (count - size()));
+    reserveIndex(count);
+    if (count <= size_) return;
+    makeRoom(own_, own_.size() + (count - size_));
+    makeRoom(segments_, segments_.size() + 1);
 }
 
 std::size_t EntryTable::capacity() const {
-    const std::size_t spare =
-        std::min({rows_.capacity() - rows_.size(), chains_.capacity() - chains_.size(),
-                  own_.capacity() - own_.size()});
-    return size() + spare;
+    const bool runOpen = !segments_.empty() && segments_.back().chips == kOwn;
+    if (!runOpen && segments_.size() == segments_.capacity()) return size_;
+    return size_ + std::min(chains_.capacity() - chains_.size(), own_.capacity() - own_.size());
 }
 
-void EntryTable::reserveRows(std::size_t count) {
+void EntryTable::reserveIndex(std::size_t count) {
     std::size_t buckets = buckets_ == 0 ? 16 : buckets_;
     while (buckets < count) buckets *= 2;
-    makeRoom(rows_, count);
     makeRoom(chains_, buckets + count);
     if (buckets != buckets_) rebuild(buckets);
 }
 
 void EntryTable::push_back(const RomEntry& entry) {
-    if (size() == capacity()) reserve(size() + 1);
-    const auto i = std::uint32_t(rows_.size());
-    rows_.push_back({entry.crc, entry.size, kOwn, std::uint32_t(own_.size())});
+    if (size_ == capacity()) reserve(size_ + 1);
+    const auto i = std::uint32_t(size_);
+    if (segments_.empty() || segments_.back().chips != kOwn)
+        segments_.push_back({i, kOwn, std::uint32_t(own_.size())});
     own_.push_back(entry);
     chains_.push_back(kNone);
-    link(i, i + 1);
+    ++size_;
+    const std::size_t b = bucketOf(entry.crc, entry.size);
+    chains_[buckets_ + i] = chains_[b];
+    chains_[b] = i;
 }
 
 void EntryTable::appendChips(std::shared_ptr<const std::uint8_t[]> roms, std::size_t count,
                              std::shared_ptr<const std::uint8_t[]> games, std::size_t gameBytes) {
     if (count == 0) return;
-    reserveRows(size() + count);
-    const auto source = std::uint32_t(chips_.size());
+    reserveIndex(size_ + count);
+    makeRoom(segments_, segments_.size() + 1);
     chips_.push_back({std::move(roms), std::move(games), gameBytes});
-    const std::uint8_t* record = chips_.back().roms.get();
-    const auto first = std::uint32_t(rows_.size());
-    for (std::size_t k = 0; k < count; ++k, record += RomTableRecord::kSize)
-        rows_.push_back({getU32(record + 20), getU32(record + 24), source, std::uint32_t(k)});
-    chains_.resize(buckets_ + rows_.size(), kNone);
-    link(first, std::uint32_t(rows_.size()));
+    const auto first = std::uint32_t(size_);
+    segments_.push_back({first, std::uint32_t(chips_.size() - 1), 0});
+    size_ += count;
+    chains_.resize(buckets_ + size_);  // all written by relinkAll
+    relinkAll();
 }
 
 void EntryTable::clear() {
-    rows_.clear();
+    size_ = 0;
+    segments_.clear();
     own_.clear();
     chips_.clear();
     buckets_ = 0;
     chains_.clear();
-    tails_.clear();
 }
 
-RomEntry EntryTable::chipEntry(const Row& row) const {
-    const Chips& chips = chips_[row.source];
-    const auto record = RomTableRecord::decode(std::span<const std::uint8_t, RomTableRecord::kSize>(
-        chips.roms.get() + std::size_t(row.index) * RomTableRecord::kSize, RomTableRecord::kSize));
-    return joinRecord(record, {chips.games.get(), chips.gameBytes});
+RomEntry EntryTable::chipEntry(const std::uint8_t* record, const Segment& segment) const {
+    const Chips& chips = chips_[segment.chips];
+    return joinRecord(RomTableRecord::decode(std::span<const std::uint8_t, RomTableRecord::kSize>(
+                          record, RomTableRecord::kSize)),
+                      {chips.games.get(), chips.gameBytes});
 }
 
 RomEntry EntryTable::operator[](std::size_t i) const {
-    const Row& row = rows_[i];
-    return row.source == kOwn ? own_[row.index] : chipEntry(row);
+    const Segment& segment = segmentOf(std::uint32_t(i));
+    const std::uint32_t k = std::uint32_t(i) - segment.first;
+    if (segment.chips == kOwn) return own_[segment.offset + k];
+    return chipEntry(chipRecord(segment, k), segment);
 }
 
 bool EntryTable::operator==(const EntryTable& other) const {
@@ -120,37 +120,54 @@ bool EntryTable::operator==(const EntryTable& other) const {
 
 void EntryTable::rebuild(std::size_t buckets) {
     buckets_ = buckets;
-    chains_.assign(buckets + rows_.size(), kNone);
-    tails_.resize(buckets);
-    for (std::size_t b = 0; b < buckets; ++b) tails_[b] = std::uint32_t(b);
-    link(0, std::uint32_t(rows_.size()));
+    chains_.resize(buckets + size_);  // all written by relinkAll
+    relinkAll();
 }
 
-void EntryTable::link(std::uint32_t first, std::uint32_t end) {
-    // The buckets of a large load are all over the index, so each entry would wait for its
-    // bucket's tail to come from memory. The tails of the entries kAhead further on are fetched
-    // while this one is linked, and the places their links go to kAhead / 2 further on; both
-    // are only hints, so an entry ahead whose bucket is linked to meanwhile is still right.
-    constexpr std::uint32_t kAhead = 64;
-    std::uint32_t ahead[kAhead];
-    const auto buckets = std::uint32_t(buckets_);
-    const auto bucketAt = [&](std::uint32_t i) {
-        return std::uint32_t(bucketOf(rows_[i].crc, rows_[i].size));
-    };
-    for (std::uint32_t i = first; i < end && i < first + kAhead; ++i) {
-        ahead[i % kAhead] = bucketAt(i);
-        __builtin_prefetch(&tails_[ahead[i % kAhead]]);
-    }
-    for (std::uint32_t i = first; i < end; ++i) {
-        const std::uint32_t b = ahead[i % kAhead];
-        if (i + kAhead < end) {
-            ahead[i % kAhead] = bucketAt(i + kAhead);
-            __builtin_prefetch(&tails_[ahead[i % kAhead]]);
+template <typename Each>
+void EntryTable::forEachBucket(const Segment& segment, std::uint32_t first, std::uint32_t end,
+                               Each&& each) const {
+    if (segment.chips == kOwn) {
+        for (std::uint32_t i = first; i < end; ++i) {
+            const RomEntry& e = own_[segment.offset + (i - segment.first)];
+            each(i, std::uint32_t(bucketOf(e.crc, e.size)));
         }
-        if (i + kAhead / 2 < end)
-            __builtin_prefetch(&chains_[tails_[ahead[(i + kAhead / 2) % kAhead]]], 1);
-        chains_[tails_[b]] = i;
-        tails_[b] = buckets + i;
+    } else {
+        const std::uint8_t* record = chipRecord(segment, first - segment.first);
+        // The records are read in order, asked for 2 KiB ahead.
+        constexpr std::uint32_t kAhead = 2048 / RomTableRecord::kSize;
+        for (std::uint32_t i = first; i < end; ++i, record += RomTableRecord::kSize) {
+            if (i + kAhead < end) __builtin_prefetch(record + kAhead * RomTableRecord::kSize);
+            each(i, std::uint32_t(bucketOf(readU32(record + kCrcAt), readU32(record + kSizeAt))));
+        }
+    }
+}
+
+void EntryTable::relinkAll() {
+    // The buckets of a large load are all over the index, so linking waits on memory. The
+    // buckets of a block of entries are worked out first, from bytes read in order, and each
+    // entry is linked kAhead entries after its bucket's head was asked for.
+    constexpr std::uint32_t kAhead = 64, kBlock = 256;
+    std::fill(chains_.begin(), chains_.begin() + std::ptrdiff_t(buckets_), kNone);
+    std::uint32_t* const heads = chains_.data();
+    std::uint32_t* const next = chains_.data() + buckets_;
+    std::uint32_t buckets[kBlock];
+    for (std::size_t s = 0; s < segments_.size(); ++s) {
+        const Segment& segment = segments_[s];
+        const auto end = s + 1 < segments_.size() ? segments_[s + 1].first : std::uint32_t(size_);
+        for (std::uint32_t bottom = segment.first; bottom < end; bottom += kBlock) {
+            const std::uint32_t top = bottom + std::min(end - bottom, kBlock);
+            forEachBucket(segment, bottom, top,
+                          [&](std::uint32_t i, std::uint32_t b) { buckets[i - bottom] = b; });
+            const std::uint32_t n = top - bottom;
+            for (std::uint32_t k = 0; k < std::min(n, kAhead); ++k)
+                __builtin_prefetch(&heads[buckets[k]], 1);
+            for (std::uint32_t k = 0; k < n; ++k) {
+                if (k + kAhead < n) __builtin_prefetch(&heads[buckets[k + kAhead]], 1);
+                next[bottom + k] = heads[buckets[k]];
+                heads[buckets[k]] = bottom + k;
+            }
+        }
     }
 }
 

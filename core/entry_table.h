@@ -12,6 +12,7 @@
 #include <initializer_list>
 #include <iterator>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "core/rom_database.h"
@@ -33,6 +34,15 @@ struct LargePageAllocator {
 
     T* allocate(std::size_t n) { return static_cast<T*>(allocateLargePages(n * sizeof(T))); }
     void deallocate(T* p, std::size_t) noexcept { freeLargePages(p); }
+    // Growing without a value leaves the elements unset, for what is written in full next.
+    template <typename U>
+    void construct(U* p) noexcept {
+        ::new (static_cast<void*>(p)) U;
+    }
+    template <typename U, typename... Args>
+    void construct(U* p, Args&&... args) {
+        ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+    }
     template <typename U>
     bool operator==(const LargePageAllocator<U>&) const {
         return true;
@@ -56,8 +66,8 @@ class EntryTable {
                      std::shared_ptr<const std::uint8_t[]> games, std::size_t gameBytes);
     void clear();
 
-    std::size_t size() const { return rows_.size(); }
-    bool empty() const { return rows_.empty(); }
+    std::size_t size() const { return size_; }
+    bool empty() const { return size_ == 0; }
     RomEntry operator[](std::size_t i) const;
 
     // Visits the entries in table order; each is made as it is reached.
@@ -96,15 +106,31 @@ class EntryTable {
     template <typename Visit>
     void forEachMatch(std::uint32_t crc, std::uint32_t size, Visit&& visit) const {
         if (buckets_ == 0) return;
+        // The chain holds the newest entry first: the matches are gathered, then visited
+        // oldest first.
+        std::uint32_t few[16];
+        std::vector<std::uint32_t> many;
+        std::size_t found = 0;
         for (std::uint32_t i = chains_[bucketOf(crc, size)]; i != kNone;
              i = chains_[buckets_ + i]) {
-            const Row& row = rows_[i];
-            if (row.crc != crc || row.size != size) continue;
-            if (row.source == kOwn) {
-                visit(own_[row.index]);
+            if (!matches(i, crc, size)) continue;
+            if (found < std::size(few)) {
+                few[found] = i;
             } else {
-                const RomEntry entry = chipEntry(row);
-                visit(entry);
+                if (many.empty()) many.assign(few, few + found);
+                many.push_back(i);
+            }
+            ++found;
+        }
+        for (std::size_t n = found; n-- > 0;) {
+            const std::uint32_t i = many.empty() ? few[n] : many[n];
+            const Segment& segment = segmentOf(i);
+            const std::uint32_t k = i - segment.first;
+            if (segment.chips == kOwn) {
+                visit(own_[segment.offset + k]);
+            } else {
+                const RomEntry e = chipEntry(chipRecord(segment, k), segment);
+                visit(e);
             }
         }
     }
@@ -114,14 +140,15 @@ class EntryTable {
   private:
     static constexpr std::uint32_t kNone = 0xFFFFFFFFu;
     static constexpr std::uint32_t kOwn = 0xFFFFFFFFu;
+    // Where a chip record keeps its checksum and size.
+    static constexpr std::size_t kCrcAt = 20, kSizeAt = 24;
 
-    // One entry: its key, and where the rest of it is: own_[index] for an entry kept whole,
-    // record `index` of chips_[source] for a chip.
-    struct Row {
-        std::uint32_t crc;
-        std::uint32_t size;
-        std::uint32_t source;
-        std::uint32_t index;
+    // A run of entries of one kind, from entry `first` to the next run: own_[offset] on for
+    // entries kept whole (chips == kOwn), or the records of chips_[chips].
+    struct Segment {
+        std::uint32_t first;
+        std::uint32_t chips;
+        std::uint32_t offset;
     };
     // The bytes of one load of chip records and their games.
     struct Chips {
@@ -130,29 +157,56 @@ class EntryTable {
         std::size_t gameBytes;
     };
 
+    static std::uint32_t readU32(const std::uint8_t* p) {
+        return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 |
+               std::uint32_t(p[3]) << 24;
+    }
     std::size_t bucketOf(std::uint32_t crc, std::uint32_t size) const {
         // CRC values are already well mixed; the size only needs spreading over them.
         const std::uint64_t key = (std::uint64_t(size) * 0x9E3779B97F4A7C15ull) ^ crc;
         return std::size_t((key * 0xBF58476D1CE4E5B9ull) >> 32) & (buckets_ - 1);
     }
-    RomEntry chipEntry(const Row& row) const;
-    // Makes room for `count` rows in all, and a bucket for each.
-    void reserveRows(std::size_t count);
+    const Segment& segmentOf(std::uint32_t i) const {
+        // Nearly always the last run, or the one before (custom entries, then the chips).
+        std::size_t s = segments_.size() - 1;
+        while (segments_[s].first > i) --s;
+        return segments_[s];
+    }
+    const std::uint8_t* chipRecord(const Segment& segment, std::uint32_t k) const {
+        return chips_[segment.chips].roms.get() + std::size_t(k) * RomTableRecord::kSize;
+    }
+    RomEntry chipEntry(const std::uint8_t* record, const Segment& segment) const;
+    bool matches(std::uint32_t i, std::uint32_t crc, std::uint32_t size) const {
+        const Segment& segment = segmentOf(i);
+        const std::uint32_t k = i - segment.first;
+        if (segment.chips == kOwn) {
+            const RomEntry& e = own_[segment.offset + k];
+            return e.crc == crc && e.size == size;
+        }
+        const std::uint8_t* record = chipRecord(segment, k);
+        return readU32(record + kCrcAt) == crc && readU32(record + kSizeAt) == size;
+    }
+    // Makes room in the index for `count` entries in all, and a bucket for each.
+    void reserveIndex(std::size_t count);
     void rebuild(std::size_t buckets);
-    void link(std::uint32_t first, std::uint32_t end);
+    // Links every entry anew.
+    void relinkAll();
+    template <typename Each>
+    void forEachBucket(const Segment& segment, std::uint32_t first, std::uint32_t end,
+                       Each&& each) const;
 
     template <typename T>
     using Large = std::vector<T, LargePageAllocator<T>>;
 
-    Large<Row> rows_;
+    std::size_t size_ = 0;
+    std::vector<Segment> segments_;
     std::vector<RomEntry> own_;
     std::vector<Chips> chips_;
-    // Chains of entry numbers per bucket, oldest first, in one array: first the head of each
-    // bucket, then the next of each entry (kNone ends a chain). tails_[b] is the position in
-    // chains_ that the next entry of bucket b is written to, so linking an entry never asks
-    // whether its bucket was empty.
+    // Chains of entry numbers per bucket, newest first, in one array: first the head of each
+    // bucket, then the next of each entry (kNone ends a chain). Linking an entry touches
+    // nothing but its bucket's head and its own next.
     std::size_t buckets_ = 0;
-    Large<std::uint32_t> chains_, tails_;
+    Large<std::uint32_t> chains_;
 };
 
 }  // namespace chipsight
