@@ -13,10 +13,7 @@ namespace {
 
 using testing::Bytes;
 using testing::box;
-
-std::string title(int count) {
-    return ".: Chipsight v1.05 - " + std::to_string(count) + " ROMs - Feb 25 2005 - Morrowlark :.";
-}
+using testing::title;
 
 class Loading : public ::testing::Test {
 protected:

@@ -78,6 +78,10 @@ Bytes gameBytes(const std::string& description) {
     return out;
 }
 
+std::string title(int count) {
+    return ".: Chipsight v1.05 - " + std::to_string(count) + " ROMs - Feb 25 2005 - Morrowlark :.";
+}
+
 RomEntry makeEntry(std::uint32_t crc, std::uint32_t size, const std::string& name,
                    const std::string& description) {
     RomEntry entry;

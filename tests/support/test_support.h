@@ -46,6 +46,9 @@ Bytes romTableBytes(std::int16_t gameIndex, const std::string& name, std::uint32
                     std::uint32_t size);
 Bytes gameBytes(const std::string& description);
 
+// The window title for `count` entries.
+std::string title(int count);
+
 RomEntry makeEntry(std::uint32_t crc, std::uint32_t size, const std::string& name,
                    const std::string& description);
 
