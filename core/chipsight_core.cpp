@@ -1,8 +1,6 @@
 // Loading the databases, identifying images and typed checksums, adding custom entries.
 #include "core/chipsight_core.h"
 
-#include <sys/mman.h>
-
 #include <algorithm>
 #include <cinttypes>
 #include <cstdio>
@@ -12,6 +10,7 @@
 
 #include "core/custom_db.h"
 #include "core/file_layer.h"
+#include "core/large_pages.h"
 #include "core/number_reading.h"
 
 namespace chipsight {
@@ -20,27 +19,12 @@ namespace {
 constexpr const char* kError = "Error";
 constexpr const char* kValidationError = "Validation Error!";
 
-struct FreeBytes {
-    void operator()(std::uint8_t* p) const { std::free(p); }
+struct FreeLargePages {
+    void operator()(std::uint8_t* p) const { freeLargePages(p); }
 };
-using ImageBuffer = std::unique_ptr<std::uint8_t[], FreeBytes>;
-
-// The buffer an image is read into. An image of 2 MiB or more gets memory that the system may
-// back with 2 MiB pages: checksumming it then runs at the full speed of the memory, which
-// small pages cost about a third of.
-ImageBuffer allocateImage(std::uint32_t size) {
-    constexpr std::size_t kHugePage = std::size_t(2) << 20;
-    void* p = nullptr;
-    if (size >= kHugePage) {
-        const std::size_t rounded = (std::size_t(size) + kHugePage - 1) / kHugePage * kHugePage;
-        p = std::aligned_alloc(kHugePage, rounded);
-        if (p != nullptr) ::madvise(p, rounded, MADV_HUGEPAGE);  // a hint; refused is fine
-    } else {
-        p = std::malloc(std::max<std::size_t>(size, 1));
-    }
-    if (p == nullptr) throw std::bad_alloc();
-    return ImageBuffer(static_cast<std::uint8_t*>(p));
-}
+// The buffer an image is read into: on huge pages when it is large, where checksumming runs at
+// the full speed of the memory, which small pages cost about a third of.
+using ImageBuffer = std::unique_ptr<std::uint8_t[], FreeLargePages>;
 
 // The content of the file at `path`, its whole records of `recordSize` bytes (or all of it
 // when `recordSize` is 1): nothing when it cannot be opened; `complete` is false when fewer
@@ -175,7 +159,7 @@ Outcome ChipsightCore::identifyFile(const std::string& path) {
     ImageBuffer image;
     bool readOk = false;
     try {
-        image = allocateImage(size);
+        image = ImageBuffer(static_cast<std::uint8_t*>(allocateLargePages(size)));
         readOk = file->read(image.get(), size) == size;
         if (!readOk) m_frontEnd.messageBox("Error reading file :(", kError, MB_OK);
     } catch (const std::bad_alloc&) {

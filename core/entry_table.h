@@ -15,16 +15,12 @@
 #include <utility>
 #include <vector>
 
+#include "core/large_pages.h"
 #include "core/rom_database.h"
 
 namespace chipsight {
 
-// Allocates as std::allocator does, except that a block of 2 MiB or more is aligned to 2 MiB and
-// advised for huge pages: the index is written and read at random, and on small pages nearly
-// every access to a large one misses the TLB, and every 4 KiB of it costs a page fault.
-void* allocateLargePages(std::size_t bytes);  // throws std::bad_alloc
-void freeLargePages(void* p) noexcept;
-
+// Keeps the index on huge pages: it is written and read at random.
 template <typename T>
 struct LargePageAllocator {
     using value_type = T;

@@ -169,13 +169,22 @@ TEST_F(Monitor, AFileDeletedReplacedByAFolderAndPutBackIsReportedOnceBack) {
     EXPECT_TRUE(ui.boxes.empty());
 }
 
-TEST_F(Monitor, DestroyingTheWindowStopsTheTimer) {
-    start();
-    watch(file("test.bin"));
-    dialog->endDialog(IDOK);
-    // The run has ended: what the destroy handler left is no timer at all.
-    dialog->onDestroy();
-    EXPECT_FALSE(dialog->killTimer(kMonitorTimer));
+TEST_F(Monitor, EndingTheWindowStopsTheTimer) {
+    // The real run of the window: a watch is started in it, then Done ends it.
+    const std::string path = file("test.bin");
+    CMainDialog window(db.programPath(), {});
+    theApp().m_pMainDialog = &window;
+    ui.modalScripts.push_back([&](CDialog& d) {
+        ui.fileAnswers.push_back(QString::fromStdString(path));
+        d.item<QAbstractButton>(IDC_MONITOR_FILE)->click();
+        d.item<QAbstractButton>(IDOK)->click();
+    });
+    EXPECT_EQ(window.doModal(), IDOK);
+    ASSERT_EQ(reports(window.m_logText, "test.bin"), 1);
+    setTime(path, 7'000'000);
+    tick();
+    EXPECT_EQ(reports(window.m_logText, "test.bin"), 1) << "no tick after the window ended";
+    theApp().m_pMainDialog = nullptr;
 }
 
 class About : public MainWindowTest {};
