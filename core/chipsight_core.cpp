@@ -28,7 +28,8 @@ using ImageBuffer = std::unique_ptr<std::uint8_t[], FreeLargePages>;
 
 // The content of the file at `path`, its whole records of `recordSize` bytes (or all of it
 // when `recordSize` is 1): nothing when it cannot be opened; `complete` is false when fewer
-// bytes arrived than asked for.
+// bytes arrived than asked for. A file that a writer holds for too long, or that is larger than
+// the machine's memory, counts as opened and not read in full: it exists, so the user hears of it.
 struct WholeFile {
     bool opened = false;
     bool complete = false;
@@ -39,22 +40,29 @@ struct WholeFile {
 
 WholeFile readWholeFile(const std::string& path, std::size_t recordSize = 1) {
     WholeFile result;
-    auto file = File::open(path, File::Mode::Read);
+    OpenFailure failure = OpenFailure::Unavailable;
+    auto file = File::open(path, File::Mode::ReadDatabase, &failure);
+    result.opened = file || failure == OpenFailure::Busy;
     if (!file) return result;
-    result.opened = true;
     // Trailing bytes short of a record are never read, so they can never make a read fail.
-    const std::size_t wanted = std::size_t(file->length() / recordSize * recordSize);
-    result.bytes = std::make_unique_for_overwrite<std::uint8_t[]>(std::max<std::size_t>(wanted, 1));
+    const std::uint64_t wanted = file->length() / recordSize * recordSize;
+    if (wanted > physicalMemory()) return result;
+    try {
+        result.bytes =
+            std::make_unique_for_overwrite<std::uint8_t[]>(std::max<std::size_t>(wanted, 1));
+    } catch (const std::bad_alloc&) {
+        return result;
+    }
     result.size = file->read(result.bytes.get(), wanted);
     result.complete = result.size == wanted;
     return result;
 }
-
 }  // namespace
 
 ChipsightCore::ChipsightCore(FrontEnd& frontEnd, std::string programPath,
                              std::vector<std::string> arguments)
-    : m_frontEnd(frontEnd), m_programPath(std::move(programPath)),
+    : m_frontEnd(frontEnd),
+      m_programPath(std::move(programPath)),
       m_arguments(std::move(arguments)) {}
 
 void ChipsightCore::error(const std::string& text, unsigned type) {
@@ -78,8 +86,10 @@ void ChipsightCore::loadDatabases() {
         } else {
             games = readWholeFile(resolveInDirectory(m_database.directory, kGameTableFile));
             if (!games.opened) {
-                error("Cannot Open CHIPLORE.GAM\nDownload Chiplore, and copy the file to this folder!",
-                      MB_ICONSTOP);
+                error(
+                    "Cannot Open CHIPLORE.GAM\nDownload Chiplore, and copy the file to this "
+                    "folder!",
+                    MB_ICONSTOP);
             } else if (!games.complete) {
                 error("Failed reading CHIPLORE.GAM!", MB_ICONSTOP);
             } else {
@@ -92,15 +102,18 @@ void ChipsightCore::loadDatabases() {
     WholeFile custom =
         readWholeFile(resolveInDirectory(m_database.directory, kCustomFile), RomEntry::kSize);
     const std::size_t whole = custom.size / RomEntry::kSize;
-    // The chips make room for themselves.
-    m_entries.reserve(m_entries.size() + whole);
     if (custom.opened) {
-        for (std::size_t i = 0; i < whole; ++i) {
-            m_entries.push_back(RomEntry::decode(
-                std::span<const std::uint8_t, RomEntry::kSize>(&custom.bytes[i * RomEntry::kSize],
-                                                               RomEntry::kSize)));
+        std::size_t loaded = 0;
+        try {
+            // The chips make room for themselves.
+            m_entries.reserve(m_entries.size() + whole);
+            for (; loaded < whole; ++loaded) {
+                m_entries.push_back(RomEntry::decode(std::span<const std::uint8_t, RomEntry::kSize>(
+                    &custom.bytes[loaded * RomEntry::kSize], RomEntry::kSize)));
+            }
+        } catch (const std::bad_alloc&) {
         }
-        if (custom.complete) {
+        if (custom.complete && loaded == whole) {
             customCount = std::int32_t(whole);
         } else {
             // The records before the one that came short stay in the table, uncounted.
@@ -108,16 +121,23 @@ void ChipsightCore::loadDatabases() {
         }
     }
 
-    m_entryCount = customCount + romCount;
     // The table keeps the two files' bytes and joins each chip with its game when it is shown.
-    m_entries.appendChips(std::move(roms.bytes), std::size_t(romCount), std::move(games.bytes),
-                          games.size);
+    try {
+        m_entries.appendChips(std::move(roms.bytes), std::size_t(romCount), std::move(games.bytes),
+                              games.size);
+    } catch (const std::bad_alloc&) {
+        // A table too large to index in this memory is as good as one that could not be read.
+        error("Failed reading CHIPLORE.ROM!", MB_ICONSTOP);
+        romCount = 0;
+    }
+    m_entryCount = customCount + romCount;
     updateTitle();
 }
 
 void ChipsightCore::updateTitle() {
     char title[96];
-    std::snprintf(title, sizeof title, ".: Chipsight v1.05 - %" PRId32 " ROMs - Feb 25 2005 - Morrowlark :.",
+    std::snprintf(title, sizeof title,
+                  ".: Chipsight v1.05 - %" PRId32 " ROMs - Feb 25 2005 - Morrowlark :.",
                   m_entryCount);
     m_frontEnd.setTitle(title);
 }
@@ -174,7 +194,8 @@ Outcome ChipsightCore::identifyFile(const std::string& path) {
         return Outcome::Failed;
     }
 
-    Report report = buildReport(m_entries, {image.get(), size}, name, m_splitLevel, m_ignoreBad != 0);
+    Report report =
+        buildReport(m_entries, {image.get(), size}, name, m_splitLevel, m_ignoreBad != 0);
     image.reset();
     m_lastCrc = report.crc;
     m_lastFileName = name;
@@ -204,13 +225,15 @@ std::uint32_t ChipsightCore::checkedSize(std::string_view text) {
     return size;
 }
 
-Outcome ChipsightCore::identifyTypedEntry(std::string_view checksumText, std::string_view sizeText) {
+Outcome ChipsightCore::identifyTypedEntry(std::string_view checksumText,
+                                          std::string_view sizeText) {
     const std::uint32_t checksum = checkedChecksum(checksumText);
     const std::uint32_t size = checkedSize(sizeText);
     return identifyManual(checksum, size, kManualLabel);
 }
 
-Outcome ChipsightCore::identifyManual(std::uint32_t checksum, std::uint32_t size, std::string label) {
+Outcome ChipsightCore::identifyManual(std::uint32_t checksum, std::uint32_t size,
+                                      std::string label) {
     if (m_ignoreBad != 0 && isBlankBlock(size, checksum)) return Outcome::Skipped;
     const Report report = buildManualReport(m_entries, checksum, size, label);
     appendReport(report.block);

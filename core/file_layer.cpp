@@ -1,4 +1,4 @@
-// POSIX file access with exclusive advisory locks, behind a replaceable table of calls.
+// POSIX file access under advisory locks, behind a replaceable table of calls.
 #include "core/file_layer.h"
 
 #include <dirent.h>
@@ -7,10 +7,12 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstring>
 #include <memory>
+#include <thread>
 
 namespace chipsight {
 
@@ -19,6 +21,7 @@ FileSystemCalls FileSystemCalls::posix() {
         .open = [](const char* p, int f, mode_t m) { return ::open(p, f, m); },
         .fstat = [](int fd, struct stat* s) { return ::fstat(fd, s); },
         .stat = [](const char* p, struct stat* s) { return ::stat(p, s); },
+        .lstat = [](const char* p, struct stat* s) { return ::lstat(p, s); },
         .access = [](const char* p, int m) { return ::access(p, m); },
         .flock = [](int fd, int op) { return ::flock(fd, op); },
         .read = [](int fd, void* b, std::size_t n) { return ::read(fd, b, n); },
@@ -27,6 +30,8 @@ FileSystemCalls FileSystemCalls::posix() {
         .ftruncate = [](int fd, off_t l) { return ::ftruncate(fd, l); },
         .fsync = [](int fd) { return ::fsync(fd); },
         .close = [](int fd) { return ::close(fd); },
+        .dup = [](int fd) { return ::fcntl(fd, F_DUPFD_CLOEXEC, 0); },
+        .unlink = [](const char* p) { return ::unlink(p); },
     };
 }
 
@@ -35,22 +40,94 @@ FileSystemCalls& fileSystemCalls() {
     return calls;
 }
 
-std::optional<File> File::open(const std::string& path, Mode mode) {
+std::chrono::milliseconds& lockWaitLimit() {
+    // Long enough for any append or load of another copy to finish, short enough that a
+    // copy which hangs while holding a file does not hang this one with it.
+    static std::chrono::milliseconds limit{5000};
+    return limit;
+}
+
+namespace {
+
+// Takes the lock `operation` (LOCK_SH or LOCK_EX) on `fd`, waiting up to lockWaitLimit() when
+// `wait` is set. flock() itself cannot time out, so the wait polls, briefly at first.
+bool takeLock(int fd, int operation, bool wait) {
     auto& os = fileSystemCalls();
-    // O_NONBLOCK keeps a FIFO or a device from blocking the open; such files are refused below.
-    int flags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
-    flags |= mode == Mode::Read ? O_RDONLY : (O_RDWR | O_CREAT);
+    const auto deadline = std::chrono::steady_clock::now() + lockWaitLimit();
+    auto pause = std::chrono::microseconds(200);
+    for (;;) {
+        if (os.flock(fd, operation | LOCK_NB) == 0) return true;
+        if (errno != EWOULDBLOCK && errno != EINTR) return false;
+        if (!wait || std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(pause);
+        pause = std::min<std::chrono::microseconds>(pause * 2, std::chrono::milliseconds(20));
+    }
+}
+
+int openRetryingInterrupts(const std::string& path, int flags) {
     int fd;
     do {
-        fd = os.open(path.c_str(), flags, 0644);
+        fd = fileSystemCalls().open(path.c_str(), flags, 0644);
     } while (fd < 0 && errno == EINTR);
-    if (fd < 0) return std::nullopt;
-    struct stat st {};
-    if (os.fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || os.flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        os.close(fd);
+    return fd;
+}
+
+bool sameFile(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+}  // namespace
+
+std::optional<File> File::open(const std::string& path, Mode mode, OpenFailure* failure) {
+    auto& os = fileSystemCalls();
+    const auto fail = [&](OpenFailure why) {
+        if (failure) *failure = why;
         return std::nullopt;
+    };
+    const bool reading = mode == Mode::Read || mode == Mode::ReadDatabase;
+    const bool wait = mode == Mode::ReadDatabase || mode == Mode::Append;
+    // O_NONBLOCK keeps a FIFO or a device from blocking the open; such files are refused below.
+    int flags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK | (reading ? O_RDONLY : O_RDWR);
+    if (mode == Mode::Append) flags |= O_NOFOLLOW;
+
+    // An appender that waited may find the file gone or replaced once it holds the lock (the
+    // holder removed the empty file it had made); it then starts over on whatever is there now.
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        bool created = false;
+        int fd;
+        if (reading) {
+            fd = openRetryingInterrupts(path, flags);
+        } else {
+            // Knowing whether this open made the file lets a failed first append take it away.
+            fd = openRetryingInterrupts(path, flags | O_CREAT | O_EXCL);
+            created = fd >= 0;
+            if (fd < 0 && errno == EEXIST) fd = openRetryingInterrupts(path, flags);
+            if (fd < 0 && errno == ENOENT) continue;
+        }
+        if (fd < 0) return fail(OpenFailure::Unavailable);
+        struct stat st {};
+        if (os.fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+            os.close(fd);
+            return fail(OpenFailure::Unavailable);
+        }
+        if (!takeLock(fd, reading ? LOCK_SH : LOCK_EX, wait)) {
+            os.close(fd);
+            return fail(wait ? OpenFailure::Busy : OpenFailure::Unavailable);
+        }
+        struct stat now {};
+        if (mode == Mode::Append &&
+            (os.lstat(path.c_str(), &now) != 0 || !S_ISREG(now.st_mode) || !sameFile(now, st))) {
+            os.close(fd);
+            continue;
+        }
+        // The length counts only now that no writer can be changing it.
+        if (os.fstat(fd, &st) != 0) {
+            os.close(fd);
+            return fail(OpenFailure::Unavailable);
+        }
+        return File(fd, std::uint64_t(st.st_size), created);
     }
-    return File(fd, std::uint64_t(st.st_size));
+    return fail(OpenFailure::Unavailable);
 }
 
 File::~File() {
@@ -90,6 +167,11 @@ void File::write(const void* buffer, std::size_t count) {
     }
 }
 
+void File::seek(std::uint64_t offset) {
+    if (fileSystemCalls().lseek(fd_, off_t(offset), SEEK_SET) < 0)
+        throw FileError("seek failed", errno);
+}
+
 void File::seekEnd() {
     if (fileSystemCalls().lseek(fd_, 0, SEEK_END) < 0) throw FileError("seek failed", errno);
 }
@@ -108,6 +190,43 @@ void File::close() {
     const int fd = fd_;
     fd_ = -1;
     if (fileSystemCalls().close(fd) != 0) throw FileError("close failed", errno);
+}
+
+void File::closeKeepingLockOnFailure() {
+    auto& os = fileSystemCalls();
+    // The lock belongs to the open file, not to one descriptor: while the second descriptor
+    // lives, nobody else can take the file.
+    const int keeper = os.dup(fd_);
+    if (keeper < 0) throw FileError("close failed", errno);
+    const int fd = fd_;
+    fd_ = keeper;
+    if (os.close(fd) != 0) throw FileError("close failed", errno);
+    // What was written went out with the first close; this one only lets go of the lock.
+    fd_ = -1;
+    os.close(keeper);
+}
+
+void syncDirectoryOf(const std::string& path) {
+    auto& os = fileSystemCalls();
+    const auto slash = path.rfind('/');
+    const std::string directory = slash == std::string::npos ? std::string(".")
+                                  : slash == 0               ? std::string("/")
+                                                             : path.substr(0, slash);
+    const int fd = os.open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
+    if (fd < 0) throw FileError("directory open failed", errno);
+    const int synced = os.fsync(fd);
+    const int error = errno;
+    os.close(fd);
+    if (synced != 0) throw FileError("directory flush failed", error);
+}
+
+bool removeFile(const std::string& path) { return fileSystemCalls().unlink(path.c_str()) == 0; }
+
+std::uint64_t physicalMemory() {
+    const long pages = ::sysconf(_SC_PHYS_PAGES);
+    const long pageSize = ::sysconf(_SC_PAGESIZE);
+    if (pages <= 0 || pageSize <= 0) return UINT64_MAX;
+    return std::uint64_t(pages) * std::uint64_t(pageSize);
 }
 
 std::optional<std::int64_t> modificationTime(const std::string& path) {

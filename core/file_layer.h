@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -18,6 +19,7 @@ struct FileSystemCalls {
     std::function<int(const char*, int, mode_t)> open;
     std::function<int(int, struct stat*)> fstat;
     std::function<int(const char*, struct stat*)> stat;
+    std::function<int(const char*, struct stat*)> lstat;
     std::function<int(const char*, int)> access;
     std::function<int(int, int)> flock;
     std::function<ssize_t(int, void*, std::size_t)> read;
@@ -26,6 +28,8 @@ struct FileSystemCalls {
     std::function<int(int, off_t)> ftruncate;
     std::function<int(int)> fsync;
     std::function<int(int)> close;
+    std::function<int(int)> dup;
+    std::function<int(const char*)> unlink;
 
     static FileSystemCalls posix();
 };
@@ -35,7 +39,7 @@ FileSystemCalls& fileSystemCalls();
 
 // Replaces the calls in force for its lifetime (tests only).
 class ScopedFileSystemCalls {
-public:
+  public:
     explicit ScopedFileSystemCalls(FileSystemCalls calls) : saved_(fileSystemCalls()) {
         fileSystemCalls() = std::move(calls);
     }
@@ -43,39 +47,65 @@ public:
     ScopedFileSystemCalls(const ScopedFileSystemCalls&) = delete;
     ScopedFileSystemCalls& operator=(const ScopedFileSystemCalls&) = delete;
 
-private:
+  private:
     FileSystemCalls saved_;
 };
 
 // A failure the operating system reported while writing, flushing or closing.
 class FileError : public std::runtime_error {
-public:
+  public:
     FileError(const std::string& what, int error) : std::runtime_error(what), error_(error) {}
     int error() const { return error_; }
 
-private:
+  private:
     int error_;
 };
 
-// An open regular file, held under an advisory exclusive lock so that no other opener is
-// admitted while it is open. Closed when destroyed.
+// How long an open that waits for a lock waits before it gives up (tests shorten it).
+std::chrono::milliseconds& lockWaitLimit();
+
+// Why File::open gave nothing.
+enum class OpenFailure {
+    Unavailable,  // missing, refused, not a regular file, or a link where none may be
+    Busy          // another opener held the file for longer than the program waits
+};
+
+// An open regular file, held under an advisory lock for as long as it is open: shared for
+// readers, so copies of the program never keep each other out, exclusive for writers. Every
+// length and every decision about the content is taken with the lock held. Closed when
+// destroyed.
 class File {
-public:
+  public:
     enum class Mode {
-        Read,           // an existing file, for reading
-        ReadWriteCreate // for reading and writing, created when missing, content kept
+        // An existing file for reading. Refused at once while a writer holds it: an image or a
+        // monitored file that someone is writing is reported as unopenable, never waited for.
+        Read,
+        // An existing database file for reading; waits up to lockWaitLimit() for a writer.
+        ReadDatabase,
+        // For reading and writing, created when missing, content kept; refused at once while
+        // anyone else holds it.
+        ReadWriteCreate,
+        // A database file to append to: like ReadWriteCreate, but it waits for the lock, and a
+        // symbolic link in the last component is refused, so an append can never land in a
+        // file the link points at. created() tells whether this open made the file.
+        Append
     };
 
-    // Opens `path`; nothing when the file is missing, refused, locked by another opener, or
-    // not a regular file. Never blocks.
-    static std::optional<File> open(const std::string& path, Mode mode);
+    // Opens `path`; nothing when it cannot be opened, with the reason in `failure` when given.
+    // Never blocks for longer than lockWaitLimit().
+    static std::optional<File> open(const std::string& path, Mode mode,
+                                    OpenFailure* failure = nullptr);
 
-    File(File&& other) noexcept : fd_(other.fd_), length_(other.length_) { other.fd_ = -1; }
+    File(File&& other) noexcept : fd_(other.fd_), length_(other.length_), created_(other.created_) {
+        other.fd_ = -1;
+    }
     File& operator=(File&&) = delete;
     File(const File&) = delete;
     ~File();
 
+    // The length as measured when the lock was taken, or as set by truncate().
     std::uint64_t length() const { return length_; }
+    bool created() const { return created_; }
     // The last-write time of the open file in whole seconds.
     std::int64_t modificationTime() const;
     // Reads up to `count` bytes from the current position and returns how many arrived; an
@@ -83,17 +113,34 @@ public:
     std::size_t read(void* buffer, std::size_t count);
     // Writes all `count` bytes, or throws FileError.
     void write(const void* buffer, std::size_t count);
+    void seek(std::uint64_t offset);
     void seekEnd();
     void truncate(std::uint64_t length);
     void sync();
     // Closes the file, throwing FileError when the operating system reports a failure.
     void close();
+    // Closes the file as close() does, except that after a failed close the file stays open and
+    // locked (through a second descriptor), so the caller can still undo what it wrote before
+    // anyone else can see it.
+    void closeKeepingLockOnFailure();
 
-private:
-    explicit File(int fd, std::uint64_t length) : fd_(fd), length_(length) {}
+  private:
+    File(int fd, std::uint64_t length, bool created)
+        : fd_(fd), length_(length), created_(created) {}
     int fd_;
     std::uint64_t length_;
+    bool created_;
 };
+
+// Flushes the directory entry of `path` to disk, so that a file just created survives a crash;
+// throws FileError.
+void syncDirectoryOf(const std::string& path);
+
+// Removes the directory entry `path`; false when the operating system refuses.
+bool removeFile(const std::string& path);
+
+// The physical memory of the machine in bytes: a file larger than this is never read whole.
+std::uint64_t physicalMemory();
 
 // The last-write time of the file at `path` in whole seconds, without opening it; nothing
 // when no regular file can be looked up there.

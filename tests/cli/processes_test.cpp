@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "core/chipsight_core.h"
+#include "core/crc32.h"
 #include "tests/support/process.h"
 #include "tests/support/test_support.h"
 
@@ -16,7 +17,8 @@ namespace chipsight {
 namespace {
 
 // `count` --add options: entry k has checksum base + k and the name "<tag><k>".
-std::vector<std::string> additions(const std::string& db, const std::string& tag, std::uint32_t base, int count) {
+std::vector<std::string> additions(const std::string& db, const std::string& tag,
+                                   std::uint32_t base, int count) {
     std::vector<std::string> args = {CHIPSIGHT_CLI, "--db-dir", db};
     for (int k = 0; k < count; ++k) {
         char crc[16];
@@ -69,7 +71,8 @@ TEST(Processes, TwoAppendersAtOnceEndWithEveryRecordWhole) {
     // holds the file ("Cannot Open Chipsight.dat!").
     const auto appender = [&](const std::string& tag, std::uint32_t base) {
         for (int k = 0; k < 500; ++k) {
-            std::vector<std::string> args = additions(db.path().string(), tag, base + std::uint32_t(k), 1);
+            std::vector<std::string> args =
+                additions(db.path().string(), tag, base + std::uint32_t(k), 1);
             args[args.size() - 2] = tag + std::to_string(k);
             for (int attempt = 0;; ++attempt) {
                 const auto run = testing::runProcess(args);
@@ -88,11 +91,60 @@ TEST(Processes, TwoAppendersAtOnceEndWithEveryRecordWhole) {
     std::set<std::string> names;
     for (const RomEntry& e : f.core.m_entries) {
         const std::string name(e.nameText());
-        EXPECT_EQ(name, std::string(e.crc >= 0x200000u ? "B" : "A") + std::to_string(e.crc & 0xFFFF));
+        EXPECT_EQ(name,
+                  std::string(e.crc >= 0x200000u ? "B" : "A") + std::to_string(e.crc & 0xFFFF));
         EXPECT_EQ(e.descriptionText(), std::string("added by ") + name[0]);
         names.insert(name);
     }
     EXPECT_EQ(names.size(), 1000u) << "each entry exactly once";
+}
+
+TEST(Processes, ADatabaseLargerThanMemoryGivesItsMessageAndTheFilesAreStillIdentified) {
+    for (const std::string file : {"CHIPLORE.ROM", "Chipsight.dat"}) {
+        testing::TempDir db;
+        testing::writeFile(db.file("CHIPLORE.GAM"), testing::gameBytes("Game"));
+        testing::writeFile(db.file(file), testing::Bytes());
+        std::filesystem::resize_file(db.file(file), 100ull << 30);  // sparse: costs no disk
+        testing::writeFile(db.file("a.bin"), testing::Bytes(16, 1));
+        const auto run =
+            testing::runProcess({CHIPSIGHT_CLI, "--db-dir", db.path().string(), db.file("a.bin")});
+        EXPECT_EQ(run.status, 2) << file;
+        EXPECT_EQ(run.err, "chipsight-cli: Error: Failed reading " + file + "!\n");
+        EXPECT_NE(run.out.find("a.bin:[52A028B7] Not Found!"), std::string::npos) << run.out;
+    }
+}
+
+TEST(Processes, CopiesIdentifyingAtOnceWhileAnotherAppendsAllFindTheChip) {
+    testing::TempDir db;
+    testing::Bytes image(64 * 1024);
+    for (std::size_t i = 0; i < image.size(); ++i) image[i] = std::uint8_t(i * 7 + i / 251);
+    testing::writeFile(db.file("image.bin"), image);
+    const std::uint32_t crc = Crc32(0, image.data(), std::uint32_t(image.size()));
+    // A million chips, the one that matches last.
+    testing::Bytes roms;
+    roms.reserve(1000000 * 28);
+    for (std::uint32_t i = 1; i < 1000000; ++i)
+        testing::append(roms,
+                        testing::romTableBytes(0, "C" + std::to_string(i), i * 2654435761u, 65536));
+    testing::append(roms, testing::romTableBytes(0, "KNOWN", crc, 65536));
+    testing::writeFile(db.file("CHIPLORE.ROM"), roms);
+    testing::writeFile(db.file("CHIPLORE.GAM"), testing::gameBytes("The game"));
+
+    testing::Child appender({CHIPSIGHT_APPENDER, db.file("Chipsight.dat"), "100000", "400"});
+    ASSERT_EQ(appender.readLine(), "added 00100000");
+    std::vector<testing::ProcessResult> runs(8);
+    std::vector<std::thread> copies;
+    for (auto& run : runs)
+        copies.emplace_back([&] {
+            run = testing::runProcess(
+                {CHIPSIGHT_CLI, "--db-dir", db.path().string(), db.file("image.bin")});
+        });
+    for (auto& copy : copies) copy.join();
+    EXPECT_EQ(appender.finish().status, 0);
+    for (const auto& run : runs) {
+        EXPECT_EQ(run.status, 0) << run.err;
+        EXPECT_NE(run.out.find("- KNOWN : The game"), std::string::npos) << run.out;
+    }
 }
 
 }  // namespace

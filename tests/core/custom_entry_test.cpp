@@ -81,6 +81,7 @@ TEST_F(CustomEntry, AddedEntriesComeAfterLoadedOnes) {
 }
 
 TEST_F(CustomEntry, UnopenableFileChangesNothing) {
+    lockWaitLimit() = std::chrono::milliseconds(20);
     const int fd = ::open(dat().c_str(), O_RDWR | O_CREAT, 0644);
     ASSERT_EQ(::flock(fd, LOCK_EX), 0);  // another running copy holds it
     ui.calls.clear();
@@ -97,6 +98,7 @@ TEST_F(CustomEntry, UnopenableFileChangesNothing) {
     EXPECT_FALSE(core.appendCustomEntry("1234", "16", "n", "d"));
     EXPECT_EQ(ui.boxes().back(), box("Cannot Open Chipsight.dat!", "Error", MB_ICONSTOP));
     EXPECT_FALSE(std::filesystem::exists(dat()));
+    lockWaitLimit() = std::chrono::milliseconds(5000);
 }
 
 TEST_F(CustomEntry, FailedWritesLeaveTheFileOnItsGrid) {

@@ -189,17 +189,6 @@ TEST_F(Loading, ExactNameWinsOverACaseVariant) {
     EXPECT_EQ(names(), (std::vector<std::string>{"exact"}));
 }
 
-TEST_F(Loading, FileHeldByAnotherOpenerCountsAsMissing) {
-    writeChips(2);
-    const int fd = ::open(dir.file("CHIPLORE.GAM").c_str(), O_RDONLY);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(::flock(fd, LOCK_EX), 0);
-    load();
-    ::close(fd);
-    EXPECT_EQ(ui.boxes().size(), 1u);
-    EXPECT_EQ(ui.boxes()[0].text.substr(0, 24), "Cannot Open CHIPLORE.GAM");
-}
-
 TEST_F(Loading, DuplicatePairsStayInLoadOrder) {
     testing::writeFile(dir.file("Chipsight.dat"), testing::romEntryBytes(0xAA, 16, "mine", "custom"));
     testing::writeFile(dir.file("CHIPLORE.ROM"), testing::romTableBytes(0, "theirs", 0xAA, 16));

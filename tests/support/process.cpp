@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <stdexcept>
+#include <utility>
 
 namespace chipsight::testing {
 namespace {
@@ -67,6 +68,65 @@ pid_t startProcess(std::vector<std::string> args) {
         execChild(args);
     }
     return pid;
+}
+
+}  // namespace chipsight::testing
+
+namespace chipsight::testing {
+
+Child::Child(std::vector<std::string> args) {
+    int toChild[2], fromChild[2];
+    if (::pipe2(toChild, O_CLOEXEC) != 0 || ::pipe2(fromChild, O_CLOEXEC) != 0)
+        throw std::runtime_error("pipe");
+    pid_ = ::fork();
+    if (pid_ == 0) {
+        ::dup2(toChild[0], 0);
+        ::dup2(fromChild[1], 1);
+        execChild(args);
+    }
+    ::close(toChild[0]);
+    ::close(fromChild[1]);
+    in_ = toChild[1];
+    out_ = fromChild[0];
+}
+
+Child::~Child() {
+    if (pid_ > 0) finish();
+}
+
+std::string Child::readLine() {
+    for (;;) {
+        const auto end = pending_.find('\n');
+        if (end != std::string::npos) {
+            std::string line = pending_.substr(0, end);
+            pending_.erase(0, end + 1);
+            return line;
+        }
+        char buffer[4096];
+        const ssize_t n = ::read(out_, buffer, sizeof buffer);
+        if (n <= 0) return std::exchange(pending_, {});
+        pending_.append(buffer, std::size_t(n));
+    }
+}
+
+void Child::writeLine(const std::string& line) {
+    const std::string text = line + "\n";
+    if (::write(in_, text.data(), text.size()) != ssize_t(text.size()))
+        throw std::runtime_error("write to child");
+}
+
+ProcessResult Child::finish() {
+    ProcessResult result;
+    if (in_ >= 0) ::close(std::exchange(in_, -1));
+    result.out = std::exchange(pending_, {});
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(out_, buffer, sizeof buffer)) > 0;)
+        result.out.append(buffer, std::size_t(n));
+    ::close(std::exchange(out_, -1));
+    int status = 0;
+    ::waitpid(std::exchange(pid_, -1), &status, 0);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
 }
 
 }  // namespace chipsight::testing
