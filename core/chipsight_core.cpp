@@ -5,6 +5,7 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <new>
 
@@ -204,6 +205,28 @@ Outcome ChipsightCore::identifyFile(const std::string& path) {
     m_frontEnd.enableAddCustomButton();
     scrollLog();
     return report.found ? Outcome::Found : Outcome::NotFound;
+}
+
+bool ChipsightCore::startMonitor(const std::string& path) {
+    auto file = File::open(path, File::Mode::Read);
+    if (!file) {
+        m_frontEnd.messageBox("Unable to monitor this file.", kError, MB_OK);
+        m_monitorFile = 0;
+        return false;
+    }
+    m_monitorPath = std::filesystem::absolute(path).lexically_normal().string();
+    m_monitorStatus = file->modificationTime();
+    file.reset();  // closed before identifyFile opens it again
+    identifyFile(m_monitorPath);
+    return m_monitorFile != 0;
+}
+
+bool ChipsightCore::monitorTick() {
+    const auto time = modificationTime(m_monitorPath);
+    if (!time || *time == m_monitorStatus) return false;
+    m_monitorStatus = *time;
+    identifyFile(m_monitorPath);
+    return true;
 }
 
 std::uint32_t ChipsightCore::checkedChecksum(std::string_view text) {

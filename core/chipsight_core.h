@@ -20,7 +20,7 @@ inline constexpr const char* kCustomFile = "Chipsight.dat";
 inline constexpr const char* kManualLabel = "Manualy Entered";
 
 class ChipsightCore {
-public:
+  public:
     // `programPath` is the path of the program's executable, whose directory holds the
     // database files; `arguments` are the files named on the command line, one per argument.
     ChipsightCore(FrontEnd& frontEnd, std::string programPath, std::vector<std::string> arguments);
@@ -40,6 +40,17 @@ public:
     // stores it in the custom database and the entry table. True when it was added.
     bool appendCustomEntry(const std::string& checksumText, const std::string& sizeText,
                            const std::string& romName, const std::string& description);
+
+    // The file monitor's decisions; the front end runs the timer and shows the check box.
+    // Starts watching `path`: its modification time is taken and it is identified at once.
+    // When it cannot be opened, "Unable to monitor this file." is shown and the box cleared.
+    // True when the watch goes on (an identification that fails to open or read the file
+    // clears the box too), so the front end should start its timer.
+    bool startMonitor(const std::string& path);
+    // One tick of the watch: identifies the file again when its modification time differs from
+    // the one last seen, either way. A file that is away for the moment is looked for again at
+    // the next tick. True when it was identified.
+    bool monitorTick();
 
     // Reads and writes the database files in `directory` from now on, wherever the program
     // itself lies; call it before loadDatabases.
@@ -62,15 +73,20 @@ public:
     std::int32_t m_splitLevel = 1;
     std::int32_t m_ignoreBad = 1;
 
+    // The watched file: its full path, and its modification time in whole seconds (the one
+    // field of its status that the watch compares).
+    std::string m_monitorPath;
+    std::int64_t m_monitorStatus = 0;
+
     // The last image read whole.
     std::uint32_t m_lastCrc = 0;
     std::uint32_t m_lastSize = 0;
     std::string m_lastFileName;
 
-protected:
+  protected:
     FrontEnd& m_frontEnd;
 
-private:
+  private:
     void error(const std::string& text, unsigned type);
     void appendReport(const std::string& block);
     void scrollLog();

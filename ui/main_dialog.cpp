@@ -112,10 +112,10 @@ void CMainDialog::exchangeLog(bool pull) {
         remember();
         return;
     }
-    const bool grown = !document->isModified() && m_logText.size() >= m_shownSize &&
-                       (m_shownSize == 0 || m_logText[m_shownSize - 1] != '\r') &&
-                       m_logText.compare(m_shownSize - m_shownTail.size(), m_shownTail.size(),
-                                         m_shownTail) == 0;
+    const bool grown =
+        !document->isModified() && m_logText.size() >= m_shownSize &&
+        (m_shownSize == 0 || m_logText[m_shownSize - 1] != '\r') &&
+        m_logText.compare(m_shownSize - m_shownTail.size(), m_shownTail.size(), m_shownTail) == 0;
     if (grown && m_shownSize == m_logText.size()) return;
     if (grown && m_shownSize > 0) {
         QString rest = bytesToText(std::string_view(m_logText).substr(m_shownSize));
@@ -167,14 +167,14 @@ void CMainDialog::onClearLog() {
 }
 
 void CMainDialog::onSaveLog() {
-    CFileDialog dialog(false, QStringLiteral("log"), QString(), OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT,
-                       QString(), this);
+    CFileDialog dialog(false, QStringLiteral("log"), QString(),
+                       OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT, QString(), this);
     if (dialog.doModal() != IDOK) return;
     const std::string path = pathBytes(dialog.getPathName());
     auto file = chipsight::File::open(path, chipsight::File::Mode::ReadWriteCreate);
     if (!file) {
-        ::messageBox(this, QStringLiteral("Could not open file for saving, sorry."), QStringLiteral("Error"),
-                     MB_ICONSTOP);
+        ::messageBox(this, QStringLiteral("Could not open file for saving, sorry."),
+                     QStringLiteral("Error"), MB_ICONSTOP);
         return;
     }
     try {
@@ -185,9 +185,9 @@ void CMainDialog::onSaveLog() {
     } catch (const chipsight::FileError& e) {
         // What was written stays; the report names the cause as the framework words it.
         const QString name = bytesToText(chipsight::fileNameOf(path));
-        const QString text = e.error() == ENOSPC
-                                 ? QStringLiteral("Disk full while accessing %1.").arg(name)
-                                 : QStringLiteral("An error occurred while accessing %1.").arg(name);
+        const QString text =
+            e.error() == ENOSPC ? QStringLiteral("Disk full while accessing %1.").arg(name)
+                                : QStringLiteral("An error occurred while accessing %1.").arg(name);
         frameworkMessageBox(this, text, MB_ICONSTOP);
     }
 }
@@ -206,31 +206,13 @@ void CMainDialog::onMonitorFile() {
     CFileDialog dialog(true, QString(), QString(), 0, QString(), this);
     if (dialog.doModal() != IDOK) {
         m_monitorFile = 0;
-    } else {
-        const std::string path = pathBytes(dialog.getPathName());
-        auto file = chipsight::File::open(path, chipsight::File::Mode::Read);
-        if (!file) {
-            messageBox("Unable to monitor this file.", "Error", MB_OK);
-            m_monitorFile = 0;
-        } else {
-            m_monitorPath = std::filesystem::absolute(path).lexically_normal().string();
-            m_monitorStatus = file->modificationTime();
-            file.reset();  // closed before identifyFile opens it again
-            identifyFile(m_monitorPath);
-            // An identification that could not open or read the file has cleared the box.
-            if (m_monitorFile != 0) setTimer(kMonitorTimer, kMonitorPeriodMs);
-        }
+    } else if (startMonitor(pathBytes(dialog.getPathName()))) {
+        setTimer(kMonitorTimer, kMonitorPeriodMs);
     }
     push();
 }
 
-void CMainDialog::onTimer(unsigned /*id*/) {
-    // A file that is away for the moment (being rewritten, say) is looked for again next tick.
-    const auto time = chipsight::modificationTime(m_monitorPath);
-    if (!time || *time == m_monitorStatus) return;
-    m_monitorStatus = *time;
-    identifyFile(m_monitorPath);
-}
+void CMainDialog::onTimer(unsigned /*id*/) { monitorTick(); }
 
 void CMainDialog::onLoadFile() {
     CFileDialog dialog(true, QString(), QString(), 0, QString(), this);
@@ -265,5 +247,6 @@ void CMainDialog::onSystemCommand(unsigned id, long param) {
 }
 
 void CMainDialog::onHelp() {
-    ::messageBox(this, QString::fromLatin1(kUsage), QStringLiteral("Chipsight Help"), MB_OK | MB_ICONINFORMATION);
+    ::messageBox(this, QString::fromLatin1(kUsage), QStringLiteral("Chipsight Help"),
+                 MB_OK | MB_ICONINFORMATION);
 }

@@ -34,7 +34,7 @@ inline constexpr unsigned kMonitorTimer = 0;
 inline constexpr unsigned kMonitorPeriodMs = 500;
 
 class CMainDialog : public CDialog, public chipsight::FrontEnd, public chipsight::ChipsightCore {
-public:
+  public:
     // `programPath` locates the database files; `arguments` are the files to identify.
     CMainDialog(std::string programPath, std::vector<std::string> arguments);
 
@@ -67,16 +67,12 @@ public:
     QPushButton* m_addCustomButton = nullptr;
     QPlainTextEdit* m_logEdit = nullptr;
     int m_alwaysOnTop = 0;
-    // The watched file: its full path, and its modification time in whole seconds (the one
-    // field of its status that the watch compares).
-    std::string m_monitorPath;
-    std::int64_t m_monitorStatus = 0;
 
-protected:
+  protected:
     void doDataExchange(CDataExchange& dx) override;
     bool onInitDialog() override;
 
-private:
+  private:
     void exchangeLog(bool pull);
 
     // What the log box was last given or read: its size and its last bytes. The log only
