@@ -9,16 +9,18 @@
 #include <memory>
 #include <new>
 
+#include "chipsight/version.h"
 #include "core/custom_db.h"
 #include "core/file_layer.h"
 #include "core/large_pages.h"
 #include "core/number_reading.h"
+#include "core/texts.h"
 
 namespace chipsight {
 namespace {
 
-constexpr const char* kError = "Error";
-constexpr const char* kValidationError = "Validation Error!";
+using text::kError;
+using text::kValidationError;
 
 struct FreeLargePages {
     void operator()(std::uint8_t* p) const { freeLargePages(p); }
@@ -83,16 +85,13 @@ void ChipsightCore::loadDatabases() {
     roms = readWholeFile(resolveInDirectory(m_database.directory, kRomTableFile));
     if (roms.opened) {
         if (!roms.complete) {
-            error("Failed reading CHIPLORE.ROM!", MB_ICONSTOP);
+            error(text::kFailedReadingRomTable, MB_ICONSTOP);
         } else {
             games = readWholeFile(resolveInDirectory(m_database.directory, kGameTableFile));
             if (!games.opened) {
-                error(
-                    "Cannot Open CHIPLORE.GAM\nDownload Chiplore, and copy the file to this "
-                    "folder!",
-                    MB_ICONSTOP);
+                error(text::kCannotOpenGameTable, MB_ICONSTOP);
             } else if (!games.complete) {
-                error("Failed reading CHIPLORE.GAM!", MB_ICONSTOP);
+                error(text::kFailedReadingGameTable, MB_ICONSTOP);
             } else {
                 romCount = std::int32_t(roms.size / RomTableRecord::kSize);
             }
@@ -118,7 +117,7 @@ void ChipsightCore::loadDatabases() {
             customCount = std::int32_t(whole);
         } else {
             // The records before the one that came short stay in the table, uncounted.
-            error("Failed reading Chipsight.dat!", MB_ICONSTOP);
+            error(text::kFailedReadingCustom, MB_ICONSTOP);
         }
     }
 
@@ -128,7 +127,7 @@ void ChipsightCore::loadDatabases() {
                               games.size);
     } catch (const std::bad_alloc&) {
         // A table too large to index in this memory is as good as one that could not be read.
-        error("Failed reading CHIPLORE.ROM!", MB_ICONSTOP);
+        error(text::kFailedReadingRomTable, MB_ICONSTOP);
         romCount = 0;
     }
     m_entryCount = customCount + romCount;
@@ -137,9 +136,7 @@ void ChipsightCore::loadDatabases() {
 
 void ChipsightCore::updateTitle() {
     char title[96];
-    std::snprintf(title, sizeof title,
-                  ".: Chipsight v1.05 - %" PRId32 " ROMs - Feb 25 2005 - Morrowlark :.",
-                  m_entryCount);
+    std::snprintf(title, sizeof title, text::kTitleFormat, kVersion, int(m_entryCount));
     m_frontEnd.setTitle(title);
 }
 
@@ -158,7 +155,7 @@ void ChipsightCore::scrollLog() {
 Outcome ChipsightCore::identifyFile(const std::string& path) {
     auto file = File::open(path, File::Mode::Read);
     if (!file) {
-        m_frontEnd.messageBox("Error opening file :(", kError, MB_OK);
+        m_frontEnd.messageBox(text::kErrorOpening, kError, MB_OK);
         m_monitorFile = 0;
         m_frontEnd.push();
         scrollLog();
@@ -168,12 +165,12 @@ Outcome ChipsightCore::identifyFile(const std::string& path) {
     const std::string name = fileNameOf(path);
     // A length of 4 GiB or more does not fit the 32-bit sizes of the database.
     if (length > 0xFFFFFFFFull) {
-        m_frontEnd.messageBox("ROM size must be below 4 GiB!", kError, MB_OK);
+        m_frontEnd.messageBox(text::kBelow4GiB, kError, MB_OK);
         return Outcome::Failed;
     }
     const auto size = std::uint32_t(length);
     if ((size & (0u - size)) != size) {
-        m_frontEnd.messageBox("ROM size must be power of 2!", kError, MB_OK);
+        m_frontEnd.messageBox(text::kNotPowerOfTwo, kError, MB_OK);
         return Outcome::Failed;
     }
 
@@ -182,9 +179,9 @@ Outcome ChipsightCore::identifyFile(const std::string& path) {
     try {
         image = ImageBuffer(static_cast<std::uint8_t*>(allocateLargePages(size)));
         readOk = file->read(image.get(), size) == size;
-        if (!readOk) m_frontEnd.messageBox("Error reading file :(", kError, MB_OK);
+        if (!readOk) m_frontEnd.messageBox(text::kErrorReading, kError, MB_OK);
     } catch (const std::bad_alloc&) {
-        m_frontEnd.messageBox("Out of memory.", kError, MB_OK | MB_ICONEXCLAMATION);
+        m_frontEnd.messageBox(text::kOutOfMemory, kError, MB_OK | MB_ICONEXCLAMATION);
     }
     if (!readOk) {
         image.reset();
@@ -210,7 +207,7 @@ Outcome ChipsightCore::identifyFile(const std::string& path) {
 bool ChipsightCore::startMonitor(const std::string& path) {
     auto file = File::open(path, File::Mode::Read);
     if (!file) {
-        m_frontEnd.messageBox("Unable to monitor this file.", kError, MB_OK);
+        m_frontEnd.messageBox(text::kUnableToMonitor, kError, MB_OK);
         m_monitorFile = 0;
         return false;
     }
@@ -232,19 +229,13 @@ bool ChipsightCore::monitorTick() {
 std::uint32_t ChipsightCore::checkedChecksum(std::string_view text) {
     const std::uint32_t checksum = readChecksum(text);
     if (checksum == 0)
-        m_frontEnd.messageBox(
-            "Checksum value must be in hexidecimal 0-9 A-F.\nCorrect it and try again!",
-            kValidationError, MB_ICONEXCLAMATION);
+        m_frontEnd.messageBox(text::kBadChecksum, kValidationError, MB_ICONEXCLAMATION);
     return checksum;
 }
 
 std::uint32_t ChipsightCore::checkedSize(std::string_view text) {
     const std::uint32_t size = readSize(text);
-    if (size == 0)
-        m_frontEnd.messageBox(
-            "Size value must be numeric!\nDecimal or hexidecimal (prefix with 0x)\nCorrect it and "
-            "try again!",
-            kValidationError, MB_ICONEXCLAMATION);
+    if (size == 0) m_frontEnd.messageBox(text::kBadSize, kValidationError, MB_ICONEXCLAMATION);
     return size;
 }
 
@@ -252,7 +243,7 @@ Outcome ChipsightCore::identifyTypedEntry(std::string_view checksumText,
                                           std::string_view sizeText) {
     const std::uint32_t checksum = checkedChecksum(checksumText);
     const std::uint32_t size = checkedSize(sizeText);
-    return identifyManual(checksum, size, kManualLabel);
+    return identifyManual(checksum, size, text::kManualLabel);
 }
 
 Outcome ChipsightCore::identifyManual(std::uint32_t checksum, std::uint32_t size,
@@ -285,8 +276,8 @@ bool ChipsightCore::appendCustomEntry(const std::string& checksumText, const std
         m_frontEnd.messageBox(message, kValidationError, MB_ICONEXCLAMATION);
         valid = false;
     };
-    check(!romName.empty(), "ROM Name is empty!");
-    check(!description.empty(), "Description is empty!");
+    check(!romName.empty(), text::kEmptyName);
+    check(!description.empty(), text::kEmptyDescription);
     writeField(entry.name, romName);
     writeField(entry.description, description);
     if (!valid) return false;
@@ -296,17 +287,17 @@ bool ChipsightCore::appendCustomEntry(const std::string& checksumText, const std
     try {
         if (m_entries.size() == m_entries.capacity()) m_entries.reserve(m_entries.size() + 1);
     } catch (const std::bad_alloc&) {
-        error("Out of memory.", MB_ICONEXCLAMATION);
+        error(text::kOutOfMemory, MB_ICONEXCLAMATION);
         return false;
     }
     // A directory that cannot be made shows up as a file that cannot be opened.
     if (m_database.perUser) makeDirectories(m_database.directory);
     switch (appendRecord(customDatabasePath(), entry)) {
         case AppendResult::CannotOpen:
-            error("Cannot Open Chipsight.dat!", MB_ICONSTOP);
+            error(text::kCannotOpenCustom, MB_ICONSTOP);
             return false;
         case AppendResult::WriteFailed:
-            error("Failed writing to Chipsight.dat!", MB_ICONSTOP);
+            error(text::kFailedWritingCustom, MB_ICONSTOP);
             return false;
         case AppendResult::Added:
             break;

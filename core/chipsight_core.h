@@ -17,7 +17,6 @@ namespace chipsight {
 inline constexpr const char* kRomTableFile = "CHIPLORE.ROM";
 inline constexpr const char* kGameTableFile = "CHIPLORE.GAM";
 inline constexpr const char* kCustomFile = "Chipsight.dat";
-inline constexpr const char* kManualLabel = "Manualy Entered";
 
 class ChipsightCore {
   public:

@@ -5,20 +5,27 @@
 
 namespace chipsight {
 
-// Message box types, with the values the desktop program uses for them.
-enum : unsigned {
+// Message-box types, with the values the program was designed against: the buttons in the low
+// four bits, the icon in the next four. The window's framework takes these very names.
+enum MessageBoxType : unsigned {
     MB_OK = 0x00,
+    MB_OKCANCEL = 0x01,
+    MB_YESNO = 0x04,
     MB_ICONSTOP = 0x10,
+    MB_ICONHAND = MB_ICONSTOP,
+    MB_ICONQUESTION = 0x20,
     MB_ICONEXCLAMATION = 0x30,
+    MB_ICONINFORMATION = 0x40,
+    MB_TYPEMASK = 0x0F,
+    MB_ICONMASK = 0xF0,
 };
 
 class FrontEnd {
-public:
+  public:
     virtual ~FrontEnd() = default;
 
     // A modal message box; returns when the user has closed it.
-    virtual void messageBox(const std::string& text, const std::string& caption,
-                            unsigned type) = 0;
+    virtual void messageBox(const std::string& text, const std::string& caption, unsigned type) = 0;
     // Copies the controls into the core's members; false when a control held unusable input.
     virtual bool pull() = 0;
     // Copies the core's members into the controls.

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/crc32.h"
+#include "core/texts.h"
 
 namespace chipsight {
 namespace {
@@ -19,8 +20,8 @@ struct BlankRow {
 
 // CRC-32 of blocks of 0xFF bytes.
 constexpr BlankRow kBlankBlocks[] = {
-    {256, 0xFEA8A821},   {1024, 0xB83AFFF4},  {2048, 0x3F55D17F},  {4096, 0xF154670A},
-    {8192, 0xB4293435},  {16384, 0x690B37D3}, {32768, 0x1B43EABD}, {65536, 0xDEAB7E4E},
+    {256, 0xFEA8A821},  {1024, 0xB83AFFF4},  {2048, 0x3F55D17F},  {4096, 0xF154670A},
+    {8192, 0xB4293435}, {16384, 0x690B37D3}, {32768, 0x1B43EABD}, {65536, 0xDEAB7E4E},
 };
 
 // Identification reads the split level between 1 and 9; anything beyond 9 levels would only
@@ -34,16 +35,16 @@ std::string hex(std::uint32_t v) {
 }
 
 void appendEntryLine(std::string& block, const RomEntry& e) {
-    block += "\r\n\t- ";
+    block += text::kEntryLead;
     block += e.nameText();
-    block += " : ";
+    block += text::kEntrySeparator;
     block += e.descriptionText();
 }
 
 void appendNotFound(std::string& block, std::string_view name, std::uint32_t crc) {
     block += "\r\n";
     block += name;
-    block += ":[" + hex(crc) + "] Not Found!";
+    block += ":[" + hex(crc) + text::kNotFound;
 }
 
 }  // namespace
@@ -124,7 +125,7 @@ Report buildReport(const EntryTable& entries, std::span<const std::uint8_t> imag
 
     std::uint8_t all = 0xFF, any = 0x00;
     accumulateBits(image, all, any);
-    if (length == 0 || all == 0xFF) report.block += "\r\n** Warning: ROM appears to be blank! **";
+    if (length == 0 || all == 0xFF) report.block += text::kBlank;
 
     const int levels = std::min(splitLevel, kMaxLevels);
     const auto crcs = partChecksums(image, levels);
@@ -153,9 +154,9 @@ Report buildReport(const EntryTable& entries, std::span<const std::uint8_t> imag
         report.found = false;
         appendNotFound(report.block, name, report.crc);
         if (any != 0xFF) {
-            report.block += "\r\n\t** warning some unused bits [";
+            report.block += text::kUnusedBitsHead;
             for (int bit = 7; bit >= 0; --bit) report.block += char('0' + ((any >> bit) & 1));
-            report.block += "] possible bad ROM.";
+            report.block += text::kUnusedBitsTail;
         }
     }
     return report;

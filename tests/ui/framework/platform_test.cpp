@@ -12,11 +12,6 @@
 #include "ui/framework/file_dialog.h"
 #include "ui/framework/win_app.h"
 
-// The core asks for boxes with its own constants; they must mean the same here.
-static_assert(unsigned{::MB_OK} == unsigned{chipsight::MB_OK});
-static_assert(unsigned{::MB_ICONSTOP} == unsigned{chipsight::MB_ICONSTOP});
-static_assert(unsigned{::MB_ICONEXCLAMATION} == unsigned{chipsight::MB_ICONEXCLAMATION});
-
 namespace {
 
 struct RecordingApp final : CWinApp {

@@ -1,0 +1,50 @@
+// Every text the core shows or writes, character for character as the program has always shown
+// them (the misspellings included: scripts and users match on them).
+#pragma once
+
+namespace chipsight::text {
+
+// Captions.
+inline constexpr const char* kError = "Error";
+inline constexpr const char* kValidationError = "Validation Error!";
+
+// Loading the databases.
+inline constexpr const char* kFailedReadingRomTable = "Failed reading CHIPLORE.ROM!";
+inline constexpr const char* kCannotOpenGameTable =
+    "Cannot Open CHIPLORE.GAM\nDownload Chiplore, and copy the file to this folder!";
+inline constexpr const char* kFailedReadingGameTable = "Failed reading CHIPLORE.GAM!";
+inline constexpr const char* kFailedReadingCustom = "Failed reading Chipsight.dat!";
+// The window title; the version comes from the build, the rest never changes.
+inline constexpr const char* kTitleFormat =
+    ".: Chipsight v%s - %d ROMs - Feb 25 2005 - Morrowlark :.";
+
+// Identifying an image.
+inline constexpr const char* kErrorOpening = "Error opening file :(";
+inline constexpr const char* kBelow4GiB = "ROM size must be below 4 GiB!";
+inline constexpr const char* kNotPowerOfTwo = "ROM size must be power of 2!";
+inline constexpr const char* kErrorReading = "Error reading file :(";
+inline constexpr const char* kOutOfMemory = "Out of memory.";
+inline constexpr const char* kUnableToMonitor = "Unable to monitor this file.";
+
+// Report lines.
+inline constexpr const char* kNotFound = "] Not Found!";
+inline constexpr const char* kBlank = "\r\n** Warning: ROM appears to be blank! **";
+inline constexpr const char* kUnusedBitsHead = "\r\n\t** warning some unused bits [";
+inline constexpr const char* kUnusedBitsTail = "] possible bad ROM.";
+inline constexpr const char* kEntryLead = "\r\n\t- ";
+inline constexpr const char* kEntrySeparator = " : ";
+// What a typed checksum is reported under.
+inline constexpr const char* kManualLabel = "Manualy Entered";
+
+// Typed checksums, sizes and custom entries.
+inline constexpr const char* kBadChecksum =
+    "Checksum value must be in hexidecimal 0-9 A-F.\nCorrect it and try again!";
+inline constexpr const char* kBadSize =
+    "Size value must be numeric!\nDecimal or hexidecimal (prefix with 0x)\nCorrect it and try "
+    "again!";
+inline constexpr const char* kEmptyName = "ROM Name is empty!";
+inline constexpr const char* kEmptyDescription = "Description is empty!";
+inline constexpr const char* kCannotOpenCustom = "Cannot Open Chipsight.dat!";
+inline constexpr const char* kFailedWritingCustom = "Failed writing to Chipsight.dat!";
+
+}  // namespace chipsight::text
