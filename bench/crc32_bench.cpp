@@ -17,7 +17,7 @@
 #include <utility>
 
 #include "core/crc32.h"
-#include "core/crc32_paths.h"
+#include "core/crc32_path_selection.h"
 
 namespace {
 

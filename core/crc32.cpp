@@ -5,23 +5,18 @@
 #include <array>
 #include <atomic>
 
-#include "core/crc32_impl.h"
-#include "core/crc32_paths.h"
+#include "core/crc32_accelerated.h"
+#include "core/crc32_path_selection.h"
 
 #if CHIPSIGHT_CRC32_X86
 #include <cpuid.h>
 #endif
 
 namespace chipsight {
+
+using crc32_detail::PathInfo;
+
 namespace {
-
-using Implementation = std::uint32_t (*)(std::uint32_t, const std::uint8_t*, std::size_t);
-
-struct PathInfo {
-    Crc32Path path;
-    const char* name;
-    Implementation run;
-};
 
 // In order of preference, best last.
 constexpr std::array kPaths = {
@@ -89,8 +84,12 @@ const PathInfo& best() {
     return chosen;
 }
 
-// The path in use. Made on first use, not at static initialisation, so that Crc32 works from
-// other static initialisers too.
+}  // namespace
+
+namespace crc32_detail {
+
+// Made on first use, not at static initialisation, so that Crc32 works from other static
+// initialisers too.
 std::atomic<const PathInfo*>& active() {
     static std::atomic<const PathInfo*> current{&best()};
     return current;
@@ -102,7 +101,10 @@ const PathInfo* find(Crc32Path path) {
     return nullptr;
 }
 
-}  // namespace
+}  // namespace crc32_detail
+
+using crc32_detail::active;
+using crc32_detail::find;
 
 std::uint32_t Crc32(std::uint32_t crc, const std::uint8_t* data, std::uint32_t length) {
     if (data == nullptr) return 0;
@@ -117,12 +119,6 @@ const char* crc32PathName(Crc32Path path) {
 bool crc32PathSupported(Crc32Path path) { return find(path) != nullptr && supported(path); }
 
 Crc32Path crc32BestPath() { return best().path; }
-
-bool crc32ForcePath(Crc32Path path) {
-    if (!crc32PathSupported(path)) return false;
-    active().store(find(path), std::memory_order_relaxed);
-    return true;
-}
 
 Crc32Path crc32ActivePath() { return active().load(std::memory_order_relaxed)->path; }
 

@@ -1,6 +1,6 @@
 // CRC-32 by folding 128-bit lanes with PCLMULQDQ: eight lanes in flight, 128 bytes a step.
-#include "core/crc32_impl.h"
-#include "core/crc32_x86.h"
+#include "core/crc32_accelerated.h"
+#include "core/crc32_x86_folding.h"
 
 namespace chipsight {
 

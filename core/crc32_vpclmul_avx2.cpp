@@ -1,7 +1,7 @@
 // CRC-32 by folding with VPCLMULQDQ on 256-bit registers: four registers (eight 128-bit lanes)
 // in flight, 128 bytes a step. For processors that have VPCLMULQDQ but not AVX-512.
-#include "core/crc32_impl.h"
-#include "core/crc32_x86.h"
+#include "core/crc32_accelerated.h"
+#include "core/crc32_x86_folding.h"
 
 namespace chipsight {
 namespace {

@@ -1,7 +1,7 @@
 // CRC-32 by folding with VPCLMULQDQ on 512-bit registers: four registers (sixteen 128-bit
 // lanes) in flight, 256 bytes a step.
-#include "core/crc32_impl.h"
-#include "core/crc32_x86.h"
+#include "core/crc32_accelerated.h"
+#include "core/crc32_x86_folding.h"
 
 namespace chipsight {
 namespace {

@@ -92,21 +92,20 @@ std::vector<std::vector<std::uint32_t>> partChecksums(std::span<const std::uint8
                                                       int levels) {
     const auto length = std::uint32_t(image.size());
     std::vector<std::vector<std::uint32_t>> crcs(std::size_t(std::max(levels, 0)));
-    const bool nested = (length & (length - 1)) == 0;
+    // Parts of a power of two nest: each checksum of a level combines two of the level below,
+    // so only the finest level that still has bytes in its parts reads the image.
     int finest = levels - 1;
-    if (nested) {
-        while (finest > 0 && (1u << finest) > length) --finest;
-    }
+    while (finest > 0 && (1u << finest) > length) --finest;
     for (int i = levels - 1; i >= 0; --i) {
         const std::uint32_t parts = 1u << i;
         const std::uint32_t partSize = length / parts;
         auto& level = crcs[std::size_t(i)];
         level.resize(parts);
-        if (nested && i < finest) {
+        if (i < finest) {
             const auto& finer = crcs[std::size_t(i) + 1];
             for (std::uint32_t j = 0; j < parts; ++j)
                 level[j] = crc32Combine(finer[2 * j], finer[2 * j + 1], partSize / 2);
-        } else if (!nested || partSize != 0) {
+        } else if (partSize != 0) {
             for (std::uint32_t j = 0; j < parts; ++j)
                 level[j] = Crc32(0, image.data() + std::size_t(j) * partSize, partSize);
         }  // else: parts of no bytes, whose checksum is 0

@@ -30,13 +30,14 @@ enum class Outcome {
 };
 
 struct Report {
-    std::string block;  // from the block head to the last line, without the block tail
+    std::string block;      // from the block head to the last line, without the block tail
     std::uint32_t crc = 0;  // CRC-32 of the whole image (or the typed checksum)
     bool found = false;
 };
 
 // The report block of an image of `image.size()` bytes named `name`, looked up at
-// `splitLevel` levels in `entries`, skipping blank parts when `ignoreBad` is set.
+// `splitLevel` levels in `entries`, skipping blank parts when `ignoreBad` is set. The size is 0
+// or a power of two, as identification admits no other.
 Report buildReport(const EntryTable& entries, std::span<const std::uint8_t> image,
                    std::string_view name, int splitLevel, bool ignoreBad);
 

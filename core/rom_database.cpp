@@ -51,28 +51,11 @@ std::array<std::uint8_t, RomEntry::kSize> RomEntry::encode() const {
 
 RomTableRecord RomTableRecord::decode(std::span<const std::uint8_t, kSize> b) {
     RomTableRecord r;
-    r.gameIndex = std::int16_t(std::uint16_t(b[0] | b[1] << 8));
-    std::copy_n(&b[2], kNameWidth, r.name.begin());
-    r.crc = getU32(&b[20]);
-    r.size = getU32(&b[24]);
+    r.gameIndex = std::int16_t(std::uint16_t(b[kGameIndexAt] | b[kGameIndexAt + 1] << 8));
+    std::copy_n(&b[kNameAt], kNameWidth, r.name.begin());
+    r.crc = getU32(&b[kCrcAt]);
+    r.size = getU32(&b[kSizeAt]);
     return r;
-}
-
-std::array<std::uint8_t, RomTableRecord::kSize> RomTableRecord::encode() const {
-    std::array<std::uint8_t, kSize> b{};
-    const auto index = std::uint16_t(gameIndex);
-    b[0] = std::uint8_t(index);
-    b[1] = std::uint8_t(index >> 8);
-    std::copy(name.begin(), name.end(), &b[2]);
-    putU32(&b[20], crc);
-    putU32(&b[24], size);
-    return b;
-}
-
-GameRecord GameRecord::decode(std::span<const std::uint8_t, kSize> b) {
-    GameRecord g;
-    std::copy(b.begin(), b.end(), g.description.begin());
-    return g;
 }
 
 RomEntry joinRecord(const RomTableRecord& rom, std::span<const std::uint8_t> gameTable) {
@@ -82,8 +65,8 @@ RomEntry joinRecord(const RomTableRecord& rom, std::span<const std::uint8_t> gam
     writeField(e.name, fieldText(rom.name));
     const std::size_t games = gameTable.size() / GameRecord::kSize;
     if (rom.gameIndex >= 0 && std::size_t(rom.gameIndex) < games) {
-        const auto game = gameTable.subspan(std::size_t(rom.gameIndex) * GameRecord::kSize,
-                                            GameRecord::kSize);
+        const auto game =
+            gameTable.subspan(std::size_t(rom.gameIndex) * GameRecord::kSize, GameRecord::kSize);
         writeField(e.description, fieldText(game));
     }
     return e;

@@ -37,12 +37,15 @@ struct RomEntry {
     bool operator==(const RomEntry&) const = default;
 };
 static_assert(sizeof(RomEntry::name) + sizeof(RomEntry::description) + sizeof(RomEntry::reserved) +
-                  8 == RomEntry::kSize);
+                  8 ==
+              RomEntry::kSize);
 
 // One ROM chip of CHIPLORE.ROM.
 struct RomTableRecord {
     static constexpr std::size_t kSize = 28;
     static constexpr std::size_t kNameWidth = 18;
+    // Where each field lies in the record's bytes.
+    static constexpr std::size_t kGameIndexAt = 0, kNameAt = 2, kCrcAt = 20, kSizeAt = 24;
 
     std::int16_t gameIndex = 0;
     std::array<std::uint8_t, kNameWidth> name{};
@@ -50,17 +53,14 @@ struct RomTableRecord {
     std::uint32_t size = 0;
 
     static RomTableRecord decode(std::span<const std::uint8_t, kSize> bytes);
-    std::array<std::uint8_t, kSize> encode() const;
 };
-static_assert(2 + RomTableRecord::kNameWidth + 8 == RomTableRecord::kSize);
+static_assert(RomTableRecord::kNameAt + RomTableRecord::kNameWidth == RomTableRecord::kCrcAt &&
+              RomTableRecord::kSizeAt + 4 == RomTableRecord::kSize);
 
-// One game of CHIPLORE.GAM.
+// One game of CHIPLORE.GAM: nothing but its description. Chips are joined with their game
+// straight from the table's bytes.
 struct GameRecord {
     static constexpr std::size_t kSize = 80;
-    std::array<std::uint8_t, kSize> description{};
-
-    static GameRecord decode(std::span<const std::uint8_t, kSize> bytes);
-    std::array<std::uint8_t, kSize> encode() const { return description; }
 };
 
 // The entry of a chip record joined with its game. A gameIndex that names no record of

@@ -3,7 +3,7 @@
 #include <cstdlib>
 
 #include "core/crc32.h"
-#include "core/crc32_paths.h"
+#include "core/crc32_path_selection.h"
 #include "fuzz/fuzz_support.h"
 
 using namespace chipsight;

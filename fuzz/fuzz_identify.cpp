@@ -16,8 +16,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool ignoreBad = options & 0x10;
     const std::uint8_t picks = in.byte();
     auto image = in.rest();
-    // Identification only sees powers of two; other lengths take the general path.
-    if (options & 0x20) {
+    // Identification only sees powers of two.
+    {
         std::size_t p = 1;
         while (p * 2 <= image.size()) p *= 2;
         image.resize(image.empty() ? 0 : p);

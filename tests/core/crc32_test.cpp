@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "core/crc32.h"
-#include "core/crc32_paths.h"
+#include "core/crc32_path_selection.h"
 
 namespace chipsight {
 namespace {

@@ -1,6 +1,11 @@
-// For tests and benchmarks only: which CRC-32 implementation Crc32 runs, and forcing another.
-// The program itself never switches paths; it keeps the one chosen from the processor's features.
+// Which CRC-32 implementation Crc32 runs, and, for tests and benchmarks only, forcing another.
+// The program itself never switches paths; it keeps the one chosen from the processor's features,
+// and crc32ForcePath is only in the library the tests, benchmarks and fuzz targets link.
 #pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
 
 namespace chipsight {
 
@@ -22,5 +27,19 @@ Crc32Path crc32BestPath();
 bool crc32ForcePath(Crc32Path path);
 
 Crc32Path crc32ActivePath();
+
+namespace crc32_detail {
+
+using Implementation = std::uint32_t (*)(std::uint32_t, const std::uint8_t*, std::size_t);
+struct PathInfo {
+    Crc32Path path;
+    const char* name;
+    Implementation run;
+};
+// The path Crc32 runs, and the path of a name: nothing when this build has none.
+std::atomic<const PathInfo*>& active();
+const PathInfo* find(Crc32Path path);
+
+}  // namespace crc32_detail
 
 }  // namespace chipsight
