@@ -2,7 +2,6 @@
 #include "ui/main_dialog.h"
 
 #include <QApplication>
-#include <QFile>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
@@ -34,9 +33,9 @@ constexpr const char* kUsage =
     "Manual Entry looks up a checksum you type. Add to Custom DB adds a chip of your own to "
     "Chipsight.dat. Monitor file identifies a file again each time it is rewritten.\n\n"
     "The database files CHIPLORE.ROM, CHIPLORE.GAM and Chipsight.dat are read from the "
-    "program's folder, or for an installed copy from ~/.local/share/chipsight.";
-
-std::string pathBytes(const QString& path) { return QFile::encodeName(path).toStdString(); }
+    "program's folder, or for an installed copy from ~/.local/share/chipsight.\n\n"
+    "About Chipsight is the last entry of the menu that a right click on the log or on the "
+    "window's background opens; the menu key and Shift+F10 open it too.";
 
 }  // namespace
 
@@ -151,8 +150,8 @@ bool CMainDialog::onInitDialog() {
 
 // ---- handlers ----
 
-void CMainDialog::onDropFiles(const QStringList& paths) {
-    for (const QString& path : paths) identifyFile(pathBytes(path));
+void CMainDialog::onDropFiles(const std::vector<std::string>& paths) {
+    for (const std::string& path : paths) identifyFile(path);
 }
 
 void CMainDialog::onDone() {
@@ -170,7 +169,7 @@ void CMainDialog::onSaveLog() {
     CFileDialog dialog(false, QStringLiteral("log"), QString(),
                        OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT, QString(), this);
     if (dialog.doModal() != IDOK) return;
-    const std::string path = pathBytes(dialog.getPathName());
+    const std::string path = dialog.getPathBytes();
     auto file = chipsight::File::open(path, chipsight::File::Mode::ReadWriteCreate);
     if (!file) {
         ::messageBox(this, QStringLiteral("Could not open file for saving, sorry."),
@@ -206,7 +205,7 @@ void CMainDialog::onMonitorFile() {
     CFileDialog dialog(true, QString(), QString(), 0, QString(), this);
     if (dialog.doModal() != IDOK) {
         m_monitorFile = 0;
-    } else if (startMonitor(pathBytes(dialog.getPathName()))) {
+    } else if (startMonitor(dialog.getPathBytes())) {
         setTimer(kMonitorTimer, kMonitorPeriodMs);
     }
     push();
@@ -216,7 +215,7 @@ void CMainDialog::onTimer(unsigned /*id*/) { monitorTick(); }
 
 void CMainDialog::onLoadFile() {
     CFileDialog dialog(true, QString(), QString(), 0, QString(), this);
-    if (dialog.doModal() == IDOK) identifyFile(pathBytes(dialog.getPathName()));
+    if (dialog.doModal() == IDOK) identifyFile(dialog.getPathBytes());
 }
 
 void CMainDialog::onSplitLevelChange() {
