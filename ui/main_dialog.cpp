@@ -138,11 +138,16 @@ bool CMainDialog::onInitDialog() {
         appendSystemMenuItem(IDM_ABOUTBOX, about);
     }
     setWindowIcon(loadIcon(128));
+    // The two boxes whose labels a screen reader cannot find by itself.
+    m_logEdit->setAccessibleName(QStringLiteral("Log"));
+    item(IDC_SPLIT_LEVEL)->setAccessibleName(QStringLiteral("Split Level"));
     dragAcceptFiles(true);
     loadDatabases();
+    // Taken from the back of a reversed list, so each piece leaves it in constant time.
+    std::reverse(m_commandLine.begin(), m_commandLine.end());
     while (!m_commandLine.empty()) {
-        const std::string piece = m_commandLine.front();
-        m_commandLine.erase(m_commandLine.begin());
+        const std::string piece = std::move(m_commandLine.back());
+        m_commandLine.pop_back();
         identifyFile(piece);
     }
     return true;

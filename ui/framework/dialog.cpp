@@ -313,8 +313,15 @@ QWidget* CDialog::buildItem(const DialogItem& item) {
             if (item.has(IS_CENTER)) align = Qt::AlignTop | Qt::AlignHCenter;
             if (item.has(IS_RIGHT)) align = Qt::AlignTop | Qt::AlignRight;
             label->setAlignment(align);
-            if (item.has(IS_SUNKEN)) label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-            if (item.has(IS_STATICEDGE)) label->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+            // Both edges are one pixel deep, with the text right inside them: the control's
+            // height holds its lines and the edge, as the template was laid out for. (A
+            // styled panel's edge and Qt's automatic indent beside a frame cost more and cut
+            // off the last line.)
+            if (item.has(IS_SUNKEN) || item.has(IS_STATICEDGE)) {
+                label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+                label->setLineWidth(1);
+                label->setIndent(0);
+            }
             return label;
         }
         case ItemKind::Icon: {
