@@ -58,7 +58,7 @@ TEST(EntryTableIndex, ChipRecordsAmongWholeEntriesReadAsTheirJoinedEntries) {
     for (int round = 0; round < 30; ++round) {
         if (rng() % 2) {
             const auto e = testing::makeEntry(rng() % 7, 1u << (rng() % 2),
-                                              "W" + std::to_string(round), "whole");
+                                              testing::numbered("W", round), "whole");
             mixed.push_back(e);
             plain.push_back(e);
             continue;
@@ -76,7 +76,7 @@ TEST(EntryTableIndex, ChipRecordsAmongWholeEntriesReadAsTheirJoinedEntries) {
             const auto index = std::int16_t(int(rng() % 6) - 1);
             const std::string name = k % 5 == 0
                                          ? std::string(18, 'N')
-                                         : "C" + std::to_string(round) + "." + std::to_string(k);
+                                         : testing::numbered(testing::numbered("C", round) + ".", k);
             testing::append(roms,
                             testing::romTableBytes(index, name, rng() % 7, 1u << (rng() % 2)));
         }
