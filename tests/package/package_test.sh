@@ -11,7 +11,9 @@ for tool in cpack dpkg-deb dpkg-shlibdeps; do
 done
 
 TMP="$(mktemp -d)"
-trap 'rm -rf "$TMP"' EXIT
+# The unpacked bin directory is made read-only below; an ordinary user must open it again to
+# remove it. What the cleanup meets does not change the test's outcome.
+trap 'chmod -R u+w "$TMP" 2>/dev/null; rm -rf "$TMP" || echo "could not remove $TMP" >&2' EXIT
 chmod 0755 "$TMP"  # the unprivileged user below must reach into it
 failures=0
 fail() {
