@@ -30,4 +30,12 @@ for args in "-- --help" "-- -platform x.bin" "-platform offscreen -- -style none
         failures=$((failures + 1))
     fi
 done
+# A -platform value that no platform answers to (a file name, most likely) is refused with a
+# hint, where Qt would abort.
+out="$(env -u DISPLAY -u WAYLAND_DISPLAY timeout 10 "$program" -platform x.bin 2>&1)"
+status=$?
+if [[ $status -ne 2 || "$out" != *'no display platform is called "x.bin"'* ]]; then
+    echo "FAIL: chipsight -platform x.bin gave status $status and: $out" >&2
+    failures=$((failures + 1))
+fi
 exit $((failures > 0))
