@@ -143,8 +143,10 @@ TEST_F(BadInput, AOneByteCustomFileHoldsNothingAndIsRealignedByTheNextAppend) {
 TEST_F(BadInput, AShortReadAtEveryRecordOfEveryFile) {
     Bytes roms, games, custom;
     for (int k = 0; k < 4; ++k) {
-        testing::append(roms, testing::romTableBytes(std::int16_t(k % 2), testing::numbered("C", k), 0x100u + k, 64));
-        testing::append(custom, testing::romEntryBytes(0x200u + k, 64, testing::numbered("X", k), "mine"));
+        testing::append(roms, testing::romTableBytes(std::int16_t(k % 2), testing::numbered("C", k),
+                                                     0x100u + k, 64));
+        testing::append(custom,
+                        testing::romEntryBytes(0x200u + k, 64, testing::numbered("X", k), "mine"));
     }
     testing::append(games, testing::gameBytes("G0"));
     testing::append(games, testing::gameBytes("G1"));

@@ -35,7 +35,8 @@ TEST(OnePassReport, EqualsTheReferenceOnRandomImagesLevelsAndTables) {
             const std::uint32_t crc = crc32Portable(0, image.data() + j * size, size);
             const int copies = 1 + int(rng() % 2);
             for (int c = 0; c < copies; ++c)
-                entries.push_back(testing::makeEntry(crc, std::uint32_t(size), testing::numbered("P", k), "d"));
+                entries.push_back(
+                    testing::makeEntry(crc, std::uint32_t(size), testing::numbered("P", k), "d"));
             entries.push_back(testing::makeEntry(crc ^ 1, std::uint32_t(size), "noise", "x"));
         }
         const int level = int(rng() % 12) - 1;

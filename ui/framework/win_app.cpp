@@ -19,8 +19,10 @@ CWinApp* g_app = nullptr;
 // or several such parted by ';'). Qt ends the program with an abort when none does, so a file
 // name taken for the value must be caught before Qt starts.
 bool platformAvailable(const QString& value, const QString& extraDirectory) {
-    QStringList directories = {QLibraryInfo::path(QLibraryInfo::PluginsPath) + QStringLiteral("/platforms")};
-    for (const QString& base : qEnvironmentVariable("QT_PLUGIN_PATH").split(u':', Qt::SkipEmptyParts))
+    QStringList directories = {QLibraryInfo::path(QLibraryInfo::PluginsPath) +
+                               QStringLiteral("/platforms")};
+    for (const QString& base :
+         qEnvironmentVariable("QT_PLUGIN_PATH").split(u':', Qt::SkipEmptyParts))
         directories << base + QStringLiteral("/platforms");
     directories << qEnvironmentVariable("QT_QPA_PLATFORM_PLUGIN_PATH") << extraDirectory;
     QStringList keys;
@@ -28,7 +30,10 @@ bool platformAvailable(const QString& value, const QString& extraDirectory) {
         if (directory.isEmpty()) continue;
         for (const QString& file : QDir(directory).entryList(QDir::Files)) {
             const QJsonObject meta = QPluginLoader(directory + u'/' + file).metaData();
-            for (const QJsonValue key : meta.value(QStringLiteral("MetaData")).toObject().value(QStringLiteral("Keys")).toArray())
+            for (const QJsonValue key : meta.value(QStringLiteral("MetaData"))
+                                            .toObject()
+                                            .value(QStringLiteral("Keys"))
+                                            .toArray())
                 keys << key.toString();
         }
     }
@@ -58,15 +63,17 @@ int CWinApp::run(int argc, char** argv) {
     for (int i = 1; i + 1 < shown; ++i) {
         const char* option = argv[i][0] == '-' && argv[i][1] == '-' ? argv[i] + 1 : argv[i];
         if (std::strcmp(option, "-platform") == 0) platform = QString::fromLocal8Bit(argv[i + 1]);
-        if (std::strcmp(option, "-platformpluginpath") == 0) pluginDirectory = QString::fromLocal8Bit(argv[i + 1]);
+        if (std::strcmp(option, "-platformpluginpath") == 0)
+            pluginDirectory = QString::fromLocal8Bit(argv[i + 1]);
     }
     if (!platform.isEmpty() && QCoreApplication::instance() == nullptr &&
         !platformAvailable(platform, pluginDirectory)) {
         const char* slash = std::strrchr(argv[0], '/');
-        std::fprintf(stderr,
-                     "%s: no display platform is called \"%s\"; to open a file whose name begins with -, "
-                     "write -- before it\n",
-                     slash != nullptr ? slash + 1 : argv[0], platform.toLocal8Bit().constData());
+        std::fprintf(
+            stderr,
+            "%s: no display platform is called \"%s\"; to open a file whose name begins with -, "
+            "write -- before it\n",
+            slash != nullptr ? slash + 1 : argv[0], platform.toLocal8Bit().constData());
         return 2;
     }
     std::vector<char*> forQt(argv, argv + shown);

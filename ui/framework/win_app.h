@@ -20,9 +20,9 @@ class CWinApp {
     // The program's entry: sets up the desktop application, records the command line and calls
     // initInstance. Qt reads its own options only from the arguments before a "--"; every
     // argument after it is the program's, however it starts. A -platform that names no
-    // platform Qt has ends the program with status 2 and a message, where Qt would abort. When that returns false the program
-    // ends at once, with status 0; otherwise the event loop runs until the last window closes. Call
-    // it from main().
+    // platform Qt has ends the program with status 2 and a message, where Qt would abort. When that
+    // returns false the program ends at once, with status 0; otherwise the event loop runs until
+    // the last window closes. Call it from main().
     static int run(int argc, char** argv);
 
     // The start-up hook.
