@@ -74,9 +74,9 @@ TEST(EntryTableIndex, ChipRecordsAmongWholeEntriesReadAsTheirJoinedEntries) {
         const std::size_t count = rng() % 300;
         for (std::size_t k = 0; k < count; ++k) {
             const auto index = std::int16_t(int(rng() % 6) - 1);
-            const std::string name = k % 5 == 0
-                                         ? std::string(18, 'N')
-                                         : testing::numbered(testing::numbered("C", round) + ".", k);
+            const std::string name =
+                k % 5 == 0 ? std::string(18, 'N')
+                           : testing::numbered(testing::numbered("C", round) + ".", k);
             testing::append(roms,
                             testing::romTableBytes(index, name, rng() % 7, 1u << (rng() % 2)));
         }
