@@ -1,6 +1,7 @@
 // chipsight-cli: identifies ROM images from the terminal, over the same core as the window.
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
@@ -10,6 +11,7 @@
 #include "core/chipsight_core.h"
 #include "core/file_layer.h"
 #include "core/number_reading.h"
+#include "core/texts.h"
 
 namespace {
 
@@ -73,6 +75,27 @@ public:
     void scrollLog(int) override {}
 };
 
+// A typed text as its box in the window would hold it: the box takes at most `limit`
+// characters, and the checksum boxes take capitals only and keep their leading hexadecimal
+// digits, with the filter's warning. What the box could not hold is said on stderr.
+std::string asBoxHolds(chipsight::FrontEnd& frontEnd, std::string text, std::size_t limit,
+                       const char* what, bool checksum) {
+    if (text.size() > limit) {
+        text.resize(limit);
+        frontEnd.messageBox(std::string("a ") + what + " box holds at most " +
+                                std::to_string(limit) + " characters; read as " + text,
+                            chipsight::text::kWarning, chipsight::MB_OK);
+    }
+    if (!checksum) return text;
+    for (char& c : text)
+        if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
+    std::string kept = chipsight::keptHexDigits(text);
+    if (kept != text)
+        frontEnd.messageBox(chipsight::text::kHexDigitsOnly, chipsight::text::kWarning,
+                            chipsight::MB_OK);
+    return kept;
+}
+
 int usageError(const std::string& message) {
     std::cerr << "chipsight-cli: " << message << "\nTry 'chipsight-cli --help'.\n";
     return 2;
@@ -99,7 +122,8 @@ int main(int argc, char** argv) {
             std::cout << "chipsight-cli 1.05\n";
             return 0;
         } else if (arg == "--db-dir") {
-            if (!needs(1)) return usageError("--db-dir needs a directory");
+            if (!needs(1) || argv[i + 1][0] == '\0')
+                return usageError("--db-dir needs a directory");
             dbDir = argv[++i];
         } else if (arg == "--split-level") {
             const auto level = needs(1) ? chipsight::scanDecimal(argv[i + 1]) : std::nullopt;
@@ -140,15 +164,46 @@ int main(int argc, char** argv) {
     core.m_splitLevel = splitLevel;
     core.m_ignoreBad = ignoreBad ? 1 : 0;
 
+    // With no database file at all every lookup is Not Found; say once where they were looked for.
+    if (!core.m_commandLine.empty() || !manual.empty()) {
+        bool anyFile = false;
+        for (const char* name :
+             {chipsight::kRomTableFile, chipsight::kGameTableFile, chipsight::kCustomFile})
+            anyFile |=
+                ::access(chipsight::resolveInDirectory(core.m_database.directory, name).c_str(),
+                         F_OK) == 0;
+        if (!anyFile)
+            std::cerr << "chipsight-cli: no database file found in " << core.m_database.directory
+                      << " (looked for " << chipsight::kRomTableFile << ", "
+                      << chipsight::kGameTableFile << " and " << chipsight::kCustomFile << ")\n";
+    }
+
     bool anyNotFound = false, anyFailed = false;
+    // A typed pair that Ignore Bad passed over found nothing either.
     const auto note = [&](Outcome o) {
-        anyNotFound |= o == Outcome::NotFound;
+        anyNotFound |= o == Outcome::NotFound || o == Outcome::Skipped;
         anyFailed |= o == Outcome::Failed;
     };
     for (const auto& file : core.m_commandLine) note(core.identifyFile(file));
-    for (const auto& [crc, size] : manual) note(core.identifyTypedEntry(crc, size));
-    for (const auto& a : additions) anyFailed |= !core.appendCustomEntry(a[0], a[1], a[2], a[3]);
+    for (const auto& [crc, size] : manual) {
+        const std::string checksum = asBoxHolds(frontEnd, crc, 8, "checksum", true);
+        note(core.identifyTypedEntry(checksum, asBoxHolds(frontEnd, size, 10, "size", false)));
+    }
+    for (const auto& a : additions) {
+        const std::string checksum = asBoxHolds(frontEnd, a[0], 8, "checksum", true);
+        const std::string size = asBoxHolds(frontEnd, a[1], 20, "size", false);
+        anyFailed |= !core.appendCustomEntry(checksum, size, a[2], a[3]);
+    }
+    errno = 0;
     std::cout.flush();
+    // A report that did not reach its reader is no report.
+    if (!std::cout) {
+        const int cause = errno;
+        std::cerr << "chipsight-cli: cannot write the report to standard output"
+                  << (cause != 0 ? std::string(": ") + std::strerror(cause) : std::string())
+                  << '\n';
+        return 2;
+    }
     if (anyFailed || frontEnd.anyMessage) return 2;
     return anyNotFound ? 1 : 0;
 }

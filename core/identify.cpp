@@ -34,11 +34,13 @@ std::string hex(std::uint32_t v) {
     return buffer;
 }
 
+// The database's texts come from files anyone may have written: they obey the rule of file
+// names, so that neither can forge a line or reach a terminal as a control sequence.
 void appendEntryLine(std::string& block, const RomEntry& e) {
     block += text::kEntryLead;
-    block += e.nameText();
+    block += reportName(e.nameText());
     block += text::kEntrySeparator;
-    block += e.descriptionText();
+    block += reportName(e.descriptionText());
 }
 
 void appendNotFound(std::string& block, std::string_view name, std::uint32_t crc) {
@@ -55,10 +57,15 @@ bool isBlankBlock(std::uint32_t size, std::uint32_t crc) {
 }
 
 std::string reportName(std::string_view fileName) {
-    std::string name(fileName);
-    for (char& c : name) {
-        const auto u = static_cast<unsigned char>(c);
-        if (u < 0x20 || u == 0x7F) c = '?';
+    std::string name;
+    name.reserve(fileName.size());
+    for (std::size_t i = 0; i < fileName.size(); ++i) {
+        const auto u = static_cast<unsigned char>(fileName[i]);
+        // The C1 controls as UTF-8 (C2 80 to C2 9F): a terminal takes U+009B for an escape.
+        const bool c1 = u == 0xC2 && i + 1 < fileName.size() &&
+                        (static_cast<unsigned char>(fileName[i + 1]) & 0xE0) == 0x80;
+        if (c1) ++i;
+        name += u < 0x20 || u == 0x7F || c1 ? '?' : fileName[i];
     }
     return name;
 }

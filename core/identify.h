@@ -17,8 +17,9 @@ inline constexpr std::string_view kBlockTail = "\r\n";
 // from 256 to 65536 bytes that the program knows (512 is not among them).
 bool isBlankBlock(std::uint32_t size, std::uint32_t crc);
 
-// A file name as it may appear in a report line: control characters become '?', so a name
-// cannot forge lines of its own.
+// A file name or a database text as it may appear in a report line: each control character
+// (C0, DEL, and C1 written as UTF-8) becomes one '?', so a text cannot forge lines of its own
+// nor send a terminal escape sequences.
 std::string reportName(std::string_view fileName);
 
 // What one identification found.

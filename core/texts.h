@@ -42,6 +42,9 @@ inline constexpr const char* kBadChecksum =
 inline constexpr const char* kBadSize =
     "Size value must be numeric!\nDecimal or hexidecimal (prefix with 0x)\nCorrect it and try "
     "again!";
+// The checksum boxes' filter, when it has to cut what was typed.
+inline constexpr const char* kWarning = "Warning";
+inline constexpr const char* kHexDigitsOnly = "Hexidecimal digits only please 0-9 and A-F";
 inline constexpr const char* kEmptyName = "ROM Name is empty!";
 inline constexpr const char* kEmptyDescription = "Description is empty!";
 inline constexpr const char* kCannotOpenCustom = "Cannot Open Chipsight.dat!";

@@ -2,6 +2,7 @@
 #include "ui/hex_filter.h"
 
 #include "core/number_reading.h"
+#include "core/texts.h"
 #include "ui/framework/blocking.h"
 #include "ui/framework/dialog.h"
 
@@ -10,8 +11,8 @@ void restrictToHex(CDialog& dialog, std::string& checksumText) {
     std::string kept = chipsight::keptHexDigits(checksumText);
     if (kept == checksumText) return;
     // The box still shows the refused text while the warning is up.
-    messageBox(&dialog, QStringLiteral("Hexidecimal digits only please 0-9 and A-F"), QStringLiteral("Warning"),
-               MB_OK);
+    messageBox(&dialog, QString::fromLatin1(chipsight::text::kHexDigitsOnly),
+               QString::fromLatin1(chipsight::text::kWarning), MB_OK);
     checksumText = std::move(kept);
     dialog.updateData(false);
 }

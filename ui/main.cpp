@@ -7,12 +7,15 @@
 namespace {
 
 constexpr const char* kUsage =
-    "Usage: chipsight [FILE]...\n"
+    "Usage: chipsight [OPTION]... [--] [FILE]...\n"
     "Identify ROM and EPROM dumps by their CRC-32 and size, in a window.\n"
     "Each FILE is identified when the window opens; more can be dropped on it.\n"
     "\n"
     "  --help              show this help\n"
     "  --version           show the version\n"
+    "  --                  end the options: every argument after it is a FILE\n"
+    "\n"
+    "Qt's own options (such as -platform NAME or -style NAME) are read before the --.\n"
     "\n"
     "CHIPLORE.ROM, CHIPLORE.GAM and Chipsight.dat are read from the directory of this program,\n"
     "or for an installed copy from ${XDG_DATA_HOME:-~/.local/share}/chipsight.\n";
@@ -21,7 +24,7 @@ constexpr const char* kUsage =
 
 int main(int argc, char** argv) {
     // Answered before anything of the desktop is set up, so they work without a display.
-    for (int i = 1; i < argc; ++i) {
+    for (int i = 1; i < argc && std::strcmp(argv[i], "--") != 0; ++i) {
         if (std::strcmp(argv[i], "--help") == 0) {
             std::fputs(kUsage, stdout);
             return 0;

@@ -1,9 +1,6 @@
 // The application object and the program's start-up.
 #include "ui/main_app.h"
 
-#include <QCoreApplication>
-#include <QFile>
-
 #include "core/file_layer.h"
 #include "ui/main_dialog.h"
 
@@ -14,10 +11,7 @@ CMainApp& theApp() {
 
 bool CMainApp::initInstance() {
     // Qt has taken the arguments meant for it; each one left names a file, byte for byte.
-    std::vector<std::string> arguments;
-    const QStringList all = QCoreApplication::arguments();
-    for (qsizetype i = 1; i < all.size(); ++i) arguments.push_back(QFile::encodeName(all[i]).toStdString());
-    CMainDialog dialog(chipsight::executablePath(), std::move(arguments));
+    CMainDialog dialog(chipsight::executablePath(), m_arguments);
     m_pMainWnd = &dialog;
     m_pMainDialog = &dialog;
     dialog.doModal();

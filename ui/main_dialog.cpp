@@ -2,7 +2,6 @@
 #include "ui/main_dialog.h"
 
 #include <QApplication>
-#include <QFile>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
@@ -34,9 +33,9 @@ constexpr const char* kUsage =
     "Manual Entry looks up a checksum you type. Add to Custom DB adds a chip of your own to "
     "Chipsight.dat. Monitor file identifies a file again each time it is rewritten.\n\n"
     "The database files CHIPLORE.ROM, CHIPLORE.GAM and Chipsight.dat are read from the "
-    "program's folder, or for an installed copy from ~/.local/share/chipsight.";
-
-std::string pathBytes(const QString& path) { return QFile::encodeName(path).toStdString(); }
+    "program's folder, or for an installed copy from ~/.local/share/chipsight.\n\n"
+    "About Chipsight is the last entry of the menu that a right click on the log or on the "
+    "window's background opens; the menu key and Shift+F10 open it too.";
 
 }  // namespace
 
@@ -139,11 +138,16 @@ bool CMainDialog::onInitDialog() {
         appendSystemMenuItem(IDM_ABOUTBOX, about);
     }
     setWindowIcon(loadIcon(128));
+    // The two boxes whose labels a screen reader cannot find by itself.
+    m_logEdit->setAccessibleName(QStringLiteral("Log"));
+    item(IDC_SPLIT_LEVEL)->setAccessibleName(QStringLiteral("Split Level"));
     dragAcceptFiles(true);
     loadDatabases();
+    // Taken from the back of a reversed list, so each piece leaves it in constant time.
+    std::reverse(m_commandLine.begin(), m_commandLine.end());
     while (!m_commandLine.empty()) {
-        const std::string piece = m_commandLine.front();
-        m_commandLine.erase(m_commandLine.begin());
+        const std::string piece = std::move(m_commandLine.back());
+        m_commandLine.pop_back();
         identifyFile(piece);
     }
     return true;
@@ -151,8 +155,8 @@ bool CMainDialog::onInitDialog() {
 
 // ---- handlers ----
 
-void CMainDialog::onDropFiles(const QStringList& paths) {
-    for (const QString& path : paths) identifyFile(pathBytes(path));
+void CMainDialog::onDropFiles(const std::vector<std::string>& paths) {
+    for (const std::string& path : paths) identifyFile(path);
 }
 
 void CMainDialog::onDone() {
@@ -170,7 +174,7 @@ void CMainDialog::onSaveLog() {
     CFileDialog dialog(false, QStringLiteral("log"), QString(),
                        OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT, QString(), this);
     if (dialog.doModal() != IDOK) return;
-    const std::string path = pathBytes(dialog.getPathName());
+    const std::string path = dialog.getPathBytes();
     auto file = chipsight::File::open(path, chipsight::File::Mode::ReadWriteCreate);
     if (!file) {
         ::messageBox(this, QStringLiteral("Could not open file for saving, sorry."),
@@ -206,7 +210,7 @@ void CMainDialog::onMonitorFile() {
     CFileDialog dialog(true, QString(), QString(), 0, QString(), this);
     if (dialog.doModal() != IDOK) {
         m_monitorFile = 0;
-    } else if (startMonitor(pathBytes(dialog.getPathName()))) {
+    } else if (startMonitor(dialog.getPathBytes())) {
         setTimer(kMonitorTimer, kMonitorPeriodMs);
     }
     push();
@@ -216,7 +220,7 @@ void CMainDialog::onTimer(unsigned /*id*/) { monitorTick(); }
 
 void CMainDialog::onLoadFile() {
     CFileDialog dialog(true, QString(), QString(), 0, QString(), this);
-    if (dialog.doModal() == IDOK) identifyFile(pathBytes(dialog.getPathName()));
+    if (dialog.doModal() == IDOK) identifyFile(dialog.getPathBytes());
 }
 
 void CMainDialog::onSplitLevelChange() {

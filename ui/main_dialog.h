@@ -2,7 +2,6 @@
 // a call of the identification core.
 #pragma once
 
-#include <QStringList>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -48,7 +47,7 @@ class CMainDialog : public CDialog, public chipsight::FrontEnd, public chipsight
     void scrollLog(int lines) override;
 
     // Handlers, one per entry of the handler table.
-    void onDropFiles(const QStringList& paths);
+    void onDropFiles(const std::vector<std::string>& paths);
     void onDone();
     void onDestroy();
     void onClearLog();

@@ -54,14 +54,94 @@ TEST_F(Cli, PlainLineFeedsByDefaultAndNotFoundExitsOne) {
     EXPECT_EQ(run.status, 1);
 }
 
-TEST_F(Cli, NotFoundWorkedExample) {
+TEST_F(Cli, NotFoundWorkedExampleWithNoDatabaseSaidOnce) {
     testing::TempDir emptyDb;
     const CliRun run = runCli({"--db-dir", emptyDb.path().string(), "--crlf", "--split-level", "2",
-                            files.file("test.bin")});
-    EXPECT_EQ(run.out,
-              "============================\r\ntest.bin:[8BB98613] Not Found!\r\n"
-              "\t** warning some unused bits [00000011] possible bad ROM.\r\n");
+                               files.file("test.bin"), files.file("test.bin")});
+    const std::string block =
+        "============================\r\ntest.bin:[8BB98613] Not Found!\r\n"
+        "\t** warning some unused bits [00000011] possible bad ROM.\r\n";
+    EXPECT_EQ(run.out, block + block);
+    EXPECT_EQ(run.err, "chipsight-cli: no database file found in " + emptyDb.path().string() +
+                           " (looked for CHIPLORE.ROM, CHIPLORE.GAM and Chipsight.dat)\n");
     EXPECT_EQ(run.status, 1);
+    // One file of the three is a database, empty or not.
+    testing::writeFile(emptyDb.file("chipsight.dat"), Bytes{});
+    EXPECT_EQ(runCli({"--db-dir", emptyDb.path().string(), files.file("test.bin")}).err, "");
+}
+
+TEST_F(Cli, TypedValuesAreReadAsTheWindowsBoxesHoldThem) {
+    const std::string hexOnly =
+        "chipsight-cli: Warning: Hexidecimal digits only please 0-9 and A-F\n";
+    const std::string badChecksum =
+        "chipsight-cli: Validation Error!: Checksum value must be in hexidecimal 0-9 A-F. Correct "
+        "it and try again!\n";
+    const std::string badSize =
+        "chipsight-cli: Validation Error!: Size value must be numeric! Decimal or "
+        "hexidecimal (prefix with 0x) Correct it and try again!\n";
+    struct Case {
+        std::vector<std::string> args;
+        std::string err;
+        Bytes added;  // what Chipsight.dat holds afterwards
+    };
+    const std::vector<Case> cases = {
+        {{"--add", "7961d62g", "2048", "N", "D"},
+         hexOnly,
+         testing::romEntryBytes(0x07961D62, 2048, "N", "D")},
+        {{"--add", "0x1234", "4", "N", "D"}, hexOnly + badChecksum, {}},
+        {{"--add", "8BB98613", std::string(20, '0') + "4", "N", "D"},
+         "chipsight-cli: Warning: a size box holds at most 20 characters; read as " +
+             std::string(20, '0') + "\n" + badSize,
+         {}},
+        {{"--add", "8bb98613", "0x" + std::string(17, '0') + "4", "N", "D"},
+         "",
+         testing::romEntryBytes(0x8BB98613, 4, "N", "D")},
+        {{"--manual", "00000000DEADBEEF", "1"},
+         "chipsight-cli: Warning: a checksum box holds at most 8 characters; read as 00000000\n" +
+             badChecksum,
+         {}},
+        {{"--manual", "EAE621C7", "00000000002"},
+         "chipsight-cli: Warning: a size box holds at most 10 characters; read as 0000000000\n" +
+             badSize,
+         {}},
+    };
+    for (const Case& c : cases) {
+        std::filesystem::remove(db.file("Chipsight.dat"));
+        const CliRun run = cli(c.args);
+        EXPECT_EQ(run.err, c.err) << c.args[1];
+        EXPECT_EQ(run.status, c.err.empty() ? 0 : 2) << c.args[1];
+        const Bytes held = std::filesystem::exists(db.file("Chipsight.dat"))
+                               ? testing::readFile(db.file("Chipsight.dat"))
+                               : Bytes{};
+        EXPECT_EQ(held, c.added) << c.args[1];
+    }
+}
+
+TEST_F(Cli, DatabaseTextsCannotForgeLinesNorReachTheTerminal) {
+    ASSERT_EQ(cli({"--add", "8BB98613", "4", "EP\x1b[2J", "x\r\n\t- FAKE : y\xc2\x9b"}).status, 0);
+    Bytes roms = testing::romTableBytes(0, "U2\n\x7f", 0xEAE621C7, 2);
+    testing::writeFile(db.file("CHIPLORE.ROM"), roms);
+    testing::writeFile(db.file("CHIPLORE.GAM"), testing::gameBytes("Demo\r\nboard"));
+    const CliRun run = cli({"--split-level", "2", files.file("test.bin")});
+    EXPECT_EQ(
+        run.out,
+        "============================\ntest.bin: (1/1) [8BB98613]\n\t- EP?[2J : x?\?\?- FAKE : y?\n"
+        "test.bin: (2/2) [EAE621C7]\n\t- U2?? : Demo??board\n");
+}
+
+TEST_F(Cli, ExitStatusOfSkippedLookupsFullOutputAndAnEmptyDatabaseDirectory) {
+    // A blank pair that Ignore Bad passes over found nothing.
+    CliRun run = cli({"--manual", "FEA8A821", "256"});
+    EXPECT_EQ(run.out + run.err + std::to_string(run.status), "1");
+    run = testing::runProcess({"/bin/sh", "-c", "exec \"$0\" --db-dir \"$1\" \"$2\" >/dev/full",
+                               CHIPSIGHT_CLI, db.path().string(), files.file("test.bin")});
+    EXPECT_EQ(
+        run.err,
+        "chipsight-cli: cannot write the report to standard output: No space left on device\n");
+    EXPECT_EQ(run.status, 2);
+    run = runCli({"--db-dir", "", files.file("test.bin")});
+    EXPECT_EQ(run.err, "chipsight-cli: --db-dir needs a directory\nTry 'chipsight-cli --help'.\n");
+    EXPECT_EQ(run.status, 2);
 }
 
 TEST_F(Cli, MessageBoxesBecomeStderrLinesInOrder) {

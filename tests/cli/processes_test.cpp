@@ -91,8 +91,7 @@ TEST(Processes, TwoAppendersAtOnceEndWithEveryRecordWhole) {
     std::set<std::string> names;
     for (const RomEntry& e : f.core.m_entries) {
         const std::string name(e.nameText());
-        EXPECT_EQ(name,
-                  std::string(e.crc >= 0x200000u ? "B" : "A") + std::to_string(e.crc & 0xFFFF));
+        EXPECT_EQ(name, testing::numbered(e.crc >= 0x200000u ? "B" : "A", e.crc & 0xFFFF));
         EXPECT_EQ(e.descriptionText(), std::string("added by ") + name[0]);
         names.insert(name);
     }

@@ -76,7 +76,8 @@ TEST_F(BadInput, AFileThatShrinksBetweenLengthAndReadIsAShortRead) {
     testing::writeFile(path, Bytes(4096, 0x11));
     FileSystemCalls calls = FileSystemCalls::posix();
     calls.read = [path](int fd, void* buffer, std::size_t count) {
-        ::truncate(path.c_str(), 1000);  // an EPROM programmer rewriting it right now
+        // An EPROM programmer rewriting it right now; the test has failed if it could not.
+        EXPECT_EQ(::truncate(path.c_str(), 1000), 0);
         return ::read(fd, buffer, count);
     };
     ScopedFileSystemCalls injected(std::move(calls));
@@ -142,8 +143,10 @@ TEST_F(BadInput, AOneByteCustomFileHoldsNothingAndIsRealignedByTheNextAppend) {
 TEST_F(BadInput, AShortReadAtEveryRecordOfEveryFile) {
     Bytes roms, games, custom;
     for (int k = 0; k < 4; ++k) {
-        testing::append(roms, testing::romTableBytes(std::int16_t(k % 2), "C" + std::to_string(k), 0x100u + k, 64));
-        testing::append(custom, testing::romEntryBytes(0x200u + k, 64, "X" + std::to_string(k), "mine"));
+        testing::append(roms, testing::romTableBytes(std::int16_t(k % 2), testing::numbered("C", k),
+                                                     0x100u + k, 64));
+        testing::append(custom,
+                        testing::romEntryBytes(0x200u + k, 64, testing::numbered("X", k), "mine"));
     }
     testing::append(games, testing::gameBytes("G0"));
     testing::append(games, testing::gameBytes("G1"));
@@ -176,7 +179,7 @@ TEST_F(BadInput, AShortReadAtEveryRecordOfEveryFile) {
                 // Either the four chips or the four custom records are counted, never both.
                 ASSERT_EQ(f.core.m_entryCount, 4) << c.file;
                 for (std::size_t i = 0; i < customKept; ++i)
-                    ASSERT_EQ(f.core.m_entries[i].nameText(), "X" + std::to_string(i));
+                    ASSERT_EQ(f.core.m_entries[i].nameText(), testing::numbered("X", i));
             }
         }
     }

@@ -58,7 +58,7 @@ TEST(EntryTableIndex, ChipRecordsAmongWholeEntriesReadAsTheirJoinedEntries) {
     for (int round = 0; round < 30; ++round) {
         if (rng() % 2) {
             const auto e = testing::makeEntry(rng() % 7, 1u << (rng() % 2),
-                                              "W" + std::to_string(round), "whole");
+                                              testing::numbered("W", round), "whole");
             mixed.push_back(e);
             plain.push_back(e);
             continue;
@@ -74,9 +74,9 @@ TEST(EntryTableIndex, ChipRecordsAmongWholeEntriesReadAsTheirJoinedEntries) {
         const std::size_t count = rng() % 300;
         for (std::size_t k = 0; k < count; ++k) {
             const auto index = std::int16_t(int(rng() % 6) - 1);
-            const std::string name = k % 5 == 0
-                                         ? std::string(18, 'N')
-                                         : "C" + std::to_string(round) + "." + std::to_string(k);
+            const std::string name =
+                k % 5 == 0 ? std::string(18, 'N')
+                           : testing::numbered(testing::numbered("C", round) + ".", k);
             testing::append(roms,
                             testing::romTableBytes(index, name, rng() % 7, 1u << (rng() % 2)));
         }

@@ -22,8 +22,9 @@ protected:
                     const std::string& gamName = "CHIPLORE.GAM") {
         Bytes roms, gameTable;
         for (int k = 0; k < n; ++k)
-            testing::append(roms, testing::romTableBytes(std::int16_t(k % games), "C" + std::to_string(k),
-                                                         0x1000u + std::uint32_t(k), 1024));
+            testing::append(
+                roms, testing::romTableBytes(std::int16_t(k % games), testing::numbered("C", k),
+                                             0x1000u + std::uint32_t(k), 1024));
         for (int g = 0; g < games; ++g)
             testing::append(gameTable, testing::gameBytes("Game " + std::to_string(g)));
         testing::writeFile(dir.file(romName), roms);
@@ -33,7 +34,7 @@ protected:
         Bytes custom;
         for (int k = 0; k < n; ++k)
             testing::append(custom, testing::romEntryBytes(0x2000u + std::uint32_t(k), 2048,
-                                                           "X" + std::to_string(k), "Mine"));
+                                                           testing::numbered("X", k), "Mine"));
         custom.resize(custom.size() + extraBytes, 0x55);
         testing::writeFile(dir.file("Chipsight.dat"), custom);
     }

@@ -36,7 +36,7 @@ TEST(OnePassReport, EqualsTheReferenceOnRandomImagesLevelsAndTables) {
             const int copies = 1 + int(rng() % 2);
             for (int c = 0; c < copies; ++c)
                 entries.push_back(
-                    testing::makeEntry(crc, std::uint32_t(size), "P" + std::to_string(k), "d"));
+                    testing::makeEntry(crc, std::uint32_t(size), testing::numbered("P", k), "d"));
             entries.push_back(testing::makeEntry(crc ^ 1, std::uint32_t(size), "noise", "x"));
         }
         const int level = int(rng() % 12) - 1;

@@ -11,7 +11,9 @@ for tool in cpack dpkg-deb dpkg-shlibdeps; do
 done
 
 TMP="$(mktemp -d)"
-trap 'rm -rf "$TMP"' EXIT
+# The unpacked bin directory is made read-only below; an ordinary user must open it again to
+# remove it. What the cleanup meets does not change the test's outcome.
+trap 'chmod -R u+w "$TMP" 2>/dev/null; rm -rf "$TMP" || echo "could not remove $TMP" >&2' EXIT
 chmod 0755 "$TMP"  # the unprivileged user below must reach into it
 failures=0
 fail() {
@@ -35,12 +37,21 @@ for library in libc6 libstdc++6 libqt6widgets6; do
     [[ "$depends" == *"$library "* ]] || fail "Depends lacks $library: $depends"
 done
 
+# Debian's own checks: no error or warning, and the hardening of Debian's builds.
+if command -v lintian >/dev/null; then
+    lintian --info --pedantic "$deb" >"$TMP/lintian.log" 2>&1
+    if grep -E '^[EW]: |hardening' "$TMP/lintian.log" >"$TMP/lintian.bad"; then
+        fail "lintian: $(cat "$TMP/lintian.bad")"
+    fi
+fi
+
 root="$TMP/root"
 dpkg-deb -x "$deb" "$root"
 for file in usr/bin/chipsight usr/bin/chipsight-cli usr/share/applications/chipsight.desktop \
     usr/share/icons/hicolor/16x16/apps/chipsight.png usr/share/icons/hicolor/32x32/apps/chipsight.png \
     usr/share/icons/hicolor/scalable/apps/chipsight.svg \
-    usr/share/man/man1/chipsight.1.gz usr/share/man/man1/chipsight-cli.1.gz; do
+    usr/share/man/man1/chipsight.1.gz usr/share/man/man1/chipsight-cli.1.gz \
+    usr/share/doc/chipsight/copyright usr/share/doc/chipsight/changelog.gz; do
     [[ -f "$root/$file" ]] || fail "the package lacks /$file"
 done
 [[ ! -e "$root/usr/bin/chipsight-screenshot" ]] || fail "the screenshot renderer is packaged"

@@ -35,7 +35,8 @@ std::string referenceReport(const EntryTable& entries, std::span<const std::uint
                     block += "\r\n" + shown + ": (" + std::to_string(j + 1) + "/" + std::to_string(parts) +
                              ") [" + hex(crc) + "]";
                 first = false;
-                block += "\r\n\t- " + std::string(e.nameText()) + " : " + std::string(e.descriptionText());
+                block +=
+                    "\r\n\t- " + reportName(e.nameText()) + " : " + reportName(e.descriptionText());
                 found = true;
             }
         }

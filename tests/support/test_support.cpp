@@ -78,6 +78,12 @@ Bytes gameBytes(const std::string& description) {
     return out;
 }
 
+std::string numbered(std::string_view prefix, long long n) {
+    std::string text(prefix);
+    text += std::to_string(n);
+    return text;
+}
+
 std::string title(int count) {
     return ".: Chipsight v1.05 - " + std::to_string(count) + " ROMs - Feb 25 2005 - Morrowlark :.";
 }

@@ -33,7 +33,11 @@ class DesktopBlockingCalls final : public BlockingCalls {
             default:
                 break;
         }
-        QMessageBox box(icon, caption, text, QMessageBox::NoButton, owner);
+        // A box owned by a window not shown yet (a loading error before the main window is up)
+        // would be placed against that window's corner; without an owner it is centred on
+        // the screen.
+        QMessageBox box(icon, caption, text, QMessageBox::NoButton,
+                        owner != nullptr && owner->isVisible() ? owner : nullptr);
         switch (type & MB_TYPEMASK) {
             case MB_OKCANCEL:
                 box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);

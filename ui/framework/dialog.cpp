@@ -87,6 +87,60 @@ bool isFileDrop(const QMimeData* mime) {
     return false;
 }
 
+// A drop is taken as a copy, or a link where the source offers no copy, and never as a move:
+// a source that honours a move deletes its file once the drop is done.
+bool acceptAsCopy(QDropEvent* event) {
+    for (const Qt::DropAction action : {Qt::CopyAction, Qt::LinkAction}) {
+        if (event->possibleActions() & action) {
+            event->setDropAction(action);
+            event->accept();
+            return true;
+        }
+    }
+    event->ignore();
+    return false;
+}
+
+int hexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// The local paths of a URI list, as bytes: each "file:" URI of this machine, percent-decoded
+// byte by byte, so a name that is not UTF-8 arrives as the name it is. Going through QUrl or
+// QString would put U+FFFD in place of such bytes.
+std::vector<std::string> localPaths(const QByteArray& uriList) {
+    std::vector<std::string> paths;
+    for (QByteArray line : uriList.split('\n')) {
+        line = line.trimmed();
+        if (line.isEmpty() || line.startsWith('#')) continue;
+        if (line.size() < 5 || line.left(5).toLower() != "file:") continue;
+        QByteArray rest = line.mid(5);
+        if (rest.startsWith("//")) {
+            const qsizetype slash = rest.indexOf('/', 2);
+            const QByteArray host = rest.mid(2, slash < 0 ? -1 : slash - 2);
+            if (!host.isEmpty() && host.toLower() != "localhost") continue;
+            rest = slash < 0 ? QByteArray() : rest.mid(slash);
+        }
+        if (!rest.startsWith('/')) continue;
+        std::string path;
+        for (qsizetype i = 0; i < rest.size(); ++i) {
+            const int high = i + 2 < rest.size() ? hexValue(rest[i + 1]) : -1;
+            const int low = high >= 0 ? hexValue(rest[i + 2]) : -1;
+            if (rest[i] == '%' && low >= 0) {
+                path += char(high * 16 + low);
+                i += 2;
+            } else {
+                path += rest[i];
+            }
+        }
+        paths.push_back(std::move(path));
+    }
+    return paths;
+}
+
 // Reads a signed decimal integer with optional blanks or tabs around it; nothing else.
 bool parseInteger(const QString& text, int& value) {
     qsizetype i = 0;
@@ -259,8 +313,15 @@ QWidget* CDialog::buildItem(const DialogItem& item) {
             if (item.has(IS_CENTER)) align = Qt::AlignTop | Qt::AlignHCenter;
             if (item.has(IS_RIGHT)) align = Qt::AlignTop | Qt::AlignRight;
             label->setAlignment(align);
-            if (item.has(IS_SUNKEN)) label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-            if (item.has(IS_STATICEDGE)) label->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+            // Both edges are one pixel deep, with the text right inside them: the control's
+            // height holds its lines and the edge, as the template was laid out for. (A
+            // styled panel's edge and Qt's automatic indent beside a frame cost more and cut
+            // off the last line.)
+            if (item.has(IS_SUNKEN) || item.has(IS_STATICEDGE)) {
+                label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+                label->setLineWidth(1);
+                label->setIndent(0);
+            }
             return label;
         }
         case ItemKind::Icon: {
@@ -286,6 +347,12 @@ QWidget* CDialog::buildItem(const DialogItem& item) {
                 edit->setTabStopDistance(32.0 * baseUnits_.width() / 4.0);
                 edit->setTabChangesFocus(true);
                 if (!item.has(IS_WANTRETURN)) edit->installEventFilter(this);
+                edit->setContextMenuPolicy(Qt::CustomContextMenu);
+                connect(edit, &QWidget::customContextMenuRequested, this, [this, edit](QPoint at) {
+                    QMenu* menu = editContextMenu(edit);
+                    menu->setAttribute(Qt::WA_DeleteOnClose);
+                    menu->popup(edit->viewport()->mapToGlobal(at));
+                });
                 return edit;
             }
             auto* line = new QLineEdit(this);
@@ -477,11 +544,35 @@ void CDialog::defaultSystemCommand(unsigned id, long /*param*/) {
     if ((id & 0xFFF0u) == SC_CLOSE) routeCommand(IDCANCEL, Notify::Click, false);
 }
 
-void CDialog::appendSystemMenuSeparator() { systemMenu_.addSeparator(); }
+void CDialog::appendSystemMenuSeparator() { appended_.push_back(systemMenu_.addSeparator()); }
 
 void CDialog::appendSystemMenuItem(unsigned id, const QString& text) {
     QAction* action = systemMenu_.addAction(text);
     connect(action, &QAction::triggered, this, [this, id] { routeSystemCommand(id, 0); });
+    appended_.push_back(action);
+}
+
+QMenu* CDialog::editContextMenu(QPlainTextEdit* edit) {
+    QMenu* menu = edit->createStandardContextMenu();
+    // The menu's own separator comes first; a separator the program put first is not doubled.
+    if (!appended_.isEmpty()) menu->addSeparator();
+    for (QAction* action : appended_) {
+        if (action != appended_.front() || !action->isSeparator()) menu->addAction(action);
+    }
+    return menu;
+}
+
+void CDialog::popupMenuAtFocus() {
+    QWidget* focus = focusWidget();
+    if (auto* edit = qobject_cast<QPlainTextEdit*>(focus)) {
+        QMenu* menu = editContextMenu(edit);
+        menu->setAttribute(Qt::WA_DeleteOnClose);
+        menu->popup(edit->viewport()->mapToGlobal(edit->cursorRect().bottomLeft()));
+        return;
+    }
+    const QPoint at =
+        focus != nullptr ? focus->mapToGlobal(focus->rect().center()) : mapToGlobal(QPoint(0, 0));
+    systemMenu_.popup(at);
 }
 
 void CDialog::setTimer(unsigned id, unsigned milliseconds) {
@@ -532,6 +623,9 @@ void CDialog::keyPressEvent(QKeyEvent* event) {
         if (handlers_.help) guarded(handlers_.help);
     } else if (event->key() == Qt::Key_Space && modifiers == Qt::AltModifier) {
         systemMenu_.popup(mapToGlobal(QPoint(0, 0)));
+    } else if ((event->key() == Qt::Key_Menu && modifiers == Qt::NoModifier) ||
+               (event->key() == Qt::Key_F10 && modifiers == Qt::ShiftModifier)) {
+        popupMenuAtFocus();
     } else {
         QDialog::keyPressEvent(event);
     }
@@ -546,20 +640,17 @@ void CDialog::closeEvent(QCloseEvent* event) {
 void CDialog::contextMenuEvent(QContextMenuEvent* event) { systemMenu_.popup(event->globalPos()); }
 
 void CDialog::dragEnterEvent(QDragEnterEvent* event) {
-    if (isFileDrop(event->mimeData())) event->acceptProposedAction();
+    if (isFileDrop(event->mimeData())) acceptAsCopy(event);
 }
 
 void CDialog::dragMoveEvent(QDragMoveEvent* event) {
-    if (isFileDrop(event->mimeData())) event->acceptProposedAction();
+    if (isFileDrop(event->mimeData())) acceptAsCopy(event);
 }
 
 void CDialog::dropEvent(QDropEvent* event) {
-    if (!isFileDrop(event->mimeData())) return;
-    event->acceptProposedAction();
-    QStringList paths;
-    for (const QUrl& url : event->mimeData()->urls()) {
-        if (url.isLocalFile()) paths << url.toLocalFile();
-    }
+    if (!isFileDrop(event->mimeData()) || !acceptAsCopy(event)) return;
+    const std::vector<std::string> paths =
+        localPaths(event->mimeData()->data(QStringLiteral("text/uri-list")));
     if (handlers_.dropFiles) guarded([this, &paths] { handlers_.dropFiles(paths); });
 }
 

@@ -16,6 +16,7 @@
 #include "ui/framework/win_defs.h"
 
 class CDialog;
+class QPlainTextEdit;
 class QTimer;
 
 // One run of a dialog's data exchange, in one direction. The helpers move one member each and
@@ -99,8 +100,13 @@ class CDialog : public QDialog {
     void setTopmost(bool topmost);
 
     // The system menu: Close, and whatever the program appends. Choosing an entry sends its id
-    // to the system-command handler. It opens with Alt+Space or a right click on the dialog.
+    // to the system-command handler. It opens with a right click on the dialog, the menu key,
+    // Shift+F10 or Alt+Space; what the program appends also ends the right-click menu of each
+    // multi-line edit.
     QMenu& systemMenu() { return systemMenu_; }
+    // The right-click menu of a multi-line edit: its own entries, then those appended to the
+    // system menu. The caller owns it.
+    QMenu* editContextMenu(QPlainTextEdit* edit);
     void appendSystemMenuSeparator();
     void appendSystemMenuItem(unsigned id, const QString& text);
     // What a system command does when the program does not take it: SC_CLOSE cancels the
@@ -133,10 +139,13 @@ class CDialog : public QDialog {
         D* self = static_cast<D*>(this);
         handlers_.timer = [self, handler](unsigned id) { (self->*handler)(id); };
     }
+    // Dropped files arrive as the bytes of their paths, whatever the names' encoding.
     template <class D>
-    void handleDropFiles(void (D::*handler)(const QStringList&)) {
+    void handleDropFiles(void (D::*handler)(const std::vector<std::string>&)) {
         D* self = static_cast<D*>(this);
-        handlers_.dropFiles = [self, handler](const QStringList& p) { (self->*handler)(p); };
+        handlers_.dropFiles = [self, handler](const std::vector<std::string>& p) {
+            (self->*handler)(p);
+        };
     }
     template <class D>
     void handleDestroy(void (D::*handler)()) {
@@ -168,7 +177,7 @@ class CDialog : public QDialog {
     struct Handlers {
         std::map<std::pair<int, Notify>, std::function<void()>> commands;
         std::function<void(unsigned)> timer;
-        std::function<void(const QStringList&)> dropFiles;
+        std::function<void(const std::vector<std::string>&)> dropFiles;
         std::function<void()> destroy;
         std::function<void(unsigned, long)> systemCommand;
         std::function<void()> help;
@@ -180,6 +189,7 @@ class CDialog : public QDialog {
     void routeCommand(int id, Notify notify, bool fromControl);
     void routeSystemCommand(unsigned id, long param);
     void focusFirstTabStop();
+    void popupMenuAtFocus();
     void destroyWindow();
     // Runs a handler; a failure escaping it is reported in a box and the program carries on.
     void guarded(const std::function<void()>& handler);
@@ -191,6 +201,8 @@ class CDialog : public QDialog {
     Handlers handlers_;
     std::map<unsigned, QTimer*> timers_;
     QMenu systemMenu_;
+    // The entries the program appended to the system menu, for the edits' menus.
+    QList<QAction*> appended_;
     int exchangeDepth_ = 0;
     bool ended_ = false;
 };

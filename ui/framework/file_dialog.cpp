@@ -1,11 +1,41 @@
 // The file dialogs, over the blocking seam.
 #include "ui/framework/file_dialog.h"
 
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <QFile>
 #include <QFileInfo>
+#include <memory>
 #include <utility>
 
 #include "ui/framework/blocking.h"
 #include "ui/framework/win_app.h"
+
+std::string pathBytes(const QString& path) {
+    if (!path.contains(QChar::ReplacementCharacter)) return QFile::encodeName(path).toStdString();
+    std::string resolved;
+    const QStringList parts = path.split(u'/');
+    for (qsizetype i = 0; i < parts.size(); ++i) {
+        if (i > 0) resolved += '/';
+        std::string part = QFile::encodeName(parts[i]).toStdString();
+        if (parts[i].contains(QChar::ReplacementCharacter)) {
+            const std::unique_ptr<DIR, int (*)(DIR*)> dir(
+                ::opendir(resolved.empty() ? "." : resolved.c_str()), &::closedir);
+            int matches = 0;
+            std::string match;
+            for (const dirent* entry; dir && (entry = ::readdir(dir.get())) != nullptr;) {
+                if (QFile::decodeName(entry->d_name) == parts[i] && ++matches == 1)
+                    match = entry->d_name;
+            }
+            if (matches == 1) part = match;
+        }
+        resolved += part;
+    }
+    return resolved;
+}
+
+std::string CFileDialog::getPathBytes() const { return pathBytes(path_); }
 
 CFileDialog::CFileDialog(bool openFileDialog, QString defaultExt, QString fileName, unsigned flags,
                          QString filter, QWidget* parent)
@@ -27,7 +57,9 @@ int CFileDialog::doModal() {
         if (!defaultExt_.isEmpty() && QFileInfo(path).suffix().isEmpty() && !path.endsWith(u'.')) {
             path += u'.' + defaultExt_;
         }
-        if (!open_ && (flags_ & OFN_OVERWRITEPROMPT) && QFileInfo::exists(path)) {
+        struct stat status;
+        if (!open_ && (flags_ & OFN_OVERWRITEPROMPT) &&
+            ::stat(pathBytes(path).c_str(), &status) == 0) {
             const QString question =
                 QStringLiteral("%1 already exists.\nDo you want to replace it?")
                     .arg(QFileInfo(path).fileName());

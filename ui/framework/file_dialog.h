@@ -2,10 +2,17 @@
 #pragma once
 
 #include <QString>
+#include <string>
 
 #include "ui/framework/win_defs.h"
 
 class QWidget;
+
+// The bytes of a path that the desktop gave as text. Qt reads a file name that is not UTF-8 with
+// U+FFFD in place of its bad bytes and cannot give those bytes back; each component holding
+// U+FFFD is therefore looked up among its directory's entries and taken when exactly one entry
+// reads as it. A component that matches none or several stays as Qt gave it.
+std::string pathBytes(const QString& path);
 
 class CFileDialog {
   public:
@@ -19,6 +26,8 @@ class CFileDialog {
     int doModal();
     // The chosen file's full path.
     QString getPathName() const { return path_; }
+    // The same path as the bytes that name the file: see pathBytes.
+    std::string getPathBytes() const;
 
   private:
     bool open_;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 class QWidget;
 
@@ -17,8 +18,11 @@ class CWinApp {
     static CWinApp* instance();
 
     // The program's entry: sets up the desktop application, records the command line and calls
-    // initInstance. When that returns false the program ends at once, with status 0; otherwise
-    // the event loop runs until the last window closes. Call it from main().
+    // initInstance. Qt reads its own options only from the arguments before a "--"; every
+    // argument after it is the program's, however it starts. A -platform that names no
+    // platform Qt has ends the program with status 2 and a message, where Qt would abort. When that
+    // returns false the program ends at once, with status 0; otherwise the event loop runs until
+    // the last window closes. Call it from main().
     static int run(int argc, char** argv);
 
     // The start-up hook.
@@ -26,7 +30,9 @@ class CWinApp {
 
     // The main window: the owner of dialogs and boxes that name none.
     QWidget* m_pMainWnd = nullptr;
-    // The command-line tail: the arguments after the program's name, joined by single blanks,
-    // byte for byte as they were given.
+    // The program's arguments, byte for byte as they were given: those before a "--" that Qt
+    // did not take as its own options, then every one after the "--".
+    std::vector<std::string> m_arguments;
+    // The command-line tail: the program's arguments joined by single blanks.
     std::string m_lpCmdLine;
 };

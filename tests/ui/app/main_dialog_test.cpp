@@ -1,7 +1,11 @@
 // The main window driven through its handler table: start-up, drops, Load file, the log and
 // Save Log, the options, and how the dialog ends.
+#include <QContextMenuEvent>
 #include <QDropEvent>
+#include <QFile>
+#include <QMenu>
 #include <QMimeData>
+#include <QPointer>
 #include <QScrollBar>
 #include <QTest>
 #include <QUrl>
@@ -220,16 +224,78 @@ TEST_F(MainWindowTest, ALongLogShowsItsNewestLines) {
     EXPECT_EQ(dialog->m_logText, all);
 }
 
-TEST_F(MainWindowTest, HelpShowsUsageAndTheContextMenuEndsInAbout) {
+TEST_F(MainWindowTest, HelpShowsUsageAndTheMenusEndInAbout) {
     start();
     QTest::keyClick(dialog.get(), Qt::Key_F1);
     ASSERT_EQ(ui.boxes.size(), 1u);
     EXPECT_TRUE(ui.boxes[0].text.contains("Drop dump files"));
+    EXPECT_TRUE(ui.boxes[0].text.contains("right click on the log"));
+    EXPECT_TRUE(ui.boxes[0].text.contains("Shift+F10"));
     const auto actions = dialog->systemMenu().actions();
     ASSERT_GE(actions.size(), 2);
     EXPECT_TRUE(actions[actions.size() - 2]->isSeparator());
     EXPECT_EQ(actions.back()->text(), "&About Chipsight...");
     EXPECT_FALSE(dialog->windowIcon().isNull());
+
+    // A right click on the log, where the focus starts, opens its menu, which ends in About.
+    QContextMenuEvent click(QContextMenuEvent::Mouse, QPoint(5, 5),
+                            log()->viewport()->mapToGlobal(QPoint(5, 5)));
+    QApplication::sendEvent(log()->viewport(), &click);
+    QPointer<QMenu> menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+    ASSERT_NE(menu, nullptr);
+    EXPECT_EQ(menu->actions().back()->text(), "&About Chipsight...");
+    EXPECT_TRUE(menu->actions().at(menu->actions().size() - 2)->isSeparator());
+    bool aboutRan = false;
+    ui.modalScripts.push_back([&](CDialog& d) {
+        aboutRan = d.windowTitle() == "About Chipsight";
+        d.endDialog(IDOK);
+    });
+    menu->actions().back()->trigger();
+    EXPECT_TRUE(aboutRan);
+    EXPECT_TRUE(menu.isNull() || !menu->isVisible()) << "the menu went when About opened";
+}
+
+TEST_F(MainWindowTest, TheLogAndTheSplitLevelBoxHaveAccessibleNames) {
+    start();
+    EXPECT_EQ(log()->accessibleName(), "Log");
+    EXPECT_EQ(line(IDC_SPLIT_LEVEL)->accessibleName(), "Split Level");
+}
+
+TEST_F(MainWindowTest, NamesThatAreNotUtf8ArriveAsTheirBytes) {
+    const std::string name = file("caf\xe9.bin");
+    writeFile(name, Bytes{0, 1, 2, 3});
+    const std::string report =
+        "============================\r\ncaf\xe9.bin: (1/1) [8BB98613]\r\n\t- TB : Demo board\r\n";
+    start({name});
+    EXPECT_EQ(dialog->m_logText, report);
+    // A drop's URI carries the byte percent-encoded.
+    RawUriList mime(QByteArray("file://") + QByteArray::fromStdString(name).toPercentEncoding("/") +
+                    "\r\n");
+    QDragEnterEvent enter(QPoint(20, 20), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(dialog.get(), &enter);
+    QDropEvent drop(QPointF(20, 20), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(dialog.get(), &drop);
+    EXPECT_EQ(dialog->m_logText, report + report);
+    // A file dialog gives the name as Qt reads it, with U+FFFD for the byte; the one file that
+    // reads so is taken, and with two of them neither.
+    const QString asQtReadsIt = QFile::decodeName(QByteArray::fromStdString(name));
+    ASSERT_TRUE(asQtReadsIt.contains(QChar::ReplacementCharacter));
+    ui.fileAnswers = {asQtReadsIt, asQtReadsIt};
+    click(IDC_LOAD_FILE);
+    EXPECT_EQ(dialog->m_logText, report + report + report);
+    writeFile(file("caf\xe8.bin"), Bytes{0, 1, 2, 3});
+    click(IDC_LOAD_FILE);
+    EXPECT_EQ(boxTexts(), std::vector<std::string>{"Error opening file :("});
+}
+
+TEST_F(MainWindowTest, DatabaseTextsShowControlCharactersAsQuestionMarks) {
+    using namespace chipsight::testing;
+    writeFile(db.file("CHIPLORE.ROM"), romTableBytes(0, "TB\x1b[1m", 0x8BB98613, 4));
+    writeFile(db.file("CHIPLORE.GAM"), gameBytes("Demo\r\n\t- FAKE : forged"));
+    start({file("test.bin")});
+    EXPECT_EQ(dialog->m_logText,
+              "============================\r\ntest.bin: (1/1) [8BB98613]\r\n\t- TB?[1m : "
+              "Demo?\?\?- FAKE : forged\r\n");
 }
 
 }  // namespace

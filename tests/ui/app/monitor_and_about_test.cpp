@@ -3,6 +3,7 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <QLabel>
 #include <QTest>
 #include <QTimer>
 
@@ -175,6 +176,16 @@ TEST_F(About, ButtonsOpenTheirPagesAndLeaveTheBoxOpen) {
     EXPECT_EQ(ui.urls[2].toString(),
               "http://forum.chipsight.example/ubbthreads/ubbthreads.php?Cat=&C=2");
     EXPECT_TRUE(ui.boxes.empty());
+}
+
+// Run again at other font resolutions (QT_FONT_DPI) by the build, as the desktop's scale sets it.
+TEST_F(About, EveryTextFitsItsControl) {
+    CAboutDialog about;
+    for (QLabel* label : about.findChildren<QLabel*>()) {
+        if (label->text().isEmpty()) continue;
+        EXPECT_LE(label->heightForWidth(label->width()), label->height())
+            << label->text().toStdString();
+    }
 }
 
 TEST_F(About, EnterAndTheCloseBoxEndIt) {

@@ -129,7 +129,8 @@ TEST_F(SecondaryDialogs, ManualBlankPairsAndSizeReadings) {
     // Each size text names the entry it should find.
     for (const auto& [text, size] : std::vector<std::pair<QString, std::uint32_t>>{
              {"100", 100}, {"0x100", 256}, {"FF", 255}, {"1A", 1}, {"-1", 0xFFFFFFFF}}) {
-        dialog->m_entries.push_back(chipsight::testing::makeEntry(0xABC, size, "S" + std::to_string(size), ""));
+        dialog->m_entries.push_back(chipsight::testing::makeEntry(
+            0xABC, size, chipsight::testing::numbered("S", size), ""));
         dialog->m_logText.clear();
         manual("ABC", text);
         EXPECT_NE(dialog->m_logText.find("- S" + std::to_string(size) + " : "), std::string::npos)

@@ -54,7 +54,7 @@ void CDemoDialog::onSizeChange() { events.push_back("change 1003"); }
 
 void CDemoDialog::onTimer(unsigned id) { ticks.push_back(id); }
 
-void CDemoDialog::onDropFiles(const QStringList& paths) { dropped = paths; }
+void CDemoDialog::onDropFiles(const std::vector<std::string>& paths) { dropped = paths; }
 
 void CDemoDialog::onDestroy() { events.push_back("destroy"); }
 

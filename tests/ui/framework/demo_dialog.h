@@ -30,7 +30,7 @@ class CDemoDialog : public CDialog {
     // "change 1003", "destroy", "help", "syscommand <id>", "cancel".
     std::vector<std::string> events;
     std::vector<unsigned> ticks;
-    QStringList dropped;
+    std::vector<std::string> dropped;
     bool throwOnApply = false;
 
   protected:
@@ -44,7 +44,7 @@ class CDemoDialog : public CDialog {
     void onCodeChange();
     void onSizeChange();
     void onTimer(unsigned id);
-    void onDropFiles(const QStringList& paths);
+    void onDropFiles(const std::vector<std::string>& paths);
     void onDestroy();
     void onSystemCommand(unsigned id, long param);
     void onHelp();

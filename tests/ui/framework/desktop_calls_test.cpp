@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
 #include <QTest>
 #include <QTimer>
 
@@ -61,6 +62,21 @@ TEST(DesktopCalls, MessageBoxShowsItsTypeAndReportsTheButton) {
               IDNO);
     EXPECT_EQ(seen, QStringLiteral("Save As|Replace?"));
     EXPECT_EQ(icon, QMessageBox::Warning);
+}
+
+TEST(DesktopCalls, ABoxOfAWindowNotShownYetIsCentredOnTheScreen) {
+    StuckGuard guard;
+    CDemoDialog owner;  // built, as the main window is while it loads, but not shown
+    owner.move(0, 0);
+    QPoint centre, screenCentre;
+    whenModal([&](QWidget* modal) {
+        centre = modal->frameGeometry().center();
+        screenCentre = modal->screen()->availableGeometry().center();
+        qobject_cast<QDialog*>(modal)->done(0);
+    });
+    messageBox(&owner, QStringLiteral("Cannot Open CHIPLORE.GAM"), QStringLiteral("Error"),
+               MB_ICONSTOP);
+    EXPECT_LE((centre - screenCentre).manhattanLength(), 4) << centre.x() << "," << centre.y();
 }
 
 TEST(DesktopCalls, ModalRunTicksTimersAndEndsOnEscape) {

@@ -17,20 +17,25 @@ namespace {
 struct RecordingApp final : CWinApp {
     bool initInstance() override {
         seenCommandLine = m_lpCmdLine;
+        seenArguments = m_arguments;
         return false;
     }
     std::string seenCommandLine;
+    std::vector<std::string> seenArguments;
 };
 
-TEST(Application, StartsThroughInitInstanceWithTheCommandLineTail) {
+TEST(Application, StartsThroughInitInstanceWithTheArgumentsAsBytes) {
     {
         RecordingApp app;
         EXPECT_EQ(CWinApp::instance(), &app);
-        std::string args[] = {"chipsight", "a.bin", "", "b c.bin"};
-        char* argv[] = {args[0].data(), args[1].data(), args[2].data(), args[3].data(), nullptr};
+        std::string args[] = {"chipsight", "a.bin", "", "caf\xe9 c.bin", "--", "-platform", "--"};
+        char* argv[] = {args[0].data(), args[1].data(), args[2].data(), args[3].data(),
+                        args[4].data(), args[5].data(), args[6].data(), nullptr};
         // initInstance returning false ends the program at once, without an event loop.
-        EXPECT_EQ(CWinApp::run(4, argv), 0);
-        EXPECT_EQ(app.seenCommandLine, "a.bin  b c.bin");
+        EXPECT_EQ(CWinApp::run(7, argv), 0);
+        EXPECT_EQ(app.seenCommandLine, "a.bin  caf\xe9 c.bin -platform --");
+        EXPECT_EQ(app.seenArguments,
+                  (std::vector<std::string>{"a.bin", "", "caf\xe9 c.bin", "-platform", "--"}));
     }
     EXPECT_EQ(CWinApp::instance(), nullptr);
 }

@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -199,6 +200,36 @@ TEST(SystemMenu, AppendedEntriesSendTheirIdAndCloseCancels) {
     EXPECT_EQ(dialog.events.back(), "help");
 }
 
+TEST(SystemMenu, TheMenuKeyAndShiftF10OpenItAndItsEntriesEndEachMultiLineEditsMenu) {
+    CDemoDialog dialog;
+    showActive(dialog);
+    dialog.appendSystemMenuSeparator();
+    dialog.appendSystemMenuItem(16, QStringLiteral("&About Demo..."));
+    auto* notes = dialog.item<QPlainTextEdit>(1002);
+    // From an edit the keys open its own menu, from any other control the system menu.
+    const std::pair<Qt::Key, Qt::KeyboardModifiers> keys[] = {{Qt::Key_Menu, Qt::NoModifier},
+                                                              {Qt::Key_F10, Qt::ShiftModifier}};
+    for (const auto& [key, modifiers] : keys) {
+        for (QWidget* from :
+             {static_cast<QWidget*>(notes), static_cast<QWidget*>(dialog.item(IDOK))}) {
+            from->setFocus();
+            QTest::keyClick(from, key, modifiers);
+            auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+            ASSERT_NE(menu, nullptr) << key;
+            EXPECT_EQ(menu == &dialog.systemMenu(), from != notes);
+            const QList<QAction*> actions = menu->actions();
+            ASSERT_GE(actions.size(), 3);
+            EXPECT_TRUE(actions[actions.size() - 2]->isSeparator());
+            EXPECT_FALSE(actions[actions.size() - 3]->isSeparator());
+            actions.back()->trigger();
+            menu->close();
+            EXPECT_EQ(dialog.events.back(), "syscommand 16");
+            dialog.events.clear();
+        }
+    }
+    EXPECT_EQ(notes->toPlainText(), "") << "no key reached the edit as text";
+}
+
 TEST(DroppedFiles, ArriveAsLocalPathsInTheDesktopsOrder) {
     CDemoDialog dialog;
     showActive(dialog);
@@ -225,8 +256,44 @@ TEST(DroppedFiles, ArriveAsLocalPathsInTheDesktopsOrder) {
 
     QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &files, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(&dialog, &drop);
-    EXPECT_EQ(dialog.dropped,
-              (QStringList{QStringLiteral("/tmp/b.bin"), QStringLiteral("/tmp/dir/a.bin")}));
+    EXPECT_EQ(dialog.dropped, (std::vector<std::string>{"/tmp/b.bin", "/tmp/dir/a.bin"}));
+
+    // The paths are the URIs' bytes, percent-decoded, whatever their encoding; only this
+    // machine's files count.
+    RawUriList raw(
+        "# a comment\r\nfile:///tmp/caf%E9%20x.bin\r\nfile://localhost/tmp/%41%zz\r\n"
+        "file://elsewhere/tmp/c.bin\r\n");
+    QDragEnterEvent rawEnter(QPoint(5, 5), Qt::CopyAction, &raw, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&dialog, &rawEnter);
+    QDropEvent rawDrop(QPointF(5, 5), Qt::CopyAction, &raw, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&dialog, &rawDrop);
+    EXPECT_EQ(dialog.dropped, (std::vector<std::string>{"/tmp/caf\xe9 x.bin", "/tmp/A%zz"}));
+}
+
+TEST(DroppedFiles, AreTakenAsACopyOrALinkNeverAsAMove) {
+    CDemoDialog dialog;
+    showActive(dialog);
+    dialog.dragAcceptFiles(true);
+    QMimeData files;
+    files.setUrls({QUrl::fromLocalFile(QStringLiteral("/tmp/b.bin"))});
+    const struct {
+        Qt::DropActions offered;
+        Qt::DropAction taken;  // IgnoreAction: refused
+    } cases[] = {{Qt::CopyAction | Qt::MoveAction, Qt::CopyAction},
+                 {Qt::MoveAction | Qt::LinkAction, Qt::LinkAction},
+                 {Qt::MoveAction, Qt::IgnoreAction}};
+    for (const auto& c : cases) {
+        dialog.dropped.clear();
+        QDragEnterEvent enter(QPoint(5, 5), c.offered, &files, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(&dialog, &enter);
+        EXPECT_EQ(enter.isAccepted(), c.taken != Qt::IgnoreAction);
+        // The source proposes a move, as a file manager does for a drag within one disk.
+        QDropEvent drop(QPointF(5, 5), c.offered, &files, Qt::LeftButton, Qt::NoModifier);
+        drop.setDropAction(Qt::MoveAction);
+        QApplication::sendEvent(&dialog, &drop);
+        EXPECT_EQ(drop.isAccepted() ? drop.dropAction() : Qt::IgnoreAction, c.taken);
+        EXPECT_EQ(dialog.dropped.size(), c.taken == Qt::IgnoreAction ? 0u : 1u);
+    }
 }
 
 TEST(Topmost, ChangesOnlyTheStackingFlag) {

@@ -2,6 +2,7 @@
 // address, and answers from the test's script, so nothing waits for a person.
 #pragma once
 
+#include <QMimeData>
 #include <QUrl>
 #include <deque>
 #include <functional>
@@ -47,3 +48,19 @@ void runEventsUntil(const std::function<bool()>& done);
 
 // Shows a window and waits until it has the keyboard, as a person would find it.
 void showActive(QWidget& window);
+
+// A URI list as another program offers it in a drop: the bytes as they were sent. (QMimeData's
+// own setData would turn them into QUrls first, which does not keep every byte.)
+class RawUriList final : public QMimeData {
+  public:
+    explicit RawUriList(QByteArray bytes) : bytes_(std::move(bytes)) {}
+    QStringList formats() const override { return {QStringLiteral("text/uri-list")}; }
+
+  protected:
+    QVariant retrieveData(const QString& mimeType, QMetaType) const override {
+        return mimeType == QLatin1String("text/uri-list") ? QVariant(bytes_) : QVariant();
+    }
+
+  private:
+    QByteArray bytes_;
+};
