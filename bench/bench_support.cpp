@@ -76,7 +76,6 @@ void writeDatabase(const std::string& directory, std::size_t chips, std::size_t 
 }
 
 QuietCore::QuietCore(const std::string& directory) : core(frontEnd, directory + "/chipsight", {}) {
-    frontEnd.core = &core;
     core.useDatabaseDirectory(directory);
 }
 

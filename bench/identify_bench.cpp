@@ -70,7 +70,10 @@ void identify(benchmark::State& state) {
         state.SkipWithError("identification failed");
         return;
     }
-    for (auto _ : state) benchmark::DoNotOptimize(quiet.core.identifyFile(path));
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(quiet.core.identifyFile(path));
+        quiet.core.clearLog();
+    }
     state.SetBytesProcessed(state.iterations() * state.range(0));
 }
 

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "chipsight/version.h"
 #include "core/chipsight_core.h"
 #include "core/file_layer.h"
 #include "core/number_reading.h"
@@ -23,9 +24,8 @@ constexpr const char* kUsage =
     "Identify ROM and EPROM dumps by their CRC-32 and size.\n"
     "\n"
     "  --db-dir DIR        read CHIPLORE.ROM, CHIPLORE.GAM and Chipsight.dat from DIR\n"
-    "                      (default: the directory of this program, or for an installed\n"
-    "                      copy ${XDG_DATA_HOME:-~/.local/share}/chipsight)\n"
-    "  --split-level N     also look up halves, quarters, ... down to 1/2^(N-1) (1 to 9, default 1)\n"
+    "  --split-level N     also look up halves, quarters, ... down to 1/2^(N-1) (1 to 9, default "
+    "1)\n"
     "  --no-ignore-bad     look up blank parts too\n"
     "  --crlf              write the report with CR LF line breaks, as the window's log holds it\n"
     "  --manual CRC SIZE   look up a typed checksum and size (after the files)\n"
@@ -38,10 +38,9 @@ constexpr const char* kUsage =
 
 // The terminal front end: the log goes to stdout as it grows, message boxes to stderr.
 class TerminalFrontEnd : public chipsight::FrontEnd {
-public:
+  public:
     bool crlf = false;
     bool anyMessage = false;
-    ChipsightCore* core = nullptr;
 
     void messageBox(const std::string& text, const std::string& caption, unsigned) override {
         std::string line = "chipsight-cli: " + caption + ": " + text;
@@ -52,22 +51,19 @@ public:
         anyMessage = true;
     }
     bool pull() override { return true; }
-    void push() override {
-        if (core == nullptr || core->m_logText.empty()) return;
-        std::string& log = core->m_logText;
-        if (!crlf) {
-            std::string out;
-            out.reserve(log.size());
-            for (std::size_t i = 0; i < log.size(); ++i) {
-                if (log[i] == '\r' && i + 1 < log.size() && log[i + 1] == '\n') continue;
-                out += log[i];
-            }
-            std::cout << out;
-        } else {
-            std::cout << log;
+    void push() override {}
+    void logAppended(std::string_view text) override {
+        if (crlf) {
+            std::cout << text;
+            return;
         }
-        // What reached the terminal need not be kept: the log only ever grows by appending.
-        log.clear();
+        std::string out;
+        out.reserve(text.size());
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+            out += text[i];
+        }
+        std::cout << out;
     }
     void setTitle(const std::string&) override {}
     void enableAddCustomButton() override {}
@@ -116,10 +112,10 @@ int main(int argc, char** argv) {
         const std::string arg = argv[i];
         const auto needs = [&](int n) { return i + n < argc; };
         if (arg == "--help") {
-            std::cout << kUsage;
+            std::cout << kUsage << '\n' << chipsight::text::kDatabaseLocation;
             return 0;
         } else if (arg == "--version") {
-            std::cout << "chipsight-cli 1.05\n";
+            std::cout << "chipsight-cli " << chipsight::kVersion << '\n';
             return 0;
         } else if (arg == "--db-dir") {
             if (!needs(1) || argv[i + 1][0] == '\0')
@@ -158,11 +154,10 @@ int main(int argc, char** argv) {
     TerminalFrontEnd frontEnd;
     frontEnd.crlf = crlf;
     ChipsightCore core(frontEnd, chipsight::executablePath(), files);
-    frontEnd.core = &core;
     if (!dbDir.empty()) core.useDatabaseDirectory(dbDir);
     core.loadDatabases();
-    core.m_splitLevel = splitLevel;
-    core.m_ignoreBad = ignoreBad ? 1 : 0;
+    core.setSplitLevel(splitLevel);
+    core.setIgnoreBad(ignoreBad);
 
     // With no database file at all every lookup is Not Found; say once where they were looked for.
     if (!core.m_commandLine.empty() || !manual.empty()) {
@@ -184,10 +179,15 @@ int main(int argc, char** argv) {
         anyNotFound |= o == Outcome::NotFound || o == Outcome::Skipped;
         anyFailed |= o == Outcome::Failed;
     };
-    for (const auto& file : core.m_commandLine) note(core.identifyFile(file));
+    // What reached the terminal need not be kept.
+    for (const auto& file : core.m_commandLine) {
+        note(core.identifyFile(file));
+        core.clearLog();
+    }
     for (const auto& [crc, size] : manual) {
         const std::string checksum = asBoxHolds(frontEnd, crc, 8, "checksum", true);
         note(core.identifyTypedEntry(checksum, asBoxHolds(frontEnd, size, 10, "size", false)));
+        core.clearLog();
     }
     for (const auto& a : additions) {
         const std::string checksum = asBoxHolds(frontEnd, a[0], 8, "checksum", true);

@@ -142,9 +142,11 @@ void ChipsightCore::updateTitle() {
 
 void ChipsightCore::appendReport(const std::string& block) {
     m_frontEnd.pull();
+    const std::size_t start = m_logText.size();
     m_logText += block;
     m_logText += kBlockTail;
     m_frontEnd.push();
+    m_frontEnd.logAppended(std::string_view(m_logText).substr(start));
 }
 
 void ChipsightCore::scrollLog() {

@@ -25,6 +25,8 @@ class ChipsightCore {
     ChipsightCore(FrontEnd& frontEnd, std::string programPath, std::vector<std::string> arguments);
     virtual ~ChipsightCore() = default;
 
+    // Loads the database files and sets the title. Like the window at its start, it sets the
+    // split level back to 1: a front end that takes options sets them after loading.
     void loadDatabases();
     void updateTitle();
     Outcome identifyFile(const std::string& path);
@@ -39,6 +41,14 @@ class ChipsightCore {
     // stores it in the custom database and the entry table. True when it was added.
     bool appendCustomEntry(const std::string& checksumText, const std::string& sizeText,
                            const std::string& romName, const std::string& description);
+
+    // Options for a front end without bound controls (the window's data exchange writes the
+    // members itself).
+    void setSplitLevel(std::int32_t level) { m_splitLevel = level; }
+    void setIgnoreBad(bool ignore) { m_ignoreBad = ignore ? 1 : 0; }
+    // Empties the log, as Clear Log does; a terminal calls it once a block has been shown, so
+    // that a long run does not keep every report.
+    void clearLog() { m_logText.clear(); }
 
     // The file monitor's decisions; the front end runs the timer and shows the check box.
     // Starts watching `path`: its modification time is taken and it is identified at once.

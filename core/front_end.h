@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace chipsight {
 
@@ -30,6 +31,10 @@ class FrontEnd {
     virtual bool pull() = 0;
     // Copies the core's members into the controls.
     virtual void push() = 0;
+    // The log has just grown by `text` at its end (a report block and its line break). A
+    // front end that shows the log through push() need not look at it; one without bound
+    // controls (a terminal, a test) shows or keeps this, and needs nothing else of the core.
+    virtual void logAppended(std::string_view text) { static_cast<void>(text); }
     virtual void setTitle(const std::string& title) = 0;
     virtual void enableAddCustomButton() = 0;
     // Number of lines the log control shows, and scrolling it down by a number of lines.

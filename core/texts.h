@@ -50,4 +50,9 @@ inline constexpr const char* kEmptyDescription = "Description is empty!";
 inline constexpr const char* kCannotOpenCustom = "Cannot Open Chipsight.dat!";
 inline constexpr const char* kFailedWritingCustom = "Failed writing to Chipsight.dat!";
 
+// Where the database files are looked for, as every help text says it.
+inline constexpr const char* kDatabaseLocation =
+    "CHIPLORE.ROM, CHIPLORE.GAM and Chipsight.dat are read from the directory of this program,\n"
+    "or for an installed copy from ${XDG_DATA_HOME:-~/.local/share}/chipsight.\n";
+
 }  // namespace chipsight::text

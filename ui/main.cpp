@@ -1,7 +1,10 @@
 // chipsight: the desktop program.
 #include <cstdio>
+
 #include <cstring>
 
+#include "chipsight/version.h"
+#include "core/texts.h"
 #include "ui/main_app.h"
 
 namespace {
@@ -16,9 +19,7 @@ constexpr const char* kUsage =
     "  --                  end the options: every argument after it is a FILE\n"
     "\n"
     "Qt's own options (such as -platform NAME or -style NAME) are read before the --.\n"
-    "\n"
-    "CHIPLORE.ROM, CHIPLORE.GAM and Chipsight.dat are read from the directory of this program,\n"
-    "or for an installed copy from ${XDG_DATA_HOME:-~/.local/share}/chipsight.\n";
+    "\n";
 
 }  // namespace
 
@@ -27,10 +28,11 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc && std::strcmp(argv[i], "--") != 0; ++i) {
         if (std::strcmp(argv[i], "--help") == 0) {
             std::fputs(kUsage, stdout);
+            std::fputs(chipsight::text::kDatabaseLocation, stdout);
             return 0;
         }
         if (std::strcmp(argv[i], "--version") == 0) {
-            std::fputs("chipsight 1.05\n", stdout);
+            std::printf("chipsight %s\n", chipsight::kVersion);
             return 0;
         }
     }

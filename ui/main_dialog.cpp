@@ -12,6 +12,7 @@
 #include <filesystem>
 
 #include "core/file_layer.h"
+#include "core/texts.h"
 #include "ui/about_dialog.h"
 #include "ui/custom_entry_dialog.h"
 #include "ui/framework/blocking.h"
@@ -23,19 +24,17 @@ namespace {
 
 constexpr std::size_t kTailCheck = 64;
 
-// What F1 shows: the program has no online help.
-constexpr const char* kUsage =
-    "Chipsight identifies ROM and EPROM dumps by their CRC-32 and size.\n\n"
-    "Drop dump files onto the window, or press Load file. Each file gets a report in the log: "
-    "the chips of the database that match it, or Not Found.\n\n"
-    "Split Level 2 to 9 also looks up the halves, quarters and finer parts of a dump. "
-    "Ignore Bad skips parts that are blank (all bytes FF).\n\n"
-    "Manual Entry looks up a checksum you type. Add to Custom DB adds a chip of your own to "
-    "Chipsight.dat. Monitor file identifies a file again each time it is rewritten.\n\n"
-    "The database files CHIPLORE.ROM, CHIPLORE.GAM and Chipsight.dat are read from the "
-    "program's folder, or for an installed copy from ~/.local/share/chipsight.\n\n"
-    "About Chipsight is the last entry of the menu that a right click on the log or on the "
-    "window's background opens; the menu key and Shift+F10 open it too.";
+// The window's texts in the string table (res/strings.txt).
+enum StringId : int {
+    kAboutEntry = 101,
+    kCannotSave = 102,
+    kDiskFull = 103,
+    kAccessError = 104,
+    kHelpCaption = 105,
+    kHelpText = 106,  // what F1 shows, the program having no online help
+    kLogName = 107,
+    kSplitLevelName = 108,
+};
 
 }  // namespace
 
@@ -132,15 +131,15 @@ void CMainDialog::exchangeLog(bool pull) {
 
 bool CMainDialog::onInitDialog() {
     CDialog::onInitDialog();
-    const QString about = loadString(101);
+    const QString about = loadString(kAboutEntry);
     if (!about.isEmpty()) {
         appendSystemMenuSeparator();
         appendSystemMenuItem(IDM_ABOUTBOX, about);
     }
     setWindowIcon(loadIcon(128));
     // The two boxes whose labels a screen reader cannot find by itself.
-    m_logEdit->setAccessibleName(QStringLiteral("Log"));
-    item(IDC_SPLIT_LEVEL)->setAccessibleName(QStringLiteral("Split Level"));
+    m_logEdit->setAccessibleName(loadString(kLogName));
+    item(IDC_SPLIT_LEVEL)->setAccessibleName(loadString(kSplitLevelName));
     dragAcceptFiles(true);
     loadDatabases();
     // Taken from the back of a reversed list, so each piece leaves it in constant time.
@@ -177,8 +176,8 @@ void CMainDialog::onSaveLog() {
     const std::string path = dialog.getPathBytes();
     auto file = chipsight::File::open(path, chipsight::File::Mode::ReadWriteCreate);
     if (!file) {
-        ::messageBox(this, QStringLiteral("Could not open file for saving, sorry."),
-                     QStringLiteral("Error"), MB_ICONSTOP);
+        ::messageBox(this, loadString(kCannotSave), QString::fromUtf8(chipsight::text::kError),
+                     MB_ICONSTOP);
         return;
     }
     try {
@@ -189,9 +188,8 @@ void CMainDialog::onSaveLog() {
     } catch (const chipsight::FileError& e) {
         // What was written stays; the report names the cause as the framework words it.
         const QString name = bytesToText(chipsight::fileNameOf(path));
-        const QString text =
-            e.error() == ENOSPC ? QStringLiteral("Disk full while accessing %1.").arg(name)
-                                : QStringLiteral("An error occurred while accessing %1.").arg(name);
+        const QString text = e.error() == ENOSPC ? loadString(kDiskFull).arg(name)
+                                                 : loadString(kAccessError).arg(name);
         frameworkMessageBox(this, text, MB_ICONSTOP);
     }
 }
@@ -251,6 +249,7 @@ void CMainDialog::onSystemCommand(unsigned id, long param) {
 }
 
 void CMainDialog::onHelp() {
-    ::messageBox(this, QString::fromLatin1(kUsage), QStringLiteral("Chipsight Help"),
-                 MB_OK | MB_ICONINFORMATION);
+    const QString help =
+        loadString(kHelpText).arg(QString::fromUtf8(chipsight::text::kDatabaseLocation));
+    ::messageBox(this, help, loadString(kHelpCaption), MB_OK | MB_ICONINFORMATION);
 }

@@ -227,7 +227,7 @@ protected:
                                                         {"push"},
                                                         testing::scrolled(6)}))
             << path;
-        EXPECT_EQ(ui.shownMonitor, 0);
+        EXPECT_EQ(core.m_monitorFile, 0);
         EXPECT_FALSE(ui.buttonEnabled);
         expectUnchangedResult();
     }
@@ -261,7 +261,7 @@ TEST_F(IdentifyFailure, ShortReadEnablesTheButtonButKeepsTheLastResult) {
                                                         {"push"},
                                                         {"enable"},
                                                         testing::scrolled(6)}));
-        EXPECT_EQ(ui.shownMonitor, 0);
+        EXPECT_EQ(core.m_monitorFile, 0);
         expectUnchangedResult();
     }
 }
@@ -286,7 +286,8 @@ TEST_F(Identify, LongLogsScrollToTheirNewestLines) {
     identify("a.bin", {1, 2, 3, 4});  // three more lines: 18 shown
     EXPECT_EQ(ui.calls.back(), testing::scrolled(2));
     ui.calls.clear();
-    core.m_logText.clear();
+    core.clearLog();
+    ui.shownLog.clear();
     identify("a.bin", {1, 2, 3, 4});
     EXPECT_EQ(ui.count("scroll"), 0);
 }

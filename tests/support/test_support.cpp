@@ -13,7 +13,8 @@
 namespace chipsight::testing {
 
 TempDir::TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "chipsight-test-XXXXXX").string();
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "chipsight-test-XXXXXX").string();
     if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
     path_ = pattern;
 }
@@ -47,7 +48,8 @@ void putLe(Bytes& out, std::uint64_t value, int width) {
     for (int i = 0; i < width; ++i) out.push_back(std::uint8_t(value >> (8 * i)));
 }
 void putField(Bytes& out, const std::string& text, std::size_t width) {
-    for (std::size_t i = 0; i < width; ++i) out.push_back(i < text.size() ? std::uint8_t(text[i]) : 0);
+    for (std::size_t i = 0; i < width; ++i)
+        out.push_back(i < text.size() ? std::uint8_t(text[i]) : 0);
 }
 }  // namespace
 
@@ -125,13 +127,9 @@ bool RecordingFrontEnd::pull() {
     return true;
 }
 
-void RecordingFrontEnd::push() {
-    calls.emplace_back("push");
-    if (core != nullptr) {
-        shownLog = core->m_logText;
-        shownMonitor = core->m_monitorFile;
-    }
-}
+void RecordingFrontEnd::push() { calls.emplace_back("push"); }
+
+void RecordingFrontEnd::logAppended(std::string_view text) { shownLog += text; }
 
 void RecordingFrontEnd::setTitle(const std::string& newTitle) {
     calls.emplace_back("setTitle", newTitle);
@@ -148,9 +146,7 @@ int RecordingFrontEnd::logLineCount() {
     return 1 + int(std::count(shownLog.begin(), shownLog.end(), '\n'));
 }
 
-void RecordingFrontEnd::scrollLog(int lines) {
-    calls.push_back(scrolled(lines));
-}
+void RecordingFrontEnd::scrollLog(int lines) { calls.push_back(scrolled(lines)); }
 
 std::vector<Call> RecordingFrontEnd::boxes() const {
     std::vector<Call> out;
@@ -160,13 +156,11 @@ std::vector<Call> RecordingFrontEnd::boxes() const {
 }
 
 int RecordingFrontEnd::count(const std::string& what) const {
-    return int(std::count_if(calls.begin(), calls.end(),
-                             [&](const Call& c) { return c.what == what; }));
+    return int(
+        std::count_if(calls.begin(), calls.end(), [&](const Call& c) { return c.what == what; }));
 }
 
 CoreFixture::CoreFixture(const TempDir& dir, std::vector<std::string> arguments)
-    : core(frontEnd, dir.programPath(), std::move(arguments)) {
-    frontEnd.core = &core;
-}
+    : core(frontEnd, dir.programPath(), std::move(arguments)) {}
 
 }  // namespace chipsight::testing

@@ -18,7 +18,7 @@ using Bytes = std::vector<std::uint8_t>;
 
 // A fresh directory under the system's temporary directory, removed with everything in it.
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -29,7 +29,7 @@ public:
     // A path inside the directory as if it were the program's executable.
     std::string programPath() const { return file("chipsight"); }
 
-private:
+  private:
     std::filesystem::path path_;
 };
 
@@ -61,7 +61,10 @@ RomEntry makeEntry(std::uint32_t crc, std::uint32_t size, const std::string& nam
 struct Call {
     Call(std::string what, std::string text = {}, std::string caption = {}, unsigned type = 0,
          int lines = 0)
-        : what(std::move(what)), text(std::move(text)), caption(std::move(caption)), type(type),
+        : what(std::move(what)),
+          text(std::move(text)),
+          caption(std::move(caption)),
+          type(type),
           lines(lines) {}
 
     std::string what;  // "messageBox", "pull", "push", "setTitle", "enable", "scroll"
@@ -80,10 +83,11 @@ Call scrolled(int lines);
 
 // Keeps every call in order; the log control holds the core's log text as of the last push.
 class RecordingFrontEnd : public FrontEnd {
-public:
+  public:
     void messageBox(const std::string& text, const std::string& caption, unsigned type) override;
     bool pull() override;
     void push() override;
+    void logAppended(std::string_view text) override;
     void setTitle(const std::string& title) override;
     void enableAddCustomButton() override;
     int logLineCount() override;
@@ -93,12 +97,10 @@ public:
     std::vector<Call> boxes() const;
     int count(const std::string& what) const;
 
-    ChipsightCore* core = nullptr;
     std::vector<Call> calls;
     std::string title;
     bool buttonEnabled = false;
-    std::string shownLog;          // the log control's text after the last push
-    std::int32_t shownMonitor = 0; // the Monitor file check box after the last push
+    std::string shownLog;  // every block the log received, in order
 };
 
 // A core over the database files in `dir`, recorded by `frontEnd`.
