@@ -1,6 +1,7 @@
 // chipsight-cli as a real process: stdout bytes, stderr lines, exit status.
 #include <gtest/gtest.h>
 
+#include "tests/support/expected_texts.h"
 #include "tests/support/process.h"
 #include "tests/support/test_support.h"
 
@@ -17,7 +18,7 @@ CliRun runCli(std::vector<std::string> args) {
 }
 
 class Cli : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         Bytes roms;
         testing::append(roms, testing::romTableBytes(0, "U2", 0xEAE621C7, 2));
@@ -40,7 +41,8 @@ protected:
 TEST_F(Cli, WorkedExampleIsTheLogsBytesWithCrlf) {
     const CliRun run = cli({"--crlf", "--split-level", "2", files.file("test.bin")});
     EXPECT_EQ(run.out,
-              "============================\r\ntest.bin: (2/2) [EAE621C7]\r\n\t- U2 : Demo board\r\n\t- U3 : Spare\r\n");
+              "============================\r\ntest.bin: (2/2) [EAE621C7]\r\n\t- U2 : Demo "
+              "board\r\n\t- U3 : Spare\r\n");
     EXPECT_EQ(run.err, "");
     EXPECT_EQ(run.status, 0);
 }
@@ -147,9 +149,11 @@ TEST_F(Cli, ExitStatusOfSkippedLookupsFullOutputAndAnEmptyDatabaseDirectory) {
 TEST_F(Cli, MessageBoxesBecomeStderrLinesInOrder) {
     testing::writeFile(files.file("odd.bin"), Bytes(3, 0));
     std::filesystem::remove(db.file("CHIPLORE.GAM"));
-    const CliRun run = cli({files.file("missing.bin"), files.file("odd.bin"), files.file("test.bin")});
+    const CliRun run =
+        cli({files.file("missing.bin"), files.file("odd.bin"), files.file("test.bin")});
     EXPECT_EQ(run.err,
-              "chipsight-cli: Error: Cannot Open CHIPLORE.GAM Download Chiplore, and copy the file to this folder!\n"
+              "chipsight-cli: Error: Cannot Open CHIPLORE.GAM Download Chiplore, and copy the file "
+              "to this folder!\n"
               "chipsight-cli: Error: Error opening file :(\n"
               "chipsight-cli: Error: ROM size must be power of 2!\n");
     EXPECT_NE(run.out.find("test.bin:[8BB98613] Not Found!"), std::string::npos);
@@ -163,9 +167,11 @@ TEST_F(Cli, ManualLookupRunsAfterTheFiles) {
     EXPECT_EQ(run.status, 1);
     run = cli({"--manual", "", "zz"});
     EXPECT_EQ(run.err,
-              "chipsight-cli: Validation Error!: Checksum value must be in hexidecimal 0-9 A-F. Correct it and try "
+              "chipsight-cli: Validation Error!: Checksum value must be in hexidecimal 0-9 A-F. "
+              "Correct it and try "
               "again!\n"
-              "chipsight-cli: Validation Error!: Size value must be numeric! Decimal or hexidecimal (prefix with 0x) "
+              "chipsight-cli: Validation Error!: Size value must be numeric! Decimal or "
+              "hexidecimal (prefix with 0x) "
               "Correct it and try again!\n");
     EXPECT_EQ(run.out, "============================\nManualy Entered:[0] Not Found!\n");
     EXPECT_EQ(run.status, 2);
@@ -174,13 +180,15 @@ TEST_F(Cli, ManualLookupRunsAfterTheFiles) {
 TEST_F(Cli, AddedEntriesAreFoundByTheNextRun) {
     CliRun run = cli({"--add", "8BB98613", "4", "EPROM1", "My board"});
     EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(testing::readFile(db.file("Chipsight.dat")), testing::romEntryBytes(0x8BB98613, 4, "EPROM1", "My board"));
+    EXPECT_EQ(testing::readFile(db.file("Chipsight.dat")),
+              testing::romEntryBytes(0x8BB98613, 4, "EPROM1", "My board"));
     run = cli({files.file("test.bin")});
-    EXPECT_EQ(run.out, "============================\ntest.bin: (1/1) [8BB98613]\n\t- EPROM1 : My board\n");
+    EXPECT_EQ(run.out,
+              "============================\ntest.bin: (1/1) [8BB98613]\n\t- EPROM1 : My board\n");
     EXPECT_EQ(run.status, 0);
     run = cli({"--add", "0", "4", "", "x"});
     EXPECT_EQ(run.status, 2);
-    EXPECT_NE(run.err.find("ROM Name is empty!"), std::string::npos);
+    EXPECT_NE(run.err.find(chipsight::expected::kEmptyName), std::string::npos);
 }
 
 TEST_F(Cli, OptionsAndUsage) {
@@ -188,9 +196,13 @@ TEST_F(Cli, OptionsAndUsage) {
     const CliRun help = runCli({"--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("--split-level N"), std::string::npos);
-    for (const auto& bad : std::vector<std::vector<std::string>>{
-             {}, {"--split-level", "0", "x"}, {"--split-level", "10", "x"}, {"--split-level", "+2", "x"},
-             {"--frobnicate"}, {"--db-dir"}, {"--manual", "1"}}) {
+    for (const auto& bad : std::vector<std::vector<std::string>>{{},
+                                                                 {"--split-level", "0", "x"},
+                                                                 {"--split-level", "10", "x"},
+                                                                 {"--split-level", "+2", "x"},
+                                                                 {"--frobnicate"},
+                                                                 {"--db-dir"},
+                                                                 {"--manual", "1"}}) {
         const CliRun run = runCli(bad);
         EXPECT_EQ(run.status, 2);
         EXPECT_EQ(run.out, "");

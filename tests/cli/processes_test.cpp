@@ -10,6 +10,7 @@
 
 #include "core/chipsight_core.h"
 #include "core/crc32.h"
+#include "tests/support/expected_texts.h"
 #include "tests/support/process.h"
 #include "tests/support/test_support.h"
 
@@ -68,7 +69,7 @@ TEST(Processes, KilledAppendersLeaveOnlyWholeRecords) {
 TEST(Processes, TwoAppendersAtOnceEndWithEveryRecordWhole) {
     testing::TempDir db;
     // Each appender adds its 500 entries one process at a time, and tries again when the other
-    // holds the file ("Cannot Open Chipsight.dat!").
+    // holds the file (chipsight::expected::kCannotOpenCustom).
     const auto appender = [&](const std::string& tag, std::uint32_t base) {
         for (int k = 0; k < 500; ++k) {
             std::vector<std::string> args =

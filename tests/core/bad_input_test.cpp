@@ -10,17 +10,18 @@
 #include <random>
 
 #include "core/chipsight_core.h"
+#include "tests/support/expected_texts.h"
 #include "tests/support/fault_injection.h"
 #include "tests/support/test_support.h"
 
 namespace chipsight {
 namespace {
 
-using testing::Bytes;
 using testing::box;
+using testing::Bytes;
 
 class BadInput : public ::testing::Test {
-protected:
+  protected:
     std::vector<testing::Call> identify(const std::string& path) {
         ui.calls.clear();
         core.identifyFile(path);
@@ -35,7 +36,7 @@ protected:
 };
 
 TEST_F(BadInput, ThingsThatAreNotRegularFilesCannotBeOpened) {
-    const auto cannotOpen = only("Error opening file :(");
+    const auto cannotOpen = only(expected::kErrorOpening);
     EXPECT_EQ(identify("/dev/zero"), cannotOpen);
     EXPECT_EQ(identify(dir.path().string()), cannotOpen);
 
@@ -65,7 +66,7 @@ TEST_F(BadInput, HugeSparseFilesAreRefusedWithoutReading) {
         const int resized = ::ftruncate(fd, size);
         ::close(fd);
         if (resized != 0) GTEST_SKIP() << "no sparse files here";
-        EXPECT_EQ(identify(path), only("ROM size must be below 4 GiB!")) << size;
+        EXPECT_EQ(identify(path), only(expected::kBelow4GiB)) << size;
     }
     // Cut to 32 bits, 5 GiB would pass for an image of 1 GiB.
     EXPECT_EQ(core.m_lastFileName, "");
@@ -81,7 +82,7 @@ TEST_F(BadInput, AFileThatShrinksBetweenLengthAndReadIsAShortRead) {
         return ::read(fd, buffer, count);
     };
     ScopedFileSystemCalls injected(std::move(calls));
-    EXPECT_EQ(identify(path), only("Error reading file :("));
+    EXPECT_EQ(identify(path), only(expected::kErrorReading));
     EXPECT_EQ(core.m_logText, "");
     EXPECT_EQ(core.m_lastFileName, "");
 }
@@ -118,8 +119,11 @@ TEST_F(BadInput, RandomDatabasesLoadByTheirRecordCounts) {
         for (std::size_t i = 0; i < roms.size() / 28; ++i) {
             const auto index = std::int16_t(roms[i * 28] | (roms[i * 28 + 1] << 8));
             const RomEntry& e = f.core.m_entries[custom.size() / 108 + i];
-            if (index < 0 || std::size_t(index) >= games.size() / 80) ASSERT_EQ(e.descriptionText(), "");
-            else ASSERT_EQ(e.descriptionText(), fieldText(std::span(games).subspan(std::size_t(index) * 80, 80)));
+            if (index < 0 || std::size_t(index) >= games.size() / 80)
+                ASSERT_EQ(e.descriptionText(), "");
+            else
+                ASSERT_EQ(e.descriptionText(),
+                          fieldText(std::span(games).subspan(std::size_t(index) * 80, 80)));
         }
         Bytes image(std::size_t(1) << (rng() % 12));
         for (auto& x : image) x = std::uint8_t(rng());
@@ -135,7 +139,8 @@ TEST_F(BadInput, AOneByteCustomFileHoldsNothingAndIsRealignedByTheNextAppend) {
     EXPECT_TRUE(ui.boxes().empty());
     EXPECT_TRUE(core.m_entries.empty());
     ASSERT_TRUE(core.appendCustomEntry("ABCD", "16", "first", "real"));
-    EXPECT_EQ(testing::readFile(dir.file("Chipsight.dat")), testing::romEntryBytes(0xABCD, 16, "first", "real"));
+    EXPECT_EQ(testing::readFile(dir.file("Chipsight.dat")),
+              testing::romEntryBytes(0xABCD, 16, "first", "real"));
 }
 
 // Each record of each file, read short in turn: the message of that file, and everything the
@@ -158,9 +163,9 @@ TEST_F(BadInput, AShortReadAtEveryRecordOfEveryFile) {
         std::size_t recordSize, records;
         const char* message;
     };
-    for (const Case& c : {Case{"CHIPLORE.ROM", 28, 4, "Failed reading CHIPLORE.ROM!"},
-                          Case{"CHIPLORE.GAM", 80, 2, "Failed reading CHIPLORE.GAM!"},
-                          Case{"Chipsight.dat", 108, 4, "Failed reading Chipsight.dat!"}}) {
+    for (const Case& c : {Case{"CHIPLORE.ROM", 28, 4, expected::kFailedReadingRomTable},
+                          Case{"CHIPLORE.GAM", 80, 2, expected::kFailedReadingGameTable},
+                          Case{"Chipsight.dat", 108, 4, expected::kFailedReadingCustom}}) {
         for (std::size_t record = 0; record < c.records; ++record) {
             for (const int error : {0, EIO}) {
                 testing::FileFaults faults;
@@ -170,12 +175,14 @@ TEST_F(BadInput, AShortReadAtEveryRecordOfEveryFile) {
                     testing::InjectedFaults injected(faults);
                     f.core.loadDatabases();
                 }
-                ASSERT_EQ(f.frontEnd.boxes(), (std::vector<testing::Call>{box(c.message, "Error", MB_ICONSTOP)}))
+                ASSERT_EQ(f.frontEnd.boxes(),
+                          (std::vector<testing::Call>{box(c.message, "Error", MB_ICONSTOP)}))
                     << c.file << " record " << record;
                 const bool customShort = std::string(c.file) == "Chipsight.dat";
                 const std::size_t customKept = customShort ? record : 4;
                 const std::size_t chips = customShort ? 4 : 0;
-                ASSERT_EQ(f.core.m_entries.size(), customKept + chips) << c.file << " record " << record;
+                ASSERT_EQ(f.core.m_entries.size(), customKept + chips)
+                    << c.file << " record " << record;
                 // Either the four chips or the four custom records are counted, never both.
                 ASSERT_EQ(f.core.m_entryCount, 4) << c.file;
                 for (std::size_t i = 0; i < customKept; ++i)

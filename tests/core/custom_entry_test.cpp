@@ -5,18 +5,19 @@
 #include <unistd.h>
 
 #include "core/chipsight_core.h"
+#include "tests/support/expected_texts.h"
 #include "tests/support/fault_injection.h"
 #include "tests/support/test_support.h"
 
 namespace chipsight {
 namespace {
 
-using testing::Bytes;
 using testing::box;
+using testing::Bytes;
 using testing::title;
 
 class CustomEntry : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { core.loadDatabases(); }
     std::string dat() const { return dir.file("Chipsight.dat"); }
 
@@ -31,12 +32,10 @@ TEST_F(CustomEntry, EveryCheckRunsInOrderAndNothingIsWritten) {
     EXPECT_FALSE(core.appendCustomEntry("", "", "", ""));
     EXPECT_EQ(ui.boxes(),
               (std::vector<testing::Call>{
-                  box("Checksum value must be in hexidecimal 0-9 A-F.\nCorrect it and try again!",
-                      "Validation Error!", MB_ICONEXCLAMATION),
-                  box("Size value must be numeric!\nDecimal or hexidecimal (prefix with 0x)\nCorrect it and try again!",
-                      "Validation Error!", MB_ICONEXCLAMATION),
-                  box("ROM Name is empty!", "Validation Error!", MB_ICONEXCLAMATION),
-                  box("Description is empty!", "Validation Error!", MB_ICONEXCLAMATION)}));
+                  box(expected::kBadChecksum, "Validation Error!", MB_ICONEXCLAMATION),
+                  box(expected::kBadSize, "Validation Error!", MB_ICONEXCLAMATION),
+                  box(expected::kEmptyName, "Validation Error!", MB_ICONEXCLAMATION),
+                  box(expected::kEmptyDescription, "Validation Error!", MB_ICONEXCLAMATION)}));
     EXPECT_FALSE(std::filesystem::exists(dat()));
     EXPECT_FALSE(core.appendCustomEntry("00000000", "16", "n", "d"));
     EXPECT_FALSE(core.appendCustomEntry("1", "0x0", "n", "d"));
@@ -58,7 +57,8 @@ TEST_F(CustomEntry, TheFirstEntryCreatesTheFileAndReachesTheTable) {
     EXPECT_EQ(testing::readFile(dat()), expected);
     EXPECT_EQ(ui.title, title(2));
     EXPECT_EQ(buildManualReport(core.m_entries, 0x1ABCD, 0xFFFFFFFF, "L").block,
-              "============================\r\nL: [1ABCD]\r\n\t- " + name18 + " :    \r\n\t- " + name18 + " :    ");
+              "============================\r\nL: [1ABCD]\r\n\t- " + name18 + " :    \r\n\t- " +
+                  name18 + " :    ");
 
     // After a restart they load back ahead of the chips, byte for byte.
     testing::CoreFixture restarted(dir);
@@ -87,7 +87,8 @@ TEST_F(CustomEntry, UnopenableFileChangesNothing) {
     ui.calls.clear();
     EXPECT_FALSE(core.appendCustomEntry("1234", "16", "n", "d"));
     ::close(fd);
-    EXPECT_EQ(ui.calls, (std::vector<testing::Call>{box("Cannot Open Chipsight.dat!", "Error", MB_ICONSTOP)}));
+    EXPECT_EQ(ui.calls,
+              (std::vector<testing::Call>{box(expected::kCannotOpenCustom, "Error", MB_ICONSTOP)}));
     EXPECT_TRUE(core.m_entries.empty());
     EXPECT_EQ(core.m_entryCount, 0);
 
@@ -96,7 +97,7 @@ TEST_F(CustomEntry, UnopenableFileChangesNothing) {
     faults.refuseOpen("Chipsight.dat");
     testing::InjectedFaults injected(faults);
     EXPECT_FALSE(core.appendCustomEntry("1234", "16", "n", "d"));
-    EXPECT_EQ(ui.boxes().back(), box("Cannot Open Chipsight.dat!", "Error", MB_ICONSTOP));
+    EXPECT_EQ(ui.boxes().back(), box(expected::kCannotOpenCustom, "Error", MB_ICONSTOP));
     EXPECT_FALSE(std::filesystem::exists(dat()));
     lockWaitLimit() = std::chrono::milliseconds(5000);
 }
@@ -104,7 +105,7 @@ TEST_F(CustomEntry, UnopenableFileChangesNothing) {
 TEST_F(CustomEntry, FailedWritesLeaveTheFileOnItsGrid) {
     ASSERT_TRUE(core.appendCustomEntry("AAAA", "16", "first", "kept"));
     const Bytes before = testing::readFile(dat());
-    const testing::Call failed = box("Failed writing to Chipsight.dat!", "Error", MB_ICONSTOP);
+    const testing::Call failed = box(expected::kFailedWritingCustom, "Error", MB_ICONSTOP);
     for (std::size_t stored = 0; stored < 108; ++stored) {
         testing::FileFaults faults;
         faults.limitWrites("Chipsight.dat", stored);

@@ -11,6 +11,7 @@
 #include "core/chipsight_core.h"
 #include "core/database_location.h"
 #include "core/file_layer.h"
+#include "tests/support/expected_texts.h"
 #include "tests/support/test_support.h"
 
 namespace chipsight {
@@ -179,7 +180,7 @@ TEST_F(InstalledCore, ADirectoryThatCannotBeMadeIsAFileThatCannotBeOpened) {
     fixture.core.loadDatabases();
     EXPECT_FALSE(fixture.core.appendCustomEntry("8BB98613", "4", "EPROM1", "My board"));
     EXPECT_EQ(fixture.frontEnd.boxes(), (std::vector<testing::Call>{testing::box(
-                                            "Cannot Open Chipsight.dat!", "Error", MB_ICONSTOP)}));
+                                            expected::kCannotOpenCustom, "Error", MB_ICONSTOP)}));
     EXPECT_TRUE(fixture.core.m_entries.empty());
     EXPECT_EQ(fixture.core.m_entryCount, 0);
 }

@@ -9,14 +9,15 @@
 
 #include "core/chipsight_core.h"
 #include "core/crc32.h"
+#include "tests/support/expected_texts.h"
 #include "tests/support/fault_injection.h"
 #include "tests/support/test_support.h"
 
 namespace chipsight {
 namespace {
 
-using testing::Bytes;
 using testing::box;
+using testing::Bytes;
 using testing::makeEntry;
 
 constexpr const char* kHead = "============================";
@@ -32,7 +33,7 @@ std::string hex(std::uint32_t v) {
 }
 
 class Identify : public ::testing::Test {
-protected:
+  protected:
     // Writes `bytes` as `name` and identifies it; returns what the log received.
     std::string identify(const std::string& name, const Bytes& bytes) {
         testing::writeFile(dir.file(name), bytes);
@@ -52,8 +53,9 @@ protected:
 };
 
 TEST_F(Identify, WorkedExampleFoundInTheSecondHalf) {
-    core.m_entries = {makeEntry(0x11111111, 4, "other", "x"), makeEntry(0xEAE621C7, 2, "U2", "Demo board"),
-                      makeEntry(0xEAE621C7, 3, "wrong size", "x"), makeEntry(0xEAE621C7, 2, "U3", "Spare")};
+    core.m_entries = {
+        makeEntry(0x11111111, 4, "other", "x"), makeEntry(0xEAE621C7, 2, "U2", "Demo board"),
+        makeEntry(0xEAE621C7, 3, "wrong size", "x"), makeEntry(0xEAE621C7, 2, "U3", "Spare")};
     core.m_splitLevel = 2;
     EXPECT_EQ(identify("test.bin", {0, 1, 2, 3}),
               "============================\r\ntest.bin: (2/2) [EAE621C7]\r\n\t- U2 : Demo board"
@@ -77,21 +79,24 @@ TEST_F(Identify, WorkedExampleNotFound) {
 
 TEST_F(Identify, EmptyAndOneByteImages) {
     EXPECT_EQ(identify("empty.bin", {}),
-              std::string(kHead) + "\r\n** Warning: ROM appears to be blank! **\r\nempty.bin:[0] Not Found!"
-                                   "\r\n\t** warning some unused bits [00000000] possible bad ROM.\r\n");
+              std::string(kHead) +
+                  "\r\n** Warning: ROM appears to be blank! **\r\nempty.bin:[0] Not Found!"
+                  "\r\n\t** warning some unused bits [00000000] possible bad ROM.\r\n");
     EXPECT_EQ(core.m_lastCrc, 0u);
     EXPECT_EQ(core.m_lastSize, 0u);
     core.m_entries = {makeEntry(0, 0, "NOTHING", "empty")};
     core.m_splitLevel = 2;
-    EXPECT_EQ(identify("empty.bin", {}),
-              std::string(kHead) + "\r\n** Warning: ROM appears to be blank! **"
-                                   "\r\nempty.bin: (1/1) [0]\r\n\t- NOTHING : empty"
-                                   "\r\nempty.bin: (1/2) [0]\r\n\t- NOTHING : empty"
-                                   "\r\nempty.bin: (2/2) [0]\r\n\t- NOTHING : empty\r\n");
+    EXPECT_EQ(identify("empty.bin", {}), std::string(kHead) +
+                                             "\r\n** Warning: ROM appears to be blank! **"
+                                             "\r\nempty.bin: (1/1) [0]\r\n\t- NOTHING : empty"
+                                             "\r\nempty.bin: (1/2) [0]\r\n\t- NOTHING : empty"
+                                             "\r\nempty.bin: (2/2) [0]\r\n\t- NOTHING : empty\r\n");
     core.m_entries.clear();
     core.m_splitLevel = 1;
-    EXPECT_EQ(identify("one.bin", {0xFF}),
-              std::string(kHead) + "\r\n** Warning: ROM appears to be blank! **\r\none.bin:[FF000000] Not Found!\r\n");
+    EXPECT_EQ(
+        identify("one.bin", {0xFF}),
+        std::string(kHead) +
+            "\r\n** Warning: ROM appears to be blank! **\r\none.bin:[FF000000] Not Found!\r\n");
 }
 
 TEST_F(Identify, SizesThatAreNotPowersOfTwoChangeNothing) {
@@ -100,7 +105,8 @@ TEST_F(Identify, SizesThatAreNotPowersOfTwoChangeNothing) {
     for (const std::size_t size : {3u, 12288u}) {
         ui.calls.clear();
         EXPECT_EQ(identify("odd.bin", filled(size, 0)), "");
-        EXPECT_EQ(ui.calls, (std::vector<testing::Call>{box("ROM size must be power of 2!", "Error", MB_OK)}))
+        EXPECT_EQ(ui.calls,
+                  (std::vector<testing::Call>{box(expected::kNotPowerOfTwo, "Error", MB_OK)}))
             << "no push, no scroll, no button";
     }
     EXPECT_FALSE(ui.buttonEnabled);
@@ -110,12 +116,15 @@ TEST_F(Identify, SizesThatAreNotPowersOfTwoChangeNothing) {
 TEST_F(Identify, BlankImagesUnderIgnoreBad) {
     const Bytes blank = filled(65536, 0xFF);
     core.m_entries = {makeEntry(0xDEAB7E4E, 65536, "27C512", "blank chip")};
-    EXPECT_EQ(identify("blank.bin", blank),
-              std::string(kHead) + "\r\n** Warning: ROM appears to be blank! **\r\nblank.bin:[DEAB7E4E] Not Found!\r\n");
+    EXPECT_EQ(
+        identify("blank.bin", blank),
+        std::string(kHead) +
+            "\r\n** Warning: ROM appears to be blank! **\r\nblank.bin:[DEAB7E4E] Not Found!\r\n");
     core.m_ignoreBad = 0;
     EXPECT_EQ(identify("blank.bin", blank),
-              std::string(kHead) + "\r\n** Warning: ROM appears to be blank! **"
-                                   "\r\nblank.bin: (1/1) [DEAB7E4E]\r\n\t- 27C512 : blank chip\r\n");
+              std::string(kHead) +
+                  "\r\n** Warning: ROM appears to be blank! **"
+                  "\r\nblank.bin: (1/1) [DEAB7E4E]\r\n\t- 27C512 : blank chip\r\n");
 }
 
 TEST_F(Identify, EveryBlankSizeIsSkippedAnd512IsNot) {
@@ -134,17 +143,21 @@ TEST_F(Identify, BlankSecondHalfIsSkippedAndTheFirstLookedUp) {
     Bytes image = filled(65536, 0xFF);
     for (std::size_t i = 0; i < 32768; ++i) image[i] = std::uint8_t(i * 7);
     const Bytes firstHalf(image.begin(), image.begin() + 32768);
-    core.m_entries = {makeEntry(0x1B43EABD, 32768, "BLANK", "half"), makeEntry(crcOf(firstHalf), 32768, "LO", "half")};
-    EXPECT_EQ(report(image, 2, true, "h.bin"),
-              std::string(kHead) + "\r\nh.bin: (1/2) [" + hex(crcOf(firstHalf)) + "]\r\n\t- LO : half");
-    EXPECT_NE(report(image, 2, false).find("(2/2) [1B43EABD]\r\n\t- BLANK : half"), std::string::npos);
+    core.m_entries = {makeEntry(0x1B43EABD, 32768, "BLANK", "half"),
+                      makeEntry(crcOf(firstHalf), 32768, "LO", "half")};
+    EXPECT_EQ(report(image, 2, true, "h.bin"), std::string(kHead) + "\r\nh.bin: (1/2) [" +
+                                                   hex(crcOf(firstHalf)) + "]\r\n\t- LO : half");
+    EXPECT_NE(report(image, 2, false).find("(2/2) [1B43EABD]\r\n\t- BLANK : half"),
+              std::string::npos);
 }
 
 TEST_F(Identify, MatchesAtTwoLevelsComeInLevelOrder) {
     const Bytes image = {1, 2, 3, 4};
-    core.m_entries = {makeEntry(crcOf({3, 4}), 2, "HI", "upper"), makeEntry(crcOf(image), 4, "ALL", "whole")};
-    EXPECT_EQ(report(image, 2),
-              std::string(kHead) + "\r\na.bin: (1/1) [" + hex(crcOf(image)) + "]\r\n\t- ALL : whole\r\na.bin: (2/2) [" + hex(crcOf({3, 4})) + "]\r\n\t- HI : upper");
+    core.m_entries = {makeEntry(crcOf({3, 4}), 2, "HI", "upper"),
+                      makeEntry(crcOf(image), 4, "ALL", "whole")};
+    EXPECT_EQ(report(image, 2), std::string(kHead) + "\r\na.bin: (1/1) [" + hex(crcOf(image)) +
+                                    "]\r\n\t- ALL : whole\r\na.bin: (2/2) [" + hex(crcOf({3, 4})) +
+                                    "]\r\n\t- HI : upper");
 }
 
 TEST_F(Identify, ZeroSizePartsAreLookedUpAsSizeZero) {
@@ -152,7 +165,8 @@ TEST_F(Identify, ZeroSizePartsAreLookedUpAsSizeZero) {
     core.m_entries = {makeEntry(0, 0, "Z", "zero")};
     const std::string r = report(image, 3);
     for (const char* part : {"(1/4) [0]", "(2/4) [0]", "(3/4) [0]", "(4/4) [0]"})
-        EXPECT_NE(r.find(std::string("a.bin: ") + part + "\r\n\t- Z : zero"), std::string::npos) << part;
+        EXPECT_NE(r.find(std::string("a.bin: ") + part + "\r\n\t- Z : zero"), std::string::npos)
+            << part;
     EXPECT_EQ(r.find("Not Found"), std::string::npos);
     // Split level 9 on a 2-byte image: eight levels of empty parts.
     const std::string deep = report(image, 9);
@@ -189,7 +203,8 @@ TEST_F(Identify, FullNamesAndDuplicates) {
     core.m_entries = {makeEntry(crcOf(image), 4, name18 + "STU", std::string(85, 'd')),
                       makeEntry(crcOf(image), 4, name18, "second")};
     const std::string r = report(image);
-    EXPECT_NE(r.find("\r\n\t- " + name18 + " : " + std::string(80, 'd') + "\r\n\t- " + name18 + " : second"),
+    EXPECT_NE(r.find("\r\n\t- " + name18 + " : " + std::string(80, 'd') + "\r\n\t- " + name18 +
+                     " : second"),
               std::string::npos);
     EXPECT_EQ(std::count(r.begin(), r.end(), '('), 1) << "one part header for both";
 }
@@ -204,7 +219,7 @@ TEST_F(Identify, ControlCharactersInTheNameCannotForgeLines) {
 }
 
 class IdentifyFailure : public Identify {
-protected:
+  protected:
     void SetUp() override {
         core.m_logText = "typed by the user\r\n" + std::string(20, '\n');
         ui.shownLog = core.m_logText;
@@ -223,9 +238,10 @@ protected:
         ui.calls.clear();
         core.m_monitorFile = 1;
         EXPECT_EQ(core.identifyFile(path), Outcome::Failed);
-        EXPECT_EQ(ui.calls, (std::vector<testing::Call>{box("Error opening file :(", "Error", MB_OK),
-                                                        {"push"},
-                                                        testing::scrolled(6)}))
+        EXPECT_EQ(
+            ui.calls,
+            (std::vector<testing::Call>{
+                box(expected::kErrorOpening, "Error", MB_OK), {"push"}, testing::scrolled(6)}))
             << path;
         EXPECT_EQ(core.m_monitorFile, 0);
         EXPECT_FALSE(ui.buttonEnabled);
@@ -257,10 +273,11 @@ TEST_F(IdentifyFailure, ShortReadEnablesTheButtonButKeepsTheLastResult) {
         faults.limitReads("short.bin", 1000, error);
         testing::InjectedFaults injected(faults);
         EXPECT_EQ(core.identifyFile(dir.file("short.bin")), Outcome::Failed);
-        EXPECT_EQ(ui.calls, (std::vector<testing::Call>{box("Error reading file :(", "Error", MB_OK),
-                                                        {"push"},
-                                                        {"enable"},
-                                                        testing::scrolled(6)}));
+        EXPECT_EQ(ui.calls,
+                  (std::vector<testing::Call>{box(expected::kErrorReading, "Error", MB_OK),
+                                              {"push"},
+                                              {"enable"},
+                                              testing::scrolled(6)}));
         EXPECT_EQ(core.m_monitorFile, 0);
         expectUnchangedResult();
     }
@@ -275,7 +292,7 @@ TEST_F(IdentifyFailure, FilesOfFourGibibytesAreRefused) {
     if (truncated != 0) GTEST_SKIP() << "the file system cannot hold a 4 GiB sparse file";
     ui.calls.clear();
     EXPECT_EQ(core.identifyFile(path), Outcome::Failed);
-    EXPECT_EQ(ui.calls, (std::vector<testing::Call>{box("ROM size must be below 4 GiB!", "Error", MB_OK)}));
+    EXPECT_EQ(ui.calls, (std::vector<testing::Call>{box(expected::kBelow4GiB, "Error", MB_OK)}));
     EXPECT_EQ(core.m_monitorFile, 1);
     expectUnchangedResult();
 }

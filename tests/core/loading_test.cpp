@@ -5,18 +5,19 @@
 #include <unistd.h>
 
 #include "core/chipsight_core.h"
+#include "tests/support/expected_texts.h"
 #include "tests/support/fault_injection.h"
 #include "tests/support/test_support.h"
 
 namespace chipsight {
 namespace {
 
-using testing::Bytes;
 using testing::box;
+using testing::Bytes;
 using testing::title;
 
 class Loading : public ::testing::Test {
-protected:
+  protected:
     // `n` chip records, chip k named "C<k>" of game k % games.
     void writeChips(int n, int games = 2, const std::string& romName = "CHIPLORE.ROM",
                     const std::string& gamName = "CHIPLORE.GAM") {
@@ -98,10 +99,9 @@ TEST_F(Loading, MissingGameTableDropsTheChipsButNotTheCustomRecords) {
     writeCustom(2);
     writeChips(4, 2, "CHIPLORE.ROM", "");
     load();
-    EXPECT_EQ(ui.boxes(),
-              (std::vector<testing::Call>{box(
-                  "Cannot Open CHIPLORE.GAM\nDownload Chiplore, and copy the file to this folder!",
-                  "Error", MB_ICONSTOP)}));
+    EXPECT_EQ(
+        ui.boxes(),
+        (std::vector<testing::Call>{box(expected::kCannotOpenGameTable, "Error", MB_ICONSTOP)}));
     EXPECT_EQ(names(), (std::vector<std::string>{"X0", "X1"}));
     EXPECT_EQ(ui.title, title(2));
 }
@@ -126,8 +126,9 @@ TEST_F(Loading, ShortReadOfTheChipTableSkipsTheGameTable) {
         testing::InjectedFaults injected(faults);
         load();
     }
-    EXPECT_EQ(ui.boxes(),
-              (std::vector<testing::Call>{box("Failed reading CHIPLORE.ROM!", "Error", MB_ICONSTOP)}));
+    EXPECT_EQ(
+        ui.boxes(),
+        (std::vector<testing::Call>{box(expected::kFailedReadingRomTable, "Error", MB_ICONSTOP)}));
     EXPECT_EQ(faults.opens("CHIPLORE.GAM"), 0);
     EXPECT_EQ(names(), (std::vector<std::string>{"X0"}));
     EXPECT_EQ(ui.title, title(1));
@@ -141,8 +142,9 @@ TEST_F(Loading, ReadErrorsCountAsShortReads) {
         testing::InjectedFaults injected(faults);
         load();
     }
-    EXPECT_EQ(ui.boxes(),
-              (std::vector<testing::Call>{box("Failed reading CHIPLORE.GAM!", "Error", MB_ICONSTOP)}));
+    EXPECT_EQ(
+        ui.boxes(),
+        (std::vector<testing::Call>{box(expected::kFailedReadingGameTable, "Error", MB_ICONSTOP)}));
     EXPECT_TRUE(core.m_entries.empty());
     EXPECT_EQ(ui.title, title(0));
 }
@@ -156,8 +158,9 @@ TEST_F(Loading, ShortReadOfTheCustomFileKeepsEarlierRecordsUncounted) {
         testing::InjectedFaults injected(faults);
         load();
     }
-    EXPECT_EQ(ui.boxes(),
-              (std::vector<testing::Call>{box("Failed reading Chipsight.dat!", "Error", MB_ICONSTOP)}));
+    EXPECT_EQ(
+        ui.boxes(),
+        (std::vector<testing::Call>{box(expected::kFailedReadingCustom, "Error", MB_ICONSTOP)}));
     EXPECT_EQ(names(), (std::vector<std::string>{"X0", "X1", "C0", "C1", "C2", "C3"}));
     EXPECT_EQ(ui.title, title(4));
 }
@@ -191,13 +194,15 @@ TEST_F(Loading, ExactNameWinsOverACaseVariant) {
 }
 
 TEST_F(Loading, DuplicatePairsStayInLoadOrder) {
-    testing::writeFile(dir.file("Chipsight.dat"), testing::romEntryBytes(0xAA, 16, "mine", "custom"));
+    testing::writeFile(dir.file("Chipsight.dat"),
+                       testing::romEntryBytes(0xAA, 16, "mine", "custom"));
     testing::writeFile(dir.file("CHIPLORE.ROM"), testing::romTableBytes(0, "theirs", 0xAA, 16));
     testing::writeFile(dir.file("CHIPLORE.GAM"), testing::gameBytes("chip"));
     load();
     ASSERT_EQ(names(), (std::vector<std::string>{"mine", "theirs"}));
     const Report r = buildManualReport(core.m_entries, 0xAA, 16, "L");
-    EXPECT_EQ(r.block, "============================\r\nL: [AA]\r\n\t- mine : custom\r\n\t- theirs : chip");
+    EXPECT_EQ(r.block,
+              "============================\r\nL: [AA]\r\n\t- mine : custom\r\n\t- theirs : chip");
 }
 
 }  // namespace

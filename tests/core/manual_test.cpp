@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "core/chipsight_core.h"
+#include "tests/support/expected_texts.h"
 #include "tests/support/test_support.h"
 
 namespace chipsight {
@@ -11,14 +12,11 @@ using testing::box;
 using testing::makeEntry;
 
 const testing::Call kChecksumBox =
-    box("Checksum value must be in hexidecimal 0-9 A-F.\nCorrect it and try again!", "Validation Error!",
-        MB_ICONEXCLAMATION);
-const testing::Call kSizeBox =
-    box("Size value must be numeric!\nDecimal or hexidecimal (prefix with 0x)\nCorrect it and try again!",
-        "Validation Error!", MB_ICONEXCLAMATION);
+    box(expected::kBadChecksum, "Validation Error!", MB_ICONEXCLAMATION);
+const testing::Call kSizeBox = box(expected::kBadSize, "Validation Error!", MB_ICONEXCLAMATION);
 
 class Manual : public ::testing::Test {
-protected:
+  protected:
     testing::TempDir dir;
     testing::CoreFixture fixture{dir};
     ChipsightCore& core = fixture.core;
@@ -26,12 +24,14 @@ protected:
 };
 
 TEST_F(Manual, WorkedExample) {
-    core.m_entries = {makeEntry(0xEAE621C7, 4, "no", "x"), makeEntry(0xEAE621C7, 2, "U2", "Demo board"),
+    core.m_entries = {makeEntry(0xEAE621C7, 4, "no", "x"),
+                      makeEntry(0xEAE621C7, 2, "U2", "Demo board"),
                       makeEntry(0xEAE621C7, 2, "U3", "Spare")};
     core.m_lastFileName = "kept.bin";
     EXPECT_EQ(core.identifyTypedEntry("EAE621C7", "2"), Outcome::Found);
     EXPECT_EQ(core.m_logText,
-              "============================\r\nManualy Entered: [EAE621C7]\r\n\t- U2 : Demo board\r\n\t- U3 : Spare\r\n");
+              "============================\r\nManualy Entered: [EAE621C7]\r\n\t- U2 : Demo "
+              "board\r\n\t- U3 : Spare\r\n");
     EXPECT_TRUE(ui.buttonEnabled);
     EXPECT_EQ(core.m_lastFileName, "kept.bin");
     EXPECT_TRUE(ui.boxes().empty());
@@ -47,7 +47,8 @@ TEST_F(Manual, RejectedValuesAreReportedAndLookedUpAsZero) {
     EXPECT_EQ(ui.boxes(), (std::vector<testing::Call>{kChecksumBox}));
     core.m_entries = {makeEntry(0, 2048, "ZERO", "found anyway")};
     core.identifyTypedEntry("zz", "0x800");
-    EXPECT_NE(core.m_logText.find("Manualy Entered: [0]\r\n\t- ZERO : found anyway"), std::string::npos);
+    EXPECT_NE(core.m_logText.find("Manualy Entered: [0]\r\n\t- ZERO : found anyway"),
+              std::string::npos);
 }
 
 TEST_F(Manual, BlankPairsUnderIgnoreBad) {
@@ -56,7 +57,8 @@ TEST_F(Manual, BlankPairsUnderIgnoreBad) {
     EXPECT_TRUE(ui.calls.empty()) << "no pull, no push, no button, no scroll";
     core.m_ignoreBad = 0;
     EXPECT_EQ(core.identifyTypedEntry("3F55D17F", "0x800"), Outcome::NotFound);
-    EXPECT_EQ(core.m_logText, "============================\r\nManualy Entered:[3F55D17F] Not Found!\r\n");
+    EXPECT_EQ(core.m_logText,
+              "============================\r\nManualy Entered:[3F55D17F] Not Found!\r\n");
     core.m_ignoreBad = 1;
     core.m_logText.clear();
     EXPECT_EQ(core.identifyTypedEntry("BD7BC39F", "512"), Outcome::NotFound) << "no 512-byte row";

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "core/chipsight_core.h"
+#include "tests/support/expected_texts.h"
 #include "tests/support/test_support.h"
 
 namespace chipsight {
@@ -79,7 +80,7 @@ TEST_F(Monitor, AFileThatCannotBeOpenedOrReadEndsTheWatch) {
     ASSERT_EQ(::flock(fd, LOCK_EX), 0);
     EXPECT_FALSE(core.startMonitor(path));
     EXPECT_EQ(ui.boxes(),
-              std::vector<testing::Call>{box("Unable to monitor this file.", "Error", MB_OK)});
+              std::vector<testing::Call>{box(expected::kUnableToMonitor, "Error", MB_OK)});
     EXPECT_EQ(core.m_monitorFile, 0);
     ::close(fd);
 
@@ -90,7 +91,7 @@ TEST_F(Monitor, AFileThatCannotBeOpenedOrReadEndsTheWatch) {
     setTime(3'000'000);
     EXPECT_TRUE(core.monitorTick());
     ::close(again);
-    EXPECT_EQ(ui.boxes().back(), box("Error opening file :(", "Error", MB_OK));
+    EXPECT_EQ(ui.boxes().back(), box(expected::kErrorOpening, "Error", MB_OK));
     EXPECT_EQ(core.m_monitorFile, 0);
 }
 
@@ -100,7 +101,7 @@ TEST_F(Monitor, OddSizesAreReportedAtEachChangeWhileTheWatchGoesOn) {
     setTime(2'000'000);
     EXPECT_TRUE(core.monitorTick());
     EXPECT_EQ(ui.boxes(),
-              std::vector<testing::Call>(2, box("ROM size must be power of 2!", "Error", MB_OK)));
+              std::vector<testing::Call>(2, box(expected::kNotPowerOfTwo, "Error", MB_OK)));
     EXPECT_EQ(core.m_monitorFile, 1);
 }
 

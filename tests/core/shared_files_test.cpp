@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "core/chipsight_core.h"
+#include "tests/support/expected_texts.h"
 #include "tests/support/fault_injection.h"
 #include "tests/support/process.h"
 #include "tests/support/test_support.h"
@@ -72,7 +73,7 @@ TEST_F(SharedFiles, AnAppendNeverFollowsALinkInPlaceOfTheFile) {
     std::filesystem::create_symlink(dir.file("nowhere"), dat());
     EXPECT_FALSE(core.appendCustomEntry("1234", "16", "n", "d"));
     EXPECT_EQ(ui.boxes(), std::vector<testing::Call>(
-                              2, box("Cannot Open Chipsight.dat!", "Error", MB_ICONSTOP)));
+                              2, box(expected::kCannotOpenCustom, "Error", MB_ICONSTOP)));
     EXPECT_EQ(testing::readFile(dir.file("victim")), victim);
     EXPECT_FALSE(std::filesystem::exists(dir.file("nowhere")));
     EXPECT_TRUE(core.m_entries.empty());
@@ -176,7 +177,7 @@ TEST_F(SharedFiles, ReadersShareFilesAndWaitForAWriter) {
         HeldLock img(dir.file("image.bin"), LOCK_EX);
         EXPECT_EQ(core.identifyFile(dir.file("image.bin")), Outcome::Failed);
         EXPECT_EQ(ui.boxes(),
-                  std::vector<testing::Call>{box("Error opening file :(", "Error", MB_OK)});
+                  std::vector<testing::Call>{box(expected::kErrorOpening, "Error", MB_OK)});
     }
 
     // A loader that meets an appender inside its append waits for it, and sees its record.

@@ -12,6 +12,7 @@
 #include <filesystem>
 
 #include "app_fixture.h"
+#include "tests/support/expected_texts.h"
 #include "ui/framework/blocking.h"
 
 namespace {
@@ -26,7 +27,7 @@ TEST_F(MainWindowTest, StartUpLoadsTheDatabaseThenIdentifiesEachPieceInOrder) {
     writeFile(file("other.bin"), Bytes{9, 9, 9, 9});
     start({file("test.bin"), file("other.bin"), "", "\"my", "dump.bin\""});
     EXPECT_EQ(dialog->windowTitle().toStdString(), kTitle);
-    EXPECT_EQ(boxTexts(), std::vector<std::string>(3, "Error opening file :("));
+    EXPECT_EQ(boxTexts(), std::vector<std::string>(3, chipsight::expected::kErrorOpening));
     const std::string& log = dialog->m_logText;
     ASSERT_EQ(log.rfind(kWorkedExample, 0), 0u) << log;
     EXPECT_NE(log.find("other.bin:["), std::string::npos);
@@ -57,7 +58,7 @@ TEST_F(MainWindowTest, DroppedFilesAreIdentifiedInOrderPastAFolder) {
     QApplication::sendEvent(dialog.get(), &enter);
     QDropEvent drop(QPointF(20, 20), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(dialog.get(), &drop);
-    EXPECT_EQ(boxTexts(), std::vector<std::string>{"Error opening file :("});
+    EXPECT_EQ(boxTexts(), std::vector<std::string>{chipsight::expected::kErrorOpening});
     const std::string& log = dialog->m_logText;
     EXPECT_EQ(log.rfind(kWorkedExample, 0), 0u);
     EXPECT_NE(log.find("b.bin:["), std::string::npos);
@@ -154,13 +155,15 @@ TEST_F(MainWindowTest, SavedLogHoldsTheReportsAndWhatTheUserTyped) {
     QTest::keyClick(edit, Qt::Key_Return);
     ui.fileAnswers = {QString::fromStdString(file("test.bin"))};
     click(IDC_LOAD_FILE);
-    const std::string expected = kWorkedExample + "note: dump from socket U2 \xc3\xbc\r\n" + kWorkedExample;
+    const std::string expected =
+        kWorkedExample + "note: dump from socket U2 \xc3\xbc\r\n" + kWorkedExample;
     EXPECT_EQ(dialog->m_logText, expected);
 
     ui.fileAnswers = {QString::fromStdString(file("saved"))};
     click(IDC_SAVE_LOG);
     EXPECT_EQ(ui.fileRequests.back().open, false);
-    EXPECT_EQ(readFile(file("saved.log")), chipsight::testing::bytesOf(expected)) << "default extension added";
+    EXPECT_EQ(readFile(file("saved.log")), chipsight::testing::bytesOf(expected))
+        << "default extension added";
 }
 
 TEST_F(MainWindowTest, SaveLogEmptyReplaceAndRefused) {
@@ -192,12 +195,17 @@ TEST_F(MainWindowTest, SaveLogEmptyReplaceAndRefused) {
 
 TEST_F(MainWindowTest, BytesThatAreNotUtf8SurviveThePullAndTheSave) {
     using namespace chipsight::testing;
-    Bytes roms = romTableBytes(0, "Pi\xe8" "ce \xff", 0x8BB98613, 4);
+    Bytes roms = romTableBytes(0,
+                               "Pi\xe8"
+                               "ce \xff",
+                               0x8BB98613, 4);
     writeFile(db.file("CHIPLORE.ROM"), roms);
     writeFile(db.file("CHIPLORE.GAM"), gameBytes("Caf\xc3\xa9 \xef\x9e\x80 \xc3"));
     start({file("test.bin")});
-    const std::string expected = "============================\r\ntest.bin: (1/1) [8BB98613]\r\n\t- Pi\xe8" "ce \xff : "
-                                 "Caf\xc3\xa9 \xef\x9e\x80 \xc3\r\n";
+    const std::string expected =
+        "============================\r\ntest.bin: (1/1) [8BB98613]\r\n\t- Pi\xe8"
+        "ce \xff : "
+        "Caf\xc3\xa9 \xef\x9e\x80 \xc3\r\n";
     EXPECT_EQ(dialog->m_logText, expected);
     EXPECT_TRUE(log()->toPlainText().contains(QStringLiteral("Caf\u00e9")));
     log()->document()->setModified(true);  // as if typed: the pull reads the box
@@ -285,7 +293,7 @@ TEST_F(MainWindowTest, NamesThatAreNotUtf8ArriveAsTheirBytes) {
     EXPECT_EQ(dialog->m_logText, report + report + report);
     writeFile(file("caf\xe8.bin"), Bytes{0, 1, 2, 3});
     click(IDC_LOAD_FILE);
-    EXPECT_EQ(boxTexts(), std::vector<std::string>{"Error opening file :("});
+    EXPECT_EQ(boxTexts(), std::vector<std::string>{chipsight::expected::kErrorOpening});
 }
 
 TEST_F(MainWindowTest, DatabaseTextsShowControlCharactersAsQuestionMarks) {

@@ -10,6 +10,7 @@
 #include <filesystem>
 
 #include "app_fixture.h"
+#include "tests/support/expected_texts.h"
 #include "ui/about_dialog.h"
 
 namespace {
@@ -64,7 +65,7 @@ TEST_F(Monitor, CancelAndLockedFilesStartNothing) {
     ASSERT_EQ(::flock(fd, LOCK_EX), 0);
     watch(file("test.bin"));
     ::close(fd);
-    EXPECT_EQ(boxTexts(), std::vector<std::string>{"Unable to monitor this file."});
+    EXPECT_EQ(boxTexts(), std::vector<std::string>{chipsight::expected::kUnableToMonitor});
     EXPECT_EQ(ui.boxes[0].caption, "Error");
     EXPECT_FALSE(checked());
     EXPECT_EQ(dialog->m_logText, "");
@@ -98,7 +99,7 @@ TEST_F(Monitor, AFailedOpenDuringTheWatchClearsTheBoxAndStopsTheTimer) {
     setTime(path, 3'000'000);
     dialog->onTimer(0);
     ::close(fd);
-    EXPECT_EQ(boxTexts(), std::vector<std::string>{"Error opening file :("});
+    EXPECT_EQ(boxTexts(), std::vector<std::string>{chipsight::expected::kErrorOpening});
     EXPECT_FALSE(checked());
     EXPECT_FALSE(dialog->killTimer(kMonitorTimer)) << "the timer stopped with the box";
 }

@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include "app_fixture.h"
+#include "tests/support/expected_texts.h"
 #include "ui/custom_entry_dialog.h"
 #include "ui/manual_entry_dialog.h"
 
@@ -11,13 +12,12 @@ namespace {
 using chipsight::testing::Bytes;
 using chipsight::testing::readFile;
 
-const char* const kChecksumMessage = "Checksum value must be in hexidecimal 0-9 A-F.\nCorrect it and try again!";
-const char* const kSizeMessage =
-    "Size value must be numeric!\nDecimal or hexidecimal (prefix with 0x)\nCorrect it and try again!";
+const char* const kChecksumMessage = chipsight::expected::kBadChecksum;
+const char* const kSizeMessage = chipsight::expected::kBadSize;
 const char* const kHexWarning = "Hexidecimal digits only please 0-9 and A-F";
 
 class SecondaryDialogs : public MainWindowTest {
-protected:
+  protected:
     // Runs Manual Entry: types into both boxes, then presses `finish` (IDOK or IDCANCEL).
     void manual(const QString& crc, const QString& size, int finish = IDOK) {
         ui.modalScripts.push_back([=](CDialog& d) {
@@ -34,7 +34,8 @@ protected:
         std::vector<QString> shown;
         ui.modalScripts.push_back([=, &shown](CDialog& d) {
             const int ids[] = {CCustomEntryDialog::IDC_CHECKSUM, CCustomEntryDialog::IDC_SIZE,
-                               CCustomEntryDialog::IDC_ROM_NAME, CCustomEntryDialog::IDC_DESCRIPTION};
+                               CCustomEntryDialog::IDC_ROM_NAME,
+                               CCustomEntryDialog::IDC_DESCRIPTION};
             for (int i = 0; i < 4; ++i) {
                 QLineEdit* box = d.item<QLineEdit>(ids[i]);
                 shown.push_back(box->text());
@@ -62,7 +63,8 @@ TEST_F(SecondaryDialogs, ManualWorkedExample) {
     dialog->push();
     manual("eae621c7", "2");
     EXPECT_EQ(dialog->m_logText,
-              "============================\r\nManualy Entered: [EAE621C7]\r\n\t- U2 : Demo board\r\n\t- U3 : Spare\r\n");
+              "============================\r\nManualy Entered: [EAE621C7]\r\n\t- U2 : Demo "
+              "board\r\n\t- U3 : Spare\r\n");
     EXPECT_TRUE(ui.boxes.empty());
     EXPECT_EQ(dialog->m_lastFileName, "test.bin") << "a manual lookup leaves the last result";
     EXPECT_EQ(dialog->m_lastCrc, 0x8BB98613u);
@@ -109,7 +111,8 @@ TEST_F(SecondaryDialogs, EmptyManualBoxesWarnTwiceAndStillLookUp) {
     EXPECT_EQ(boxTexts(), (std::vector<std::string>{kChecksumMessage, kSizeMessage}));
     EXPECT_EQ(ui.boxes[0].caption, "Validation Error!");
     EXPECT_EQ(ui.boxes[0].type, MB_ICONEXCLAMATION);
-    EXPECT_EQ(dialog->m_logText, "============================\r\nManualy Entered:[0] Not Found!\r\n");
+    EXPECT_EQ(dialog->m_logText,
+              "============================\r\nManualy Entered:[0] Not Found!\r\n");
     EXPECT_TRUE(button(IDC_ADD_CUSTOM)->isEnabled());
 }
 
@@ -120,7 +123,8 @@ TEST_F(SecondaryDialogs, ManualBlankPairsAndSizeReadings) {
     EXPECT_FALSE(button(IDC_ADD_CUSTOM)->isEnabled());
     click(IDC_IGNORE_BAD);
     manual("3F55D17F", "0x800");
-    EXPECT_EQ(dialog->m_logText, "============================\r\nManualy Entered:[3F55D17F] Not Found!\r\n");
+    EXPECT_EQ(dialog->m_logText,
+              "============================\r\nManualy Entered:[3F55D17F] Not Found!\r\n");
     click(IDC_IGNORE_BAD);
     dialog->m_logText.clear();
     manual("BD7BC39F", "512");
@@ -160,8 +164,9 @@ TEST_F(SecondaryDialogs, CustomEntryIsPrefilledFromTheLastFile) {
 TEST_F(SecondaryDialogs, CustomEntryStaysOpenWithTheInputAfterEveryFailure) {
     start();
     const auto empty = custom({"", "", "", ""});
-    EXPECT_EQ(boxTexts(), (std::vector<std::string>{kChecksumMessage, kSizeMessage, "ROM Name is empty!",
-                                                    "Description is empty!"}));
+    EXPECT_EQ(boxTexts(), (std::vector<std::string>{kChecksumMessage, kSizeMessage,
+                                                    chipsight::expected::kEmptyName,
+                                                    chipsight::expected::kEmptyDescription}));
     EXPECT_EQ(empty.size(), 8u) << "the dialog stayed open";
     EXPECT_FALSE(std::filesystem::exists(db.file("Chipsight.dat")));
 
@@ -169,12 +174,13 @@ TEST_F(SecondaryDialogs, CustomEntryStaysOpenWithTheInputAfterEveryFailure) {
     std::filesystem::create_directory(db.file("Chipsight.dat"));
     ui.boxes.clear();
     const auto kept = custom({"1234", "16", "MY ROM", "mine"});
-    EXPECT_EQ(boxTexts(), std::vector<std::string>{"Cannot Open Chipsight.dat!"});
+    EXPECT_EQ(boxTexts(), std::vector<std::string>{chipsight::expected::kCannotOpenCustom});
     EXPECT_EQ(ui.boxes[0].type, MB_ICONSTOP);
     ASSERT_EQ(kept.size(), 8u);
     EXPECT_EQ(std::vector<QString>(kept.begin() + 4, kept.end()),
               (std::vector<QString>{"1234", "16", "MY ROM", "mine"}));
-    EXPECT_EQ(dialog->windowTitle().toStdString(), ".: Chipsight v1.05 - 3 ROMs - Feb 25 2005 - Morrowlark :.");
+    EXPECT_EQ(dialog->windowTitle().toStdString(),
+              ".: Chipsight v1.05 - 3 ROMs - Feb 25 2005 - Morrowlark :.");
 }
 
 TEST_F(SecondaryDialogs, AnAddedEntryIsStoredCountedAndFound) {
@@ -187,10 +193,11 @@ TEST_F(SecondaryDialogs, AnAddedEntryIsStoredCountedAndFound) {
     EXPECT_TRUE(ui.boxes.empty());
     EXPECT_EQ(readFile(db.file("Chipsight.dat")),
               chipsight::testing::romEntryBytes(0x8BB98613, 4, name18, description80));
-    EXPECT_EQ(dialog->windowTitle().toStdString(), ".: Chipsight v1.05 - 4 ROMs - Feb 25 2005 - Morrowlark :.");
+    EXPECT_EQ(dialog->windowTitle().toStdString(),
+              ".: Chipsight v1.05 - 4 ROMs - Feb 25 2005 - Morrowlark :.");
     dialog->identifyFile(file("test.bin"));
-    EXPECT_NE(dialog->m_logText.find("test.bin: (1/1) [8BB98613]\r\n\t- TB : Demo board\r\n\t- " + name18 + " : " +
-                                     description80),
+    EXPECT_NE(dialog->m_logText.find("test.bin: (1/1) [8BB98613]\r\n\t- TB : Demo board\r\n\t- " +
+                                     name18 + " : " + description80),
               std::string::npos);
 }
 
