@@ -66,39 +66,6 @@ TEST(Processes, KilledAppendersLeaveOnlyWholeRecords) {
     EXPECT_EQ(checkedRecords(db, "R"), before + 1);
 }
 
-TEST(Processes, TwoAppendersAtOnceEndWithEveryRecordWhole) {
-    testing::TempDir db;
-    // Each appender adds its 500 entries one process at a time, and tries again when the other
-    // holds the file (chipsight::expected::kCannotOpenCustom).
-    const auto appender = [&](const std::string& tag, std::uint32_t base) {
-        for (int k = 0; k < 500; ++k) {
-            std::vector<std::string> args =
-                additions(db.path().string(), tag, base + std::uint32_t(k), 1);
-            args[args.size() - 2] = tag + std::to_string(k);
-            for (int attempt = 0;; ++attempt) {
-                const auto run = testing::runProcess(args);
-                if (run.status == 0) break;
-                ASSERT_EQ(run.err, "chipsight-cli: Error: Cannot Open Chipsight.dat!\n");
-                ASSERT_LT(attempt, 1000);
-            }
-        }
-    };
-    std::thread a(appender, "A", 0x100000u), b(appender, "B", 0x200000u);
-    a.join();
-    b.join();
-    testing::CoreFixture f(db);
-    f.core.loadDatabases();
-    ASSERT_EQ(f.core.m_entries.size(), 1000u);
-    std::set<std::string> names;
-    for (const RomEntry& e : f.core.m_entries) {
-        const std::string name(e.nameText());
-        EXPECT_EQ(name, testing::numbered(e.crc >= 0x200000u ? "B" : "A", e.crc & 0xFFFF));
-        EXPECT_EQ(e.descriptionText(), std::string("added by ") + name[0]);
-        names.insert(name);
-    }
-    EXPECT_EQ(names.size(), 1000u) << "each entry exactly once";
-}
-
 TEST(Processes, ADatabaseLargerThanMemoryGivesItsMessageAndTheFilesAreStillIdentified) {
     for (const std::string file : {"CHIPLORE.ROM", "Chipsight.dat"}) {
         testing::TempDir db;

@@ -151,43 +151,6 @@ TEST_F(Identify, BlankSecondHalfIsSkippedAndTheFirstLookedUp) {
               std::string::npos);
 }
 
-TEST_F(Identify, MatchesAtTwoLevelsComeInLevelOrder) {
-    const Bytes image = {1, 2, 3, 4};
-    core.m_entries = {makeEntry(crcOf({3, 4}), 2, "HI", "upper"),
-                      makeEntry(crcOf(image), 4, "ALL", "whole")};
-    EXPECT_EQ(report(image, 2), std::string(kHead) + "\r\na.bin: (1/1) [" + hex(crcOf(image)) +
-                                    "]\r\n\t- ALL : whole\r\na.bin: (2/2) [" + hex(crcOf({3, 4})) +
-                                    "]\r\n\t- HI : upper");
-}
-
-TEST_F(Identify, ZeroSizePartsAreLookedUpAsSizeZero) {
-    const Bytes image = {0x12, 0x34};
-    core.m_entries = {makeEntry(0, 0, "Z", "zero")};
-    const std::string r = report(image, 3);
-    for (const char* part : {"(1/4) [0]", "(2/4) [0]", "(3/4) [0]", "(4/4) [0]"})
-        EXPECT_NE(r.find(std::string("a.bin: ") + part + "\r\n\t- Z : zero"), std::string::npos)
-            << part;
-    EXPECT_EQ(r.find("Not Found"), std::string::npos);
-    // Split level 9 on a 2-byte image: eight levels of empty parts.
-    const std::string deep = report(image, 9);
-    EXPECT_NE(deep.find("a.bin: (256/256) [0]"), std::string::npos);
-}
-
-TEST_F(Identify, NotFoundCarriesTheWholeImageChecksumAtAnyLevel) {
-    Bytes image(64);
-    for (std::size_t i = 0; i < image.size(); ++i) image[i] = std::uint8_t(i | 0x80);
-    char line[64];
-    std::snprintf(line, sizeof line, "\r\na.bin:[%X] Not Found!", crcOf(image));
-    for (const int level : {-1, 0, 1, 3, 9}) {
-        const std::string r = report(image, level);
-        EXPECT_EQ(r.substr(0, r.find("\r\n\t**")), std::string(kHead) + line) << level;
-    }
-    // Level 0 or less looks nothing up, whatever the table holds.
-    core.m_entries = {makeEntry(crcOf(image), 64, "ALL", "whole")};
-    EXPECT_NE(report(image, 0).find("Not Found!"), std::string::npos);
-    EXPECT_EQ(report(image, 1).find("Not Found!"), std::string::npos);
-}
-
 TEST_F(Identify, UnusedBitsReadFromBitSevenDown) {
     Bytes image(16);
     for (std::size_t i = 0; i < image.size(); ++i) image[i] = std::uint8_t(1u << (i % 6));

@@ -134,37 +134,6 @@ TEST_F(Loading, ShortReadOfTheChipTableSkipsTheGameTable) {
     EXPECT_EQ(ui.title, title(1));
 }
 
-TEST_F(Loading, ReadErrorsCountAsShortReads) {
-    writeChips(3);
-    testing::FileFaults faults;
-    faults.limitReads("CHIPLORE.GAM", 10, EIO);
-    {
-        testing::InjectedFaults injected(faults);
-        load();
-    }
-    EXPECT_EQ(
-        ui.boxes(),
-        (std::vector<testing::Call>{box(expected::kFailedReadingGameTable, "Error", MB_ICONSTOP)}));
-    EXPECT_TRUE(core.m_entries.empty());
-    EXPECT_EQ(ui.title, title(0));
-}
-
-TEST_F(Loading, ShortReadOfTheCustomFileKeepsEarlierRecordsUncounted) {
-    writeCustom(5);
-    writeChips(4);
-    testing::FileFaults faults;
-    faults.limitReads("Chipsight.dat", 2 * 108 + 50);  // the third record comes short
-    {
-        testing::InjectedFaults injected(faults);
-        load();
-    }
-    EXPECT_EQ(
-        ui.boxes(),
-        (std::vector<testing::Call>{box(expected::kFailedReadingCustom, "Error", MB_ICONSTOP)}));
-    EXPECT_EQ(names(), (std::vector<std::string>{"X0", "X1", "C0", "C1", "C2", "C3"}));
-    EXPECT_EQ(ui.title, title(4));
-}
-
 TEST_F(Loading, TrailingBytesAreNeverReadSoTheyCannotFail) {
     writeCustom(2, 30);
     testing::FileFaults faults;
