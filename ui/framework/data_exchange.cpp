@@ -1,12 +1,10 @@
 // The data exchange between a dialog's members and its controls, in either direction.
-#include <QCheckBox>
-#include <QLineEdit>
-#include <QPlainTextEdit>
 #include <limits>
 
 #include "ui/framework/blocking.h"
 #include "ui/framework/byte_text.h"
 #include "ui/framework/dialog.h"
+#include "ui/framework/dialog_controls.h"
 
 namespace {
 
@@ -41,36 +39,41 @@ bool parseInteger(const QString& text, int& value) {
 CDataExchange::CDataExchange(CDialog& dialog, bool saveAndValidate)
     : m_bSaveAndValidate(saveAndValidate), dialog_(dialog) {}
 
-QWidget* CDataExchange::itemOrThrow(int id) const {
-    QWidget* control = dialog_.item(id);
-    if (control == nullptr) {
+std::size_t CDataExchange::indexOrThrow(int id) const {
+    const auto found = dialog_.byId_.find(id);
+    if (found == dialog_.byId_.end()) {
         throw std::logic_error("dialog " + std::to_string(dialog_.template_.id) +
                                " has no control " + std::to_string(id));
     }
-    return control;
+    return found->second;
 }
 
-void CDataExchange::fail(QWidget* control, const QString& message) {
+void CDataExchange::fail(std::size_t index, const QString& message) {
     frameworkMessageBox(&dialog_, message, MB_ICONEXCLAMATION);
-    control->setFocus(Qt::OtherFocusReason);
-    if (auto* line = qobject_cast<QLineEdit*>(control)) line->selectAll();
-    if (auto* edit = qobject_cast<QPlainTextEdit*>(control)) edit->selectAll();
+    dialog_.controls_[index]->setFocus(Qt::OtherFocusReason);
+    // The user retypes the refused text rather than edits it.
+    dialog_.visitControl(
+        index, Overloaded{[](QLineEdit* line) { line->selectAll(); },
+                          [](QPlainTextEdit* edit) { edit->selectAll(); }, [](QWidget*) {}});
     throw ExchangeStopped{};
 }
 
 void CDataExchange::text(int id, QString& value, int maxChars) {
-    QWidget* control = itemOrThrow(id);
+    const std::size_t index = indexOrThrow(id);
     if (m_bSaveAndValidate) {
         value = dialog_.windowText(id);
         if (maxChars >= 0 && value.size() > maxChars) {
-            fail(control, QStringLiteral("Please enter no more than %1 characters.").arg(maxChars));
+            fail(index, QStringLiteral("Please enter no more than %1 characters.").arg(maxChars));
         }
         return;
     }
     // Setting the limit rewrites the text and moves the caret, so only a new limit is set.
-    if (auto* line = qobject_cast<QLineEdit*>(control);
-        line && maxChars >= 0 && line->maxLength() != maxChars) {
-        line->setMaxLength(maxChars);
+    if (maxChars >= 0) {
+        dialog_.visitControl(index, Overloaded{[maxChars](QLineEdit* line) {
+                                                   if (line->maxLength() != maxChars)
+                                                       line->setMaxLength(maxChars);
+                                               },
+                                               [](QWidget*) {}});
     }
     // Rewriting an unchanged text would move the caret and the scroll position; long texts are
     // written regardless, as comparing them would cost as much as writing them.
@@ -85,7 +88,9 @@ void CDataExchange::text(int id, std::string& value, int maxChars) {
 }
 
 void CDataExchange::check(int id, int& value) {
-    auto* box = qobject_cast<QCheckBox*>(itemOrThrow(id));
+    QCheckBox* box = dialog_.visitControl(
+        indexOrThrow(id),
+        Overloaded{[](QCheckBox* b) { return b; }, [](QWidget*) -> QCheckBox* { return nullptr; }});
     if (box == nullptr)
         throw std::logic_error("control " + std::to_string(id) + " is not a check box");
     if (m_bSaveAndValidate) {
@@ -101,11 +106,11 @@ void CDataExchange::check(int id, int& value) {
 }
 
 void CDataExchange::integer(int id, int& value) {
-    QWidget* control = itemOrThrow(id);
+    const std::size_t index = indexOrThrow(id);
     if (m_bSaveAndValidate) {
         int parsed = 0;
         if (!parseInteger(dialog_.windowText(id), parsed)) {
-            fail(control, QStringLiteral("Please enter an integer."));
+            fail(index, QStringLiteral("Please enter an integer."));
         }
         value = parsed;
         return;

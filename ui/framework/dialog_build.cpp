@@ -1,16 +1,10 @@
 // Building a dialog's window and controls from its template, and reaching the controls by id.
-#include <QAbstractButton>
 #include <QApplication>
-#include <QCheckBox>
 #include <QFontDatabase>
-#include <QGroupBox>
-#include <QLabel>
-#include <QLineEdit>
-#include <QPlainTextEdit>
-#include <QPushButton>
 #include <QValidator>
 
 #include "ui/framework/dialog.h"
+#include "ui/framework/dialog_controls.h"
 #include "ui/framework/win_app.h"
 
 namespace {
@@ -104,7 +98,7 @@ void CDialog::build() {
 
     QWidget* previousStop = nullptr;
     for (const DialogItem& item : template_.items) {
-        QWidget* control = buildItem(item);
+        const auto [control, kind] = buildItem(item);
         control->setGeometry(mapDialogRect(item.rect));
         control->setEnabled(!item.has(IS_DISABLED));
         if (control->focusPolicy() & Qt::TabFocus) {
@@ -116,14 +110,15 @@ void CDialog::build() {
             }
         }
         controls_.push_back(control);
+        kinds_.push_back(kind);
         if (item.id != kNoId) {
-            byId_[item.id] = control;
-            connectNotifications(control, item.id);
+            byId_[item.id] = controls_.size() - 1;
+            connectNotifications(controls_.size() - 1, item.id);
         }
     }
 }
 
-QWidget* CDialog::buildItem(const DialogItem& item) {
+std::pair<QWidget*, ControlKind> CDialog::buildItem(const DialogItem& item) {
     switch (item.kind) {
         case ItemKind::Static: {
             auto* label =
@@ -143,13 +138,13 @@ QWidget* CDialog::buildItem(const DialogItem& item) {
                 label->setLineWidth(1);
                 label->setIndent(0);
             }
-            return label;
+            return madeControl(label);
         }
         case ItemKind::Icon: {
             auto* label = new QLabel(this);
             const QRect r = mapDialogRect(item.rect);
             label->setPixmap(loadIcon(item.text.toInt()).pixmap(r.size()));
-            return label;
+            return madeControl(label);
         }
         case ItemKind::Edit: {
             if (item.has(IS_MULTILINE)) {
@@ -174,7 +169,7 @@ QWidget* CDialog::buildItem(const DialogItem& item) {
                     menu->setAttribute(Qt::WA_DeleteOnClose);
                     menu->popup(edit->viewport()->mapToGlobal(at));
                 });
-                return edit;
+                return madeControl(edit);
             }
             auto* line = new QLineEdit(this);
             line->setFrame(item.has(IS_BORDER));
@@ -186,36 +181,39 @@ QWidget* CDialog::buildItem(const DialogItem& item) {
                     new EditValidator(item.has(IS_UPPERCASE), item.has(IS_NUMBER), line));
             }
             line->setText(item.text);
-            return line;
+            return madeControl(line);
         }
         case ItemKind::Button: {
             auto* button = new QPushButton(item.text, this);
             button->setAutoDefault(true);
             button->setDefault(item.has(IS_DEFAULT));
-            return button;
+            return madeControl(button);
         }
         case ItemKind::CheckBox:
-            return new QCheckBox(item.text, this);
-        case ItemKind::GroupBox: {
-            auto* group = new QGroupBox(item.text, this);
-            group->setFocusPolicy(Qt::NoFocus);
-            return group;
-        }
+            return madeControl(new QCheckBox(item.text, this));
+        case ItemKind::GroupBox:
+            break;
     }
-    return new QWidget(this);
+    auto* group = new QGroupBox(item.text, this);
+    group->setFocusPolicy(Qt::NoFocus);
+    return madeControl(group);
 }
 
-void CDialog::connectNotifications(QWidget* control, int id) {
-    if (auto* button = qobject_cast<QAbstractButton*>(control)) {
-        connect(button, &QAbstractButton::clicked, this,
-                [this, id] { routeCommand(id, Notify::Click, true); });
-    } else if (auto* line = qobject_cast<QLineEdit*>(control)) {
-        connect(line, &QLineEdit::textChanged, this,
-                [this, id] { routeCommand(id, Notify::Change, true); });
-    } else if (auto* edit = qobject_cast<QPlainTextEdit*>(control)) {
-        connect(edit, &QPlainTextEdit::textChanged, this,
-                [this, id] { routeCommand(id, Notify::Change, true); });
-    }
+void CDialog::connectNotifications(std::size_t index, int id) {
+    visitControl(index,
+                 Overloaded{[this, id](QAbstractButton* button) {
+                                connect(button, &QAbstractButton::clicked, this,
+                                        [this, id] { routeCommand(id, Notify::Click, true); });
+                            },
+                            [this, id](QLineEdit* line) {
+                                connect(line, &QLineEdit::textChanged, this,
+                                        [this, id] { routeCommand(id, Notify::Change, true); });
+                            },
+                            [this, id](QPlainTextEdit* edit) {
+                                connect(edit, &QPlainTextEdit::textChanged, this,
+                                        [this, id] { routeCommand(id, Notify::Change, true); });
+                            },
+                            [](QWidget*) {}});
 }
 
 QRect CDialog::mapDialogRect(const QRect& du) const {
@@ -225,32 +223,33 @@ QRect CDialog::mapDialogRect(const QRect& du) const {
 
 QWidget* CDialog::item(int id) const {
     const auto found = byId_.find(id);
-    return found == byId_.end() ? nullptr : found->second;
+    return found == byId_.end() ? nullptr : controls_[found->second];
 }
 
 QString CDialog::windowText(int id) const {
-    QWidget* control = item(id);
-    if (auto* line = qobject_cast<QLineEdit*>(control)) return line->text();
-    if (auto* edit = qobject_cast<QPlainTextEdit*>(control)) {
-        return edit->toPlainText().replace(u'\n', QStringLiteral("\r\n"));
-    }
-    if (auto* button = qobject_cast<QAbstractButton*>(control)) return button->text();
-    if (auto* label = qobject_cast<QLabel*>(control)) return label->text();
-    if (auto* group = qobject_cast<QGroupBox*>(control)) return group->title();
-    return {};
+    const auto found = byId_.find(id);
+    if (found == byId_.end()) return {};
+    return visitControl(found->second,
+                        Overloaded{[](QLineEdit* line) { return line->text(); },
+                                   [](QPlainTextEdit* edit) {
+                                       return edit->toPlainText().replace(u'\n',
+                                                                          QStringLiteral("\r\n"));
+                                   },
+                                   [](QAbstractButton* button) { return button->text(); },
+                                   [](QLabel* label) { return label->text(); },
+                                   [](QGroupBox* group) { return group->title(); }});
 }
 
 void CDialog::setWindowText(int id, const QString& text) {
-    QWidget* control = item(id);
-    if (auto* line = qobject_cast<QLineEdit*>(control)) {
-        line->setText(text);
-    } else if (auto* edit = qobject_cast<QPlainTextEdit*>(control)) {
-        edit->setPlainText(QString(text).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
-    } else if (auto* button = qobject_cast<QAbstractButton*>(control)) {
-        button->setText(text);
-    } else if (auto* label = qobject_cast<QLabel*>(control)) {
-        label->setText(text);
-    } else if (auto* group = qobject_cast<QGroupBox*>(control)) {
-        group->setTitle(text);
-    }
+    const auto found = byId_.find(id);
+    if (found == byId_.end()) return;
+    visitControl(found->second,
+                 Overloaded{[&text](QLineEdit* line) { line->setText(text); },
+                            [&text](QPlainTextEdit* edit) {
+                                edit->setPlainText(QString(text).replace(QStringLiteral("\r\n"),
+                                                                         QStringLiteral("\n")));
+                            },
+                            [&text](QAbstractButton* button) { button->setText(text); },
+                            [&text](QLabel* label) { label->setText(text); },
+                            [&text](QGroupBox* group) { group->setTitle(text); }});
 }

@@ -4,10 +4,10 @@
 #include <QContextMenuEvent>
 #include <QKeyEvent>
 #include <QMimeData>
-#include <QPlainTextEdit>
 #include <QWindow>
 
 #include "ui/framework/dialog.h"
+#include "ui/framework/dialog_controls.h"
 
 namespace {
 
@@ -78,10 +78,11 @@ std::vector<std::string> localPaths(const QByteArray& uriList) {
 void CDialog::dragAcceptFiles(bool accept) {
     setAcceptDrops(accept);
     // Edits would take a dropped file as text; the window takes every drop instead.
-    for (QWidget* control : controls_) {
-        control->setAcceptDrops(false);
-        if (auto* edit = qobject_cast<QPlainTextEdit*>(control))
-            edit->viewport()->setAcceptDrops(false);
+    for (std::size_t i = 0; i < controls_.size(); ++i) {
+        controls_[i]->setAcceptDrops(false);
+        visitControl(
+            i, Overloaded{[](QPlainTextEdit* edit) { edit->viewport()->setAcceptDrops(false); },
+                          [](QWidget*) {}});
     }
 }
 

@@ -1,12 +1,12 @@
 // Running a dialog and routing what happens in it to the handler table: the modal run, the
 // commands of controls and of the system menu, and timers.
-#include <QLineEdit>
 #include <QTimer>
 #include <new>
 
 #include "ui/framework/blocking.h"
 #include "ui/framework/byte_text.h"
 #include "ui/framework/dialog.h"
+#include "ui/framework/dialog_controls.h"
 
 int CDialog::doModal() {
     ended_ = false;
@@ -45,7 +45,8 @@ void CDialog::focusFirstTabStop() {
         if (template_.items[i].has(IS_TABSTOP) && control->isEnabled() &&
             (control->focusPolicy() & Qt::TabFocus)) {
             control->setFocus(Qt::TabFocusReason);
-            if (auto* line = qobject_cast<QLineEdit*>(control)) line->selectAll();
+            visitControl(i,
+                         Overloaded{[](QLineEdit* line) { line->selectAll(); }, [](QWidget*) {}});
             return;
         }
     }
