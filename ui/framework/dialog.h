@@ -5,6 +5,7 @@
 #include <QDialog>
 #include <QMenu>
 #include <QStringList>
+#include <cstddef>
 #include <functional>
 #include <map>
 #include <stdexcept>
@@ -16,6 +17,7 @@
 #include "ui/framework/win_defs.h"
 
 class CDialog;
+enum class ControlKind : unsigned char;  // dialog_controls.h
 class QPlainTextEdit;
 class QTimer;
 
@@ -45,8 +47,9 @@ class CDataExchange {
     void control(int id, W*& member);
 
   private:
-    [[noreturn]] void fail(QWidget* control, const QString& message);
-    QWidget* itemOrThrow(int id) const;
+    [[noreturn]] void fail(std::size_t index, const QString& message);
+    // The position of the control with this id among the dialog's controls.
+    std::size_t indexOrThrow(int id) const;
 
     CDialog& dialog_;
 };
@@ -184,8 +187,12 @@ class CDialog : public QDialog {
     };
 
     void build();
-    QWidget* buildItem(const DialogItem& item);
-    void connectNotifications(QWidget* control, int id);
+    std::pair<QWidget*, ControlKind> buildItem(const DialogItem& item);
+    void connectNotifications(std::size_t index, int id);
+    // Calls `visit` with the control at this position cast to the type built for it; every
+    // look at a control's type goes through here (dialog_controls.h).
+    template <class Visitor>
+    decltype(auto) visitControl(std::size_t index, Visitor&& visit) const;
     void routeCommand(int id, Notify notify, bool fromControl);
     void routeSystemCommand(unsigned id, long param);
     void focusFirstTabStop();
@@ -197,7 +204,8 @@ class CDialog : public QDialog {
     DialogTemplate template_;
     QSize baseUnits_;
     std::vector<QWidget*> controls_;
-    std::map<int, QWidget*> byId_;
+    std::vector<ControlKind> kinds_;   // of each control, in the same order
+    std::map<int, std::size_t> byId_;  // positions in controls_
     Handlers handlers_;
     std::map<unsigned, QTimer*> timers_;
     QMenu systemMenu_;
@@ -210,7 +218,7 @@ class CDialog : public QDialog {
 template <class W>
 void CDataExchange::control(int id, W*& member) {
     if (member != nullptr) return;
-    member = qobject_cast<W*>(itemOrThrow(id));
+    member = qobject_cast<W*>(dialog_.controls()[indexOrThrow(id)]);
     if (member == nullptr) {
         throw std::logic_error("control " + std::to_string(id) + " is not of the bound kind");
     }

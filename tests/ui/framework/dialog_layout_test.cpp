@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -14,6 +15,8 @@
 #include "tests/ui/framework/scripted_blocking.h"
 
 namespace {
+
+constexpr int kEveryKindTemplate = 902;
 
 // Dialog units by their definition: a quarter of the font's average letter width across, an
 // eighth of its height down, rounded to the nearest pixel.
@@ -107,6 +110,29 @@ TEST(DialogLayout, TabVisitsTabStopsInTemplateOrder) {
     // Apply has no tab stop and is skipped; the labels take no focus; the order wraps around.
     EXPECT_EQ(visited,
               (std::vector<int>{1015, 1003, 1011, 1012, 1002, 1010, IDOK, IDCANCEL, 1015}));
+}
+
+// The program reaches every control's text by id, whatever kind of control the template made.
+TEST(DialogLayout, TextsReachEveryKindOfControlById) {
+    CDialog dialog(kEveryKindTemplate);
+    for (int id = 2001; id <= 2007; ++id) {
+        dialog.setWindowText(id, QStringLiteral("text %1").arg(id));
+        EXPECT_EQ(dialog.windowText(id), QStringLiteral("text %1").arg(id)) << id;
+    }
+    // What each widget itself shows, so that a text kept anywhere else does not pass.
+    auto shows = [&dialog](int id, auto* widget, auto text) {
+        ASSERT_NE(widget, nullptr) << id;
+        EXPECT_EQ(text(widget), QStringLiteral("text %1").arg(id)) << id;
+    };
+    shows(2001, dialog.item<QLabel>(2001), [](QLabel* w) { return w->text(); });
+    shows(2002, dialog.item<QLabel>(2002), [](QLabel* w) { return w->text(); });
+    shows(2003, dialog.item<QLineEdit>(2003), [](QLineEdit* w) { return w->text(); });
+    shows(2004, dialog.item<QPlainTextEdit>(2004),
+          [](QPlainTextEdit* w) { return w->toPlainText(); });
+    shows(2005, dialog.item<QPushButton>(2005), [](QPushButton* w) { return w->text(); });
+    shows(2006, dialog.item<QCheckBox>(2006), [](QCheckBox* w) { return w->text(); });
+    shows(2007, dialog.item<QGroupBox>(2007), [](QGroupBox* w) { return w->title(); });
+    EXPECT_EQ(dialog.windowText(2999), QString()) << "no control, no text";
 }
 
 }  // namespace
