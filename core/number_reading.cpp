@@ -10,9 +10,12 @@ bool isScanSpace(char c) {
 
 int digitValue(char c, int base) {
     int v = -1;
-    if (c >= '0' && c <= '9') v = c - '0';
-    else if (c >= 'a' && c <= 'f') v = c - 'a' + 10;
-    else if (c >= 'A' && c <= 'F') v = c - 'A' + 10;
+    if (c >= '0' && c <= '9')
+        v = c - '0';
+    else if (c >= 'a' && c <= 'f')
+        v = c - 'a' + 10;
+    else if (c >= 'A' && c <= 'F')
+        v = c - 'A' + 10;
     return v < base ? v : -1;
 }
 
@@ -30,8 +33,10 @@ Scan scan(std::string_view text, int base) {
     if (i < text.size() && (text[i] == '+' || text[i] == '-')) s.negative = text[i++] == '-';
     if (base == 16 && i + 1 < text.size() && text[i] == '0' && (text[i + 1] | 0x20) == 'x') {
         // "0x" with no hexadecimal digit after it reads as the number 0.
-        if (i + 2 < text.size() && digitValue(text[i + 2], 16) >= 0) i += 2;
-        else return Scan{s.negative, true, false, 0};
+        if (i + 2 < text.size() && digitValue(text[i + 2], 16) >= 0)
+            i += 2;
+        else
+            return Scan{s.negative, true, false, 0};
     }
     for (; i < text.size(); ++i) {
         const int d = digitValue(text[i], base);

@@ -19,7 +19,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const Crc32Path path : kAllCrc32Paths) {
         if (!crc32ForcePath(path)) continue;
         if (Crc32(seed, bytes.data(), n) != reference) std::abort();
-        if (Crc32(Crc32(seed, bytes.data(), cut), bytes.data() + cut, n - cut) != reference) std::abort();
+        if (Crc32(Crc32(seed, bytes.data(), cut), bytes.data() + cut, n - cut) != reference)
+            std::abort();
     }
     crc32ForcePath(crc32BestPath());
     const std::uint32_t a = crc32Portable(0, bytes.data(), cut);

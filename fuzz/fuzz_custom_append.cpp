@@ -1,10 +1,10 @@
 // Custom entries: what was appended loads back byte for byte, and the file stays on its grid
 // whatever it held before.
+#include <sys/stat.h>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <sys/stat.h>
 
 #include "core/chipsight_core.h"
 #include "fuzz/fuzz_support.h"
@@ -21,7 +21,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string path = dir + "/Chipsight.dat";
     std::remove(path.c_str());
     if (!before.empty())
-        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(before.data()), std::streamsize(before.size()));
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(before.data()), std::streamsize(before.size()));
 
     fuzzing::QuietFrontEnd ui;
     ChipsightCore core(ui, dir + "/chipsight", {});
@@ -30,13 +31,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     struct stat st {};
     const bool exists = ::stat(path.c_str(), &st) == 0;
-    if (added != (exists && std::size_t(st.st_size) == before.size() / 108 * 108 + 108)) std::abort();
+    if (added != (exists && std::size_t(st.st_size) == before.size() / 108 * 108 + 108))
+        std::abort();
     if (!added) return 0;
     fuzzing::QuietFrontEnd again;
     ChipsightCore reloaded(again, dir + "/chipsight", {});
     reloaded.loadDatabases();
     if (reloaded.m_entries.size() != before.size() / 108 + 1 || !again.boxes.empty()) std::abort();
-    if (!(reloaded.m_entries[reloaded.m_entries.size() - 1] == core.m_entries[core.m_entries.size() - 1]))
+    if (!(reloaded.m_entries[reloaded.m_entries.size() - 1] ==
+          core.m_entries[core.m_entries.size() - 1]))
         std::abort();
     for (std::size_t i = 0; i + 1 < reloaded.m_entries.size(); ++i) {
         const auto bytes = reloaded.m_entries[i].encode();

@@ -12,7 +12,8 @@ namespace {
 void put(const std::string& path, const std::vector<std::uint8_t>& bytes, bool present) {
     std::remove(path.c_str());
     if (!present) return;
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
 }
 }  // namespace
 
@@ -36,7 +37,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::size_t romCount = chips ? roms.size() / 28 : 0;
     if (core.m_entries.size() != customCount + romCount) std::abort();
     if (core.m_entryCount != std::int32_t(customCount + romCount)) std::abort();
-    if (!ui.boxes.empty() && !(present & 1 && !(present & 2))) std::abort();  // only a missing game table speaks
+    if (!ui.boxes.empty() && !(present & 1 && !(present & 2)))
+        std::abort();  // only a missing game table speaks
     for (std::size_t i = 0; i < customCount; ++i) {
         const auto bytes = core.m_entries[i].encode();
         if (std::memcmp(bytes.data(), custom.data() + i * 108, 108) != 0) std::abort();

@@ -23,7 +23,8 @@ bool beyond32Bits(const char* text, int base) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     // The dialogs hand over texts without NUL bytes.
-    const std::string text(reinterpret_cast<const char*>(data), strnlen(reinterpret_cast<const char*>(data), size));
+    const std::string text(reinterpret_cast<const char*>(data),
+                           strnlen(reinterpret_cast<const char*>(data), size));
     const char* c = text.c_str();
 
     unsigned hex = 0;
@@ -43,7 +44,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     std::string run(text.size() + 1, '\0');
-    const std::string kept = std::sscanf(c, "%[0-9A-F]", run.data()) == 1 ? std::string(run.c_str()) : "";
+    const std::string kept =
+        std::sscanf(c, "%[0-9A-F]", run.data()) == 1 ? std::string(run.c_str()) : "";
     if (keptHexDigits(text) != kept) std::abort();
     return 0;
 }

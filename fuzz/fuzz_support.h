@@ -14,8 +14,10 @@
 namespace chipsight::fuzzing {
 
 class QuietFrontEnd : public FrontEnd {
-public:
-    void messageBox(const std::string& text, const std::string&, unsigned) override { boxes.push_back(text); }
+  public:
+    void messageBox(const std::string& text, const std::string&, unsigned) override {
+        boxes.push_back(text);
+    }
     bool pull() override { return true; }
     void push() override {}
     void setTitle(const std::string& t) override { title = t; }
@@ -39,7 +41,7 @@ inline const std::string& workDirectory() {
 
 // Takes bytes off the front of the input.
 class Input {
-public:
+  public:
     Input(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
     std::uint8_t byte() { return size_ ? (--size_, *data_++) : 0; }
     std::uint16_t u16() { return std::uint16_t(byte() | (byte() << 8)); }
@@ -56,7 +58,7 @@ public:
         return std::string(bytes.begin(), bytes.end());
     }
 
-private:
+  private:
     const std::uint8_t* data_;
     std::size_t size_;
 };

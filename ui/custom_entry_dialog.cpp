@@ -12,7 +12,8 @@ CCustomEntryDialog::CCustomEntryDialog() : CDialog(129) {
     handleChange(IDC_CHECKSUM, &CCustomEntryDialog::restrictToHex);
 }
 
-void CCustomEntryDialog::prefill(std::uint32_t crc, std::uint32_t size, const std::string& fileName) {
+void CCustomEntryDialog::prefill(std::uint32_t crc, std::uint32_t size,
+                                 const std::string& fileName) {
     char text[16];
     std::snprintf(text, sizeof text, "%" PRIX32, crc);
     m_checksumText = text;
@@ -33,6 +34,7 @@ void CCustomEntryDialog::doDataExchange(CDataExchange& dx) {
 void CCustomEntryDialog::appendCustomEntry() {
     updateData(true);
     // On any failure the dialog stays open with what the user typed.
-    if (theApp().m_pMainDialog->appendCustomEntry(m_checksumText, m_sizeText, m_romName, m_description))
+    if (theApp().m_pMainDialog->appendCustomEntry(m_checksumText, m_sizeText, m_romName,
+                                                  m_description))
         CDialog::onOK();
 }

@@ -7,8 +7,13 @@
 #include "ui/framework/dialog.h"
 
 class CCustomEntryDialog : public CDialog {
-public:
-    enum : int { IDC_CHECKSUM = 1013, IDC_SIZE = 1003, IDC_ROM_NAME = 1004, IDC_DESCRIPTION = 1005 };
+  public:
+    enum : int {
+        IDC_CHECKSUM = 1013,
+        IDC_SIZE = 1003,
+        IDC_ROM_NAME = 1004,
+        IDC_DESCRIPTION = 1005
+    };
 
     CCustomEntryDialog();
 
@@ -24,7 +29,7 @@ public:
     std::string m_romName;
     std::string m_description;
 
-protected:
+  protected:
     void doDataExchange(CDataExchange& dx) override;
     void onOK() override { appendCustomEntry(); }
 };

@@ -6,7 +6,7 @@
 class CMainDialog;
 
 class CMainApp : public CWinApp {
-public:
+  public:
     bool initInstance() override;
 
     // The running main window, through which the secondary dialogs reach it.

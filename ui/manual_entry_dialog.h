@@ -6,7 +6,7 @@
 #include "ui/framework/dialog.h"
 
 class CManualEntryDialog : public CDialog {
-public:
+  public:
     enum : int { IDC_CRC = 1015, IDC_SIZE = 1003 };
 
     CManualEntryDialog();
@@ -16,7 +16,7 @@ public:
     std::string m_checksumText;
     std::string m_sizeText;
 
-protected:
+  protected:
     void doDataExchange(CDataExchange& dx) override;
     void onOK() override;
 };

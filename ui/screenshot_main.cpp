@@ -51,14 +51,17 @@ class PreviewBlockingCalls final : public BlockingCalls {
 std::vector<Screenshot> registeredDialogs() {
     return {
         {"main_window",
-         [] { return std::make_unique<CMainDialog>(chipsight::executablePath(), std::vector<std::string>{}); },
+         [] {
+             return std::make_unique<CMainDialog>(chipsight::executablePath(),
+                                                  std::vector<std::string>{});
+         },
          [](CDialog& d) {
              // The demo images of examples/roms, at split level 2 as a user would look at them.
              auto& main = static_cast<CMainDialog&>(d);
              main.m_splitLevel = 2;
              main.push();
-             for (const char* image : {"blank_64k.bin", "lander_stuck_bit6.bin", "pinball_sound.bin",
-                                       "space_raiders_u7u8.bin"})
+             for (const char* image : {"blank_64k.bin", "lander_stuck_bit6.bin",
+                                       "pinball_sound.bin", "space_raiders_u7u8.bin"})
                  main.identifyFile(std::string("examples/roms/") + image);
          }},
         {"manual_entry", [] { return std::make_unique<CManualEntryDialog>(); }},

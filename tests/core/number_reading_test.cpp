@@ -10,18 +10,22 @@ namespace {
 
 // Texts whose numbers fit in 32 bits: here our readings must agree with sscanf exactly.
 const char* const kTexts[] = {
-    "", " ", "0", "00000000", "1A", "1a", "  \t1F", "+7", "-1", "-0", "0x12", "0X12", "0x", "0xg",
-    "-0x10", "+0x", "0x0", "x12", "g", "12g", "FFFFFFFF", "ffffffff", "7FFFFFFF", "100", "FF", "zz", " +", "- 5", "0x8000", "1 2", "\n42", "-FFFFFFFF", "12345678",
+    "",    " ",      "0",        "00000000", "1A",        "1a",       "  \t1F", "+7",  "-1",
+    "-0",  "0x12",   "0X12",     "0x",       "0xg",       "-0x10",    "+0x",    "0x0", "x12",
+    "g",   "12g",    "FFFFFFFF", "ffffffff", "7FFFFFFF",  "100",      "FF",     "zz",  " +",
+    "- 5", "0x8000", "1 2",      "\n42",     "-FFFFFFFF", "12345678",
 };
 
 TEST(NumberReading, AgreesWithTheCLibrary) {
     for (const char* text : kTexts) {
         unsigned hex = 0;
         const bool gotHex = std::sscanf(text, "%X", &hex) == 1;
-        EXPECT_EQ(scanHex(text), gotHex ? std::optional<std::uint32_t>(hex) : std::nullopt) << '"' << text << '"';
+        EXPECT_EQ(scanHex(text), gotHex ? std::optional<std::uint32_t>(hex) : std::nullopt)
+            << '"' << text << '"';
         int dec = 0;
         const bool gotDec = std::sscanf(text, "%d", &dec) == 1;
-        EXPECT_EQ(scanDecimal(text), gotDec ? std::optional<std::uint32_t>(std::uint32_t(dec)) : std::nullopt)
+        EXPECT_EQ(scanDecimal(text),
+                  gotDec ? std::optional<std::uint32_t>(std::uint32_t(dec)) : std::nullopt)
             << '"' << text << '"';
     }
 }

@@ -11,7 +11,7 @@
 namespace chipsight::testing {
 
 class FileFaults {
-public:
+  public:
     // Reads of files whose name ends in `name` deliver at most `limit` bytes in all; then they
     // report the end of the file, or the error `error` when it is not 0.
     void limitReads(std::string name, std::size_t limit, int error = 0) {
@@ -47,7 +47,7 @@ public:
 
     FileSystemCalls calls();
 
-private:
+  private:
     bool aimed(int fd, const std::string& name) const;
 
     std::map<int, std::string> paths_;
@@ -59,10 +59,10 @@ private:
 
 // Installs `faults` into the file layer for the lifetime of the object.
 class InjectedFaults {
-public:
+  public:
     explicit InjectedFaults(FileFaults& faults) : scoped_(faults.calls()) {}
 
-private:
+  private:
     ScopedFileSystemCalls scoped_;
 };
 

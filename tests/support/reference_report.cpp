@@ -32,8 +32,8 @@ std::string referenceReport(const EntryTable& entries, std::span<const std::uint
             for (const RomEntry& e : entries) {
                 if (e.crc != crc || e.size != size) continue;
                 if (first)
-                    block += "\r\n" + shown + ": (" + std::to_string(j + 1) + "/" + std::to_string(parts) +
-                             ") [" + hex(crc) + "]";
+                    block += "\r\n" + shown + ": (" + std::to_string(j + 1) + "/" +
+                             std::to_string(parts) + ") [" + hex(crc) + "]";
                 first = false;
                 block +=
                     "\r\n\t- " + reportName(e.nameText()) + " : " + reportName(e.descriptionText());

@@ -15,10 +15,14 @@ std::pair<char32_t, std::size_t> decodeOne(std::string_view s) {
     std::size_t length;
     char32_t c, min;
     if (lead < 0x80) return {lead, 1};
-    if (lead >= 0xC2 && lead <= 0xDF) length = 2, c = lead & 0x1F, min = 0x80;
-    else if (lead >= 0xE0 && lead <= 0xEF) length = 3, c = lead & 0x0F, min = 0x800;
-    else if (lead >= 0xF0 && lead <= 0xF4) length = 4, c = lead & 0x07, min = 0x10000;
-    else return {0, 0};
+    if (lead >= 0xC2 && lead <= 0xDF)
+        length = 2, c = lead & 0x1F, min = 0x80;
+    else if (lead >= 0xE0 && lead <= 0xEF)
+        length = 3, c = lead & 0x0F, min = 0x800;
+    else if (lead >= 0xF0 && lead <= 0xF4)
+        length = 4, c = lead & 0x07, min = 0x10000;
+    else
+        return {0, 0};
     if (s.size() < length) return {0, 0};
     for (std::size_t i = 1; i < length; ++i) {
         if ((b(i) & 0xC0) != 0x80) return {0, 0};

@@ -15,7 +15,7 @@
 #include "ui/main_dialog.h"
 
 class MainWindowTest : public ::testing::Test {
-protected:
+  protected:
     // The sample chips: TB is test.bin (00 01 02 03); U2 and U3 share the checksum of its
     // second half.
     void SetUp() override {
