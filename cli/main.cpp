@@ -122,11 +122,15 @@ int main(int argc, char** argv) {
                 return usageError("--db-dir needs a directory");
             dbDir = argv[++i];
         } else if (arg == "--split-level") {
-            const auto level = needs(1) ? chipsight::scanDecimal(argv[i + 1]) : std::nullopt;
-            if (!level || std::strspn(argv[i + 1], "0123456789") != std::strlen(argv[i + 1]) ||
-                *level < 1 || *level > 9)
+            // Digits only, read through value_or: GCC at -Os takes a conditional optional's
+            // value for one that may be unset (-Wmaybe-uninitialized).
+            const char* text = needs(1) ? argv[i + 1] : "";
+            const bool digits =
+                *text != '\0' && std::strspn(text, "0123456789") == std::strlen(text);
+            const std::uint32_t level = digits ? chipsight::scanDecimal(text).value_or(0) : 0;
+            if (level < 1 || level > 9)
                 return usageError("--split-level takes a number from 1 to 9");
-            splitLevel = int(*level);
+            splitLevel = int(level);
             ++i;
         } else if (arg == "--no-ignore-bad") {
             ignoreBad = false;

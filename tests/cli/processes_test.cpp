@@ -91,8 +91,8 @@ TEST(Processes, CopiesIdentifyingAtOnceWhileAnotherAppendsAllFindTheChip) {
     testing::Bytes roms;
     roms.reserve(1000000 * 28);
     for (std::uint32_t i = 1; i < 1000000; ++i)
-        testing::append(roms,
-                        testing::romTableBytes(0, "C" + std::to_string(i), i * 2654435761u, 65536));
+        testing::append(
+            roms, testing::romTableBytes(0, testing::numbered("C", i), i * 2654435761u, 65536));
     testing::append(roms, testing::romTableBytes(0, "KNOWN", crc, 65536));
     testing::writeFile(db.file("CHIPLORE.ROM"), roms);
     testing::writeFile(db.file("CHIPLORE.GAM"), testing::gameBytes("The game"));
