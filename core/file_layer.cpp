@@ -125,7 +125,7 @@ std::optional<File> File::open(const std::string& path, Mode mode, OpenFailure* 
             os.close(fd);
             return fail(OpenFailure::Unavailable);
         }
-        return File(fd, std::uint64_t(st.st_size), created);
+        return File(fd, st, created);
     }
     return fail(OpenFailure::Unavailable);
 }
@@ -152,6 +152,16 @@ std::size_t File::read(void* buffer, std::size_t count) {
         done += std::size_t(n);
     }
     return done;
+}
+
+bool File::unchangedSinceOpen() const {
+    struct stat st {};
+    if (fileSystemCalls().fstat(fd_, &st) != 0) return false;
+    const auto same = [](const struct timespec& a, const struct timespec& b) {
+        return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+    };
+    return std::uint64_t(st.st_size) == length_ && same(st.st_mtim, modified_) &&
+           same(st.st_ctim, changed_);
 }
 
 void File::write(const void* buffer, std::size_t count) {

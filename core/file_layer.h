@@ -96,7 +96,12 @@ class File {
     static std::optional<File> open(const std::string& path, Mode mode,
                                     OpenFailure* failure = nullptr);
 
-    File(File&& other) noexcept : fd_(other.fd_), length_(other.length_), created_(other.created_) {
+    File(File&& other) noexcept
+        : fd_(other.fd_),
+          length_(other.length_),
+          created_(other.created_),
+          modified_(other.modified_),
+          changed_(other.changed_) {
         other.fd_ = -1;
     }
     File& operator=(File&&) = delete;
@@ -111,6 +116,11 @@ class File {
     // Reads up to `count` bytes from the current position and returns how many arrived; an
     // error from the operating system ends the read early, like the end of the file.
     std::size_t read(void* buffer, std::size_t count);
+    // Whether the file still has the length, the last-write time and the last-change time it had
+    // when the lock was taken: false when anyone wrote to it, cut it or grew it since (or its
+    // status cannot be had). The times are taken to the nanosecond, and a status once asked for
+    // makes the system stamp the next change finely, so two writes never share a time.
+    bool unchangedSinceOpen() const;
     // Writes all `count` bytes, or throws FileError.
     void write(const void* buffer, std::size_t count);
     void seek(std::uint64_t offset);
@@ -125,11 +135,16 @@ class File {
     void closeKeepingLockOnFailure();
 
   private:
-    File(int fd, std::uint64_t length, bool created)
-        : fd_(fd), length_(length), created_(created) {}
+    File(int fd, const struct stat& status, bool created)
+        : fd_(fd),
+          length_(std::uint64_t(status.st_size)),
+          created_(created),
+          modified_(status.st_mtim),
+          changed_(status.st_ctim) {}
     int fd_;
     std::uint64_t length_;
     bool created_;
+    struct timespec modified_, changed_;
 };
 
 // Flushes the directory entry of `path` to disk, so that a file just created survives a crash;
