@@ -32,18 +32,25 @@ void EntryTable::reserve(std::size_t count) {
 std::size_t EntryTable::capacity() const {
     const bool runOpen = !segments_.empty() && segments_.back().kind == Kind::Own;
     if (!runOpen && segments_.size() == segments_.capacity()) return size_;
-    return size_ + std::min(indexRoom() - size_, own_.capacity() - own_.size());
+    return size_ + std::min({indexRoom() - size_, keys_.capacity() - size_,
+                             own_.capacity() - own_.size()});
 }
 
 void EntryTable::reserveIndex(std::size_t count) {
-    std::size_t slots = slots_.empty() ? 16 : slots_.size();
+    makeRoom(keys_, count);
+    std::size_t slots = tags_.empty() ? 16 : tags_.size();
     while (slots / kSlotsPerEntry < count) slots *= 2;
-    if (slots == slots_.size()) return;
+    if (slots == tags_.size()) return;
     // A new index is filled before it replaces the old, so running out of memory changes
-    // nothing.
-    Large<Slot> fresh(slots, Slot{0, 0, kNone});
-    link(0, std::uint32_t(size_), fresh.data(), slots - 1);
-    slots_.swap(fresh);
+    // nothing. The entry numbers of free slots are never read, so they are left unset.
+    Large<std::uint8_t> tags(slots, kFree);
+    Large<std::uint32_t> entries;
+    entries.resize(slots);
+    Large<std::uint64_t> filter(slots / 16, 0);
+    link(0, std::uint32_t(size_), tags.data(), entries.data(), filter.data(), slots - 1);
+    tags_.swap(tags);
+    entries_.swap(entries);
+    filter_.swap(filter);
     mask_ = slots - 1;
 }
 
@@ -53,8 +60,9 @@ void EntryTable::push_back(const RomEntry& entry) {
     if (segments_.empty() || segments_.back().kind != Kind::Own)
         segments_.push_back({i, Kind::Own, std::uint32_t(own_.size())});
     own_.push_back(entry);
+    keys_.push_back({entry.crc, entry.size});
     ++size_;
-    link(i, i + 1, slots_.data(), mask_);
+    link(i, i + 1, tags_.data(), entries_.data(), filter_.data(), mask_);
 }
 
 void EntryTable::appendChips(std::shared_ptr<const std::uint8_t[]> roms, std::size_t count,
@@ -65,8 +73,9 @@ void EntryTable::appendChips(std::shared_ptr<const std::uint8_t[]> roms, std::si
     chips_.push_back({std::move(roms), std::move(games), gameBytes});
     const auto first = std::uint32_t(size_);
     segments_.push_back({first, Kind::Chips, std::uint32_t(chips_.size() - 1)});
+    readKeys(std::uint32_t(first + count));
     size_ += count;
-    link(first, std::uint32_t(size_), slots_.data(), mask_);
+    link(first, std::uint32_t(size_), tags_.data(), entries_.data(), filter_.data(), mask_);
 }
 
 void EntryTable::appendRecords(std::shared_ptr<const std::uint8_t[]> records, std::size_t count) {
@@ -76,8 +85,9 @@ void EntryTable::appendRecords(std::shared_ptr<const std::uint8_t[]> records, st
     records_.push_back(std::move(records));
     const auto first = std::uint32_t(size_);
     segments_.push_back({first, Kind::Records, std::uint32_t(records_.size() - 1)});
+    readKeys(std::uint32_t(first + count));
     size_ += count;
-    link(first, std::uint32_t(size_), slots_.data(), mask_);
+    link(first, std::uint32_t(size_), tags_.data(), entries_.data(), filter_.data(), mask_);
 }
 
 void EntryTable::clear() {
@@ -86,8 +96,13 @@ void EntryTable::clear() {
     own_.clear();
     chips_.clear();
     records_.clear();
-    slots_.clear();
-    slots_.shrink_to_fit();
+    keys_.clear();
+    tags_.clear();
+    tags_.shrink_to_fit();
+    entries_.clear();
+    entries_.shrink_to_fit();
+    filter_.clear();
+    filter_.shrink_to_fit();
     mask_ = 0;
 }
 
@@ -118,68 +133,47 @@ bool EntryTable::operator==(const EntryTable& other) const {
     return true;
 }
 
-template <typename Each>
-void EntryTable::forEachKey(const Segment& segment, std::uint32_t first, std::uint32_t end,
-                            Each&& each) const {
-    const std::size_t k = first - segment.first;
-    switch (segment.kind) {
-        case Kind::Own:
-            for (std::uint32_t i = first; i < end; ++i) {
-                const RomEntry& e = own_[segment.source + (i - segment.first)];
-                each(i, e.crc, e.size);
-            }
-            return;
-        case Kind::Chips:
-        case Kind::Records:
-            break;
-    }
-    // Records are read in order, asked for 2 KiB ahead.
+void EntryTable::readKeys(std::uint32_t end) {
+    // Room was made by reserveIndex; the records are read in order.
+    const Segment& segment = segments_.back();
     const bool chips = segment.kind == Kind::Chips;
     const std::size_t stride = chips ? RomTableRecord::kSize : RomEntry::kSize;
     const std::size_t crcAt = chips ? kCrcAt : kRecordCrcAt;
     const std::size_t sizeAt = chips ? kSizeAt : kRecordSizeAt;
     const std::uint8_t* record =
-        (chips ? chips_[segment.source].roms.get() : records_[segment.source].get()) + k * stride;
-    const std::uint32_t ahead = std::uint32_t(2048 / stride);
-    for (std::uint32_t i = first; i < end; ++i, record += stride) {
-        if (i + ahead < end) __builtin_prefetch(record + ahead * stride);
-        each(i, readU32(record + crcAt), readU32(record + sizeAt));
-    }
+        chips ? chips_[segment.source].roms.get() : records_[segment.source].get();
+    const std::size_t first = keys_.size();
+    keys_.resize(end);  // all written below
+    Key* key = keys_.data() + first;
+    for (std::size_t i = first; i < end; ++i, record += stride, ++key)
+        *key = {readU32(record + crcAt), readU32(record + sizeAt)};
 }
 
-void EntryTable::link(std::uint32_t first, std::uint32_t end, Slot* slots,
-                      std::size_t mask) const {
-    // The home slots of a large load are all over the index, so filling it waits on memory. The
-    // keys of a block of entries are worked out first, from bytes read in order, and each entry
-    // is entered kAhead entries after its home slot was asked for.
-    constexpr std::uint32_t kAhead = 32, kBlock = 256;
-    struct Key {
-        std::uint32_t crc, size;
-        std::size_t home;
-    };
-    Key keys[kBlock];
-    for (std::size_t s = 0; s < segments_.size(); ++s) {
-        const Segment& segment = segments_[s];
-        const auto segmentEnd =
-            s + 1 < segments_.size() ? segments_[s + 1].first : std::uint32_t(size_);
-        const std::uint32_t from = std::max(first, segment.first);
-        const std::uint32_t to = std::min(end, segmentEnd);
-        for (std::uint32_t bottom = from; bottom < to; bottom += kBlock) {
-            const std::uint32_t top = bottom + std::min(to - bottom, kBlock);
-            forEachKey(segment, bottom, top, [&](std::uint32_t i, std::uint32_t crc,
-                                                 std::uint32_t size) {
-                keys[i - bottom] = {crc, size, homeIn(crc, size, mask)};
-            });
-            const std::uint32_t n = top - bottom;
-            for (std::uint32_t k = 0; k < std::min(n, kAhead); ++k)
-                __builtin_prefetch(&slots[keys[k].home], 1);
-            for (std::uint32_t k = 0; k < n; ++k) {
-                if (k + kAhead < n) __builtin_prefetch(&slots[keys[k + kAhead].home], 1);
-                std::size_t at = keys[k].home;
-                while (slots[at].entry != kNone) at = (at + 1) & mask;
-                slots[at] = {keys[k].crc, keys[k].size, bottom + k};
-            }
+void EntryTable::link(std::uint32_t first, std::uint32_t end, std::uint8_t* tags,
+                      std::uint32_t* entries, std::uint64_t* filter, std::size_t mask) const {
+    // The home slots of a large load are all over the index, so filling it waits on memory:
+    // each entry is entered kAhead entries after its home slot was asked for.
+    constexpr std::uint32_t kAhead = 24;
+    const Key* keys = keys_.data();
+    const auto home = [&](std::uint32_t i) { return hashOf(keys[i].crc, keys[i].size); };
+    for (std::uint32_t i = first; i < std::min(end, first + kAhead); ++i) {
+        const std::size_t at = home(i) & mask;
+        __builtin_prefetch(&tags[at], 1);
+        __builtin_prefetch(&entries[at], 1);
+    }
+    for (std::uint32_t i = first; i < end; ++i) {
+        if (i + kAhead < end) {
+            const std::size_t ahead = home(i + kAhead) & mask;
+            __builtin_prefetch(&tags[ahead], 1);
+            __builtin_prefetch(&entries[ahead], 1);
         }
+        const std::uint64_t hash = home(i);
+        std::size_t at = hash & mask;
+        while (tags[at] != kFree) at = (at + 1) & mask;
+        tags[at] = tagOf(hash);
+        entries[at] = i;
+        const std::uint64_t filterHash = filterHashOf(keys[i].crc, keys[i].size);
+        filter[filterHash & (mask >> 4)] |= filterBitsOf(filterHash);
     }
 }
 
