@@ -27,8 +27,8 @@ struct ImageFile {
 };
 
 // Opens the file at `path` under a shared lock and, when its length is one identification
-// admits, reads it piece by piece into a buffer of the calling thread's while its digest at
-// `splitLevel` levels is taken, each byte read once. A file that is cut short, grown or written
+// admits, takes its digest at `splitLevel` levels, each byte read once: a large file from a
+// mapping of it, a smaller one read piece by piece into a buffer of the calling thread's. A file that is cut short, grown or written
 // to while it is read gives ReadFailed, never a digest of bytes from before and after the
 // change. Safe to call from several threads at once.
 ImageFile readImageFile(const std::string& path, int splitLevel);
