@@ -155,25 +155,23 @@ void EntryTable::link(std::uint32_t first, std::uint32_t end, std::uint8_t* tags
     // each entry is entered kAhead entries after its home slot was asked for.
     constexpr std::uint32_t kAhead = 24;
     const Key* keys = keys_.data();
-    const auto home = [&](std::uint32_t i) { return hashOf(keys[i].crc, keys[i].size); };
-    for (std::uint32_t i = first; i < std::min(end, first + kAhead); ++i) {
-        const std::size_t at = home(i) & mask;
+    const std::size_t filterMask = mask >> 4;
+    const auto ask = [&](std::uint32_t i) {
+        const std::size_t at = hashOf(keys[i].crc, keys[i].size) & mask;
         __builtin_prefetch(&tags[at], 1);
         __builtin_prefetch(&entries[at], 1);
-    }
+        __builtin_prefetch(&filter[filterHashOf(keys[i].crc, keys[i].size) & filterMask], 1);
+    };
+    for (std::uint32_t i = first; i < std::min(end, first + kAhead); ++i) ask(i);
     for (std::uint32_t i = first; i < end; ++i) {
-        if (i + kAhead < end) {
-            const std::size_t ahead = home(i + kAhead) & mask;
-            __builtin_prefetch(&tags[ahead], 1);
-            __builtin_prefetch(&entries[ahead], 1);
-        }
-        const std::uint64_t hash = home(i);
+        if (i + kAhead < end) ask(i + kAhead);
+        const std::uint64_t hash = hashOf(keys[i].crc, keys[i].size);
         std::size_t at = hash & mask;
         while (tags[at] != kFree) at = (at + 1) & mask;
         tags[at] = tagOf(hash);
         entries[at] = i;
         const std::uint64_t filterHash = filterHashOf(keys[i].crc, keys[i].size);
-        filter[filterHash & (mask >> 4)] |= filterBitsOf(filterHash);
+        filter[filterHash & filterMask] |= filterBitsOf(filterHash);
     }
 }
 
