@@ -146,7 +146,10 @@ void ChipsightCore::scrollLog() {
 }
 
 Outcome ChipsightCore::identifyFile(const std::string& path) {
-    const ImageFile image = readImageFile(path, m_splitLevel);
+    return identifyImage(path, readImageFile(path, m_splitLevel));
+}
+
+Outcome ChipsightCore::identifyImage(const std::string& path, const ImageFile& image) {
     switch (image.status) {
         case ImageStatus::CannotOpen:
             m_frontEnd.messageBox(text::kErrorOpening, kError, MB_OK);
