@@ -10,7 +10,8 @@ ImageReader::ImageReader(const std::vector<std::string>& paths, int splitLevel, 
     : paths_(paths), splitLevel_(splitLevel), slots_(kAhead), filled_(kAhead, false) {
     if (threads <= 1 || paths.empty()) return;
     try {
-        for (unsigned t = 0; t < threads; ++t) workers_.emplace_back([this] { work(); });
+        // The caller's thread reads too, whenever the next file it takes is not yet read.
+        for (unsigned t = 1; t < threads; ++t) workers_.emplace_back([this] { work(); });
     } catch (const std::system_error&) {
         // Fewer threads than asked for: those that started do the work, or take() does.
     }
@@ -54,13 +55,24 @@ void ImageReader::work() {
 ImageFile ImageReader::take(std::size_t i) {
     if (workers_.empty()) return readImageFile(paths_[i], splitLevel_);
     ImageFile image;
-    {
-        std::unique_lock<std::mutex> lock(mutex_);
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (claimed_ == i) {
+        // No worker has got to it yet: the caller reads it itself rather than wait.
+        ++claimed_;
+        lock.unlock();
+        try {
+            image = readImageFile(paths_[i], splitLevel_);
+        } catch (const std::bad_alloc&) {
+            image.status = ImageStatus::OutOfMemory;
+        }
+        lock.lock();
+    } else {
         ready_.wait(lock, [&] { return bool(filled_[i % kAhead]); });
         image = std::move(slots_[i % kAhead]);
         filled_[i % kAhead] = false;
-        taken_ = i + 1;
     }
+    taken_ = i + 1;
+    lock.unlock();
     room_.notify_all();
     return image;
 }

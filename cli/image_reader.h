@@ -15,15 +15,17 @@ namespace chipsight::cli {
 
 class ImageReader {
   public:
-    // Starts reading `paths` (kept by reference) at `splitLevel` levels on `threads` threads; with
-    // one thread or fewer, each file is read on the caller's thread when it is taken.
+    // Starts reading `paths` (kept by reference) at `splitLevel` levels on `threads` threads in
+    // all, the caller's among them: `threads` - 1 workers read ahead, and the caller reads a
+    // file itself when it takes one that no worker has started on. With one thread or fewer,
+    // each file is read on the caller's thread when it is taken.
     ImageReader(const std::vector<std::string>& paths, int splitLevel, unsigned threads);
     // Stops the workers, and waits for the files they are reading.
     ~ImageReader();
     ImageReader(const ImageReader&) = delete;
     ImageReader& operator=(const ImageReader&) = delete;
 
-    // The read of file `i`, waiting for it. Files are taken in order, each once.
+    // The read of file `i`, reading it or waiting for it. Files are taken in order, each once.
     ImageFile take(std::size_t i);
 
   private:

@@ -113,8 +113,11 @@ std::optional<File> File::open(const std::string& path, Mode mode, OpenFailure* 
             if (fd < 0 && errno == ENOENT) continue;
         }
         if (fd < 0) return fail(OpenFailure::Unavailable);
+        // An image (Mode::Read) is looked at once, under the lock: whatever is not a regular file
+        // is refused then as it would be now, and one call fewer counts over many small images.
+        // Any other opener must not wait for a lock on what is not a regular file at all.
         struct stat st {};
-        if (os.fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        if (mode != Mode::Read && (os.fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
             os.close(fd);
             return fail(OpenFailure::Unavailable);
         }
@@ -129,7 +132,7 @@ std::optional<File> File::open(const std::string& path, Mode mode, OpenFailure* 
             continue;
         }
         // The length counts only now that no writer can be changing it.
-        if (os.fstat(fd, &st) != 0) {
+        if (os.fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
             os.close(fd);
             return fail(OpenFailure::Unavailable);
         }
