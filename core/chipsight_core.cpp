@@ -45,8 +45,11 @@ WholeFile readWholeFile(const std::string& path, std::size_t recordSize = 1) {
     const std::uint64_t wanted = file->length() / recordSize * recordSize;
     if (wanted > physicalMemory()) return result;
     try {
-        result.bytes =
-            std::make_unique_for_overwrite<std::uint8_t[]>(std::max<std::size_t>(wanted, 1));
+        // On huge pages when large: a table of a million records would otherwise have the
+        // kernel fault in and clear tens of thousands of small pages.
+        result.bytes = std::shared_ptr<std::uint8_t[]>(
+            static_cast<std::uint8_t*>(allocateLargePages(std::max<std::size_t>(wanted, 1))),
+            [](std::uint8_t* p) { freeLargePages(p); });
     } catch (const std::bad_alloc&) {
         return result;
     }
