@@ -75,6 +75,20 @@ void writeDatabase(const std::string& directory, std::size_t chips, std::size_t 
     writeFile(directory + "/" + chipsight::kGameTableFile, gam);
 }
 
+void writeCustomDatabase(const std::string& directory, std::size_t records) {
+    std::mt19937_64 rng(records * 37);
+    constexpr std::size_t kSize = chipsight::RomEntry::kSize;
+    std::vector<std::uint8_t> bytes(records * kSize, 0);
+    for (std::size_t i = 0; i < records; ++i) {
+        std::uint8_t* r = &bytes[i * kSize];
+        putU32(r, std::uint32_t(rng()));
+        putU32(r + 4, 256u << (rng() % 15));
+        fillText(r + 8, 1 + rng() % chipsight::RomEntry::kNameWidth, rng);
+        fillText(r + 26, 1 + rng() % chipsight::RomEntry::kDescriptionWidth, rng);
+    }
+    writeFile(directory + "/" + chipsight::kCustomFile, bytes);
+}
+
 QuietCore::QuietCore(const std::string& directory) : core(frontEnd, directory + "/chipsight", {}) {
     core.useDatabaseDirectory(directory);
 }

@@ -37,6 +37,8 @@ std::vector<std::uint8_t> randomBytes(std::size_t size, std::uint64_t seed);
 // descriptions of every length their fields allow.
 void writeDatabase(const std::string& directory, std::size_t chips, std::size_t games);
 inline constexpr std::size_t kMaxGames = 32767;  // what the records' 16-bit index can name
+// Chipsight.dat with `records` custom records in `directory`, made as writeDatabase makes chips.
+void writeCustomDatabase(const std::string& directory, std::size_t records);
 
 // Answers every call and shows nothing (the benchmarks clear the core's log as a terminal does
 // once it has written a block out).

@@ -1,5 +1,6 @@
 // chipsight-cli over ten thousand files of 64 KiB, next to `rhash --crc32` over the same
-// files: both started as processes with the same file list, their output sent to /dev/null.
+// files and to itself on one thread: all started as processes with the same file list, their
+// output sent to /dev/null.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <spawn.h>
@@ -82,12 +83,26 @@ void chipsightCli(benchmark::State& state) {
     timeRuns(state, {cli.string(), "--db-dir", database(state.range(0)), "--"}, 1);
 }
 
+// The same on one thread: the figure the parallel reading is measured against.
+void chipsightCliOneJob(benchmark::State& state) {
+    const auto cli =
+        std::filesystem::path(chipsight::executablePath()).parent_path() / "chipsight-cli";
+    timeRuns(state, {cli.string(), "--jobs", "1", "--db-dir", database(state.range(0)), "--"}, 1);
+}
+
 void rhash(benchmark::State& state) { timeRuns(state, {"/usr/bin/rhash", "--crc32", "--"}, 0); }
 
 BENCHMARK(chipsightCli)
     ->Name("cli/chipsight-cli")
     ->ArgName("entries")
     ->Arg(0)
+    ->Arg(1000000)
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK(chipsightCliOneJob)
+    ->Name("cli/chipsight-cli-1job")
+    ->ArgName("entries")
     ->Arg(1000000)
     ->Iterations(1)
     ->Unit(benchmark::kMillisecond)

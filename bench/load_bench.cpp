@@ -1,5 +1,6 @@
 // Loading a million chip records with their game table through loadDatabases, next to only
-// reading the two files' bytes; and the memory the loaded table and its index take.
+// reading the two files' bytes, and a million custom records next to the chips; and the memory
+// the loaded table and its index take.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -29,8 +30,21 @@ const std::string& database(std::int64_t chips) {
     return paths[chips] = dir->path();
 }
 
-void loadDatabases(benchmark::State& state) {
-    const std::string& dir = database(state.range(0));
+// A database of nothing but `records` custom records; made once.
+const std::string& customDatabase(std::int64_t records) {
+    static std::map<std::int64_t, std::unique_ptr<bench::TempDir>> made;
+    auto& dir = made[records];
+    if (!dir) {
+        dir = std::make_unique<bench::TempDir>();
+        bench::writeCustomDatabase(dir->path(), std::size_t(records));
+    }
+    static std::map<std::int64_t, std::string> paths;
+    return paths[records] = dir->path();
+}
+
+// Args: entries; chip records when `custom` is false, custom records when it is true.
+void load(benchmark::State& state, bool custom) {
+    const std::string& dir = custom ? customDatabase(state.range(0)) : database(state.range(0));
     for (auto _ : state) {
         state.PauseTiming();
         auto quiet = std::make_unique<bench::QuietCore>(dir);
@@ -118,7 +132,11 @@ void tableMemory(benchmark::State& state) {
     state.counters["entry_bytes"] = double(state.range(0)) * chipsight::RomEntry::kSize;
 }
 
+void loadDatabases(benchmark::State& state) { load(state, false); }
+void loadCustom(benchmark::State& state) { load(state, true); }
+
 BENCHMARK(loadDatabases)->Name("load/chiplore")->Arg(kMillion)->Unit(benchmark::kMillisecond);
+BENCHMARK(loadCustom)->Name("load/custom")->Arg(kMillion)->Unit(benchmark::kMillisecond);
 BENCHMARK(readFiles)->Name("load/read-bytes")->Arg(kMillion)->Unit(benchmark::kMillisecond);
 BENCHMARK(tableMemory)
     ->Name("table-memory")

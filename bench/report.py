@@ -18,6 +18,8 @@ from dataclasses import dataclass
 
 IDENTIFY_64M = "identify/bytes:67108864"
 IDENTIFY_64K = "identify/bytes:65536"
+IDENTIFY_256M = "identify/bytes:268435456"
+FRESH = "identify-fresh/entries:{}/iterations:3/manual_time"
 
 
 @dataclass
@@ -48,6 +50,10 @@ ROWS = [
         f"{IDENTIFY_64M}/level:1/entries:0", "real_time", False, 1.2),
     Row("identify 64 MiB level 9: 1,000,000 entries vs none", f"{IDENTIFY_64M}/level:9/entries:1000000",
         f"{IDENTIFY_64M}/level:9/entries:0", "real_time", False, 1.1),
+    Row("identifyFile 256 MiB in the page cache vs mapping it and running the CRC-32",
+        f"{IDENTIFY_256M}/level:1/entries:0", "map-crc/268435456", "bytes_per_second", True, 0.7),
+    Row("identify 1,000 x 64 KiB level 9, fresh process: 1,000,000 entries vs none",
+        FRESH.format(1000000), FRESH.format(0), "real_time", False, 1.3),
     Row("  identify 64 KiB level 9: 1,000,000 entries vs none", f"{IDENTIFY_64K}/level:9/entries:1000000",
         f"{IDENTIFY_64K}/level:9/entries:0", "real_time", False, None),
     Row("  identifyFile 64 KiB: split level 9 vs level 1", f"{IDENTIFY_64K}/level:9/entries:0",
@@ -58,9 +64,14 @@ ROWS = [
         "table-memory/1000000/iterations:1", "retained_bytes", False, None, "entry_bytes"),
     Row("loadDatabases 1,000,000 chips vs read() of both files", "load/chiplore/1000000",
         "load/read-bytes/1000000", "real_time", False, 3.0),
+    Row("loadDatabases 1,000,000 custom records vs 1,000,000 chips", "load/custom/1000000",
+        "load/chiplore/1000000", "real_time", False, 1.5),
     Row("chipsight-cli 10,000 x 64 KiB (1,000,000 entries) vs rhash --crc32",
         "cli/chipsight-cli/entries:1000000/iterations:1/real_time", "cli/rhash/iterations:1/real_time",
-        "items_per_second", True, 1.0),
+        "items_per_second", True, 3.0),
+    Row("chipsight-cli 10,000 x 64 KiB (1,000,000 entries) vs itself with --jobs 1",
+        "cli/chipsight-cli/entries:1000000/iterations:1/real_time",
+        "cli/chipsight-cli-1job/entries:1000000/iterations:1/real_time", "items_per_second", True, 1.6),
     Row("  chipsight-cli 10,000 x 64 KiB (no database) vs rhash --crc32",
         "cli/chipsight-cli/entries:0/iterations:1/real_time", "cli/rhash/iterations:1/real_time",
         "items_per_second", True, None),

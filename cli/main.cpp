@@ -1,6 +1,7 @@
 // chipsight-cli: identifies ROM images from the terminal, over the same core as the window.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -8,7 +9,10 @@
 #include <string>
 #include <vector>
 
+#include <thread>
+
 #include "chipsight/version.h"
+#include "cli/image_reader.h"
 #include "core/chipsight_core.h"
 #include "core/file_layer.h"
 #include "core/number_reading.h"
@@ -28,6 +32,8 @@ constexpr const char* kUsage =
     "1)\n"
     "  --no-ignore-bad     look up blank parts too\n"
     "  --crlf              write the report with CR LF line breaks, as the window's log holds it\n"
+    "  --jobs N            read and checksum up to N files at once (1 to 64, default: one per\n"
+    "                      processor); the reports still come in the order of the files\n"
     "  --manual CRC SIZE   look up a typed checksum and size (after the files)\n"
     "  --add CRC SIZE NAME DESCRIPTION\n"
     "                      add an entry to the custom database Chipsight.dat\n"
@@ -104,6 +110,7 @@ int main(int argc, char** argv) {
     std::string dbDir;
     int splitLevel = 1;
     bool ignoreBad = true, crlf = false;
+    unsigned jobs = std::max(1u, std::thread::hardware_concurrency());
     std::vector<std::string> files;
     std::vector<std::pair<std::string, std::string>> manual;
     std::vector<std::vector<std::string>> additions;
@@ -132,6 +139,13 @@ int main(int argc, char** argv) {
                 return usageError("--split-level takes a number from 1 to 9");
             splitLevel = int(level);
             ++i;
+        } else if (arg == "--jobs") {
+            const auto n = needs(1) ? chipsight::scanDecimal(argv[i + 1]) : std::nullopt;
+            if (!n || std::strspn(argv[i + 1], "0123456789") != std::strlen(argv[i + 1]) ||
+                *n < 1 || *n > 64)
+                return usageError("--jobs takes a number from 1 to 64");
+            jobs = unsigned(*n);
+            ++i;
         } else if (arg == "--no-ignore-bad") {
             ignoreBad = false;
         } else if (arg == "--crlf") {
@@ -155,6 +169,9 @@ int main(int argc, char** argv) {
     }
     if (files.empty() && manual.empty() && additions.empty()) return usageError("no FILE given");
 
+    // The files are read and checksummed from now on, while the databases load; their reports
+    // are made below, in order.
+    chipsight::cli::ImageReader reader(files, splitLevel, jobs);
     TerminalFrontEnd frontEnd;
     frontEnd.crlf = crlf;
     ChipsightCore core(frontEnd, chipsight::executablePath(), files);
@@ -184,8 +201,8 @@ int main(int argc, char** argv) {
         anyFailed |= o == Outcome::Failed;
     };
     // What reached the terminal need not be kept.
-    for (const auto& file : core.m_commandLine) {
-        note(core.identifyFile(file));
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        note(core.identifyImage(files[i], reader.take(i)));
         core.clearLog();
     }
     for (const auto& [crc, size] : manual) {

@@ -12,6 +12,7 @@
 #include "chipsight/version.h"
 #include "core/custom_db.h"
 #include "core/file_layer.h"
+#include "core/image_file.h"
 #include "core/large_pages.h"
 #include "core/number_reading.h"
 #include "core/texts.h"
@@ -21,13 +22,6 @@ namespace {
 
 using text::kError;
 using text::kValidationError;
-
-struct FreeLargePages {
-    void operator()(std::uint8_t* p) const { freeLargePages(p); }
-};
-// The buffer an image is read into: on huge pages when it is large, where checksumming runs at
-// the full speed of the memory, which small pages cost about a third of.
-using ImageBuffer = std::unique_ptr<std::uint8_t[], FreeLargePages>;
 
 // The content of the file at `path`, its whole records of `recordSize` bytes (or all of it
 // when `recordSize` is 1): nothing when it cannot be opened; `complete` is false when fewer
@@ -51,8 +45,11 @@ WholeFile readWholeFile(const std::string& path, std::size_t recordSize = 1) {
     const std::uint64_t wanted = file->length() / recordSize * recordSize;
     if (wanted > physicalMemory()) return result;
     try {
-        result.bytes =
-            std::make_unique_for_overwrite<std::uint8_t[]>(std::max<std::size_t>(wanted, 1));
+        // On huge pages when large: a table of a million records would otherwise have the
+        // kernel fault in and clear tens of thousands of small pages.
+        result.bytes = std::shared_ptr<std::uint8_t[]>(
+            static_cast<std::uint8_t*>(allocateLargePages(std::max<std::size_t>(wanted, 1))),
+            [](std::uint8_t* p) { freeLargePages(p); });
     } catch (const std::bad_alloc&) {
         return result;
     }
@@ -101,19 +98,16 @@ void ChipsightCore::loadDatabases() {
     std::int32_t customCount = 0;
     WholeFile custom =
         readWholeFile(resolveInDirectory(m_database.directory, kCustomFile), RomEntry::kSize);
-    const std::size_t whole = custom.size / RomEntry::kSize;
     if (custom.opened) {
-        std::size_t loaded = 0;
+        // The table keeps the records as they were read; only the index is written.
+        const std::size_t whole = custom.size / RomEntry::kSize;
+        bool kept = true;
         try {
-            // The chips make room for themselves.
-            m_entries.reserve(m_entries.size() + whole);
-            for (; loaded < whole; ++loaded) {
-                m_entries.push_back(RomEntry::decode(std::span<const std::uint8_t, RomEntry::kSize>(
-                    &custom.bytes[loaded * RomEntry::kSize], RomEntry::kSize)));
-            }
+            m_entries.appendRecords(std::move(custom.bytes), whole);
         } catch (const std::bad_alloc&) {
+            kept = false;
         }
-        if (custom.complete && loaded == whole) {
+        if (custom.complete && kept) {
             customCount = std::int32_t(whole);
         } else {
             // The records before the one that came short stay in the table, uncounted.
@@ -155,51 +149,43 @@ void ChipsightCore::scrollLog() {
 }
 
 Outcome ChipsightCore::identifyFile(const std::string& path) {
-    auto file = File::open(path, File::Mode::Read);
-    if (!file) {
-        m_frontEnd.messageBox(text::kErrorOpening, kError, MB_OK);
-        m_monitorFile = 0;
-        m_frontEnd.push();
-        scrollLog();
-        return Outcome::Failed;
+    return identifyImage(path, readImageFile(path, m_splitLevel));
+}
+
+Outcome ChipsightCore::identifyImage(const std::string& path, const ImageFile& image) {
+    switch (image.status) {
+        case ImageStatus::CannotOpen:
+            m_frontEnd.messageBox(text::kErrorOpening, kError, MB_OK);
+            m_monitorFile = 0;
+            m_frontEnd.push();
+            scrollLog();
+            return Outcome::Failed;
+        case ImageStatus::TooLarge:
+            m_frontEnd.messageBox(text::kBelow4GiB, kError, MB_OK);
+            return Outcome::Failed;
+        case ImageStatus::NotPowerOfTwo:
+            m_frontEnd.messageBox(text::kNotPowerOfTwo, kError, MB_OK);
+            return Outcome::Failed;
+        case ImageStatus::ReadFailed:
+        case ImageStatus::OutOfMemory:
+            if (image.status == ImageStatus::ReadFailed)
+                m_frontEnd.messageBox(text::kErrorReading, kError, MB_OK);
+            else
+                m_frontEnd.messageBox(text::kOutOfMemory, kError, MB_OK | MB_ICONEXCLAMATION);
+            m_monitorFile = 0;
+            m_frontEnd.push();
+            m_frontEnd.enableAddCustomButton();
+            scrollLog();
+            return Outcome::Failed;
+        case ImageStatus::Read:
+            break;
     }
-    const std::uint64_t length = file->length();
+
     const std::string name = fileNameOf(path);
-    // A length of 4 GiB or more does not fit the 32-bit sizes of the database.
-    if (length > 0xFFFFFFFFull) {
-        m_frontEnd.messageBox(text::kBelow4GiB, kError, MB_OK);
-        return Outcome::Failed;
-    }
-    const auto size = std::uint32_t(length);
-    if ((size & (0u - size)) != size) {
-        m_frontEnd.messageBox(text::kNotPowerOfTwo, kError, MB_OK);
-        return Outcome::Failed;
-    }
-
-    ImageBuffer image;
-    bool readOk = false;
-    try {
-        image = ImageBuffer(static_cast<std::uint8_t*>(allocateLargePages(size)));
-        readOk = file->read(image.get(), size) == size;
-        if (!readOk) m_frontEnd.messageBox(text::kErrorReading, kError, MB_OK);
-    } catch (const std::bad_alloc&) {
-        m_frontEnd.messageBox(text::kOutOfMemory, kError, MB_OK | MB_ICONEXCLAMATION);
-    }
-    if (!readOk) {
-        image.reset();
-        m_monitorFile = 0;
-        m_frontEnd.push();
-        m_frontEnd.enableAddCustomButton();
-        scrollLog();
-        return Outcome::Failed;
-    }
-
-    Report report =
-        buildReport(m_entries, {image.get(), size}, name, m_splitLevel, m_ignoreBad != 0);
-    image.reset();
+    Report report = buildReport(m_entries, image.digest, name, m_ignoreBad != 0);
     m_lastCrc = report.crc;
     m_lastFileName = name;
-    m_lastSize = size;
+    m_lastSize = image.length;
     appendReport(report.block);
     m_frontEnd.enableAddCustomButton();
     scrollLog();

@@ -10,6 +10,7 @@
 #include "core/database_location.h"
 #include "core/front_end.h"
 #include "core/identify.h"
+#include "core/image_file.h"
 #include "core/rom_database.h"
 
 namespace chipsight {
@@ -30,6 +31,9 @@ class ChipsightCore {
     void loadDatabases();
     void updateTitle();
     Outcome identifyFile(const std::string& path);
+    // identifyFile of a file that readImageFile has already read, at the split level in force,
+    // on whatever thread: everything after the read is the same, in the same order.
+    Outcome identifyImage(const std::string& path, const ImageFile& image);
     Outcome identifyManual(std::uint32_t checksum, std::uint32_t size, std::string label);
     // Looks up a typed checksum and size under the manual label, reading them as the Manual
     // Entry dialog does: each that reads as 0 shows its message and is looked up as 0.

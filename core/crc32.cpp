@@ -4,6 +4,7 @@
 
 #include <array>
 #include <atomic>
+#include <mutex>
 
 #include "core/crc32_accelerated.h"
 #include "core/crc32_path_selection.h"
@@ -147,13 +148,58 @@ constexpr std::array<std::uint32_t, 64> kBytePowers = [] {
     return powers;
 }();
 
+// Multiplying by one power: the product of a register with kBytePowers[k], byte by byte from
+// four tables of 256 products each (the product is linear in the register's bits). Made on
+// first use, for the powers of lengths below 4 GiB only: a combination then takes four table
+// reads for each bit set in the length instead of 32 steps of shifting and adding.
+class PowerTables {
+  public:
+    static constexpr std::size_t kPowers = 32;
+
+    std::uint32_t multiply(std::uint32_t crc, std::size_t k) {
+        if (!made_[k].load(std::memory_order_acquire)) make(k);
+        const auto& t = tables_[k];
+        return t[0][crc & 0xFF] ^ t[1][(crc >> 8) & 0xFF] ^ t[2][(crc >> 16) & 0xFF] ^
+               t[3][crc >> 24];
+    }
+
+  private:
+    void make(std::size_t k) {
+        const std::lock_guard<std::mutex> lock(making_);
+        if (made_[k].load(std::memory_order_relaxed)) return;
+        auto& t = tables_[k];
+        for (std::size_t byte = 0; byte < 4; ++byte) {
+            t[byte][0] = 0;
+            // Each entry is the sum of the entry without its lowest bit and that bit's product.
+            std::uint32_t bitProducts[8];
+            for (int bit = 0; bit < 8; ++bit)
+                bitProducts[bit] = gf2Multiply(std::uint32_t(1) << (8 * byte + bit), kBytePowers[k]);
+            for (std::uint32_t b = 1; b < 256; ++b)
+                t[byte][b] = t[byte][b & (b - 1)] ^ bitProducts[__builtin_ctz(b)];
+        }
+        made_[k].store(true, std::memory_order_release);
+    }
+
+    std::array<std::array<std::array<std::uint32_t, 256>, 4>, kPowers> tables_{};
+    std::atomic<bool> made_[kPowers] = {};
+    std::mutex making_;
+};
+
+PowerTables& powerTables() {
+    static PowerTables tables;
+    return tables;
+}
+
 }  // namespace
 
 std::uint32_t crc32Combine(std::uint32_t crcA, std::uint32_t crcB, std::uint64_t lengthB) {
     // The complements on entry and exit cancel out between the two pieces, so the CRC of A
     // shifted over lengthB zero bytes plus the CRC of B is the CRC of both.
-    for (std::size_t k = 0; lengthB != 0; ++k, lengthB >>= 1)
-        if (lengthB & 1u) crcA = gf2Multiply(crcA, kBytePowers[k]);
+    for (; lengthB != 0; lengthB &= lengthB - 1) {
+        const auto k = std::size_t(__builtin_ctzll(lengthB));
+        crcA = k < PowerTables::kPowers ? powerTables().multiply(crcA, k)
+                                        : gf2Multiply(crcA, kBytePowers[k]);
+    }
     return crcA ^ crcB;
 }
 

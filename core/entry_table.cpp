@@ -1,4 +1,4 @@
-// The entry table, its two kinds of entry, and its index.
+// The entry table, its three kinds of entry, and its index.
 #include "core/entry_table.h"
 
 #include <algorithm>
@@ -30,29 +30,39 @@ void EntryTable::reserve(std::size_t count) {
 }
 
 std::size_t EntryTable::capacity() const {
-    const bool runOpen = !segments_.empty() && segments_.back().chips == kOwn;
+    const bool runOpen = !segments_.empty() && segments_.back().kind == Kind::Own;
     if (!runOpen && segments_.size() == segments_.capacity()) return size_;
-    return size_ + std::min(chains_.capacity() - chains_.size(), own_.capacity() - own_.size());
+    return size_ + std::min({indexRoom() - size_, keys_.capacity() - size_,
+                             own_.capacity() - own_.size()});
 }
 
 void EntryTable::reserveIndex(std::size_t count) {
-    std::size_t buckets = buckets_ == 0 ? 16 : buckets_;
-    while (buckets < count) buckets *= 2;
-    makeRoom(chains_, buckets + count);
-    if (buckets != buckets_) rebuild(buckets);
+    makeRoom(keys_, count);
+    std::size_t slots = tags_.empty() ? 16 : tags_.size();
+    while (slots / kSlotsPerEntry < count) slots *= 2;
+    if (slots == tags_.size()) return;
+    // A new index is filled before it replaces the old, so running out of memory changes
+    // nothing. The entry numbers of free slots are never read, so they are left unset.
+    Large<std::uint8_t> tags(slots, kFree);
+    Large<std::uint32_t> entries;
+    entries.resize(slots);
+    Large<std::uint64_t> filter(slots / 16, 0);
+    link(0, std::uint32_t(size_), tags.data(), entries.data(), filter.data(), slots - 1);
+    tags_.swap(tags);
+    entries_.swap(entries);
+    filter_.swap(filter);
+    mask_ = slots - 1;
 }
 
 void EntryTable::push_back(const RomEntry& entry) {
     if (size_ == capacity()) reserve(size_ + 1);
     const auto i = std::uint32_t(size_);
-    if (segments_.empty() || segments_.back().chips != kOwn)
-        segments_.push_back({i, kOwn, std::uint32_t(own_.size())});
+    if (segments_.empty() || segments_.back().kind != Kind::Own)
+        segments_.push_back({i, Kind::Own, std::uint32_t(own_.size())});
     own_.push_back(entry);
-    chains_.push_back(kNone);
+    keys_.push_back({entry.crc, entry.size});
     ++size_;
-    const std::size_t b = bucketOf(entry.crc, entry.size);
-    chains_[buckets_ + i] = chains_[b];
-    chains_[b] = i;
+    link(i, i + 1, tags_.data(), entries_.data(), filter_.data(), mask_);
 }
 
 void EntryTable::appendChips(std::shared_ptr<const std::uint8_t[]> roms, std::size_t count,
@@ -62,10 +72,22 @@ void EntryTable::appendChips(std::shared_ptr<const std::uint8_t[]> roms, std::si
     makeRoom(segments_, segments_.size() + 1);
     chips_.push_back({std::move(roms), std::move(games), gameBytes});
     const auto first = std::uint32_t(size_);
-    segments_.push_back({first, std::uint32_t(chips_.size() - 1), 0});
+    segments_.push_back({first, Kind::Chips, std::uint32_t(chips_.size() - 1)});
+    readKeys(std::uint32_t(first + count));
     size_ += count;
-    chains_.resize(buckets_ + size_);  // all written by relinkAll
-    relinkAll();
+    link(first, std::uint32_t(size_), tags_.data(), entries_.data(), filter_.data(), mask_);
+}
+
+void EntryTable::appendRecords(std::shared_ptr<const std::uint8_t[]> records, std::size_t count) {
+    if (count == 0) return;
+    reserveIndex(size_ + count);
+    makeRoom(segments_, segments_.size() + 1);
+    records_.push_back(std::move(records));
+    const auto first = std::uint32_t(size_);
+    segments_.push_back({first, Kind::Records, std::uint32_t(records_.size() - 1)});
+    readKeys(std::uint32_t(first + count));
+    size_ += count;
+    link(first, std::uint32_t(size_), tags_.data(), entries_.data(), filter_.data(), mask_);
 }
 
 void EntryTable::clear() {
@@ -73,22 +95,35 @@ void EntryTable::clear() {
     segments_.clear();
     own_.clear();
     chips_.clear();
-    buckets_ = 0;
-    chains_.clear();
-}
-
-RomEntry EntryTable::chipEntry(const std::uint8_t* record, const Segment& segment) const {
-    const Chips& chips = chips_[segment.chips];
-    return joinRecord(RomTableRecord::decode(std::span<const std::uint8_t, RomTableRecord::kSize>(
-                          record, RomTableRecord::kSize)),
-                      {chips.games.get(), chips.gameBytes});
+    records_.clear();
+    keys_.clear();
+    tags_.clear();
+    tags_.shrink_to_fit();
+    entries_.clear();
+    entries_.shrink_to_fit();
+    filter_.clear();
+    filter_.shrink_to_fit();
+    mask_ = 0;
 }
 
 RomEntry EntryTable::operator[](std::size_t i) const {
     const Segment& segment = segmentOf(std::uint32_t(i));
-    const std::uint32_t k = std::uint32_t(i) - segment.first;
-    if (segment.chips == kOwn) return own_[segment.offset + k];
-    return chipEntry(chipRecord(segment, k), segment);
+    const std::size_t k = std::uint32_t(i) - segment.first;
+    switch (segment.kind) {
+        case Kind::Own:
+            return own_[segment.source + k];
+        case Kind::Chips: {
+            const Chips& chips = chips_[segment.source];
+            return joinRecord(
+                RomTableRecord::decode(std::span<const std::uint8_t, RomTableRecord::kSize>(
+                    chips.roms.get() + k * RomTableRecord::kSize, RomTableRecord::kSize)),
+                {chips.games.get(), chips.gameBytes});
+        }
+        case Kind::Records:
+            break;
+    }
+    return RomEntry::decode(std::span<const std::uint8_t, RomEntry::kSize>(
+        records_[segment.source].get() + k * RomEntry::kSize, RomEntry::kSize));
 }
 
 bool EntryTable::operator==(const EntryTable& other) const {
@@ -98,56 +133,45 @@ bool EntryTable::operator==(const EntryTable& other) const {
     return true;
 }
 
-void EntryTable::rebuild(std::size_t buckets) {
-    buckets_ = buckets;
-    chains_.resize(buckets + size_);  // all written by relinkAll
-    relinkAll();
+void EntryTable::readKeys(std::uint32_t end) {
+    // Room was made by reserveIndex; the records are read in order.
+    const Segment& segment = segments_.back();
+    const bool chips = segment.kind == Kind::Chips;
+    const std::size_t stride = chips ? RomTableRecord::kSize : RomEntry::kSize;
+    const std::size_t crcAt = chips ? kCrcAt : kRecordCrcAt;
+    const std::size_t sizeAt = chips ? kSizeAt : kRecordSizeAt;
+    const std::uint8_t* record =
+        chips ? chips_[segment.source].roms.get() : records_[segment.source].get();
+    const std::size_t first = keys_.size();
+    keys_.resize(end);  // all written below
+    Key* key = keys_.data() + first;
+    for (std::size_t i = first; i < end; ++i, record += stride, ++key)
+        *key = {readU32(record + crcAt), readU32(record + sizeAt)};
 }
 
-template <typename Each>
-void EntryTable::forEachBucket(const Segment& segment, std::uint32_t first, std::uint32_t end,
-                               Each&& each) const {
-    if (segment.chips == kOwn) {
-        for (std::uint32_t i = first; i < end; ++i) {
-            const RomEntry& e = own_[segment.offset + (i - segment.first)];
-            each(i, std::uint32_t(bucketOf(e.crc, e.size)));
-        }
-    } else {
-        const std::uint8_t* record = chipRecord(segment, first - segment.first);
-        // The records are read in order, asked for 2 KiB ahead.
-        constexpr std::uint32_t kAhead = 2048 / RomTableRecord::kSize;
-        for (std::uint32_t i = first; i < end; ++i, record += RomTableRecord::kSize) {
-            if (i + kAhead < end) __builtin_prefetch(record + kAhead * RomTableRecord::kSize);
-            each(i, std::uint32_t(bucketOf(readU32(record + kCrcAt), readU32(record + kSizeAt))));
-        }
-    }
-}
-
-void EntryTable::relinkAll() {
-    // The buckets of a large load are all over the index, so linking waits on memory. The
-    // buckets of a block of entries are worked out first, from bytes read in order, and each
-    // entry is linked kAhead entries after its bucket's head was asked for.
-    constexpr std::uint32_t kAhead = 64, kBlock = 256;
-    std::fill(chains_.begin(), chains_.begin() + std::ptrdiff_t(buckets_), kNone);
-    std::uint32_t* const heads = chains_.data();
-    std::uint32_t* const next = chains_.data() + buckets_;
-    std::uint32_t buckets[kBlock];
-    for (std::size_t s = 0; s < segments_.size(); ++s) {
-        const Segment& segment = segments_[s];
-        const auto end = s + 1 < segments_.size() ? segments_[s + 1].first : std::uint32_t(size_);
-        for (std::uint32_t bottom = segment.first; bottom < end; bottom += kBlock) {
-            const std::uint32_t top = bottom + std::min(end - bottom, kBlock);
-            forEachBucket(segment, bottom, top,
-                          [&](std::uint32_t i, std::uint32_t b) { buckets[i - bottom] = b; });
-            const std::uint32_t n = top - bottom;
-            for (std::uint32_t k = 0; k < std::min(n, kAhead); ++k)
-                __builtin_prefetch(&heads[buckets[k]], 1);
-            for (std::uint32_t k = 0; k < n; ++k) {
-                if (k + kAhead < n) __builtin_prefetch(&heads[buckets[k + kAhead]], 1);
-                next[bottom + k] = heads[buckets[k]];
-                heads[buckets[k]] = bottom + k;
-            }
-        }
+void EntryTable::link(std::uint32_t first, std::uint32_t end, std::uint8_t* tags,
+                      std::uint32_t* entries, std::uint64_t* filter, std::size_t mask) const {
+    // The home slots of a large load are all over the index, so filling it waits on memory:
+    // each entry is entered kAhead entries after its home slot was asked for.
+    constexpr std::uint32_t kAhead = 24;
+    const Key* keys = keys_.data();
+    const std::size_t filterMask = mask >> 4;
+    const auto ask = [&](std::uint32_t i) {
+        const std::size_t at = hashOf(keys[i].crc, keys[i].size) & mask;
+        __builtin_prefetch(&tags[at], 1);
+        __builtin_prefetch(&entries[at], 1);
+        __builtin_prefetch(&filter[filterHashOf(keys[i].crc, keys[i].size) & filterMask], 1);
+    };
+    for (std::uint32_t i = first; i < std::min(end, first + kAhead); ++i) ask(i);
+    for (std::uint32_t i = first; i < end; ++i) {
+        if (i + kAhead < end) ask(i + kAhead);
+        const std::uint64_t hash = hashOf(keys[i].crc, keys[i].size);
+        std::size_t at = hash & mask;
+        while (tags[at] != kFree) at = (at + 1) & mask;
+        tags[at] = tagOf(hash);
+        entries[at] = i;
+        const std::uint64_t filterHash = filterHashOf(keys[i].crc, keys[i].size);
+        filter[filterHash & filterMask] |= filterBitsOf(filterHash);
     }
 }
 

@@ -1,19 +1,29 @@
 // The entry table: append-only, in load order, with an index from (crc, size) to the entries
 // that carry the pair, so a lookup costs the same against a million entries as against none.
 //
-// Entries come in two kinds. Those appended one by one (custom entries, tests) are kept whole.
-// Chip records loaded from CHIPLORE.ROM stay the bytes they were read as, and an entry is
-// joined with its game (as joinRecord does) only when it is looked at: a million chips then
-// take their 28 bytes each instead of 108, and loading them writes out nothing but the index.
+// Entries come in three kinds. Those appended one by one (entries added while the program runs,
+// tests) are kept whole. Chip records loaded from CHIPLORE.ROM and custom records loaded from
+// Chipsight.dat stay the bytes they were read as, and an entry is made of its record (a chip
+// joined with its game, as joinRecord does) only when it is looked at: a million chips then take
+// their 28 bytes each instead of 108, and loading either file writes out nothing but the index.
+//
+// The index keeps every entry's (crc, size) in entry order, and an open-addressed table of
+// slots, probed linearly from the pair's home slot: for each slot a byte (free, or seven bits
+// of the pair's hash) and the number of the entry in it. A lookup runs over the slot bytes,
+// which are few enough to stay in the caches, compares the keys of an entry only where the
+// hash bits agree, and makes the entry of its record only where the keys match. Entries of one
+// pair lie along the probe in table order, since slots are only ever filled, in table order.
 //
 // What this shape is for, as measured by scripts/bench (a simpler table breaks these):
-// - loading 1,000,000 chips takes at most 3x a plain read() of the two files, because nothing
-//   is copied or joined at load: the index is linked in one pass over the records;
+// - loading 1,000,000 chips takes at most 3x a plain read() of the two files, and 1,000,000
+//   custom records at most 1.5x as long as the chips, because nothing is copied or joined at
+//   load: the index is filled in one pass over the records;
 // - the table of 1,000,000 entries takes at most 1.5x their 108 bytes each, because chips stay
-//   28-byte records and the index links runs of entries, not each entry;
-// - identifying against 1,000,000 entries costs at most 1.1x identifying against none, because
-//   a lookup walks one short chain, and the index sits on huge pages (see large_pages.h), where
-//   random reads do not miss the TLB at every step.
+//   28-byte records and a slot takes 12 bytes;
+// - identifying against 1,000,000 entries costs at most 1.1x identifying against none, and
+//   1.3x in a fresh process, because a lookup reads one or two slots of the index and nothing
+//   else, the lookups of an image are asked for all at once, and the index sits on huge pages
+//   (see large_pages.h), where random reads do not miss the TLB at every step.
 #pragma once
 
 #include <cstddef>
@@ -44,6 +54,9 @@ class EntryTable {
     // each, whose games are the first `gameBytes` bytes of `games`. The table keeps both.
     void appendChips(std::shared_ptr<const std::uint8_t[]> roms, std::size_t count,
                      std::shared_ptr<const std::uint8_t[]> games, std::size_t gameBytes);
+    // Appends the `count` custom records at the start of `records`, RomEntry::kSize bytes each.
+    // The table keeps them.
+    void appendRecords(std::shared_ptr<const std::uint8_t[]> records, std::size_t count);
     void clear();
 
     std::size_t size() const { return size_; }
@@ -82,34 +95,24 @@ class EntryTable {
     Iterator begin() const { return {this, 0}; }
     Iterator end() const { return {this, size()}; }
 
+    // Asks for the part of the index that a lookup of `crc` and `size` reads first, ahead of it.
+    void prefetch(std::uint32_t crc, std::uint32_t size) const {
+        if (!tags_.empty()) __builtin_prefetch(&filter_[filterWordOf(crc, size)]);
+    }
+
     // Calls `visit` with every entry of `crc` and `size`, in table order.
     template <typename Visit>
     void forEachMatch(std::uint32_t crc, std::uint32_t size, Visit&& visit) const {
-        if (buckets_ == 0) return;
-        // The chain holds the newest entry first: the matches are gathered, then visited
-        // oldest first.
-        std::uint32_t few[16];
-        std::vector<std::uint32_t> many;
-        std::size_t found = 0;
-        for (std::uint32_t i = chains_[bucketOf(crc, size)]; i != kNone;
-             i = chains_[buckets_ + i]) {
-            if (!matches(i, crc, size)) continue;
-            if (found < std::size(few)) {
-                few[found] = i;
-            } else {
-                if (many.empty()) many.assign(few, few + found);
-                many.push_back(i);
-            }
-            ++found;
-        }
-        for (std::size_t n = found; n-- > 0;) {
-            const std::uint32_t i = many.empty() ? few[n] : many[n];
-            const Segment& segment = segmentOf(i);
-            const std::uint32_t k = i - segment.first;
-            if (segment.chips == kOwn) {
-                visit(own_[segment.offset + k]);
-            } else {
-                const RomEntry e = chipEntry(chipRecord(segment, k), segment);
+        if (tags_.empty() || !mayHold(crc, size)) return;
+        const std::uint64_t hash = hashOf(crc, size);
+        const std::uint8_t tag = tagOf(hash);
+        for (std::size_t s = hash & mask_;; s = (s + 1) & mask_) {
+            const std::uint8_t t = tags_[s];
+            if (t == kFree) return;
+            if (t != tag) continue;
+            const std::uint32_t i = entries_[s];
+            if (keys_[i].crc == crc && keys_[i].size == size) {
+                const RomEntry e = (*this)[i];
                 visit(e);
             }
         }
@@ -118,17 +121,17 @@ class EntryTable {
     bool operator==(const EntryTable& other) const;
 
   private:
-    static constexpr std::uint32_t kNone = 0xFFFFFFFFu;
-    static constexpr std::uint32_t kOwn = 0xFFFFFFFFu;
-    // Where a chip record keeps its checksum and size.
+    // Where a chip record and a custom record keep their checksum and size.
     static constexpr std::size_t kCrcAt = RomTableRecord::kCrcAt, kSizeAt = RomTableRecord::kSizeAt;
+    static constexpr std::size_t kRecordCrcAt = 0, kRecordSizeAt = 4;
 
-    // A run of entries of one kind, from entry `first` to the next run: own_[offset] on for
-    // entries kept whole (chips == kOwn), or the records of chips_[chips].
+    enum class Kind : std::uint32_t { Own, Chips, Records };
+    // A run of entries of one kind, from entry `first` to the next run: own_[source] on for
+    // entries kept whole, the records of chips_[source], or those of records_[source].
     struct Segment {
         std::uint32_t first;
-        std::uint32_t chips;
-        std::uint32_t offset;
+        Kind kind;
+        std::uint32_t source;
     };
     // The bytes of one load of chip records and their games.
     struct Chips {
@@ -136,15 +139,47 @@ class EntryTable {
         std::shared_ptr<const std::uint8_t[]> games;
         std::size_t gameBytes;
     };
+    // The keys of one entry, as the index compares them.
+    struct Key {
+        std::uint32_t crc;
+        std::uint32_t size;
+    };
+    // A slot's byte: free, or the top seven bits of the hash of the pair in it.
+    static constexpr std::uint8_t kFree = 0x80;
+    // The index is never more than half full, so probes stay short.
+    static constexpr std::size_t kSlotsPerEntry = 2;
 
     static std::uint32_t readU32(const std::uint8_t* p) {
         return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 |
                std::uint32_t(p[3]) << 24;
     }
-    std::size_t bucketOf(std::uint32_t crc, std::uint32_t size) const {
+    // The hash of a pair: its low bits (those of the mask) name the home slot, its top seven
+    // bits are the slot's byte.
+    static std::uint64_t hashOf(std::uint32_t crc, std::uint32_t size) {
         // CRC values are already well mixed; the size only needs spreading over them.
         const std::uint64_t key = (std::uint64_t(size) * 0x9E3779B97F4A7C15ull) ^ crc;
-        return std::size_t((key * 0xBF58476D1CE4E5B9ull) >> 32) & (buckets_ - 1);
+        const std::uint64_t h = key * 0xBF58476D1CE4E5B9ull;
+        return h ^ (h >> 29);
+    }
+    static std::uint8_t tagOf(std::uint64_t hash) { return std::uint8_t(hash >> 57); }
+    // The filter in front of the slots: per pair two bits of one 64-bit word, set for every
+    // entry, both seen set by about one lookup in twenty of a pair that no entry has. It takes
+    // four bits per slot, so it is small enough to stay in the caches that the slot bytes fall
+    // out of, and most lookups of pairs the table does not hold end at it.
+    static std::uint64_t filterHashOf(std::uint32_t crc, std::uint32_t size) {
+        const std::uint64_t key = (std::uint64_t(crc) << 32 | size) * 0xD6E8FEB86659FD93ull;
+        return key ^ (key >> 32);
+    }
+    static std::uint64_t filterBitsOf(std::uint64_t hash) {
+        return std::uint64_t(1) << (hash >> 58) | std::uint64_t(1) << ((hash >> 52) & 63);
+    }
+    std::size_t filterWordOf(std::uint32_t crc, std::uint32_t size) const {
+        return filterHashOf(crc, size) & (filter_.size() - 1);
+    }
+    bool mayHold(std::uint32_t crc, std::uint32_t size) const {
+        const std::uint64_t hash = filterHashOf(crc, size);
+        const std::uint64_t bits = filterBitsOf(hash);
+        return (filter_[hash & (filter_.size() - 1)] & bits) == bits;
     }
     const Segment& segmentOf(std::uint32_t i) const {
         // Nearly always the last run, or the one before (custom entries, then the chips).
@@ -152,28 +187,16 @@ class EntryTable {
         while (segments_[s].first > i) --s;
         return segments_[s];
     }
-    const std::uint8_t* chipRecord(const Segment& segment, std::uint32_t k) const {
-        return chips_[segment.chips].roms.get() + std::size_t(k) * RomTableRecord::kSize;
-    }
-    RomEntry chipEntry(const std::uint8_t* record, const Segment& segment) const;
-    bool matches(std::uint32_t i, std::uint32_t crc, std::uint32_t size) const {
-        const Segment& segment = segmentOf(i);
-        const std::uint32_t k = i - segment.first;
-        if (segment.chips == kOwn) {
-            const RomEntry& e = own_[segment.offset + k];
-            return e.crc == crc && e.size == size;
-        }
-        const std::uint8_t* record = chipRecord(segment, k);
-        return readU32(record + kCrcAt) == crc && readU32(record + kSizeAt) == size;
-    }
-    // Makes room in the index for `count` entries in all, and a bucket for each.
+    // How many entries the index takes before it must grow.
+    std::size_t indexRoom() const { return tags_.size() / kSlotsPerEntry; }
+    // Makes room in the index for `count` entries in all.
     void reserveIndex(std::size_t count);
-    void rebuild(std::size_t buckets);
-    // Links every entry anew.
-    void relinkAll();
-    template <typename Each>
-    void forEachBucket(const Segment& segment, std::uint32_t first, std::uint32_t end,
-                       Each&& each) const;
+    // Copies the keys of the records of the last segment, which ends at entry `end`, into keys_.
+    void readKeys(std::uint32_t end);
+    // Enters entries [first, end) into the slots `tags` and `entries` (mask + 1 of each), in
+    // table order.
+    void link(std::uint32_t first, std::uint32_t end, std::uint8_t* tags, std::uint32_t* entries,
+              std::uint64_t* filter, std::size_t mask) const;
 
     template <typename T>
     using Large = std::vector<T, LargePageAllocator<T>>;
@@ -182,11 +205,15 @@ class EntryTable {
     std::vector<Segment> segments_;
     std::vector<RomEntry> own_;
     std::vector<Chips> chips_;
-    // Chains of entry numbers per bucket, newest first, in one array: first the head of each
-    // bucket, then the next of each entry (kNone ends a chain). Linking an entry touches
-    // nothing but its bucket's head and its own next.
-    std::size_t buckets_ = 0;
-    Large<std::uint32_t> chains_;
+    std::vector<std::shared_ptr<const std::uint8_t[]>> records_;
+    // The keys of every entry, in table order.
+    Large<Key> keys_;
+    // A power of two of slots, or none before the first entry; mask_ is their count less one.
+    Large<std::uint8_t> tags_;
+    Large<std::uint32_t> entries_;
+    // One word for every sixteen slots.
+    Large<std::uint64_t> filter_;
+    std::size_t mask_ = 0;
 };
 
 }  // namespace chipsight

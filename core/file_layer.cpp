@@ -5,13 +5,18 @@
 #include <fcntl.h>
 #include <strings.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <unistd.h>
+
+#include <csetjmp>
+#include <csignal>
 
 #include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <thread>
 
 namespace chipsight {
@@ -32,6 +37,9 @@ FileSystemCalls FileSystemCalls::posix() {
         .close = [](int fd) { return ::close(fd); },
         .dup = [](int fd) { return ::fcntl(fd, F_DUPFD_CLOEXEC, 0); },
         .unlink = [](const char* p) { return ::unlink(p); },
+        .mmap = [](void* a, std::size_t n, int prot, int flags, int fd,
+                   off_t offset) { return ::mmap(a, n, prot, flags, fd, offset); },
+        .munmap = [](void* a, std::size_t n) { return ::munmap(a, n); },
     };
 }
 
@@ -105,8 +113,11 @@ std::optional<File> File::open(const std::string& path, Mode mode, OpenFailure* 
             if (fd < 0 && errno == ENOENT) continue;
         }
         if (fd < 0) return fail(OpenFailure::Unavailable);
+        // An image (Mode::Read) is looked at once, under the lock: whatever is not a regular file
+        // is refused then as it would be now, and one call fewer counts over many small images.
+        // Any other opener must not wait for a lock on what is not a regular file at all.
         struct stat st {};
-        if (os.fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        if (mode != Mode::Read && (os.fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
             os.close(fd);
             return fail(OpenFailure::Unavailable);
         }
@@ -121,11 +132,11 @@ std::optional<File> File::open(const std::string& path, Mode mode, OpenFailure* 
             continue;
         }
         // The length counts only now that no writer can be changing it.
-        if (os.fstat(fd, &st) != 0) {
+        if (os.fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
             os.close(fd);
             return fail(OpenFailure::Unavailable);
         }
-        return File(fd, std::uint64_t(st.st_size), created);
+        return File(fd, st, created);
     }
     return fail(OpenFailure::Unavailable);
 }
@@ -152,6 +163,88 @@ std::size_t File::read(void* buffer, std::size_t count) {
         done += std::size_t(n);
     }
     return done;
+}
+
+bool File::unchangedSinceOpen() const {
+    struct stat st {};
+    if (fileSystemCalls().fstat(fd_, &st) != 0) return false;
+    const auto same = [](const struct timespec& a, const struct timespec& b) {
+        return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+    };
+    return std::uint64_t(st.st_size) == length_ && same(st.st_mtim, modified_) &&
+           same(st.st_ctim, changed_);
+}
+
+std::optional<File::Mapping> File::map(std::size_t length) const {
+    if (length == 0) return std::nullopt;
+    void* p = fileSystemCalls().mmap(nullptr, length, PROT_READ, MAP_PRIVATE, fd_, 0);
+    if (p == MAP_FAILED) return std::nullopt;
+    return Mapping(static_cast<const std::uint8_t*>(p), length);
+}
+
+File::Mapping::~Mapping() {
+    if (bytes_ != nullptr) fileSystemCalls().munmap(const_cast<std::uint8_t*>(bytes_), length_);
+}
+
+namespace {
+
+// The guard of the mapping being read on this thread, if any: where SIGBUS jumps back to.
+struct Guard {
+    sigjmp_buf back;
+    const std::uint8_t* from;
+    std::size_t length;
+};
+thread_local Guard* activeGuard = nullptr;
+struct sigaction previousBusAction {};
+
+void onBus(int signal, siginfo_t* info, void* context) {
+    Guard* guard = activeGuard;
+    const auto* at = static_cast<const std::uint8_t*>(info->si_addr);
+    if (guard != nullptr && info->si_code > 0 && at >= guard->from &&
+        at < guard->from + guard->length)
+        siglongjmp(guard->back, 1);
+    // Not a page of ours: handled as it would have been without us.
+    if (previousBusAction.sa_flags & SA_SIGINFO) {
+        previousBusAction.sa_sigaction(signal, info, context);
+    } else if (previousBusAction.sa_handler != SIG_IGN) {
+        if (previousBusAction.sa_handler != SIG_DFL) {
+            previousBusAction.sa_handler(signal);
+            return;
+        }
+        ::signal(SIGBUS, SIG_DFL);
+        // A fault comes again when the instruction runs again; a sent signal is sent again.
+        if (info->si_code <= 0) ::raise(SIGBUS);
+    }
+}
+
+void installBusHandler() {
+    static std::once_flag installed;
+    std::call_once(installed, [] {
+        struct sigaction action {};
+        action.sa_sigaction = onBus;
+        action.sa_flags = SA_SIGINFO;
+        sigemptyset(&action.sa_mask);
+        ::sigaction(SIGBUS, &action, &previousBusAction);
+    });
+}
+
+}  // namespace
+
+bool readMapped(const File::Mapping& mapping, const std::function<void()>& read) {
+    installBusHandler();
+    Guard guard;
+    guard.from = mapping.bytes();
+    guard.length = mapping.length();
+    Guard* const outer = activeGuard;
+    // sigsetjmp saves the signal mask, so leaving the handler by the jump unblocks SIGBUS again.
+    if (sigsetjmp(guard.back, 1) != 0) {
+        activeGuard = outer;
+        return false;
+    }
+    activeGuard = &guard;
+    read();
+    activeGuard = outer;
+    return true;
 }
 
 void File::write(const void* buffer, std::size_t count) {

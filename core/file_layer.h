@@ -30,6 +30,8 @@ struct FileSystemCalls {
     std::function<int(int)> close;
     std::function<int(int)> dup;
     std::function<int(const char*)> unlink;
+    std::function<void*(void*, std::size_t, int, int, int, off_t)> mmap;
+    std::function<int(void*, std::size_t)> munmap;
 
     static FileSystemCalls posix();
 };
@@ -96,7 +98,12 @@ class File {
     static std::optional<File> open(const std::string& path, Mode mode,
                                     OpenFailure* failure = nullptr);
 
-    File(File&& other) noexcept : fd_(other.fd_), length_(other.length_), created_(other.created_) {
+    File(File&& other) noexcept
+        : fd_(other.fd_),
+          length_(other.length_),
+          created_(other.created_),
+          modified_(other.modified_),
+          changed_(other.changed_) {
         other.fd_ = -1;
     }
     File& operator=(File&&) = delete;
@@ -111,6 +118,16 @@ class File {
     // Reads up to `count` bytes from the current position and returns how many arrived; an
     // error from the operating system ends the read early, like the end of the file.
     std::size_t read(void* buffer, std::size_t count);
+    // The first `length` bytes of the file mapped for reading, or null when they cannot be.
+    // Reading a page of the mapping past the file's end, should it be cut short meanwhile,
+    // raises SIGBUS: read it only inside readMapped.
+    class Mapping;
+    std::optional<Mapping> map(std::size_t length) const;
+    // Whether the file still has the length, the last-write time and the last-change time it had
+    // when the lock was taken: false when anyone wrote to it, cut it or grew it since (or its
+    // status cannot be had). The times are taken to the nanosecond, and a status once asked for
+    // makes the system stamp the next change finely, so two writes never share a time.
+    bool unchangedSinceOpen() const;
     // Writes all `count` bytes, or throws FileError.
     void write(const void* buffer, std::size_t count);
     void seek(std::uint64_t offset);
@@ -125,12 +142,41 @@ class File {
     void closeKeepingLockOnFailure();
 
   private:
-    File(int fd, std::uint64_t length, bool created)
-        : fd_(fd), length_(length), created_(created) {}
+    File(int fd, const struct stat& status, bool created)
+        : fd_(fd),
+          length_(std::uint64_t(status.st_size)),
+          created_(created),
+          modified_(status.st_mtim),
+          changed_(status.st_ctim) {}
     int fd_;
     std::uint64_t length_;
     bool created_;
+    struct timespec modified_, changed_;
 };
+
+// A file's bytes mapped into memory for reading; unmapped when destroyed.
+class File::Mapping {
+  public:
+    Mapping(const std::uint8_t* bytes, std::size_t length) : bytes_(bytes), length_(length) {}
+    Mapping(Mapping&& other) noexcept : bytes_(other.bytes_), length_(other.length_) {
+        other.bytes_ = nullptr;
+    }
+    Mapping& operator=(Mapping&&) = delete;
+    ~Mapping();
+    const std::uint8_t* bytes() const { return bytes_; }
+    std::size_t length() const { return length_; }
+
+  private:
+    const std::uint8_t* bytes_;
+    std::size_t length_;
+};
+
+// Runs `read`, which reads the bytes of `mapping`, and tells whether it ran to its end. When a
+// page of the mapping cannot be had (the file was cut short while it is read, and the system
+// raises SIGBUS), `read` is stopped right there, and the answer is false. `read` must not own
+// anything that needs releasing, since it is not unwound but left. Any other SIGBUS goes on to
+// whatever handled it before. Safe on several threads at once.
+bool readMapped(const File::Mapping& mapping, const std::function<void()>& read);
 
 // Flushes the directory entry of `path` to disk, so that a file just created survives a crash;
 // throws FileError.

@@ -24,10 +24,6 @@ constexpr BlankRow kBlankBlocks[] = {
     {8192, 0xB4293435}, {16384, 0x690B37D3}, {32768, 0x1B43EABD}, {65536, 0xDEAB7E4E},
 };
 
-// Identification reads the split level between 1 and 9; anything beyond 9 levels would only
-// multiply empty parts.
-constexpr int kMaxLevels = 9;
-
 std::string hex(std::uint32_t v) {
     char buffer[16];
     std::snprintf(buffer, sizeof buffer, "%" PRIX32, v);
@@ -70,78 +66,35 @@ std::string reportName(std::string_view fileName) {
     return name;
 }
 
-namespace {
-
-// The AND and OR of every byte, eight bytes a step.
-void accumulateBits(std::span<const std::uint8_t> image, std::uint8_t& all, std::uint8_t& any) {
-    std::uint64_t all64 = ~0ull, any64 = 0;
-    std::size_t i = 0;
-    for (; i + 8 <= image.size(); i += 8) {
-        std::uint64_t word;
-        std::memcpy(&word, image.data() + i, 8);
-        all64 &= word;
-        any64 |= word;
-    }
-    for (int shift = 0; shift < 64; shift += 8) {
-        all &= std::uint8_t(all64 >> shift);
-        any |= std::uint8_t(any64 >> shift);
-    }
-    for (; i < image.size(); ++i) {
-        all &= image[i];
-        any |= image[i];
-    }
-}
-
-// The checksum of every part of every level, level by level. The parts of a power-of-two
-// image nest, so only the finest level that has bytes in its parts reads the image; each
-// coarser part is the combination of its two halves, and finer levels have empty parts.
-std::vector<std::vector<std::uint32_t>> partChecksums(std::span<const std::uint8_t> image,
-                                                      int levels) {
-    const auto length = std::uint32_t(image.size());
-    std::vector<std::vector<std::uint32_t>> crcs(std::size_t(std::max(levels, 0)));
-    // Parts of a power of two nest: each checksum of a level combines two of the level below,
-    // so only the finest level that still has bytes in its parts reads the image.
-    int finest = levels - 1;
-    while (finest > 0 && (1u << finest) > length) --finest;
-    for (int i = levels - 1; i >= 0; --i) {
-        const std::uint32_t parts = 1u << i;
-        const std::uint32_t partSize = length / parts;
-        auto& level = crcs[std::size_t(i)];
-        level.resize(parts);
-        if (i < finest) {
-            const auto& finer = crcs[std::size_t(i) + 1];
-            for (std::uint32_t j = 0; j < parts; ++j)
-                level[j] = crc32Combine(finer[2 * j], finer[2 * j + 1], partSize / 2);
-        } else if (partSize != 0) {
-            for (std::uint32_t j = 0; j < parts; ++j)
-                level[j] = Crc32(0, image.data() + std::size_t(j) * partSize, partSize);
-        }  // else: parts of no bytes, whose checksum is 0
-    }
-    return crcs;
-}
-
-}  // namespace
-
 Report buildReport(const EntryTable& entries, std::span<const std::uint8_t> image,
                    std::string_view fileName, int splitLevel, bool ignoreBad) {
+    ImageDigest digest(std::uint32_t(image.size()), splitLevel);
+    digest.add(image);
+    digest.finish();
+    return buildReport(entries, digest, fileName, ignoreBad);
+}
+
+Report buildReport(const EntryTable& entries, const ImageDigest& digest,
+                   std::string_view fileName, bool ignoreBad) {
     const std::string name = reportName(fileName);
-    const auto length = std::uint32_t(image.size());
+    const std::uint32_t length = digest.length();
     Report report;
     report.block = kBlockHead;
+    if (length == 0 || digest.allBits() == 0xFF) report.block += text::kBlank;
 
-    std::uint8_t all = 0xFF, any = 0x00;
-    accumulateBits(image, all, any);
-    if (length == 0 || all == 0xFF) report.block += text::kBlank;
-
-    const int levels = std::min(splitLevel, kMaxLevels);
-    const auto crcs = partChecksums(image, levels);
-    // Level 0 is the whole image, so its checksum is the image's.
-    report.crc = levels >= 1 ? crcs[0][0] : Crc32(0, image.data(), length);
+    const int levels = digest.levels();
+    report.crc = digest.crc();
+    // Every part's bucket is asked for before the first is looked at, so the lookups wait on
+    // memory together rather than one after another.
     for (int i = 0; i < levels; ++i) {
         const std::uint32_t parts = 1u << i;
-        const std::uint32_t partSize = length / parts;
+        for (std::uint32_t j = 0; j < parts; ++j) entries.prefetch(digest.partCrc(i, j), length >> i);
+    }
+    for (int i = 0; i < levels; ++i) {
+        const std::uint32_t parts = 1u << i;
+        const std::uint32_t partSize = length >> i;
         for (std::uint32_t j = 0; j < parts; ++j) {
-            const std::uint32_t crc = crcs[std::size_t(i)][j];
+            const std::uint32_t crc = digest.partCrc(i, j);
             if (ignoreBad && isBlankBlock(partSize, crc)) continue;
             bool first = true;
             entries.forEachMatch(crc, partSize, [&](const RomEntry& e) {
@@ -159,6 +112,7 @@ Report buildReport(const EntryTable& entries, std::span<const std::uint8_t> imag
     if (levels < 1 || !report.found) {
         report.found = false;
         appendNotFound(report.block, name, report.crc);
+        const std::uint8_t any = digest.anyBits();
         if (any != 0xFF) {
             report.block += text::kUnusedBitsHead;
             for (int bit = 7; bit >= 0; --bit) report.block += char('0' + ((any >> bit) & 1));

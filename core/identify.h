@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "core/entry_table.h"
+#include "core/image_digest.h"
 
 namespace chipsight {
 
@@ -41,6 +42,10 @@ struct Report {
 // or a power of two, as identification admits no other.
 Report buildReport(const EntryTable& entries, std::span<const std::uint8_t> image,
                    std::string_view name, int splitLevel, bool ignoreBad);
+
+// The same from the finished digest of the image's bytes, looked up at the digest's levels.
+Report buildReport(const EntryTable& entries, const ImageDigest& digest, std::string_view name,
+                   bool ignoreBad);
 
 // The report block of a typed checksum and size under `label`.
 Report buildManualReport(const EntryTable& entries, std::uint32_t crc, std::uint32_t size,

@@ -191,6 +191,55 @@ TEST_F(Cli, AddedEntriesAreFoundByTheNextRun) {
     EXPECT_NE(run.err.find(chipsight::expected::kEmptyName), std::string::npos);
 }
 
+// Files are read on several threads, yet stdout and stderr carry the same bytes in the same
+// order, whatever the number of threads: found, not found, unopenable, of a size that is refused,
+// read in pieces and mapped, with more files than the threads read ahead.
+TEST_F(Cli, ReportsAndMessagesComeInArgumentOrderWhateverTheJobs) {
+    std::vector<std::string> args = {"--split-level", "3", "--manual", "eae621c7", "2"};
+    for (int i = 0; i < 300; ++i) {
+        const std::string name = files.file("f" + std::to_string(i) + ".bin");
+        switch (i % 7) {
+            case 0:
+                testing::writeFile(name, Bytes{0, 1, 2, 3});  // found, in its second half
+                break;
+            case 1:
+                break;  // missing
+            case 2:
+                testing::writeFile(name, Bytes(3 + std::size_t(i), 0));  // not a power of two
+                break;
+            case 3:
+                // Mapped, from 2 MiB on.
+                testing::writeFile(name, Bytes(i < 70 ? std::size_t(2) << 20 : 64, std::uint8_t(i)));
+                break;
+            default:
+                testing::writeFile(name, Bytes(std::size_t(1) << (i % 19), std::uint8_t(i * 7)));
+                break;
+        }
+        args.push_back(name);
+    }
+    const auto withJobs = [&](const char* jobs) {
+        std::vector<std::string> a = {"--jobs", jobs};
+        a.insert(a.end(), args.begin(), args.end());
+        return cli(a);
+    };
+    const CliRun one = withJobs("1");
+    EXPECT_EQ(one.status, 2);
+    EXPECT_NE(one.out.find("f0.bin: (2/2) [EAE621C7]"), std::string::npos);
+    EXPECT_NE(one.err.find("Error opening file :("), std::string::npos);
+    EXPECT_LT(one.out.find("f0.bin"), one.out.find("f4.bin"));
+    EXPECT_LT(one.out.find("f298.bin"), one.out.find("Manualy Entered"));
+    for (const char* jobs : {"2", "3", "8"}) {
+        const CliRun many = withJobs(jobs);
+        EXPECT_EQ(many.out, one.out) << jobs << " jobs";
+        EXPECT_EQ(many.err, one.err) << jobs << " jobs";
+        EXPECT_EQ(many.status, one.status) << jobs << " jobs";
+    }
+    // The default, one job per processor, too.
+    const CliRun byDefault = cli(args);
+    EXPECT_EQ(byDefault.out, one.out);
+    EXPECT_EQ(byDefault.err, one.err);
+}
+
 TEST_F(Cli, OptionsAndUsage) {
     EXPECT_EQ(runCli({"--version"}).out, "chipsight-cli 1.05\n");
     const CliRun help = runCli({"--help"});
@@ -202,6 +251,10 @@ TEST_F(Cli, OptionsAndUsage) {
                                                                  {"--split-level", "+2", "x"},
                                                                  {"--frobnicate"},
                                                                  {"--db-dir"},
+                                                                 {"--jobs", "0", "x"},
+                                                                 {"--jobs", "65", "x"},
+                                                                 {"--jobs", "2x", "x"},
+                                                                 {"--jobs"},
                                                                  {"--manual", "1"}}) {
         const CliRun run = runCli(bad);
         EXPECT_EQ(run.status, 2);

@@ -1,0 +1,36 @@
+// Reading an image file for identification, apart from reporting it: what the file gave, with
+// no front end involved, so that files can be read on any thread.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "core/image_digest.h"
+
+namespace chipsight {
+
+// How reading an image file ended.
+enum class ImageStatus {
+    CannotOpen,     // missing, refused, not a regular file, or held by a writer
+    TooLarge,       // 4 GiB or more: the database's sizes are 32-bit
+    NotPowerOfTwo,  // a length that identification refuses
+    ReadFailed,     // fewer bytes arrived than the length, or the file changed while read
+    OutOfMemory,    // no buffer could be had to read it into
+    Read,           // read whole: the digest holds every byte
+};
+
+struct ImageFile {
+    ImageStatus status = ImageStatus::CannotOpen;
+    std::uint32_t length = 0;
+    // The digest at `splitLevel` levels of the bytes read; finished only when status is Read.
+    ImageDigest digest{0, 0};
+};
+
+// Opens the file at `path` under a shared lock and, when its length is one identification
+// admits, takes its digest at `splitLevel` levels, each byte read once: a large file from a
+// mapping of it, a smaller one read piece by piece into a buffer of the calling thread's. A file that is cut short, grown or written
+// to while it is read gives ReadFailed, never a digest of bytes from before and after the
+// change. Safe to call from several threads at once.
+ImageFile readImageFile(const std::string& path, int splitLevel);
+
+}  // namespace chipsight
