@@ -156,7 +156,8 @@ void identifyFresh(benchmark::State& state) {
         FILE* out = ::popen(command.c_str(), "r");
         double seconds = 0;
         unsigned long long identified = 0;
-        const bool read = out != nullptr && std::fscanf(out, "%llu %lf", &identified, &seconds) == 2;
+        const bool read =
+            out != nullptr && std::fscanf(out, "%llu %lf", &identified, &seconds) == 2;
         const int status = out != nullptr ? ::pclose(out) : -1;
         if (!read || status != 0 || identified != kFreshFiles) {
             state.SkipWithError("chipsight_identify_files failed");

@@ -173,7 +173,8 @@ class PowerTables {
             // Each entry is the sum of the entry without its lowest bit and that bit's product.
             std::uint32_t bitProducts[8];
             for (int bit = 0; bit < 8; ++bit)
-                bitProducts[bit] = gf2Multiply(std::uint32_t(1) << (8 * byte + bit), kBytePowers[k]);
+                bitProducts[bit] =
+                    gf2Multiply(std::uint32_t(1) << (8 * byte + bit), kBytePowers[k]);
             for (std::uint32_t b = 1; b < 256; ++b)
                 t[byte][b] = t[byte][b & (b - 1)] ^ bitProducts[__builtin_ctz(b)];
         }

@@ -32,8 +32,8 @@ void EntryTable::reserve(std::size_t count) {
 std::size_t EntryTable::capacity() const {
     const bool runOpen = !segments_.empty() && segments_.back().kind == Kind::Own;
     if (!runOpen && segments_.size() == segments_.capacity()) return size_;
-    return size_ + std::min({indexRoom() - size_, keys_.capacity() - size_,
-                             own_.capacity() - own_.size()});
+    return size_ +
+           std::min({indexRoom() - size_, keys_.capacity() - size_, own_.capacity() - own_.size()});
 }
 
 void EntryTable::reserveIndex(std::size_t count) {

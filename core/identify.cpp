@@ -74,8 +74,8 @@ Report buildReport(const EntryTable& entries, std::span<const std::uint8_t> imag
     return buildReport(entries, digest, fileName, ignoreBad);
 }
 
-Report buildReport(const EntryTable& entries, const ImageDigest& digest,
-                   std::string_view fileName, bool ignoreBad) {
+Report buildReport(const EntryTable& entries, const ImageDigest& digest, std::string_view fileName,
+                   bool ignoreBad) {
     const std::string name = reportName(fileName);
     const std::uint32_t length = digest.length();
     Report report;
@@ -88,7 +88,8 @@ Report buildReport(const EntryTable& entries, const ImageDigest& digest,
     // memory together rather than one after another.
     for (int i = 0; i < levels; ++i) {
         const std::uint32_t parts = 1u << i;
-        for (std::uint32_t j = 0; j < parts; ++j) entries.prefetch(digest.partCrc(i, j), length >> i);
+        for (std::uint32_t j = 0; j < parts; ++j)
+            entries.prefetch(digest.partCrc(i, j), length >> i);
     }
     for (int i = 0; i < levels; ++i) {
         const std::uint32_t parts = 1u << i;

@@ -49,10 +49,10 @@ class ImageDigest {
 
     std::uint32_t length_;
     int levels_;
-    int finest_;                // the level whose parts are checksummed from their bytes
-    std::uint32_t partSize_;    // the bytes of one of its parts
+    int finest_;              // the level whose parts are checksummed from their bytes
+    std::uint32_t partSize_;  // the bytes of one of its parts
     std::uint32_t added_ = 0;
-    std::uint32_t part_ = 0;    // the part now being checksummed, and its bytes so far
+    std::uint32_t part_ = 0;  // the part now being checksummed, and its bytes so far
     std::uint32_t inPart_ = 0;
     std::uint32_t running_ = 0;
     std::uint64_t all64_ = ~std::uint64_t(0), any64_ = 0;

@@ -28,9 +28,9 @@ struct ImageFile {
 
 // Opens the file at `path` under a shared lock and, when its length is one identification
 // admits, takes its digest at `splitLevel` levels, each byte read once: a large file from a
-// mapping of it, a smaller one read piece by piece into a buffer of the calling thread's. A file that is cut short, grown or written
-// to while it is read gives ReadFailed, never a digest of bytes from before and after the
-// change. Safe to call from several threads at once.
+// mapping of it, a smaller one read piece by piece into a buffer of the calling thread's. A file
+// that is cut short, grown or written to while it is read gives ReadFailed, never a digest of bytes
+// from before and after the change. Safe to call from several threads at once.
 ImageFile readImageFile(const std::string& path, int splitLevel);
 
 }  // namespace chipsight

@@ -209,7 +209,8 @@ TEST_F(Cli, ReportsAndMessagesComeInArgumentOrderWhateverTheJobs) {
                 break;
             case 3:
                 // Mapped, from 2 MiB on.
-                testing::writeFile(name, Bytes(i < 70 ? std::size_t(2) << 20 : 64, std::uint8_t(i)));
+                testing::writeFile(name,
+                                   Bytes(i < 70 ? std::size_t(2) << 20 : 64, std::uint8_t(i)));
                 break;
             default:
                 testing::writeFile(name, Bytes(std::size_t(1) << (i % 19), std::uint8_t(i * 7)));

@@ -19,8 +19,8 @@
 namespace chipsight {
 namespace {
 
-using testing::Bytes;
 using testing::box;
+using testing::Bytes;
 
 // What is done to the file while it is read.
 enum class Change { CutShort, Grown, WrittenOver };
@@ -85,10 +85,9 @@ class ChangingFileBase : public ::testing::Test {
         ui.calls.clear();
         ASSERT_NE(core.identifyFile(path), Outcome::Failed);
         const Bytes bytes = testing::readFile(path);
-        EXPECT_EQ(core.m_logText,
-                  testing::referenceReport(core.m_entries, bytes, fileNameOf(path), core.m_splitLevel,
-                                           true) +
-                      "\r\n");
+        EXPECT_EQ(core.m_logText, testing::referenceReport(core.m_entries, bytes, fileNameOf(path),
+                                                           core.m_splitLevel, true) +
+                                      "\r\n");
         EXPECT_TRUE(ui.boxes().empty());
     }
     void SetUp() override {
@@ -200,9 +199,8 @@ TEST(StableFiles, ReportsEqualTheReferenceWhetherReadInPiecesOrMapped) {
     testing::CoreFixture fixture{dir};
     ChipsightCore& core = fixture.core;
     std::mt19937 rng(42);
-    for (const std::size_t size :
-         {std::size_t(1) << 18, std::size_t(1) << 19, std::size_t(1) << 20, std::size_t(2) << 20,
-          std::size_t(4) << 20}) {
+    for (const std::size_t size : {std::size_t(1) << 18, std::size_t(1) << 19, std::size_t(1) << 20,
+                                   std::size_t(2) << 20, std::size_t(4) << 20}) {
         Bytes image = randomImage(size, unsigned(size));
         if (size == std::size_t(1) << 20)
             for (auto& b : image) b &= 0x7F;  // an unused bit
@@ -212,9 +210,9 @@ TEST(StableFiles, ReportsEqualTheReferenceWhetherReadInPiecesOrMapped) {
             const int level = int(rng() % 9);
             const std::size_t parts = std::size_t(1) << level, partSize = size / parts;
             const std::size_t j = rng() % parts;
-            core.m_entries.push_back(testing::makeEntry(
-                crc32Portable(0, image.data() + j * partSize, partSize), std::uint32_t(partSize),
-                "P" + std::to_string(k), "d"));
+            core.m_entries.push_back(
+                testing::makeEntry(crc32Portable(0, image.data() + j * partSize, partSize),
+                                   std::uint32_t(partSize), "P" + std::to_string(k), "d"));
         }
         const std::string path = dir.file("stable" + std::to_string(size) + ".bin");
         testing::writeFile(path, image);
@@ -222,9 +220,9 @@ TEST(StableFiles, ReportsEqualTheReferenceWhetherReadInPiecesOrMapped) {
             core.m_splitLevel = level;
             core.m_logText.clear();
             ASSERT_NE(core.identifyFile(path), Outcome::Failed) << size;
-            ASSERT_EQ(core.m_logText,
-                      testing::referenceReport(core.m_entries, image, fileNameOf(path), level, true) +
-                          "\r\n")
+            ASSERT_EQ(core.m_logText, testing::referenceReport(core.m_entries, image,
+                                                               fileNameOf(path), level, true) +
+                                          "\r\n")
                 << size << " at level " << level;
             EXPECT_EQ(core.m_lastCrc, crc32Portable(0, image.data(), image.size()));
             EXPECT_EQ(core.m_lastSize, size);

@@ -63,14 +63,16 @@ TEST(OnePassReport, DigestsFedInPiecesOfAnySizeEqualTheReference) {
             const std::size_t parts = std::size_t(1) << level, size = length / parts;
             const std::size_t j = rng() % parts;
             entries.push_back(testing::makeEntry(crc32Portable(0, image.data() + j * size, size),
-                                                 std::uint32_t(size), "P" + std::to_string(k), "d"));
+                                                 std::uint32_t(size), "P" + std::to_string(k),
+                                                 "d"));
         }
         const int level = int(rng() % 11) - 1;
         const bool ignoreBad = rng() % 2;
         ImageDigest digest(std::uint32_t(length), level);
         for (std::size_t at = 0; at < length;) {
             // Pieces from one byte to past a part or a stretch, now and then empty.
-            const std::size_t piece = std::min<std::size_t>(length - at, rng() % 4 == 0 ? rng() % 8 : rng() % 70000);
+            const std::size_t piece =
+                std::min<std::size_t>(length - at, rng() % 4 == 0 ? rng() % 8 : rng() % 70000);
             digest.add({image.data() + at, piece});
             at += piece;
         }
