@@ -197,7 +197,7 @@ TEST_F(Cli, AddedEntriesAreFoundByTheNextRun) {
 TEST_F(Cli, ReportsAndMessagesComeInArgumentOrderWhateverTheJobs) {
     std::vector<std::string> args = {"--split-level", "3", "--manual", "eae621c7", "2"};
     for (int i = 0; i < 300; ++i) {
-        const std::string name = files.file("f" + std::to_string(i) + ".bin");
+        const std::string name = files.file(testing::numbered("f", i) + ".bin");
         switch (i % 7) {
             case 0:
                 testing::writeFile(name, Bytes{0, 1, 2, 3});  // found, in its second half

@@ -212,7 +212,7 @@ TEST(StableFiles, ReportsEqualTheReferenceWhetherReadInPiecesOrMapped) {
             const std::size_t j = rng() % parts;
             core.m_entries.push_back(
                 testing::makeEntry(crc32Portable(0, image.data() + j * partSize, partSize),
-                                   std::uint32_t(partSize), "P" + std::to_string(k), "d"));
+                                   std::uint32_t(partSize), testing::numbered("P", k), "d"));
         }
         const std::string path = dir.file("stable" + std::to_string(size) + ".bin");
         testing::writeFile(path, image);

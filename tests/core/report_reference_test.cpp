@@ -63,7 +63,7 @@ TEST(OnePassReport, DigestsFedInPiecesOfAnySizeEqualTheReference) {
             const std::size_t parts = std::size_t(1) << level, size = length / parts;
             const std::size_t j = rng() % parts;
             entries.push_back(testing::makeEntry(crc32Portable(0, image.data() + j * size, size),
-                                                 std::uint32_t(size), "P" + std::to_string(k),
+                                                 std::uint32_t(size), testing::numbered("P", k),
                                                  "d"));
         }
         const int level = int(rng() % 11) - 1;
