@@ -71,11 +71,11 @@ bench::QuietCore& loadedCore(std::int64_t entries) {
 void identify(benchmark::State& state) {
     const std::string& path = files().image(state.range(0));
     auto& quiet = loadedCore(state.range(2));
-    if (quiet.core.m_entries.size() != std::size_t(state.range(2))) {
+    if (quiet.core.entries().size() != std::size_t(state.range(2))) {
         state.SkipWithError("the table did not load");
         return;
     }
-    quiet.core.m_splitLevel = int(state.range(1));
+    quiet.core.setSplitLevel(int(state.range(1)));
     if (quiet.core.identifyFile(path) != Outcome::NotFound || quiet.frontEnd.boxes != 0) {
         state.SkipWithError("identification failed");
         return;

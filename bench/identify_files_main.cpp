@@ -12,7 +12,7 @@ int main(int argc, char** argv) {
     if (argc < 3) return 2;
     bench::QuietCore quiet(argv[1]);
     quiet.core.loadDatabases();
-    quiet.core.m_splitLevel = std::atoi(argv[2]);
+    quiet.core.setSplitLevel(std::atoi(argv[2]));
     std::size_t identified = 0;
     const auto start = std::chrono::steady_clock::now();
     for (int i = 3; i < argc; ++i)

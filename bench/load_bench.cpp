@@ -51,7 +51,7 @@ void load(benchmark::State& state, bool custom) {
         state.ResumeTiming();
         quiet->core.loadDatabases();
         state.PauseTiming();
-        if (quiet->core.m_entries.size() != std::size_t(state.range(0)) ||
+        if (quiet->core.entries().size() != std::size_t(state.range(0)) ||
             quiet->frontEnd.boxes != 0) {
             state.SkipWithError("the table did not load");
             break;

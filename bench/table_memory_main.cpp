@@ -12,6 +12,6 @@ int main(int argc, char** argv) {
     quiet.core.loadDatabases();
     const std::size_t peak = bench::peakResidentBytes() - before;
     const std::size_t retained = bench::residentBytes() - before;
-    std::printf("%zu %zu %zu\n", quiet.core.m_entries.size(), peak, retained);
+    std::printf("%zu %zu %zu\n", quiet.core.entries().size(), peak, retained);
     return quiet.frontEnd.boxes == 0 ? 0 : 1;
 }

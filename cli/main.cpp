@@ -181,15 +181,15 @@ int main(int argc, char** argv) {
     core.setIgnoreBad(ignoreBad);
 
     // With no database file at all every lookup is Not Found; say once where they were looked for.
-    if (!core.m_commandLine.empty() || !manual.empty()) {
+    if (!core.commandLine().empty() || !manual.empty()) {
         bool anyFile = false;
         for (const char* name :
              {chipsight::kRomTableFile, chipsight::kGameTableFile, chipsight::kCustomFile})
             anyFile |=
-                ::access(chipsight::resolveInDirectory(core.m_database.directory, name).c_str(),
+                ::access(chipsight::resolveInDirectory(core.database().directory, name).c_str(),
                          F_OK) == 0;
         if (!anyFile)
-            std::cerr << "chipsight-cli: no database file found in " << core.m_database.directory
+            std::cerr << "chipsight-cli: no database file found in " << core.database().directory
                       << " (looked for " << chipsight::kRomTableFile << ", "
                       << chipsight::kGameTableFile << " and " << chipsight::kCustomFile << ")\n";
     }

@@ -71,6 +71,22 @@ class ChipsightCore {
     // The path of the custom database file.
     std::string customDatabasePath() const;
 
+    // What the core holds, for anyone to read. Only the core and the dialog bound to these
+    // members by data exchange (a class derived from this one) write them.
+    const EntryTable& entries() const { return m_entries; }
+    std::int32_t entryCount() const { return m_entryCount; }
+    const std::string& programDir() const { return m_programDir; }
+    const DatabaseLocation& database() const { return m_database; }
+    const std::vector<std::string>& commandLine() const { return m_commandLine; }
+    const std::string& logText() const { return m_logText; }
+    bool monitoring() const { return m_monitorFile != 0; }
+    std::int32_t splitLevel() const { return m_splitLevel; }
+    bool ignoreBad() const { return m_ignoreBad != 0; }
+    std::uint32_t lastCrc() const { return m_lastCrc; }
+    std::uint32_t lastSize() const { return m_lastSize; }
+    const std::string& lastFileName() const { return m_lastFileName; }
+
+  protected:
     EntryTable m_entries;
     std::int32_t m_entryCount = 0;
     // The directory of the program's executable, and where its database files are: the same
@@ -96,7 +112,6 @@ class ChipsightCore {
     std::uint32_t m_lastSize = 0;
     std::string m_lastFileName;
 
-  protected:
     FrontEnd& m_frontEnd;
 
   private:

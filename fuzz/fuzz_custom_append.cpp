@@ -37,12 +37,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzzing::QuietFrontEnd again;
     ChipsightCore reloaded(again, dir + "/chipsight", {});
     reloaded.loadDatabases();
-    if (reloaded.m_entries.size() != before.size() / 108 + 1 || !again.boxes.empty()) std::abort();
-    if (!(reloaded.m_entries[reloaded.m_entries.size() - 1] ==
-          core.m_entries[core.m_entries.size() - 1]))
+    if (reloaded.entries().size() != before.size() / 108 + 1 || !again.boxes.empty()) std::abort();
+    if (!(reloaded.entries()[reloaded.entries().size() - 1] ==
+          core.entries()[core.entries().size() - 1]))
         std::abort();
-    for (std::size_t i = 0; i + 1 < reloaded.m_entries.size(); ++i) {
-        const auto bytes = reloaded.m_entries[i].encode();
+    for (std::size_t i = 0; i + 1 < reloaded.entries().size(); ++i) {
+        const auto bytes = reloaded.entries()[i].encode();
         if (std::memcmp(bytes.data(), before.data() + i * 108, 108) != 0) std::abort();
     }
     return 0;

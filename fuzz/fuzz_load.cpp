@@ -35,16 +35,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::size_t customCount = (present & 4) ? custom.size() / 108 : 0;
     const bool chips = (present & 1) && (present & 2);
     const std::size_t romCount = chips ? roms.size() / 28 : 0;
-    if (core.m_entries.size() != customCount + romCount) std::abort();
-    if (core.m_entryCount != std::int32_t(customCount + romCount)) std::abort();
+    if (core.entries().size() != customCount + romCount) std::abort();
+    if (core.entryCount() != std::int32_t(customCount + romCount)) std::abort();
     if (!ui.boxes.empty() && !(present & 1 && !(present & 2)))
         std::abort();  // only a missing game table speaks
     for (std::size_t i = 0; i < customCount; ++i) {
-        const auto bytes = core.m_entries[i].encode();
+        const auto bytes = core.entries()[i].encode();
         if (std::memcmp(bytes.data(), custom.data() + i * 108, 108) != 0) std::abort();
     }
     for (std::size_t i = 0; i < romCount; ++i) {
-        const RomEntry& e = core.m_entries[customCount + i];
+        const RomEntry& e = core.entries()[customCount + i];
         const std::uint8_t* r = roms.data() + i * 28;
         const auto index = std::int16_t(r[0] | (r[1] << 8));
         const std::string_view expected =

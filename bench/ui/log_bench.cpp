@@ -69,7 +69,7 @@ void logSession(benchmark::State& state) {
             if (i == kTimed - 1) first = seconds;
             if (i == kIdentifications - 1) last = seconds;
         }
-        const bool grown = dialog.m_logText.size() > std::size_t(kIdentifications) * 60;
+        const bool grown = dialog.logText().size() > std::size_t(kIdentifications) * 60;
         dialog.endDialog(IDCANCEL);
         theApp().m_pMainDialog = nullptr;
         theApp().m_pMainWnd = nullptr;

@@ -31,7 +31,7 @@ class BadInput : public ::testing::Test {
 
     testing::TempDir dir;
     testing::CoreFixture fixture{dir};
-    ChipsightCore& core = fixture.core;
+    testing::BoundCore& core = fixture.core;
     testing::RecordingFrontEnd& ui = fixture.frontEnd;
 };
 

@@ -97,7 +97,7 @@ class ChangingFileBase : public ::testing::Test {
 
     testing::TempDir dir;
     testing::CoreFixture fixture{dir};
-    ChipsightCore& core = fixture.core;
+    testing::BoundCore& core = fixture.core;
     testing::RecordingFrontEnd& ui = fixture.frontEnd;
 };
 
@@ -197,7 +197,7 @@ INSTANTIATE_TEST_SUITE_P(EveryChange, ChangingFile,
 TEST(StableFiles, ReportsEqualTheReferenceWhetherReadInPiecesOrMapped) {
     testing::TempDir dir;
     testing::CoreFixture fixture{dir};
-    ChipsightCore& core = fixture.core;
+    testing::BoundCore& core = fixture.core;
     std::mt19937 rng(42);
     for (const std::size_t size : {std::size_t(1) << 18, std::size_t(1) << 19, std::size_t(1) << 20,
                                    std::size_t(2) << 20, std::size_t(4) << 20}) {

@@ -23,7 +23,7 @@ class CustomEntry : public ::testing::Test {
 
     testing::TempDir dir;
     testing::CoreFixture fixture{dir};
-    ChipsightCore& core = fixture.core;
+    testing::BoundCore& core = fixture.core;
     testing::RecordingFrontEnd& ui = fixture.frontEnd;
 };
 

@@ -48,7 +48,7 @@ class Identify : public ::testing::Test {
 
     testing::TempDir dir;
     testing::CoreFixture fixture{dir};
-    ChipsightCore& core = fixture.core;
+    testing::BoundCore& core = fixture.core;
     testing::RecordingFrontEnd& ui = fixture.frontEnd;
 };
 

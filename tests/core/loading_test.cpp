@@ -48,7 +48,7 @@ class Loading : public ::testing::Test {
 
     testing::TempDir dir;
     testing::CoreFixture fixture{dir};
-    ChipsightCore& core = fixture.core;
+    testing::BoundCore& core = fixture.core;
     testing::RecordingFrontEnd& ui = fixture.frontEnd;
 };
 

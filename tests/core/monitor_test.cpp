@@ -38,7 +38,7 @@ class Monitor : public ::testing::Test {
     testing::TempDir dir;
     std::string path = dir.file("test.bin");
     testing::CoreFixture fixture{dir};
-    ChipsightCore& core = fixture.core;
+    testing::BoundCore& core = fixture.core;
     testing::RecordingFrontEnd& ui = fixture.frontEnd;
 };
 

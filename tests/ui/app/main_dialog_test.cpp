@@ -28,20 +28,20 @@ TEST_F(MainWindowTest, StartUpLoadsTheDatabaseThenIdentifiesEachPieceInOrder) {
     start({file("test.bin"), file("other.bin"), "", "\"my", "dump.bin\""});
     EXPECT_EQ(dialog->windowTitle().toStdString(), kTitle);
     EXPECT_EQ(boxTexts(), std::vector<std::string>(3, chipsight::expected::kErrorOpening));
-    const std::string& log = dialog->m_logText;
+    const std::string& log = dialog->logText();
     ASSERT_EQ(log.rfind(kWorkedExample, 0), 0u) << log;
     EXPECT_NE(log.find("other.bin:["), std::string::npos);
-    EXPECT_TRUE(dialog->m_commandLine.empty());
+    EXPECT_TRUE(dialog->commandLine().empty());
     EXPECT_TRUE(button(IDC_ADD_CUSTOM)->isEnabled());
     // The window's starting state.
     EXPECT_EQ(line(IDC_SPLIT_LEVEL)->text(), "1");
-    EXPECT_EQ(dialog->m_ignoreBad, 1);
+    EXPECT_EQ(dialog->ignoreBad(), true);
     EXPECT_FALSE(dialog->item<QAbstractButton>(IDC_MONITOR_FILE)->isChecked());
 }
 
 TEST_F(MainWindowTest, NoArgumentsIdentifyNothing) {
     start();
-    EXPECT_EQ(dialog->m_logText, "");
+    EXPECT_EQ(dialog->logText(), "");
     EXPECT_TRUE(ui.boxes.empty());
     EXPECT_FALSE(button(IDC_ADD_CUSTOM)->isEnabled());
 }
@@ -59,7 +59,7 @@ TEST_F(MainWindowTest, DroppedFilesAreIdentifiedInOrderPastAFolder) {
     QDropEvent drop(QPointF(20, 20), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(dialog.get(), &drop);
     EXPECT_EQ(boxTexts(), std::vector<std::string>{chipsight::expected::kErrorOpening});
-    const std::string& log = dialog->m_logText;
+    const std::string& log = dialog->logText();
     EXPECT_EQ(log.rfind(kWorkedExample, 0), 0u);
     EXPECT_NE(log.find("b.bin:["), std::string::npos);
 }
@@ -68,10 +68,10 @@ TEST_F(MainWindowTest, LoadFileConfirmedAndCancelled) {
     start();
     ui.fileAnswers = {QString::fromStdString(file("test.bin")), std::nullopt};
     click(IDC_LOAD_FILE);
-    EXPECT_EQ(dialog->m_logText, kWorkedExample);
+    EXPECT_EQ(dialog->logText(), kWorkedExample);
     EXPECT_TRUE(ui.fileRequests.at(0).open);
     click(IDC_LOAD_FILE);
-    EXPECT_EQ(dialog->m_logText, kWorkedExample);
+    EXPECT_EQ(dialog->logText(), kWorkedExample);
     EXPECT_TRUE(ui.boxes.empty());
 }
 
@@ -80,18 +80,18 @@ TEST_F(MainWindowTest, SplitLevelIsClampedWhileTheBoxKeepsWhatWasTyped) {
     QLineEdit* level = line(IDC_SPLIT_LEVEL);
     level->selectAll();
     QTest::keyClicks(level, "0");
-    EXPECT_EQ(dialog->m_splitLevel, 1);
+    EXPECT_EQ(dialog->splitLevel(), 1);
     EXPECT_EQ(level->text(), "0");
     click(IDC_IGNORE_BAD);  // another pull: still clamped
-    EXPECT_EQ(dialog->m_splitLevel, 1);
+    EXPECT_EQ(dialog->splitLevel(), 1);
     click(IDC_CLEAR_LOG);
     EXPECT_EQ(level->text(), "1");
-    EXPECT_EQ(dialog->m_logText, "");
+    EXPECT_EQ(dialog->logText(), "");
     EXPECT_EQ(log()->toPlainText(), "");
 
     level->selectAll();
     QTest::keyClicks(level, "25");
-    EXPECT_EQ(dialog->m_splitLevel, 9);
+    EXPECT_EQ(dialog->splitLevel(), 9);
     EXPECT_EQ(level->text(), "25");
     EXPECT_TRUE(ui.boxes.empty());
 }
@@ -107,7 +107,7 @@ TEST_F(MainWindowTest, AnEmptySplitLevelBoxIsRefusedAndDoneStaysOpen) {
     EXPECT_EQ(ui.boxes[0].text, "Please enter an integer.");
     EXPECT_EQ(ui.boxes[0].caption, programName());
     EXPECT_EQ(ui.boxes[0].type, MB_ICONEXCLAMATION);
-    EXPECT_EQ(dialog->m_splitLevel, 3);
+    EXPECT_EQ(dialog->splitLevel(), 3);
     click(IDOK);
     EXPECT_EQ(ui.boxes.size(), 2u);
     EXPECT_TRUE(dialog->isVisible()) << "Done needs a good pull";
@@ -157,7 +157,7 @@ TEST_F(MainWindowTest, SavedLogHoldsTheReportsAndWhatTheUserTyped) {
     click(IDC_LOAD_FILE);
     const std::string expected =
         kWorkedExample + "note: dump from socket U2 \xc3\xbc\r\n" + kWorkedExample;
-    EXPECT_EQ(dialog->m_logText, expected);
+    EXPECT_EQ(dialog->logText(), expected);
 
     ui.fileAnswers = {QString::fromStdString(file("saved"))};
     click(IDC_SAVE_LOG);
@@ -190,7 +190,7 @@ TEST_F(MainWindowTest, SaveLogEmptyReplaceAndRefused) {
     EXPECT_EQ(ui.boxes.back().text, "Could not open file for saving, sorry.");
     EXPECT_EQ(ui.boxes.back().caption, "Error");
     EXPECT_EQ(ui.boxes.back().type, MB_ICONSTOP);
-    EXPECT_EQ(dialog->m_logText, kWorkedExample);
+    EXPECT_EQ(dialog->logText(), kWorkedExample);
 }
 
 TEST_F(MainWindowTest, BytesThatAreNotUtf8SurviveThePullAndTheSave) {
@@ -206,11 +206,11 @@ TEST_F(MainWindowTest, BytesThatAreNotUtf8SurviveThePullAndTheSave) {
         "============================\r\ntest.bin: (1/1) [8BB98613]\r\n\t- Pi\xe8"
         "ce \xff : "
         "Caf\xc3\xa9 \xef\x9e\x80 \xc3\r\n";
-    EXPECT_EQ(dialog->m_logText, expected);
+    EXPECT_EQ(dialog->logText(), expected);
     EXPECT_TRUE(log()->toPlainText().contains(QStringLiteral("Caf\u00e9")));
     log()->document()->setModified(true);  // as if typed: the pull reads the box
     dialog->pull();
-    EXPECT_EQ(dialog->m_logText, expected);
+    EXPECT_EQ(dialog->logText(), expected);
     ui.fileAnswers = {QString::fromStdString(file("bytes.log"))};
     click(IDC_SAVE_LOG);
     EXPECT_EQ(readFile(file("bytes.log")), bytesOf(expected));
@@ -226,10 +226,10 @@ TEST_F(MainWindowTest, ALongLogShowsItsNewestLines) {
     // The box holds exactly the log, appended piece by piece.
     std::string all;
     for (int i = 0; i < 10; ++i) all += kWorkedExample;
-    EXPECT_EQ(dialog->m_logText, all);
+    EXPECT_EQ(dialog->logText(), all);
     log()->document()->setModified(true);
     dialog->pull();
-    EXPECT_EQ(dialog->m_logText, all);
+    EXPECT_EQ(dialog->logText(), all);
 }
 
 TEST_F(MainWindowTest, HelpShowsUsageAndTheMenusEndInAbout) {
@@ -275,7 +275,7 @@ TEST_F(MainWindowTest, NamesThatAreNotUtf8ArriveAsTheirBytes) {
     const std::string report =
         "============================\r\ncaf\xe9.bin: (1/1) [8BB98613]\r\n\t- TB : Demo board\r\n";
     start({name});
-    EXPECT_EQ(dialog->m_logText, report);
+    EXPECT_EQ(dialog->logText(), report);
     // A drop's URI carries the byte percent-encoded.
     RawUriList mime(QByteArray("file://") + QByteArray::fromStdString(name).toPercentEncoding("/") +
                     "\r\n");
@@ -283,14 +283,14 @@ TEST_F(MainWindowTest, NamesThatAreNotUtf8ArriveAsTheirBytes) {
     QApplication::sendEvent(dialog.get(), &enter);
     QDropEvent drop(QPointF(20, 20), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(dialog.get(), &drop);
-    EXPECT_EQ(dialog->m_logText, report + report);
+    EXPECT_EQ(dialog->logText(), report + report);
     // A file dialog gives the name as Qt reads it, with U+FFFD for the byte; the one file that
     // reads so is taken, and with two of them neither.
     const QString asQtReadsIt = QFile::decodeName(QByteArray::fromStdString(name));
     ASSERT_TRUE(asQtReadsIt.contains(QChar::ReplacementCharacter));
     ui.fileAnswers = {asQtReadsIt, asQtReadsIt};
     click(IDC_LOAD_FILE);
-    EXPECT_EQ(dialog->m_logText, report + report + report);
+    EXPECT_EQ(dialog->logText(), report + report + report);
     writeFile(file("caf\xe8.bin"), Bytes{0, 1, 2, 3});
     click(IDC_LOAD_FILE);
     EXPECT_EQ(boxTexts(), std::vector<std::string>{chipsight::expected::kErrorOpening});
@@ -301,7 +301,7 @@ TEST_F(MainWindowTest, DatabaseTextsShowControlCharactersAsQuestionMarks) {
     writeFile(db.file("CHIPLORE.ROM"), romTableBytes(0, "TB\x1b[1m", 0x8BB98613, 4));
     writeFile(db.file("CHIPLORE.GAM"), gameBytes("Demo\r\n\t- FAKE : forged"));
     start({file("test.bin")});
-    EXPECT_EQ(dialog->m_logText,
+    EXPECT_EQ(dialog->logText(),
               "============================\r\ntest.bin: (1/1) [8BB98613]\r\n\t- TB?[1m : "
               "Demo?\?\?- FAKE : forged\r\n");
 }

