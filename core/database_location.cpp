@@ -40,13 +40,22 @@ std::string homeDirectory() {
 
 }  // namespace
 
-std::string userDataDirectory() {
-    // The convention says a relative path in the variable is to be ignored.
-    if (const char* data = std::getenv("XDG_DATA_HOME"); data != nullptr && data[0] == '/')
-        return std::string(data) + "/chipsight";
+namespace {
+
+// $VARIABLE/chipsight, or ~/FALLBACK/chipsight. The convention says a relative path in the
+// variable is to be ignored.
+std::string userDirectory(const char* variable, const char* fallback) {
+    if (const char* dir = std::getenv(variable); dir != nullptr && dir[0] == '/')
+        return std::string(dir) + "/chipsight";
     const std::string home = homeDirectory();
-    return home.empty() ? std::string() : home + "/.local/share/chipsight";
+    return home.empty() ? std::string() : home + "/" + fallback + "/chipsight";
 }
+
+}  // namespace
+
+std::string userDataDirectory() { return userDirectory("XDG_DATA_HOME", ".local/share"); }
+
+std::string userCacheDirectory() { return userDirectory("XDG_CACHE_HOME", ".cache"); }
 
 DatabaseLocation locateDatabases(const std::string& programDir) {
     if (holdsDatabaseFile(programDir)) return {programDir, false};

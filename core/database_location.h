@@ -24,6 +24,8 @@ DatabaseLocation locateDatabases(const std::string& programDir);
 // $XDG_DATA_HOME/chipsight, or ~/.local/share/chipsight when that variable is unset, empty or
 // not an absolute path. Empty when not even the home directory is known.
 std::string userDataDirectory();
+// $XDG_CACHE_HOME/chipsight, or ~/.cache/chipsight, by the same rules.
+std::string userCacheDirectory();
 
 // Makes `directory` and each missing parent, private to the user (mode 0700), as the XDG
 // base-directory convention asks. True when the directory exists afterwards.

@@ -1,0 +1,22 @@
+// Which files hold DAT databases: the DAT-like files directly in the database directory, every
+// one in its `dats` directory and below, and those named by the user.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace chipsight {
+
+// True for a name ending in .xml, .dat, .xml.gz or .dat.gz, in any letter case.
+bool hasDatName(const std::string& name);
+
+// The DAT files to load, in byte order of their paths, each once: the files directly in
+// `databaseDir` with a DAT name (but not the custom database `customName`, in any case), every
+// file with a DAT name in `databaseDir/dats` and the directories below it, and for each of
+// `extra` the file itself (whatever its name) or, for a directory, the DAT files in it and
+// below. Links to directories are followed, and a directory reached twice is walked once, so
+// a link loop ends. What cannot be read is passed over.
+std::vector<std::string> findDatFiles(const std::string& databaseDir, const std::string& customName,
+                                      const std::vector<std::string>& extra = {});
+
+}  // namespace chipsight

@@ -1,0 +1,42 @@
+#include "core/databases/dat_files.h"
+
+#include <gtest/gtest.h>
+#include <algorithm>
+
+#include "tests/support/test_support.h"
+
+namespace chipsight {
+namespace {
+
+// A database directory as a user fills it: its own DAT-like files, a crowded neighbourhood that
+// is not walked, and a dats directory with a link to a collection elsewhere and a link loop.
+TEST(DatFiles, FindsEveryDatOnceInPathOrder) {
+    testing::TempDir db, elsewhere;
+    const auto make = [](const std::string& path) { testing::writeFile(path, std::string("x")); };
+    std::filesystem::create_directories(db.path() / "dats/nested");
+    std::filesystem::create_directories(db.path() / "photos");
+    for (const char* name :
+         {"mame.xml", "B.DAT.GZ", "Chipsight.dat", "CHIPSIGHT.DAT", "notes.txt", "CHIPLORE.ROM",
+          "photos/board.xml", "dats/nested/sets.Dat", "dats/readme.md", "dats/x.xml.gz"})
+        make(db.file(name));
+    make(elsewhere.file("vectrex.xml"));
+    make(elsewhere.file("extra.bin"));
+    std::filesystem::create_directory_symlink(elsewhere.path(), db.path() / "dats/hash");
+    std::filesystem::create_directory_symlink(db.path() / "dats", db.path() / "dats/nested/loop");
+    std::filesystem::create_symlink(db.file("missing.xml"), db.path() / "dats/dangling.xml");
+
+    const std::string d = db.path().string();
+    std::vector<std::string> expected{d + "/B.DAT.GZ",
+                                      d + "/dats/hash/vectrex.xml",
+                                      d + "/dats/nested/sets.Dat",
+                                      d + "/dats/x.xml.gz",
+                                      d + "/mame.xml",
+                                      elsewhere.file("extra.bin")};
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(findDatFiles(d, "Chipsight.dat", {elsewhere.file("extra.bin"), d + "/dats/x.xml.gz"}),
+              expected);
+    EXPECT_TRUE(findDatFiles(d + "/none", "Chipsight.dat").empty());
+}
+
+}  // namespace
+}  // namespace chipsight
