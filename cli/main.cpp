@@ -28,6 +28,10 @@ constexpr const char* kUsage =
     "Identify ROM and EPROM dumps by their CRC-32 and size.\n"
     "\n"
     "  --db-dir DIR        read CHIPLORE.ROM, CHIPLORE.GAM and Chipsight.dat from DIR\n"
+    "  --dat PATH          also read the DAT file PATH, or the DAT files in the directory PATH\n"
+    "                      and below (MAME ListXML or software lists, Logiqx XML, ClrMamePro);\n"
+    "                      may be given more than once\n"
+    "  --databases         list the database files read, their entries and load times\n"
     "  --split-level N     also look up halves, quarters, ... down to 1/2^(N-1) (1 to 9, default "
     "1)\n"
     "  --no-ignore-bad     look up blank parts too\n"
@@ -103,6 +107,30 @@ int usageError(const std::string& message) {
     return 2;
 }
 
+// One line per database file: its format, entries, whether it came from the compiled cache,
+// and how long it took to load. (The report goes through std::cout, so these lines do too.)
+void showDatabases(const ChipsightCore& core) {
+    char line[160];
+    const auto row = [&](const char* format, long long entries, const char* from,
+                         const std::string& time, const std::string& file) {
+        std::snprintf(line, sizeof line, "%-20s %8lld  %-5s %10s  ", format, entries, from,
+                      time.c_str());
+        std::cout << line << file << '\n';
+    };
+    std::cout << "FORMAT                ENTRIES  FROM        TIME  FILE\n";
+    long long inDats = 0;
+    for (const auto& dat : core.dats()) inDats += dat.store ? (long long)dat.store->size() : 0;
+    row("CHIPLORE, Chipsight", core.entryCount() - inDats, "file", "-", core.database().directory);
+    for (const auto& dat : core.dats()) {
+        char time[32];
+        std::snprintf(time, sizeof time, "%.1f ms", dat.seconds * 1000);
+        row(dat.format == chipsight::DatFormat::None ? "?" : chipsight::datFormatName(dat.format),
+            dat.store ? (long long)dat.store->size() : 0, dat.fromCache ? "cache" : "file", time,
+            dat.failure.empty() ? dat.path : dat.path + " (failed: " + dat.failure + ")");
+    }
+    std::cout.flush();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -114,6 +142,8 @@ int main(int argc, char** argv) {
     std::vector<std::string> files;
     std::vector<std::pair<std::string, std::string>> manual;
     std::vector<std::vector<std::string>> additions;
+    std::vector<std::string> dats;
+    bool listDatabases = false;
 
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -128,6 +158,17 @@ int main(int argc, char** argv) {
             if (!needs(1) || argv[i + 1][0] == '\0')
                 return usageError("--db-dir needs a directory");
             dbDir = argv[++i];
+        } else if (arg == "--dat") {
+            if (!needs(1) || argv[i + 1][0] == '\0')
+                return usageError("--dat needs a file or directory");
+            dats.emplace_back(argv[++i]);
+            if (::access(dats.back().c_str(), R_OK) != 0) {
+                std::cerr << "chipsight-cli: cannot read " << dats.back() << ": "
+                          << std::strerror(errno) << '\n';
+                return 2;
+            }
+        } else if (arg == "--databases") {
+            listDatabases = true;
         } else if (arg == "--split-level") {
             // Digits only, read through value_or: GCC at -Os takes a conditional optional's
             // value for one that may be unset (-Wmaybe-uninitialized).
@@ -167,7 +208,8 @@ int main(int argc, char** argv) {
             files.push_back(arg);
         }
     }
-    if (files.empty() && manual.empty() && additions.empty()) return usageError("no FILE given");
+    if (files.empty() && manual.empty() && additions.empty() && !listDatabases)
+        return usageError("no FILE given");
 
     // The files are read and checksummed from now on, while the databases load; their reports
     // are made below, in order.
@@ -176,7 +218,9 @@ int main(int argc, char** argv) {
     frontEnd.crlf = crlf;
     ChipsightCore core(frontEnd, chipsight::executablePath(), files);
     if (!dbDir.empty()) core.useDatabaseDirectory(dbDir);
+    for (std::string& dat : dats) core.addDatPath(std::move(dat));
     core.loadDatabases();
+    if (listDatabases) showDatabases(core);
     core.setSplitLevel(splitLevel);
     core.setIgnoreBad(ignoreBad);
 
@@ -188,6 +232,7 @@ int main(int argc, char** argv) {
             anyFile |=
                 ::access(chipsight::resolveInDirectory(core.database().directory, name).c_str(),
                          F_OK) == 0;
+        anyFile |= !core.dats().empty();
         if (!anyFile)
             std::cerr << "chipsight-cli: no database file found in " << core.database().directory
                       << " (looked for " << chipsight::kRomTableFile << ", "

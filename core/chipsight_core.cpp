@@ -11,6 +11,7 @@
 
 #include "chipsight/version.h"
 #include "core/custom_db.h"
+#include "core/databases/dat_files.h"
 #include "core/file_layer.h"
 #include "core/image_file.h"
 #include "core/large_pages.h"
@@ -124,8 +125,32 @@ void ChipsightCore::loadDatabases() {
         error(text::kFailedReadingRomTable, MB_ICONSTOP);
         romCount = 0;
     }
-    m_entryCount = customCount + romCount;
+    const std::int32_t datCount = loadDats();
+    m_entryCount = customCount + romCount + datCount;
     updateTitle();
+}
+
+std::int32_t ChipsightCore::loadDats() {
+    m_dats.clear();
+    std::int64_t count = 0;
+    const std::string cacheDir = userCacheDirectory();
+    for (const std::string& path : findDatFiles(m_database.directory, kCustomFile, m_datPaths)) {
+        LoadedDat dat = loadDat(path, cacheDir);
+        try {
+            if (dat.store) m_entries.appendDat(dat.store);
+        } catch (const std::bad_alloc&) {
+            // A table too large for this memory loads none of the file, as a malformed one.
+            dat.store.reset();
+            dat.failure = "out of memory";
+        }
+        if (!dat.failure.empty())
+            error(text::kFailedReadingHead + path + text::kFailedReadingTail + "\n" + dat.failure,
+                  MB_ICONSTOP);
+        else if (dat.store)
+            count += std::int64_t(dat.store->size());
+        if (dat.format != DatFormat::None || !dat.failure.empty()) m_dats.push_back(std::move(dat));
+    }
+    return std::int32_t(std::min<std::int64_t>(count, INT32_MAX));
 }
 
 void ChipsightCore::updateTitle() {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/database_location.h"
+#include "core/databases/dat_loading.h"
 #include "core/front_end.h"
 #include "core/identify.h"
 #include "core/image_file.h"
@@ -70,6 +71,11 @@ class ChipsightCore {
     void useDatabaseDirectory(std::string directory);
     // The path of the custom database file.
     std::string customDatabasePath() const;
+    // Reads the DAT file at `path`, or those in the directory `path` and below, besides the
+    // database directory's own; call it before loadDatabases.
+    void addDatPath(std::string path) { m_datPaths.push_back(std::move(path)); }
+    // The DAT files the last load read, in load order, with those that failed.
+    const std::vector<LoadedDat>& dats() const { return m_dats; }
 
     // What the core holds, for anyone to read. Only the core and the dialog bound to these
     // members by data exchange (a class derived from this one) write them.
@@ -122,6 +128,11 @@ class ChipsightCore {
     std::string m_programPath;
     bool m_databaseChosen = false;
     std::vector<std::string> m_arguments;
+    std::vector<std::string> m_datPaths;
+    std::vector<LoadedDat> m_dats;
+
+    // Appends the entries of every DAT file to the table; returns how many.
+    std::int32_t loadDats();
 };
 
 }  // namespace chipsight

@@ -90,12 +90,26 @@ void EntryTable::appendRecords(std::shared_ptr<const std::uint8_t[]> records, st
     link(first, std::uint32_t(size_), tags_.data(), entries_.data(), filter_.data(), mask_);
 }
 
+void EntryTable::appendDat(std::shared_ptr<const DatStore> store) {
+    const std::size_t count = store->size();
+    if (count == 0) return;
+    reserveIndex(size_ + count);
+    makeRoom(segments_, segments_.size() + 1);
+    dats_.push_back(std::move(store));
+    const auto first = std::uint32_t(size_);
+    segments_.push_back({first, Kind::Dat, std::uint32_t(dats_.size() - 1)});
+    readKeys(std::uint32_t(first + count));
+    size_ += count;
+    link(first, std::uint32_t(size_), tags_.data(), entries_.data(), filter_.data(), mask_);
+}
+
 void EntryTable::clear() {
     size_ = 0;
     segments_.clear();
     own_.clear();
     chips_.clear();
     records_.clear();
+    dats_.clear();
     keys_.clear();
     tags_.clear();
     tags_.shrink_to_fit();
@@ -119,6 +133,15 @@ RomEntry EntryTable::operator[](std::size_t i) const {
                     chips.roms.get() + k * RomTableRecord::kSize, RomTableRecord::kSize)),
                 {chips.games.get(), chips.gameBytes});
         }
+        case Kind::Dat: {
+            const DatEntryInfo info = dats_[segment.source]->info(k);
+            RomEntry e;
+            e.crc = dats_[segment.source]->crc(k);
+            e.size = dats_[segment.source]->romSize(k);
+            writeField(e.name, info.name);
+            writeField(e.description, datEntryDescription(info));
+            return e;
+        }
         case Kind::Records:
             break;
     }
@@ -136,12 +159,22 @@ bool EntryTable::operator==(const EntryTable& other) const {
 void EntryTable::readKeys(std::uint32_t end) {
     // Room was made by reserveIndex; the records are read in order.
     const Segment& segment = segments_.back();
-    const bool chips = segment.kind == Kind::Chips;
-    const std::size_t stride = chips ? RomTableRecord::kSize : RomEntry::kSize;
-    const std::size_t crcAt = chips ? kCrcAt : kRecordCrcAt;
-    const std::size_t sizeAt = chips ? kSizeAt : kRecordSizeAt;
-    const std::uint8_t* record =
-        chips ? chips_[segment.source].roms.get() : records_[segment.source].get();
+    std::size_t stride = RomEntry::kSize, crcAt = kRecordCrcAt, sizeAt = kRecordSizeAt;
+    const std::uint8_t* record = nullptr;
+    if (segment.kind == Kind::Chips) {
+        stride = RomTableRecord::kSize;
+        crcAt = kCrcAt;
+        sizeAt = kSizeAt;
+        record = chips_[segment.source].roms.get();
+    } else if (segment.kind == Kind::Dat) {
+        // A DAT's keys lie together as crc, size pairs.
+        stride = 8;
+        crcAt = 0;
+        sizeAt = 4;
+        record = dats_[segment.source]->keys();
+    } else {
+        record = records_[segment.source].get();
+    }
     const std::size_t first = keys_.size();
     keys_.resize(end);  // all written below
     Key* key = keys_.data() + first;

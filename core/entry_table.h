@@ -1,11 +1,13 @@
 // The entry table: append-only, in load order, with an index from (crc, size) to the entries
 // that carry the pair, so a lookup costs the same against a million entries as against none.
 //
-// Entries come in three kinds. Those appended one by one (entries added while the program runs,
+// Entries come in four kinds. Those appended one by one (entries added while the program runs,
 // tests) are kept whole. Chip records loaded from CHIPLORE.ROM and custom records loaded from
 // Chipsight.dat stay the bytes they were read as, and an entry is made of its record (a chip
 // joined with its game, as joinRecord does) only when it is looked at: a million chips then take
 // their 28 bytes each instead of 108, and loading either file writes out nothing but the index.
+// The entries of a DAT file stay in the block of their DatStore, mapped from the cache or built
+// by its reader.
 //
 // The index keeps every entry's (crc, size) in entry order, and an open-addressed table of
 // slots, probed linearly from the pair's home slot: for each slot a byte (free, or seven bits
@@ -31,13 +33,22 @@
 #include <initializer_list>
 #include <iterator>
 #include <memory>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
+#include "core/databases/dat_store.h"
 #include "core/large_pages.h"
 #include "core/rom_database.h"
 
 namespace chipsight {
+
+// An entry read from a DAT file, as a lookup hands it over: it says more than a RomEntry holds.
+struct DatEntry {
+    const DatStore* store;
+    std::size_t index;
+    DatEntryInfo info() const { return store->info(index); }
+};
 
 class EntryTable {
   public:
@@ -57,10 +68,13 @@ class EntryTable {
     // Appends the `count` custom records at the start of `records`, RomEntry::kSize bytes each.
     // The table keeps them.
     void appendRecords(std::shared_ptr<const std::uint8_t[]> records, std::size_t count);
+    // Appends the entries of a DAT file, which the table keeps.
+    void appendDat(std::shared_ptr<const DatStore> store);
     void clear();
 
     std::size_t size() const { return size_; }
     bool empty() const { return size_ == 0; }
+    // The entry as a record; a DAT entry's texts are cut to the record's fields.
     RomEntry operator[](std::size_t i) const;
 
     // Visits the entries in table order; each is made as it is reached.
@@ -100,7 +114,8 @@ class EntryTable {
         if (!tags_.empty()) __builtin_prefetch(&filter_[filterWordOf(crc, size)]);
     }
 
-    // Calls `visit` with every entry of `crc` and `size`, in table order.
+    // Calls `visit` with every entry of `crc` and `size`, in table order: with a DatEntry for an
+    // entry of a DAT file where `visit` takes one, else with a RomEntry.
     template <typename Visit>
     void forEachMatch(std::uint32_t crc, std::uint32_t size, Visit&& visit) const {
         if (tags_.empty() || !mayHold(crc, size)) return;
@@ -112,6 +127,13 @@ class EntryTable {
             if (t != tag) continue;
             const std::uint32_t i = entries_[s];
             if (keys_[i].crc == crc && keys_[i].size == size) {
+                if constexpr (std::is_invocable_v<Visit, const DatEntry&>) {
+                    const Segment& segment = segmentOf(i);
+                    if (segment.kind == Kind::Dat) {
+                        visit(DatEntry{dats_[segment.source].get(), i - segment.first});
+                        continue;
+                    }
+                }
                 const RomEntry e = (*this)[i];
                 visit(e);
             }
@@ -125,9 +147,10 @@ class EntryTable {
     static constexpr std::size_t kCrcAt = RomTableRecord::kCrcAt, kSizeAt = RomTableRecord::kSizeAt;
     static constexpr std::size_t kRecordCrcAt = 0, kRecordSizeAt = 4;
 
-    enum class Kind : std::uint32_t { Own, Chips, Records };
+    enum class Kind : std::uint32_t { Own, Chips, Records, Dat };
     // A run of entries of one kind, from entry `first` to the next run: own_[source] on for
-    // entries kept whole, the records of chips_[source], or those of records_[source].
+    // entries kept whole, the records of chips_[source], those of records_[source], or the
+    // entries of dats_[source].
     struct Segment {
         std::uint32_t first;
         Kind kind;
@@ -206,6 +229,7 @@ class EntryTable {
     std::vector<RomEntry> own_;
     std::vector<Chips> chips_;
     std::vector<std::shared_ptr<const std::uint8_t[]>> records_;
+    std::vector<std::shared_ptr<const DatStore>> dats_;
     // The keys of every entry, in table order.
     Large<Key> keys_;
     // A power of two of slots, or none before the first entry; mask_ is their count less one.

@@ -32,11 +32,19 @@ std::string hex(std::uint32_t v) {
 
 // The database's texts come from files anyone may have written: they obey the rule of file
 // names, so that neither can forge a line or reach a terminal as a control sequence.
-void appendEntryLine(std::string& block, const RomEntry& e) {
+void appendEntryLine(std::string& block, std::string_view name, std::string_view description) {
     block += text::kEntryLead;
-    block += reportName(e.nameText());
+    block += reportName(name);
     block += text::kEntrySeparator;
-    block += reportName(e.descriptionText());
+    block += reportName(description);
+}
+void appendEntryLine(std::string& block, const RomEntry& e) {
+    appendEntryLine(block, e.nameText(), e.descriptionText());
+}
+// A DAT entry shows the ROM's name in full, and its set after the set's description.
+void appendEntryLine(std::string& block, const DatEntry& e) {
+    const DatEntryInfo info = e.info();
+    appendEntryLine(block, info.name, datEntryDescription(info));
 }
 
 void appendNotFound(std::string& block, std::string_view name, std::uint32_t crc) {
@@ -98,7 +106,7 @@ Report buildReport(const EntryTable& entries, const ImageDigest& digest, std::st
             const std::uint32_t crc = digest.partCrc(i, j);
             if (ignoreBad && isBlankBlock(partSize, crc)) continue;
             bool first = true;
-            entries.forEachMatch(crc, partSize, [&](const RomEntry& e) {
+            entries.forEachMatch(crc, partSize, [&](const auto& e) {
                 if (first) {
                     report.block += "\r\n" + name + ": (" + std::to_string(j + 1) + "/" +
                                     std::to_string(parts) + ") [" + hex(crc) + "]";
@@ -127,7 +135,7 @@ Report buildManualReport(const EntryTable& entries, std::uint32_t crc, std::uint
                          std::string_view label) {
     Report report;
     report.block = kBlockHead;
-    entries.forEachMatch(crc, size, [&](const RomEntry& e) {
+    entries.forEachMatch(crc, size, [&](const auto& e) {
         if (!report.found) {
             report.block += "\r\n";
             report.block += label;

@@ -14,6 +14,10 @@ inline constexpr const char* kCannotOpenGameTable =
     "Cannot Open CHIPLORE.GAM\nDownload Chiplore, and copy the file to this folder!";
 inline constexpr const char* kFailedReadingGameTable = "Failed reading CHIPLORE.GAM!";
 inline constexpr const char* kFailedReadingCustom = "Failed reading Chipsight.dat!";
+// A DAT file that cannot be read or is malformed: "Failed reading PATH!", then a line saying
+// where and why.
+inline constexpr const char* kFailedReadingHead = "Failed reading ";
+inline constexpr const char* kFailedReadingTail = "!";
 // The window title; the version comes from the build, the rest never changes.
 inline constexpr const char* kTitleFormat =
     ".: Chipsight v%s - %d ROMs - Feb 25 2005 - Morrowlark :.";
