@@ -1,0 +1,56 @@
+// Streaming readers of the ROM databases other tools publish (MAME ListXML, MAME software
+// lists, Logiqx XML, ClrMamePro text), plain or gzip-compressed, told apart by their content.
+// Each sends the ROMs that become entries to one sink, one at a time, and holds no document.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace chipsight {
+
+enum class DatFormat { None, ListXml, SoftwareList, Logiqx, ClrMamePro };
+
+// "MAME ListXML", "MAME software list", "Logiqx XML", "ClrMamePro"; "" for None.
+const char* datFormatName(DatFormat format);
+
+// One ROM that becomes an entry. The views hold only during the call (decoded text, bytes kept).
+struct DatRom {
+    std::string_view name, setName, setDescription, listName;  // listName: software lists only
+    std::string_view sha1;  // 40 lower-case hex digits, or empty
+    // Where not given, empty. A software list's ROM has its dataarea's name as its region.
+    std::string_view region, endianness, loadFlag;
+    std::uint32_t crc = 0, size = 0;
+    std::uint64_t offset = 0;
+    bool hasOffset = false;
+    std::uint32_t dataWidth = 0;  // of the software list's dataarea, in bits; 0 where not given
+    bool badDump = false;
+};
+
+class DatSink {
+  public:
+    virtual ~DatSink() = default;
+    virtual void rom(const DatRom& rom) = 0;
+};
+
+struct DatResult {
+    DatFormat format = DatFormat::None;
+    bool ok = true;         // false: malformed (or unreadable); the caller drops what the sink got
+    std::uint64_t line = 0;  // where it went wrong, 1-based (0: not at any line of the text)
+    std::string reason;      // short, e.g. "unclosed <rom> element", "size is not a number"
+    std::uint64_t bytes = 0;  // bytes of the (decompressed) document read
+};
+
+// Reads the file at `path` (plain or gzip, told by its first bytes), telling the format by its
+// content. A file of no known format returns format None and ok, having sent nothing. A file
+// that cannot be opened, or whose reading fails before its format is known, returns format None
+// and not ok, with the reason. `progress`, when given, is called now and then with the
+// compressed bytes consumed so far.
+DatResult readDatFile(const std::string& path, DatSink& sink,
+                      const std::function<void(std::uint64_t)>& progress = {});
+
+// The same over bytes in memory (tests, fuzzing).
+DatResult readDatBytes(std::string_view bytes, DatSink& sink);
+
+}  // namespace chipsight
