@@ -20,8 +20,8 @@ class CountingSink : public chipsight::DatSink {
         for (std::string_view s : {r.name, r.setName, r.setDescription, r.listName, r.sha1,
                                    r.region, r.endianness, r.loadFlag})
             mix(s), mix("\x1f");
-        const std::uint64_t numbers[] = {r.crc, r.size, r.offset, r.hasOffset, r.dataWidth,
-                                         r.badDump};
+        const std::uint64_t numbers[] = {r.crc,       r.size,      r.offset,
+                                         r.hasOffset, r.dataWidth, r.badDump};
         mix({reinterpret_cast<const char*>(numbers), sizeof numbers});
     }
     std::uint64_t entries = 0, digest = 14695981039346656037ull;
@@ -70,11 +70,12 @@ int main(int argc, char** argv) {
     }
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    std::printf("files %zu none %llu listxml %llu softwarelist %llu logiqx %llu clrmamepro %llu "
-                "failed %llu\n",
-                paths.size(), (unsigned long long)perFormat[0], (unsigned long long)perFormat[1],
-                (unsigned long long)perFormat[2], (unsigned long long)perFormat[3],
-                (unsigned long long)perFormat[4], (unsigned long long)failed);
+    std::printf(
+        "files %zu none %llu listxml %llu softwarelist %llu logiqx %llu clrmamepro %llu "
+        "failed %llu\n",
+        paths.size(), (unsigned long long)perFormat[0], (unsigned long long)perFormat[1],
+        (unsigned long long)perFormat[2], (unsigned long long)perFormat[3],
+        (unsigned long long)perFormat[4], (unsigned long long)failed);
     std::printf("entries %llu bytes %llu seconds %.3f peak_bytes %zu digest %016llx\n",
                 (unsigned long long)sink.entries, (unsigned long long)bytes, seconds,
                 bench::peakResidentBytes() - before, (unsigned long long)sink.digest);

@@ -17,7 +17,7 @@ class Tokens {
 
     explicit Tokens(ByteSource& source) : source_(source) {}
 
-    // The next token; a quote left open gives End with `unclosedQuote` set.
+    // The next token; a quote left open gives End, with `unclosedQuote` set.
     Token next() {
         for (;;) {
             if (pos_ == buffer_.size() && !fill()) return {Kind::End, {}, line_};
@@ -45,7 +45,7 @@ class Tokens {
                 const std::size_t start = pos_;
                 if (!fill()) {
                     if (quoted) {
-                        unclosedQuote = true;
+                        unclosedQuote = line;
                         return {Kind::End, {}, line};
                     }
                     break;
@@ -69,7 +69,7 @@ class Tokens {
         return token;
     }
 
-    bool unclosedQuote = false;
+    std::uint64_t unclosedQuote = 0;  // the line of a quote the file leaves open
 
   private:
     // Moves the unread bytes to the front and adds the next piece; false at the end.
@@ -101,7 +101,7 @@ class Reader {
         for (;;) {
             const auto token = tokens_.next();
             if (token.kind == Tokens::Kind::End) {
-                if (tokens_.unclosedQuote) fail("unclosed quote", token.line);
+                if (tokens_.unclosedQuote) fail("unclosed quote", tokens_.unclosedQuote);
                 return;
             }
             if (token.kind != Tokens::Kind::Word) return fail("expected a block name", token.line);
@@ -118,7 +118,7 @@ class Reader {
         if (!result_.ok) return;
         result_.ok = false;
         result_.reason = tokens_.unclosedQuote ? "unclosed quote" : reason;
-        result_.line = line;
+        result_.line = tokens_.unclosedQuote ? tokens_.unclosedQuote : line;
     }
 
     // The rest of a block whose ( has been read; false after a failure.
@@ -207,14 +207,22 @@ class Reader {
             const auto text = value(key, line, "rom", failed);
             if (failed) return false;
             if (!text) continue;
-            if (key == "name") name = *text;
-            else if (key == "size") size = *text, hasSize = true;
-            else if (key == "crc") crc = *text, hasCrc = true;
-            else if (key == "sha1") sha1 = *text, hasSha1 = true;
-            else if (key == "merge") merge = *text, hasMerge = true;
-            else if (key == "flags" || key == "status") status = *text;
-            else if (key == "region") region = *text;
-            else if (key == "offset") offset = *text, hasOffset = true;
+            if (key == "name")
+                name = *text;
+            else if (key == "size")
+                size = *text, hasSize = true;
+            else if (key == "crc")
+                crc = *text, hasCrc = true;
+            else if (key == "sha1")
+                sha1 = *text, hasSha1 = true;
+            else if (key == "merge")
+                merge = *text, hasMerge = true;
+            else if (key == "flags" || key == "status")
+                status = *text;
+            else if (key == "region")
+                region = *text;
+            else if (key == "offset")
+                offset = *text, hasOffset = true;
         }
         RomFields rom;
         rom.name = name;

@@ -106,8 +106,8 @@ class GzipSource : public ByteSource {
             if (stream_.avail_in == 0) {
                 const std::string_view in = inner_.next();
                 if (in.empty()) {
-                    failure = inner_.failure.empty() ? "the compressed data ends early"
-                                                     : inner_.failure;
+                    failure =
+                        inner_.failure.empty() ? "the compressed data ends early" : inner_.failure;
                     done_ = true;
                     break;
                 }
@@ -153,10 +153,9 @@ bool isXmlBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'
 enum class Family { None, Xml, ClrMamePro };
 
 Family familyOf(std::string_view head) {
-    if (head.size() >= 2 && ((head[0] == '\xff' && head[1] == '\xfe') ||
-                             (head[0] == '\xfe' && head[1] == '\xff') ||
-                             (head[0] == '\0' && head[1] == '<') ||
-                             (head[0] == '<' && head[1] == '\0')))
+    if (head.size() >= 2 &&
+        ((head[0] == '\xff' && head[1] == '\xfe') || (head[0] == '\xfe' && head[1] == '\xff') ||
+         (head[0] == '\0' && head[1] == '<') || (head[0] == '<' && head[1] == '\0')))
         return Family::Xml;  // UTF-16, which expat reads
     if (head.starts_with("\xef\xbb\xbf")) head.remove_prefix(3);
     std::size_t i = 0;

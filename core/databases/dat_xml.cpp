@@ -106,15 +106,24 @@ class DatXml {
                 RomFields rom;
                 for (std::size_t i = 0; i < count; ++i) {
                     const std::string_view n = attrs[i].name, v = attrs[i].value;
-                    if (n == "name") rom.name = v;
-                    else if (n == "size") rom.size = v;
-                    else if (n == "crc") rom.crc = v;
-                    else if (n == "sha1") rom.sha1 = v, rom.hasSha1 = true;
-                    else if (n == "merge") rom.merge = v, rom.hasMerge = true;
-                    else if (n == "status") rom.status = v;
-                    else if (n == "region") rom.region = v;
-                    else if (n == "offset") rom.offset = v, rom.hasOffset = true;
-                    else if (n == "loadflag") rom.loadFlag = v;
+                    if (n == "name")
+                        rom.name = v;
+                    else if (n == "size")
+                        rom.size = v;
+                    else if (n == "crc")
+                        rom.crc = v;
+                    else if (n == "sha1")
+                        rom.sha1 = v, rom.hasSha1 = true;
+                    else if (n == "merge")
+                        rom.merge = v, rom.hasMerge = true;
+                    else if (n == "status")
+                        rom.status = v;
+                    else if (n == "region")
+                        rom.region = v;
+                    else if (n == "offset")
+                        rom.offset = v, rom.hasOffset = true;
+                    else if (n == "loadflag")
+                        rom.loadFlag = v;
                 }
                 return collector_.add(rom, {areaName_, areaEndianness_, areaWidth_});
             }
@@ -351,16 +360,20 @@ using Byte = unsigned char;
 int utf8Length(const Byte* p, const Byte* end) {
     const Byte b = *p;
     int n;
-    if (b >= 0xC2 && b <= 0xDF) n = 2;
-    else if (b >= 0xE0 && b <= 0xEF) n = 3;
-    else if (b >= 0xF0 && b <= 0xF4) n = 4;
-    else return 0;
+    if (b >= 0xC2 && b <= 0xDF)
+        n = 2;
+    else if (b >= 0xE0 && b <= 0xEF)
+        n = 3;
+    else if (b >= 0xF0 && b <= 0xF4)
+        n = 4;
+    else
+        return 0;
     if (end - p < n) return -1;
     for (int i = 1; i < n; ++i)
         if ((p[i] & 0xC0) != 0x80) return 0;
     if (n == 3) {
-        if (b == 0xE0 && p[1] < 0xA0) return 0;  // overlong
-        if (b == 0xED && p[1] > 0x9F) return 0;  // surrogates
+        if (b == 0xE0 && p[1] < 0xA0) return 0;                   // overlong
+        if (b == 0xED && p[1] > 0x9F) return 0;                   // surrogates
         if (b == 0xEF && p[1] == 0xBF && p[2] >= 0xBE) return 0;  // U+FFFE, U+FFFF
     } else if (n == 4) {
         if (b == 0xF0 && p[1] < 0x90) return 0;
@@ -407,10 +420,14 @@ Step reference(const Byte*& p, const Byte* end, std::string& out) {
         const Byte* digits = q;
         for (; q < end && *q != ';'; ++q) {
             int d;
-            if (*q >= '0' && *q <= '9') d = *q - '0';
-            else if (hex && *q >= 'a' && *q <= 'f') d = *q - 'a' + 10;
-            else if (hex && *q >= 'A' && *q <= 'F') d = *q - 'A' + 10;
-            else return Step::Expat;
+            if (*q >= '0' && *q <= '9')
+                d = *q - '0';
+            else if (hex && *q >= 'a' && *q <= 'f')
+                d = *q - 'a' + 10;
+            else if (hex && *q >= 'A' && *q <= 'F')
+                d = *q - 'A' + 10;
+            else
+                return Step::Expat;
             value = value * (hex ? 16 : 10) + std::uint32_t(d);
             if (value > 0x10FFFF) return Step::Expat;
         }
@@ -428,12 +445,18 @@ Step reference(const Byte*& p, const Byte* end, std::string& out) {
     if (q == end) return Step::More;
     const std::string_view entity(reinterpret_cast<const char*>(name), std::size_t(q - name));
     char c;
-    if (entity == "lt") c = '<';
-    else if (entity == "gt") c = '>';
-    else if (entity == "amp") c = '&';
-    else if (entity == "quot") c = '"';
-    else if (entity == "apos") c = '\'';
-    else return Step::Expat;
+    if (entity == "lt")
+        c = '<';
+    else if (entity == "gt")
+        c = '>';
+    else if (entity == "amp")
+        c = '&';
+    else if (entity == "quot")
+        c = '"';
+    else if (entity == "apos")
+        c = '\'';
+    else
+        return Step::Expat;
     out.push_back(c);
     p = q + 1;
     return Step::Done;
@@ -655,8 +678,7 @@ class Scanner {
             if (q == before) return Step::Expat;  // attributes are set apart by blanks
             const Byte* n = q;
             if (const Step step = name(q, end); step != Step::Done) return step;
-            const std::string_view attribute(reinterpret_cast<const char*>(n),
-                                             std::size_t(q - n));
+            const std::string_view attribute(reinterpret_cast<const char*>(n), std::size_t(q - n));
             while (q < end && blank(*q)) ++q;
             if (q == end) return Step::More;
             if (*q != '=') return Step::Expat;
@@ -675,9 +697,9 @@ class Scanner {
             for (std::size_t i = 0; i < count; ++i)
                 if (attrs_[i].name == attribute) return Step::Expat;  // twice in one tag
             attrs_[count].name = attribute;
-            attrs_[count].value =
-                decoded ? std::string_view(values_[count])
-                        : std::string_view(reinterpret_cast<const char*>(v), std::size_t(q - 1 - v));
+            attrs_[count].value = decoded ? std::string_view(values_[count])
+                                          : std::string_view(reinterpret_cast<const char*>(v),
+                                                             std::size_t(q - 1 - v));
             ++count;
         }
         if (role != Role::Other && !decls_.empty()) count = declared(element, count);
@@ -765,8 +787,8 @@ const Byte* bytesOf(std::string_view s) { return reinterpret_cast<const Byte*>(s
 void readXml(ByteSource& source, DatSink& sink, DatResult& result, XmlEngine engine) {
     std::unique_ptr<DatXml> dat;
     ExpatRun run(sink, result, dat);
-    std::unique_ptr<std::remove_pointer_t<XML_Parser>, void (*)(XML_Parser)> parser(
-        newParser(run), XML_ParserFree);
+    std::unique_ptr<std::remove_pointer_t<XML_Parser>, void (*)(XML_Parser)> parser(newParser(run),
+                                                                                    XML_ParserFree);
     run.stopAtRoot = engine == XmlEngine::Scanner;
 
     // expat reads the prolog and the document element's start tag, and then on to the end
