@@ -18,7 +18,7 @@ const char* datFormatName(DatFormat format);
 // One ROM that becomes an entry. The views hold only during the call (decoded text, bytes kept).
 struct DatRom {
     std::string_view name, setName, setDescription, listName;  // listName: software lists only
-    std::string_view sha1;  // 40 lower-case hex digits, or empty
+    std::string_view sha1;                                     // 40 lower-case hex digits, or empty
     // Where not given, empty. A software list's ROM has its dataarea's name as its region.
     std::string_view region, endianness, loadFlag;
     std::uint32_t crc = 0, size = 0;
@@ -36,7 +36,7 @@ class DatSink {
 
 struct DatResult {
     DatFormat format = DatFormat::None;
-    bool ok = true;         // false: malformed (or unreadable); the caller drops what the sink got
+    bool ok = true;          // false: malformed (or unreadable); the caller drops what the sink got
     std::uint64_t line = 0;  // where it went wrong, 1-based (0: not at any line of the text)
     std::string reason;      // short, e.g. "unclosed <rom> element", "size is not a number"
     std::uint64_t bytes = 0;  // bytes of the (decompressed) document read

@@ -1,0 +1,237 @@
+// Telling a DAT's format and compression by its first bytes, and the sources its bytes come
+// from: a file read in pieces through the file layer, bytes in memory, and gzip over either.
+#include "core/databases/dat_reader.h"
+
+#include <zlib.h>
+
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <utility>
+
+#include "core/databases/dat_internal.h"
+#include "core/file_layer.h"
+
+namespace chipsight {
+
+const char* datFormatName(DatFormat format) {
+    switch (format) {
+        case DatFormat::ListXml:
+            return "MAME ListXML";
+        case DatFormat::SoftwareList:
+            return "MAME software list";
+        case DatFormat::Logiqx:
+            return "Logiqx XML";
+        case DatFormat::ClrMamePro:
+            return "ClrMamePro";
+        case DatFormat::None:
+            break;
+    }
+    return "";
+}
+
+namespace dat {
+namespace {
+
+// Reading in pieces of this size keeps memory flat whatever the size of the file.
+constexpr std::size_t kPiece = 1 << 20;
+
+class MemorySource : public ByteSource {
+  public:
+    explicit MemorySource(std::string_view bytes) : bytes_(bytes) {}
+    std::string_view next() override { return std::exchange(bytes_, std::string_view()); }
+
+  private:
+    std::string_view bytes_;
+};
+
+class FileSource : public ByteSource {
+  public:
+    FileSource(File& file, const std::function<void(std::uint64_t)>& progress)
+        : file_(file), progress_(progress), buffer_(new char[kPiece]) {}
+    std::string_view next() override {
+        const std::uint64_t left = file_.length() - done_;
+        if (left == 0) return {};
+        const std::size_t want = std::size_t(std::min<std::uint64_t>(left, kPiece));
+        const std::size_t got = file_.read(buffer_.get(), want);
+        done_ += got;
+        if (progress_) progress_(done_);
+        if (got < want) failure = "the file could not be read to its end";
+        return {buffer_.get(), got};
+    }
+
+  private:
+    File& file_;
+    const std::function<void(std::uint64_t)>& progress_;
+    std::unique_ptr<char[]> buffer_;
+    std::uint64_t done_ = 0;
+};
+
+// Gives back a piece already taken from `inner` first, then the rest of `inner`, and counts
+// what it gives.
+class Replay : public ByteSource {
+  public:
+    Replay(ByteSource& inner, std::string_view first) : inner_(inner), first_(first) {}
+    std::string_view next() override {
+        std::string_view piece = std::exchange(first_, std::string_view());
+        if (piece.empty()) {
+            piece = inner_.next();
+            failure = inner_.failure;
+        }
+        bytes += piece.size();
+        return piece;
+    }
+    std::uint64_t bytes = 0;
+
+  private:
+    ByteSource& inner_;
+    std::string_view first_;
+};
+
+// gzip members, one after the other, inflated through zlib.
+class GzipSource : public ByteSource {
+  public:
+    explicit GzipSource(ByteSource& inner) : inner_(inner), out_(new char[kPiece]) {
+        ok_ = inflateInit2(&stream_, 16 + MAX_WBITS) == Z_OK;
+        if (!ok_) failure = "the compressed data cannot be inflated";
+    }
+    ~GzipSource() override {
+        if (ok_) inflateEnd(&stream_);
+    }
+    std::string_view next() override {
+        if (!ok_ || done_) return {};
+        stream_.next_out = reinterpret_cast<Bytef*>(out_.get());
+        stream_.avail_out = kPiece;
+        while (stream_.avail_out == kPiece) {
+            if (stream_.avail_in == 0) {
+                const std::string_view in = inner_.next();
+                if (in.empty()) {
+                    failure =
+                        inner_.failure.empty() ? "the compressed data ends early" : inner_.failure;
+                    done_ = true;
+                    break;
+                }
+                stream_.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(in.data()));
+                stream_.avail_in = uInt(in.size());
+            }
+            const int status = inflate(&stream_, Z_NO_FLUSH);
+            if (status == Z_STREAM_END) {
+                // Another member may follow; anything else after a member is passed over, as
+                // gzip itself does.
+                if (stream_.avail_in == 0) {
+                    const std::string_view in = inner_.next();
+                    stream_.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(in.data()));
+                    stream_.avail_in = uInt(in.size());
+                }
+                if (stream_.avail_in >= 2 && stream_.next_in[0] == 0x1f &&
+                    stream_.next_in[1] == 0x8b) {
+                    inflateReset(&stream_);
+                } else {
+                    failure = inner_.failure;
+                    done_ = true;
+                    break;
+                }
+            } else if (status != Z_OK && status != Z_BUF_ERROR) {
+                failure = "the compressed data is damaged";
+                done_ = true;
+                break;
+            }
+        }
+        return {out_.get(), kPiece - stream_.avail_out};
+    }
+
+  private:
+    ByteSource& inner_;
+    z_stream stream_{};
+    std::unique_ptr<char[]> out_;
+    bool ok_ = false, done_ = false;
+};
+
+bool isXmlBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+// The format family the first bytes of a document announce.
+enum class Family { None, Xml, ClrMamePro };
+
+Family familyOf(std::string_view head) {
+    if (head.size() >= 2 &&
+        ((head[0] == '\xff' && head[1] == '\xfe') || (head[0] == '\xfe' && head[1] == '\xff') ||
+         (head[0] == '\0' && head[1] == '<') || (head[0] == '<' && head[1] == '\0')))
+        return Family::Xml;  // UTF-16, which expat reads
+    if (head.starts_with("\xef\xbb\xbf")) head.remove_prefix(3);
+    std::size_t i = 0;
+    while (i < head.size() && isXmlBlank(head[i])) ++i;
+    head.remove_prefix(i);
+    if (head.starts_with("<")) return Family::Xml;
+    constexpr std::string_view kHeader = "clrmamepro";
+    if (head.starts_with(kHeader) &&
+        (head.size() == kHeader.size() || isXmlBlank(head[kHeader.size()]) ||
+         head[kHeader.size()] == '('))
+        return Family::ClrMamePro;
+    return Family::None;
+}
+
+// Reads the (decompressed) document of `source` whose first piece is `first`.
+DatResult readDocument(ByteSource& source, std::string_view first, DatSink& sink,
+                       XmlEngine engine) {
+    DatResult result;
+    Replay replay(source, first);
+    const Family family = familyOf(first);
+    if (family == Family::Xml) readXml(replay, sink, result, engine);
+    if (family == Family::ClrMamePro) readClrMamePro(replay, sink, result);
+    result.bytes = replay.bytes;
+    if (!replay.failure.empty() && family != Family::None) {
+        // A document cut short by a failed read says nothing about its writer's mistakes.
+        result.ok = false;
+        result.line = 0;
+        result.reason = replay.failure;
+    } else if (!source.failure.empty() && family == Family::None) {
+        result.ok = false;
+        result.reason = source.failure;
+    }
+    return result;
+}
+
+DatResult readSource(ByteSource& raw, DatSink& sink, XmlEngine engine) {
+    const std::string_view head = raw.next();
+    if (head.size() >= 2 && head[0] == '\x1f' && head[1] == '\x8b') {
+        Replay again(raw, head);
+        GzipSource gzip(again);
+        const std::string_view first = gzip.next();
+        return readDocument(gzip, first, sink, engine);
+    }
+    return readDocument(raw, head, sink, engine);
+}
+
+}  // namespace
+
+DatResult readDatBytesWith(std::string_view bytes, DatSink& sink, XmlEngine engine) {
+    MemorySource source(bytes);
+    return readSource(source, sink, engine);
+}
+
+DatResult readDatFileWith(const std::string& path, DatSink& sink,
+                          const std::function<void(std::uint64_t)>& progress, XmlEngine engine) {
+    OpenFailure failure{};
+    auto file = File::open(path, File::Mode::ReadDatabase, &failure);
+    if (!file) {
+        DatResult result;
+        result.ok = false;
+        result.reason = failure == OpenFailure::Busy ? "the file is busy" : "cannot open the file";
+        return result;
+    }
+    FileSource source(*file, progress);
+    return readSource(source, sink, engine);
+}
+
+}  // namespace dat
+
+DatResult readDatFile(const std::string& path, DatSink& sink,
+                      const std::function<void(std::uint64_t)>& progress) {
+    return dat::readDatFileWith(path, sink, progress, dat::XmlEngine::Scanner);
+}
+
+DatResult readDatBytes(std::string_view bytes, DatSink& sink) {
+    return dat::readDatBytesWith(bytes, sink, dat::XmlEngine::Scanner);
+}
+
+}  // namespace chipsight

@@ -1,0 +1,873 @@
+// The XML formats (MAME ListXML, MAME software lists, Logiqx): what their elements mean, read
+// by expat or by a scanner of our own that is several times faster. The scanner takes only
+// the plain XML that DATs are made of and checks it as strictly as expat does; at anything
+// else (an entity of a DTD, a processing instruction, any mistake, the document's end) it
+// hands the rest of the document to expat, which then reads on from that very token as if it
+// had read everything before, so every document means the same, and every mistake is reported
+// the same, whichever of the two reads it.
+#include <expat.h>
+#include <strings.h>
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <deque>
+#include <map>
+#include <memory>
+
+#include "core/databases/dat_internal.h"
+
+namespace chipsight::dat {
+namespace {
+
+struct XmlAttr {
+    std::string_view name, value;
+};
+
+// What an element is to a DAT; everything else is Other, and so is all below it.
+enum class Role : std::uint8_t { Other, Root, List, Set, Description, Part, DataArea, Rom };
+
+DatFormat formatOfRoot(std::string_view name) {
+    if (name == "mame" || name == "mess") return DatFormat::ListXml;
+    if (name == "softwarelist" || name == "softwarelists") return DatFormat::SoftwareList;
+    if (name == "datafile") return DatFormat::Logiqx;
+    return DatFormat::None;
+}
+
+std::string_view attr(const XmlAttr* attrs, std::size_t count, std::string_view name,
+                      bool* present = nullptr) {
+    for (std::size_t i = 0; i < count; ++i)
+        if (attrs[i].name == name) {
+            if (present) *present = true;
+            return attrs[i].value;
+        }
+    if (present) *present = false;
+    return {};
+}
+
+// The meaning of the elements, the same for both readers.
+class DatXml {
+  public:
+    DatXml(DatSink& sink, DatFormat format) : sink_(sink), format_(format) {}
+
+    Role roleOf(std::string_view name) const {
+        switch (roles_.empty() ? Role::Other : roles_.back()) {
+            case Role::Root:
+                if (format_ == DatFormat::SoftwareList)
+                    return name == "softwarelist" ? Role::List : Role::Other;
+                return name == "machine" || name == "game" ? Role::Set : Role::Other;
+            case Role::List:
+                return name == "software" ? Role::Set : Role::Other;
+            case Role::Set:
+                if (name == "description") return Role::Description;
+                if (format_ == DatFormat::SoftwareList)
+                    return name == "part" ? Role::Part : Role::Other;
+                return name == "rom" ? Role::Rom : Role::Other;
+            case Role::Part:
+                return name == "dataarea" ? Role::DataArea : Role::Other;
+            case Role::DataArea:
+                return name == "rom" ? Role::Rom : Role::Other;
+            default:
+                return Role::Other;
+        }
+    }
+    // The role of the document element.
+    static Role rootRole(std::string_view name) {
+        return name == "softwarelist" ? Role::List : Role::Root;
+    }
+
+    // Null, or why the file is malformed.
+    const char* start(Role role, const XmlAttr* attrs, std::size_t count) {
+        roles_.push_back(role);
+        switch (role) {
+            case Role::List:
+                listName_.assign(attr(attrs, count, "name"));
+                break;
+            case Role::Set:
+                setName_.assign(attr(attrs, count, "name"));
+                description_.clear();
+                haveDescription_ = false;
+                collector_.clear();
+                break;
+            case Role::Description:
+                collecting_ = !haveDescription_;
+                break;
+            case Role::DataArea: {
+                areaName_.assign(attr(attrs, count, "name"));
+                areaEndianness_.assign(attr(attrs, count, "endianness"));
+                bool present = false;
+                const std::string_view width = attr(attrs, count, "width", &present);
+                const auto value = present ? parseDecimal(width) : std::optional<std::uint32_t>(0);
+                if (!value) return "width is not a number";
+                areaWidth_ = *value;
+                break;
+            }
+            case Role::Rom: {
+                RomFields rom;
+                for (std::size_t i = 0; i < count; ++i) {
+                    const std::string_view n = attrs[i].name, v = attrs[i].value;
+                    if (n == "name")
+                        rom.name = v;
+                    else if (n == "size")
+                        rom.size = v;
+                    else if (n == "crc")
+                        rom.crc = v;
+                    else if (n == "sha1")
+                        rom.sha1 = v, rom.hasSha1 = true;
+                    else if (n == "merge")
+                        rom.merge = v, rom.hasMerge = true;
+                    else if (n == "status")
+                        rom.status = v;
+                    else if (n == "region")
+                        rom.region = v;
+                    else if (n == "offset")
+                        rom.offset = v, rom.hasOffset = true;
+                    else if (n == "loadflag")
+                        rom.loadFlag = v;
+                }
+                return collector_.add(rom, {areaName_, areaEndianness_, areaWidth_});
+            }
+            default:
+                break;
+        }
+        return nullptr;
+    }
+
+    void end() {
+        if (roles_.empty()) return;
+        const Role role = roles_.back();
+        roles_.pop_back();
+        if (role == Role::Set) {
+            collector_.flush(sink_, setName_, description_, listName_);
+        } else if (role == Role::Description && collecting_) {
+            collecting_ = false;
+            haveDescription_ = true;
+        } else if (role == Role::DataArea) {
+            areaName_.clear();
+            areaEndianness_.clear();
+            areaWidth_ = 0;
+        }
+    }
+
+    bool wantsText() const { return collecting_ && roles_.back() == Role::Description; }
+    void text(std::string_view s) {
+        if (wantsText()) description_.append(s);
+    }
+
+  private:
+    DatSink& sink_;
+    DatFormat format_;
+    std::vector<Role> roles_;
+    SetCollector collector_;
+    std::string listName_, setName_, description_, areaName_, areaEndianness_;
+    std::uint32_t areaWidth_ = 0;
+    bool collecting_ = false, haveDescription_ = false;
+};
+
+// How a document's attribute list declarations change what its start tags say: the first
+// declaration of an attribute of an element is the one that counts.
+struct AttributeDecl {
+    std::string name;
+    bool cdata = true;
+    std::optional<std::string> value;  // the default
+};
+using AttributeDecls = std::map<std::string, std::vector<AttributeDecl>, std::less<>>;
+
+// ---------------------------------------------------------------------------------------------
+// expat
+
+struct ExpatRun {
+    ExpatRun(DatSink& s, DatResult& r, std::unique_ptr<DatXml>& d) : sink(s), result(r), dat(d) {}
+    DatSink& sink;
+    DatResult& result;
+    std::unique_ptr<DatXml>& dat;
+    XML_Parser parser = nullptr;
+    bool stopAtRoot = false;  // the scanner reads on after the document element's start tag
+    bool replaying = false;   // the events are of bytes the scanner has read already
+    bool unknownRoot = false;
+    bool scannable = true;  // nothing in the prolog that only expat can read
+    std::int64_t lineShift = 0;
+    std::uint64_t rootEnd = 0;  // where the document element's start tag ends
+    std::string doctype;
+    AttributeDecls decls;
+    std::string openNames;  // the open elements, each followed by a NUL
+    const char* failure = nullptr;
+    std::uint64_t failureLine = 0;
+    std::vector<XmlAttr> attrs;
+
+    std::uint64_t line() const {
+        return std::uint64_t(std::int64_t(XML_GetCurrentLineNumber(parser)) + lineShift);
+    }
+};
+
+void XMLCALL onXmlDecl(void* data, const XML_Char*, const XML_Char* encoding, int) {
+    auto& run = *static_cast<ExpatRun*>(data);
+    if (encoding && strcasecmp(encoding, "UTF-8") != 0) run.scannable = false;
+}
+
+void XMLCALL onDoctype(void* data, const XML_Char* name, const XML_Char*, const XML_Char*, int) {
+    static_cast<ExpatRun*>(data)->doctype = name;
+}
+
+void XMLCALL onEntityDecl(void* data, const XML_Char*, int, const XML_Char*, int, const XML_Char*,
+                          const XML_Char*, const XML_Char*, const XML_Char*) {
+    static_cast<ExpatRun*>(data)->scannable = false;
+}
+
+void XMLCALL onAttlistDecl(void* data, const XML_Char* element, const XML_Char* name,
+                           const XML_Char* type, const XML_Char* value, int) {
+    auto& decls = static_cast<ExpatRun*>(data)->decls[element];
+    for (const auto& d : decls)
+        if (d.name == name) return;
+    decls.push_back({name, std::strcmp(type, "CDATA") == 0,
+                     value ? std::optional<std::string>(value) : std::nullopt});
+}
+
+void XMLCALL onStart(void* data, const XML_Char* name, const XML_Char** atts) {
+    auto& run = *static_cast<ExpatRun*>(data);
+    run.openNames.append(name).push_back('\0');
+    if (run.replaying) return;
+    const std::string_view element(name);
+    Role role;
+    if (!run.dat) {
+        run.result.format = formatOfRoot(element);
+        if (run.result.format == DatFormat::None) {
+            run.unknownRoot = true;
+            XML_StopParser(run.parser, XML_FALSE);
+            return;
+        }
+        run.dat = std::make_unique<DatXml>(run.sink, run.result.format);
+        role = DatXml::rootRole(element);
+    } else {
+        role = run.dat->roleOf(element);
+    }
+    run.attrs.clear();
+    if (role != Role::Other)
+        for (const XML_Char** a = atts; *a; a += 2) run.attrs.push_back({a[0], a[1]});
+    if (const char* failure = run.dat->start(role, run.attrs.data(), run.attrs.size())) {
+        run.failure = failure;
+        run.failureLine = run.line();
+        XML_StopParser(run.parser, XML_FALSE);
+        return;
+    }
+    if (run.stopAtRoot && run.openNames.size() == element.size() + 1) {
+        // The prolog is behind: the scanner reads on from here, unless it held what only expat
+        // can read.
+        if (run.scannable) {
+            run.rootEnd = std::uint64_t(XML_GetCurrentByteIndex(run.parser) +
+                                        XML_GetCurrentByteCount(run.parser));
+            XML_StopParser(run.parser, XML_TRUE);
+        } else {
+            run.stopAtRoot = false;
+        }
+    }
+}
+
+void XMLCALL onEnd(void* data, const XML_Char*) {
+    auto& run = *static_cast<ExpatRun*>(data);
+    const std::size_t last = run.openNames.rfind('\0', run.openNames.size() - 2);
+    run.openNames.resize(last == std::string::npos ? 0 : last + 1);
+    if (!run.replaying && run.dat) run.dat->end();
+}
+
+void XMLCALL onText(void* data, const XML_Char* s, int length) {
+    auto& run = *static_cast<ExpatRun*>(data);
+    if (!run.replaying && run.dat) run.dat->text({s, std::size_t(length)});
+}
+
+XML_Parser newParser(ExpatRun& run) {
+    XML_Parser parser = XML_ParserCreate(nullptr);
+    XML_SetUserData(parser, &run);
+    XML_SetXmlDeclHandler(parser, onXmlDecl);
+    XML_SetStartDoctypeDeclHandler(parser, onDoctype);
+    XML_SetEntityDeclHandler(parser, onEntityDecl);
+    XML_SetAttlistDeclHandler(parser, onAttlistDecl);
+    XML_SetElementHandler(parser, onStart, onEnd);
+    XML_SetCharacterDataHandler(parser, onText);
+    run.parser = parser;
+    run.openNames.clear();
+    return parser;
+}
+
+// The innermost open element, for messages.
+std::string innermost(const std::string& openNames) {
+    if (openNames.empty()) return {};
+    const std::size_t last = openNames.rfind('\0', openNames.size() - 2);
+    return openNames.substr(last == std::string::npos ? 0 : last + 1,
+                            openNames.size() - 1 - (last == std::string::npos ? 0 : last + 1));
+}
+
+// Fills in the result after expat stopped with an error.
+void expatFailed(ExpatRun& run, bool final) {
+    DatResult& result = run.result;
+    if (run.failure) {
+        result.ok = false;
+        result.reason = run.failure;
+        result.line = run.failureLine;
+        return;
+    }
+    // A document that breaks off before it shows what it is may be anything: it is passed
+    // over like any other file of no known format, unless its DTD named a DAT's root.
+    if (!run.unknownRoot && result.format == DatFormat::None)
+        result.format = formatOfRoot(run.doctype);
+    if (run.unknownRoot || result.format == DatFormat::None) {
+        result.format = DatFormat::None;
+        return;
+    }
+    result.ok = false;
+    result.line = run.line();
+    const XML_Error code = XML_GetErrorCode(run.parser);
+    const std::string open = innermost(run.openNames);
+    if (final && !open.empty() &&
+        (code == XML_ERROR_NO_ELEMENTS || code == XML_ERROR_UNCLOSED_TOKEN ||
+         code == XML_ERROR_PARTIAL_CHAR))
+        result.reason = "unclosed <" + open + "> element";
+    else if (code == XML_ERROR_TAG_MISMATCH && !open.empty())
+        result.reason = "end tag does not match <" + open + ">";
+    else if (code == XML_ERROR_NO_ELEMENTS)
+        result.reason = "no document element";
+    else
+        result.reason = std::string("not well-formed XML (") + XML_ErrorString(code) + ")";
+}
+
+// ---------------------------------------------------------------------------------------------
+// The scanner
+
+// Byte classes. In text and attribute values every byte of class Plain is taken as it is.
+enum : std::uint8_t { Plain, Special, Blank, NameStart, NameChar };
+
+struct Tables {
+    std::array<std::uint8_t, 256> text{}, value{}, name{};
+    Tables() {
+        for (int c = 0; c < 256; ++c) {
+            const bool control = c < 0x20 || c >= 0x80;
+            text[c] = control || c == '<' || c == '&' || c == ']' ? Special : Plain;
+            value[c] = control || c == '<' || c == '&' || c == '"' || c == '\'' ? Special : Plain;
+            const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+            name[c] = letter || c == '_' || c == ':'
+                          ? NameStart
+                          : ((c >= '0' && c <= '9') || c == '.' || c == '-' ? NameChar : Plain);
+            if (c == ' ' || c == '\t' || c == '\r' || c == '\n') name[c] = Blank;
+        }
+    }
+};
+const Tables kTables;
+
+using Byte = unsigned char;
+
+// The length of the valid UTF-8 sequence at p (p < end, *p >= 0x80) that XML allows as a
+// character, 0 when it is not one, -1 when it runs past `end`.
+int utf8Length(const Byte* p, const Byte* end) {
+    const Byte b = *p;
+    int n;
+    if (b >= 0xC2 && b <= 0xDF)
+        n = 2;
+    else if (b >= 0xE0 && b <= 0xEF)
+        n = 3;
+    else if (b >= 0xF0 && b <= 0xF4)
+        n = 4;
+    else
+        return 0;
+    if (end - p < n) return -1;
+    for (int i = 1; i < n; ++i)
+        if ((p[i] & 0xC0) != 0x80) return 0;
+    if (n == 3) {
+        if (b == 0xE0 && p[1] < 0xA0) return 0;                   // overlong
+        if (b == 0xED && p[1] > 0x9F) return 0;                   // surrogates
+        if (b == 0xEF && p[1] == 0xBF && p[2] >= 0xBE) return 0;  // U+FFFE, U+FFFF
+    } else if (n == 4) {
+        if (b == 0xF0 && p[1] < 0x90) return 0;
+        if (b == 0xF4 && p[1] > 0x8F) return 0;
+    }
+    return n;
+}
+
+void appendUtf8(std::string& out, std::uint32_t c) {
+    if (c < 0x80) {
+        out.push_back(char(c));
+    } else if (c < 0x800) {
+        out.push_back(char(0xC0 | c >> 6));
+        out.push_back(char(0x80 | (c & 0x3F)));
+    } else if (c < 0x10000) {
+        out.push_back(char(0xE0 | c >> 12));
+        out.push_back(char(0x80 | (c >> 6 & 0x3F)));
+        out.push_back(char(0x80 | (c & 0x3F)));
+    } else {
+        out.push_back(char(0xF0 | c >> 18));
+        out.push_back(char(0x80 | (c >> 12 & 0x3F)));
+        out.push_back(char(0x80 | (c >> 6 & 0x3F)));
+        out.push_back(char(0x80 | (c & 0x3F)));
+    }
+}
+
+bool isXmlChar(std::uint32_t c) {
+    return c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) ||
+           (c >= 0xE000 && c <= 0xFFFD) || (c >= 0x10000 && c <= 0x10FFFF);
+}
+
+// The outcome of reading one token or part of one.
+enum class Step { Done, More, Expat };
+
+// Reads the reference at p (*p == '&') into `out`: a character reference or one of the five
+// entities every document has. Anything else is expat's to judge.
+Step reference(const Byte*& p, const Byte* end, std::string& out) {
+    const Byte* q = p + 1;
+    if (q < end && *q == '#') {
+        ++q;
+        const bool hex = q < end && *q == 'x';
+        if (hex) ++q;
+        std::uint32_t value = 0;
+        const Byte* digits = q;
+        for (; q < end && *q != ';'; ++q) {
+            int d;
+            if (*q >= '0' && *q <= '9')
+                d = *q - '0';
+            else if (hex && *q >= 'a' && *q <= 'f')
+                d = *q - 'a' + 10;
+            else if (hex && *q >= 'A' && *q <= 'F')
+                d = *q - 'A' + 10;
+            else
+                return Step::Expat;
+            value = value * (hex ? 16 : 10) + std::uint32_t(d);
+            if (value > 0x10FFFF) return Step::Expat;
+        }
+        if (q == end) return Step::More;
+        if (q == digits || !isXmlChar(value)) return Step::Expat;
+        appendUtf8(out, value);
+        p = q + 1;
+        return Step::Done;
+    }
+    const Byte* name = q;
+    while (q < end && *q != ';') {
+        if (kTables.name[*q] != NameStart && kTables.name[*q] != NameChar) return Step::Expat;
+        ++q;
+    }
+    if (q == end) return Step::More;
+    const std::string_view entity(reinterpret_cast<const char*>(name), std::size_t(q - name));
+    char c;
+    if (entity == "lt")
+        c = '<';
+    else if (entity == "gt")
+        c = '>';
+    else if (entity == "amp")
+        c = '&';
+    else if (entity == "quot")
+        c = '"';
+    else if (entity == "apos")
+        c = '\'';
+    else
+        return Step::Expat;
+    out.push_back(c);
+    p = q + 1;
+    return Step::Done;
+}
+
+class Scanner {
+  public:
+    Scanner(DatXml& dat, const AttributeDecls& decls) : dat_(dat), decls_(decls) {}
+
+    // Reads the complete tokens of [begin, end) (`final`: nothing follows) and says why it
+    // stopped: More (at an unfinished token), Expat (at a token it leaves to expat) or Done
+    // after a failure of the DAT's own (see failure()). `at` is where it stopped.
+    Step scan(const Byte* begin, const Byte* end, bool final, const Byte*& at) {
+        const Byte* p = begin;
+        for (;;) {
+            at = p;
+            if (p == end) return final ? Step::Expat : Step::More;
+            Step step;
+            if (*p != '<') {
+                step = text(p, end);
+            } else if (p + 1 == end) {
+                step = Step::More;
+            } else if (p[1] == '/') {
+                step = endTag(p, end);
+            } else if (p[1] == '!') {
+                step = comment(p, end);
+            } else {
+                step = startTag(p, end);
+            }
+            if (step == Step::More && final) step = Step::Expat;
+            if (step != Step::Done) return step;
+            if (failure_) {
+                return Step::Done;
+            }
+        }
+    }
+
+    const char* failure() const { return failure_; }
+    // The open elements below the document element, outermost first.
+    std::vector<std::string_view> openNames() const {
+        std::vector<std::string_view> names;
+        for (std::size_t i = 0; i < marks_.size(); ++i) {
+            const std::size_t e = i + 1 < marks_.size() ? marks_[i + 1] : names_.size();
+            names.push_back(std::string_view(names_).substr(marks_[i], e - marks_[i]));
+        }
+        return names;
+    }
+
+  private:
+    static bool blank(Byte c) { return kTables.name[c] == Blank; }
+
+    Step name(const Byte*& p, const Byte* end) {
+        if (p == end) return Step::More;
+        if (kTables.name[*p] != NameStart) return Step::Expat;
+        ++p;
+        while (p < end && kTables.name[*p] >= NameStart) ++p;
+        return p == end ? Step::More : Step::Done;
+    }
+
+    Step text(const Byte*& p, const Byte* end) {
+        const Byte* q = p;
+        const bool keep = dat_.wantsText();
+        scratch_.clear();
+        const Byte* run = q;  // the start of bytes not yet copied to scratch_
+        for (;;) {
+            while (q < end && kTables.text[*q] == Plain) ++q;
+            if (q == end) return Step::More;
+            const Byte c = *q;
+            if (c == '<') break;
+            if (c >= 0x80) {
+                const int n = utf8Length(q, end);
+                if (n < 0) return Step::More;
+                if (n == 0) return Step::Expat;
+                q += n;
+            } else if (c == '\n' || c == '\t') {
+                ++q;
+            } else if (c == '\r') {
+                // A line break is one LF whatever the file used.
+                if (q + 1 == end) return Step::More;
+                if (keep) scratch_.append(run, q).push_back('\n');
+                q += q[1] == '\n' ? 2 : 1;
+                run = q;
+            } else if (c == ']') {
+                if (end - q < 3) return Step::More;
+                if (q[1] == ']' && q[2] == '>') return Step::Expat;
+                ++q;
+            } else if (c == '&') {
+                if (keep) scratch_.append(run, q);
+                std::string& out = keep ? scratch_ : discard_;
+                const Step step = reference(q, end, out);
+                if (step != Step::Done) return step;
+                discard_.clear();
+                run = q;
+            } else {
+                return Step::Expat;  // a control character
+            }
+        }
+        if (keep) {
+            if (scratch_.empty())
+                dat_.text({reinterpret_cast<const char*>(run), std::size_t(q - run)});
+            else
+                dat_.text(scratch_.append(run, q));
+        }
+        p = q;
+        return Step::Done;
+    }
+
+    Step comment(const Byte*& p, const Byte* end) {
+        if (end - p < 4) return Step::More;
+        if (p[2] != '-' || p[3] != '-') return Step::Expat;
+        const Byte* q = p + 4;
+        for (;;) {
+            if (q == end) return Step::More;
+            const Byte c = *q;
+            if (c == '-') {
+                if (end - q < 3) return Step::More;
+                if (q[1] == '-') {
+                    if (q[2] != '>') return Step::Expat;
+                    p = q + 3;
+                    return Step::Done;
+                }
+                ++q;
+            } else if (c >= 0x80) {
+                const int n = utf8Length(q, end);
+                if (n < 0) return Step::More;
+                if (n == 0) return Step::Expat;
+                q += n;
+            } else if (c < 0x20 && c != '\n' && c != '\t' && c != '\r') {
+                return Step::Expat;
+            } else {
+                ++q;
+            }
+        }
+    }
+
+    Step endTag(const Byte*& p, const Byte* end) {
+        if (marks_.empty()) return Step::Expat;  // the document element's: expat reads the rest
+        const Byte* q = p + 2;
+        const Byte* n = q;
+        if (const Step step = name(q, end); step != Step::Done) return step;
+        const std::string_view element(reinterpret_cast<const char*>(n), std::size_t(q - n));
+        while (q < end && blank(*q)) ++q;
+        if (q == end) return Step::More;
+        if (*q != '>') return Step::Expat;
+        if (std::string_view(names_).substr(marks_.back()) != element) return Step::Expat;
+        names_.resize(marks_.back());
+        marks_.pop_back();
+        dat_.end();
+        p = q + 1;
+        return Step::Done;
+    }
+
+    // Reads an attribute value from the opening quote at p, normalized as XML has it (its
+    // white space as blanks, a line break as one blank, references replaced); `decoded`
+    // tells whether it differs from the bytes between the quotes.
+    Step value(const Byte*& p, const Byte* end, std::string& out, bool& decoded) {
+        const Byte quote = *p;
+        const Byte* q = p + 1;
+        const Byte* run = q;
+        decoded = false;
+        for (;;) {
+            while (q < end && kTables.value[*q] == Plain) ++q;
+            if (q == end) return Step::More;
+            const Byte c = *q;
+            if (c == quote) break;
+            if (c == '"' || c == '\'') {
+                ++q;
+            } else if (c >= 0x80) {
+                const int n = utf8Length(q, end);
+                if (n < 0) return Step::More;
+                if (n == 0) return Step::Expat;
+                q += n;
+            } else if (c == '\t' || c == '\n' || c == '\r') {
+                if (q + 1 == end) return Step::More;
+                if (!decoded) out.clear();
+                decoded = true;
+                out.append(run, q).push_back(' ');
+                q += c == '\r' && q[1] == '\n' ? 2 : 1;
+                run = q;
+            } else if (c == '&') {
+                if (!decoded) out.clear();
+                decoded = true;
+                out.append(run, q);
+                const Step step = reference(q, end, out);
+                if (step != Step::Done) return step;
+                run = q;
+            } else {
+                return Step::Expat;  // '<' or a control character
+            }
+        }
+        if (decoded) out.append(run, q);
+        p = q + 1;
+        return Step::Done;
+    }
+
+    Step startTag(const Byte*& p, const Byte* end) {
+        const Byte* q = p + 1;
+        if (const Step step = name(q, end); step != Step::Done) return step;
+        const std::string_view element(reinterpret_cast<const char*>(p + 1),
+                                       std::size_t(q - p - 1));
+        const Role role = dat_.roleOf(element);
+        std::size_t count = 0;
+        bool empty = false;
+        for (;;) {
+            const Byte* before = q;
+            while (q < end && blank(*q)) ++q;
+            if (q == end) return Step::More;
+            if (*q == '>') {
+                ++q;
+                break;
+            }
+            if (*q == '/') {
+                if (q + 1 == end) return Step::More;
+                if (q[1] != '>') return Step::Expat;
+                q += 2;
+                empty = true;
+                break;
+            }
+            if (q == before) return Step::Expat;  // attributes are set apart by blanks
+            const Byte* n = q;
+            if (const Step step = name(q, end); step != Step::Done) return step;
+            const std::string_view attribute(reinterpret_cast<const char*>(n), std::size_t(q - n));
+            while (q < end && blank(*q)) ++q;
+            if (q == end) return Step::More;
+            if (*q != '=') return Step::Expat;
+            ++q;
+            while (q < end && blank(*q)) ++q;
+            if (q == end) return Step::More;
+            if (*q != '"' && *q != '\'') return Step::Expat;
+            const Byte* v = q + 1;
+            if (count == values_.size()) {
+                values_.emplace_back();
+                attrs_.emplace_back();
+            }
+            bool decoded = false;
+            if (const Step step = value(q, end, values_[count], decoded); step != Step::Done)
+                return step;
+            for (std::size_t i = 0; i < count; ++i)
+                if (attrs_[i].name == attribute) return Step::Expat;  // twice in one tag
+            attrs_[count].name = attribute;
+            attrs_[count].value = decoded ? std::string_view(values_[count])
+                                          : std::string_view(reinterpret_cast<const char*>(v),
+                                                             std::size_t(q - 1 - v));
+            ++count;
+        }
+        if (role != Role::Other && !decls_.empty()) count = declared(element, count);
+        if (!empty) {
+            marks_.push_back(names_.size());
+            names_.append(element);
+        }
+        failure_ = dat_.start(role, attrs_.data(), count);
+        if (empty && !failure_) dat_.end();
+        p = q;
+        return Step::Done;
+    }
+
+    // Applies the declarations of the document's DTD to the attributes of `element`: a value
+    // declared as other than CDATA loses its outer blanks and runs of blanks, and a declared
+    // default stands in for an attribute the tag leaves out. Returns the new count.
+    std::size_t declared(std::string_view element, std::size_t count) {
+        const auto found = decls_.find(element);
+        if (found == decls_.end()) return count;
+        const std::size_t given = count;
+        for (const AttributeDecl& decl : found->second) {
+            std::size_t i = 0;
+            while (i < given && attrs_[i].name != decl.name) ++i;
+            if (i < given) {
+                if (decl.cdata) continue;
+                std::string tokens;
+                for (char c : attrs_[i].value)
+                    if (c != ' ' || (!tokens.empty() && tokens.back() != ' ')) tokens.push_back(c);
+                if (!tokens.empty() && tokens.back() == ' ') tokens.pop_back();
+                values_[i] = std::move(tokens);
+                attrs_[i].value = values_[i];
+            } else if (decl.value) {
+                if (count == attrs_.size()) {
+                    values_.emplace_back();
+                    attrs_.emplace_back();
+                }
+                attrs_[count++] = {decl.name, *decl.value};
+            }
+        }
+        return count;
+    }
+
+    DatXml& dat_;
+    const AttributeDecls& decls_;
+    std::string names_;
+    std::vector<std::size_t> marks_;
+    std::vector<XmlAttr> attrs_;
+    std::deque<std::string> values_;  // a deque, so the views of earlier values stay
+    std::string scratch_, discard_;
+    const char* failure_ = nullptr;
+};
+
+// Line breaks as XML counts them: LF, CR LF and a lone CR are one each.
+class LineCounter {
+  public:
+    // Counts the breaks of the bytes that follow those already counted.
+    void add(const Byte* p, const Byte* end) {
+        if (p == end) return;
+        if (afterCr_ && *p == '\n') ++p;
+        if (std::memchr(p, '\r', std::size_t(end - p)) == nullptr) {
+            breaks_ += std::uint64_t(std::count(p, end, Byte('\n')));
+        } else {
+            for (; p < end; ++p)
+                if (*p == '\n' || (*p == '\r' && (p + 1 == end || p[1] != '\n'))) ++breaks_;
+        }
+        afterCr_ = end[-1] == '\r';
+    }
+    std::uint64_t line() const { return breaks_ + 1; }
+    // The line at `at`, given the bytes from where counting stopped.
+    std::uint64_t lineAt(const Byte* from, const Byte* at) const {
+        LineCounter copy = *this;
+        copy.add(from, at);
+        return copy.line();
+    }
+
+  private:
+    std::uint64_t breaks_ = 0;
+    bool afterCr_ = false;
+};
+
+const Byte* bytesOf(std::string_view s) { return reinterpret_cast<const Byte*>(s.data()); }
+
+}  // namespace
+
+void readXml(ByteSource& source, DatSink& sink, DatResult& result, XmlEngine engine) {
+    std::unique_ptr<DatXml> dat;
+    ExpatRun run(sink, result, dat);
+    std::unique_ptr<std::remove_pointer_t<XML_Parser>, void (*)(XML_Parser)> parser(newParser(run),
+                                                                                    XML_ParserFree);
+    run.stopAtRoot = engine == XmlEngine::Scanner;
+
+    // expat reads the prolog and the document element's start tag, and then on to the end
+    // unless the scanner can take over. Only the DTD's declarations are kept of the prolog,
+    // as a hand-over to expat reads the prolog again.
+    std::string prolog;
+    std::string_view piece;
+    bool final = false;
+    for (;;) {
+        piece = source.next();
+        final = piece.empty();
+        // The scanner reads UTF-8 only; a document in UTF-16 is expat's alone.
+        if (prolog.empty() && piece.size() >= 2 &&
+            (piece[0] == '\0' || piece[1] == '\0' || Byte(piece[0]) >= 0xFE))
+            run.scannable = false;
+        const auto status = XML_Parse(parser.get(), piece.data(), int(piece.size()), final);
+        if (status == XML_STATUS_SUSPENDED) break;
+        if (status == XML_STATUS_ERROR) return expatFailed(run, final);
+        if (final) return;
+        if (run.stopAtRoot) prolog.append(piece);
+    }
+    const std::uint64_t before = prolog.size();
+    const std::size_t bodyStart = std::size_t(run.rootEnd - before);
+    prolog.append(piece.substr(0, bodyStart));
+    parser.reset();
+
+    Scanner scanner(*dat, run.decls);
+    LineCounter lines;
+    lines.add(bytesOf(prolog), bytesOf(prolog) + prolog.size());
+    const std::uint64_t prologLine = lines.line();
+    std::string carry;
+    std::string_view data = piece.substr(bodyStart);
+    const bool emptyRoot = prolog.ends_with("/>");
+    const Byte* at = bytesOf(data);
+    Step step = emptyRoot ? Step::Expat : Step::More;
+    while (step == Step::More) {
+        step = scanner.scan(bytesOf(data), bytesOf(data) + data.size(), final, at);
+        if (step != Step::More) break;
+        // Keep the unfinished token and add the next piece to it.
+        lines.add(bytesOf(data), at);
+        const std::size_t used = std::size_t(at - bytesOf(data));
+        if (data.data() == carry.data()) {
+            carry.erase(0, used);
+        } else {
+            carry.assign(data.substr(used));
+        }
+        piece = source.next();
+        final = piece.empty();
+        carry.append(piece);
+        data = carry;
+    }
+    const Byte* dataEnd = bytesOf(data) + data.size();
+    if (step == Step::Done) {
+        result.ok = false;
+        result.reason = scanner.failure();
+        result.line = lines.lineAt(bytesOf(data), at);
+        return;
+    }
+
+    // Hand-over: expat reads the prolog again, the start tags of the elements open here, and
+    // then on from the token the scanner stopped at.
+    run.stopAtRoot = false;
+    run.replaying = true;
+    run.decls.clear();
+    parser.reset(newParser(run));
+    std::string opened = prolog;
+    for (const std::string_view name : scanner.openNames()) opened.append("<").append(name) += '>';
+    if (XML_Parse(parser.get(), opened.data(), int(opened.size()), false) == XML_STATUS_ERROR)
+        return expatFailed(run, false);
+    run.replaying = false;
+    run.lineShift = std::int64_t(lines.lineAt(bytesOf(data), at)) - std::int64_t(prologLine);
+    std::string_view rest(reinterpret_cast<const char*>(at), std::size_t(dataEnd - at));
+    for (;;) {
+        if (XML_Parse(parser.get(), rest.data(), int(rest.size()), final) == XML_STATUS_ERROR)
+            return expatFailed(run, final);
+        if (final) return;
+        rest = source.next();
+        final = rest.empty();
+    }
+}
+
+}  // namespace chipsight::dat

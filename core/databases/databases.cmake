@@ -1,0 +1,10 @@
+# Readers of the databases other tools publish, in chipsight_core: expat reads their XML and
+# zlib inflates them when they come gzip-compressed.
+find_package(EXPAT REQUIRED)
+find_package(ZLIB REQUIRED)
+target_sources(chipsight_core PRIVATE
+    ${CMAKE_CURRENT_LIST_DIR}/dat_reader.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/dat_entries.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/dat_xml.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/dat_clrmamepro.cpp)
+target_link_libraries(chipsight_core PRIVATE EXPAT::EXPAT ZLIB::ZLIB)

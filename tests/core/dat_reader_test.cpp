@@ -1,0 +1,353 @@
+// The DAT readers over hand-made DATs of every format: which ROMs become entries and what
+// they keep, and what a malformed file says. Every XML case is read by the scanner and by
+// expat alone, which must agree.
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <cstdio>
+
+#include "core/databases/dat_internal.h"
+#include "tests/support/fault_injection.h"
+#include "tests/support/test_support.h"
+
+namespace chipsight {
+namespace {
+
+// Every field of a ROM on one line: set|description|list|name|crc|size|sha1|region|offset|
+// width|endianness|loadflag, then "bad" for a bad dump.
+struct Recorder : DatSink {
+    void rom(const DatRom& r) override {
+        char numbers[64];
+        std::snprintf(numbers, sizeof numbers, "%08x|%u", r.crc, r.size);
+        std::string line = std::string(r.setName) + "|" + std::string(r.setDescription) + "|" +
+                           std::string(r.listName) + "|" + std::string(r.name) + "|" + numbers +
+                           "|" + std::string(r.sha1) + "|" + std::string(r.region) + "|" +
+                           (r.hasOffset ? std::to_string(r.offset) : "-") + "|" +
+                           std::to_string(r.dataWidth) + "|" + std::string(r.endianness) + "|" +
+                           std::string(r.loadFlag);
+        lines.push_back(r.badDump ? line + "|bad" : line);
+    }
+    std::vector<std::string> lines;
+};
+
+struct Read {
+    DatResult result;
+    std::vector<std::string> roms;
+};
+
+Read readWith(std::string_view bytes, dat::XmlEngine engine) {
+    Recorder sink;
+    Read read{dat::readDatBytesWith(bytes, sink, engine), {}};
+    read.roms = std::move(sink.lines);
+    return read;
+}
+
+// Reads `bytes` with both XML engines, which must agree on everything.
+Read readBoth(std::string_view bytes) {
+    const Read scanner = readWith(bytes, dat::XmlEngine::Scanner);
+    const Read expat = readWith(bytes, dat::XmlEngine::ExpatOnly);
+    EXPECT_EQ(scanner.roms, expat.roms);
+    EXPECT_EQ(scanner.result.format, expat.result.format);
+    EXPECT_EQ(scanner.result.ok, expat.result.ok);
+    EXPECT_EQ(scanner.result.line, expat.result.line);
+    EXPECT_EQ(scanner.result.reason, expat.result.reason);
+    return scanner;
+}
+
+const char* const kSha1 = "0123456789abcdef0123456789abcdef01234567";
+
+struct Good {
+    const char* what;
+    std::string dat;
+    DatFormat format;
+    std::vector<std::string> roms;
+};
+
+class DatReader : public ::testing::TestWithParam<Good> {};
+
+TEST_P(DatReader, ReadsEntriesWithWhatTheyKeep) {
+    const Good& c = GetParam();
+    const Read read = readBoth(c.dat);
+    EXPECT_TRUE(read.result.ok) << read.result.line << ": " << read.result.reason;
+    EXPECT_EQ(read.result.format, c.format);
+    EXPECT_EQ(read.roms, c.roms);
+    if (c.format != DatFormat::None) {
+        EXPECT_EQ(read.result.bytes, c.dat.size());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Formats, DatReader,
+    ::testing::Values(
+        Good{"ListXML: attributes in any order, entities, merge, nodump, bad dumps, any hex case",
+             R"(<?xml version="1.0"?>
+<!DOCTYPE mame [
+<!ELEMENT mame (machine+)>
+]>
+<mame build="x">
+	<machine name="tom" sourcefile="t.cpp">
+		<description>Tom &amp; Jerry &lt;World&gt; &#x263A;&#65;</description>
+		<year>1990</year>
+		<rom name="t1.bin" size="1024" crc="DEADBEEF" sha1="0123456789ABCDEF0123456789abcdef01234567" region="maincpu" offset="8000"/>
+		<rom crc="0000abCD" offset="0" region="gfx" size="0x800" name="t2.bin" status="baddump"/>
+		<rom name="t3.bin" size="512" status="nodump"/>
+		<rom name="t4.bin" crc="12345678"/>
+		<rom name="t5.bin" size="16"/>
+		<chip name="rom" size="x" crc="y"/>
+	</machine>
+	<machine name="tomj" cloneof="tom">
+		<description>Tom (Japan)</description>
+		<rom name="t1.bin" merge="t1.bin" size="1024" crc="deadbeef"/>
+		<rom name="tj2.bin" size="2048" crc="cafef00d" bios="jp"/>
+	</machine>
+</mame>
+)",
+             DatFormat::ListXml,
+             {"tom|Tom & Jerry <World> \xe2\x98\xba"
+              "A||t1.bin|deadbeef|1024|" +
+                  std::string(kSha1) + "|maincpu|32768|0||",
+              "tom|Tom & Jerry <World> \xe2\x98\xba"
+              "A||t2.bin|0000abcd|2048||gfx|0|0|||bad",
+              "tomj|Tom (Japan)||tj2.bin|cafef00d|2048|||-|0||"}},
+        Good{"older ListXML: <mess> and <game>; a BOM, CR LF, comments, a description after the "
+             "ROMs",
+             "\xef\xbb\xbf<?xml version=\"1.0\"?>\r\n<mess>\r\n<!-- a comment -->\r\n<game "
+             "name=\"g\">\r\n<rom name=\"a\r\nb\" size=\"1\" crc=\"00000001\"/>\r\n"
+             "<description>two\r\nlines<!-- inside -->, kept</description>\r\n</game>\r\n"
+             "</mess>\r\n",
+             DatFormat::ListXml,
+             {"g|two\nlines, kept||a b|00000001|1|||-|0||"}},
+        Good{"a DTD's defaults and its token attributes' blanks",
+             R"(<!DOCTYPE mame [
+<!ATTLIST rom status (baddump|nodump|good) "baddump">
+<!ATTLIST rom status CDATA "good">
+<!ATTLIST rom region NMTOKEN #IMPLIED>
+]><mame><machine name="m"><rom name="r" size="1" crc="00000002" region="  cpu  "/>
+<rom name="s" size="1" crc="00000003" status="  good"/></machine></mame>)",
+             DatFormat::ListXml,
+             {"m|||r|00000002|1||cpu|-|0|||bad", "m|||s|00000003|1|||-|0||"}},
+        Good{"software lists: list name, dataarea, loadflag, UTF-8, single quotes",
+             R"(<?xml version="1.0"?>
+<!DOCTYPE softwarelist SYSTEM "softwarelist.dtd">
+<softwarelist name="cart" description="Carts">
+	<software name='s1'>
+		<description>Café &quot;One&quot;</description>
+		<part name="cart" interface="c">
+			<dataarea name="rom" size="0x10000" width="16" endianness="big">
+				<rom name="s1.lo" size="32768" crc="11111111" offset="0x000000" loadflag="load16_byte"/>
+				<rom size="32768" offset="0x10000" loadflag="continue"/>
+			</dataarea>
+			<diskarea name="cdrom"><disk name="d" sha1="0123456789abcdef0123456789abcdef01234567"/></diskarea>
+		</part>
+	</software>
+</softwarelist>
+)",
+             DatFormat::SoftwareList,
+             {"s1|Caf\xc3\xa9 \"One\"|cart|s1.lo|11111111|32768||rom|0|16|big|load16_byte"}},
+        Good{
+            "software lists under <softwarelists>",
+            R"(<softwarelists><softwarelist name="a"><software name="x"><description>X</description>
+<part name="p"><dataarea name="d"><rom name="x.bin" size="4" crc="0000000f"/></dataarea></part>
+</software></softwarelist><softwarelist name="b"><software name="y"><part name="p">
+<dataarea name="d"><rom name="y.bin" size="4" crc="000000f0"/></dataarea></part></software>
+</softwarelist></softwarelists>)",
+            DatFormat::SoftwareList,
+            {"x|X|a|x.bin|0000000f|4||d|-|0||", "y||b|y.bin|000000f0|4||d|-|0||"}},
+        Good{"Logiqx: header, <game> and <machine>, md5 passed over",
+             R"(<?xml version="1.0" encoding="utf-8"?>
+<datafile>
+	<header><name>Hand-made</name><description>Test</description></header>
+	<game name="one"><description>One</description>
+		<rom name="1.bin" size="8" crc="aaaaaaaa" md5="00112233445566778899aabbccddeeff" status="verified"/>
+		<rom name="2.bin" size="8" crc="bbbbbbbb" merge="2.bin"/>
+	</game>
+	<machine name="two"><description>Two</description><rom name="3.bin" size="8" crc="cccccccc" status="baddump"/></machine>
+</datafile>
+)",
+             DatFormat::Logiqx,
+             {"one|One||1.bin|aaaaaaaa|8|||-|0||", "two|Two||3.bin|cccccccc|8|||-|0|||bad"}},
+        Good{"ClrMamePro: quoting, unknown keys and blocks, merge, flags, CR LF",
+             "clrmamepro (\r\n\tname \"Hand made\"\r\n\tversion 1\r\n)\r\n\r\n"
+             "emulator ( name x ( nested ( deeper ) ) )\r\n"
+             "game (\r\n\tname pac\r\n\tdescription \"Pac (the  one)\"\r\n"
+             "\tsample ( x )\r\n\tmanufacturer \"Someone\"\r\n"
+             "\trom ( name \"pac 1.bin\" size 4096 crc ABCDEF01 sha1 " +
+                 std::string(kSha1) +
+                 " region cpu offset 100 )\r\n"
+                 "\trom ( name p2.bin size 0x1000 crc 00000002 flags baddump )\r\n"
+                 "\trom ( name p3.bin size 16 flags nodump )\r\n"
+                 "\trom ( name p4.bin merge p4.bin size 16 crc 00000004 )\r\n)\r\n"
+                 "resource ( name bios description Bios rom ( name b.bin size 1 crc 00000005 ) "
+                 ")\r\n",
+             DatFormat::ClrMamePro,
+             {"pac|Pac (the  one)||pac 1.bin|abcdef01|4096|" + std::string(kSha1) + "|cpu|256|0||",
+              "pac|Pac (the  one)||p2.bin|00000002|4096|||-|0|||bad",
+              "bios|Bios||b.bin|00000005|1|||-|0||"}},
+        Good{"not a DAT: other XML",
+             "<?xml version=\"1.0\"?><hashfile><hash/></hashfile>",
+             DatFormat::None,
+             {}},
+        Good{"not a DAT: text", "Hello, this is not a DAT.\n", DatFormat::None, {}},
+        Good{"not a DAT: nothing", "", DatFormat::None, {}},
+        Good{"not a DAT: XML broken before its root",
+             "<?xml version=\"1.0\"?><!-- x -- y -->",
+             DatFormat::None,
+             {}}),
+    [](const auto& info) { return testing::numbered("case", info.index); });
+
+struct Bad {
+    std::string dat;
+    DatFormat format;
+    std::uint64_t line;
+    std::string reason;
+};
+
+TEST(DatReaderMalformed, SaysWhereAndWhyAndLoadsNothingOfAFileThatIsMalformed) {
+    const std::string head = "<mame>\n<machine name=\"m\">\n";
+    const std::string rom = "<rom name=\"r\" size=\"1\" crc=\"00000001\"/>\n";
+    const std::string tail = "</machine>\n</mame>\n";
+    const std::string clr = "clrmamepro ( name x )\ngame ( name g\n";
+    const Bad cases[] = {
+        {head + rom, DatFormat::ListXml, 4, "unclosed <machine> element"},
+        {head + "<rom name=\"r\" si", DatFormat::ListXml, 3, "unclosed <machine> element"},
+        {head + rom + "</game>\n" + tail, DatFormat::ListXml, 4,
+         "end tag does not match <machine>"},
+        {head + rom + "<rom name=\"r\" size=\"12k\" crc=\"00000001\"/>\n" + tail,
+         DatFormat::ListXml, 4, "size is not a number"},
+        {head + "<rom name=\"r\" size=\"4294967296\" crc=\"1\"/>\n" + tail, DatFormat::ListXml, 3,
+         "size is not a number"},
+        {head + "<rom name=\"r\" size=\"1\" crc=\"0000001\"/>\n" + tail, DatFormat::ListXml, 3,
+         "crc is not 8 hex digits"},
+        {head + "<rom name=\"r\" size=\"1\" crc=\"0000000g\"/>\n" + tail, DatFormat::ListXml, 3,
+         "crc is not 8 hex digits"},
+        {head + "<rom name=\"r\" size=\"1\" crc=\"00000001\" sha1=\"abc\"/>\n" + tail,
+         DatFormat::ListXml, 3, "sha1 is not 40 hex digits"},
+        {head + "<rom name=\"r\" size=\"1\" crc=\"00000001\" offset=\"x\"/>\n" + tail,
+         DatFormat::ListXml, 3, "offset is not a number"},
+        {head + rom + "<rom name=\"&nbsp;\"/>\n" + tail, DatFormat::ListXml, 4,
+         "not well-formed XML (undefined entity)"},
+        {head + rom + "<rom name=\"a\" name=\"b\"/>\n" + tail, DatFormat::ListXml, 4,
+         "not well-formed XML (duplicate attribute)"},
+        {"<softwarelist name=\"l\"><software name=\"s\"><part name=\"p\">\n<dataarea name=\"d\" "
+         "width=\"wide\"></dataarea></part></software></softwarelist>",
+         DatFormat::SoftwareList, 2, "width is not a number"},
+        {"<datafile>\n<game name=\"g\">\n<rom name=\"r\" size=\"1\" crc=\"00000001\">\n</datafile>",
+         DatFormat::Logiqx, 4, "end tag does not match <rom>"},
+        {"<!DOCTYPE datafile>\n<datafile", DatFormat::Logiqx, 2,
+         "not well-formed XML (unclosed token)"},
+        {clr + "rom ( name r size 1 crc 00000001 )\n", DatFormat::ClrMamePro, 2,
+         "unclosed game block"},
+        {clr + "rom ( name r size 1 crc 00000001\n", DatFormat::ClrMamePro, 3,
+         "unclosed rom block"},
+        {clr + "description \"open\n)\n", DatFormat::ClrMamePro, 3, "unclosed quote"},
+        {clr + "rom ( name r size 1 crc 0x000001 ) )\n", DatFormat::ClrMamePro, 3,
+         "crc is not 8 hex digits"},
+        {clr + "rom ( name r size one crc 00000001 ) )\n", DatFormat::ClrMamePro, 3,
+         "size is not a number"},
+        {clr + "rom ( name r size )\n)\n", DatFormat::ClrMamePro, 3, "size has no value"},
+        {clr + ")\n)\n", DatFormat::ClrMamePro, 4, "expected a block name"},
+        {clr + ")\nmachine name\n", DatFormat::ClrMamePro, 4, "expected ( after machine"},
+    };
+    for (const Bad& c : cases) {
+        const Read read = readBoth(c.dat);
+        EXPECT_FALSE(read.result.ok) << c.dat;
+        EXPECT_EQ(read.result.format, c.format) << c.dat;
+        EXPECT_EQ(read.result.line, c.line) << c.dat;
+        EXPECT_EQ(read.result.reason, c.reason) << c.dat;
+    }
+}
+
+// A ListXML of `machines` machines of three ROMs each, `padding` bytes of comment in each.
+std::string bigListXml(int machines, std::size_t padding) {
+    std::string xml = "<?xml version=\"1.0\"?>\n<mame>\n";
+    for (int i = 0; i < machines; ++i) {
+        const std::string n = testing::numbered("m", i);
+        xml += "<machine name=\"" + n + "\"><description>" + n + " &amp; co</description><!--" +
+               std::string(padding, 'x') + "-->\n";
+        for (int r = 0; r < 3; ++r)
+            xml += "<rom name=\"" + n + testing::numbered(".", r) +
+                   "\" size=\"1024\" crc=\"0000abcd\" sha1=\"" + kSha1 + "\"/>\n";
+        xml += "</machine>\n";
+    }
+    return xml + "</mame>\n";
+}
+
+std::string gzip(std::string_view text) {
+    z_stream z{};
+    EXPECT_EQ(deflateInit2(&z, 6, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY), Z_OK);
+    std::string out(deflateBound(&z, uLong(text.size())), '\0');
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
+    z.avail_in = uInt(text.size());
+    z.next_out = reinterpret_cast<Bytef*>(out.data());
+    z.avail_out = uInt(out.size());
+    EXPECT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
+    out.resize(z.total_out);
+    deflateEnd(&z);
+    return out;
+}
+
+TEST(DatReaderFiles, ReadsPlainAndGzipFilesInPiecesAsItReadsBytes) {
+    testing::TempDir dir;
+    // Over 2 MiB, so tokens lie across the pieces the file is read in.
+    const std::string xml = bigListXml(6000, 250);
+    ASSERT_GT(xml.size(), 2u << 20);
+    const Read whole = readBoth(xml);
+    ASSERT_TRUE(whole.result.ok);
+    ASSERT_EQ(whole.roms.size(), 18000u);
+    EXPECT_EQ(whole.roms[4], "m1|m1 & co||m1.1|0000abcd|1024|" + std::string(kSha1) + "||-|0||");
+
+    const std::string packed = gzip(xml);
+    const Read unpacked = readBoth(packed);
+    EXPECT_EQ(unpacked.roms, whole.roms);
+    EXPECT_EQ(unpacked.result.bytes, xml.size());
+
+    for (const std::string* content : {&xml, &packed}) {
+        const std::string path = dir.file("list.dat");
+        testing::writeFile(path, *content);
+        Recorder sink;
+        std::vector<std::uint64_t> progress;
+        const DatResult result =
+            readDatFile(path, sink, [&](std::uint64_t done) { progress.push_back(done); });
+        EXPECT_TRUE(result.ok) << result.reason;
+        EXPECT_EQ(result.format, DatFormat::ListXml);
+        EXPECT_EQ(sink.lines, whole.roms);
+        ASSERT_FALSE(progress.empty());
+        EXPECT_EQ(progress.back(), content->size());
+        EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
+    }
+}
+
+TEST(DatReaderFiles, AFileThatCannotBeReadToItsEndOrIsDamagedFails) {
+    testing::TempDir dir;
+    const std::string xml = bigListXml(6000, 250);
+    const std::string path = dir.file("list.dat");
+    testing::writeFile(path, xml);
+    {
+        testing::FileFaults faults;
+        faults.limitReads("list.dat", 1 << 20, EIO);
+        testing::InjectedFaults injected(faults);
+        Recorder sink;
+        const DatResult result = readDatFile(path, sink);
+        EXPECT_FALSE(result.ok);
+        EXPECT_EQ(result.format, DatFormat::ListXml);
+        EXPECT_EQ(result.reason, "the file could not be read to its end");
+    }
+    std::string packed = gzip(xml);
+    packed[packed.size() - 6] ^= 0x55;  // the CRC-32 of what it holds
+    const Read damaged = readBoth(packed);
+    EXPECT_FALSE(damaged.result.ok);
+    EXPECT_EQ(damaged.result.format, DatFormat::ListXml);
+    EXPECT_EQ(damaged.result.reason, "the compressed data is damaged");
+    const Read cut = readBoth(gzip(xml).substr(0, 5000));
+    EXPECT_FALSE(cut.result.ok);
+    EXPECT_EQ(cut.result.reason, "the compressed data ends early");
+
+    Recorder sink;
+    const DatResult missing = readDatFile(dir.file("missing.dat"), sink);
+    EXPECT_FALSE(missing.ok);
+    EXPECT_EQ(missing.format, DatFormat::None);
+    EXPECT_EQ(missing.reason, "cannot open the file");
+}
+
+}  // namespace
+}  // namespace chipsight
