@@ -107,30 +107,6 @@ int usageError(const std::string& message) {
     return 2;
 }
 
-// One line per database file: its format, entries, whether it came from the compiled cache,
-// and how long it took to load. (The report goes through std::cout, so these lines do too.)
-void showDatabases(const ChipsightCore& core) {
-    char line[160];
-    const auto row = [&](const char* format, long long entries, const char* from,
-                         const std::string& time, const std::string& file) {
-        std::snprintf(line, sizeof line, "%-20s %8lld  %-5s %10s  ", format, entries, from,
-                      time.c_str());
-        std::cout << line << file << '\n';
-    };
-    std::cout << "FORMAT                ENTRIES  FROM        TIME  FILE\n";
-    long long inDats = 0;
-    for (const auto& dat : core.dats()) inDats += dat.store ? (long long)dat.store->size() : 0;
-    row("CHIPLORE, Chipsight", core.entryCount() - inDats, "file", "-", core.database().directory);
-    for (const auto& dat : core.dats()) {
-        char time[32];
-        std::snprintf(time, sizeof time, "%.1f ms", dat.seconds * 1000);
-        row(dat.format == chipsight::DatFormat::None ? "?" : chipsight::datFormatName(dat.format),
-            dat.store ? (long long)dat.store->size() : 0, dat.fromCache ? "cache" : "file", time,
-            dat.failure.empty() ? dat.path : dat.path + " (failed: " + dat.failure + ")");
-    }
-    std::cout.flush();
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -220,7 +196,7 @@ int main(int argc, char** argv) {
     if (!dbDir.empty()) core.useDatabaseDirectory(dbDir);
     for (std::string& dat : dats) core.addDatPath(std::move(dat));
     core.loadDatabases();
-    if (listDatabases) showDatabases(core);
+    if (listDatabases) std::cout << core.databaseListing() << std::flush;
     core.setSplitLevel(splitLevel);
     core.setIgnoreBad(ignoreBad);
 

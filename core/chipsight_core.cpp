@@ -153,6 +153,27 @@ std::int32_t ChipsightCore::loadDats() {
     return std::int32_t(std::min<std::int64_t>(count, INT32_MAX));
 }
 
+std::string ChipsightCore::databaseListing() const {
+    std::int64_t inDats = 0;
+    for (const LoadedDat& dat : m_dats) inDats += dat.store ? std::int64_t(dat.store->size()) : 0;
+    std::string text = std::string(kRomTableFile) + ", " + kGameTableFile + ", " + kCustomFile +
+                       ": " + std::to_string(m_entryCount - inDats) + " entries, in " +
+                       m_database.directory + "\n";
+    for (const LoadedDat& dat : m_dats) {
+        char time[32];
+        std::snprintf(time, sizeof time, "%.1f ms", dat.seconds * 1000);
+        text += dat.path + ": ";
+        if (!dat.failure.empty()) {
+            text += "failed, " + dat.failure + "\n";
+            continue;
+        }
+        text += std::string(datFormatName(dat.format)) + ", " +
+                std::to_string(dat.store ? dat.store->size() : 0) + " entries, " +
+                (dat.fromCache ? "from the cache" : "read") + ", " + time + "\n";
+    }
+    return text;
+}
+
 void ChipsightCore::updateTitle() {
     char title[96];
     std::snprintf(title, sizeof title, text::kTitleFormat, kVersion, int(m_entryCount));

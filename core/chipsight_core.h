@@ -76,6 +76,9 @@ class ChipsightCore {
     void addDatPath(std::string path) { m_datPaths.push_back(std::move(path)); }
     // The DAT files the last load read, in load order, with those that failed.
     const std::vector<LoadedDat>& dats() const { return m_dats; }
+    // What the last load read, a line for each database file (the program's own tables on the
+    // first): its format, entries, whether it came from the compiled cache, its load time.
+    std::string databaseListing() const;
 
     // What the core holds, for anyone to read. Only the core and the dialog bound to these
     // members by data exchange (a class derived from this one) write them.

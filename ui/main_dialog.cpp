@@ -34,6 +34,8 @@ enum StringId : int {
     kHelpText = 106,  // what F1 shows, the program having no online help
     kLogName = 107,
     kSplitLevelName = 108,
+    kDatabasesEntry = 109,
+    kDatabasesCaption = 110,
 };
 
 }  // namespace
@@ -134,6 +136,7 @@ bool CMainDialog::onInitDialog() {
     const QString about = loadString(kAboutEntry);
     if (!about.isEmpty()) {
         appendSystemMenuSeparator();
+        appendSystemMenuItem(IDM_DATABASES, loadString(kDatabasesEntry));
         appendSystemMenuItem(IDM_ABOUTBOX, about);
     }
     setWindowIcon(loadIcon(128));
@@ -243,6 +246,9 @@ void CMainDialog::onSystemCommand(unsigned id, long param) {
     if ((id & 0xFFF0) == IDM_ABOUTBOX) {
         CAboutDialog about;
         about.doModal();
+    } else if ((id & 0xFFF0) == IDM_DATABASES) {
+        ::messageBox(this, bytesToText(databaseListing()), loadString(kDatabasesCaption),
+                     MB_OK | MB_ICONINFORMATION);
     } else {
         defaultSystemCommand(id, param);
     }

@@ -29,6 +29,8 @@ enum MainControl : int {
 
 // The system command that opens the About box, and the file monitor's timer.
 inline constexpr unsigned IDM_ABOUTBOX = 16;
+// The system command that lists the database files loaded.
+inline constexpr unsigned IDM_DATABASES = 32;
 inline constexpr unsigned kMonitorTimer = 0;
 inline constexpr unsigned kMonitorPeriodMs = 500;
 
