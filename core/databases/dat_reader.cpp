@@ -38,11 +38,17 @@ constexpr std::size_t kPiece = 1 << 20;
 
 class MemorySource : public ByteSource {
   public:
-    explicit MemorySource(std::string_view bytes) : bytes_(bytes) {}
-    std::string_view next() override { return std::exchange(bytes_, std::string_view()); }
+    MemorySource(std::string_view bytes, std::size_t piece)
+        : bytes_(bytes), piece_(piece ? piece : bytes.size()) {}
+    std::string_view next() override {
+        const std::string_view piece = bytes_.substr(0, piece_);
+        bytes_.remove_prefix(piece.size());
+        return piece;
+    }
 
   private:
     std::string_view bytes_;
+    std::size_t piece_;
 };
 
 class FileSource : public ByteSource {
@@ -102,12 +108,16 @@ class GzipSource : public ByteSource {
         if (!ok_ || done_) return {};
         stream_.next_out = reinterpret_cast<Bytef*>(out_.get());
         stream_.avail_out = kPiece;
-        while (stream_.avail_out == kPiece) {
+        while (stream_.avail_out == kPiece && !done_) {
+            // Between members nothing is owed: the input may end there, or go on with bytes
+            // that are not another member, which are passed over, as gzip itself does.
+            const bool betweenMembers = afterMember_ && stream_.total_in == 0;
             if (stream_.avail_in == 0) {
                 const std::string_view in = inner_.next();
                 if (in.empty()) {
-                    failure =
-                        inner_.failure.empty() ? "the compressed data ends early" : inner_.failure;
+                    failure = inner_.failure;
+                    if (failure.empty() && !betweenMembers)
+                        failure = "the compressed data ends early";
                     done_ = true;
                     break;
                 }
@@ -116,25 +126,13 @@ class GzipSource : public ByteSource {
             }
             const int status = inflate(&stream_, Z_NO_FLUSH);
             if (status == Z_STREAM_END) {
-                // Another member may follow; anything else after a member is passed over, as
-                // gzip itself does.
-                if (stream_.avail_in == 0) {
-                    const std::string_view in = inner_.next();
-                    stream_.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(in.data()));
-                    stream_.avail_in = uInt(in.size());
-                }
-                if (stream_.avail_in >= 2 && stream_.next_in[0] == 0x1f &&
-                    stream_.next_in[1] == 0x8b) {
-                    inflateReset(&stream_);
-                } else {
-                    failure = inner_.failure;
-                    done_ = true;
-                    break;
-                }
+                afterMember_ = true;
+                inflateReset(&stream_);
+            } else if (status == Z_DATA_ERROR && afterMember_ && stream_.total_out == 0) {
+                done_ = true;
             } else if (status != Z_OK && status != Z_BUF_ERROR) {
                 failure = "the compressed data is damaged";
                 done_ = true;
-                break;
             }
         }
         return {out_.get(), kPiece - stream_.avail_out};
@@ -144,7 +142,7 @@ class GzipSource : public ByteSource {
     ByteSource& inner_;
     z_stream stream_{};
     std::unique_ptr<char[]> out_;
-    bool ok_ = false, done_ = false;
+    bool ok_ = false, done_ = false, afterMember_ = false;
 };
 
 bool isXmlBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
@@ -204,8 +202,9 @@ DatResult readSource(ByteSource& raw, DatSink& sink, XmlEngine engine) {
 
 }  // namespace
 
-DatResult readDatBytesWith(std::string_view bytes, DatSink& sink, XmlEngine engine) {
-    MemorySource source(bytes);
+DatResult readDatBytesWith(std::string_view bytes, DatSink& sink, XmlEngine engine,
+                           std::size_t piece) {
+    MemorySource source(bytes, piece);
     return readSource(source, sink, engine);
 }
 
