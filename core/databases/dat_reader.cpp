@@ -168,21 +168,56 @@ Family familyOf(std::string_view head) {
     return Family::None;
 }
 
+// Whether `head`, the first bytes of a document, is enough to tell its format and compression
+// by: the first bytes that are not a BOM or blanks, as many as the longest sign needs.
+bool enoughToTell(std::string_view head) {
+    if (head.size() >= kPiece) return true;  // a megabyte of blanks is no DAT
+    if (head.size() < 3 && std::string_view("\xef\xbb\xbf").starts_with(head)) return false;
+    if (head.starts_with("\xef\xbb\xbf")) head.remove_prefix(3);
+    std::size_t i = 0;
+    while (i < head.size() && isXmlBlank(head[i])) ++i;
+    return head.size() - i > std::string_view("clrmamepro").size();
+}
+
+// The first piece of `source` extended with the next ones until enoughToTell() (or the end);
+// `store` keeps the bytes when more than one piece was needed.
+std::string_view gather(ByteSource& source, std::string_view first, std::string& store) {
+    std::string_view head = first;
+    while (!enoughToTell(head)) {
+        if (store.empty()) store.assign(head);
+        const std::string_view more = source.next();
+        if (more.empty()) break;
+        store.append(more);
+        head = store;
+    }
+    return head;
+}
+
 // Reads the (decompressed) document of `source` whose first piece is `first`.
-DatResult readDocument(ByteSource& source, std::string_view first, DatSink& sink,
-                       XmlEngine engine) {
+DatResult readDocument(ByteSource& source, std::string_view first, DatSink& sink, XmlEngine engine,
+                       bool compressed) {
     DatResult result;
-    Replay replay(source, first);
-    const Family family = familyOf(first);
+    std::string store;
+    const std::string_view head = gather(source, first, store);
+    Replay replay(source, head);
+    const Family family = familyOf(head);
     if (family == Family::Xml) readXml(replay, sink, result, engine);
     if (family == Family::ClrMamePro) readClrMamePro(replay, sink, result);
     result.bytes = replay.bytes;
+    // Damaged compressed data may inflate to anything before zlib notices: when the text is
+    // at fault, the rest is inflated too, so that damage is what is reported, wherever the
+    // pieces happened to end.
+    if (compressed && !result.ok && replay.failure.empty())
+        while (!replay.next().empty()) {
+        }
     if (!replay.failure.empty() && family != Family::None) {
         // A document cut short by a failed read says nothing about its writer's mistakes.
         result.ok = false;
         result.line = 0;
         result.reason = replay.failure;
-    } else if (!source.failure.empty() && family == Family::None) {
+    } else if (!source.failure.empty() && head.empty()) {
+        // Nothing could be read at all. (Past the first bytes, a document of no known format is
+        // passed over whatever its end is like.)
         result.ok = false;
         result.reason = source.failure;
     }
@@ -190,14 +225,15 @@ DatResult readDocument(ByteSource& source, std::string_view first, DatSink& sink
 }
 
 DatResult readSource(ByteSource& raw, DatSink& sink, XmlEngine engine) {
-    const std::string_view head = raw.next();
+    std::string store;
+    const std::string_view head = gather(raw, raw.next(), store);
     if (head.size() >= 2 && head[0] == '\x1f' && head[1] == '\x8b') {
         Replay again(raw, head);
         GzipSource gzip(again);
         const std::string_view first = gzip.next();
-        return readDocument(gzip, first, sink, engine);
+        return readDocument(gzip, first, sink, engine, true);
     }
-    return readDocument(raw, head, sink, engine);
+    return readDocument(raw, head, sink, engine, false);
 }
 
 }  // namespace
