@@ -337,11 +337,15 @@ void expatFailed(ExpatRun& run, bool final) {
 enum : std::uint8_t { Plain, Special, Blank, NameStart, NameChar };
 
 struct Tables {
-    std::array<std::uint8_t, 256> text{}, value{}, name{};
+    std::array<std::uint8_t, 256> text{}, comment{}, value{}, name{};
     Tables() {
         for (int c = 0; c < 256; ++c) {
             const bool control = c < 0x20 || c >= 0x80;
-            text[c] = control || c == '<' || c == '&' || c == ']' ? Special : Plain;
+            // Tabs and LFs stand as they are in text and comments, and are most of the text
+            // between tags; a CR becomes LF in text.
+            const bool kept = c == '\t' || c == '\n';
+            text[c] = (control && !kept) || c == '<' || c == '&' || c == ']' ? Special : Plain;
+            comment[c] = (control && !kept && c != '\r') || c == '-' ? Special : Plain;
             value[c] = control || c == '<' || c == '&' || c == '"' || c == '\'' ? Special : Plain;
             const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
             name[c] = letter || c == '_' || c == ':'
@@ -531,8 +535,6 @@ class Scanner {
                 if (n < 0) return Step::More;
                 if (n == 0) return Step::Expat;
                 q += n;
-            } else if (c == '\n' || c == '\t') {
-                ++q;
             } else if (c == '\r') {
                 // A line break is one LF whatever the file used.
                 if (q + 1 == end) return Step::More;
@@ -569,6 +571,7 @@ class Scanner {
         if (p[2] != '-' || p[3] != '-') return Step::Expat;
         const Byte* q = p + 4;
         for (;;) {
+            while (q < end && kTables.comment[*q] == Plain) ++q;
             if (q == end) return Step::More;
             const Byte c = *q;
             if (c == '-') {
@@ -584,10 +587,8 @@ class Scanner {
                 if (n < 0) return Step::More;
                 if (n == 0) return Step::Expat;
                 q += n;
-            } else if (c < 0x20 && c != '\n' && c != '\t' && c != '\r') {
-                return Step::Expat;
             } else {
-                ++q;
+                return Step::Expat;  // a control character
             }
         }
     }
@@ -792,7 +793,7 @@ class Feeder {
                     std::string_view* fed = nullptr) {
         std::string_view bytes = piece;
         if (held_) {
-            joined_.assign("\r").append(piece);
+            joined_.assign(1, '\r').append(piece);
             bytes = joined_;
             held_ = false;
         }
