@@ -210,7 +210,7 @@ DatResult readDocument(ByteSource& source, std::string_view first, DatSink& sink
     if (compressed && !result.ok && replay.failure.empty())
         while (!replay.next().empty()) {
         }
-    if (!replay.failure.empty() && family != Family::None) {
+    if (!replay.failure.empty() && result.format != DatFormat::None) {
         // A document cut short by a failed read says nothing about its writer's mistakes.
         result.ok = false;
         result.line = 0;
