@@ -75,6 +75,10 @@ ROWS = [
     Row("  chipsight-cli 10,000 x 64 KiB (no database) vs rhash --crc32",
         "cli/chipsight-cli/entries:0/iterations:1/real_time", "cli/rhash/iterations:1/real_time",
         "items_per_second", True, None),
+    Row("first load of ListXML + software lists vs xmllint --stream", "dat-load/chipsight/real_time",
+        "dat-load/xmllint/real_time", "real_time", False, 0.35),
+    Row("  peak memory of that load vs 256 MB", "dat-load/memory/iterations:1/real_time",
+        "dat-load/memory/iterations:1/real_time", "peak_bytes", False, 1.0, "limit_bytes"),
     Row("window log, 10,000 identifications: last 1,000 vs first 1,000", "log/10000/iterations:1/real_time",
         "log/10000/iterations:1/real_time", "last_1000_s", False, 1.5, "first_1000_s"),
 ]

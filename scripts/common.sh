@@ -3,12 +3,13 @@ set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 export DEBIAN_FRONTEND=noninteractive
 
+# install_packages [LIST]: the packages of LIST (default scripts/packages.txt) that are missing.
 install_packages() {
     local missing=()
     while read -r pkg; do
         [[ -z "$pkg" || "$pkg" == \#* ]] && continue
         dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || missing+=("$pkg")
-    done < "$ROOT/scripts/packages.txt"
+    done < "${1:-$ROOT/scripts/packages.txt}"
     if ((${#missing[@]})); then
         echo "Installing Debian packages: ${missing[*]}"
         # sudo would drop DEBIAN_FRONTEND from the environment; env sets it for apt-get itself.

@@ -43,14 +43,15 @@ class Tokens {
         for (;;) {
             if (end == buffer_.size()) {
                 const std::size_t start = pos_;
-                if (!fill()) {
+                const bool more = fill();
+                end -= start;  // fill() moved the token to the front
+                if (!more) {
                     if (quoted) {
                         unclosedQuote = line;
                         return {Kind::End, {}, line};
                     }
                     break;
                 }
-                end -= start - pos_;  // fill() moved the bytes to the front
                 continue;
             }
             const char d = buffer_[end];

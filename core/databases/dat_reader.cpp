@@ -38,11 +38,17 @@ constexpr std::size_t kPiece = 1 << 20;
 
 class MemorySource : public ByteSource {
   public:
-    explicit MemorySource(std::string_view bytes) : bytes_(bytes) {}
-    std::string_view next() override { return std::exchange(bytes_, std::string_view()); }
+    MemorySource(std::string_view bytes, std::size_t piece)
+        : bytes_(bytes), piece_(piece ? piece : bytes.size()) {}
+    std::string_view next() override {
+        const std::string_view piece = bytes_.substr(0, piece_);
+        bytes_.remove_prefix(piece.size());
+        return piece;
+    }
 
   private:
     std::string_view bytes_;
+    std::size_t piece_;
 };
 
 class FileSource : public ByteSource {
@@ -102,12 +108,16 @@ class GzipSource : public ByteSource {
         if (!ok_ || done_) return {};
         stream_.next_out = reinterpret_cast<Bytef*>(out_.get());
         stream_.avail_out = kPiece;
-        while (stream_.avail_out == kPiece) {
+        while (stream_.avail_out == kPiece && !done_) {
+            // Between members nothing is owed: the input may end there, or go on with bytes
+            // that are not another member, which are passed over, as gzip itself does.
+            const bool betweenMembers = afterMember_ && stream_.total_in == 0;
             if (stream_.avail_in == 0) {
                 const std::string_view in = inner_.next();
                 if (in.empty()) {
-                    failure =
-                        inner_.failure.empty() ? "the compressed data ends early" : inner_.failure;
+                    failure = inner_.failure;
+                    if (failure.empty() && !betweenMembers)
+                        failure = "the compressed data ends early";
                     done_ = true;
                     break;
                 }
@@ -116,25 +126,13 @@ class GzipSource : public ByteSource {
             }
             const int status = inflate(&stream_, Z_NO_FLUSH);
             if (status == Z_STREAM_END) {
-                // Another member may follow; anything else after a member is passed over, as
-                // gzip itself does.
-                if (stream_.avail_in == 0) {
-                    const std::string_view in = inner_.next();
-                    stream_.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(in.data()));
-                    stream_.avail_in = uInt(in.size());
-                }
-                if (stream_.avail_in >= 2 && stream_.next_in[0] == 0x1f &&
-                    stream_.next_in[1] == 0x8b) {
-                    inflateReset(&stream_);
-                } else {
-                    failure = inner_.failure;
-                    done_ = true;
-                    break;
-                }
+                afterMember_ = true;
+                inflateReset(&stream_);
+            } else if (status == Z_DATA_ERROR && afterMember_ && stream_.total_out == 0) {
+                done_ = true;
             } else if (status != Z_OK && status != Z_BUF_ERROR) {
                 failure = "the compressed data is damaged";
                 done_ = true;
-                break;
             }
         }
         return {out_.get(), kPiece - stream_.avail_out};
@@ -144,7 +142,7 @@ class GzipSource : public ByteSource {
     ByteSource& inner_;
     z_stream stream_{};
     std::unique_ptr<char[]> out_;
-    bool ok_ = false, done_ = false;
+    bool ok_ = false, done_ = false, afterMember_ = false;
 };
 
 bool isXmlBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
@@ -170,21 +168,56 @@ Family familyOf(std::string_view head) {
     return Family::None;
 }
 
+// Whether `head`, the first bytes of a document, is enough to tell its format and compression
+// by: the first bytes that are not a BOM or blanks, as many as the longest sign needs.
+bool enoughToTell(std::string_view head) {
+    if (head.size() >= kPiece) return true;  // a megabyte of blanks is no DAT
+    if (head.size() < 3 && std::string_view("\xef\xbb\xbf").starts_with(head)) return false;
+    if (head.starts_with("\xef\xbb\xbf")) head.remove_prefix(3);
+    std::size_t i = 0;
+    while (i < head.size() && isXmlBlank(head[i])) ++i;
+    return head.size() - i > std::string_view("clrmamepro").size();
+}
+
+// The first piece of `source` extended with the next ones until enoughToTell() (or the end);
+// `store` keeps the bytes when more than one piece was needed.
+std::string_view gather(ByteSource& source, std::string_view first, std::string& store) {
+    std::string_view head = first;
+    while (!enoughToTell(head)) {
+        if (store.empty()) store.assign(head);
+        const std::string_view more = source.next();
+        if (more.empty()) break;
+        store.append(more);
+        head = store;
+    }
+    return head;
+}
+
 // Reads the (decompressed) document of `source` whose first piece is `first`.
-DatResult readDocument(ByteSource& source, std::string_view first, DatSink& sink,
-                       XmlEngine engine) {
+DatResult readDocument(ByteSource& source, std::string_view first, DatSink& sink, XmlEngine engine,
+                       bool compressed) {
     DatResult result;
-    Replay replay(source, first);
-    const Family family = familyOf(first);
+    std::string store;
+    const std::string_view head = gather(source, first, store);
+    Replay replay(source, head);
+    const Family family = familyOf(head);
     if (family == Family::Xml) readXml(replay, sink, result, engine);
     if (family == Family::ClrMamePro) readClrMamePro(replay, sink, result);
     result.bytes = replay.bytes;
-    if (!replay.failure.empty() && family != Family::None) {
+    // Damaged compressed data may inflate to anything before zlib notices: when the text is
+    // at fault, the rest is inflated too, so that damage is what is reported, wherever the
+    // pieces happened to end.
+    if (compressed && !result.ok && replay.failure.empty())
+        while (!replay.next().empty()) {
+        }
+    if (!replay.failure.empty() && result.format != DatFormat::None) {
         // A document cut short by a failed read says nothing about its writer's mistakes.
         result.ok = false;
         result.line = 0;
         result.reason = replay.failure;
-    } else if (!source.failure.empty() && family == Family::None) {
+    } else if (!source.failure.empty() && head.empty()) {
+        // Nothing could be read at all. (Past the first bytes, a document of no known format is
+        // passed over whatever its end is like.)
         result.ok = false;
         result.reason = source.failure;
     }
@@ -192,20 +225,22 @@ DatResult readDocument(ByteSource& source, std::string_view first, DatSink& sink
 }
 
 DatResult readSource(ByteSource& raw, DatSink& sink, XmlEngine engine) {
-    const std::string_view head = raw.next();
+    std::string store;
+    const std::string_view head = gather(raw, raw.next(), store);
     if (head.size() >= 2 && head[0] == '\x1f' && head[1] == '\x8b') {
         Replay again(raw, head);
         GzipSource gzip(again);
         const std::string_view first = gzip.next();
-        return readDocument(gzip, first, sink, engine);
+        return readDocument(gzip, first, sink, engine, true);
     }
-    return readDocument(raw, head, sink, engine);
+    return readDocument(raw, head, sink, engine, false);
 }
 
 }  // namespace
 
-DatResult readDatBytesWith(std::string_view bytes, DatSink& sink, XmlEngine engine) {
-    MemorySource source(bytes);
+DatResult readDatBytesWith(std::string_view bytes, DatSink& sink, XmlEngine engine,
+                           std::size_t piece) {
+    MemorySource source(bytes, piece);
     return readSource(source, sink, engine);
 }
 

@@ -337,11 +337,15 @@ void expatFailed(ExpatRun& run, bool final) {
 enum : std::uint8_t { Plain, Special, Blank, NameStart, NameChar };
 
 struct Tables {
-    std::array<std::uint8_t, 256> text{}, value{}, name{};
+    std::array<std::uint8_t, 256> text{}, comment{}, value{}, name{};
     Tables() {
         for (int c = 0; c < 256; ++c) {
             const bool control = c < 0x20 || c >= 0x80;
-            text[c] = control || c == '<' || c == '&' || c == ']' ? Special : Plain;
+            // Tabs and LFs stand as they are in text and comments, and are most of the text
+            // between tags; a CR becomes LF in text.
+            const bool kept = c == '\t' || c == '\n';
+            text[c] = (control && !kept) || c == '<' || c == '&' || c == ']' ? Special : Plain;
+            comment[c] = (control && !kept && c != '\r') || c == '-' ? Special : Plain;
             value[c] = control || c == '<' || c == '&' || c == '"' || c == '\'' ? Special : Plain;
             const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
             name[c] = letter || c == '_' || c == ':'
@@ -531,8 +535,6 @@ class Scanner {
                 if (n < 0) return Step::More;
                 if (n == 0) return Step::Expat;
                 q += n;
-            } else if (c == '\n' || c == '\t') {
-                ++q;
             } else if (c == '\r') {
                 // A line break is one LF whatever the file used.
                 if (q + 1 == end) return Step::More;
@@ -569,6 +571,7 @@ class Scanner {
         if (p[2] != '-' || p[3] != '-') return Step::Expat;
         const Byte* q = p + 4;
         for (;;) {
+            while (q < end && kTables.comment[*q] == Plain) ++q;
             if (q == end) return Step::More;
             const Byte c = *q;
             if (c == '-') {
@@ -584,10 +587,8 @@ class Scanner {
                 if (n < 0) return Step::More;
                 if (n == 0) return Step::Expat;
                 q += n;
-            } else if (c < 0x20 && c != '\n' && c != '\t' && c != '\r') {
-                return Step::Expat;
             } else {
-                ++q;
+                return Step::Expat;  // a control character
             }
         }
     }
@@ -782,6 +783,39 @@ class LineCounter {
 
 const Byte* bytesOf(std::string_view s) { return reinterpret_cast<const Byte*>(s.data()); }
 
+// Feeds expat, in calls of a size its int lengths can take. A piece that ends in CR keeps the
+// CR back for the next one: outside the document element expat counts a CR LF split across
+// two calls as two line breaks, and so lines would depend on where pieces happen to end.
+class Feeder {
+  public:
+    // `fed`, when given, is set to the bytes expat got (a CR kept back from before first).
+    XML_Status feed(XML_Parser parser, std::string_view piece, bool final,
+                    std::string_view* fed = nullptr) {
+        std::string_view bytes = piece;
+        if (held_) {
+            joined_.assign(1, '\r').append(piece);
+            bytes = joined_;
+            held_ = false;
+        }
+        if (!final && bytes.ends_with('\r')) {
+            bytes.remove_suffix(1);
+            held_ = true;
+        }
+        if (fed) *fed = bytes;
+        constexpr std::size_t kMost = 1 << 30;
+        for (; bytes.size() > kMost; bytes.remove_prefix(kMost))
+            if (const auto status = XML_Parse(parser, bytes.data(), int(kMost), XML_FALSE);
+                status != XML_STATUS_OK)
+                return status;
+        return XML_Parse(parser, bytes.data(), int(bytes.size()), final);
+    }
+    bool held() const { return held_; }
+
+  private:
+    std::string joined_;
+    bool held_ = false;
+};
+
 }  // namespace
 
 void readXml(ByteSource& source, DatSink& sink, DatResult& result, XmlEngine engine) {
@@ -795,24 +829,25 @@ void readXml(ByteSource& source, DatSink& sink, DatResult& result, XmlEngine eng
     // unless the scanner can take over. Only the DTD's declarations are kept of the prolog,
     // as a hand-over to expat reads the prolog again.
     std::string prolog;
-    std::string_view piece;
-    bool final = false;
+    std::string_view piece, fed;
+    bool final = false, firstPiece = true;
+    Feeder feeder;
     for (;;) {
         piece = source.next();
         final = piece.empty();
         // The scanner reads UTF-8 only; a document in UTF-16 is expat's alone.
-        if (prolog.empty() && piece.size() >= 2 &&
+        if (firstPiece && piece.size() >= 2 &&
             (piece[0] == '\0' || piece[1] == '\0' || Byte(piece[0]) >= 0xFE))
             run.scannable = false;
-        const auto status = XML_Parse(parser.get(), piece.data(), int(piece.size()), final);
+        firstPiece = false;
+        const auto status = feeder.feed(parser.get(), piece, final, &fed);
         if (status == XML_STATUS_SUSPENDED) break;
         if (status == XML_STATUS_ERROR) return expatFailed(run, final);
         if (final) return;
-        if (run.stopAtRoot) prolog.append(piece);
+        if (run.stopAtRoot) prolog.append(fed);
     }
-    const std::uint64_t before = prolog.size();
-    const std::size_t bodyStart = std::size_t(run.rootEnd - before);
-    prolog.append(piece.substr(0, bodyStart));
+    const std::size_t bodyStart = std::size_t(run.rootEnd - prolog.size());
+    prolog.append(fed.substr(0, bodyStart));
     parser.reset();
 
     Scanner scanner(*dat, run.decls);
@@ -820,7 +855,8 @@ void readXml(ByteSource& source, DatSink& sink, DatResult& result, XmlEngine eng
     lines.add(bytesOf(prolog), bytesOf(prolog) + prolog.size());
     const std::uint64_t prologLine = lines.line();
     std::string carry;
-    std::string_view data = piece.substr(bodyStart);
+    std::string_view data = fed.substr(bodyStart);
+    if (feeder.held()) data = carry.assign(data).append("\r");
     const bool emptyRoot = prolog.ends_with("/>");
     const Byte* at = bytesOf(data);
     Step step = emptyRoot ? Step::Expat : Step::More;
@@ -856,13 +892,14 @@ void readXml(ByteSource& source, DatSink& sink, DatResult& result, XmlEngine eng
     parser.reset(newParser(run));
     std::string opened = prolog;
     for (const std::string_view name : scanner.openNames()) opened.append("<").append(name) += '>';
-    if (XML_Parse(parser.get(), opened.data(), int(opened.size()), false) == XML_STATUS_ERROR)
+    Feeder rereader;
+    if (rereader.feed(parser.get(), opened, false) == XML_STATUS_ERROR)
         return expatFailed(run, false);
     run.replaying = false;
     run.lineShift = std::int64_t(lines.lineAt(bytesOf(data), at)) - std::int64_t(prologLine);
     std::string_view rest(reinterpret_cast<const char*>(at), std::size_t(dataEnd - at));
     for (;;) {
-        if (XML_Parse(parser.get(), rest.data(), int(rest.size()), final) == XML_STATUS_ERROR)
+        if (rereader.feed(parser.get(), rest, final) == XML_STATUS_ERROR)
             return expatFailed(run, final);
         if (final) return;
         rest = source.next();

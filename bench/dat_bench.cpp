@@ -1,0 +1,156 @@
+// The first load of real DATs: MAME's ListXML (made by `mame -listxml` once per run) and every
+// software list mame-data installs, read by our readers, next to `xmllint --stream --noout`
+// over the same files; and the peak memory of that load, in a process of its own. Without
+// mame and mame-data installed the figures are skipped.
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+
+#include "bench/bench_support.h"
+#include "core/databases/dat_reader.h"
+#include "core/file_layer.h"
+
+extern char** environ;
+
+namespace {
+
+constexpr const char* kMame = "/usr/games/mame";
+constexpr const char* kSoftwareLists = "/usr/share/games/mame/hash";
+constexpr const char* kXmllint = "/usr/bin/xmllint";
+
+// Runs `arguments` (the program first) with stdin on /dev/null and stdout on `output`; its exit
+// status, or -1 when it could not be started or did not exit.
+int run(const std::vector<std::string>& arguments, const std::string& output = "/dev/null") {
+    std::vector<char*> argv;
+    for (const auto& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, output.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    pid_t pid = 0;
+    const int failed = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (failed != 0) return -1;
+    int status = 0;
+    if (::waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
+    return WEXITSTATUS(status);
+}
+
+// The ListXML and every software list, or nothing (with the reason) when they cannot be had.
+struct RealDats {
+    std::vector<std::string> paths;
+    std::uint64_t bytes = 0;
+    std::string missing;
+};
+
+const RealDats& realDats() {
+    static bench::TempDir dir;
+    static const RealDats dats = [] {
+        RealDats found;
+        if (::access(kMame, X_OK) != 0 || !std::filesystem::is_directory(kSoftwareLists) ||
+            ::access(kXmllint, X_OK) != 0) {
+            found.missing = "needs the Debian packages mame, mame-data and libxml2-utils";
+            return found;
+        }
+        const std::string listXml = dir.file("mame.xml");
+        if (run({kMame, "-listxml"}, listXml) != 0) {
+            found.missing = "mame -listxml failed";
+            return found;
+        }
+        found.paths.push_back(listXml);
+        std::vector<std::string> lists;
+        for (const auto& entry : std::filesystem::directory_iterator(kSoftwareLists))
+            if (entry.path().extension() == ".xml") lists.push_back(entry.path().string());
+        std::sort(lists.begin(), lists.end());
+        found.paths.insert(found.paths.end(), lists.begin(), lists.end());
+        for (const auto& path : found.paths) found.bytes += std::filesystem::file_size(path);
+        return found;
+    }();
+    return dats;
+}
+
+struct CountingSink : chipsight::DatSink {
+    void rom(const chipsight::DatRom&) override { ++entries; }
+    std::uint64_t entries = 0;
+};
+
+void ours(benchmark::State& state) {
+    const RealDats& dats = realDats();
+    if (!dats.missing.empty()) return state.SkipWithError(dats.missing.c_str());
+    std::uint64_t entries = 0;
+    for (auto _ : state) {
+        CountingSink sink;
+        for (const auto& path : dats.paths) {
+            if (!chipsight::readDatFile(path, sink).ok) {
+                state.SkipWithError(("cannot read " + path).c_str());
+                return;
+            }
+        }
+        entries = sink.entries;
+    }
+    state.SetBytesProcessed(std::int64_t(state.iterations() * dats.bytes));
+    state.counters["entries"] = double(entries);
+}
+
+void xmllint(benchmark::State& state) {
+    const RealDats& dats = realDats();
+    if (!dats.missing.empty()) return state.SkipWithError(dats.missing.c_str());
+    std::vector<std::string> arguments = {kXmllint, "--stream", "--noout"};
+    arguments.insert(arguments.end(), dats.paths.begin(), dats.paths.end());
+    for (auto _ : state) {
+        if (run(arguments) != 0) {
+            state.SkipWithError("xmllint failed");
+            return;
+        }
+    }
+    state.SetBytesProcessed(std::int64_t(state.iterations() * dats.bytes));
+}
+
+// The most resident memory the same load takes, measured by chipsight_dat_read in a process
+// of its own, next to the limit it must stay within.
+void memory(benchmark::State& state) {
+    const RealDats& dats = realDats();
+    if (!dats.missing.empty()) return state.SkipWithError(dats.missing.c_str());
+    const auto tool =
+        std::filesystem::path(chipsight::executablePath()).parent_path() / "chipsight_dat_read";
+    std::vector<std::string> arguments = {tool.string()};
+    arguments.insert(arguments.end(), dats.paths.begin(), dats.paths.end());
+    bench::TempDir out;
+    double peak = 0;
+    for (auto _ : state) {
+        if (run(arguments, out.file("report")) != 0) {
+            state.SkipWithError("chipsight_dat_read failed");
+            return;
+        }
+        FILE* report = std::fopen(out.file("report").c_str(), "r");
+        unsigned long long peakBytes = 0;
+        char line[256];
+        while (report && std::fgets(line, sizeof line, report))
+            if (std::sscanf(line, "entries %*u bytes %*u seconds %*f peak_bytes %llu",
+                            &peakBytes) == 1)
+                peak = double(peakBytes);
+        if (report) std::fclose(report);
+    }
+    state.counters["peak_bytes"] = peak;
+    state.counters["limit_bytes"] = 256e6;
+}
+
+BENCHMARK(ours)->Name("dat-load/chipsight")->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(xmllint)->Name("dat-load/xmllint")->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(memory)
+    ->Name("dat-load/memory")
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+}  // namespace
