@@ -79,6 +79,22 @@ class TerminalFrontEnd : public chipsight::FrontEnd {
     void enableAddCustomButton() override {}
     int logLineCount() override { return 0; }
     void scrollLog(int) override {}
+    // One line on a terminal's stderr, written over as the load goes on and wiped at its end;
+    // nothing when stderr is a file or a pipe.
+    void loadProgress(const std::string& file, std::uint64_t done, std::uint64_t total) override {
+        if (::isatty(STDERR_FILENO) == 0) return;
+        if (file.empty()) {
+            std::cerr << "\r\033[K" << std::flush;
+            return;
+        }
+        char line[96];
+        std::snprintf(line, sizeof line,
+                      "\r\033[Kchipsight-cli: loading databases, %llu of %llu MB: ",
+                      static_cast<unsigned long long>(done >> 20),
+                      static_cast<unsigned long long>(total >> 20));
+        const std::size_t slash = file.rfind('/');
+        std::cerr << line << file.substr(slash == std::string::npos ? 0 : slash + 1) << std::flush;
+    }
 };
 
 // A typed text as its box in the window would hold it: the box takes at most `limit`

@@ -1,6 +1,8 @@
 // Loading the databases, identifying images and typed checksums, adding custom entries.
 #include "core/chipsight_core.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cinttypes>
 #include <cstdio>
@@ -11,6 +13,7 @@
 
 #include "chipsight/version.h"
 #include "core/custom_db.h"
+#include "core/databases/dat_cache.h"
 #include "core/databases/dat_files.h"
 #include "core/file_layer.h"
 #include "core/image_file.h"
@@ -134,8 +137,26 @@ std::int32_t ChipsightCore::loadDats() {
     m_dats.clear();
     std::int64_t count = 0;
     const std::string cacheDir = userCacheDirectory();
-    for (const std::string& path : findDatFiles(m_database.directory, kCustomFile, m_datPaths)) {
-        LoadedDat dat = loadDat(path, cacheDir);
+    const std::vector<std::string> paths =
+        findDatFiles(m_database.directory, kCustomFile, m_datPaths);
+    std::uint64_t total = 0, done = 0;
+    for (const std::string& path : paths) {
+        struct stat st {};
+        if (fileSystemCalls().stat(path.c_str(), &st) == 0) total += std::uint64_t(st.st_size);
+    }
+    // The front end hears of the load once it has taken longer than the delay.
+    const auto start = std::chrono::steady_clock::now();
+    bool shown = false;
+    const auto progress = [&](const std::string& file, std::uint64_t bytes) {
+        if (!shown && std::chrono::steady_clock::now() - start < m_progressDelay) return;
+        shown = true;
+        m_frontEnd.loadProgress(file, std::min(done + bytes, total), total);
+    };
+    for (const std::string& path : paths) {
+        LoadedDat dat =
+            loadDat(path, cacheDir, [&](std::uint64_t bytes) { progress(path, bytes); });
+        if (const auto id = datIdentityOf(path)) done += id->size;
+        progress(path, 0);
         try {
             if (dat.store) m_entries.appendDat(dat.store);
         } catch (const std::bad_alloc&) {
@@ -150,6 +171,7 @@ std::int32_t ChipsightCore::loadDats() {
             count += std::int64_t(dat.store->size());
         if (dat.format != DatFormat::None || !dat.failure.empty()) m_dats.push_back(std::move(dat));
     }
+    if (shown) m_frontEnd.loadProgress({}, total, total);
     return std::int32_t(std::min<std::int64_t>(count, INT32_MAX));
 }
 

@@ -2,6 +2,7 @@
 // identifying image files and typed checksums, and adding custom entries.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -122,6 +123,8 @@ class ChipsightCore {
     std::string m_lastFileName;
 
     FrontEnd& m_frontEnd;
+    // How long a load of DAT files runs before the front end hears of its progress.
+    std::chrono::milliseconds m_progressDelay{500};
 
   private:
     void error(const std::string& text, unsigned type);

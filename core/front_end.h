@@ -1,6 +1,7 @@
 // The few things the core asks of whichever front end runs it (window, terminal, test).
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -35,6 +36,13 @@ class FrontEnd {
     // front end that shows the log through push() need not look at it; one without bound
     // controls (a terminal, a test) shows or keeps this, and needs nothing else of the core.
     virtual void logAppended(std::string_view text) { static_cast<void>(text); }
+    // The DAT files have taken longer than half a second to load so far: `done` of `total`
+    // bytes are read, and `file` is being read now. Called again as the load goes on, and
+    // once more with `file` empty when it has ended, so the front end can show the progress
+    // and take it away again.
+    virtual void loadProgress(const std::string& file, std::uint64_t done, std::uint64_t total) {
+        static_cast<void>(file), static_cast<void>(done), static_cast<void>(total);
+    }
     virtual void setTitle(const std::string& title) = 0;
     virtual void enableAddCustomButton() = 0;
     // Number of lines the log control shows, and scrolling it down by a number of lines.

@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QPlainTextEdit>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTextBlock>
@@ -130,6 +131,25 @@ void CMainDialog::exchangeLog(bool pull) {
 }
 
 // ---- start-up ----
+
+void CMainDialog::loadProgress(const std::string& file, std::uint64_t done, std::uint64_t total) {
+    if (file.empty()) {
+        delete m_loadProgress;
+        m_loadProgress = nullptr;
+        return;
+    }
+    if (m_loadProgress == nullptr) {
+        m_loadProgress = new QProgressDialog(this);
+        m_loadProgress->setWindowModality(Qt::ApplicationModal);
+        m_loadProgress->setCancelButton(nullptr);
+        m_loadProgress->setMinimumDuration(0);
+        m_loadProgress->setRange(0, 1000);
+        m_loadProgress->setWindowTitle(loadString(kDatabasesCaption));
+    }
+    m_loadProgress->setLabelText(bytesToText(file));
+    m_loadProgress->setValue(total == 0 ? 0 : int(done * 1000 / total));
+    QApplication::processEvents();
+}
 
 bool CMainDialog::onInitDialog() {
     CDialog::onInitDialog();

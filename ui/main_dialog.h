@@ -12,6 +12,7 @@
 
 class QPlainTextEdit;
 class QPushButton;
+class QProgressDialog;
 
 // Control ids of template 102.
 enum MainControl : int {
@@ -47,6 +48,7 @@ class CMainDialog : public CDialog, public chipsight::FrontEnd, public chipsight
     void enableAddCustomButton() override;
     int logLineCount() override;
     void scrollLog(int lines) override;
+    void loadProgress(const std::string& file, std::uint64_t done, std::uint64_t total) override;
 
     // Handlers, one per entry of the handler table.
     void onDropFiles(const std::vector<std::string>& paths);
@@ -81,4 +83,6 @@ class CMainDialog : public CDialog, public chipsight::FrontEnd, public chipsight
     // appends the rest instead of rewriting everything.
     std::size_t m_shownSize = 0;
     std::string m_shownTail;
+    // Shown while a long load of DAT files runs, before the window takes input.
+    QProgressDialog* m_loadProgress = nullptr;
 };

@@ -110,7 +110,7 @@ struct BoundCore : ChipsightCore {
     using ChipsightCore::m_entries, ChipsightCore::m_entryCount, ChipsightCore::m_programDir,
         ChipsightCore::m_logText, ChipsightCore::m_monitorFile, ChipsightCore::m_splitLevel,
         ChipsightCore::m_ignoreBad, ChipsightCore::m_lastCrc, ChipsightCore::m_lastSize,
-        ChipsightCore::m_lastFileName;
+        ChipsightCore::m_lastFileName, ChipsightCore::m_progressDelay;
 };
 
 // A core over the database files in `dir`, recorded by `frontEnd`.
