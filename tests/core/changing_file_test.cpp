@@ -19,25 +19,11 @@
 namespace chipsight {
 namespace {
 
-using testing::box;
-using testing::Bytes;
+using namespace testing;
 
-// What is done to the file while it is read.
-enum class Change { CutShort, Grown, WrittenOver };
+enum Change { CutShort, Grown, WrittenOver };
+const char* const kChangeNames[] = {"CutShort", "Grown", "WrittenOver"};
 
-const char* nameOf(Change change) {
-    switch (change) {
-        case Change::CutShort:
-            return "cut short";
-        case Change::Grown:
-            return "grown";
-        case Change::WrittenOver:
-            return "written over";
-    }
-    return "?";
-}
-
-// An image of `size` random bytes.
 Bytes randomImage(std::size_t size, unsigned seed) {
     Bytes bytes(size);
     std::mt19937 rng(seed);
@@ -45,184 +31,131 @@ Bytes randomImage(std::size_t size, unsigned seed) {
     return bytes;
 }
 
-// Changes the file at `path` of `size` bytes, from another descriptor, as an EPROM programmer
+// Changes the file at `path` of `size` bytes from another descriptor, as an EPROM programmer
 // rewriting it would.
 void change(const std::string& path, std::size_t size, Change how) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
-    ASSERT_GE(fd, 0);
-    switch (how) {
-        case Change::CutShort:
-            ASSERT_EQ(::ftruncate(fd, off_t(size / 4)), 0);
-            break;
-        case Change::Grown: {
-            const Bytes more(size, 0x5A);
-            ASSERT_EQ(::pwrite(fd, more.data(), more.size(), off_t(size)), ssize_t(more.size()));
-            break;
-        }
-        case Change::WrittenOver: {
-            // The whole file, new bytes of the same length.
-            const Bytes fresh = randomImage(size, 777);
-            ASSERT_EQ(::pwrite(fd, fresh.data(), fresh.size(), 0), ssize_t(fresh.size()));
-            break;
-        }
-    }
+    const Bytes bytes = how == Grown ? Bytes(size, 0x5A) : randomImage(size, 777);
+    if (how == CutShort)
+        EXPECT_EQ(::ftruncate(fd, off_t(size / 4)), 0);
+    else
+        EXPECT_EQ(::pwrite(fd, bytes.data(), size, how == Grown ? off_t(size) : 0), ssize_t(size));
     ::close(fd);
 }
 
-class ChangingFileBase : public ::testing::Test {
+class ChangingFile : public CoreTest,
+                     public ::testing::WithParamInterface<std::tuple<Change, bool>> {
   protected:
-    // Identifies `path` with the file layer's calls `calls` in force; returns the boxes shown.
-    std::vector<testing::Call> identifyWith(const std::string& path, FileSystemCalls calls) {
-        ui.calls.clear();
-        ScopedFileSystemCalls injected(std::move(calls));
-        core.identifyFile(path);
-        return ui.boxes();
+    void SetUp() override { core.m_splitLevel = 9; }
+    // Identifies `path` with the file layer's calls `calls` in force: an error reading, and
+    // nothing else changed.
+    void expectErrorReading(const std::string& path, FileSystemCalls calls) {
+        core.m_monitorFile = 1;
+        {
+            ScopedFileSystemCalls injected(std::move(calls));
+            core.identifyFile(path);
+        }
+        EXPECT_EQ(ui.boxes(), Calls{box("Error reading file :(", "Error", MB_OK)});
+        EXPECT_EQ(core.m_logText, "");
+        EXPECT_EQ(core.m_lastFileName, "");
+        EXPECT_EQ(core.m_monitorFile, 0);
     }
-    // The report identification gives the file at `path` now, left alone, equals the plain
-    // reference of its bytes.
+    // Identifying the file at `path` now, left alone, reports what the plain reference does.
     void expectReportOfItsBytes(const std::string& path) {
         core.m_logText.clear();
         ui.calls.clear();
         ASSERT_NE(core.identifyFile(path), Outcome::Failed);
-        const Bytes bytes = testing::readFile(path);
-        EXPECT_EQ(core.m_logText, testing::referenceReport(core.m_entries, bytes, fileNameOf(path),
-                                                           core.m_splitLevel, true) +
-                                      "\r\n");
+        EXPECT_EQ(
+            core.m_logText,
+            referenceReport(core.m_entries, readFile(path), fileNameOf(path), 9, true) + "\r\n");
         EXPECT_TRUE(ui.boxes().empty());
     }
-    void SetUp() override {
-        core.m_splitLevel = 9;
-        core.m_monitorFile = 1;
-    }
-
-    testing::TempDir dir;
-    testing::CoreFixture fixture{dir};
-    testing::BoundCore& core = fixture.core;
-    testing::RecordingFrontEnd& ui = fixture.frontEnd;
 };
 
-class ChangingFile : public ChangingFileBase, public ::testing::WithParamInterface<Change> {};
-using MappedImage = ChangingFileBase;
-
-const std::vector<testing::Call> kErrorReading = {box("Error reading file :(", "Error", MB_OK)};
-
-// A file of 1 MiB is read in four pieces; the change comes after the first.
-TEST_P(ChangingFile, WhileReadInPiecesItIsAnErrorReading) {
-    const std::size_t size = std::size_t(1) << 20;
-    const std::string path = dir.file("piecewise.bin");
-    testing::writeFile(path, randomImage(size, 1));
+// A file of 1 MiB is read in four pieces, the change coming after the first; one of 4 MiB is
+// mapped, the change coming once it is, before a byte was read (cut short, the pages past the
+// new end raise SIGBUS when read).
+TEST_P(ChangingFile, IsAnErrorReading) {
+    const auto [how, mapped] = GetParam();
+    const std::size_t size = std::size_t(mapped ? 4 : 1) << 20;
+    const std::string path = dir.file("image.bin");
+    writeFile(path, randomImage(size, 1));
     FileSystemCalls calls = FileSystemCalls::posix();
-    int reads = 0;
+    int reads = 0, maps = 0;
     calls.read = [&](int fd, void* buffer, std::size_t count) {
-        if (++reads == 2) change(path, size, GetParam());
+        if (++reads == 2) change(path, size, how);
         return ::read(fd, buffer, count);
     };
-    EXPECT_EQ(identifyWith(path, calls), kErrorReading) << nameOf(GetParam());
-    EXPECT_GE(reads, 2) << "read in pieces";
-    EXPECT_EQ(core.m_logText, "");
-    EXPECT_EQ(core.m_lastFileName, "");
-    EXPECT_EQ(core.m_monitorFile, 0);
-    if (GetParam() != Change::CutShort) expectReportOfItsBytes(path);
-}
-
-// A file of 4 MiB is mapped; the change comes once it is, before a byte was read. Cut short, the
-// pages past the new end raise SIGBUS when read.
-TEST_P(ChangingFile, WhileMappedItIsAnErrorReading) {
-    const std::size_t size = std::size_t(4) << 20;
-    const std::string path = dir.file("mapped.bin");
-    testing::writeFile(path, randomImage(size, 2));
-    FileSystemCalls calls = FileSystemCalls::posix();
-    int maps = 0;
     calls.mmap = [&](void* at, std::size_t length, int prot, int flags, int fd, off_t offset) {
         void* p = ::mmap(at, length, prot, flags, fd, offset);
         ++maps;
-        change(path, size, GetParam());
+        change(path, size, how);
         return p;
     };
-    calls.read = [&](int, void*, std::size_t) -> ssize_t {
-        ADD_FAILURE() << "a mapped file is not read";
-        return -1;
-    };
-    EXPECT_EQ(identifyWith(path, calls), kErrorReading) << nameOf(GetParam());
-    EXPECT_EQ(maps, 1);
-    EXPECT_EQ(core.m_logText, "");
-    EXPECT_EQ(core.m_lastFileName, "");
-    EXPECT_EQ(core.m_monitorFile, 0);
-    if (GetParam() != Change::CutShort) expectReportOfItsBytes(path);
+    expectErrorReading(path, calls);
+    EXPECT_EQ(maps, mapped ? 1 : 0);
+    EXPECT_TRUE(mapped ? reads == 0 : reads >= 2) << "mapped and not read, or read in pieces";
+    if (how != CutShort) expectReportOfItsBytes(path);
 }
 
+INSTANTIATE_TEST_SUITE_P(EveryChange, ChangingFile,
+                         ::testing::Combine(::testing::Values(CutShort, Grown, WrittenOver),
+                                            ::testing::Bool()),
+                         [](const auto& info) {
+                             return kChangeNames[std::get<0>(info.param)] +
+                                    std::string(std::get<1>(info.param) ? "Mapped" : "InPieces");
+                         });
+
 // Cut short in the middle of the digest: the bytes before the cut were read, those after raise
-// SIGBUS, and the mapping is dropped all the same.
-TEST_F(MappedImage, CutShortHalfWayThroughTheDigestIsAnErrorReading) {
+// SIGBUS, and the mapping is dropped all the same; then the program goes on as ever.
+using MappedImage = ChangingFile;
+TEST_F(MappedImage, CutShortHalfWayThroughTheDigestOfAMapping) {
     const std::size_t size = std::size_t(8) << 20;
     const std::string path = dir.file("halfway.bin");
-    testing::writeFile(path, randomImage(size, 3));
+    writeFile(path, randomImage(size, 3));
     FileSystemCalls calls = FileSystemCalls::posix();
     int unmaps = 0;
     calls.mmap = [&](void* at, std::size_t length, int prot, int flags, int fd, off_t offset) {
         auto* p = static_cast<std::uint8_t*>(::mmap(at, length, prot, flags, fd, offset));
-        // Read the first half in, then cut the file to a quarter: the third quarter is gone.
         volatile std::uint8_t sink = 0;
         for (std::size_t i = 0; i < length / 2; i += 4096) sink = sink + p[i];
-        change(path, size, Change::CutShort);
+        change(path, size, CutShort);
         return static_cast<void*>(p);
     };
-    calls.munmap = [&](void* at, std::size_t length) {
-        ++unmaps;
-        return ::munmap(at, length);
-    };
-    EXPECT_EQ(identifyWith(path, calls), kErrorReading);
+    calls.munmap = [&](void* at, std::size_t length) { return ++unmaps, ::munmap(at, length); };
+    expectErrorReading(path, calls);
     EXPECT_EQ(unmaps, 1);
-    // The program goes on: a file left alone is identified as ever.
-    testing::writeFile(path, randomImage(size, 4));
+    writeFile(path, randomImage(size, 4));
     expectReportOfItsBytes(path);
 }
-
-INSTANTIATE_TEST_SUITE_P(EveryChange, ChangingFile,
-                         ::testing::Values(Change::CutShort, Change::Grown, Change::WrittenOver),
-                         [](const auto& info) {
-                             switch (info.param) {
-                                 case Change::CutShort:
-                                     return std::string("CutShort");
-                                 case Change::Grown:
-                                     return std::string("Grown");
-                                 case Change::WrittenOver:
-                                     return std::string("WrittenOver");
-                             }
-                             return std::string("Unknown");
-                         });
 
 // Files that nobody touches are reported byte for byte as the plain reference has them, on
 // either side of the size from which images are mapped.
 TEST(StableFiles, ReportsEqualTheReferenceWhetherReadInPiecesOrMapped) {
-    testing::TempDir dir;
-    testing::CoreFixture fixture{dir};
-    testing::BoundCore& core = fixture.core;
+    TempDir dir;
+    CoreFixture fixture{dir};
+    BoundCore& core = fixture.core;
     std::mt19937 rng(42);
-    for (const std::size_t size : {std::size_t(1) << 18, std::size_t(1) << 19, std::size_t(1) << 20,
-                                   std::size_t(2) << 20, std::size_t(4) << 20}) {
+    for (const std::size_t size : {1u << 18, 1u << 19, 1u << 20, 2u << 20, 4u << 20}) {
         Bytes image = randomImage(size, unsigned(size));
-        if (size == std::size_t(1) << 20)
+        if (size == 1u << 20)
             for (auto& b : image) b &= 0x7F;  // an unused bit
-        // Entries for a few real parts at various levels.
         core.m_entries.clear();
-        for (int k = 0; k < 4; ++k) {
-            const int level = int(rng() % 9);
-            const std::size_t parts = std::size_t(1) << level, partSize = size / parts;
-            const std::size_t j = rng() % parts;
+        for (int k = 0; k < 4; ++k) {  // entries for a few real parts at various levels
+            const std::size_t parts = std::size_t(1) << (rng() % 9), partSize = size / parts;
             core.m_entries.push_back(
-                testing::makeEntry(crc32Portable(0, image.data() + j * partSize, partSize),
-                                   std::uint32_t(partSize), testing::numbered("P", k), "d"));
+                makeEntry(crc32Portable(0, image.data() + rng() % parts * partSize, partSize),
+                          std::uint32_t(partSize), numbered("P", k), "d"));
         }
-        const std::string path = dir.file("stable" + std::to_string(size) + ".bin");
-        testing::writeFile(path, image);
+        const std::string path = dir.file(numbered("stable", long(size)) + ".bin");
+        writeFile(path, image);
         for (const int level : {1, 5, 9}) {
             core.m_splitLevel = level;
             core.m_logText.clear();
             ASSERT_NE(core.identifyFile(path), Outcome::Failed) << size;
-            ASSERT_EQ(core.m_logText, testing::referenceReport(core.m_entries, image,
-                                                               fileNameOf(path), level, true) +
-                                          "\r\n")
+            ASSERT_EQ(
+                core.m_logText,
+                referenceReport(core.m_entries, image, fileNameOf(path), level, true) + "\r\n")
                 << size << " at level " << level;
             EXPECT_EQ(core.m_lastCrc, crc32Portable(0, image.data(), image.size()));
             EXPECT_EQ(core.m_lastSize, size);
@@ -235,16 +168,14 @@ TEST(StableFiles, ReportsEqualTheReferenceWhetherReadInPiecesOrMapped) {
 // page past the end of a mapping read outside readMapped still ends the program.
 TEST(StableFilesDeathTest, ASigbusOutsideAGuardedReadStillEndsTheProgram) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
-    testing::TempDir dir;
+    TempDir dir;
     const std::string path = dir.file("short.bin");
-    testing::writeFile(path, Bytes(8192, 1));
-    // Installs the handler, as the first large image read does.
-    {
+    writeFile(path, Bytes(8192, 1));
+    {  // installs the handler, as the first large image read does
         auto file = File::open(path, File::Mode::Read);
         ASSERT_TRUE(file);
         auto mapping = file->map(8192);
-        ASSERT_TRUE(mapping);
-        EXPECT_TRUE(readMapped(*mapping, [] {}));
+        ASSERT_TRUE(mapping && readMapped(*mapping, [] {}));
     }
     EXPECT_DEATH(
         {

@@ -1,6 +1,6 @@
 // The database files shared with other processes: links, locks, stale lengths, rolled-back
-// appends, and files too large for memory. A second process is held at a known point inside
-// the file layer, so every race here happens the same way each time.
+// appends. A second process is held at a known point inside the file layer, so every race here
+// happens the same way each time.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
@@ -18,16 +18,16 @@
 namespace chipsight {
 namespace {
 
-using testing::box;
-using testing::Bytes;
+using namespace testing;
 
-// Record k of an appender with checksum base B, as tests/support/appender.cpp writes it.
+// The record tests/support/appender.cpp appends for `crc`.
 Bytes appended(std::uint32_t crc) {
-    char text[16];
-    std::snprintf(text, sizeof text, "n%08X", crc);
-    return testing::romEntryBytes(crc, 64, text, "appender");
+    char name[16];
+    std::snprintf(name, sizeof name, "n%08X", crc);
+    return romEntryBytes(crc, 64, name, "appender");
 }
 
+// An appender of `count` records from checksum `base` on.
 std::vector<std::string> appender(const std::string& dat, std::uint32_t base, int count,
                                   std::vector<std::string> more = {}) {
     char hex[16];
@@ -37,66 +37,58 @@ std::vector<std::string> appender(const std::string& dat, std::uint32_t base, in
     return args;
 }
 
-// Holds the file at `path` under a lock of this process's own, as another program would.
-class HeldLock {
-  public:
-    HeldLock(const std::string& path, int operation)
-        : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
-        EXPECT_GE(fd_, 0);
-        EXPECT_EQ(::flock(fd_, operation | LOCK_NB), 0);
-    }
-    ~HeldLock() { ::close(fd_); }
+// A lock on the file at `path` held by this process, as another program would hold it; false
+// when it could not be taken at once.
+bool locked(int& fd, const std::string& path, int operation) {
+    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    return ::flock(fd, operation | LOCK_NB) == 0;
+}
 
-  private:
-    int fd_;
-};
-
-class SharedFiles : public ::testing::Test {
+class SharedFiles : public CoreTest {
   protected:
-    void SetUp() override { lockWaitLimit() = std::chrono::milliseconds(5000); }
     void TearDown() override { lockWaitLimit() = std::chrono::milliseconds(5000); }
-    std::string dat() const { return dir.file("Chipsight.dat"); }
-
-    testing::TempDir dir;
-    testing::CoreFixture fixture{dir};
-    testing::BoundCore& core = fixture.core;
-    testing::RecordingFrontEnd& ui = fixture.frontEnd;
+    // The custom database, holding one record and then 40 bytes of a partial one.
+    void writeStart() {
+        Bytes start = romEntryBytes(1, 1, "first", "kept");
+        start.resize(start.size() + 40, 0x33);
+        writeFile(dat, start);
+    }
+    void writeTables() {
+        writeFile(dir.file("CHIPLORE.ROM"), romTableBytes(0, "CHIP", 0x77, 8));
+        writeFile(dir.file("CHIPLORE.GAM"), gameBytes("Game"));
+        writeFile(dat, romEntryBytes(1, 1, "first", "kept"));
+    }
+    const std::string dat = dir.file("Chipsight.dat");
 };
 
-TEST_F(SharedFiles, AnAppendNeverFollowsALinkInPlaceOfTheFile) {
+TEST_F(SharedFiles, AnAppendNeverFollowsALinkInPlaceOfTheFileButFollowsALinkedDirectory) {
     core.loadDatabases();
     const Bytes victim(150, 0x5A);
-    testing::writeFile(dir.file("victim"), victim);
-    std::filesystem::create_symlink(dir.file("victim"), dat());
-    EXPECT_FALSE(core.appendCustomEntry("1234", "16", "n", "d"));
-    std::filesystem::remove(dat());
-    std::filesystem::create_symlink(dir.file("nowhere"), dat());
-    EXPECT_FALSE(core.appendCustomEntry("1234", "16", "n", "d"));
-    EXPECT_EQ(ui.boxes(), std::vector<testing::Call>(
-                              2, box(expected::kCannotOpenCustom, "Error", MB_ICONSTOP)));
-    EXPECT_EQ(testing::readFile(dir.file("victim")), victim);
+    writeFile(dir.file("victim"), victim);
+    for (const char* target : {"victim", "nowhere"}) {
+        std::filesystem::remove(dat);
+        std::filesystem::create_symlink(dir.file(target), dat);
+        EXPECT_FALSE(core.appendCustomEntry("1234", "16", "n", "d")) << target;
+    }
+    EXPECT_EQ(ui.boxes(), Calls(2, box(expected::kCannotOpenCustom, "Error", MB_ICONSTOP)));
+    EXPECT_EQ(readFile(dir.file("victim")), victim);
     EXPECT_FALSE(std::filesystem::exists(dir.file("nowhere")));
     EXPECT_TRUE(core.m_entries.empty());
-
-    // A linked directory above the file is the user's own arrangement, and is followed.
-    testing::TempDir real;
+    // A linked directory above the file is the user's own arrangement.
+    TempDir real;
     std::filesystem::create_symlink(real.path(), dir.file("db"));
     core.useDatabaseDirectory(dir.file("db"));
     EXPECT_TRUE(core.appendCustomEntry("1234", "16", "n", "d"));
-    EXPECT_EQ(testing::readFile(real.file("Chipsight.dat")),
-              testing::romEntryBytes(0x1234, 16, "n", "d"));
+    EXPECT_EQ(readFile(real.file("Chipsight.dat")), romEntryBytes(0x1234, 16, "n", "d"));
 }
 
 TEST_F(SharedFiles, AFirstAppendThatFailsLeavesNoFileAndOneThatWorksFlushesTheDirectory) {
     core.loadDatabases();
     {
-        testing::FileFaults faults;
-        faults.limitWrites("Chipsight.dat", 50);
-        testing::InjectedFaults injected(faults);
+        InjectedFaults injected({.name = "Chipsight.dat", .writeLimit = 50});
         EXPECT_FALSE(core.appendCustomEntry("1234", "16", "n", "d"));
     }
-    EXPECT_FALSE(std::filesystem::exists(dat()));
-
+    EXPECT_FALSE(std::filesystem::exists(dat));
     // The new file's directory entry reaches the disk before the user is told it was added.
     std::vector<std::string> synced;
     std::map<int, std::string> paths;
@@ -107,81 +99,67 @@ TEST_F(SharedFiles, AFirstAppendThatFailsLeavesNoFileAndOneThatWorksFlushesTheDi
         paths[fd] = p;
         return fd;
     };
-    os.fsync = [&](int fd) {
-        synced.push_back(paths[fd]);
-        return real.fsync(fd);
-    };
+    os.fsync = [&](int fd) { return synced.push_back(paths[fd]), real.fsync(fd); };
     ScopedFileSystemCalls injected(os);
     EXPECT_TRUE(core.appendCustomEntry("1234", "16", "n", "d"));
-    EXPECT_EQ(synced, (std::vector<std::string>{dat(), dir.path().string()}));
+    EXPECT_EQ(synced, (std::vector<std::string>{dat, dir.path().string()}));
 }
 
 TEST_F(SharedFiles, TheLengthIsTakenUnderTheLock) {
     // Another copy opens the file while it ends in a partial record, and is held before it
     // locks; meanwhile this one appends. The other must not cut by the length it saw first.
-    Bytes start = testing::romEntryBytes(1, 1, "first", "kept");
-    start.resize(start.size() + 40, 0x33);
-    testing::writeFile(dat(), start);
+    writeStart();
     core.loadDatabases();
-    testing::Child other(appender(dat(), 0xB000, 1, {"before-lock"}));
+    Child other(appender(dat, 0xB000, 1, {"before-lock"}));
     ASSERT_EQ(other.readLine(), "paused");
     ASSERT_TRUE(core.appendCustomEntry("A000", "64", "nA", "mine"));
     other.writeLine("go");
     EXPECT_EQ(other.finish().out, "added 0000B000\n");
-    Bytes expected = testing::romEntryBytes(1, 1, "first", "kept");
-    testing::append(expected, testing::romEntryBytes(0xA000, 64, "nA", "mine"));
-    testing::append(expected, appended(0xB000));
-    EXPECT_EQ(testing::readFile(dat()), expected);
+    Bytes expected = romEntryBytes(1, 1, "first", "kept");
+    append(expected, romEntryBytes(0xA000, 64, "nA", "mine"));
+    append(expected, appended(0xB000));
+    EXPECT_EQ(readFile(dat), expected);
 }
 
 TEST_F(SharedFiles, AFailedCloseTakesBackOnlyItsOwnRecordBeforeLettingGo) {
     core.loadDatabases();
     ASSERT_TRUE(core.appendCustomEntry("1", "1", "first", "kept"));
-    const Bytes before = testing::readFile(dat());
-    testing::Child other(appender(dat(), 0xB000, 1, {"failing-close"}));
+    Bytes expected = readFile(dat);
+    Child other(appender(dat, 0xB000, 1, {"failing-close"}));
     ASSERT_EQ(other.readLine(), "paused");
     // The other copy's close has failed; until it has taken its record back, nobody may write.
-    const int fd = ::open(dat().c_str(), O_RDONLY | O_CLOEXEC);
-    const bool free = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+    int fd;
+    const bool free = locked(fd, dat, LOCK_EX);
     ::close(fd);
     EXPECT_FALSE(free) << "the lock was let go before the failed append was undone";
     if (free) core.appendCustomEntry("A000", "64", "nA", "mine");
     other.writeLine("go");
     EXPECT_EQ(other.finish().out, "failed 0000B000\n");
-    if (!free) {
-        ASSERT_TRUE(core.appendCustomEntry("A000", "64", "nA", "mine"));
-    }
-    Bytes expected = before;
-    testing::append(expected, testing::romEntryBytes(0xA000, 64, "nA", "mine"));
-    EXPECT_EQ(testing::readFile(dat()), expected);
+    if (!free) core.appendCustomEntry("A000", "64", "nA", "mine");
+    append(expected, romEntryBytes(0xA000, 64, "nA", "mine"));
+    EXPECT_EQ(readFile(dat), expected);
 }
 
 TEST_F(SharedFiles, ReadersShareFilesAndWaitForAWriter) {
-    testing::writeFile(dir.file("CHIPLORE.ROM"), testing::romTableBytes(0, "CHIP", 0x77, 8));
-    testing::writeFile(dir.file("CHIPLORE.GAM"), testing::gameBytes("Game"));
-    testing::writeFile(dat(), testing::romEntryBytes(1, 1, "first", "kept"));
-    const Bytes image(4, 0);
-    testing::writeFile(dir.file("image.bin"), image);
-
+    writeTables();
+    writeFile(dir.file("image.bin"), Bytes(4, 0));
     // Another copy reading every file at the same time keeps nothing from this one.
-    {
-        HeldLock rom(dir.file("CHIPLORE.ROM"), LOCK_SH), gam(dir.file("CHIPLORE.GAM"), LOCK_SH),
-            custom(dat(), LOCK_SH), img(dir.file("image.bin"), LOCK_SH);
-        core.loadDatabases();
-        EXPECT_EQ(core.m_entryCount, 2);
-        EXPECT_EQ(core.identifyFile(dir.file("image.bin")), Outcome::NotFound);
-        EXPECT_TRUE(ui.boxes().empty());
-    }
-    // An image that a writer holds is refused at once, as before.
-    {
-        HeldLock img(dir.file("image.bin"), LOCK_EX);
-        EXPECT_EQ(core.identifyFile(dir.file("image.bin")), Outcome::Failed);
-        EXPECT_EQ(ui.boxes(),
-                  std::vector<testing::Call>{box(expected::kErrorOpening, "Error", MB_OK)});
-    }
+    int fds[4];
+    const char* files[] = {"CHIPLORE.ROM", "CHIPLORE.GAM", "Chipsight.dat", "image.bin"};
+    for (int i = 0; i < 4; ++i) ASSERT_TRUE(locked(fds[i], dir.file(files[i]), LOCK_SH));
+    core.loadDatabases();
+    EXPECT_EQ(core.m_entryCount, 2);
+    EXPECT_EQ(core.identifyFile(dir.file("image.bin")), Outcome::NotFound);
+    EXPECT_TRUE(ui.boxes().empty());
+    for (int fd : fds) ::close(fd);
+    // An image that a writer holds is refused at once.
+    ASSERT_TRUE(locked(fds[0], dir.file("image.bin"), LOCK_EX));
+    EXPECT_EQ(core.identifyFile(dir.file("image.bin")), Outcome::Failed);
+    ::close(fds[0]);
+    EXPECT_EQ(ui.boxes(), Calls{box(expected::kErrorOpening, "Error", MB_OK)});
 
     // A loader that meets an appender inside its append waits for it, and sees its record.
-    testing::Child other(appender(dat(), 0xB000, 1, {"after-sync"}));
+    Child other(appender(dat, 0xB000, 1, {"after-sync"}));
     ASSERT_EQ(other.readLine(), "paused");
     bool metTheWriter = false;
     FileSystemCalls os = FileSystemCalls::posix();
@@ -195,7 +173,7 @@ TEST_F(SharedFiles, ReadersShareFilesAndWaitForAWriter) {
         return result;
     };
     ScopedFileSystemCalls injected(os);
-    testing::CoreFixture later(dir);
+    CoreFixture later(dir);
     later.core.loadDatabases();
     EXPECT_TRUE(metTheWriter);
     EXPECT_EQ(other.finish().out, "added 0000B000\n");
@@ -206,47 +184,44 @@ TEST_F(SharedFiles, ReadersShareFilesAndWaitForAWriter) {
 }
 
 TEST_F(SharedFiles, AWriterThatNeverLetsGoGivesTheReadFailureOfItsFile) {
-    testing::writeFile(dir.file("CHIPLORE.ROM"), testing::romTableBytes(0, "CHIP", 0x77, 8));
-    testing::writeFile(dir.file("CHIPLORE.GAM"), testing::gameBytes("Game"));
-    testing::writeFile(dat(), testing::romEntryBytes(1, 1, "first", "kept"));
+    writeTables();
     lockWaitLimit() = std::chrono::milliseconds(50);
-    // Each as after a short read: the held file's entries are gone, the other file's count.
+    // Each as after a short read: the held file's entries are gone, the other file's counted.
     for (const std::string file : {"CHIPLORE.ROM", "CHIPLORE.GAM", "Chipsight.dat"}) {
-        HeldLock held(dir.file(file), LOCK_EX);
-        testing::CoreFixture f(dir);
+        int fd;
+        ASSERT_TRUE(locked(fd, dir.file(file), LOCK_EX));
+        CoreFixture f(dir);
         f.core.loadDatabases();
-        EXPECT_EQ(f.frontEnd.boxes(), std::vector<testing::Call>{box("Failed reading " + file + "!",
-                                                                     "Error", MB_ICONSTOP)});
+        ::close(fd);
+        EXPECT_EQ(f.frontEnd.boxes(),
+                  Calls{box("Failed reading " + file + "!", "Error", MB_ICONSTOP)});
         EXPECT_EQ(f.core.m_entryCount, 1) << file;
     }
 }
 
 TEST_F(SharedFiles, EightAppendersWithFailuresKeepExactlyTheRecordsTheyReported) {
-    Bytes start = testing::romEntryBytes(1, 1, "first", "kept");
-    start.resize(start.size() + 40, 0x33);
-    testing::writeFile(dat(), start);
-    std::vector<std::unique_ptr<testing::Child>> children;
-    for (std::uint32_t i = 0; i < 8; ++i) {
-        std::vector<std::string> more;
-        if (i % 2 == 1) more = {"fail-every", "5"};
-        children.push_back(
-            std::make_unique<testing::Child>(appender(dat(), 0x10000 * (i + 1), 200, more)));
-    }
+    writeStart();
+    std::vector<std::unique_ptr<Child>> children;
+    for (std::uint32_t i = 0; i < 8; ++i)
+        children.push_back(std::make_unique<Child>(appender(
+            dat, 0x10000 * (i + 1), 200,
+            i % 2 ? std::vector<std::string>{"fail-every", "5"} : std::vector<std::string>{})));
     std::map<std::uint32_t, bool> reported;  // checksum -> reported as added
     for (auto& child : children) {
         std::istringstream lines(child->finish().out);
-        std::string said, crc;
-        while (lines >> said >> crc)
-            reported[std::uint32_t(std::stoul(crc, nullptr, 16))] = said == "added";
+        for (std::string said, crc; lines >> said >> crc;)
+            reported[std::stoul(crc, nullptr, 16)] = said == "added";
     }
     ASSERT_EQ(reported.size(), 1600u);
-    const Bytes file = testing::readFile(dat());
+    const Bytes file = readFile(dat);
     ASSERT_EQ(file.size() % 108, 0u);
     std::map<std::uint32_t, int> inFile;
     for (std::size_t at = 108; at < file.size(); at += 108) {
-        const auto e = RomEntry::decode(std::span<const std::uint8_t, 108>(&file[at], 108));
-        ASSERT_EQ(Bytes(file.begin() + long(at), file.begin() + long(at) + 108), appended(e.crc));
-        ++inFile[e.crc];
+        const Bytes record(file.begin() + long(at), file.begin() + long(at) + 108);
+        const auto crc =
+            RomEntry::decode(std::span<const std::uint8_t, 108>(record.data(), 108)).crc;
+        ASSERT_EQ(record, appended(crc));
+        ++inFile[crc];
     }
     int failed = 0;
     for (const auto& [crc, added] : reported) {
