@@ -5,7 +5,6 @@
 #include <unistd.h>
 #include <zlib.h>
 
-#include <algorithm>
 #include <random>
 #include <string_view>
 #include <vector>
@@ -69,7 +68,7 @@ TEST(Crc32, KnownAnswersRunningValueAndPathChoice) {
 class Crc32Paths : public ::testing::TestWithParam<Crc32Path> {
   protected:
     void SetUp() override {
-        if (!crc32ForcePath(GetParam())) GTEST_SKIP() << "not supported on this processor";
+        if (!crc32ForcePath(GetParam())) GTEST_SKIP() << crc32PathName(GetParam()) << " is missing";
     }
     void TearDown() override { crc32ForcePath(crc32BestPath()); }
 };
@@ -106,30 +105,19 @@ TEST_P(Crc32Paths, AgreeWithZlibAtEveryLengthAlignmentAndSplitFlushAgainstThePag
         EXPECT_EQ(Crc32(0, large.end() - length, length), zlib(0, large.end() - length, length));
 }
 
-INSTANTIATE_TEST_SUITE_P(EveryPath, Crc32Paths, ::testing::ValuesIn(kAllCrc32Paths),
-                         [](const auto& info) {
-                             std::string name = crc32PathName(info.param);
-                             std::replace(name.begin(), name.end(), '-', '_');
-                             return name;
-                         });
+INSTANTIATE_TEST_SUITE_P(EveryPath, Crc32Paths, ::testing::ValuesIn(kAllCrc32Paths));
 
-TEST(Crc32Combine, EqualsTheCrcOfTheConcatenationAndZlibBeyondAnyBuffer) {
-    GuardedBuffer buffer(3);
+// Lengths whose high bits use every precomputed power, beyond any buffer (the fuzz target checks
+// combining against the checksum of the concatenation); zlib shifts its own way.
+TEST(Crc32Combine, AgreesWithZlibAtEveryLength) {
     std::mt19937_64 rng(99);
     for (int i = 0; i < 2000; ++i) {
-        const std::size_t length = rng() % (buffer.size() + 1);
-        const std::size_t split = i % 10 == 0 ? length : rng() % (length + 1);
-        const std::uint8_t* p = buffer.end() - length;
-        ASSERT_EQ(
-            crc32Combine(Crc32(0, p, split), Crc32(0, p + split, length - split), length - split),
-            Crc32(0, p, length))
-            << length << " split at " << split;
-        // Lengths whose high bits use every precomputed power; zlib shifts its own way.
         const std::uint64_t lengthB = rng() >> (1 + rng() % 63);
         const auto a = std::uint32_t(rng()), b = std::uint32_t(rng());
         ASSERT_EQ(crc32Combine(a, b, lengthB), crc32_combine64(a, b, z_off64_t(lengthB)))
             << lengthB;
     }
+    EXPECT_EQ(crc32Combine(0x12345678u, 0, 0), 0x12345678u);
 }
 
 }  // namespace

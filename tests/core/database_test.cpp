@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <map>
 
 #include "core/chipsight_core.h"
 #include "tests/support/expected_texts.h"
@@ -138,21 +137,6 @@ TEST_F(Database, AShortReadAtEveryRecordOfEveryFile) {
     EXPECT_EQ(readFile(dat()), custom) << "loading never writes";
 }
 
-TEST_F(Database, AnEntryIsCheckedInOrderAndNothingIsWrittenUnlessAllIsRight) {
-    core.loadDatabases();
-    ui.calls.clear();
-    EXPECT_FALSE(core.appendCustomEntry("", "", "", ""));
-    EXPECT_EQ(ui.boxes(),
-              (Calls{box(expected::kBadChecksum, "Validation Error!", MB_ICONEXCLAMATION),
-                     box(expected::kBadSize, "Validation Error!", MB_ICONEXCLAMATION),
-                     box(expected::kEmptyName, "Validation Error!", MB_ICONEXCLAMATION),
-                     box(expected::kEmptyDescription, "Validation Error!", MB_ICONEXCLAMATION)}));
-    EXPECT_FALSE(core.appendCustomEntry("00000000", "16", "n", "d"));
-    EXPECT_FALSE(core.appendCustomEntry("1", "0x0", "n", "d"));
-    EXPECT_FALSE(fs::exists(dat()));
-    EXPECT_TRUE(core.m_entries.empty());
-}
-
 TEST_F(Database, AddedEntriesReachTheFileAndTheTableAfterTheLoadedOnesAndLoadBackFirst) {
     writeFile(dir.file("CHIPLORE.ROM"), romTableBytes(0, "CHIP", 0x1ABCD, 0xFFFFFFFF));
     writeFile(dir.file("CHIPLORE.GAM"), gameBytes("Game"));
@@ -174,8 +158,19 @@ TEST_F(Database, AddedEntriesReachTheFileAndTheTableAfterTheLoadedOnesAndLoadBac
               "============================\r\nL: [1ABCD]" + mine + mine + chip);
 }
 
-TEST_F(Database, AFileThatCannotBeOpenedOrWrittenKeepsItsBytesAndTheTableItsEntries) {
+TEST_F(Database, AnEntryThatIsWrongOrCannotBeStoredChangesNothing) {
     core.loadDatabases();
+    ui.calls.clear();
+    EXPECT_FALSE(core.appendCustomEntry("", "", "", ""));  // every check runs, in order
+    Calls invalid;
+    for (const char* text : {expected::kBadChecksum, expected::kBadSize, expected::kEmptyName,
+                             expected::kEmptyDescription})
+        invalid.push_back(box(text, "Validation Error!", MB_ICONEXCLAMATION));
+    EXPECT_EQ(ui.boxes(), invalid);
+    EXPECT_FALSE(core.appendCustomEntry("00000000", "16", "n", "d"));
+    EXPECT_FALSE(core.appendCustomEntry("1", "0x0", "n", "d"));
+    EXPECT_FALSE(fs::exists(dat()));
+    ui.calls.clear();
     lockWaitLimit() = std::chrono::milliseconds(20);
     const Call cannotOpen = box(expected::kCannotOpenCustom, "Error", MB_ICONSTOP);
     {
@@ -209,18 +204,16 @@ TEST_F(Database, AFileThatCannotBeOpenedOrWrittenKeepsItsBytesAndTheTableItsEntr
     EXPECT_EQ(ui.title, title(1));
 }
 
-// With HOME in a directory of its own and XDG_DATA_HOME unset; both are put back afterwards.
+// With HOME in a directory of its own (put back afterwards) and XDG_DATA_HOME unset.
 class Location : public ::testing::Test {
   protected:
     void SetUp() override {
-        for (const char* name : {"HOME", "XDG_DATA_HOME"})
-            if (const char* value = std::getenv(name)) saved[name] = value;
         ::setenv("HOME", home.path().c_str(), 1);
         ::unsetenv("XDG_DATA_HOME");
     }
     void TearDown() override {
-        for (const char* name : {"HOME", "XDG_DATA_HOME"})
-            saved.count(name) ? ::setenv(name, saved[name].c_str(), 1) : ::unsetenv(name);
+        ::setenv("HOME", savedHome.c_str(), 1);
+        ::unsetenv("XDG_DATA_HOME");
     }
     // The file layer's calls with the program's directory read-only (as root, permission bits
     // would not do).
@@ -234,7 +227,7 @@ class Location : public ::testing::Test {
 
     TempDir program, home;
     const std::string programDir = program.path().string();
-    std::map<std::string, std::string> saved;
+    const std::string savedHome = std::getenv("HOME") ? std::getenv("HOME") : "/";
 };
 
 TEST_F(Location, PortableBesideTheProgramOrInstalledInTheUsersDataDirectory) {
@@ -268,20 +261,6 @@ TEST_F(Location, PortableBesideTheProgramOrInstalledInTheUsersDataDirectory) {
         EXPECT_EQ(locateDatabases(programDir).directory, fallback) << '"' << ignored << '"';
     }
     EXPECT_FALSE(fs::exists(home.path() / ".local")) << "looking decides nothing on disk";
-}
-
-TEST_F(Location, MakingTheDirectoryMakesItsParentsPrivately) {
-    const std::string target = home.path().string() + "/a/b/chipsight";
-    ASSERT_TRUE(makeDirectories(target));
-    for (const fs::path& made : {fs::path(target), home.path() / "a/b", home.path() / "a"}) {
-        struct stat st {};
-        ASSERT_EQ(::stat(made.c_str(), &st), 0) << made;
-        EXPECT_EQ(st.st_mode & 07777, 0700u) << made;
-    }
-    EXPECT_TRUE(makeDirectories(target)) << "an existing directory is fine";
-    writeFile(home.file("plain"), Bytes{1});
-    EXPECT_FALSE(makeDirectories(home.file("plain")));
-    EXPECT_FALSE(makeDirectories(home.file("plain") + "/chipsight"));
 }
 
 TEST_F(Location, AnInstalledCoreKeepsItsFilesInTheDataDirectoryOrTheOneItIsGiven) {
@@ -321,6 +300,10 @@ TEST_F(Location, AnInstalledCoreKeepsItsFilesInTheDataDirectoryOrTheOneItIsGiven
     EXPECT_EQ(readFile(data + "/Chipsight.dat"),
               romEntryBytes(0x8BB98613, 4, "EPROM1", "My board"));
     EXPECT_FALSE(fs::exists(program.file("Chipsight.dat")));
+    for (const std::string& made : {data, data + "/.."}) {  // private to the user, parents too
+        struct stat st {};
+        EXPECT_TRUE(::stat(made.c_str(), &st) == 0 && (st.st_mode & 07777) == 0700) << made;
+    }
     // The chip tables are read from there too, after the custom records.
     writeFile(data + "/CHIPLORE.ROM", romTableBytes(0, "U7", 0x1234, 1024));
     writeFile(data + "/CHIPLORE.GAM", gameBytes("Lander"));

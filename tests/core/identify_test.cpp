@@ -114,40 +114,42 @@ TEST_F(IdentifyFailure, WhatCannotBeOpenedOrReadOrHasARefusedSize) {
     }
 }
 
+// A value that reads as 0 shows its message and is looked up as 0. Under Ignore Bad a blank pair
+// is passed over without a call (512 bytes is no blank row).
 TEST_F(Identify, TypedChecksums) {
-    core.m_entries = {
-        makeEntry(0xEAE621C7, 4, "no", "x"), makeEntry(0xEAE621C7, 2, "U2", "Demo board"),
-        makeEntry(0xEAE621C7, 2, "U3", "Spare"), makeEntry(0, 2048, "ZERO", "found anyway")};
+    core.m_entries = {makeEntry(0xEAE621C7, 4, "no", "x"), makeEntry(0xEAE621C7, 2, "U2", "D"),
+                      makeEntry(0xEAE621C7, 2, "U3", "S"), makeEntry(0, 2048, "ZERO", "zero")};
     core.m_lastFileName = "kept.bin";
-    EXPECT_EQ(core.identifyTypedEntry("EAE621C7", "2"), Outcome::Found);
-    EXPECT_EQ(core.m_logText,
-              "============================\r\nManualy Entered: [EAE621C7]\r\n\t- U2 : Demo "
-              "board\r\n\t- U3 : Spare\r\n");
-    EXPECT_EQ(ui.calls, (Calls{{"pull"}, {"push"}, {"enable"}}));
-    EXPECT_EQ(core.m_lastFileName, "kept.bin");
-    // A value that reads as 0 shows its message and is looked up as 0.
     const Call badChecksum = box(expected::kBadChecksum, "Validation Error!", MB_ICONEXCLAMATION);
     const Call badSize = box(expected::kBadSize, "Validation Error!", MB_ICONEXCLAMATION);
-    core.m_logText.clear();
-    ui.calls.clear();
-    EXPECT_EQ(core.identifyTypedEntry("", ""), Outcome::NotFound);
-    EXPECT_EQ(ui.boxes(), (Calls{badChecksum, badSize}));
-    EXPECT_EQ(core.m_logText, "============================\r\nManualy Entered:[0] Not Found!\r\n");
-    ui.calls.clear();
-    EXPECT_EQ(core.identifyTypedEntry("zz", "0x800"), Outcome::Found);
-    EXPECT_EQ(ui.boxes(), Calls{badChecksum});
-    EXPECT_NE(core.m_logText.find("Manualy Entered: [0]\r\n\t- ZERO : found anyway"), npos);
-    // Under Ignore Bad a blank pair is passed over without a call; 512 bytes is no blank row.
-    core.m_logText.clear();
-    ui.calls.clear();
-    EXPECT_EQ(core.identifyTypedEntry("3F55D17F", "0x800"), Outcome::Skipped);
-    EXPECT_TRUE(ui.calls.empty());
-    EXPECT_EQ(core.identifyTypedEntry("BD7BC39F", "512"), Outcome::NotFound);
-    core.m_ignoreBad = 0;
-    core.m_logText.clear();
-    EXPECT_EQ(core.identifyTypedEntry("3F55D17F", "0x800"), Outcome::NotFound);
-    EXPECT_EQ(core.m_logText,
-              "============================\r\nManualy Entered:[3F55D17F] Not Found!\r\n");
+    struct Case {
+        const char *checksum, *size;
+        int ignoreBad;
+        Outcome outcome;
+        Calls boxes;
+        std::string log;
+    };
+    const Case cases[] = {
+        {"EAE621C7", "2", 1, Outcome::Found, {}, ": [EAE621C7]\r\n\t- U2 : D\r\n\t- U3 : S"},
+        {"", "", 1, Outcome::NotFound, {badChecksum, badSize}, ":[0] Not Found!"},
+        {"zz", "0x800", 1, Outcome::Found, {badChecksum}, ": [0]\r\n\t- ZERO : zero"},
+        {"3F55D17F", "0x800", 1, Outcome::Skipped, {}, ""},
+        {"BD7BC39F", "512", 1, Outcome::NotFound, {}, ":[BD7BC39F] Not Found!"},
+        {"3F55D17F", "0x800", 0, Outcome::NotFound, {}, ":[3F55D17F] Not Found!"},
+    };
+    for (Case c : cases) {
+        core.m_logText.clear();
+        ui.calls.clear();
+        core.m_ignoreBad = c.ignoreBad;
+        EXPECT_EQ(core.identifyTypedEntry(c.checksum, c.size), c.outcome) << c.checksum;
+        if (c.outcome != Outcome::Skipped)
+            c.boxes.insert(c.boxes.end(), {{"pull"}, {"push"}, {"enable"}});
+        EXPECT_EQ(ui.calls, c.boxes) << c.checksum;
+        if (!c.log.empty())
+            c.log = "============================\r\nManualy Entered" + c.log + "\r\n";
+        EXPECT_EQ(core.m_logText, c.log);
+    }
+    EXPECT_EQ(core.m_lastFileName, "kept.bin");
 }
 
 class Monitor : public CoreTest {
@@ -172,6 +174,14 @@ class Monitor : public CoreTest {
 };
 
 TEST_F(Monitor, OneReportAtOnceThenOneAtEachChangeOfTimeWhileTheFileIsThere) {
+    const int fd = ::open(path.c_str(), O_RDONLY);
+    ASSERT_EQ(::flock(fd, LOCK_EX), 0);
+    EXPECT_FALSE(core.startMonitor(path)) << "a file that cannot be opened cannot be watched";
+    ::close(fd);
+    EXPECT_EQ(ui.calls, Calls{box(expected::kUnableToMonitor, "Error", MB_OK)});
+    EXPECT_EQ(core.m_monitorFile, 0);
+    core.m_monitorFile = 1;
+    ui.calls.clear();
     ASSERT_TRUE(core.startMonitor(path));
     EXPECT_FALSE(core.monitorTick()) << "nothing changed";
     setTime(1'000'005);
@@ -199,24 +209,6 @@ TEST_F(Monitor, OneReportAtOnceThenOneAtEachChangeOfTimeWhileTheFileIsThere) {
     EXPECT_TRUE(core.monitorTick());
     EXPECT_EQ(ui.boxes(), Calls(2, box(expected::kNotPowerOfTwo, "Error", MB_OK)));
     EXPECT_EQ(core.m_monitorFile, 1);
-}
-
-TEST_F(Monitor, AFileThatCannotBeOpenedEndsTheWatch) {
-    const int fd = ::open(path.c_str(), O_RDONLY);
-    ASSERT_EQ(::flock(fd, LOCK_EX), 0);
-    EXPECT_FALSE(core.startMonitor(path));
-    EXPECT_EQ(ui.boxes(), Calls{box(expected::kUnableToMonitor, "Error", MB_OK)});
-    EXPECT_EQ(core.m_monitorFile, 0);
-    ::close(fd);
-    core.m_monitorFile = 1;
-    ASSERT_TRUE(core.startMonitor(path));
-    const int again = ::open(path.c_str(), O_RDONLY);
-    ASSERT_EQ(::flock(again, LOCK_EX), 0);
-    setTime(3'000'000);
-    EXPECT_TRUE(core.monitorTick());
-    ::close(again);
-    EXPECT_EQ(ui.boxes().back(), box(expected::kErrorOpening, "Error", MB_OK));
-    EXPECT_EQ(core.m_monitorFile, 0);
 }
 
 }  // namespace

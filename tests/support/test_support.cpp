@@ -41,40 +41,31 @@ Bytes bytesOf(const std::string& text) { return Bytes(text.begin(), text.end());
 void append(Bytes& to, const Bytes& more) { to.insert(to.end(), more.begin(), more.end()); }
 
 namespace {
-void putLe(Bytes& out, std::uint64_t value, int width) {
-    for (int i = 0; i < width; ++i) out.push_back(std::uint8_t(value >> (8 * i)));
-}
-void putField(Bytes& out, const std::string& text, std::size_t width) {
-    for (std::size_t i = 0; i < width; ++i) out.push_back(i < text.size() ? text[i] : 0);
-}
+// Little-endian numbers of `width` bytes and texts NUL-padded to `width`, one after another.
+struct Record {
+    Record& le(std::uint64_t value, int width) {
+        for (int i = 0; i < width; ++i) bytes.push_back(std::uint8_t(value >> (8 * i)));
+        return *this;
+    }
+    Record& text(const std::string& text, std::size_t width) {
+        for (std::size_t i = 0; i < width; ++i) bytes.push_back(i < text.size() ? text[i] : 0);
+        return *this;
+    }
+    Bytes bytes;
+};
 }  // namespace
 
 Bytes romEntryBytes(std::uint32_t crc, std::uint32_t size, const std::string& name,
                     const std::string& description) {
-    Bytes out;
-    putLe(out, crc, 4);
-    putLe(out, size, 4);
-    putField(out, name, 18);
-    putField(out, description, 80);
-    putLe(out, 0, 2);
-    return out;
+    return Record().le(crc, 4).le(size, 4).text(name, 18).text(description, 80).le(0, 2).bytes;
 }
 
 Bytes romTableBytes(std::int16_t gameIndex, const std::string& name, std::uint32_t crc,
                     std::uint32_t size) {
-    Bytes out;
-    putLe(out, std::uint16_t(gameIndex), 2);
-    putField(out, name, 18);
-    putLe(out, crc, 4);
-    putLe(out, size, 4);
-    return out;
+    return Record().le(std::uint16_t(gameIndex), 2).text(name, 18).le(crc, 4).le(size, 4).bytes;
 }
 
-Bytes gameBytes(const std::string& description) {
-    Bytes out;
-    putField(out, description, 80);
-    return out;
-}
+Bytes gameBytes(const std::string& description) { return Record().text(description, 80).bytes; }
 
 std::string title(int count) {
     return ".: Chipsight v1.05 - " + std::to_string(count) + " ROMs - Feb 25 2005 - Morrowlark :.";
@@ -97,8 +88,7 @@ RomEntry makeEntry(std::uint32_t crc, std::uint32_t size, const std::string& nam
 }
 
 std::ostream& operator<<(std::ostream& out, const Call& call) {
-    return out << call.what << "(\"" << call.text << "\", \"" << call.caption << "\", " << call.type
-               << ", " << call.lines << ")";
+    return out << call.what << " \"" << call.text << "\" " << call.caption << " " << call.type << "/" << call.lines;
 }
 
 Calls RecordingFrontEnd::boxes() const {
@@ -106,10 +96,6 @@ Calls RecordingFrontEnd::boxes() const {
     std::copy_if(calls.begin(), calls.end(), std::back_inserter(out),
                  [](const Call& c) { return c.what == "messageBox"; });
     return out;
-}
-
-int RecordingFrontEnd::count(const std::string& what) const {
-    return int(std::count_if(calls.begin(), calls.end(), [&](auto& c) { return c.what == what; }));
 }
 
 }  // namespace chipsight::testing

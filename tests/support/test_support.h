@@ -92,7 +92,6 @@ class RecordingFrontEnd : public FrontEnd {
     void scrollLog(int lines) override { calls.push_back(scrolled(lines)); }
 
     Calls boxes() const;  // the message boxes shown, in order
-    int count(const std::string& what) const;
 
     Calls calls;
     std::string title, shownLog;
