@@ -9,6 +9,13 @@ namespace {
 
 using namespace testing;
 
+// The words of `line` between '|' signs.
+std::vector<std::string> words(const std::string& line) {
+    std::vector<std::string> out(1);
+    for (char c : line) c == '|' ? out.emplace_back() : out.back() += c;
+    return line.empty() ? std::vector<std::string>{} : out;
+}
+
 ProcessResult runCli(std::vector<std::string> args) {
     args.insert(args.begin(), CHIPSIGHT_CLI);
     return runProcess(std::move(args));
@@ -61,50 +68,42 @@ TEST_F(Cli, WorkedExamplesWithCrlfOrPlainLineFeedsInArgumentOrder) {
 }
 
 TEST_F(Cli, TypedValuesAreReadAsTheWindowsBoxesHoldThem) {
-    const std::string hexOnly =
-        "chipsight-cli: Warning: Hexidecimal digits only please 0-9 and A-F\n";
+    const std::string hexOnly = "Warning: Hexidecimal digits only please 0-9 and A-F\n";
     const std::string badChecksum =
-        "chipsight-cli: Validation Error!: Checksum value must be in hexidecimal 0-9 A-F. Correct "
-        "it and try again!\n";
+        "Validation Error!: Checksum value must be in hexidecimal 0-9 "
+        "A-F. Correct it and try again!\n";
     const std::string badSize =
-        "chipsight-cli: Validation Error!: Size value must be numeric! Decimal or hexidecimal "
-        "(prefix with 0x) Correct it and try again!\n";
-    const std::string zeros = std::string(20, '0');
+        "Validation Error!: Size value must be numeric! Decimal or "
+        "hexidecimal (prefix with 0x) Correct it and try again!\n";
+    const std::string cut = "Warning: a ", zeros(20, '0');
     struct Case {
-        std::vector<std::string> args;
-        std::string err;
-        Bytes added;  // what Chipsight.dat holds afterwards
+        std::string args, err;  // each line of err follows "chipsight-cli: "
+        std::uint32_t added;    // the checksum of the entry stored, 0 for none
     };
     const Case cases[] = {
-        {{"--add", "7961d62g", "2048", "N", "D"},
-         hexOnly,
-         romEntryBytes(0x07961D62, 2048, "N", "D")},
-        {{"--add", "0x1234", "4", "N", "D"}, hexOnly + badChecksum, {}},
-        {{"--add", "8BB98613", zeros + "4", "N", "D"},
-         "chipsight-cli: Warning: a size box holds at most 20 characters; read as " + zeros + "\n" +
-             badSize,
-         {}},
-        {{"--add", "8bb98613", "0x" + std::string(17, '0') + "4", "N", "D"},
-         "",
-         romEntryBytes(0x8BB98613, 4, "N", "D")},
-        {{"--add", "0", "4", "", "x"},
-         badChecksum + "chipsight-cli: Validation Error!: ROM Name is empty!\n",
-         {}},
-        {{"--manual", "00000000DEADBEEF", "1"},
-         "chipsight-cli: Warning: a checksum box holds at most 8 characters; read as 00000000\n" +
-             badChecksum,
-         {}},
-        {{"--manual", "EAE621C7", "00000000002"},
-         "chipsight-cli: Warning: a size box holds at most 10 characters; read as 0000000000\n" +
-             badSize,
-         {}},
+        {"--add|7961d62g|2048|N|D", hexOnly, 0x07961D62},
+        {"--add|0x1234|2048|N|D", hexOnly + badChecksum, 0},
+        {"--add|8BB98613|" + zeros + "4|N|D",
+         cut + "size box holds at most 20 characters; read as " + zeros + "\n" + badSize, 0},
+        {"--add|8bb98613|0x" + zeros.substr(5) + "800|N|D", "", 0x8BB98613},
+        {"--add|0|2048||x", badChecksum + "Validation Error!: ROM Name is empty!\n", 0},
+        {"--manual|00000000DEADBEEF|1",
+         cut + "checksum box holds at most 8 characters; read as 00000000\n" + badChecksum, 0},
+        {"--manual|EAE621C7|00000000002",
+         cut + "size box holds at most 10 characters; read as 0000000000\n" + badSize, 0},
     };
     for (const Case& c : cases) {
         std::filesystem::remove(dat());
-        const ProcessResult run = cli(c.args);
-        EXPECT_EQ(run.err, c.err) << c.args[1];
-        EXPECT_EQ(run.status, c.err.empty() ? 0 : 2) << c.args[1];
-        EXPECT_EQ(std::filesystem::exists(dat()) ? readFile(dat()) : Bytes{}, c.added) << c.args[1];
+        const ProcessResult run = cli(words(c.args));
+        std::string err;
+        for (std::size_t at = 0, end; (end = c.err.find('\n', at)) != std::string::npos;
+             at = end + 1)
+            err += "chipsight-cli: " + c.err.substr(at, end + 1 - at);
+        EXPECT_EQ(run.err, err) << c.args;
+        EXPECT_EQ(run.status, c.err.empty() ? 0 : 2) << c.args;
+        EXPECT_EQ(std::filesystem::exists(dat()) ? readFile(dat()) : Bytes{},
+                  c.added ? romEntryBytes(c.added, 2048, "N", "D") : Bytes{})
+            << c.args;
     }
     // An added entry is found by the next run; the typed lookups come after the files.
     ASSERT_EQ(cli({"--add", "8BB98613", "4", "EPROM1", "My board"}).status, 0);
@@ -115,7 +114,7 @@ TEST_F(Cli, TypedValuesAreReadAsTheWindowsBoxesHoldThem) {
               "U3 : Spare\n");
     EXPECT_EQ(run.status, 0);
     run = cli({"--manual", "", "zz"});
-    EXPECT_EQ(run.err, badChecksum + badSize);
+    EXPECT_EQ(run.err, "chipsight-cli: " + badChecksum + "chipsight-cli: " + badSize);
     EXPECT_EQ(run.out, "============================\nManualy Entered:[0] Not Found!\n");
     EXPECT_EQ(run.status, 2);
 }
@@ -151,19 +150,11 @@ TEST_F(Cli, ErrorsGoToStderrInOrderAndExitTwo) {
     run = runCli({"--db-dir", "", test});
     EXPECT_EQ(run.err, "chipsight-cli: --db-dir needs a directory\nTry 'chipsight-cli --help'.\n");
     EXPECT_EQ(run.status, 2);
-    for (const auto& bad : std::vector<std::vector<std::string>>{{},
-                                                                 {"--split-level", "0", "x"},
-                                                                 {"--split-level", "10", "x"},
-                                                                 {"--split-level", "+2", "x"},
-                                                                 {"--frobnicate"},
-                                                                 {"--db-dir"},
-                                                                 {"--jobs", "0", "x"},
-                                                                 {"--jobs", "65", "x"},
-                                                                 {"--jobs", "2x", "x"},
-                                                                 {"--jobs"},
-                                                                 {"--manual", "1"}}) {
-        run = runCli(bad);
-        EXPECT_EQ(run.out + std::to_string(run.status), "2") << (bad.empty() ? "" : bad[0]);
+    for (const char* bad :
+         {"", "--split-level|0|x", "--split-level|10|x", "--split-level|+2|x", "--frobnicate",
+          "--db-dir", "--jobs|0|x", "--jobs|65|x", "--jobs|2x|x", "--jobs", "--manual|1"}) {
+        run = runCli(words(bad));
+        EXPECT_EQ(run.out + std::to_string(run.status), "2") << bad;
         EXPECT_EQ(run.err.rfind("chipsight-cli: ", 0), 0u);
     }
 }
@@ -190,14 +181,13 @@ TEST_F(Cli, OptionsAndExitStatusOfBlankImages) {
 // mapped (from 2 MiB on), with more files than the threads read ahead.
 TEST_F(Cli, ReportsAndMessagesComeInArgumentOrderWhateverTheJobs) {
     std::vector<std::string> args = {"--split-level", "3", "--manual", "eae621c7", "2"};
-    for (int i = 0; i < 300; ++i) {
+    for (int i = 0; i < 300; ++i) {  // found, missing, of a refused size, mapped, any other
         args.push_back(files.file(numbered("f", i) + ".bin"));
-        const std::size_t sizes[] = {4, 0, 3 + std::size_t(i), i < 70 ? 2u << 20 : 64,
-                                     std::size_t(1) << (i % 19)};
-        if (i % 7 != 1)
-            writeFile(args.back(), i % 7 == 0
-                                       ? Bytes{0, 1, 2, 3}
-                                       : Bytes(sizes[std::min(i % 7, 4)], std::uint8_t(i * 7)));
+        const std::size_t size = i % 5 == 2             ? 3 + std::size_t(i)
+                                 : i % 5 == 3 && i < 70 ? std::size_t(2) << 20
+                                                        : std::size_t(1) << (i % 19);
+        if (i % 5 != 1)
+            writeFile(args.back(), i % 5 ? Bytes(size, std::uint8_t(i)) : Bytes{0, 1, 2, 3});
     }
     const auto withJobs = [&](std::vector<std::string> jobs) {
         jobs.insert(jobs.end(), args.begin(), args.end());
@@ -207,14 +197,12 @@ TEST_F(Cli, ReportsAndMessagesComeInArgumentOrderWhateverTheJobs) {
     EXPECT_EQ(one.status, 2);
     EXPECT_NE(one.out.find("f0.bin: (2/2) [EAE621C7]"), std::string::npos);
     EXPECT_NE(one.err.find("Error opening file :("), std::string::npos);
-    EXPECT_LT(one.out.find("f0.bin"), one.out.find("f4.bin"));
+    EXPECT_LT(one.out.find("f0.bin"), one.out.find("f3.bin"));
     EXPECT_LT(one.out.find("f298.bin"), one.out.find("Manualy Entered"));
-    for (const std::vector<std::string>& jobs :
-         {std::vector<std::string>{"--jobs", "3"}, {"--jobs", "8"}, {}}) {
-        const ProcessResult many = withJobs(jobs);
-        EXPECT_EQ(many.out, one.out) << jobs.size();
-        EXPECT_EQ(many.err, one.err) << jobs.size();
-        EXPECT_EQ(many.status, one.status) << jobs.size();
+    for (const char* jobs : {"--jobs|3", "--jobs|8", ""}) {
+        const ProcessResult many = withJobs(words(jobs));
+        EXPECT_EQ(std::tie(many.out, many.err, many.status), std::tie(one.out, one.err, one.status))
+            << jobs;
     }
 }
 
