@@ -1,13 +1,21 @@
 // Identifying image files and typed checksums through the core, and watching a file: report
-// blocks byte for byte, the calls on the front end in order, and what each failure leaves alone.
+// blocks byte for byte, the calls on the front end in order, and what each failure leaves alone,
+// images that change while they are read included.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <csignal>
+#include <random>
+
+#include "core/crc32.h"
+#include "core/file_layer.h"
 #include "tests/support/expected_texts.h"
 #include "tests/support/fault_injection.h"
+#include "tests/support/reference_report.h"
 #include "tests/support/test_support.h"
 
 namespace chipsight {
@@ -15,6 +23,27 @@ namespace {
 
 using namespace testing;
 constexpr auto npos = std::string::npos;
+
+enum Change { CutShort, Grown, WrittenOver };
+
+Bytes randomImage(std::size_t size, unsigned seed) {
+    Bytes bytes(size);
+    std::mt19937 rng(seed);
+    for (auto& b : bytes) b = std::uint8_t(rng());
+    return bytes;
+}
+
+// Changes the file at `path` of `size` bytes from another descriptor, as an EPROM programmer
+// rewriting it would.
+void change(const std::string& path, std::size_t size, Change how) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    const Bytes bytes = how == Grown ? Bytes(size, 0x5A) : randomImage(size, 777);
+    if (how == CutShort)
+        EXPECT_EQ(::ftruncate(fd, off_t(size / 4)), 0);
+    else
+        EXPECT_EQ(::pwrite(fd, bytes.data(), size, how == Grown ? off_t(size) : 0), ssize_t(size));
+    ::close(fd);
+}
 
 class Identify : public CoreTest {
   protected:
@@ -73,11 +102,12 @@ class IdentifyFailure : public Identify {
         EXPECT_EQ(core.identifyFile(path), Outcome::Failed) << path;
         EXPECT_EQ(ui.calls, calls) << path;
         EXPECT_EQ(core.m_monitorFile, watched ? 1 : 0) << path;
-        EXPECT_EQ(core.m_logText, "typed by the user\r\n" + std::string(20, '\n'));
-        EXPECT_EQ(core.m_lastCrc, 0x1234u);
-        EXPECT_EQ(core.m_lastSize, 16u);
-        EXPECT_EQ(core.m_lastFileName, "before.bin");
+        EXPECT_EQ(std::tie(core.m_logText, core.m_lastCrc, core.m_lastSize, core.m_lastFileName),
+                  std::make_tuple("typed by the user\r\n" + std::string(20, '\n'), 0x1234u, 16u,
+                                  "before.bin"));
     }
+    const Calls errorReading = {
+        box(expected::kErrorReading, "Error", MB_OK), {"push"}, {"enable"}, scrolled(6)};
 };
 
 TEST_F(IdentifyFailure, WhatCannotBeOpenedOrReadOrHasARefusedSize) {
@@ -107,10 +137,7 @@ TEST_F(IdentifyFailure, WhatCannotBeOpenedOrReadOrHasARefusedSize) {
     writeFile(dir.file("short.bin"), Bytes(1024, 0x5A));
     for (const int error : {0, EIO}) {
         InjectedFaults injected({.name = "short.bin", .readLimit = 1000, .readError = error});
-        expectFailure(
-            dir.file("short.bin"),
-            {box(expected::kErrorReading, "Error", MB_OK), {"push"}, {"enable"}, scrolled(6)},
-            false);
+        expectFailure(dir.file("short.bin"), errorReading, false);
     }
 }
 
@@ -209,6 +236,113 @@ TEST_F(Monitor, OneReportAtOnceThenOneAtEachChangeOfTimeWhileTheFileIsThere) {
     EXPECT_TRUE(core.monitorTick());
     EXPECT_EQ(ui.boxes(), Calls(2, box(expected::kNotPowerOfTwo, "Error", MB_OK)));
     EXPECT_EQ(core.m_monitorFile, 1);
+}
+
+class ChangingFile : public IdentifyFailure {
+  protected:
+    // Identifying the file at `path` now, left alone, reports what the plain reference does,
+    // with entries for a part of every level.
+    void expectReportOfItsBytes(const std::string& path) {
+        const Bytes image = readFile(path);
+        for (std::size_t level = 0, parts = 1; level < 9; ++level, parts *= 2) {
+            const std::size_t size = image.size() / parts, at = level * 7 % parts * size;
+            core.m_entries.push_back(makeEntry(crc32Portable(0, &image[at], size), size, "P", "d"));
+        }
+        core.m_logText.clear();
+        core.m_splitLevel = 9;
+        ASSERT_NE(core.identifyFile(path), Outcome::Failed);
+        EXPECT_EQ(core.m_logText,
+                  referenceReport(core.m_entries, image, fileNameOf(path), 9, true) + "\r\n");
+        EXPECT_EQ(core.m_lastCrc, crc32Portable(0, image.data(), image.size()));
+        EXPECT_EQ(core.m_lastSize, image.size());
+        EXPECT_EQ(ui.boxes(), Calls{box(expected::kErrorReading, "Error", MB_OK)}) << "no more";
+    }
+};
+
+// A file of 1 MiB is read in four pieces, the change coming after the first; one of 4 MiB is
+// mapped, the change coming once it is, before a byte was read (cut short, the pages past the
+// new end raise SIGBUS when read).
+TEST_F(ChangingFile, IsAnErrorReadingWhetherReadInPiecesOrMapped) {
+    for (const Change how : {CutShort, Grown, WrittenOver})
+        for (const bool mapped : {false, true}) {
+            SCOPED_TRACE(testing::numbered(mapped ? "mapped, change " : "in pieces, change ", how));
+            SetUp();  // the log and the last result of a failure, no entries
+            core.m_entries.clear();
+            const std::size_t size = std::size_t(mapped ? 4 : 1) << 20;
+            const std::string path = dir.file(numbered("image", how * 2 + mapped));
+            writeFile(path, randomImage(size, 1));
+            FileSystemCalls calls = FileSystemCalls::posix();
+            int reads = 0, maps = 0;
+            calls.read = [&](int fd, void* buffer, std::size_t count) {
+                if (++reads == 2) change(path, size, how);
+                return ::read(fd, buffer, count);
+            };
+            calls.mmap = [&](void* at, std::size_t length, int prot, int flags, int fd,
+                             off_t offset) {
+                void* p = ::mmap(at, length, prot, flags, fd, offset);
+                ++maps;
+                change(path, size, how);
+                return p;
+            };
+            {
+                ScopedFileSystemCalls injected(calls);
+                expectFailure(path, errorReading, false);
+            }
+            EXPECT_EQ(maps, mapped ? 1 : 0);
+            EXPECT_TRUE(mapped ? reads == 0 : reads >= 2)
+                << "mapped and not read, or read in pieces";
+            if (how != CutShort) expectReportOfItsBytes(path);
+        }
+}
+
+// Cut short in the middle of the digest: the bytes before the cut were read, those after raise
+// SIGBUS, and the mapping is dropped all the same; then the program goes on as ever.
+TEST_F(ChangingFile, CutShortHalfWayThroughTheDigestOfAMapping) {
+    const std::size_t size = std::size_t(8) << 20;
+    const std::string path = dir.file("halfway.bin");
+    writeFile(path, randomImage(size, 3));
+    FileSystemCalls calls = FileSystemCalls::posix();
+    int unmaps = 0;
+    calls.mmap = [&](void* at, std::size_t length, int prot, int flags, int fd, off_t offset) {
+        auto* p = static_cast<std::uint8_t*>(::mmap(at, length, prot, flags, fd, offset));
+        volatile std::uint8_t sink = 0;
+        for (std::size_t i = 0; i < length / 2; i += 4096) sink = sink + p[i];
+        change(path, size, CutShort);
+        return static_cast<void*>(p);
+    };
+    calls.munmap = [&](void* at, std::size_t length) { return ++unmaps, ::munmap(at, length); };
+    {
+        ScopedFileSystemCalls injected(calls);
+        expectFailure(path, errorReading, false);
+    }
+    EXPECT_EQ(unmaps, 1);
+    writeFile(path, randomImage(size, 4));
+    expectReportOfItsBytes(path);
+}
+
+// The handler for reads of mappings leaves every other SIGBUS to what handled it before: a
+// page past the end of a mapping read outside readMapped still ends the program.
+TEST(StableFilesDeathTest, ASigbusOutsideAGuardedReadStillEndsTheProgram) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    TempDir dir;
+    const std::string path = dir.file("short.bin");
+    writeFile(path, Bytes(8192, 1));
+    {  // installs the handler, as the first large image read does
+        auto file = File::open(path, File::Mode::Read);
+        ASSERT_TRUE(file);
+        auto mapping = file->map(8192);
+        ASSERT_TRUE(mapping && readMapped(*mapping, [] {}));
+    }
+    EXPECT_DEATH(
+        {
+            const int fd = ::open(path.c_str(), O_RDWR);
+            auto* p = static_cast<volatile std::uint8_t*>(
+                ::mmap(nullptr, 8192, PROT_READ, MAP_SHARED, fd, 0));
+            if (::ftruncate(fd, 0) != 0) std::abort();
+            std::fprintf(stderr, "%d\n", p[4096]);
+        },
+        "");
+    EXPECT_DEATH(std::raise(SIGBUS), "");
 }
 
 }  // namespace
