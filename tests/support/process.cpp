@@ -2,7 +2,7 @@
 #include "tests/support/process.h"
 
 #include <fcntl.h>
-#include <poll.h>
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -10,32 +10,44 @@
 #include <utility>
 
 namespace chipsight::testing {
+namespace {
+std::string readAll(int fd) {
+    std::string text;
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;)
+        text.append(buffer, std::size_t(n));
+    return text;
+}
+}  // namespace
 
 Child::Child(std::vector<std::string> args) {
-    int pipes[3][2];
-    for (auto& p : pipes)
-        if (::pipe2(p, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+    // Standard error goes to a file in memory, read once the child has ended, so that neither
+    // output can fill up while the test waits on the other.
+    int in[2], out[2];
+    err_ = ::memfd_create("stderr", MFD_CLOEXEC);
+    if (err_ < 0 || ::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0)
+        throw std::runtime_error("pipe");
     pid_ = ::fork();
     if (pid_ == 0) {
-        for (int i = 0; i < 3; ++i) ::dup2(pipes[i][i == 0 ? 0 : 1], i);
+        ::dup2(in[0], 0), ::dup2(out[1], 1), ::dup2(err_, 2);
         std::vector<char*> argv;
         for (auto& a : args) argv.push_back(a.data());
         argv.push_back(nullptr);
         ::execv(argv[0], argv.data());
         ::_exit(127);
     }
-    ::close(pipes[0][0]), ::close(pipes[1][1]), ::close(pipes[2][1]);
-    in_ = pipes[0][1], out_ = pipes[1][0], err_ = pipes[2][0];
+    ::close(in[0]), ::close(out[1]);
+    in_ = in[1], out_ = out[0];
 }
 
 std::string Child::readLine() {
-    for (std::size_t end; (end = pending_.find('\n')) == std::string::npos;) {
+    std::size_t end;
+    while ((end = pending_.find('\n')) == std::string::npos) {
         char buffer[4096];
         const ssize_t n = ::read(out_, buffer, sizeof buffer);
         if (n <= 0) return std::exchange(pending_, {});
         pending_.append(buffer, std::size_t(n));
     }
-    const std::size_t end = pending_.find('\n');
     std::string line = pending_.substr(0, end);
     pending_.erase(0, end + 1);
     return line;
@@ -51,26 +63,13 @@ ProcessResult Child::finish() {
     ProcessResult result;
     if (pid_ < 0) return result;
     ::close(std::exchange(in_, -1));
-    result.out = std::exchange(pending_, {});
-    pollfd fds[2] = {{out_, POLLIN, 0}, {err_, POLLIN, 0}};
-    std::string* sinks[2] = {&result.out, &result.err};
-    for (int open = 2; open > 0;) {
-        ::poll(fds, 2, -1);
-        for (int i = 0; i < 2; ++i) {
-            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP))) continue;
-            char buffer[4096];
-            const ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
-            if (n > 0) {
-                sinks[i]->append(buffer, std::size_t(n));
-            } else {
-                ::close(std::exchange(fds[i].fd, -1));
-                --open;
-            }
-        }
-    }
+    result.out = std::exchange(pending_, {}) + readAll(out_);
     int status = 0;
     ::waitpid(std::exchange(pid_, -1), &status, 0);
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    ::lseek(err_, 0, SEEK_SET);
+    result.err = readAll(err_);
+    ::close(out_), ::close(err_);
     return result;
 }
 
