@@ -162,7 +162,9 @@ TEST_F(Cli, ErrorsGoToStderrInOrderAndExitTwo) {
           "--db-dir", "--jobs|0|x", "--jobs|65|x", "--jobs|2x|x", "--jobs", "--manual|1"}) {
         run = runCli(words(bad));
         EXPECT_EQ(run.out + std::to_string(run.status), "2") << bad;
-        EXPECT_EQ(run.err.rfind("chipsight-cli: ", 0), 0u);
+        EXPECT_TRUE(run.err.starts_with("chipsight-cli: ") &&
+                    run.err.ends_with("\nTry 'chipsight-cli --help'.\n"))
+            << run.err;
     }
 }
 

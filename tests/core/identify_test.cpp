@@ -37,7 +37,7 @@ Bytes randomImage(std::size_t size, unsigned seed) {
 // rewriting it would.
 void change(const std::string& path, std::size_t size, Change how) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
-    const Bytes bytes = how == Grown ? Bytes(size, 0x5A) : randomImage(size, 777);
+    const Bytes bytes = how == WrittenOver ? randomImage(size, 777) : Bytes(size, 0x5A);
     if (how == CutShort)
         EXPECT_EQ(::ftruncate(fd, off_t(size / 4)), 0);
     else
