@@ -88,7 +88,8 @@ RomEntry makeEntry(std::uint32_t crc, std::uint32_t size, const std::string& nam
 }
 
 std::ostream& operator<<(std::ostream& out, const Call& call) {
-    return out << call.what << " \"" << call.text << "\" " << call.caption << " " << call.type << "/" << call.lines;
+    return out << call.what << " \"" << call.text << "\" " << call.caption << " " << call.type
+               << "/" << call.lines;
 }
 
 Calls RecordingFrontEnd::boxes() const {
