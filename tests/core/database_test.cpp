@@ -228,7 +228,7 @@ TEST_F(Database, AnEntryThatIsWrongOrCannotBeStoredChangesNothing) {
         InjectedFaults injected(fault);
         ui.calls.clear();
         EXPECT_FALSE(core.appendCustomEntry("BBBB", "16", "second", "lost"));
-        ASSERT_EQ(ui.boxes(), Calls{box("Failed writing to Chipsight.dat!", "Error", MB_ICONSTOP)})
+        ASSERT_EQ(ui.boxes(), Calls{box(expected::kFailedWritingCustom, "Error", MB_ICONSTOP)})
             << fault.writeLimit;
         ASSERT_EQ(readFile(dat), before) << fault.writeLimit;
     }
