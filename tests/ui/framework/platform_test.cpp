@@ -1,12 +1,17 @@
-// The application object, message-box ownership, addresses, and the file dialogs' default
-// extension and replace question.
+// The application object, owners of boxes and dialogs, addresses, the file dialogs' default
+// extension and replace question, and the real blocking calls answered from inside their own
+// event loops.
 #include <gtest/gtest.h>
 
-#include <QDir>
+#include <QApplication>
 #include <QFile>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QScreen>
 #include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
 
-#include "core/front_end.h"
 #include "tests/ui/framework/demo_dialog.h"
 #include "tests/ui/framework/scripted_blocking.h"
 #include "ui/framework/file_dialog.h"
@@ -48,63 +53,103 @@ TEST(Application, BoxesAndDialogsWithoutAnOwnerBelongToTheMainWindow) {
     messageBox(nullptr, QStringLiteral("text"), QStringLiteral("caption"), MB_OK);
     ASSERT_EQ(blocking.boxes.size(), 1u);
     EXPECT_EQ(blocking.boxes[0].owner, &main);
-
     CDialog owned(kDetailsTemplate);
     EXPECT_EQ(owned.parentWidget(), &main);
     CDialog other(kDetailsTemplate, &owned);
     EXPECT_EQ(other.parentWidget(), &owned);
-
     EXPECT_TRUE(openUrl(QStringLiteral("http://www.chipsight.example")));
-    ASSERT_EQ(blocking.urls.size(), 1u);
-    EXPECT_EQ(blocking.urls[0], QUrl(QStringLiteral("http://www.chipsight.example")));
+    EXPECT_EQ(blocking.urls,
+              (std::vector<QUrl>{QUrl(QStringLiteral("http://www.chipsight.example"))}));
 }
 
-class FileDialogs : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        ASSERT_TRUE(dir_.isValid());
-        QFile existing(path("old.log"));
-        ASSERT_TRUE(existing.open(QIODevice::WriteOnly));
-    }
-    QString path(const char* name) const {
-        return QDir(dir_.path()).filePath(QString::fromLatin1(name));
-    }
-
-    QTemporaryDir dir_;
-    ScriptedBlocking blocking_;
-};
-
-TEST_F(FileDialogs, SaveAddsTheDefaultExtensionAndAsksBeforeReplacing) {
-    blocking_.fileAnswers = {path("old"), path("new")};
-    blocking_.boxAnswers.push_back([](const BoxCall&) { return IDNO; });
-    CFileDialog dialog(false, QStringLiteral("log"), {}, OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT);
-    ASSERT_EQ(dialog.doModal(), IDOK);
-    EXPECT_EQ(dialog.getPathName(), path("new.log"));
-
-    // No to the question goes back to the choice.
-    ASSERT_EQ(blocking_.fileRequests.size(), 2u);
-    EXPECT_FALSE(blocking_.fileRequests[0].open);
-    ASSERT_EQ(blocking_.boxes.size(), 1u);
-    EXPECT_EQ(blocking_.boxes[0].text,
+TEST(FileDialogs, SaveAddsTheExtensionAndAsksBeforeReplacingWhileOpenTakesAnyName) {
+    QTemporaryDir dir;
+    auto path = [&dir](const char* name) { return dir.filePath(QString::fromLatin1(name)); };
+    ASSERT_TRUE(QFile(path("old.log")).open(QIODevice::WriteOnly));
+    ScriptedBlocking blocking;
+    blocking.fileAnswers = {path("old"),        path("new"),     path("old.log"),
+                            path("report.txt"), path("missing"), std::nullopt};
+    blocking.boxAnswers = {[](const BoxCall&) { return IDNO; },
+                           [](const BoxCall&) { return IDYES; }};
+    CFileDialog save(false, QStringLiteral("log"), {}, OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT);
+    ASSERT_EQ(save.doModal(), IDOK);
+    EXPECT_EQ(save.getPathName(), path("new.log")) << "No goes back to the choice";
+    ASSERT_EQ(save.doModal(), IDOK);
+    EXPECT_EQ(save.getPathName(), path("old.log"));
+    ASSERT_EQ(save.doModal(), IDOK);
+    EXPECT_EQ(save.getPathName(), path("report.txt")) << "a name with an extension is kept";
+    ASSERT_EQ(blocking.boxes.size(), 2u);
+    EXPECT_EQ(blocking.boxes[0].text,
               QStringLiteral("old.log already exists.\nDo you want to replace it?"));
-    EXPECT_EQ(blocking_.boxes[0].type, unsigned{MB_YESNO | MB_ICONEXCLAMATION});
-}
-
-TEST_F(FileDialogs, YesReplacesAndAnOpenTakesAnyNameWithoutQuestions) {
-    blocking_.fileAnswers = {path("old.log"), path("report.txt"), path("missing"), std::nullopt};
-    blocking_.boxAnswers.push_back([](const BoxCall&) { return IDYES; });
-    CFileDialog replace(false, QStringLiteral("log"), {}, OFN_OVERWRITEPROMPT);
-    ASSERT_EQ(replace.doModal(), IDOK);
-    EXPECT_EQ(replace.getPathName(), path("old.log"));
-    ASSERT_EQ(replace.doModal(), IDOK);
-    EXPECT_EQ(replace.getPathName(), path("report.txt")) << "a name with an extension is kept";
+    EXPECT_EQ(blocking.boxes[0].type, unsigned{MB_YESNO | MB_ICONEXCLAMATION});
 
     CFileDialog open(true);
     ASSERT_EQ(open.doModal(), IDOK);
     EXPECT_EQ(open.getPathName(), path("missing"));
-    EXPECT_TRUE(blocking_.fileRequests[2].open);
     EXPECT_EQ(open.doModal(), IDCANCEL);
-    EXPECT_EQ(blocking_.boxes.size(), 1u);
+    EXPECT_FALSE(blocking.fileRequests[0].open);
+    EXPECT_TRUE(blocking.fileRequests[4].open);
+    EXPECT_EQ(blocking.boxes.size(), 2u);
+}
+
+// Runs `act` on the modal widget as soon as the nested loop has one up, and ends a modal run
+// still up after a long while, so that a fault fails instead of hanging.
+void whenModal(std::function<void(QWidget*)> act) {
+    auto* poll = new QTimer;
+    QObject::connect(poll, &QTimer::timeout, [poll, act] {
+        if (QWidget* modal = QApplication::activeModalWidget()) {
+            poll->stop();
+            poll->deleteLater();
+            act(modal);
+        }
+    });
+    poll->start(1);
+    QTimer::singleShot(10000, [] {
+        if (auto* modal = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
+            ADD_FAILURE() << "the modal run did not end";
+            modal->done(0);
+        }
+    });
+}
+
+TEST(DesktopCalls, TheMessageBoxShowsItsTypeCentredAndReportsTheButton) {
+    CDemoDialog owner;  // built, as the main window is while it loads, but not shown
+    owner.move(0, 0);
+    QString seen;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    QPoint offCentre;
+    whenModal([&](QWidget* modal) {
+        auto* box = qobject_cast<QMessageBox*>(modal);
+        ASSERT_NE(box, nullptr);
+        seen = box->windowTitle() + u'|' + box->text();
+        icon = box->icon();
+        offCentre = modal->frameGeometry().center() - modal->screen()->availableGeometry().center();
+        box->button(QMessageBox::No)->click();
+    });
+    EXPECT_EQ(messageBox(&owner, QStringLiteral("Replace?"), QStringLiteral("Save As"),
+                         MB_YESNO | MB_ICONEXCLAMATION),
+              IDNO);
+    EXPECT_EQ(seen, QStringLiteral("Save As|Replace?"));
+    EXPECT_EQ(icon, QMessageBox::Warning);
+    EXPECT_LE(offCentre.manhattanLength(), 4) << offCentre.x() << "," << offCentre.y();
+}
+
+TEST(DesktopCalls, ModalRunTicksTimersAndEndsOnEscape) {
+    CDemoDialog dialog;
+    dialog.setTimer(2, 1);
+    whenModal([&](QWidget* modal) {
+        EXPECT_EQ(modal, &dialog);
+        auto* waitForTicks = new QTimer(modal);
+        QObject::connect(waitForTicks, &QTimer::timeout, [&, waitForTicks] {
+            if (dialog.ticks.size() < 3) return;
+            waitForTicks->stop();
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+        });
+        waitForTicks->start(1);
+    });
+    EXPECT_EQ(dialog.doModal(), IDCANCEL);
+    EXPECT_GE(dialog.ticks.size(), 3u);
+    EXPECT_EQ(dialog.events.back(), "destroy");
 }
 
 }  // namespace
