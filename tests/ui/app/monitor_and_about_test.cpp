@@ -6,52 +6,42 @@
 #include <QLabel>
 #include <QTest>
 #include <QTimer>
-
-#include <filesystem>
+#include <numeric>
 
 #include "app_fixture.h"
-#include "tests/support/expected_texts.h"
 #include "ui/about_dialog.h"
 
 namespace {
 
-using chipsight::testing::Bytes;
-using chipsight::testing::writeFile;
-
-// Sets the file's modification time to `seconds` (and `nanoseconds`) after the epoch.
-void setTime(const std::string& path, std::int64_t seconds, long nanoseconds = 0) {
-    const timespec times[2] = {{seconds, nanoseconds}, {seconds, nanoseconds}};
+// Sets the file's modification time to `seconds` after the epoch.
+void setTime(const std::string& path, std::int64_t seconds) {
+    const timespec times[2] = {{seconds, 0}, {seconds, 0}};
     ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
 }
 
-int reports(const std::string& log, const std::string& name) {
-    int n = 0;
-    for (std::size_t at = log.find(name + ":"); at != std::string::npos;
-         at = log.find(name + ":", at + 1))
-        ++n;
-    return n;
-}
+// Holds an exclusive lock on the file while it lives, as another program writing it would.
+struct Locked {
+    explicit Locked(const std::string& path) : fd(::open(path.c_str(), O_RDONLY)) {
+        EXPECT_EQ(::flock(fd, LOCK_EX), 0);
+    }
+    ~Locked() { ::close(fd); }
+    int fd;
+};
 
 class Monitor : public MainWindowTest {
   protected:
     // Checks Monitor file and answers the file dialog with `path` (or a cancel).
-    void watch(std::optional<std::string> path) {
-        ui.fileAnswers.push_back(path ? std::optional<QString>(QString::fromStdString(*path))
-                                      : std::nullopt);
+    void watch(std::optional<QString> path) {
+        ui.fileAnswers.push_back(path);
         click(IDC_MONITOR_FILE);
     }
     bool checked() const { return button(IDC_MONITOR_FILE)->isChecked(); }
     // Lets the timer tick at least once.
     void tick() {
-        int ticks = 0;
-        QObject::connect(&probe_, &QTimer::timeout, [&] { ++ticks; });
-        probe_.start(kMonitorPeriodMs * 3 / 2);
-        runEventsUntil([&] { return ticks > 0; });
-        probe_.stop();
-        probe_.disconnect();
+        bool ticked = false;
+        QTimer::singleShot(kMonitorPeriodMs * 3 / 2, [&] { ticked = true; });
+        runEventsUntil([&] { return ticked; });
     }
-
-    QTimer probe_;
 };
 
 TEST_F(Monitor, CancelAndLockedFilesStartNothing) {
@@ -59,101 +49,104 @@ TEST_F(Monitor, CancelAndLockedFilesStartNothing) {
     watch(std::nullopt);
     EXPECT_FALSE(checked());
     EXPECT_TRUE(ui.boxes.empty());
-    EXPECT_FALSE(dialog->killTimer(kMonitorTimer)) << "no timer runs";
-
-    const int fd = ::open(file("test.bin").c_str(), O_RDONLY);
-    ASSERT_EQ(::flock(fd, LOCK_EX), 0);
-    watch(file("test.bin"));
-    ::close(fd);
-    EXPECT_EQ(boxTexts(), std::vector<std::string>{chipsight::expected::kUnableToMonitor});
+    {
+        Locked lock(file("test.bin"));
+        watch(path("test.bin"));
+    }
+    EXPECT_EQ(boxTexts(), std::vector<std::string>{expected::kUnableToMonitor});
     EXPECT_EQ(ui.boxes[0].caption, "Error");
     EXPECT_FALSE(checked());
     EXPECT_EQ(dialog->logText(), "");
-    EXPECT_FALSE(dialog->killTimer(kMonitorTimer));
+    EXPECT_FALSE(dialog->killTimer(kMonitorTimer)) << "no timer runs";
 }
 
-TEST_F(Monitor, TheTimerTicksUntilTheBoxIsCleared) {
-    const std::string path = file("test.bin");
+TEST_F(Monitor, TheTimerReportsAChangedFileUntilTheBoxIsCleared) {
     start();
-    watch(path);
+    watch(path("test.bin"));
     EXPECT_TRUE(checked());
     EXPECT_EQ(dialog->logText(), kWorkedExample);
-    setTime(path, 2'000'000);
+    setTime(file("test.bin"), 2'000'000);
     tick();
-    EXPECT_EQ(reports(dialog->logText(), "test.bin"), 2);
-    // Unchecking stops at once; checking again reports the same file at once.
+    EXPECT_EQ(reports("test.bin"), 2);
     click(IDC_MONITOR_FILE);
     EXPECT_FALSE(dialog->killTimer(kMonitorTimer)) << "the timer stopped with the box";
-    watch(path);
-    EXPECT_EQ(reports(dialog->logText(), "test.bin"), 3);
+    watch(path("test.bin"));  // reports the same file again at once
+    EXPECT_EQ(reports("test.bin"), 3);
     EXPECT_TRUE(dialog->killTimer(kMonitorTimer)) << "the timer was running";
     EXPECT_TRUE(ui.boxes.empty());
 }
 
 TEST_F(Monitor, AFailedOpenDuringTheWatchClearsTheBoxAndStopsTheTimer) {
-    const std::string path = file("test.bin");
     start();
-    watch(path);
-    const int fd = ::open(path.c_str(), O_RDONLY);
-    ASSERT_EQ(::flock(fd, LOCK_EX), 0);
-    setTime(path, 3'000'000);
-    dialog->onTimer(0);
-    ::close(fd);
-    EXPECT_EQ(boxTexts(), std::vector<std::string>{chipsight::expected::kErrorOpening});
+    watch(path("test.bin"));
+    {
+        Locked lock(file("test.bin"));
+        setTime(file("test.bin"), 3'000'000);
+        dialog->onTimer(kMonitorTimer);
+    }
+    EXPECT_EQ(boxTexts(), std::vector<std::string>{expected::kErrorOpening});
     EXPECT_FALSE(checked());
     EXPECT_FALSE(dialog->killTimer(kMonitorTimer)) << "the timer stopped with the box";
 }
 
-TEST_F(Monitor, TicksArriveWhileAnotherHandlersBoxIsOpen) {
-    const std::string path = file("test.bin");
+TEST_F(Monitor, TicksArriveWhileABoxOrTheAboutBoxIsOpen) {
     start();
-    watch(path);
-    // Help's box stays open until the watched file has been reported again.
+    watch(path("test.bin"));
+    // Each stays open until the watched file has been reported once more.
+    auto waitForReport = [&](int seconds) {
+        setTime(file("test.bin"), seconds);
+        const int seen = reports("test.bin");
+        runEventsUntil([&] { return reports("test.bin") == seen + 1; });
+    };
     ui.boxAnswers = {[&](const BoxCall&) {
-        setTime(path, 4'000'000);
-        runEventsUntil([&] { return reports(dialog->logText(), "test.bin") == 2; });
+        waitForReport(4'000'000);
         return IDOK;
     }};
     QTest::keyClick(dialog.get(), Qt::Key_F1);
-    EXPECT_EQ(reports(dialog->logText(), "test.bin"), 2);
+    ui.modalScripts.push_back([&](CDialog& d) {
+        waitForReport(5'000'000);
+        d.endDialog(IDOK);
+    });
+    dialog->onSystemCommand(IDM_ABOUTBOX, 0);
+    EXPECT_EQ(reports("test.bin"), 3);
 }
 
 TEST_F(Monitor, EndingTheWindowStopsTheTimer) {
-    // The real run of the window: a watch is started in it, then Done ends it.
-    const std::string path = file("test.bin");
-    CMainDialog window(db.programPath(), {});
+    // The window's own modal run: a watch is started in it, then Done ends it.
+    CMainDialog window(db.file("chipsight"), {});
     theApp().m_pMainDialog = &window;
     ui.modalScripts.push_back([&](CDialog& d) {
-        ui.fileAnswers.push_back(QString::fromStdString(path));
+        ui.fileAnswers.push_back(path("test.bin"));
         d.item<QAbstractButton>(IDC_MONITOR_FILE)->click();
         d.item<QAbstractButton>(IDOK)->click();
     });
     EXPECT_EQ(window.doModal(), IDOK);
-    ASSERT_EQ(reports(window.logText(), "test.bin"), 1);
-    setTime(path, 7'000'000);
+    EXPECT_EQ(window.logText(), kWorkedExample);
+    setTime(file("test.bin"), 7'000'000);
     tick();
-    EXPECT_EQ(reports(window.logText(), "test.bin"), 1) << "no tick after the window ended";
-    theApp().m_pMainDialog = nullptr;
+    EXPECT_EQ(window.logText(), kWorkedExample) << "no tick after the window ended";
 }
 
 class About : public MainWindowTest {};
 
-TEST_F(About, OpensForCommandsSixteenToThirtyOne) {
+TEST_F(About, OpensForCommandsSixteenToThirtyOneAndEndsByEnterOrTheCloseBox) {
     start();
-    int runs = 0;
+    std::vector<int> results;
     for (unsigned id = 0; id < 48; ++id) {
-        const std::size_t before = ui.modalScripts.size();
         ui.modalScripts.push_back([&](CDialog& d) {
-            ++runs;
             EXPECT_EQ(d.windowTitle(), "About Chipsight");
-            d.item<QAbstractButton>(IDOK)->click();
+            if (id % 2)
+                QTest::keyClick(&d, Qt::Key_Return);
+            else
+                d.close();
         });
         dialog->onSystemCommand(id, 0);
-        const bool ran = ui.modalScripts.size() == before;
-        EXPECT_EQ(ran, id >= 16 && id < 32) << id;
+        if (ui.modalScripts.empty()) results.push_back(int(id));
         ui.modalScripts.clear();
     }
-    EXPECT_EQ(runs, 16);
+    std::vector<int> expectedIds(16);
+    std::iota(expectedIds.begin(), expectedIds.end(), 16);
+    EXPECT_EQ(results, expectedIds);
     EXPECT_TRUE(dialog->isVisible());
     dialog->onSystemCommand(SC_CLOSE, 0);  // other commands keep their default meaning
     EXPECT_FALSE(dialog->isVisible());
@@ -161,7 +154,7 @@ TEST_F(About, OpensForCommandsSixteenToThirtyOne) {
 
 TEST_F(About, ButtonsOpenTheirPagesAndLeaveTheBoxOpen) {
     start();
-    bool stillOpen = true;
+    bool stillOpen = false;
     ui.modalScripts.push_back([&](CDialog& d) {
         for (int id :
              {CAboutDialog::IDC_MAKER, CAboutDialog::IDC_DATA_FILES, CAboutDialog::IDC_FORUM})
@@ -171,11 +164,11 @@ TEST_F(About, ButtonsOpenTheirPagesAndLeaveTheBoxOpen) {
     });
     dialog->onSystemCommand(IDM_ABOUTBOX, 0);
     EXPECT_TRUE(stillOpen);
-    ASSERT_EQ(ui.urls.size(), 3u);
-    EXPECT_EQ(ui.urls[0].toString(), "http://www.chipsight.example");
-    EXPECT_EQ(ui.urls[1].toString(), "http://data.chipsight.example/chiplore.html");
-    EXPECT_EQ(ui.urls[2].toString(),
-              "http://forum.chipsight.example/ubbthreads/ubbthreads.php?Cat=&C=2");
+    EXPECT_EQ(ui.urls,
+              (std::vector<QUrl>{
+                  QUrl("http://www.chipsight.example"),
+                  QUrl("http://data.chipsight.example/chiplore.html"),
+                  QUrl("http://forum.chipsight.example/ubbthreads/ubbthreads.php?Cat=&C=2")}));
     EXPECT_TRUE(ui.boxes.empty());
 }
 
@@ -187,36 +180,6 @@ TEST_F(About, EveryTextFitsItsControl) {
         EXPECT_LE(label->heightForWidth(label->width()), label->height())
             << label->text().toStdString();
     }
-}
-
-TEST_F(About, EnterAndTheCloseBoxEndIt) {
-    start();
-    std::vector<int> results;
-    for (int way = 0; way < 2; ++way) {
-        ui.modalScripts.push_back([&, way](CDialog& d) {
-            if (way == 0)
-                QTest::keyClick(&d, Qt::Key_Return);
-            else
-                d.close();
-        });
-        CAboutDialog about;
-        results.push_back(about.doModal());
-    }
-    EXPECT_EQ(results, (std::vector<int>{IDOK, IDCANCEL}));
-}
-
-TEST_F(About, TheWatchKeepsReportingWhileTheBoxIsOpen) {
-    const std::string path = file("test.bin");
-    start();
-    ui.fileAnswers.push_back(QString::fromStdString(path));
-    click(IDC_MONITOR_FILE);
-    ui.modalScripts.push_back([&](CDialog& d) {
-        setTime(path, 5'000'000);
-        runEventsUntil([&] { return reports(dialog->logText(), "test.bin") == 2; });
-        d.item<QAbstractButton>(IDOK)->click();
-    });
-    dialog->onSystemCommand(IDM_ABOUTBOX, 0);
-    EXPECT_EQ(reports(dialog->logText(), "test.bin"), 2);
 }
 
 }  // namespace

@@ -13,7 +13,6 @@
 
 inline constexpr int kDemoTemplate = 900;
 inline constexpr int kDetailsTemplate = 901;
-inline constexpr int kEveryKindTemplate = 902;
 
 class CDemoDialog : public CDialog {
   public:
@@ -26,7 +25,6 @@ class CDemoDialog : public CDialog {
         handleDropFiles(&CDemoDialog::onDropFiles);
         handleDestroy(&CDemoDialog::onDestroy);
         handleSystemCommand(&CDemoDialog::onSystemCommand);
-        handleHelp(&CDemoDialog::onHelp);
     }
 
     QPlainTextEdit* m_notesEdit = nullptr;
@@ -37,7 +35,7 @@ class CDemoDialog : public CDialog {
     std::string m_notes;
 
     // What the handlers saw, in order: "init", "apply", "more=<result>", "change <id>",
-    // "destroy", "help", "syscommand <id>", "cancel".
+    // "destroy", "syscommand <id>", "cancel".
     std::vector<std::string> events;
     std::vector<unsigned> ticks;
     std::vector<std::string> dropped;
@@ -81,5 +79,4 @@ class CDemoDialog : public CDialog {
         events.push_back("syscommand " + std::to_string(id));
         if (id != 16) defaultSystemCommand(id, param);
     }
-    void onHelp() { events.push_back("help"); }
 };
