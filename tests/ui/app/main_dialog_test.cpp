@@ -84,6 +84,10 @@ TEST_F(MainWindowTest, DoneNeedsAGoodPullWhileEscapeAndTheCloseBoxEndWithoutOne)
     EXPECT_EQ(ui.boxes.size(), 2u);
 
     start();
+    button(IDC_LOAD_FILE)->setFocus();  // Enter presses a focused button, not Done
+    ui.fileAnswers = {std::nullopt};
+    QTest::keyClick(button(IDC_LOAD_FILE), Qt::Key_Return);
+    EXPECT_EQ(ui.fileRequests.size(), 1u);
     dialog->close();
     EXPECT_FALSE(dialog->isVisible());
     EXPECT_EQ(dialog->result(), IDCANCEL);
@@ -131,60 +135,60 @@ TEST_F(MainWindowTest, TheSavedLogHoldsReportsTypedTextAndBytesThatAreNotUtf8) {
     EXPECT_EQ(readFile(file("saved.log")), chipsight::testing::bytesOf(all)) << "extension added";
 }
 
-TEST_F(MainWindowTest, SaveLogWritesAnEmptyLogReplacesAFileAndSaysWhenItCannot) {
+TEST_F(MainWindowTest, SaveLogAsksBeforeReplacingAndSaysWhenItCannot) {
     start();
     writeFile(file("old.log"), std::string(500, 'x'));
     std::filesystem::create_directory(file("dir.log"));
-    ui.fileAnswers = {path("empty.log"), path("old.log"), path("dir.log")};
-    ui.boxAnswers = {[](const BoxCall&) { return IDYES; }, [](const BoxCall&) { return IDYES; }};
+    ui.fileAnswers = {path("empty.log"), path("old.log"), path("old.log"), path("dir.log")};
+    auto answer = [](int id) { return [id](const BoxCall&) { return id; }; };
+    ui.boxAnswers = {answer(IDNO), answer(IDYES), answer(IDYES)};
     click(IDC_SAVE_LOG);
     EXPECT_EQ(readFile(file("empty.log")), Bytes{});
-    dialog->identifyFile(file("test.bin"));
-    click(IDC_SAVE_LOG);
-    EXPECT_EQ(readFile(file("old.log")), chipsight::testing::bytesOf(kWorkedExample));
-    click(IDC_SAVE_LOG);
-    ASSERT_EQ(ui.boxes.size(), 3u);
-    EXPECT_EQ(ui.boxes[2].text, "Could not open file for saving, sorry.");
-    EXPECT_EQ(ui.boxes[2].caption, "Error");
-    EXPECT_EQ(ui.boxes[2].type, MB_ICONSTOP);
-    EXPECT_EQ(dialog->logText(), kWorkedExample);
-}
-
-TEST_F(MainWindowTest, ALongLogShowsItsNewestLines) {
-    start();
+    // A long log shows its newest lines, and replaces the file after a second choice.
     for (int i = 0; i < 10; ++i) dialog->identifyFile(file("test.bin"));
-    QScrollBar* bar = log()->verticalScrollBar();
     EXPECT_EQ(log()->document()->blockCount(), 31);
-    EXPECT_GT(bar->maximum(), 0);
-    EXPECT_EQ(bar->value(), bar->maximum());
+    EXPECT_GT(log()->verticalScrollBar()->maximum(), 0);
+    EXPECT_EQ(log()->verticalScrollBar()->value(), log()->verticalScrollBar()->maximum());
+    click(IDC_SAVE_LOG);
+    EXPECT_EQ(readFile(file("old.log")), chipsight::testing::bytesOf(dialog->logText()));
+    click(IDC_SAVE_LOG);
+    ASSERT_EQ(ui.boxes.size(), 4u);
+    EXPECT_EQ(ui.boxes[0].text, "old.log already exists.\nDo you want to replace it?");
+    EXPECT_EQ(ui.boxes[0].type, MB_YESNO | MB_ICONEXCLAMATION);
+    EXPECT_EQ(ui.boxes[3].text, "Could not open file for saving, sorry.");
+    EXPECT_EQ(ui.boxes[3].caption, "Error");
+    EXPECT_EQ(ui.boxes[3].type, MB_ICONSTOP);
+    EXPECT_EQ(ui.boxes[3].owner, dialog.get());
 }
 
-TEST_F(MainWindowTest, HelpShowsUsageAndTheMenusEndInAbout) {
+TEST_F(MainWindowTest, HelpShowsUsageAndEveryWayToAMenuEndsInAbout) {
     start();
     QTest::keyClick(dialog.get(), Qt::Key_F1);
     ASSERT_EQ(ui.boxes.size(), 1u);
     for (const char* part : {"Drop dump files", "right click on the log", "Shift+F10"})
         EXPECT_TRUE(ui.boxes[0].text.contains(part)) << part;
     EXPECT_FALSE(dialog->windowIcon().isNull());
-    // The system menu and the log's own menu, opened by a right click, both end in About.
-    QContextMenuEvent click(QContextMenuEvent::Mouse, QPoint(5, 5),
-                            log()->viewport()->mapToGlobal(QPoint(5, 5)));
-    QApplication::sendEvent(log()->viewport(), &click);
-    QPointer<QMenu> menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
-    ASSERT_NE(menu, nullptr);
-    for (const QList<QAction*>& actions : {dialog->systemMenu().actions(), menu->actions()}) {
+    // A right click on the log and Shift+F10 in it open its own menu, the menu key on a button
+    // the window's.
+    for (int way = 0; way < 3; ++way) {
+        QContextMenuEvent click(QContextMenuEvent::Mouse, {5, 5}, log()->mapToGlobal(QPoint(5, 5)));
+        if (way == 0) QApplication::sendEvent(log()->viewport(), &click);
+        QWidget* from = way == 2 ? static_cast<QWidget*>(button(IDC_LOAD_FILE)) : log();
+        from->setFocus();
+        if (way == 1) QTest::keyClick(from, Qt::Key_F10, Qt::ShiftModifier);
+        if (way == 2) QTest::keyClick(from, Qt::Key_Menu);
+        QPointer<QMenu> menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        ASSERT_NE(menu, nullptr) << way;
+        EXPECT_EQ(menu == &dialog->systemMenu(), way == 2);
+        const QList<QAction*> actions = menu->actions();
         ASSERT_GE(actions.size(), 2);
         EXPECT_TRUE(actions[actions.size() - 2]->isSeparator());
         EXPECT_EQ(actions.back()->text(), "&About Chipsight...");
+        ui.modalScripts.push_back([&](CDialog& d) { d.endDialog(IDOK); });
+        actions.back()->trigger();
+        EXPECT_TRUE(ui.modalScripts.empty()) << "About ran";
+        EXPECT_TRUE(menu.isNull() || !menu->isVisible()) << "the menu went when About opened";
     }
-    bool aboutRan = false;
-    ui.modalScripts.push_back([&](CDialog& d) {
-        aboutRan = d.windowTitle() == "About Chipsight";
-        d.endDialog(IDOK);
-    });
-    menu->actions().back()->trigger();
-    EXPECT_TRUE(aboutRan);
-    EXPECT_TRUE(menu.isNull() || !menu->isVisible()) << "the menu went when About opened";
 }
 
 TEST_F(MainWindowTest, NamesThatAreNotUtf8ArriveAsTheirBytes) {

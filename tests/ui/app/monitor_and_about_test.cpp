@@ -69,7 +69,9 @@ TEST_F(Monitor, TheTimerReportsAChangedFileUntilTheBoxIsCleared) {
     tick();
     EXPECT_EQ(reports("test.bin"), 2);
     click(IDC_MONITOR_FILE);
-    EXPECT_FALSE(dialog->killTimer(kMonitorTimer)) << "the timer stopped with the box";
+    setTime(file("test.bin"), 2'500'000);
+    tick();
+    EXPECT_EQ(reports("test.bin"), 2) << "no tick once the box is cleared";
     watch(path("test.bin"));  // reports the same file again at once
     EXPECT_EQ(reports("test.bin"), 3);
     EXPECT_TRUE(dialog->killTimer(kMonitorTimer)) << "the timer was running";
@@ -160,6 +162,7 @@ TEST_F(About, ButtonsOpenTheirPagesAndLeaveTheBoxOpen) {
              {CAboutDialog::IDC_MAKER, CAboutDialog::IDC_DATA_FILES, CAboutDialog::IDC_FORUM})
             d.item<QAbstractButton>(id)->click();
         stillOpen = d.isVisible();
+        EXPECT_EQ(d.parentWidget(), dialog.get()) << "a dialog belongs to the main window";
         QTest::keyClick(&d, Qt::Key_Escape);
     });
     dialog->onSystemCommand(IDM_ABOUTBOX, 0);
