@@ -18,31 +18,24 @@
 
 using chipsight::testing::Bytes;
 using chipsight::testing::readFile;
+using chipsight::testing::romEntryBytes;
 using chipsight::testing::writeFile;
 namespace expected = chipsight::expected;
 
-// Database records as the program reads them: a CHIPLORE.ROM entry (game index, 18-byte name,
-// CRC, size, all little-endian) and a CHIPLORE.GAM description (80 bytes).
-inline std::string padded(std::string text, std::size_t width) {
-    text.resize(width, '\0');
-    return text;
-}
-inline std::string romRecord(int game, const std::string& name, std::uint32_t crc,
-                             std::uint32_t size) {
-    std::string out = padded(std::string(1, char(game)), 2) + padded(name, 18);
-    for (std::uint32_t v : {crc, size})
-        for (int i = 0; i < 4; ++i) out += char(v >> (8 * i));
+inline Bytes join(std::initializer_list<Bytes> parts) {
+    Bytes out;
+    for (const Bytes& part : parts) out.insert(out.end(), part.begin(), part.end());
     return out;
 }
 
 class MainWindowTest : public ::testing::Test {
   protected:
-    // TB is test.bin (00 01 02 03); U2 and U3 share the checksum of its second half.
+    // The sample chips, all in the custom database over empty tables: TB is test.bin
+    // (00 01 02 03); U2 and U3 share the checksum of its second half.
     void SetUp() override {
-        writeFile(db.file("CHIPLORE.ROM"), romRecord(0, "U2", 0xEAE621C7, 2) +
-                                               romRecord(1, "U3", 0xEAE621C7, 2) +
-                                               romRecord(0, "TB", 0x8BB98613, 4));
-        writeFile(db.file("CHIPLORE.GAM"), padded("Demo board", 80) + padded("Spare", 80));
+        writeFile(db.file("CHIPLORE.ROM"), Bytes{});
+        writeFile(db.file("CHIPLORE.GAM"), Bytes{});
+        writeFile(db.file("Chipsight.dat"), chips);
         writeFile(file("test.bin"), Bytes{0, 1, 2, 3});
     }
     void TearDown() override { stop(); }
@@ -88,6 +81,9 @@ class MainWindowTest : public ::testing::Test {
         return n;
     }
 
+    const Bytes chips = join({romEntryBytes(0xEAE621C7, 2, "U2", "Demo board"),
+                              romEntryBytes(0xEAE621C7, 2, "U3", "Spare"),
+                              romEntryBytes(0x8BB98613, 4, "TB", "Demo board")});
     chipsight::testing::TempDir db, files;
     ScriptedBlocking ui;
     std::unique_ptr<CMainDialog> dialog;

@@ -52,13 +52,15 @@ TEST_F(MainWindowTest, LoadFileAndDropsIdentifyInOrderPastAFolder) {
 
 TEST_F(MainWindowTest, SplitLevelIsClampedWhileTheBoxKeepsWhatWasTyped) {
     start({file("test.bin")});
-    const std::pair<const char*, int> typed[] = {{"25", 9}, {"3", 3}, {"0", 1}};
-    for (const auto& [text, level] : typed) {
+    // The box takes only digits, and the level in use stays within 1 to 9.
+    const std::tuple<const char*, int, const char*> typed[] = {
+        {"2x5", 9, "25"}, {"3", 3, "3"}, {"0", 1, "0"}};
+    for (const auto& [keys, level, shown] : typed) {
         line(IDC_SPLIT_LEVEL)->selectAll();
-        QTest::keyClicks(line(IDC_SPLIT_LEVEL), text);
+        QTest::keyClicks(line(IDC_SPLIT_LEVEL), keys);
         click(IDC_IGNORE_BAD);  // another pull
         EXPECT_EQ(dialog->splitLevel(), level);
-        EXPECT_EQ(line(IDC_SPLIT_LEVEL)->text(), text);
+        EXPECT_EQ(line(IDC_SPLIT_LEVEL)->text(), shown);
     }
     click(IDC_CLEAR_LOG);  // a push shows the level in use
     EXPECT_EQ(line(IDC_SPLIT_LEVEL)->text(), "1");
@@ -109,11 +111,10 @@ TEST_F(MainWindowTest, AlwaysOnTopTogglesTheHintWithoutMoving) {
 }
 
 TEST_F(MainWindowTest, TheSavedLogHoldsReportsTypedTextAndBytesThatAreNotUtf8) {
-    writeFile(db.file("CHIPLORE.ROM"), romRecord(0,
-                                                 "Pi\xe8"
-                                                 "ce \xff",
-                                                 0x8BB98613, 4));
-    writeFile(db.file("CHIPLORE.GAM"), padded("Caf\xc3\xa9 \xef\x9e\x80 \xc3", 80));
+    writeFile(db.file("Chipsight.dat"), romEntryBytes(0x8BB98613, 4,
+                                                      "Pi\xe8"
+                                                      "ce \xff",
+                                                      "Caf\xc3\xa9 \xef\x9e\x80 \xc3"));
     start({file("test.bin")});
     const std::string report =
         "============================\r\ntest.bin: (1/1) [8BB98613]\r\n\t- Pi\xe8"

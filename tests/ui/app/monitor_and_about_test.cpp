@@ -75,41 +75,7 @@ TEST_F(Monitor, ALockedFileIsNotWatchedAndAFailedOpenEndsTheWatch) {
     EXPECT_EQ(reports("test.bin"), 1) << "the timer stopped with the box";
 }
 
-TEST_F(Monitor, EndingTheWindowStopsTheTimer) {
-    // The window's own modal run: a watch is started in it, then Done ends it.
-    CMainDialog window(db.file("chipsight"), {});
-    theApp().m_pMainDialog = &window;
-    ui.modalScripts.push_back([&](CDialog& d) {
-        ui.fileAnswers.push_back(path("test.bin"));
-        d.item<QAbstractButton>(IDC_MONITOR_FILE)->click();
-        d.item<QAbstractButton>(IDOK)->click();
-    });
-    EXPECT_EQ(window.doModal(), IDOK);
-    EXPECT_EQ(window.logText(), kWorkedExample);
-    changeAndTick(7'000'000);
-    EXPECT_EQ(window.logText(), kWorkedExample) << "no tick after the window ended";
-}
-
 using About = MainWindowTest;
-
-TEST_F(About, OpensForCommandsSixteenToThirtyOneAndEndsByEnterOrTheCloseBox) {
-    start();
-    for (unsigned id : {15u, 16u, 23u, 31u, 32u}) {
-        ui.modalScripts.push_back([&](CDialog& d) {
-            EXPECT_EQ(d.windowTitle(), "About Chipsight");
-            if (id % 2)
-                QTest::keyClick(&d, Qt::Key_Return);
-            else
-                d.close();
-        });
-        dialog->onSystemCommand(id, 0);
-        EXPECT_EQ(ui.modalScripts.empty(), id >= 16 && id < 32) << id;
-        ui.modalScripts.clear();
-    }
-    EXPECT_TRUE(dialog->isVisible());
-    dialog->onSystemCommand(SC_CLOSE, 0);  // other commands keep their default meaning
-    EXPECT_FALSE(dialog->isVisible());
-}
 
 TEST_F(About, ButtonsOpenTheirPagesAndLeaveTheBoxOpen) {
     start();

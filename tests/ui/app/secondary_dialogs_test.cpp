@@ -103,8 +103,9 @@ TEST_F(SecondaryDialogs, CustomEntryStaysOpenWithTheInputAfterEveryFailure) {
     EXPECT_EQ(boxTexts(),
               (std::vector<std::string>{expected::kBadChecksum, expected::kBadSize,
                                         expected::kEmptyName, expected::kEmptyDescription}));
-    EXPECT_FALSE(std::filesystem::exists(db.file("Chipsight.dat")));
+    EXPECT_EQ(readFile(db.file("Chipsight.dat")), chips);
     // Chipsight.dat cannot be opened: here a folder stands in its place.
+    std::filesystem::remove(db.file("Chipsight.dat"));
     std::filesystem::create_directory(db.file("Chipsight.dat"));
     ui.boxes.clear();
     const auto kept = custom({"1234", "16", "MY ROM", "mine"});
@@ -122,7 +123,7 @@ TEST_F(SecondaryDialogs, AnAddedEntryIsCutToItsFieldsStoredAndCounted) {
     EXPECT_EQ(shown.size(), 4u) << "the dialog closed";
     EXPECT_TRUE(ui.boxes.empty());
     EXPECT_EQ(readFile(db.file("Chipsight.dat")),
-              chipsight::testing::romEntryBytes(0x8BB98613, 4, name18, description80));
+              join({chips, romEntryBytes(0x8BB98613, 4, name18, description80)}));
     EXPECT_EQ(dialog->windowTitle().toStdString(),
               ".: Chipsight v1.05 - 4 ROMs - Feb 25 2005 - Morrowlark :.");
 }
