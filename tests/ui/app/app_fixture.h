@@ -60,6 +60,8 @@ class MainWindowTest : public ::testing::Test {
     QLineEdit* line(int id) const { return dialog->item<QLineEdit>(id); }
     QPlainTextEdit* log() const { return dialog->item<QPlainTextEdit>(IDC_LOG); }
     void click(int id) { button(id)->click(); }
+    // How the dialog ended: its result, or -1 while it still runs.
+    int ended() const { return dialog->isVisible() ? -1 : dialog->result(); }
     void drop(const QMimeData& mime) {
         QDragEnterEvent enter({20, 20}, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(dialog.get(), &enter);

@@ -21,29 +21,26 @@ class SecondaryDialogs : public MainWindowTest {
         });
         click(IDC_MANUAL_ENTRY);
     }
-    // Runs Add Custom Entry: types `typed` over the first boxes and presses OK. Returns the four
-    // texts found at the start and, when the dialog stayed open, the four left after OK (then
-    // it cancels).
+    // Runs Add Custom Entry: types `typed` over the four boxes and presses OK. When the dialog
+    // stays open, returns the texts left in the boxes and cancels.
     std::vector<QString> custom(const std::vector<QString>& typed) {
-        std::vector<QString> shown;
-        ui.modalScripts.push_back([=, &shown](CDialog& d) {
+        std::vector<QString> left;
+        ui.modalScripts.push_back([=, &left](CDialog& d) {
             const int ids[] = {CCustomEntryDialog::IDC_CHECKSUM, CCustomEntryDialog::IDC_SIZE,
                                CCustomEntryDialog::IDC_ROM_NAME,
                                CCustomEntryDialog::IDC_DESCRIPTION};
-            for (std::size_t i = 0; i < 4; ++i) {
-                shown.push_back(d.item<QLineEdit>(ids[i])->text());
-                if (i >= typed.size()) continue;
+            for (std::size_t i = 0; i < typed.size(); ++i) {
                 d.item<QLineEdit>(ids[i])->clear();
                 QTest::keyClicks(d.item<QLineEdit>(ids[i]), typed[i]);
             }
             d.item<QAbstractButton>(IDOK)->click();
-            if (!d.isVisible()) return;
-            for (int id : ids) shown.push_back(d.item<QLineEdit>(id)->text());
-            d.item<QAbstractButton>(IDCANCEL)->click();
+            for (int id : ids)
+                if (d.isVisible()) left.push_back(d.item<QLineEdit>(id)->text());
+            d.reject();
         });
         dialog->enableAddCustomButton();  // as any identification does
         click(IDC_ADD_CUSTOM);
-        return shown;
+        return left;
     }
 };
 
@@ -88,30 +85,26 @@ TEST_F(SecondaryDialogs, TheCrcBoxRefusesWhatIsNotHexadecimal) {
     EXPECT_FALSE(button(IDC_ADD_CUSTOM)->isEnabled());
 }
 
-TEST_F(SecondaryDialogs, CustomEntryIsPrefilledFromTheLastFile) {
-    // 4096 bytes of 0x66 have the CRC 00536A35, shown without its leading zeros.
-    writeFile(file("ABCDEFGHIJKLMNOPQRSTUVWX.bin"), Bytes(4096, 0x66));
-    start({file("ABCDEFGHIJKLMNOPQRSTUVWX.bin")});
-    auto shown = custom({});
-    shown.resize(4);
-    EXPECT_EQ(shown, (std::vector<QString>{"536A35", "4096", "ABCDEFGHIJKLMNOPQR", ""}));
-}
-
-TEST_F(SecondaryDialogs, CustomEntryStaysOpenWithTheInputAfterEveryFailure) {
-    start();
-    EXPECT_EQ(custom({"", "", "", ""}).size(), 8u) << "the dialog stayed open";
+TEST_F(SecondaryDialogs, CustomEntryIsPrefilledAndStaysOpenWithTheInputAfterEveryFailure) {
+    start();  // before any file: the starting values, refused one by one
+    EXPECT_EQ(custom({}), (std::vector<QString>{"0", "0", "", ""}));
     EXPECT_EQ(boxTexts(),
               (std::vector<std::string>{expected::kBadChecksum, expected::kBadSize,
                                         expected::kEmptyName, expected::kEmptyDescription}));
     EXPECT_EQ(readFile(db.file("Chipsight.dat")), chips);
+    // 4096 bytes of 0x66 have the CRC 00536A35, shown without its leading zeros.
+    writeFile(file("ABCDEFGHIJKLMNOPQRSTUVWX.bin"), Bytes(4096, 0x66));
+    dialog->identifyFile(file("ABCDEFGHIJKLMNOPQRSTUVWX.bin"));
+    EXPECT_EQ(custom({}), (std::vector<QString>{"536A35", "4096", "ABCDEFGHIJKLMNOPQR", ""}));
     // Chipsight.dat cannot be opened: here a folder stands in its place.
     std::filesystem::remove(db.file("Chipsight.dat"));
     std::filesystem::create_directory(db.file("Chipsight.dat"));
     ui.boxes.clear();
-    const auto kept = custom({"1234", "16", "MY ROM", "mine"});
-    EXPECT_EQ(boxTexts(), std::vector<std::string>{expected::kCannotOpenCustom});
-    EXPECT_EQ(ui.boxes[0].type, MB_ICONSTOP);
-    EXPECT_EQ(kept, (std::vector<QString>{"0", "0", "", "", "1234", "16", "MY ROM", "mine"}));
+    EXPECT_EQ(custom({"1234", "16", "MY ROM", "mine"}),
+              (std::vector<QString>{"1234", "16", "MY ROM", "mine"}));
+    EXPECT_EQ(
+        ui.boxes,
+        (std::vector<BoxCall>{{dialog.get(), expected::kCannotOpenCustom, "Error", MB_ICONSTOP}}));
     EXPECT_EQ(dialog->windowTitle().toStdString(), kTitle);
 }
 
@@ -120,7 +113,7 @@ TEST_F(SecondaryDialogs, AnAddedEntryIsCutToItsFieldsStoredAndCounted) {
     const std::string name18 = "ABCDEFGHIJKLMNOPQR", description80(80, 'd');
     const auto shown = custom({"8bb98613", "4", QString::fromStdString(name18 + "ST"),
                                QString::fromStdString(description80 + "xyz")});
-    EXPECT_EQ(shown.size(), 4u) << "the dialog closed";
+    EXPECT_TRUE(shown.empty()) << "the dialog closed";
     EXPECT_TRUE(ui.boxes.empty());
     EXPECT_EQ(readFile(db.file("Chipsight.dat")),
               join({chips, romEntryBytes(0x8BB98613, 4, name18, description80)}));

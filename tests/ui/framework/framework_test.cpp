@@ -113,10 +113,9 @@ TEST(DataExchange, AFailedPullStopsAtTheFieldWithItsMessageAndSelectsIt) {
         // Members bound before the failing field are pulled, those after it keep their values.
         EXPECT_EQ(dialog.m_codeText, QStringLiteral("AB"));
         EXPECT_EQ(dialog.m_ignoreBad, 1);
-        ASSERT_EQ(blocking.boxes.size(), 1u);
-        EXPECT_EQ(blocking.boxes[0].text, QString::fromLatin1(c.message));
-        EXPECT_EQ(blocking.boxes[0].caption, QStringLiteral("ui_framework_tests"));
-        EXPECT_EQ(blocking.boxes[0].type, unsigned{MB_ICONEXCLAMATION});
+        EXPECT_EQ(blocking.boxes, (std::vector<BoxCall>{{&dialog, QString::fromLatin1(c.message),
+                                                         QStringLiteral("ui_framework_tests"),
+                                                         MB_ICONEXCLAMATION}}));
         EXPECT_EQ(line(dialog, c.id)->selectedText(), QString::fromLatin1(c.text));
         EXPECT_EQ(QApplication::focusWidget(), dialog.item(c.id));
     }
@@ -128,10 +127,9 @@ TEST(HandlerTable, AFailingHandlerIsReportedAndTheDialogGoesOn) {
     showActive(dialog);
     QTest::mouseClick(dialog.item(1009), Qt::LeftButton);
     EXPECT_EQ(dialog.events, (std::vector<std::string>{"apply"}));
-    ASSERT_EQ(blocking.boxes.size(), 1u);
-    EXPECT_EQ(blocking.boxes[0].text, QStringLiteral("Disk full while accessing demo.log."));
-    EXPECT_EQ(blocking.boxes[0].type, unsigned{MB_ICONSTOP});
-    EXPECT_EQ(blocking.boxes[0].owner, &dialog);
+    EXPECT_EQ(blocking.boxes,
+              (std::vector<BoxCall>{{&dialog, QStringLiteral("Disk full while accessing demo.log."),
+                                     QStringLiteral("ui_framework_tests"), MB_ICONSTOP}}));
     EXPECT_TRUE(dialog.isVisible());
 }
 

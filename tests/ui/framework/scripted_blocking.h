@@ -7,6 +7,7 @@
 #include <deque>
 #include <functional>
 #include <optional>
+#include <ostream>
 #include <vector>
 
 #include "ui/framework/blocking.h"
@@ -16,7 +17,12 @@ struct BoxCall {
     QString text;
     QString caption;
     unsigned type;
+    bool operator==(const BoxCall&) const = default;
 };
+inline void PrintTo(const BoxCall& b, std::ostream* os) {
+    *os << b.owner << " \"" << b.text.toStdString() << "\" \"" << b.caption.toStdString() << "\" "
+        << b.type;
+}
 
 class ScriptedBlocking final : public BlockingCalls {
   public:
