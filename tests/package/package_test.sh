@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds the Debian package from a configured build tree, checks it with Debian's own tools,
 # unpacks it into a temporary root and runs the programs from there as an installed copy: the
-# versions, the per-user database, the first custom entry making the per-user directory, and
-# --db-dir. Usage: package_test.sh BUILD_DIR SOURCE_DIR. Exits 77 (skipped) without the tools.
+# versions, the per-user database, and the first custom entry making the per-user directory.
+# Usage: package_test.sh BUILD_DIR SOURCE_DIR. Exits 77 (skipped) without the tools.
 set -uo pipefail
 BUILD="$1" SOURCE="$2"
 for tool in cpack dpkg-deb dpkg-shlibdeps; do
@@ -61,26 +61,20 @@ run() {  # run HOME XDG_DATA_HOME PROGRAM ARGUMENT...: prints "stdout|stderr|sta
     status=$?
     echo "$(cat "$TMP/stdout")|$(cat "$TMP/stderr")|$status"
 }
-mkdir -p "$TMP/images" "$TMP/data/chipsight" "$TMP/home" "$TMP/named"
-chown "$owner" "$TMP/home" "$TMP/named"
+mkdir -p "$TMP/images" "$TMP/data/chipsight" "$TMP/home"
+chown "$owner" "$TMP/home"
 cp "$SOURCE/examples/roms/space_raiders_u7u8.bin" "$TMP/images/"
 printf '\x00\x01\x02\x03' >"$TMP/images/test.bin"
 cp "$SOURCE"/examples/db/CHIPLORE.* "$TMP/data/chipsight/"
 chmod -R a+rX "$TMP/images" "$TMP/data"
-home="$TMP/home" named="$TMP/named" dat="$TMP/home/.local/share/chipsight/Chipsight.dat"
-report="============================
-test.bin: (1/1) [8BB98613]"
+home="$TMP/home" dat="$TMP/home/.local/share/chipsight/Chipsight.dat"
 
 expect "--version" "$(run "$TMP" "" chipsight-cli --version) $(run "$TMP" "" chipsight --version)" \
     "chipsight-cli 1.05||0 chipsight 1.05||0"
 # The tables in the per-user data directory of $XDG_DATA_HOME are found and used.
-expect "identification from the data directory" \
-    "$(run "$TMP" "$TMP/data" chipsight-cli --split-level 2 "$TMP/images/space_raiders_u7u8.bin")" \
-    "============================
-space_raiders_u7u8.bin: (1/2) [63D6B811]
-	- sr-u7.bin : Space Raiders (Morrowlark demo set)
-space_raiders_u7u8.bin: (2/2) [FF7805D9]
-	- sr-u8.bin : Space Raiders (Morrowlark demo set)||0"
+result="$(run "$TMP" "$TMP/data" chipsight-cli --split-level 2 "$TMP/images/space_raiders_u7u8.bin")"
+[[ "$result" == *"(1/2)"*"- sr-u7.bin : Space Raiders"*"- sr-u8.bin : Space Raiders"*"||0" ]] ||
+    fail "identification from the data directory: $result"
 # Without XDG_DATA_HOME the directory is under the home directory; nothing is made before the
 # first custom entry, which then makes the directory, private to the user.
 result="$(run "$home" "" chipsight-cli "$TMP/images/test.bin")"
@@ -90,15 +84,9 @@ result="$(run "$home" "" chipsight-cli --add 8BB98613 4 EPROM1 "My board")"
 expect "--add" "${result#*|} $(stat -c %s "$dat") $(stat -c %a "${dat%/*}")" "|0 108 700"
 [[ ! -e "$root/usr/bin/Chipsight.dat" ]] || fail "--add wrote into the program directory"
 expect "identification of the added entry" "$(run "$home" "" chipsight-cli "$TMP/images/test.bin")" \
-    "$report
+    "============================
+test.bin: (1/1) [8BB98613]
 	- EPROM1 : My board||0"
-# --db-dir names the directory outright, for reading and for writing.
-result="$(run "$home" "$TMP/data" chipsight-cli --db-dir "$named" --add 8BB98613 4 NAMED "Named")"
-expect "--db-dir --add" "${result#*|} $(stat -c %s "$named/Chipsight.dat" 2>&1)" "|0 108"
-[[ ! -e "$TMP/data/chipsight/Chipsight.dat" ]] || fail "--db-dir --add wrote to the data directory"
-expect "--db-dir identification" \
-    "$(run "$home" "$TMP/data" chipsight-cli --db-dir "$named" "$TMP/images/test.bin")" "$report
-	- NAMED : Named||0"
 
 ((failures == 0)) || { echo "$failures check(s) failed" >&2; exit 1; }
 echo "package $(basename "$deb"): all checks passed"
