@@ -2,7 +2,6 @@
 // handlers that record what reached them.
 #pragma once
 
-#include <QPlainTextEdit>
 #include <QString>
 #include <stdexcept>
 #include <string>
@@ -15,28 +14,23 @@ class CDemoDialog : public CDialog {
   public:
     explicit CDemoDialog(QWidget* parent = nullptr) : CDialog(900, parent) {
         handleClick(1009, &CDemoDialog::onApply);
-        handleChange(1015, &CDemoDialog::onCodeChange);
         handleDropFiles(&CDemoDialog::onDropFiles);
     }
 
-    QPlainTextEdit* m_notesEdit = nullptr;
     QString m_codeText;
     QString m_sizeText;
     int m_level = 1;
     int m_ignoreBad = 1;
-    std::string m_notes;
 
-    std::vector<std::string> events;  // "apply", "change 1015"
+    std::vector<std::string> events;  // "apply"
     std::vector<std::string> dropped;
 
   protected:
     void doDataExchange(CDataExchange& dx) override {
-        dx.control(1002, m_notesEdit);
         dx.text(1015, m_codeText, 8);
         dx.text(1003, m_sizeText, 10);
         dx.integer(1011, m_level);
         dx.check(1012, m_ignoreBad);
-        dx.text(1002, m_notes);
     }
 
   private:
@@ -44,6 +38,5 @@ class CDemoDialog : public CDialog {
         events.push_back("apply");
         throw std::runtime_error("Disk full while accessing demo.log.");
     }
-    void onCodeChange() { events.push_back("change 1015"); }
     void onDropFiles(const std::vector<std::string>& paths) { dropped = paths; }
 };
