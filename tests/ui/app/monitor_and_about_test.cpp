@@ -59,7 +59,7 @@ TEST_F(Monitor, ALockedFileIsNotWatchedAndAFailedOpenEndsTheWatch) {
     const int fd = ::open(file("test.bin").c_str(), O_RDONLY);
     ASSERT_EQ(::flock(fd, LOCK_EX), 0);
     watch(path("test.bin"));
-    EXPECT_EQ(boxTexts(), std::vector<std::string>{expected::kUnableToMonitor});
+    ASSERT_EQ(boxTexts(), std::vector<std::string>{expected::kUnableToMonitor});
     EXPECT_EQ(ui.boxes[0].caption, "Error");
     EXPECT_FALSE(checked());
     EXPECT_EQ(dialog->logText(), "");

@@ -77,7 +77,7 @@ TEST_F(SecondaryDialogs, TheCrcBoxRefusesWhatIsNotHexadecimal) {
     });
     click(IDC_MANUAL_ENTRY);
     EXPECT_EQ(after, (std::vector<QString>{"G", "", "12", "0", "12345678", "1234567890"}));
-    EXPECT_EQ(boxTexts(),
+    ASSERT_EQ(boxTexts(),
               std::vector<std::string>(3, "Hexidecimal digits only please 0-9 and A-F"));
     EXPECT_EQ(ui.boxes[0].caption, "Warning");
     EXPECT_EQ(ui.boxes[0].type, MB_OK);
