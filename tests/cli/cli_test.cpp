@@ -1,156 +1,152 @@
-// chipsight-cli as a real process: stdout bytes, stderr lines, exit status.
+// chipsight-cli as a real process: stdout bytes, stderr lines, exit status; and copies of it
+// sharing one database: appenders killed at random moments, copies identifying at once while
+// another appends, a database larger than memory.
 #include <gtest/gtest.h>
+#include <signal.h>
 
-#include "tests/support/expected_texts.h"
+#include <random>
+#include <thread>
+
+#include "core/crc32.h"
 #include "tests/support/process.h"
 #include "tests/support/test_support.h"
 
 namespace chipsight {
 namespace {
 
-using testing::Bytes;
+using namespace testing;
 
-using CliRun = testing::ProcessResult;
+// The words of `line` between '|' signs.
+std::vector<std::string> words(const std::string& line) {
+    std::vector<std::string> out(1);
+    for (char c : line) c == '|' ? out.emplace_back() : out.back() += c;
+    return line.empty() ? std::vector<std::string>{} : out;
+}
 
-CliRun runCli(std::vector<std::string> args) {
+ProcessResult runCli(std::vector<std::string> args) {
     args.insert(args.begin(), CHIPSIGHT_CLI);
-    return testing::runProcess(std::move(args));
+    return runProcess(std::move(args));
 }
 
 class Cli : public ::testing::Test {
   protected:
     void SetUp() override {
-        Bytes roms;
-        testing::append(roms, testing::romTableBytes(0, "U2", 0xEAE621C7, 2));
-        testing::append(roms, testing::romTableBytes(1, "U3", 0xEAE621C7, 2));
-        Bytes games = testing::gameBytes("Demo board");
-        testing::append(games, testing::gameBytes("Spare"));
-        testing::writeFile(db.file("CHIPLORE.ROM"), roms);
-        testing::writeFile(db.file("CHIPLORE.GAM"), games);
-        testing::writeFile(files.file("test.bin"), Bytes{0, 1, 2, 3});
-        testing::writeFile(files.file("other.bin"), Bytes{4, 5, 6, 7});
+        Bytes roms = romTableBytes(0, "U2", 0xEAE621C7, 2), games = gameBytes("Demo board");
+        append(roms, romTableBytes(1, "U3", 0xEAE621C7, 2));
+        append(games, gameBytes("Spare"));
+        writeFile(db.file("CHIPLORE.ROM"), roms);
+        writeFile(db.file("CHIPLORE.GAM"), games);
+        writeFile(test, Bytes{0, 1, 2, 3});
+        writeFile(other, Bytes{4, 5, 6, 7});
     }
-    CliRun cli(std::vector<std::string> args) {
+    ProcessResult cli(std::vector<std::string> args) {
         args.insert(args.begin(), {"--db-dir", db.path().string()});
         return runCli(args);
     }
+    std::string dat() const { return db.file("Chipsight.dat"); }
 
-    testing::TempDir db, files;
+    TempDir db, files;
+    const std::string test = files.file("test.bin"), other = files.file("other.bin");
 };
 
-TEST_F(Cli, WorkedExampleIsTheLogsBytesWithCrlf) {
-    const CliRun run = cli({"--crlf", "--split-level", "2", files.file("test.bin")});
+TEST_F(Cli, WorkedExamplesWithCrlfOrPlainLineFeedsInArgumentOrder) {
+    ProcessResult run = cli({"--crlf", "--split-level", "2", test});
     EXPECT_EQ(run.out,
               "============================\r\ntest.bin: (2/2) [EAE621C7]\r\n\t- U2 : Demo "
               "board\r\n\t- U3 : Spare\r\n");
-    EXPECT_EQ(run.err, "");
-    EXPECT_EQ(run.status, 0);
-}
-
-TEST_F(Cli, PlainLineFeedsByDefaultAndNotFoundExitsOne) {
-    const CliRun run = cli({"--split-level", "2", files.file("test.bin"), files.file("other.bin")});
-    EXPECT_EQ(run.out.find('\r'), std::string::npos);
+    EXPECT_EQ(run.err + std::to_string(run.status), "0");
+    run = cli({"--split-level", "2", test, other});
     EXPECT_EQ(run.out.rfind("============================\ntest.bin: (2/2) [EAE621C7]\n", 0), 0u);
-    EXPECT_NE(run.out.find("other.bin:["), std::string::npos);
-    EXPECT_LT(run.out.find("test.bin"), run.out.find("other.bin")) << "argument order";
-    EXPECT_EQ(run.status, 1);
-}
-
-TEST_F(Cli, NotFoundWorkedExampleWithNoDatabaseSaidOnce) {
-    testing::TempDir emptyDb;
-    const CliRun run = runCli({"--db-dir", emptyDb.path().string(), "--crlf", "--split-level", "2",
-                               files.file("test.bin"), files.file("test.bin")});
+    EXPECT_GT(run.out.find("other.bin:["), run.out.find("test.bin"));
+    EXPECT_EQ(run.out.find('\r'), std::string::npos);
+    EXPECT_EQ(run.status, 1) << "something was not found";
+    // No database at all is said once, with the directory looked in.
+    TempDir none;
+    run = runCli({"--db-dir", none.path().string(), "--crlf", "--split-level", "2", test, test});
     const std::string block =
         "============================\r\ntest.bin:[8BB98613] Not Found!\r\n"
         "\t** warning some unused bits [00000011] possible bad ROM.\r\n";
     EXPECT_EQ(run.out, block + block);
-    EXPECT_EQ(run.err, "chipsight-cli: no database file found in " + emptyDb.path().string() +
+    EXPECT_EQ(run.err, "chipsight-cli: no database file found in " + none.path().string() +
                            " (looked for CHIPLORE.ROM, CHIPLORE.GAM and Chipsight.dat)\n");
     EXPECT_EQ(run.status, 1);
-    // One file of the three is a database, empty or not.
-    testing::writeFile(emptyDb.file("chipsight.dat"), Bytes{});
-    EXPECT_EQ(runCli({"--db-dir", emptyDb.path().string(), files.file("test.bin")}).err, "");
+    writeFile(none.file("chipsight.dat"), Bytes{});  // one of the three, empty or not
+    EXPECT_EQ(runCli({"--db-dir", none.path().string(), test}).err, "");
 }
 
 TEST_F(Cli, TypedValuesAreReadAsTheWindowsBoxesHoldThem) {
-    const std::string hexOnly =
-        "chipsight-cli: Warning: Hexidecimal digits only please 0-9 and A-F\n";
+    const std::string hexOnly = "Warning: Hexidecimal digits only please 0-9 and A-F\n";
     const std::string badChecksum =
-        "chipsight-cli: Validation Error!: Checksum value must be in hexidecimal 0-9 A-F. Correct "
-        "it and try again!\n";
+        "Validation Error!: Checksum value must be in hexidecimal 0-9 "
+        "A-F. Correct it and try again!\n";
     const std::string badSize =
-        "chipsight-cli: Validation Error!: Size value must be numeric! Decimal or "
+        "Validation Error!: Size value must be numeric! Decimal or "
         "hexidecimal (prefix with 0x) Correct it and try again!\n";
+    const std::string cut = "Warning: a ", zeros(20, '0');
     struct Case {
-        std::vector<std::string> args;
-        std::string err;
-        Bytes added;  // what Chipsight.dat holds afterwards
+        std::string args, err;  // each line of err follows "chipsight-cli: "
+        std::uint32_t added;    // the checksum of the entry stored, 0 for none
     };
-    const std::vector<Case> cases = {
-        {{"--add", "7961d62g", "2048", "N", "D"},
-         hexOnly,
-         testing::romEntryBytes(0x07961D62, 2048, "N", "D")},
-        {{"--add", "0x1234", "4", "N", "D"}, hexOnly + badChecksum, {}},
-        {{"--add", "8BB98613", std::string(20, '0') + "4", "N", "D"},
-         "chipsight-cli: Warning: a size box holds at most 20 characters; read as " +
-             std::string(20, '0') + "\n" + badSize,
-         {}},
-        {{"--add", "8bb98613", "0x" + std::string(17, '0') + "4", "N", "D"},
-         "",
-         testing::romEntryBytes(0x8BB98613, 4, "N", "D")},
-        {{"--manual", "00000000DEADBEEF", "1"},
-         "chipsight-cli: Warning: a checksum box holds at most 8 characters; read as 00000000\n" +
-             badChecksum,
-         {}},
-        {{"--manual", "EAE621C7", "00000000002"},
-         "chipsight-cli: Warning: a size box holds at most 10 characters; read as 0000000000\n" +
-             badSize,
-         {}},
+    const Case cases[] = {
+        {"--add|7961d62g|2048|N|D", hexOnly, 0x07961D62},
+        {"--add|0x1234|2048|N|D", hexOnly + badChecksum, 0},
+        {"--add|8BB98613|" + zeros + "4|N|D",
+         cut + "size box holds at most 20 characters; read as " + zeros + "\n" + badSize, 0},
+        {"--add|8bb98613|0x" + zeros.substr(5) + "800|N|D", "", 0x8BB98613},
+        {"--add|0|2048||x", badChecksum + "Validation Error!: ROM Name is empty!\n", 0},
+        {"--manual|00000000DEADBEEF|1",
+         cut + "checksum box holds at most 8 characters; read as 00000000\n" + badChecksum, 0},
+        {"--manual|EAE621C7|00000000002",
+         cut + "size box holds at most 10 characters; read as 0000000000\n" + badSize, 0},
     };
     for (const Case& c : cases) {
-        std::filesystem::remove(db.file("Chipsight.dat"));
-        const CliRun run = cli(c.args);
-        EXPECT_EQ(run.err, c.err) << c.args[1];
-        EXPECT_EQ(run.status, c.err.empty() ? 0 : 2) << c.args[1];
-        const Bytes held = std::filesystem::exists(db.file("Chipsight.dat"))
-                               ? testing::readFile(db.file("Chipsight.dat"))
-                               : Bytes{};
-        EXPECT_EQ(held, c.added) << c.args[1];
+        std::filesystem::remove(dat());
+        const ProcessResult run = cli(words(c.args));
+        std::string err;
+        for (std::size_t at = 0, end; (end = c.err.find('\n', at)) != std::string::npos;
+             at = end + 1)
+            err += "chipsight-cli: " + c.err.substr(at, end + 1 - at);
+        EXPECT_EQ(run.err, err) << c.args;
+        EXPECT_EQ(run.status, c.err.empty() ? 0 : 2) << c.args;
+        EXPECT_EQ(std::filesystem::exists(dat()) ? readFile(dat()) : Bytes{},
+                  c.added ? romEntryBytes(c.added, 2048, "N", "D") : Bytes{})
+            << c.args;
     }
+    // An added entry is found by the next run; the typed lookups come after the files.
+    ASSERT_EQ(cli({"--add", "8BB98613", "4", "EPROM1", "My board"}).status, 0);
+    ProcessResult run = cli({"--manual", "eae621c7", "2", test});
+    EXPECT_EQ(run.out,
+              "============================\ntest.bin: (1/1) [8BB98613]\n\t- EPROM1 : My board\n"
+              "============================\nManualy Entered: [EAE621C7]\n\t- U2 : Demo board\n\t- "
+              "U3 : Spare\n");
+    EXPECT_EQ(run.status, 0);
+    run = cli({"--manual", "", "zz"});
+    EXPECT_EQ(run.err, "chipsight-cli: " + badChecksum + "chipsight-cli: " + badSize);
+    EXPECT_EQ(run.out, "============================\nManualy Entered:[0] Not Found!\n");
+    EXPECT_EQ(run.status, 2);
 }
 
 TEST_F(Cli, DatabaseTextsCannotForgeLinesNorReachTheTerminal) {
     ASSERT_EQ(cli({"--add", "8BB98613", "4", "EP\x1b[2J", "x\r\n\t- FAKE : y\xc2\x9b"}).status, 0);
-    Bytes roms = testing::romTableBytes(0, "U2\n\x7f", 0xEAE621C7, 2);
-    testing::writeFile(db.file("CHIPLORE.ROM"), roms);
-    testing::writeFile(db.file("CHIPLORE.GAM"), testing::gameBytes("Demo\r\nboard"));
-    const CliRun run = cli({"--split-level", "2", files.file("test.bin")});
+    writeFile(db.file("CHIPLORE.ROM"), romTableBytes(0, "U2\n\x7f", 0xEAE621C7, 2));
+    writeFile(db.file("CHIPLORE.GAM"), gameBytes("Demo\r\nboard"));
     EXPECT_EQ(
-        run.out,
+        cli({"--split-level", "2", test}).out,
         "============================\ntest.bin: (1/1) [8BB98613]\n\t- EP?[2J : x?\?\?- FAKE : y?\n"
         "test.bin: (2/2) [EAE621C7]\n\t- U2?? : Demo??board\n");
 }
 
-TEST_F(Cli, ExitStatusOfSkippedLookupsFullOutputAndAnEmptyDatabaseDirectory) {
-    // A blank pair that Ignore Bad passes over found nothing.
-    CliRun run = cli({"--manual", "FEA8A821", "256"});
-    EXPECT_EQ(run.out + run.err + std::to_string(run.status), "1");
-    run = testing::runProcess({"/bin/sh", "-c", "exec \"$0\" --db-dir \"$1\" \"$2\" >/dev/full",
-                               CHIPSIGHT_CLI, db.path().string(), files.file("test.bin")});
+TEST_F(Cli, ErrorsGoToStderrInOrderAndExitTwo) {
+    ProcessResult run =
+        runProcess({"/bin/sh", "-c", "exec \"$0\" --db-dir \"$1\" \"$2\" >/dev/full", CHIPSIGHT_CLI,
+                    db.path().string(), test});
     EXPECT_EQ(
         run.err,
         "chipsight-cli: cannot write the report to standard output: No space left on device\n");
     EXPECT_EQ(run.status, 2);
-    run = runCli({"--db-dir", "", files.file("test.bin")});
-    EXPECT_EQ(run.err, "chipsight-cli: --db-dir needs a directory\nTry 'chipsight-cli --help'.\n");
-    EXPECT_EQ(run.status, 2);
-}
-
-TEST_F(Cli, MessageBoxesBecomeStderrLinesInOrder) {
-    testing::writeFile(files.file("odd.bin"), Bytes(3, 0));
+    writeFile(files.file("odd.bin"), Bytes(3, 0));
     std::filesystem::remove(db.file("CHIPLORE.GAM"));
-    const CliRun run =
-        cli({files.file("missing.bin"), files.file("odd.bin"), files.file("test.bin")});
+    run = cli({files.file("missing.bin"), files.file("odd.bin"), test});
     EXPECT_EQ(run.err,
               "chipsight-cli: Error: Cannot Open CHIPLORE.GAM Download Chiplore, and copy the file "
               "to this folder!\n"
@@ -158,118 +154,146 @@ TEST_F(Cli, MessageBoxesBecomeStderrLinesInOrder) {
               "chipsight-cli: Error: ROM size must be power of 2!\n");
     EXPECT_NE(run.out.find("test.bin:[8BB98613] Not Found!"), std::string::npos);
     EXPECT_EQ(run.status, 2);
+    run = runCli({"--db-dir", "", test});
+    EXPECT_EQ(run.err, "chipsight-cli: --db-dir needs a directory\nTry 'chipsight-cli --help'.\n");
+    EXPECT_EQ(run.status, 2);
+    for (const char* bad :
+         {"", "--split-level|0|x", "--split-level|10|x", "--split-level|+2|x", "--frobnicate",
+          "--db-dir", "--jobs|0|x", "--jobs|65|x", "--jobs|2x|x", "--jobs", "--manual|1"}) {
+        run = runCli(words(bad));
+        EXPECT_EQ(run.out + std::to_string(run.status), "2") << bad;
+        EXPECT_TRUE(run.err.starts_with("chipsight-cli: ") &&
+                    run.err.ends_with("\nTry 'chipsight-cli --help'.\n"))
+            << run.err;
+    }
 }
 
-TEST_F(Cli, ManualLookupRunsAfterTheFiles) {
-    CliRun run = cli({"--manual", "eae621c7", "2", files.file("other.bin")});
-    EXPECT_GT(run.out.find("Manualy Entered: [EAE621C7]\n\t- U2 : Demo board\n\t- U3 : Spare\n"),
-              run.out.find("other.bin"));
-    EXPECT_EQ(run.status, 1);
-    run = cli({"--manual", "", "zz"});
-    EXPECT_EQ(run.err,
-              "chipsight-cli: Validation Error!: Checksum value must be in hexidecimal 0-9 A-F. "
-              "Correct it and try "
-              "again!\n"
-              "chipsight-cli: Validation Error!: Size value must be numeric! Decimal or "
-              "hexidecimal (prefix with 0x) "
-              "Correct it and try again!\n");
-    EXPECT_EQ(run.out, "============================\nManualy Entered:[0] Not Found!\n");
-    EXPECT_EQ(run.status, 2);
-}
-
-TEST_F(Cli, AddedEntriesAreFoundByTheNextRun) {
-    CliRun run = cli({"--add", "8BB98613", "4", "EPROM1", "My board"});
-    EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(testing::readFile(db.file("Chipsight.dat")),
-              testing::romEntryBytes(0x8BB98613, 4, "EPROM1", "My board"));
-    run = cli({files.file("test.bin")});
-    EXPECT_EQ(run.out,
-              "============================\ntest.bin: (1/1) [8BB98613]\n\t- EPROM1 : My board\n");
-    EXPECT_EQ(run.status, 0);
-    run = cli({"--add", "0", "4", "", "x"});
-    EXPECT_EQ(run.status, 2);
-    EXPECT_NE(run.err.find(chipsight::expected::kEmptyName), std::string::npos);
+TEST_F(Cli, OptionsAndExitStatusOfBlankImages) {
+    EXPECT_EQ(runCli({"--version"}).out, "chipsight-cli 1.05\n");
+    const ProcessResult help = runCli({"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("--split-level N"), std::string::npos);
+    // Ignore Bad is on by default: a blank image or pair is not looked up, so not found.
+    writeFile(files.file("blank.bin"), Bytes(256, 0xFF));
+    ASSERT_EQ(cli({"--add", "FEA8A821", "256", "BLANK", "erased"}).status, 0);
+    EXPECT_EQ(cli({files.file("blank.bin")}).status, 1);
+    const ProcessResult skipped = cli({"--manual", "FEA8A821", "256"});
+    EXPECT_EQ(skipped.out + skipped.err + std::to_string(skipped.status), "1");
+    EXPECT_EQ(cli({"--no-ignore-bad", files.file("blank.bin")}).status, 0);
+    // "--" ends the options, so a file may start with a dash.
+    writeFile(files.file("-dash.bin"), Bytes{0, 1, 2, 3});
+    EXPECT_NE(cli({"--", files.file("-dash.bin")}).out.find("-dash.bin:["), std::string::npos);
 }
 
 // Files are read on several threads, yet stdout and stderr carry the same bytes in the same
-// order, whatever the number of threads: found, not found, unopenable, of a size that is refused,
-// read in pieces and mapped, with more files than the threads read ahead.
+// order whatever the number of threads: found, missing, of a refused size, read in pieces and
+// mapped (from 2 MiB on), with more files than the threads read ahead.
 TEST_F(Cli, ReportsAndMessagesComeInArgumentOrderWhateverTheJobs) {
     std::vector<std::string> args = {"--split-level", "3", "--manual", "eae621c7", "2"};
-    for (int i = 0; i < 300; ++i) {
-        const std::string name = files.file(testing::numbered("f", i) + ".bin");
-        switch (i % 7) {
-            case 0:
-                testing::writeFile(name, Bytes{0, 1, 2, 3});  // found, in its second half
-                break;
-            case 1:
-                break;  // missing
-            case 2:
-                testing::writeFile(name, Bytes(3 + std::size_t(i), 0));  // not a power of two
-                break;
-            case 3:
-                // Mapped, from 2 MiB on.
-                testing::writeFile(name,
-                                   Bytes(i < 70 ? std::size_t(2) << 20 : 64, std::uint8_t(i)));
-                break;
-            default:
-                testing::writeFile(name, Bytes(std::size_t(1) << (i % 19), std::uint8_t(i * 7)));
-                break;
-        }
-        args.push_back(name);
+    for (int i = 0; i < 300; ++i) {  // found, missing, of a refused size, mapped, any other
+        args.push_back(files.file(numbered("f", i) + ".bin"));
+        const std::size_t size = i % 5 == 2             ? 3 + std::size_t(i)
+                                 : i % 5 == 3 && i < 70 ? std::size_t(2) << 20
+                                                        : std::size_t(1) << (i % 19);
+        if (i % 5 != 1)
+            writeFile(args.back(), i % 5 ? Bytes(size, std::uint8_t(i)) : Bytes{0, 1, 2, 3});
     }
-    const auto withJobs = [&](const char* jobs) {
-        std::vector<std::string> a = {"--jobs", jobs};
-        a.insert(a.end(), args.begin(), args.end());
-        return cli(a);
+    const auto withJobs = [&](std::vector<std::string> jobs) {
+        jobs.insert(jobs.end(), args.begin(), args.end());
+        return cli(jobs);
     };
-    const CliRun one = withJobs("1");
+    const ProcessResult one = withJobs({"--jobs", "1"});
     EXPECT_EQ(one.status, 2);
     EXPECT_NE(one.out.find("f0.bin: (2/2) [EAE621C7]"), std::string::npos);
     EXPECT_NE(one.err.find("Error opening file :("), std::string::npos);
-    EXPECT_LT(one.out.find("f0.bin"), one.out.find("f4.bin"));
+    EXPECT_LT(one.out.find("f0.bin"), one.out.find("f3.bin"));
     EXPECT_LT(one.out.find("f298.bin"), one.out.find("Manualy Entered"));
-    for (const char* jobs : {"2", "3", "8"}) {
-        const CliRun many = withJobs(jobs);
-        EXPECT_EQ(many.out, one.out) << jobs << " jobs";
-        EXPECT_EQ(many.err, one.err) << jobs << " jobs";
-        EXPECT_EQ(many.status, one.status) << jobs << " jobs";
+    for (const char* jobs : {"--jobs|3", "--jobs|8", ""}) {
+        const ProcessResult many = withJobs(words(jobs));
+        EXPECT_EQ(std::tie(many.out, many.err, many.status), std::tie(one.out, one.err, one.status))
+            << jobs;
     }
-    // The default, one job per processor, too.
-    const CliRun byDefault = cli(args);
-    EXPECT_EQ(byDefault.out, one.out);
-    EXPECT_EQ(byDefault.err, one.err);
 }
 
-TEST_F(Cli, OptionsAndUsage) {
-    EXPECT_EQ(runCli({"--version"}).out, "chipsight-cli 1.05\n");
-    const CliRun help = runCli({"--help"});
-    EXPECT_EQ(help.status, 0);
-    EXPECT_NE(help.out.find("--split-level N"), std::string::npos);
-    for (const auto& bad : std::vector<std::vector<std::string>>{{},
-                                                                 {"--split-level", "0", "x"},
-                                                                 {"--split-level", "10", "x"},
-                                                                 {"--split-level", "+2", "x"},
-                                                                 {"--frobnicate"},
-                                                                 {"--db-dir"},
-                                                                 {"--jobs", "0", "x"},
-                                                                 {"--jobs", "65", "x"},
-                                                                 {"--jobs", "2x", "x"},
-                                                                 {"--jobs"},
-                                                                 {"--manual", "1"}}) {
-        const CliRun run = runCli(bad);
-        EXPECT_EQ(run.status, 2);
-        EXPECT_EQ(run.out, "");
-        EXPECT_NE(run.err.find("chipsight-cli: "), std::string::npos);
+TEST(Processes, KilledAppendersLeaveOnlyWholeRecords) {
+    TempDir db;
+    std::mt19937 rng(1234);
+    std::size_t before = 0;
+    // Each round starts where the last stopped: the next append realigns a cut record.
+    for (int round = 0; round <= 50; ++round) {
+        std::vector<std::string> args = {CHIPSIGHT_CLI, "--db-dir", db.path().string()};
+        for (int k = 0; k < (round < 50 ? 400 : 1); ++k) {
+            char crc[16];
+            std::snprintf(crc, sizeof crc, "%X", 0x10000 * (round + 1) + k);
+            args.insert(args.end(), {"--add", crc, "64", numbered("R", k), "mine"});
+        }
+        Child child(args);
+        if (round < 50) {
+            std::this_thread::sleep_for(std::chrono::microseconds(rng() % 20000));
+            ::kill(child.pid(), SIGKILL);
+        }
+        const int status = child.finish().status;
+        if (round == 50) {
+            ASSERT_EQ(status, 0);
+            EXPECT_EQ(std::filesystem::file_size(db.file("Chipsight.dat")) % 108, 0u);
+        }
+        CoreFixture f(db);
+        f.core.loadDatabases();
+        ASSERT_TRUE(f.frontEnd.boxes().empty());
+        // Entry k of a run carries k in its name and in the low bits of its checksum (read as hex).
+        for (const RomEntry& e : f.core.m_entries)
+            ASSERT_EQ(std::string(e.nameText()) + "," + std::string(e.descriptionText()),
+                      "R" + std::to_string(e.crc & 0xFFFF) + ",mine")
+                << std::hex << e.crc;
+        ASSERT_GE(f.core.m_entries.size(), before + (round == 50))
+            << "round " << round << ": a record stored before was lost";
+        before = f.core.m_entries.size();
     }
-    // Ignore Bad is on by default; blank images are then not looked up.
-    testing::writeFile(files.file("blank.bin"), Bytes(256, 0xFF));
-    ASSERT_EQ(cli({"--add", "FEA8A821", "256", "BLANK", "erased"}).status, 0);
-    EXPECT_EQ(cli({files.file("blank.bin")}).status, 1);
-    EXPECT_EQ(cli({"--no-ignore-bad", files.file("blank.bin")}).status, 0);
-    // "--" ends the options, so a file may start with a dash.
-    testing::writeFile(files.file("-dash.bin"), Bytes{0, 1, 2, 3});
-    EXPECT_NE(cli({"--", files.file("-dash.bin")}).out.find("-dash.bin:["), std::string::npos);
+}
+
+TEST(Processes, ADatabaseLargerThanMemoryGivesItsMessageAndTheFilesAreStillIdentified) {
+    for (const std::string file : {"CHIPLORE.ROM", "Chipsight.dat"}) {
+        TempDir db;
+        writeFile(db.file("CHIPLORE.GAM"), gameBytes("Game"));
+        writeFile(db.file(file), Bytes());
+        std::filesystem::resize_file(db.file(file), 100ull << 30);  // sparse: costs no disk
+        writeFile(db.file("a.bin"), Bytes(16, 1));
+        const auto run =
+            runProcess({CHIPSIGHT_CLI, "--db-dir", db.path().string(), db.file("a.bin")});
+        EXPECT_EQ(run.err, "chipsight-cli: Error: Failed reading " + file + "!\n");
+        EXPECT_NE(run.out.find("a.bin:[52A028B7] Not Found!"), std::string::npos) << run.out;
+        EXPECT_EQ(run.status, 2) << file;
+    }
+}
+
+TEST(Processes, CopiesIdentifyingAtOnceWhileAnotherAppendsAllFindTheChip) {
+    TempDir db;
+    Bytes image(64 * 1024);
+    for (std::size_t i = 0; i < image.size(); ++i) image[i] = std::uint8_t(i * 7 + i / 251);
+    writeFile(db.file("image.bin"), image);
+    // A million chips, the one that matches last.
+    Bytes roms;
+    roms.reserve(1000000 * 28);
+    for (std::uint32_t i = 1; i < 1000000; ++i)
+        append(roms, romTableBytes(0, "C", i * 2654435761u, 65536));
+    append(roms,
+           romTableBytes(0, "KNOWN", Crc32(0, image.data(), std::uint32_t(image.size())), 65536));
+    writeFile(db.file("CHIPLORE.ROM"), roms);
+    writeFile(db.file("CHIPLORE.GAM"), gameBytes("The game"));
+    Child appender({CHIPSIGHT_APPENDER, db.file("Chipsight.dat"), "100000", "400"});
+    ASSERT_EQ(appender.readLine(), "added 00100000");
+    std::vector<ProcessResult> runs(8);
+    std::vector<std::thread> copies;
+    for (auto& run : runs)
+        copies.emplace_back([&] {
+            run = runProcess({CHIPSIGHT_CLI, "--db-dir", db.path().string(), db.file("image.bin")});
+        });
+    for (auto& copy : copies) copy.join();
+    EXPECT_EQ(appender.finish().status, 0);
+    for (const auto& run : runs) {
+        EXPECT_EQ(run.status, 0) << run.err;
+        EXPECT_NE(run.out.find("- KNOWN : The game"), std::string::npos);
+    }
 }
 
 }  // namespace

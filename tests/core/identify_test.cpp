@@ -1,58 +1,62 @@
-// Identifying image files: report blocks byte for byte, and what each failure changes.
+// Identifying image files and typed checksums through the core, and watching a file: report
+// blocks byte for byte, the calls on the front end in order, and what each failure leaves alone,
+// images that change while they are read included.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <random>
 
-#include "core/chipsight_core.h"
 #include "core/crc32.h"
+#include "core/file_layer.h"
 #include "tests/support/expected_texts.h"
 #include "tests/support/fault_injection.h"
+#include "tests/support/reference_report.h"
 #include "tests/support/test_support.h"
 
 namespace chipsight {
 namespace {
 
-using testing::box;
-using testing::Bytes;
-using testing::makeEntry;
+using namespace testing;
+constexpr auto npos = std::string::npos;
 
-constexpr const char* kHead = "============================";
+enum Change { CutShort, Grown, WrittenOver };
 
-Bytes filled(std::size_t n, std::uint8_t value) { return Bytes(n, value); }
-
-std::uint32_t crcOf(const Bytes& b) { return Crc32(0, b.data(), std::uint32_t(b.size())); }
-
-std::string hex(std::uint32_t v) {
-    char b[9];
-    std::snprintf(b, sizeof b, "%X", v);
-    return b;
+Bytes randomImage(std::size_t size, unsigned seed) {
+    Bytes bytes(size);
+    std::mt19937 rng(seed);
+    for (auto& b : bytes) b = std::uint8_t(rng());
+    return bytes;
 }
 
-class Identify : public ::testing::Test {
+// Changes the file at `path` of `size` bytes from another descriptor, as an EPROM programmer
+// rewriting it would.
+void change(const std::string& path, std::size_t size, Change how) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    const Bytes bytes = how == WrittenOver ? randomImage(size, 777) : Bytes(size, 0x5A);
+    if (how == CutShort)
+        EXPECT_EQ(::ftruncate(fd, off_t(size / 4)), 0);
+    else
+        EXPECT_EQ(::pwrite(fd, bytes.data(), size, how == Grown ? off_t(size) : 0), ssize_t(size));
+    ::close(fd);
+}
+
+class Identify : public CoreTest {
   protected:
     // Writes `bytes` as `name` and identifies it; returns what the log received.
     std::string identify(const std::string& name, const Bytes& bytes) {
-        testing::writeFile(dir.file(name), bytes);
+        writeFile(dir.file(name), bytes);
         const std::size_t before = core.m_logText.size();
         core.identifyFile(dir.file(name));
         return core.m_logText.substr(before);
     }
-    std::string report(const Bytes& image, int level = 1, bool ignoreBad = true,
-                       std::string_view name = "a.bin") {
-        return buildReport(core.m_entries, image, name, level, ignoreBad).block;
-    }
-
-    testing::TempDir dir;
-    testing::CoreFixture fixture{dir};
-    testing::BoundCore& core = fixture.core;
-    testing::RecordingFrontEnd& ui = fixture.frontEnd;
 };
 
-TEST_F(Identify, WorkedExampleFoundInTheSecondHalf) {
+TEST_F(Identify, WorkedExamples) {
     core.m_entries = {
         makeEntry(0x11111111, 4, "other", "x"), makeEntry(0xEAE621C7, 2, "U2", "Demo board"),
         makeEntry(0xEAE621C7, 3, "wrong size", "x"), makeEntry(0xEAE621C7, 2, "U3", "Spare")};
@@ -63,213 +67,258 @@ TEST_F(Identify, WorkedExampleFoundInTheSecondHalf) {
     EXPECT_EQ(core.m_lastCrc, 0x8BB98613u);
     EXPECT_EQ(core.m_lastSize, 4u);
     EXPECT_EQ(core.m_lastFileName, "test.bin");
-    EXPECT_TRUE(ui.buttonEnabled);
     // The log is pulled before it grows and pushed after; then the button is enabled.
-    std::vector<std::string> order;
-    for (const auto& c : ui.calls) order.push_back(c.what);
-    EXPECT_EQ(order, (std::vector<std::string>{"pull", "push", "enable"}));
-}
-
-TEST_F(Identify, WorkedExampleNotFound) {
-    core.m_splitLevel = 2;
-    EXPECT_EQ(identify("test.bin", {0, 1, 2, 3}),
-              "============================\r\ntest.bin:[8BB98613] Not Found!\r\n"
-              "\t** warning some unused bits [00000011] possible bad ROM.\r\n");
-}
-
-TEST_F(Identify, EmptyAndOneByteImages) {
-    EXPECT_EQ(identify("empty.bin", {}),
-              std::string(kHead) +
-                  "\r\n** Warning: ROM appears to be blank! **\r\nempty.bin:[0] Not Found!"
-                  "\r\n\t** warning some unused bits [00000000] possible bad ROM.\r\n");
-    EXPECT_EQ(core.m_lastCrc, 0u);
-    EXPECT_EQ(core.m_lastSize, 0u);
-    core.m_entries = {makeEntry(0, 0, "NOTHING", "empty")};
-    core.m_splitLevel = 2;
-    EXPECT_EQ(identify("empty.bin", {}), std::string(kHead) +
-                                             "\r\n** Warning: ROM appears to be blank! **"
-                                             "\r\nempty.bin: (1/1) [0]\r\n\t- NOTHING : empty"
-                                             "\r\nempty.bin: (1/2) [0]\r\n\t- NOTHING : empty"
-                                             "\r\nempty.bin: (2/2) [0]\r\n\t- NOTHING : empty\r\n");
+    EXPECT_EQ(ui.calls, (Calls{{"pull"}, {"push"}, {"enable"}}));
     core.m_entries.clear();
-    core.m_splitLevel = 1;
-    EXPECT_EQ(
-        identify("one.bin", {0xFF}),
-        std::string(kHead) +
-            "\r\n** Warning: ROM appears to be blank! **\r\none.bin:[FF000000] Not Found!\r\n");
-}
-
-TEST_F(Identify, SizesThatAreNotPowersOfTwoChangeNothing) {
-    core.m_logText = std::string(40, '\n');
-    ui.shownLog = core.m_logText;
-    for (const std::size_t size : {3u, 12288u}) {
-        ui.calls.clear();
-        EXPECT_EQ(identify("odd.bin", filled(size, 0)), "");
-        EXPECT_EQ(ui.calls,
-                  (std::vector<testing::Call>{box(expected::kNotPowerOfTwo, "Error", MB_OK)}))
-            << "no push, no scroll, no button";
-    }
-    EXPECT_FALSE(ui.buttonEnabled);
-    EXPECT_EQ(core.m_lastFileName, "");
-}
-
-TEST_F(Identify, BlankImagesUnderIgnoreBad) {
-    const Bytes blank = filled(65536, 0xFF);
-    core.m_entries = {makeEntry(0xDEAB7E4E, 65536, "27C512", "blank chip")};
-    EXPECT_EQ(
-        identify("blank.bin", blank),
-        std::string(kHead) +
-            "\r\n** Warning: ROM appears to be blank! **\r\nblank.bin:[DEAB7E4E] Not Found!\r\n");
-    core.m_ignoreBad = 0;
-    EXPECT_EQ(identify("blank.bin", blank),
-              std::string(kHead) +
-                  "\r\n** Warning: ROM appears to be blank! **"
-                  "\r\nblank.bin: (1/1) [DEAB7E4E]\r\n\t- 27C512 : blank chip\r\n");
-}
-
-TEST_F(Identify, EveryBlankSizeIsSkippedAnd512IsNot) {
-    for (std::uint32_t size = 256; size <= 65536; size *= 2) {
-        const Bytes blank = filled(size, 0xFF);
-        core.m_entries = {makeEntry(crcOf(blank), size, "B", "blank")};
-        const bool known = size != 512;
-        EXPECT_EQ(isBlankBlock(size, crcOf(blank)), known) << size;
-        EXPECT_EQ(report(blank).find("- B : blank") == std::string::npos, known) << size;
-        EXPECT_NE(report(blank, 1, false).find("- B : blank"), std::string::npos) << size;
-    }
-    EXPECT_FALSE(isBlankBlock(2048, 0xB83AFFF4)) << "a checksum of another row";
-}
-
-TEST_F(Identify, BlankSecondHalfIsSkippedAndTheFirstLookedUp) {
-    Bytes image = filled(65536, 0xFF);
-    for (std::size_t i = 0; i < 32768; ++i) image[i] = std::uint8_t(i * 7);
-    const Bytes firstHalf(image.begin(), image.begin() + 32768);
-    core.m_entries = {makeEntry(0x1B43EABD, 32768, "BLANK", "half"),
-                      makeEntry(crcOf(firstHalf), 32768, "LO", "half")};
-    EXPECT_EQ(report(image, 2, true, "h.bin"), std::string(kHead) + "\r\nh.bin: (1/2) [" +
-                                                   hex(crcOf(firstHalf)) + "]\r\n\t- LO : half");
-    EXPECT_NE(report(image, 2, false).find("(2/2) [1B43EABD]\r\n\t- BLANK : half"),
-              std::string::npos);
-}
-
-TEST_F(Identify, UnusedBitsReadFromBitSevenDown) {
-    Bytes image(16);
-    for (std::size_t i = 0; i < image.size(); ++i) image[i] = std::uint8_t(1u << (i % 6));
-    EXPECT_NE(report(image).find("[00111111] possible bad ROM."), std::string::npos);
-    image[3] = 0x80;
-    EXPECT_NE(report(image).find("[10111111]"), std::string::npos);
-    EXPECT_NE(report(Bytes(8, 0xFE)).find("[11111110]"), std::string::npos);
-}
-
-TEST_F(Identify, FullNamesAndDuplicates) {
-    const Bytes image = {9, 8, 7, 6};
-    const std::string name18 = "ABCDEFGHIJKLMNOPQR";
-    core.m_entries = {makeEntry(crcOf(image), 4, name18 + "STU", std::string(85, 'd')),
-                      makeEntry(crcOf(image), 4, name18, "second")};
-    const std::string r = report(image);
-    EXPECT_NE(r.find("\r\n\t- " + name18 + " : " + std::string(80, 'd') + "\r\n\t- " + name18 +
-                     " : second"),
-              std::string::npos);
-    EXPECT_EQ(std::count(r.begin(), r.end(), '('), 1) << "one part header for both";
-}
-
-TEST_F(Identify, ControlCharactersInTheNameCannotForgeLines) {
-    const std::string name = "evil\r\n\t- U1 : Fake\x7f.bin";
-    const std::string log = identify(name, {1, 2, 3, 4});
-    EXPECT_EQ(log.find("\r\n\t- U1"), std::string::npos);
-    EXPECT_NE(log.find("\r\nevil"), std::string::npos);
-    EXPECT_NE(log.find(std::string(3, '?') + "- U1 : Fake?.bin:["), std::string::npos);
-    EXPECT_EQ(core.m_lastFileName, name) << "the name itself is kept as it is";
+    EXPECT_EQ(identify("one.bin", {0xFF}),
+              "============================\r\n** Warning: ROM appears to be blank! **\r\n"
+              "one.bin:[FF000000] Not Found!\r\n");
+    // Control characters in a name cannot forge lines nor reach a terminal; the name is kept.
+    const std::string name = "evil\r\n\t- U1 : Fake\x7f\x1b[2J\xff.bin";
+    EXPECT_NE(identify(name, {1, 2, 3, 4}).find("\r\nevil??\?- U1 : Fake?\?[2J\xff.bin:["), npos);
+    EXPECT_EQ(core.m_lastFileName, name);
+    // Past 16 lines the log is scrolled to its newest ones.
+    ui.shownLog = std::string(14, '\n');
+    identify("a.bin", {1, 2, 3, 4});
+    EXPECT_EQ(ui.calls.back(), scrolled(2));
 }
 
 class IdentifyFailure : public Identify {
   protected:
     void SetUp() override {
-        core.m_logText = "typed by the user\r\n" + std::string(20, '\n');
-        ui.shownLog = core.m_logText;
-        core.m_monitorFile = 1;
+        core.m_logText = ui.shownLog = "typed by the user\r\n" + std::string(20, '\n');
         core.m_lastCrc = 0x1234;
         core.m_lastSize = 16;
         core.m_lastFileName = "before.bin";
     }
-    void expectUnchangedResult() {
-        EXPECT_EQ(core.m_logText, "typed by the user\r\n" + std::string(20, '\n'));
-        EXPECT_EQ(core.m_lastCrc, 0x1234u);
-        EXPECT_EQ(core.m_lastSize, 16u);
-        EXPECT_EQ(core.m_lastFileName, "before.bin");
-    }
-    void expectOpenFailure(const std::string& path) {
+    // Identifies `path` while it is watched: the calls are `calls`, the watch goes on or not,
+    // and the log and the last result are as they were.
+    void expectFailure(const std::string& path, const Calls& calls, bool watched) {
         ui.calls.clear();
         core.m_monitorFile = 1;
-        EXPECT_EQ(core.identifyFile(path), Outcome::Failed);
-        EXPECT_EQ(
-            ui.calls,
-            (std::vector<testing::Call>{
-                box(expected::kErrorOpening, "Error", MB_OK), {"push"}, testing::scrolled(6)}))
-            << path;
-        EXPECT_EQ(core.m_monitorFile, 0);
-        EXPECT_FALSE(ui.buttonEnabled);
-        expectUnchangedResult();
+        EXPECT_EQ(core.identifyFile(path), Outcome::Failed) << path;
+        EXPECT_EQ(ui.calls, calls) << path;
+        EXPECT_EQ(core.m_monitorFile, watched ? 1 : 0) << path;
+        EXPECT_EQ(std::tie(core.m_logText, core.m_lastCrc, core.m_lastSize, core.m_lastFileName),
+                  std::make_tuple("typed by the user\r\n" + std::string(20, '\n'), 0x1234u, 16u,
+                                  "before.bin"));
+    }
+    const Calls errorReading = {
+        box(expected::kErrorReading, "Error", MB_OK), {"push"}, {"enable"}, scrolled(6)};
+};
+
+TEST_F(IdentifyFailure, WhatCannotBeOpenedOrReadOrHasARefusedSize) {
+    // Nothing but a regular file that no writer holds is read; a FIFO must not block.
+    std::filesystem::create_directory(dir.file("folder"));
+    ASSERT_EQ(::mkfifo(dir.file("fifo").c_str(), 0600), 0);
+    writeFile(dir.file("locked.bin"), Bytes(4, 1));
+    const int fd = ::open(dir.file("locked.bin").c_str(), O_RDONLY);
+    ASSERT_EQ(::flock(fd, LOCK_EX), 0);
+    for (const std::string& path :
+         {dir.file("missing.bin"), std::string(), dir.file("folder"), dir.file("fifo"),
+          std::string("/dev/zero"), dir.file("locked.bin")})
+        expectFailure(path, {box(expected::kErrorOpening, "Error", MB_OK), {"push"}, scrolled(6)},
+                      false);
+    ::close(fd);
+    // Refused sizes show their message alone. Cut to 32 bits, 5 GiB would pass for 1 GiB.
+    for (const std::size_t size : {3ul, 12288ul, 4ul << 30, 5ul << 30}) {
+        writeFile(dir.file("odd.bin"), Bytes{});
+        std::filesystem::resize_file(dir.file("odd.bin"), size);  // sparse: costs no disk
+        expectFailure(dir.file("odd.bin"),
+                      {box(size < (4ul << 30) ? expected::kNotPowerOfTwo : expected::kBelow4GiB,
+                           "Error", MB_OK)},
+                      true);
+    }
+    EXPECT_FALSE(ui.buttonEnabled);
+    // A read that comes short or fails enables the button, and keeps the last result.
+    writeFile(dir.file("short.bin"), Bytes(1024, 0x5A));
+    for (const int error : {0, EIO}) {
+        InjectedFaults injected({.name = "short.bin", .readLimit = 1000, .readError = error});
+        expectFailure(dir.file("short.bin"), errorReading, false);
+    }
+}
+
+// (The command-line tests show typed values that read as 0 looked up as 0, with their messages.)
+TEST_F(Identify, TypedChecksumsAreReportedAsFilesAreAndBlankPairsSkippedUnderIgnoreBad) {
+    core.m_entries = {makeEntry(0xEAE621C7, 4, "no", "x"), makeEntry(0xEAE621C7, 2, "U2", "D")};
+    core.m_lastFileName = "kept.bin";
+    EXPECT_EQ(core.identifyTypedEntry("EAE621C7", "2"), Outcome::Found);
+    EXPECT_EQ(core.m_logText,
+              "============================\r\nManualy Entered: [EAE621C7]\r\n\t- U2 : D\r\n");
+    EXPECT_EQ(ui.calls, (Calls{{"pull"}, {"push"}, {"enable"}}));
+    EXPECT_EQ(core.m_lastFileName, "kept.bin");
+    ui.calls.clear();
+    EXPECT_EQ(core.identifyTypedEntry("3F55D17F", "0x800"), Outcome::Skipped);
+    EXPECT_TRUE(ui.calls.empty());
+    core.m_ignoreBad = 0;
+    EXPECT_EQ(core.identifyTypedEntry("3F55D17F", "0x800"), Outcome::NotFound);
+    EXPECT_TRUE(core.m_logText.ends_with("\r\nManualy Entered:[3F55D17F] Not Found!\r\n"));
+}
+
+class Monitor : public CoreTest {
+  protected:
+    void SetUp() override {
+        writeFile(path, Bytes{0, 1, 2, 3});
+        setTime(1'000'000);
+        core.m_monitorFile = 1;  // as the check box leaves it when clicked
+    }
+    void setTime(std::int64_t seconds, long nanoseconds = 0) {
+        const timespec times[2] = {{seconds, nanoseconds}, {seconds, nanoseconds}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+    }
+    int reports() const {
+        int n = 0;
+        for (auto at = core.m_logText.find("test.bin:"); at != npos;
+             at = core.m_logText.find("test.bin:", at + 1))
+            ++n;
+        return n;
+    }
+    std::string path = dir.file("test.bin");
+};
+
+TEST_F(Monitor, OneReportAtOnceThenOneAtEachChangeOfTimeWhileTheFileIsThere) {
+    const int fd = ::open(path.c_str(), O_RDONLY);
+    ASSERT_EQ(::flock(fd, LOCK_EX), 0);
+    EXPECT_FALSE(core.startMonitor(path)) << "a file that cannot be opened cannot be watched";
+    ::close(fd);
+    EXPECT_EQ(ui.calls, Calls{box(expected::kUnableToMonitor, "Error", MB_OK)});
+    EXPECT_EQ(core.m_monitorFile, 0);
+    core.m_monitorFile = 1;
+    ui.calls.clear();
+    ASSERT_TRUE(core.startMonitor(path));
+    EXPECT_FALSE(core.monitorTick()) << "nothing changed";
+    setTime(1'000'005);
+    EXPECT_TRUE(core.monitorTick());
+    setTime(1'000'005, 900'000'000);  // another save within the same second goes unseen
+    EXPECT_FALSE(core.monitorTick());
+    setTime(999'000);  // an older copy put back is a change too
+    EXPECT_TRUE(core.monitorTick());
+    // Away, or a folder in its place: nothing is reported until the file is back.
+    std::filesystem::rename(path, dir.file("away"));
+    EXPECT_FALSE(core.monitorTick());
+    std::filesystem::create_directory(path);
+    setTime(6'000'000);
+    EXPECT_FALSE(core.monitorTick());
+    std::filesystem::remove(path);
+    std::filesystem::rename(dir.file("away"), path);
+    setTime(6'000'001);
+    EXPECT_TRUE(core.monitorTick());
+    EXPECT_EQ(reports(), 4);
+    EXPECT_TRUE(ui.boxes().empty());
+    // A refused size is reported at the start and at each change, and the watch goes on.
+    writeFile(path, Bytes(3, 1));
+    EXPECT_TRUE(core.startMonitor(path));
+    setTime(7'000'000);
+    EXPECT_TRUE(core.monitorTick());
+    EXPECT_EQ(ui.boxes(), Calls(2, box(expected::kNotPowerOfTwo, "Error", MB_OK)));
+    EXPECT_EQ(core.m_monitorFile, 1);
+}
+
+class ChangingFile : public IdentifyFailure {
+  protected:
+    // Identifying the file at `path` now, left alone, reports what the plain reference does,
+    // with entries for a part of every level.
+    void expectReportOfItsBytes(const std::string& path) {
+        const Bytes image = readFile(path);
+        for (std::size_t level = 0, parts = 1; level < 9; ++level, parts *= 2) {
+            const std::size_t size = image.size() / parts, at = level * 7 % parts * size;
+            core.m_entries.push_back(makeEntry(crc32Portable(0, &image[at], size), size, "P", "d"));
+        }
+        core.m_logText.clear();
+        core.m_splitLevel = 9;
+        ASSERT_NE(core.identifyFile(path), Outcome::Failed);
+        EXPECT_EQ(core.m_logText,
+                  referenceReport(core.m_entries, image, fileNameOf(path), 9, true) + "\r\n");
+        EXPECT_EQ(core.m_lastCrc, crc32Portable(0, image.data(), image.size()));
+        EXPECT_EQ(core.m_lastSize, image.size());
+        EXPECT_EQ(ui.boxes(), Calls{box(expected::kErrorReading, "Error", MB_OK)}) << "no more";
     }
 };
 
-TEST_F(IdentifyFailure, ThingsThatCannotBeOpened) {
-    expectOpenFailure(dir.file("missing.bin"));
-    expectOpenFailure("");
-    std::filesystem::create_directory(dir.file("folder"));
-    expectOpenFailure(dir.file("folder"));
-    ASSERT_EQ(::mkfifo(dir.file("fifo").c_str(), 0600), 0);
-    expectOpenFailure(dir.file("fifo"));  // must not block
-    testing::writeFile(dir.file("locked.bin"), Bytes(4, 1));
-    const int fd = ::open(dir.file("locked.bin").c_str(), O_RDONLY);
-    ASSERT_EQ(::flock(fd, LOCK_EX), 0);
-    expectOpenFailure(dir.file("locked.bin"));
-    ::close(fd);
+// A file of 1 MiB is read in four pieces, the change coming after the first; one of 4 MiB is
+// mapped, the change coming once it is, before a byte was read (cut short, the pages past the
+// new end raise SIGBUS when read).
+TEST_F(ChangingFile, IsAnErrorReadingWhetherReadInPiecesOrMapped) {
+    for (const Change how : {CutShort, Grown, WrittenOver})
+        for (const bool mapped : {false, true}) {
+            SCOPED_TRACE(testing::numbered(mapped ? "mapped, change " : "in pieces, change ", how));
+            SetUp();  // the log and the last result of a failure, no entries
+            core.m_entries.clear();
+            const std::size_t size = std::size_t(mapped ? 4 : 1) << 20;
+            const std::string path = dir.file(numbered("image", how * 2 + mapped));
+            writeFile(path, randomImage(size, 1));
+            FileSystemCalls calls = FileSystemCalls::posix();
+            int reads = 0, maps = 0;
+            calls.read = [&](int fd, void* buffer, std::size_t count) {
+                if (++reads == 2) change(path, size, how);
+                return ::read(fd, buffer, count);
+            };
+            calls.mmap = [&](void* at, std::size_t length, int prot, int flags, int fd,
+                             off_t offset) {
+                void* p = ::mmap(at, length, prot, flags, fd, offset);
+                ++maps;
+                change(path, size, how);
+                return p;
+            };
+            {
+                ScopedFileSystemCalls injected(calls);
+                expectFailure(path, errorReading, false);
+            }
+            EXPECT_EQ(maps, mapped ? 1 : 0);
+            EXPECT_TRUE(mapped ? reads == 0 : reads >= 2)
+                << "mapped and not read, or read in pieces";
+            if (how != CutShort) expectReportOfItsBytes(path);
+        }
 }
 
-TEST_F(IdentifyFailure, ShortReadEnablesTheButtonButKeepsTheLastResult) {
-    testing::writeFile(dir.file("short.bin"), Bytes(1024, 0x5A));
-    for (const int error : {0, EIO}) {
-        ui.calls.clear();
-        ui.buttonEnabled = false;
-        core.m_monitorFile = 1;
-        testing::FileFaults faults;
-        faults.limitReads("short.bin", 1000, error);
-        testing::InjectedFaults injected(faults);
-        EXPECT_EQ(core.identifyFile(dir.file("short.bin")), Outcome::Failed);
-        EXPECT_EQ(ui.calls,
-                  (std::vector<testing::Call>{box(expected::kErrorReading, "Error", MB_OK),
-                                              {"push"},
-                                              {"enable"},
-                                              testing::scrolled(6)}));
-        EXPECT_EQ(core.m_monitorFile, 0);
-        expectUnchangedResult();
+// Cut short in the middle of the digest: the bytes before the cut were read, those after raise
+// SIGBUS, and the mapping is dropped all the same; then the program goes on as ever.
+TEST_F(ChangingFile, CutShortHalfWayThroughTheDigestOfAMapping) {
+    const std::size_t size = std::size_t(8) << 20;
+    const std::string path = dir.file("halfway.bin");
+    writeFile(path, randomImage(size, 3));
+    FileSystemCalls calls = FileSystemCalls::posix();
+    int unmaps = 0;
+    calls.mmap = [&](void* at, std::size_t length, int prot, int flags, int fd, off_t offset) {
+        auto* p = static_cast<std::uint8_t*>(::mmap(at, length, prot, flags, fd, offset));
+        volatile std::uint8_t sink = 0;
+        for (std::size_t i = 0; i < length / 2; i += 4096) sink = sink + p[i];
+        change(path, size, CutShort);
+        return static_cast<void*>(p);
+    };
+    calls.munmap = [&](void* at, std::size_t length) { return ++unmaps, ::munmap(at, length); };
+    {
+        ScopedFileSystemCalls injected(calls);
+        expectFailure(path, errorReading, false);
     }
+    EXPECT_EQ(unmaps, 1);
+    writeFile(path, randomImage(size, 4));
+    expectReportOfItsBytes(path);
 }
 
-TEST_F(IdentifyFailure, FilesOfFourGibibytesAreRefused) {
-    const std::string path = dir.file("huge.bin");
-    const int fd = ::open(path.c_str(), O_CREAT | O_WRONLY, 0600);
-    ASSERT_GE(fd, 0);
-    const int truncated = ::ftruncate(fd, off_t(1) << 32);  // sparse: no space is used
-    ::close(fd);
-    if (truncated != 0) GTEST_SKIP() << "the file system cannot hold a 4 GiB sparse file";
-    ui.calls.clear();
-    EXPECT_EQ(core.identifyFile(path), Outcome::Failed);
-    EXPECT_EQ(ui.calls, (std::vector<testing::Call>{box(expected::kBelow4GiB, "Error", MB_OK)}));
-    EXPECT_EQ(core.m_monitorFile, 1);
-    expectUnchangedResult();
-}
-
-TEST_F(Identify, LongLogsScrollToTheirNewestLines) {
-    core.m_logText = std::string(14, '\n');  // 15 lines
-    ui.shownLog = core.m_logText;
-    identify("a.bin", {1, 2, 3, 4});  // three more lines: 18 shown
-    EXPECT_EQ(ui.calls.back(), testing::scrolled(2));
-    ui.calls.clear();
-    core.clearLog();
-    ui.shownLog.clear();
-    identify("a.bin", {1, 2, 3, 4});
-    EXPECT_EQ(ui.count("scroll"), 0);
+// The handler for reads of mappings leaves every other SIGBUS to what handled it before: a
+// page past the end of a mapping read outside readMapped still ends the program.
+TEST(StableFilesDeathTest, ASigbusOutsideAGuardedReadStillEndsTheProgram) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    TempDir dir;
+    const std::string path = dir.file("short.bin");
+    writeFile(path, Bytes(8192, 1));
+    {  // installs the handler, as the first large image read does
+        auto file = File::open(path, File::Mode::Read);
+        ASSERT_TRUE(file);
+        auto mapping = file->map(8192);
+        ASSERT_TRUE(mapping && readMapped(*mapping, [] {}));
+    }
+    EXPECT_DEATH(
+        {
+            const int fd = ::open(path.c_str(), O_RDWR);
+            auto* p = static_cast<volatile std::uint8_t*>(
+                ::mmap(nullptr, 8192, PROT_READ, MAP_SHARED, fd, 0));
+            if (::ftruncate(fd, 0) != 0) std::abort();
+            std::fprintf(stderr, "%d\n", p[4096]);
+        },
+        "");
+    EXPECT_DEATH(std::raise(SIGBUS), "");
 }
 
 }  // namespace

@@ -1,41 +1,29 @@
 #!/usr/bin/env bash
-# The desktop program's --help and --version: printed, status 0, and no window, so they work
-# with no display at all. Usage: desktop_options_test.sh PATH_TO_CHIPSIGHT
+# The desktop program's --help and --version: printed, status 0, and no window, so they work with
+# no display at all; after "--" every argument is a file. Usage: desktop_options_test.sh PROGRAM
 set -uo pipefail
 program="$1"
 failures=0
-check() {  # check EXPECTED_START ARGUMENT...
-    local expected="$1" out status
-    shift
-    out="$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$program" "$@" 2>&1)"
-    status=$?
-    if [[ $status -ne 0 || "$out" != "$expected"* ]]; then
-        echo "FAIL: chipsight $* gave status $status and: $out" >&2
-        failures=$((failures + 1))
-    fi
+check() {  # check STATUS PATTERN PLATFORM ARGUMENT...: the exit status and what was printed
+    local status="$1" pattern="$2" platform="$3" out code
+    shift 3
+    out="$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM ${platform:+QT_QPA_PLATFORM=$platform} \
+        timeout 3 "$program" "$@" 2>&1)"
+    code=$?
+    [[ $code -eq $status && "$out" == $pattern ]] && return
+    echo "FAIL: chipsight $* gave status $code and: $out" >&2
+    failures=$((failures + 1))
 }
-check "chipsight 1.05" --version
-check "Usage: chipsight [OPTION]... [--] [FILE]..." --help
-# Files named before the option do not open a window either.
-check "Usage: chipsight [OPTION]... [--] [FILE]..." dump.bin --help
-
-# After "--" every argument is a file: neither the program nor Qt reads one as its option. The
-# window then waits for its user, so each run is ended after a while; an abort or a printed
-# help would come at once.
+usage='Usage: chipsight \[OPTION\]... \[--\] \[FILE\]...*'
+check 0 "chipsight 1.05*" "" --version
+check 0 "$usage" "" --help
+check 0 "$usage" "" dump.bin --help  # files named before the option open no window either
+# Neither the program nor Qt reads an argument after "--" as its option: the window opens and
+# waits for its user until the run is ended (status 124).
 for args in "-- --help" "-- -platform x.bin" "-platform offscreen -- -style nonesuch -platform"; do
-    out="$(env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=offscreen timeout 3 "$program" $args 2>&1)"
-    status=$?
-    if [[ $status -ne 124 || "$out" == *Usage* ]]; then
-        echo "FAIL: chipsight $args gave status $status and: $out" >&2
-        failures=$((failures + 1))
-    fi
+    check 124 '!(*Usage*)' offscreen $args
 done
 # A -platform value that no platform answers to (a file name, most likely) is refused with a
 # hint, where Qt would abort.
-out="$(env -u DISPLAY -u WAYLAND_DISPLAY timeout 10 "$program" -platform x.bin 2>&1)"
-status=$?
-if [[ $status -ne 2 || "$out" != *'no display platform is called "x.bin"'* ]]; then
-    echo "FAIL: chipsight -platform x.bin gave status $status and: $out" >&2
-    failures=$((failures + 1))
-fi
+check 2 '*no display platform is called "x.bin"*' "" -platform x.bin
 exit $((failures > 0))

@@ -11,9 +11,6 @@ inline constexpr const char* kBelow4GiB = "ROM size must be below 4 GiB!";
 inline constexpr const char* kUnableToMonitor = "Unable to monitor this file.";
 inline constexpr const char* kCannotOpenCustom = "Cannot Open Chipsight.dat!";
 inline constexpr const char* kFailedWritingCustom = "Failed writing to Chipsight.dat!";
-inline constexpr const char* kFailedReadingRomTable = "Failed reading CHIPLORE.ROM!";
-inline constexpr const char* kFailedReadingGameTable = "Failed reading CHIPLORE.GAM!";
-inline constexpr const char* kFailedReadingCustom = "Failed reading Chipsight.dat!";
 inline constexpr const char* kCannotOpenGameTable =
     "Cannot Open CHIPLORE.GAM\nDownload Chiplore, and copy the file to this folder!";
 inline constexpr const char* kBadChecksum =

@@ -1,85 +1,62 @@
 // Fault injection over the POSIX calls of the file layer.
 #include "tests/support/fault_injection.h"
 
-#include <unistd.h>
-
 #include <algorithm>
+#include <memory>
+#include <set>
+#include <string_view>
 
 namespace chipsight::testing {
 namespace {
-bool endsWith(const std::string& text, const std::string& suffix) {
-    return !suffix.empty() && text.size() >= suffix.size() &&
-           text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
-}
-}  // namespace
 
-int FileFaults::opens(const std::string& nameSuffix) const {
-    int n = 0;
-    for (const auto& [path, count] : opens_)
-        if (endsWith(path, nameSuffix)) n += count;
-    return n;
-}
+struct State {
+    FileFaults faults;
+    std::set<int> aimed{};  // descriptors of the files aimed at
+    std::size_t read = 0, written = 0;
+};
 
-bool FileFaults::aimed(int fd, const std::string& name) const {
-    const auto it = paths_.find(fd);
-    return it != paths_.end() && endsWith(it->second, name);
-}
-
-FileSystemCalls FileFaults::calls() {
-    FileSystemCalls os = FileSystemCalls::posix();
+FileSystemCalls faulty(std::shared_ptr<State> s) {
     const FileSystemCalls real = FileSystemCalls::posix();
-    os.open = [this, real](const char* path, int flags, mode_t mode) {
-        ++opens_[path];
-        if (endsWith(path, openName_)) {
-            errno = openError_;
-            return -1;
-        }
+    FileSystemCalls os = real;
+    os.open = [s, real](const char* path, int flags, mode_t mode) {
+        const bool aimed = std::string_view(path).ends_with(s->faults.name);
+        if (aimed && s->faults.openError != 0) return errno = s->faults.openError, -1;
         const int fd = real.open(path, flags, mode);
-        if (fd >= 0) paths_[fd] = path;
+        if (aimed && fd >= 0) s->aimed.insert(fd);
         return fd;
     };
-    os.read = [this, real](int fd, void* buffer, std::size_t count) -> ssize_t {
-        if (!aimed(fd, readName_)) return real.read(fd, buffer, count);
-        const std::size_t room = readLimit_ - std::min(readLimit_, readDone_);
-        if (room == 0) {
-            if (readError_ == 0) return 0;
-            errno = readError_;
-            return -1;
-        }
+    os.read = [s, real](int fd, void* buffer, std::size_t count) -> ssize_t {
+        if (!s->aimed.count(fd)) return real.read(fd, buffer, count);
+        const std::size_t room = s->faults.readLimit - std::min(s->faults.readLimit, s->read);
+        if (room == 0) return s->faults.readError == 0 ? 0 : (errno = s->faults.readError, -1);
         const ssize_t n = real.read(fd, buffer, std::min(count, room));
-        if (n > 0) readDone_ += std::size_t(n);
+        if (n > 0) s->read += std::size_t(n);
         return n;
     };
-    os.write = [this, real](int fd, const void* buffer, std::size_t count) -> ssize_t {
-        if (!aimed(fd, writeName_)) return real.write(fd, buffer, count);
-        const std::size_t room = writeLimit_ - std::min(writeLimit_, writeDone_);
-        if (room == 0) {
-            errno = writeError_;
-            return -1;
-        }
+    os.write = [s, real](int fd, const void* buffer, std::size_t count) -> ssize_t {
+        if (!s->aimed.count(fd)) return real.write(fd, buffer, count);
+        const std::size_t room = s->faults.writeLimit - std::min(s->faults.writeLimit, s->written);
+        if (room == 0) return errno = ENOSPC, -1;
         const ssize_t n = real.write(fd, buffer, std::min(count, room));
-        if (n > 0) writeDone_ += std::size_t(n);
+        if (n > 0) s->written += std::size_t(n);
         return n;
     };
-    os.fsync = [this, real](int fd) {
-        if (aimed(fd, syncName_)) {
-            errno = syncError_;
-            return -1;
-        }
+    os.fsync = [s, real](int fd) {
+        if (s->aimed.count(fd) && s->faults.syncError != 0) return errno = s->faults.syncError, -1;
         return real.fsync(fd);
     };
-    os.close = [this, real](int fd) {
-        const bool fail = aimed(fd, closeName_);
-        paths_.erase(fd);
+    os.close = [s, real](int fd) {
+        // The descriptor is released either way, as Linux does after a failing close.
+        const bool fail = s->aimed.erase(fd) > 0 && s->faults.closeError != 0;
         const int result = real.close(fd);
-        if (fail) {
-            // The descriptor is released either way, as Linux does after a failing close.
-            errno = closeError_;
-            return -1;
-        }
-        return result;
+        return fail ? (errno = s->faults.closeError, -1) : result;
     };
     return os;
 }
+
+}  // namespace
+
+InjectedFaults::InjectedFaults(FileFaults faults)
+    : scoped_(faulty(std::make_shared<State>(State{std::move(faults)}))) {}
 
 }  // namespace chipsight::testing

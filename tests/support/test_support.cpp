@@ -1,14 +1,11 @@
 // Helpers shared by the test suites.
 #include "tests/support/test_support.h"
 
-#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <fstream>
 #include <iterator>
-#include <ostream>
-#include <random>
 
 namespace chipsight::testing {
 
@@ -44,50 +41,40 @@ Bytes bytesOf(const std::string& text) { return Bytes(text.begin(), text.end());
 void append(Bytes& to, const Bytes& more) { to.insert(to.end(), more.begin(), more.end()); }
 
 namespace {
-void putLe(Bytes& out, std::uint64_t value, int width) {
-    for (int i = 0; i < width; ++i) out.push_back(std::uint8_t(value >> (8 * i)));
-}
-void putField(Bytes& out, const std::string& text, std::size_t width) {
-    for (std::size_t i = 0; i < width; ++i)
-        out.push_back(i < text.size() ? std::uint8_t(text[i]) : 0);
-}
+// Little-endian numbers of `width` bytes and texts NUL-padded to `width`, one after another.
+struct Record {
+    Record& le(std::uint64_t value, int width) {
+        for (int i = 0; i < width; ++i) bytes.push_back(std::uint8_t(value >> (8 * i)));
+        return *this;
+    }
+    Record& text(const std::string& text, std::size_t width) {
+        for (std::size_t i = 0; i < width; ++i) bytes.push_back(i < text.size() ? text[i] : 0);
+        return *this;
+    }
+    Bytes bytes;
+};
 }  // namespace
 
 Bytes romEntryBytes(std::uint32_t crc, std::uint32_t size, const std::string& name,
                     const std::string& description) {
-    Bytes out;
-    putLe(out, crc, 4);
-    putLe(out, size, 4);
-    putField(out, name, 18);
-    putField(out, description, 80);
-    putLe(out, 0, 2);
-    return out;
+    return Record().le(crc, 4).le(size, 4).text(name, 18).text(description, 80).le(0, 2).bytes;
 }
 
 Bytes romTableBytes(std::int16_t gameIndex, const std::string& name, std::uint32_t crc,
                     std::uint32_t size) {
-    Bytes out;
-    putLe(out, std::uint16_t(gameIndex), 2);
-    putField(out, name, 18);
-    putLe(out, crc, 4);
-    putLe(out, size, 4);
-    return out;
+    return Record().le(std::uint16_t(gameIndex), 2).text(name, 18).le(crc, 4).le(size, 4).bytes;
 }
 
-Bytes gameBytes(const std::string& description) {
-    Bytes out;
-    putField(out, description, 80);
-    return out;
+Bytes gameBytes(const std::string& description) { return Record().text(description, 80).bytes; }
+
+std::string title(int count) {
+    return ".: Chipsight v1.05 - " + std::to_string(count) + " ROMs - Feb 25 2005 - Morrowlark :.";
 }
 
 std::string numbered(std::string_view prefix, long long n) {
     std::string text(prefix);
     text += std::to_string(n);
     return text;
-}
-
-std::string title(int count) {
-    return ".: Chipsight v1.05 - " + std::to_string(count) + " ROMs - Feb 25 2005 - Morrowlark :.";
 }
 
 RomEntry makeEntry(std::uint32_t crc, std::uint32_t size, const std::string& name,
@@ -101,66 +88,15 @@ RomEntry makeEntry(std::uint32_t crc, std::uint32_t size, const std::string& nam
 }
 
 std::ostream& operator<<(std::ostream& out, const Call& call) {
-    out << call.what;
-    if (call.what == "messageBox")
-        out << "(\"" << call.text << "\", \"" << call.caption << "\", " << call.type << ")";
-    else if (call.what == "setTitle")
-        out << "(\"" << call.text << "\")";
-    else if (call.what == "scroll")
-        out << "(" << call.lines << ")";
-    return out;
+    return out << call.what << " \"" << call.text << "\" " << call.caption << " " << call.type
+               << "/" << call.lines;
 }
 
-Call box(std::string text, std::string caption, unsigned type) {
-    return Call("messageBox", std::move(text), std::move(caption), type);
-}
-
-Call scrolled(int lines) { return Call("scroll", {}, {}, 0, lines); }
-
-void RecordingFrontEnd::messageBox(const std::string& text, const std::string& caption,
-                                   unsigned type) {
-    calls.push_back(box(text, caption, type));
-}
-
-bool RecordingFrontEnd::pull() {
-    calls.emplace_back("pull");
-    return true;
-}
-
-void RecordingFrontEnd::push() { calls.emplace_back("push"); }
-
-void RecordingFrontEnd::logAppended(std::string_view text) { shownLog += text; }
-
-void RecordingFrontEnd::setTitle(const std::string& newTitle) {
-    calls.emplace_back("setTitle", newTitle);
-    title = newTitle;
-}
-
-void RecordingFrontEnd::enableAddCustomButton() {
-    calls.emplace_back("enable");
-    buttonEnabled = true;
-}
-
-int RecordingFrontEnd::logLineCount() {
-    // An edit control shows one line more than the text has line breaks.
-    return 1 + int(std::count(shownLog.begin(), shownLog.end(), '\n'));
-}
-
-void RecordingFrontEnd::scrollLog(int lines) { calls.push_back(scrolled(lines)); }
-
-std::vector<Call> RecordingFrontEnd::boxes() const {
-    std::vector<Call> out;
+Calls RecordingFrontEnd::boxes() const {
+    Calls out;
     std::copy_if(calls.begin(), calls.end(), std::back_inserter(out),
                  [](const Call& c) { return c.what == "messageBox"; });
     return out;
 }
-
-int RecordingFrontEnd::count(const std::string& what) const {
-    return int(
-        std::count_if(calls.begin(), calls.end(), [&](const Call& c) { return c.what == what; }));
-}
-
-CoreFixture::CoreFixture(const TempDir& dir, std::vector<std::string> arguments)
-    : core(frontEnd, dir.programPath(), std::move(arguments)) {}
 
 }  // namespace chipsight::testing

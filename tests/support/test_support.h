@@ -2,8 +2,11 @@
 // and a front end that records every call the core makes, in order.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <filesystem>
+#include <ostream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -36,7 +39,6 @@ class TempDir {
 void writeFile(const std::string& path, const Bytes& bytes);
 void writeFile(const std::string& path, const std::string& text);
 Bytes readFile(const std::string& path);
-
 Bytes bytesOf(const std::string& text);
 void append(Bytes& to, const Bytes& more);
 
@@ -49,58 +51,51 @@ Bytes gameBytes(const std::string& description);
 
 // The window title for `count` entries.
 std::string title(int count);
-
-// `prefix` followed by the decimal digits of `n`. (Written as prefix + std::to_string(n), GCC
-// 12 at -O3 warns of an overlapping copy that cannot happen, and -Werror stops the build.)
+// `prefix` followed by the decimal digits of `n` (prefix + std::to_string(n) makes GCC 12 at -O3
+// warn of an overlapping copy that cannot happen).
 std::string numbered(std::string_view prefix, long long n);
-
 RomEntry makeEntry(std::uint32_t crc, std::uint32_t size, const std::string& name,
                    const std::string& description);
 
-// One call the core made on its front end.
+// One call the core made on its front end: "messageBox", "pull", "push", "setTitle", "enable"
+// or "scroll".
 struct Call {
-    Call(std::string what, std::string text = {}, std::string caption = {}, unsigned type = 0,
-         int lines = 0)
-        : what(std::move(what)),
-          text(std::move(text)),
-          caption(std::move(caption)),
-          type(type),
-          lines(lines) {}
-
-    std::string what;  // "messageBox", "pull", "push", "setTitle", "enable", "scroll"
-    std::string text;
-    std::string caption;
-    unsigned type;
-    int lines;
-
+    std::string what, text{}, caption{};
+    unsigned type = 0;
+    int lines = 0;
     bool operator==(const Call&) const = default;
 };
-
 std::ostream& operator<<(std::ostream& out, const Call& call);
+inline Call box(std::string text, std::string caption, unsigned type) {
+    return {"messageBox", std::move(text), std::move(caption), type};
+}
+inline Call scrolled(int lines) { return {"scroll", {}, {}, 0, lines}; }
+using Calls = std::vector<Call>;
 
-Call box(std::string text, std::string caption, unsigned type);
-Call scrolled(int lines);
-
-// Keeps every call in order; the log control holds the core's log text as of the last push.
+// Keeps every call in order; `shownLog` holds every block the log received.
 class RecordingFrontEnd : public FrontEnd {
   public:
-    void messageBox(const std::string& text, const std::string& caption, unsigned type) override;
-    bool pull() override;
-    void push() override;
-    void logAppended(std::string_view text) override;
-    void setTitle(const std::string& title) override;
-    void enableAddCustomButton() override;
-    int logLineCount() override;
-    void scrollLog(int lines) override;
+    void messageBox(const std::string& text, const std::string& caption, unsigned type) override {
+        calls.push_back(box(text, caption, type));
+    }
+    bool pull() override { return calls.push_back({"pull"}), true; }
+    void push() override { calls.push_back({"push"}); }
+    void logAppended(std::string_view text) override { shownLog += text; }
+    void setTitle(const std::string& newTitle) override {
+        calls.push_back({"setTitle", title = newTitle});
+    }
+    void enableAddCustomButton() override { calls.push_back({"enable"}), buttonEnabled = true; }
+    // An edit control shows one line more than the text has line breaks.
+    int logLineCount() override {
+        return 1 + int(std::count(shownLog.begin(), shownLog.end(), '\n'));
+    }
+    void scrollLog(int lines) override { calls.push_back(scrolled(lines)); }
 
-    // The message boxes shown, in order.
-    std::vector<Call> boxes() const;
-    int count(const std::string& what) const;
+    Calls boxes() const;  // the message boxes shown, in order
 
-    std::vector<Call> calls;
-    std::string title;
+    Calls calls;
+    std::string title, shownLog;
     bool buttonEnabled = false;
-    std::string shownLog;  // every block the log received, in order
 };
 
 // The core as the window's dialog holds it: the dialog's data exchange writes the core's
@@ -115,9 +110,18 @@ struct BoundCore : ChipsightCore {
 
 // A core over the database files in `dir`, recorded by `frontEnd`.
 struct CoreFixture {
-    explicit CoreFixture(const TempDir& dir, std::vector<std::string> arguments = {});
+    explicit CoreFixture(const TempDir& dir) : core(frontEnd, dir.programPath(), {}) {}
     RecordingFrontEnd frontEnd;
     BoundCore core;
+};
+
+// A test of a core in a directory of its own.
+class CoreTest : public ::testing::Test {
+  protected:
+    TempDir dir;
+    CoreFixture fixture{dir};
+    BoundCore& core = fixture.core;
+    RecordingFrontEnd& ui = fixture.frontEnd;
 };
 
 }  // namespace chipsight::testing

@@ -5,29 +5,37 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <memory>
 
+#include "tests/support/expected_texts.h"
 #include "tests/support/test_support.h"
 #include "tests/ui/framework/scripted_blocking.h"
 #include "ui/main_app.h"
 #include "ui/main_dialog.h"
 
+using chipsight::testing::Bytes;
+using chipsight::testing::readFile;
+using chipsight::testing::romEntryBytes;
+using chipsight::testing::writeFile;
+namespace expected = chipsight::expected;
+
+inline Bytes join(std::initializer_list<Bytes> parts) {
+    Bytes out;
+    for (const Bytes& part : parts) out.insert(out.end(), part.begin(), part.end());
+    return out;
+}
+
 class MainWindowTest : public ::testing::Test {
   protected:
-    // The sample chips: TB is test.bin (00 01 02 03); U2 and U3 share the checksum of its
-    // second half.
+    // The sample chips, all in the custom database over empty tables: TB is test.bin
+    // (00 01 02 03); U2 and U3 share the checksum of its second half.
     void SetUp() override {
-        using namespace chipsight::testing;
-        Bytes roms;
-        append(roms, romTableBytes(0, "U2", 0xEAE621C7, 2));
-        append(roms, romTableBytes(1, "U3", 0xEAE621C7, 2));
-        append(roms, romTableBytes(0, "TB", 0x8BB98613, 4));
-        Bytes games = gameBytes("Demo board");
-        append(games, gameBytes("Spare"));
-        writeFile(db.file("CHIPLORE.ROM"), roms);
-        writeFile(db.file("CHIPLORE.GAM"), games);
+        writeFile(db.file("CHIPLORE.ROM"), Bytes{});
+        writeFile(db.file("CHIPLORE.GAM"), Bytes{});
+        writeFile(db.file("Chipsight.dat"), chips);
         writeFile(file("test.bin"), Bytes{0, 1, 2, 3});
     }
     void TearDown() override { stop(); }
@@ -38,28 +46,46 @@ class MainWindowTest : public ::testing::Test {
         theApp().m_pMainWnd = nullptr;
         dialog.reset();
     }
-
     void start(std::vector<std::string> arguments = {}) {
         stop();
-        dialog = std::make_unique<CMainDialog>(db.programPath(), std::move(arguments));
+        dialog = std::make_unique<CMainDialog>(db.file("chipsight"), std::move(arguments));
         theApp().m_pMainDialog = dialog.get();
         theApp().m_pMainWnd = dialog.get();
         dialog->create();
     }
     std::string file(const std::string& name) const { return files.file(name); }
+    QString path(const std::string& name) const { return QString::fromStdString(file(name)); }
 
     QAbstractButton* button(int id) const { return dialog->item<QAbstractButton>(id); }
     QLineEdit* line(int id) const { return dialog->item<QLineEdit>(id); }
     QPlainTextEdit* log() const { return dialog->item<QPlainTextEdit>(IDC_LOG); }
     void click(int id) { button(id)->click(); }
-
-    // The texts of the boxes shown so far, and forgetting them.
+    // How the dialog ended: its result, or -1 while it still runs.
+    int ended() const { return dialog->isVisible() ? -1 : dialog->result(); }
+    void drop(const QMimeData& mime) {
+        QDragEnterEvent enter({20, 20}, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(dialog.get(), &enter);
+        QDropEvent drop({20, 20}, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(dialog.get(), &drop);
+    }
     std::vector<std::string> boxTexts() const {
         std::vector<std::string> out;
         for (const auto& b : ui.boxes) out.push_back(b.text.toStdString());
         return out;
     }
+    // How many reports of `name` the log holds.
+    int reports(const std::string& name) const {
+        int n = 0;
+        const std::string& log = dialog->logText();
+        for (auto at = log.find(name + ":"); at != std::string::npos;
+             at = log.find(name + ":", at + 1))
+            ++n;
+        return n;
+    }
 
+    const Bytes chips = join({romEntryBytes(0xEAE621C7, 2, "U2", "Demo board"),
+                              romEntryBytes(0xEAE621C7, 2, "U3", "Spare"),
+                              romEntryBytes(0x8BB98613, 4, "TB", "Demo board")});
     chipsight::testing::TempDir db, files;
     ScriptedBlocking ui;
     std::unique_ptr<CMainDialog> dialog;
@@ -68,3 +94,4 @@ class MainWindowTest : public ::testing::Test {
 // What the log receives for test.bin at split level 1.
 inline const std::string kWorkedExample =
     "============================\r\ntest.bin: (1/1) [8BB98613]\r\n\t- TB : Demo board\r\n";
+inline const std::string kTitle = ".: Chipsight v1.05 - 3 ROMs - Feb 25 2005 - Morrowlark :.";

@@ -1,7 +1,6 @@
 // The main window driven through its handler table: start-up, drops, Load file, the log and
-// Save Log, the options, and how the dialog ends.
+// Save Log, the options, the menus and how the dialog ends.
 #include <QContextMenuEvent>
-#include <QDropEvent>
 #include <QFile>
 #include <QMenu>
 #include <QMimeData>
@@ -12,298 +11,191 @@
 #include <filesystem>
 
 #include "app_fixture.h"
-#include "tests/support/expected_texts.h"
-#include "ui/framework/blocking.h"
 
 namespace {
-
-using chipsight::testing::Bytes;
-using chipsight::testing::readFile;
-using chipsight::testing::writeFile;
-
-const std::string kTitle = ".: Chipsight v1.05 - 3 ROMs - Feb 25 2005 - Morrowlark :.";
 
 TEST_F(MainWindowTest, StartUpLoadsTheDatabaseThenIdentifiesEachPieceInOrder) {
     writeFile(file("other.bin"), Bytes{9, 9, 9, 9});
     start({file("test.bin"), file("other.bin"), "", "\"my", "dump.bin\""});
     EXPECT_EQ(dialog->windowTitle().toStdString(), kTitle);
-    EXPECT_EQ(boxTexts(), std::vector<std::string>(3, chipsight::expected::kErrorOpening));
-    const std::string& log = dialog->logText();
-    ASSERT_EQ(log.rfind(kWorkedExample, 0), 0u) << log;
-    EXPECT_NE(log.find("other.bin:["), std::string::npos);
-    EXPECT_TRUE(dialog->commandLine().empty());
+    EXPECT_EQ(boxTexts(), std::vector<std::string>(3, expected::kErrorOpening));
+    EXPECT_EQ(dialog->logText().rfind(kWorkedExample, 0), 0u) << dialog->logText();
+    EXPECT_EQ(reports("other.bin"), 1);
     EXPECT_TRUE(button(IDC_ADD_CUSTOM)->isEnabled());
-    // The window's starting state.
     EXPECT_EQ(line(IDC_SPLIT_LEVEL)->text(), "1");
-    EXPECT_EQ(dialog->ignoreBad(), true);
-    EXPECT_FALSE(dialog->item<QAbstractButton>(IDC_MONITOR_FILE)->isChecked());
+    EXPECT_TRUE(dialog->ignoreBad());
+    EXPECT_FALSE(button(IDC_MONITOR_FILE)->isChecked());
+    EXPECT_EQ(log()->accessibleName() + "|" + line(IDC_SPLIT_LEVEL)->accessibleName(),
+              "Log|Split Level");
 }
 
-TEST_F(MainWindowTest, NoArgumentsIdentifyNothing) {
+TEST_F(MainWindowTest, LoadFileAndDropsIdentifyInOrderPastAFolder) {
     start();
-    EXPECT_EQ(dialog->logText(), "");
-    EXPECT_TRUE(ui.boxes.empty());
-    EXPECT_FALSE(button(IDC_ADD_CUSTOM)->isEnabled());
-}
-
-TEST_F(MainWindowTest, DroppedFilesAreIdentifiedInOrderPastAFolder) {
-    start();
+    ui.fileAnswers = {path("test.bin"), std::nullopt};
+    click(IDC_LOAD_FILE);
+    click(IDC_LOAD_FILE);  // cancelled
+    EXPECT_EQ(dialog->logText(), kWorkedExample);
+    EXPECT_TRUE(ui.fileRequests.at(0).open);
     writeFile(file("b.bin"), Bytes{5, 6, 7, 8});
     std::filesystem::create_directory(file("folder"));
     QMimeData mime;
-    mime.setUrls({QUrl::fromLocalFile(QString::fromStdString(file("test.bin"))),
-                  QUrl::fromLocalFile(QString::fromStdString(file("folder"))),
-                  QUrl::fromLocalFile(QString::fromStdString(file("b.bin")))});
-    QDragEnterEvent enter(QPoint(20, 20), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(dialog.get(), &enter);
-    QDropEvent drop(QPointF(20, 20), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(dialog.get(), &drop);
-    EXPECT_EQ(boxTexts(), std::vector<std::string>{chipsight::expected::kErrorOpening});
-    const std::string& log = dialog->logText();
-    EXPECT_EQ(log.rfind(kWorkedExample, 0), 0u);
-    EXPECT_NE(log.find("b.bin:["), std::string::npos);
-}
-
-TEST_F(MainWindowTest, LoadFileConfirmedAndCancelled) {
-    start();
-    ui.fileAnswers = {QString::fromStdString(file("test.bin")), std::nullopt};
-    click(IDC_LOAD_FILE);
-    EXPECT_EQ(dialog->logText(), kWorkedExample);
-    EXPECT_TRUE(ui.fileRequests.at(0).open);
-    click(IDC_LOAD_FILE);
-    EXPECT_EQ(dialog->logText(), kWorkedExample);
-    EXPECT_TRUE(ui.boxes.empty());
+    mime.setUrls({QUrl::fromLocalFile(path("test.bin")), QUrl::fromLocalFile(path("folder")),
+                  QUrl::fromLocalFile(path("b.bin"))});
+    drop(mime);
+    EXPECT_EQ(boxTexts(), std::vector<std::string>{expected::kErrorOpening});
+    EXPECT_EQ(dialog->logText().rfind(kWorkedExample + kWorkedExample + "=", 0), 0u);
+    EXPECT_EQ(reports("b.bin"), 1);
 }
 
 TEST_F(MainWindowTest, SplitLevelIsClampedWhileTheBoxKeepsWhatWasTyped) {
     start({file("test.bin")});
-    QLineEdit* level = line(IDC_SPLIT_LEVEL);
-    level->selectAll();
-    QTest::keyClicks(level, "0");
-    EXPECT_EQ(dialog->splitLevel(), 1);
-    EXPECT_EQ(level->text(), "0");
-    click(IDC_IGNORE_BAD);  // another pull: still clamped
-    EXPECT_EQ(dialog->splitLevel(), 1);
-    click(IDC_CLEAR_LOG);
-    EXPECT_EQ(level->text(), "1");
-    EXPECT_EQ(dialog->logText(), "");
-    EXPECT_EQ(log()->toPlainText(), "");
-
-    level->selectAll();
-    QTest::keyClicks(level, "25");
-    EXPECT_EQ(dialog->splitLevel(), 9);
-    EXPECT_EQ(level->text(), "25");
+    // The box takes only digits, and the level in use stays within 1 to 9.
+    const std::tuple<const char*, int, const char*> typed[] = {
+        {"2x5", 9, "25"}, {"3", 3, "3"}, {"0", 1, "0"}};
+    for (const auto& [keys, level, shown] : typed) {
+        line(IDC_SPLIT_LEVEL)->selectAll();
+        QTest::keyClicks(line(IDC_SPLIT_LEVEL), keys);
+        click(IDC_IGNORE_BAD);  // another pull
+        EXPECT_EQ(dialog->splitLevel(), level);
+        EXPECT_EQ(line(IDC_SPLIT_LEVEL)->text(), shown);
+    }
+    click(IDC_CLEAR_LOG);  // a push shows the level in use
+    EXPECT_EQ(line(IDC_SPLIT_LEVEL)->text(), "1");
+    EXPECT_EQ(dialog->logText() + log()->toPlainText().toStdString(), "");
     EXPECT_TRUE(ui.boxes.empty());
 }
 
-TEST_F(MainWindowTest, AnEmptySplitLevelBoxIsRefusedAndDoneStaysOpen) {
+TEST_F(MainWindowTest, DoneNeedsAGoodPullWhileEscapeAndTheCloseBoxEndWithoutOne) {
     start();
-    QLineEdit* level = line(IDC_SPLIT_LEVEL);
-    level->selectAll();
-    QTest::keyClicks(level, "3");
-    level->selectAll();
-    QTest::keyClick(level, Qt::Key_Backspace);
-    ASSERT_EQ(ui.boxes.size(), 1u);
-    EXPECT_EQ(ui.boxes[0].text, "Please enter an integer.");
-    EXPECT_EQ(ui.boxes[0].caption, programName());
-    EXPECT_EQ(ui.boxes[0].type, MB_ICONEXCLAMATION);
-    EXPECT_EQ(dialog->splitLevel(), 3);
+    line(IDC_SPLIT_LEVEL)->selectAll();
+    QTest::keyClick(line(IDC_SPLIT_LEVEL), Qt::Key_Backspace);
     click(IDOK);
-    EXPECT_EQ(ui.boxes.size(), 2u);
-    EXPECT_TRUE(dialog->isVisible()) << "Done needs a good pull";
-    // Enter in the box presses Done; with a number it ends the dialog.
-    QTest::keyClicks(level, "2");
-    QTest::keyClick(level, Qt::Key_Return);
-    EXPECT_FALSE(dialog->isVisible());
-    EXPECT_EQ(dialog->result(), IDOK);
-}
-
-TEST_F(MainWindowTest, EscapeAndTheCloseBoxEndWithoutAPull) {
-    start();
-    line(IDC_SPLIT_LEVEL)->clear();  // a pull would fail now
-    ui.boxes.clear();
+    EXPECT_EQ(ui.boxes, std::vector<BoxCall>(2, {dialog.get(), "Please enter an integer.",
+                                                 programName(), MB_ICONEXCLAMATION}));
+    EXPECT_EQ(ended(), -1) << "Done needs a good pull";
     QTest::keyClick(dialog.get(), Qt::Key_Escape);
-    EXPECT_FALSE(dialog->isVisible());
-    EXPECT_EQ(dialog->result(), IDCANCEL);
-    EXPECT_TRUE(ui.boxes.empty());
+    EXPECT_EQ(ended(), IDCANCEL);
+    EXPECT_EQ(ui.boxes.size(), 2u);
 
     start();
-    dialog->close();
-    EXPECT_FALSE(dialog->isVisible());
-    EXPECT_EQ(dialog->result(), IDCANCEL);
-}
-
-TEST_F(MainWindowTest, AlwaysOnTopTogglesTheHintWithoutMoving) {
-    start();
+    // Always on top changes only the stacking: the window neither moves nor hides.
     const QRect before = dialog->geometry();
     click(IDC_ALWAYS_ON_TOP);
-    EXPECT_EQ(dialog->m_alwaysOnTop, 1);
     EXPECT_TRUE(dialog->windowFlags() & Qt::WindowStaysOnTopHint);
     click(IDC_ALWAYS_ON_TOP);
     EXPECT_FALSE(dialog->windowFlags() & Qt::WindowStaysOnTopHint);
     EXPECT_EQ(dialog->geometry(), before);
-    EXPECT_TRUE(dialog->isVisible());
-}
-
-TEST_F(MainWindowTest, SavedLogHoldsTheReportsAndWhatTheUserTyped) {
-    start({file("test.bin")});
-    // Typed into the log, then kept by the next report.
-    QPlainTextEdit* edit = log();
-    edit->moveCursor(QTextCursor::End);
-    QTest::keyClicks(edit, "note: dump from socket U2 ");
-    edit->insertPlainText(QStringLiteral("\u00fc"));  // typed with a dead key
-    QTest::keyClick(edit, Qt::Key_Return);
-    ui.fileAnswers = {QString::fromStdString(file("test.bin"))};
-    click(IDC_LOAD_FILE);
-    const std::string expected =
-        kWorkedExample + "note: dump from socket U2 \xc3\xbc\r\n" + kWorkedExample;
-    EXPECT_EQ(dialog->logText(), expected);
-
-    ui.fileAnswers = {QString::fromStdString(file("saved"))};
-    click(IDC_SAVE_LOG);
-    EXPECT_EQ(ui.fileRequests.back().open, false);
-    EXPECT_EQ(readFile(file("saved.log")), chipsight::testing::bytesOf(expected))
-        << "default extension added";
-}
-
-TEST_F(MainWindowTest, SaveLogEmptyReplaceAndRefused) {
+    button(IDC_LOAD_FILE)->setFocus();  // Enter presses a focused button, not Done
+    ui.fileAnswers = {std::nullopt};
+    QTest::keyClick(button(IDC_LOAD_FILE), Qt::Key_Return);
+    EXPECT_EQ(ui.fileRequests.size(), 1u);
+    EXPECT_EQ(ended(), -1);
+    dialog->close();
+    EXPECT_EQ(ended(), IDCANCEL);
     start();
-    ui.fileAnswers = {QString::fromStdString(file("empty.log"))};
-    click(IDC_SAVE_LOG);
-    ASSERT_TRUE(std::filesystem::exists(file("empty.log")));
-    EXPECT_EQ(std::filesystem::file_size(file("empty.log")), 0u);
-
-    // An existing file is replaced after the question, never appended to.
-    writeFile(file("old.log"), std::string(500, 'x'));
-    dialog->identifyFile(file("test.bin"));
-    ui.fileAnswers = {QString::fromStdString(file("old.log"))};
-    ui.boxAnswers = {[](const BoxCall&) { return IDYES; }};
-    click(IDC_SAVE_LOG);
-    EXPECT_EQ(readFile(file("old.log")), chipsight::testing::bytesOf(kWorkedExample));
-
-    ui.boxes.clear();
-    std::filesystem::create_directory(file("dir.log"));
-    ui.fileAnswers = {QString::fromStdString(file("dir.log"))};
-    ui.boxAnswers = {[](const BoxCall&) { return IDYES; }};
-    click(IDC_SAVE_LOG);
-    ASSERT_FALSE(ui.boxes.empty());
-    EXPECT_EQ(ui.boxes.back().text, "Could not open file for saving, sorry.");
-    EXPECT_EQ(ui.boxes.back().caption, "Error");
-    EXPECT_EQ(ui.boxes.back().type, MB_ICONSTOP);
-    EXPECT_EQ(dialog->logText(), kWorkedExample);
+    QTest::keyClick(line(IDC_SPLIT_LEVEL), Qt::Key_Return);  // Enter in the box presses Done
+    EXPECT_EQ(ended(), IDOK);
 }
 
-TEST_F(MainWindowTest, BytesThatAreNotUtf8SurviveThePullAndTheSave) {
-    using namespace chipsight::testing;
-    Bytes roms = romTableBytes(0,
-                               "Pi\xe8"
-                               "ce \xff",
-                               0x8BB98613, 4);
-    writeFile(db.file("CHIPLORE.ROM"), roms);
-    writeFile(db.file("CHIPLORE.GAM"), gameBytes("Caf\xc3\xa9 \xef\x9e\x80 \xc3"));
+TEST_F(MainWindowTest, TheSavedLogHoldsReportsTypedTextAndBytesThatAreNotUtf8) {
+    writeFile(db.file("Chipsight.dat"), romEntryBytes(0x8BB98613, 4,
+                                                      "Pi\xe8"
+                                                      "ce \xff",
+                                                      "Caf\xc3\xa9 \xef\x9e\x80 \xc3"));
     start({file("test.bin")});
-    const std::string expected =
+    const std::string report =
         "============================\r\ntest.bin: (1/1) [8BB98613]\r\n\t- Pi\xe8"
-        "ce \xff : "
-        "Caf\xc3\xa9 \xef\x9e\x80 \xc3\r\n";
-    EXPECT_EQ(dialog->logText(), expected);
+        "ce \xff : Caf\xc3\xa9 \xef\x9e\x80 \xc3\r\n";
+    EXPECT_EQ(dialog->logText(), report);
     EXPECT_TRUE(log()->toPlainText().contains(QStringLiteral("Caf\u00e9")));
-    log()->document()->setModified(true);  // as if typed: the pull reads the box
-    dialog->pull();
-    EXPECT_EQ(dialog->logText(), expected);
-    ui.fileAnswers = {QString::fromStdString(file("bytes.log"))};
+    // Typed into the log, the last letter with a dead key, and kept by the next report.
+    log()->moveCursor(QTextCursor::End);
+    QTest::keyClicks(log(), "note: socket U2 ");
+    log()->insertPlainText(QStringLiteral("\u00fc"));
+    QTest::keyClick(log(), Qt::Key_Return);
+    EXPECT_TRUE(dialog->isVisible()) << "Enter in the log is a new line";
+    ui.fileAnswers = {path("test.bin"), path("saved")};
+    click(IDC_LOAD_FILE);
+    const std::string all = report + "note: socket U2 \xc3\xbc\r\n" + report;
+    EXPECT_EQ(dialog->logText(), all);
     click(IDC_SAVE_LOG);
-    EXPECT_EQ(readFile(file("bytes.log")), bytesOf(expected));
+    EXPECT_FALSE(ui.fileRequests.back().open);
+    EXPECT_EQ(readFile(file("saved.log")), chipsight::testing::bytesOf(all)) << "extension added";
 }
 
-TEST_F(MainWindowTest, ALongLogShowsItsNewestLines) {
+TEST_F(MainWindowTest, SaveLogAsksBeforeReplacingAndSaysWhenItCannot) {
     start();
+    writeFile(file("old.log"), std::string(500, 'x'));
+    std::filesystem::create_directory(file("dir.log"));
+    ui.fileAnswers = {path("empty.log"), path("old.log"), path("old.log"), path("dir.log")};
+    auto answer = [](int id) { return [id](const BoxCall&) { return id; }; };
+    ui.boxAnswers = {answer(IDNO), answer(IDYES), answer(IDYES)};
+    click(IDC_SAVE_LOG);
+    EXPECT_EQ(readFile(file("empty.log")), Bytes{});
+    // A long log shows its newest lines, and replaces the file after a second choice.
     for (int i = 0; i < 10; ++i) dialog->identifyFile(file("test.bin"));
-    QScrollBar* bar = log()->verticalScrollBar();
     EXPECT_EQ(log()->document()->blockCount(), 31);
-    EXPECT_GT(bar->maximum(), 0);
-    EXPECT_EQ(bar->value(), bar->maximum());
-    // The box holds exactly the log, appended piece by piece.
-    std::string all;
-    for (int i = 0; i < 10; ++i) all += kWorkedExample;
-    EXPECT_EQ(dialog->logText(), all);
-    log()->document()->setModified(true);
-    dialog->pull();
-    EXPECT_EQ(dialog->logText(), all);
+    EXPECT_GT(log()->verticalScrollBar()->maximum(), 0);
+    EXPECT_EQ(log()->verticalScrollBar()->value(), log()->verticalScrollBar()->maximum());
+    click(IDC_SAVE_LOG);
+    EXPECT_EQ(readFile(file("old.log")), chipsight::testing::bytesOf(dialog->logText()));
+    click(IDC_SAVE_LOG);
+    ASSERT_EQ(ui.boxes.size(), 4u);
+    EXPECT_EQ(ui.boxes[0],
+              (BoxCall{dialog.get(), "old.log already exists.\nDo you want to replace it?",
+                       "Save As", MB_YESNO | MB_ICONEXCLAMATION}));
+    EXPECT_EQ(ui.boxes[3], (BoxCall{dialog.get(), "Could not open file for saving, sorry.", "Error",
+                                    MB_ICONSTOP}));
 }
 
-TEST_F(MainWindowTest, HelpShowsUsageAndTheMenusEndInAbout) {
+TEST_F(MainWindowTest, HelpShowsUsageAndEveryWayToAMenuEndsInAbout) {
     start();
     QTest::keyClick(dialog.get(), Qt::Key_F1);
     ASSERT_EQ(ui.boxes.size(), 1u);
-    EXPECT_TRUE(ui.boxes[0].text.contains("Drop dump files"));
-    EXPECT_TRUE(ui.boxes[0].text.contains("right click on the log"));
-    EXPECT_TRUE(ui.boxes[0].text.contains("Shift+F10"));
-    const auto actions = dialog->systemMenu().actions();
-    ASSERT_GE(actions.size(), 2);
-    EXPECT_TRUE(actions[actions.size() - 2]->isSeparator());
-    EXPECT_EQ(actions.back()->text(), "&About Chipsight...");
+    for (const char* part : {"Drop dump files", "right click on the log", "Shift+F10"})
+        EXPECT_TRUE(ui.boxes[0].text.contains(part)) << part;
     EXPECT_FALSE(dialog->windowIcon().isNull());
-
-    // A right click on the log, where the focus starts, opens its menu, which ends in About.
-    QContextMenuEvent click(QContextMenuEvent::Mouse, QPoint(5, 5),
-                            log()->viewport()->mapToGlobal(QPoint(5, 5)));
-    QApplication::sendEvent(log()->viewport(), &click);
-    QPointer<QMenu> menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
-    ASSERT_NE(menu, nullptr);
-    EXPECT_EQ(menu->actions().back()->text(), "&About Chipsight...");
-    EXPECT_TRUE(menu->actions().at(menu->actions().size() - 2)->isSeparator());
-    bool aboutRan = false;
-    ui.modalScripts.push_back([&](CDialog& d) {
-        aboutRan = d.windowTitle() == "About Chipsight";
-        d.endDialog(IDOK);
-    });
-    menu->actions().back()->trigger();
-    EXPECT_TRUE(aboutRan);
-    EXPECT_TRUE(menu.isNull() || !menu->isVisible()) << "the menu went when About opened";
-}
-
-TEST_F(MainWindowTest, TheLogAndTheSplitLevelBoxHaveAccessibleNames) {
-    start();
-    EXPECT_EQ(log()->accessibleName(), "Log");
-    EXPECT_EQ(line(IDC_SPLIT_LEVEL)->accessibleName(), "Split Level");
+    // A right click on the log and Shift+F10 in it open its own menu, the menu key on a button
+    // the window's.
+    for (int way = 0; way < 3; ++way) {
+        QContextMenuEvent click(QContextMenuEvent::Mouse, {5, 5}, log()->mapToGlobal(QPoint(5, 5)));
+        if (way == 0) QApplication::sendEvent(log()->viewport(), &click);
+        QWidget* from = way == 2 ? static_cast<QWidget*>(button(IDC_LOAD_FILE)) : log();
+        from->setFocus();
+        if (way == 1) QTest::keyClick(from, Qt::Key_F10, Qt::ShiftModifier);
+        if (way == 2) QTest::keyClick(from, Qt::Key_Menu);
+        QPointer<QMenu> menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        ASSERT_NE(menu, nullptr) << way;
+        EXPECT_EQ(menu == &dialog->systemMenu(), way == 2);
+        const QList<QAction*> actions = menu->actions();
+        ASSERT_GE(actions.size(), 2);
+        EXPECT_TRUE(actions[actions.size() - 2]->isSeparator());
+        EXPECT_EQ(actions.back()->text(), "&About Chipsight...");
+        ui.modalScripts.push_back([&](CDialog& d) { d.endDialog(IDOK); });
+        actions.back()->trigger();
+        EXPECT_TRUE(ui.modalScripts.empty()) << "About ran";
+        EXPECT_TRUE(menu.isNull() || !menu->isVisible()) << "the menu went when About opened";
+    }
 }
 
 TEST_F(MainWindowTest, NamesThatAreNotUtf8ArriveAsTheirBytes) {
     const std::string name = file("caf\xe9.bin");
     writeFile(name, Bytes{0, 1, 2, 3});
-    const std::string report =
-        "============================\r\ncaf\xe9.bin: (1/1) [8BB98613]\r\n\t- TB : Demo board\r\n";
     start({name});
-    EXPECT_EQ(dialog->logText(), report);
+    EXPECT_EQ(reports("caf\xe9.bin"), 1);
     // A drop's URI carries the byte percent-encoded.
-    RawUriList mime(QByteArray("file://") + QByteArray::fromStdString(name).toPercentEncoding("/") +
-                    "\r\n");
-    QDragEnterEvent enter(QPoint(20, 20), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(dialog.get(), &enter);
-    QDropEvent drop(QPointF(20, 20), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(dialog.get(), &drop);
-    EXPECT_EQ(dialog->logText(), report + report);
+    drop(RawUriList("file://" + QByteArray::fromStdString(name).toPercentEncoding("/") + "\r\n"));
+    EXPECT_EQ(reports("caf\xe9.bin"), 2);
     // A file dialog gives the name as Qt reads it, with U+FFFD for the byte; the one file that
     // reads so is taken, and with two of them neither.
     const QString asQtReadsIt = QFile::decodeName(QByteArray::fromStdString(name));
     ASSERT_TRUE(asQtReadsIt.contains(QChar::ReplacementCharacter));
     ui.fileAnswers = {asQtReadsIt, asQtReadsIt};
     click(IDC_LOAD_FILE);
-    EXPECT_EQ(dialog->logText(), report + report + report);
+    EXPECT_EQ(reports("caf\xe9.bin"), 3);
     writeFile(file("caf\xe8.bin"), Bytes{0, 1, 2, 3});
     click(IDC_LOAD_FILE);
-    EXPECT_EQ(boxTexts(), std::vector<std::string>{chipsight::expected::kErrorOpening});
-}
-
-TEST_F(MainWindowTest, DatabaseTextsShowControlCharactersAsQuestionMarks) {
-    using namespace chipsight::testing;
-    writeFile(db.file("CHIPLORE.ROM"), romTableBytes(0, "TB\x1b[1m", 0x8BB98613, 4));
-    writeFile(db.file("CHIPLORE.GAM"), gameBytes("Demo\r\n\t- FAKE : forged"));
-    start({file("test.bin")});
-    EXPECT_EQ(dialog->logText(),
-              "============================\r\ntest.bin: (1/1) [8BB98613]\r\n\t- TB?[1m : "
-              "Demo?\?\?- FAKE : forged\r\n");
+    EXPECT_EQ(boxTexts(), std::vector<std::string>{expected::kErrorOpening});
 }
 
 }  // namespace

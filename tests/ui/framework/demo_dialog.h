@@ -1,51 +1,42 @@
-// The demonstration dialog the framework tests drive: one member per kind of exchange and one
-// handler per kind of event, each recording what reached it.
+// The demonstration dialog the framework tests drive: one member per kind of exchange, and
+// handlers that record what reached them.
 #pragma once
 
-#include <QPlainTextEdit>
-#include <QPushButton>
 #include <QString>
-#include <QStringList>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "ui/framework/blocking.h"
 #include "ui/framework/dialog.h"
-
-inline constexpr int kDemoTemplate = 900;
-inline constexpr int kDetailsTemplate = 901;
 
 class CDemoDialog : public CDialog {
   public:
-    explicit CDemoDialog(QWidget* parent = nullptr);
+    explicit CDemoDialog(QWidget* parent = nullptr) : CDialog(900, parent) {
+        handleClick(1009, &CDemoDialog::onApply);
+        handleDropFiles(&CDemoDialog::onDropFiles);
+    }
 
-    // Bound in this order.
-    QPlainTextEdit* m_notesEdit = nullptr;
     QString m_codeText;
     QString m_sizeText;
     int m_level = 1;
     int m_ignoreBad = 1;
-    std::string m_notes;
 
-    // What the handlers saw, in order: "init", "apply", "more=<result>", "change 1015",
-    // "change 1003", "destroy", "help", "syscommand <id>", "cancel".
-    std::vector<std::string> events;
-    std::vector<unsigned> ticks;
+    std::vector<std::string> events;  // "apply"
     std::vector<std::string> dropped;
-    bool throwOnApply = false;
 
   protected:
-    void doDataExchange(CDataExchange& dx) override;
-    bool onInitDialog() override;
-    void onCancel() override;
+    void doDataExchange(CDataExchange& dx) override {
+        dx.text(1015, m_codeText, 8);
+        dx.text(1003, m_sizeText, 10);
+        dx.integer(1011, m_level);
+        dx.check(1012, m_ignoreBad);
+    }
 
   private:
-    void onApply();
-    void onMore();
-    void onCodeChange();
-    void onSizeChange();
-    void onTimer(unsigned id);
-    void onDropFiles(const std::vector<std::string>& paths);
-    void onDestroy();
-    void onSystemCommand(unsigned id, long param);
-    void onHelp();
+    void onApply() {
+        events.push_back("apply");
+        throw std::runtime_error("Disk full while accessing demo.log.");
+    }
+    void onDropFiles(const std::vector<std::string>& paths) { dropped = paths; }
 };

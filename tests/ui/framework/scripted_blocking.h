@@ -7,7 +7,10 @@
 #include <deque>
 #include <functional>
 #include <optional>
+#include <ostream>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "ui/framework/blocking.h"
 
@@ -16,7 +19,12 @@ struct BoxCall {
     QString text;
     QString caption;
     unsigned type;
+    bool operator==(const BoxCall&) const = default;
 };
+inline void PrintTo(const BoxCall& b, std::ostream* os) {
+    *os << b.owner << " \"" << b.text.toStdString() << "\" \"" << b.caption.toStdString() << "\" "
+        << b.type;
+}
 
 class ScriptedBlocking final : public BlockingCalls {
   public:
@@ -34,10 +42,31 @@ class ScriptedBlocking final : public BlockingCalls {
     std::vector<QUrl> urls;
 
     int messageBox(QWidget* owner, const QString& text, const QString& caption,
-                   unsigned type) override;
-    std::optional<QString> chooseFile(QWidget* owner, const FileDialogRequest& request) override;
+                   unsigned type) override {
+        boxes.push_back({owner, text, caption, type});
+        if (boxAnswers.empty()) {
+            EXPECT_EQ(type & MB_TYPEMASK, MB_OK) << "unscripted question: " << text.toStdString();
+            return IDOK;
+        }
+        auto answer = std::move(boxAnswers.front());
+        boxAnswers.pop_front();
+        return answer(boxes.back());
+    }
+    std::optional<QString> chooseFile(QWidget*, const FileDialogRequest& request) override {
+        fileRequests.push_back(request);
+        EXPECT_FALSE(fileAnswers.empty()) << "unscripted file dialog";
+        if (fileAnswers.empty()) return std::nullopt;
+        // Taken apart by hand: g++ -O2 wrongly warns about copying an optional QString here.
+        const QString path = fileAnswers.front().value_or(QString());
+        const bool chosen = fileAnswers.front().has_value();
+        fileAnswers.pop_front();
+        return chosen ? std::optional<QString>(path) : std::nullopt;
+    }
     int runModal(CDialog& dialog) override;
-    bool openUrl(const QUrl& url) override;
+    bool openUrl(const QUrl& url) override {
+        urls.push_back(url);
+        return true;
+    }
 
   private:
     ScopedBlockingCalls scope_{*this};

@@ -1,4 +1,5 @@
-// Test entry: one QApplication for all window tests; none while the tests are only listed.
+// Test entry: one QApplication for all window tests, but none while the tests are only listed,
+// so listing needs no display platform.
 #include <gtest/gtest.h>
 
 #include <QApplication>
