@@ -56,6 +56,7 @@ class DatLoading : public ::testing::Test {
 
 TEST_F(DatLoading, DatEntriesFollowTheChipsInPathOrderCountInTheTitleAndComeBackFromTheCache) {
     testing::CoreFixture first(dir);
+    first.core.m_progressDelay = std::chrono::milliseconds(0);
     const std::string log = run(first);
     const std::string lines =
         "\r\n\t- CUSTOM : mine"
@@ -74,6 +75,19 @@ TEST_F(DatLoading, DatEntriesFollowTheChipsInPathOrderCountInTheTitleAndComeBack
               0u)
         << boxes[0].text;
     ASSERT_EQ(first.core.dats().size(), 3u) << "the page of no known format is passed over";
+    // Progress goes through the files in load order, never back, and ends at 100% with no file.
+    std::vector<std::string> files;
+    int percent = 0;
+    for (const auto& call : first.frontEnd.calls) {
+        if (call.what != "progress") continue;
+        EXPECT_GE(call.lines, percent);
+        percent = call.lines;
+        if (files.empty() || files.back() != call.text) files.push_back(call.text);
+    }
+    EXPECT_EQ(files,
+              (std::vector<std::string>{dir.file("broken.xml"), dir.file("dats/mame/list.xml"),
+                                        dir.file("older.dat"), dir.file("page.xml"), ""}));
+    EXPECT_EQ(percent, 100);
     EXPECT_FALSE(first.core.dats()[1].fromCache || first.core.dats()[2].fromCache);
 
     testing::CoreFixture second(dir);

@@ -323,9 +323,8 @@ TEST(DatReaderFiles, AFileThatCannotBeReadToItsEndOrIsDamagedFails) {
     const std::string path = dir.file("list.dat");
     testing::writeFile(path, xml);
     {
-        testing::FileFaults faults;
-        faults.limitReads("list.dat", 1 << 20, EIO);
-        testing::InjectedFaults injected(faults);
+        testing::InjectedFaults injected(
+            {.name = "list.dat", .readLimit = 1 << 20, .readError = EIO});
         Recorder sink;
         const DatResult result = readDatFile(path, sink);
         EXPECT_FALSE(result.ok);

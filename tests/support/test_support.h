@@ -90,6 +90,11 @@ class RecordingFrontEnd : public FrontEnd {
         return 1 + int(std::count(shownLog.begin(), shownLog.end(), '\n'));
     }
     void scrollLog(int lines) override { calls.push_back(scrolled(lines)); }
+    // The file and the share read, in percent.
+    void loadProgress(const std::string& file, std::uint64_t done, std::uint64_t total) override {
+        calls.push_back(
+            {"progress", file, {}, 0, int(done * 100 / std::max<std::uint64_t>(total, 1))});
+    }
 
     Calls boxes() const;  // the message boxes shown, in order
 
