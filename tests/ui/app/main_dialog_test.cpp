@@ -168,9 +168,18 @@ TEST_F(MainWindowTest, HelpShowsUsageAndEveryWayToAMenuEndsInAbout) {
         ASSERT_NE(menu, nullptr) << way;
         EXPECT_EQ(menu == &dialog->systemMenu(), way == 2);
         const QList<QAction*> actions = menu->actions();
-        ASSERT_GE(actions.size(), 2);
-        EXPECT_TRUE(actions[actions.size() - 2]->isSeparator());
+        ASSERT_GE(actions.size(), 3);
+        EXPECT_TRUE(actions[actions.size() - 3]->isSeparator());
+        EXPECT_EQ(actions[actions.size() - 2]->text(), "&Databases...");
         EXPECT_EQ(actions.back()->text(), "&About Chipsight...");
+        if (way == 0) {
+            actions[actions.size() - 2]->trigger();
+            ASSERT_FALSE(ui.boxes.empty());
+            EXPECT_EQ(ui.boxes.back().caption, "Databases");
+            EXPECT_EQ(ui.boxes.back().text.toStdString().rfind(
+                          "CHIPLORE.ROM, CHIPLORE.GAM, Chipsight.dat: ", 0),
+                      0u);
+        }
         ui.modalScripts.push_back([&](CDialog& d) { d.endDialog(IDOK); });
         actions.back()->trigger();
         EXPECT_TRUE(ui.modalScripts.empty()) << "About ran";
