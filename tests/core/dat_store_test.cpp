@@ -2,14 +2,14 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
+#include <algorithm>
 
 namespace chipsight {
 namespace {
 
 std::shared_ptr<const DatStore> storeOf(const std::vector<std::uint8_t>& block) {
     std::shared_ptr<std::uint8_t[]> bytes(new std::uint8_t[block.size()]);
-    std::memcpy(bytes.get(), block.data(), block.size());
+    std::copy(block.begin(), block.end(), bytes.get());
     return DatStore::open(bytes, block.size());
 }
 
