@@ -2,6 +2,9 @@
 #include "core/entry_table.h"
 
 #include <algorithm>
+#include <bit>
+#include <memory>
+#include <new>
 #include <span>
 
 namespace chipsight {
@@ -47,11 +50,12 @@ void EntryTable::reserveIndex(std::size_t count) {
     Large<std::uint32_t> entries;
     entries.resize(slots);
     Large<std::uint64_t> filter(slots / 16, 0);
-    link(0, std::uint32_t(size_), tags.data(), entries.data(), filter.data(), slots - 1);
+    link(0, std::uint32_t(size_), tags.data(), entries.data(), filter.data(), slots);
     tags_.swap(tags);
     entries_.swap(entries);
     filter_.swap(filter);
     mask_ = slots - 1;
+    shift_ = unsigned(64 - std::countr_zero(slots));
 }
 
 void EntryTable::push_back(const RomEntry& entry) {
@@ -62,7 +66,7 @@ void EntryTable::push_back(const RomEntry& entry) {
     own_.push_back(entry);
     keys_.push_back({entry.crc, entry.size});
     ++size_;
-    link(i, i + 1, tags_.data(), entries_.data(), filter_.data(), mask_);
+    link(i, i + 1, tags_.data(), entries_.data(), filter_.data(), tags_.size());
 }
 
 void EntryTable::appendChips(std::shared_ptr<const std::uint8_t[]> roms, std::size_t count,
@@ -75,7 +79,7 @@ void EntryTable::appendChips(std::shared_ptr<const std::uint8_t[]> roms, std::si
     segments_.push_back({first, Kind::Chips, std::uint32_t(chips_.size() - 1)});
     readKeys(std::uint32_t(first + count));
     size_ += count;
-    link(first, std::uint32_t(size_), tags_.data(), entries_.data(), filter_.data(), mask_);
+    link(first, std::uint32_t(size_), tags_.data(), entries_.data(), filter_.data(), tags_.size());
 }
 
 void EntryTable::appendRecords(std::shared_ptr<const std::uint8_t[]> records, std::size_t count) {
@@ -87,7 +91,7 @@ void EntryTable::appendRecords(std::shared_ptr<const std::uint8_t[]> records, st
     segments_.push_back({first, Kind::Records, std::uint32_t(records_.size() - 1)});
     readKeys(std::uint32_t(first + count));
     size_ += count;
-    link(first, std::uint32_t(size_), tags_.data(), entries_.data(), filter_.data(), mask_);
+    link(first, std::uint32_t(size_), tags_.data(), entries_.data(), filter_.data(), tags_.size());
 }
 
 void EntryTable::clear() {
@@ -104,6 +108,7 @@ void EntryTable::clear() {
     filter_.clear();
     filter_.shrink_to_fit();
     mask_ = 0;
+    shift_ = 64;
 }
 
 RomEntry EntryTable::operator[](std::size_t i) const {
@@ -150,28 +155,65 @@ void EntryTable::readKeys(std::uint32_t end) {
 }
 
 void EntryTable::link(std::uint32_t first, std::uint32_t end, std::uint8_t* tags,
-                      std::uint32_t* entries, std::uint64_t* filter, std::size_t mask) const {
-    // The home slots of a large load are all over the index, so filling it waits on memory:
-    // each entry is entered kAhead entries after its home slot was asked for.
-    constexpr std::uint32_t kAhead = 24;
+                      std::uint32_t* entries, std::uint64_t* filter, std::size_t slots) const {
+    const std::size_t mask = slots - 1;
+    const auto shift = unsigned(64 - std::countr_zero(slots));
     const Key* keys = keys_.data();
-    const std::size_t filterMask = mask >> 4;
-    const auto ask = [&](std::uint32_t i) {
-        const std::size_t at = hashOf(keys[i].crc, keys[i].size) & mask;
-        __builtin_prefetch(&tags[at], 1);
-        __builtin_prefetch(&entries[at], 1);
-        __builtin_prefetch(&filter[filterHashOf(keys[i].crc, keys[i].size) & filterMask], 1);
-    };
-    for (std::uint32_t i = first; i < std::min(end, first + kAhead); ++i) ask(i);
-    for (std::uint32_t i = first; i < end; ++i) {
-        if (i + kAhead < end) ask(i + kAhead);
-        const std::uint64_t hash = hashOf(keys[i].crc, keys[i].size);
-        std::size_t at = hash & mask;
+    // Enters entry `i`, whose hash's bits below the home slot's are `low`, at the first free
+    // slot from `home` on.
+    const auto enter = [&](std::uint32_t i, std::size_t home, std::uint64_t low) {
+        std::size_t at = home;
         while (tags[at] != kFree) at = (at + 1) & mask;
-        tags[at] = tagOf(hash);
+        tags[at] = tagOf(low);
         entries[at] = i;
-        const std::uint64_t filterHash = filterHashOf(keys[i].crc, keys[i].size);
-        filter[filterHash & filterMask] |= filterBitsOf(filterHash);
+        filter[home >> 4] |= filterBitsOf(low);
+    };
+
+    // The home slots of a large load lie all over the index, and entering the entries in table
+    // order would wait on memory at nearly every one. So the entries are first sorted, in table
+    // order, by the region of 2^13 slots their home slot lies in, and each region is then filled
+    // in turn while its slot bytes, entry numbers and filter words (40 KiB) stay in the cache.
+    // Entries of one pair share a home slot, so they are still entered in table order. An entry
+    // sorted takes 8 bytes: its number, and the bits of its hash that say its home slot within
+    // its region (13), its slot byte (7) and its filter bits (12).
+    constexpr unsigned kRegionBits = 13;
+    constexpr std::uint64_t kLowBits = (1u << 19) - 1;
+    const std::size_t count = end - first;
+    const std::size_t regions = slots >> kRegionBits;
+    std::unique_ptr<std::uint64_t[]> sorted;
+    std::unique_ptr<std::size_t[]> starts;
+    if (regions > 1 && count >= (std::size_t(1) << kRegionBits)) {
+        sorted.reset(new (std::nothrow) std::uint64_t[count]);
+        starts.reset(new (std::nothrow) std::size_t[regions + 1]);
+    }
+    if (!sorted || !starts) {
+        // Few entries, or no memory to sort them in: entered one by one.
+        for (std::uint32_t i = first; i < end; ++i) {
+            const std::uint64_t hash = hashOf(keys[i].crc, keys[i].size);
+            enter(i, std::size_t(hash >> shift), hash & kLowBits);
+        }
+        return;
+    }
+    const unsigned regionShift = shift + kRegionBits;
+    std::fill_n(starts.get(), regions + 1, 0);
+    for (std::uint32_t i = first; i < end; ++i)
+        ++starts[(hashOf(keys[i].crc, keys[i].size) >> regionShift) + 1];
+    for (std::size_t r = 1; r <= regions; ++r) starts[r] += starts[r - 1];
+    for (std::uint32_t i = first; i < end; ++i) {
+        const std::uint64_t hash = hashOf(keys[i].crc, keys[i].size);
+        const std::uint64_t within = (hash >> shift) & ((1u << kRegionBits) - 1);
+        sorted[starts[hash >> regionShift]++] =
+            std::uint64_t(i) << 32 | within << 19 | (hash & kLowBits);
+    }
+    // Each region's start has moved on to the next one's.
+    std::size_t k = 0;
+    for (std::size_t r = 0; r < regions; ++r) {
+        const std::size_t base = r << kRegionBits;
+        for (; k < starts[r]; ++k) {
+            const std::uint64_t e = sorted[k];
+            enter(std::uint32_t(e >> 32), base + ((e >> 19) & ((1u << kRegionBits) - 1)),
+                  e & kLowBits);
+        }
     }
 }
 
