@@ -2,7 +2,6 @@
 #include "core/entry_table.h"
 
 #include <algorithm>
-#include <bit>
 #include <memory>
 #include <new>
 #include <span>
@@ -50,12 +49,11 @@ void EntryTable::reserveIndex(std::size_t count) {
     Large<std::uint32_t> entries;
     entries.resize(slots);
     Large<std::uint64_t> filter(slots / 16, 0);
-    link(0, std::uint32_t(size_), tags.data(), entries.data(), filter.data(), slots);
+    link(0, std::uint32_t(size_), tags.data(), entries.data(), filter.data(), slots - 1);
     tags_.swap(tags);
     entries_.swap(entries);
     filter_.swap(filter);
     mask_ = slots - 1;
-    shift_ = unsigned(64 - std::countr_zero(slots));
 }
 
 void EntryTable::push_back(const RomEntry& entry) {
@@ -66,7 +64,7 @@ void EntryTable::push_back(const RomEntry& entry) {
     own_.push_back(entry);
     keys_.push_back({entry.crc, entry.size});
     ++size_;
-    link(i, i + 1, tags_.data(), entries_.data(), filter_.data(), tags_.size());
+    link(i, i + 1, tags_.data(), entries_.data(), filter_.data(), mask_);
 }
 
 void EntryTable::appendChips(std::shared_ptr<const std::uint8_t[]> roms, std::size_t count,
@@ -79,7 +77,7 @@ void EntryTable::appendChips(std::shared_ptr<const std::uint8_t[]> roms, std::si
     segments_.push_back({first, Kind::Chips, std::uint32_t(chips_.size() - 1)});
     readKeys(std::uint32_t(first + count));
     size_ += count;
-    link(first, std::uint32_t(size_), tags_.data(), entries_.data(), filter_.data(), tags_.size());
+    link(first, std::uint32_t(size_), tags_.data(), entries_.data(), filter_.data(), mask_);
 }
 
 void EntryTable::appendRecords(std::shared_ptr<const std::uint8_t[]> records, std::size_t count) {
@@ -91,7 +89,7 @@ void EntryTable::appendRecords(std::shared_ptr<const std::uint8_t[]> records, st
     segments_.push_back({first, Kind::Records, std::uint32_t(records_.size() - 1)});
     readKeys(std::uint32_t(first + count));
     size_ += count;
-    link(first, std::uint32_t(size_), tags_.data(), entries_.data(), filter_.data(), tags_.size());
+    link(first, std::uint32_t(size_), tags_.data(), entries_.data(), filter_.data(), mask_);
 }
 
 void EntryTable::clear() {
@@ -108,7 +106,6 @@ void EntryTable::clear() {
     filter_.clear();
     filter_.shrink_to_fit();
     mask_ = 0;
-    shift_ = 64;
 }
 
 RomEntry EntryTable::operator[](std::size_t i) const {
@@ -155,34 +152,35 @@ void EntryTable::readKeys(std::uint32_t end) {
 }
 
 void EntryTable::link(std::uint32_t first, std::uint32_t end, std::uint8_t* tags,
-                      std::uint32_t* entries, std::uint64_t* filter, std::size_t slots) const {
-    const std::size_t mask = slots - 1;
-    const auto shift = unsigned(64 - std::countr_zero(slots));
+                      std::uint32_t* entries, std::uint64_t* filter, std::size_t mask) const {
     const Key* keys = keys_.data();
-    // Enters entry `i`, whose hash's bits below the home slot's are `low`, at the first free
-    // slot from `home` on.
-    const auto enter = [&](std::uint32_t i, std::size_t home, std::uint64_t low) {
+    const std::size_t filterMask = mask >> 4;
+    const auto enterFilter = [&](const Key& key) {
+        const std::uint64_t hash = filterHashOf(key.crc, key.size);
+        filter[hash & filterMask] |= filterBitsOf(hash);
+    };
+    // Enters entry `i` at the first free slot from `home` on.
+    const auto enter = [&](std::uint32_t i, std::size_t home, std::uint8_t tag) {
         std::size_t at = home;
         while (tags[at] != kFree) at = (at + 1) & mask;
-        tags[at] = tagOf(low);
+        tags[at] = tag;
         entries[at] = i;
-        filter[home >> 4] |= filterBitsOf(low);
     };
 
     // The home slots of a large load lie all over the index, and entering the entries in table
     // order would wait on memory at nearly every one. So the entries are first sorted, in table
     // order, by the region of 2^13 slots their home slot lies in, and each region is then filled
-    // in turn while its slot bytes, entry numbers and filter words (40 KiB) stay in the cache.
-    // Entries of one pair share a home slot, so they are still entered in table order. An entry
-    // sorted takes 8 bytes: its number, and the bits of its hash that say its home slot within
-    // its region (13), its slot byte (7) and its filter bits (12).
+    // in turn while its slot bytes and entry numbers (40 KiB) stay in the cache. Entries of one
+    // pair share a home slot, so they are still entered in table order. An entry sorted takes 8
+    // bytes: its number, its home slot within its region and its slot byte. The filter, a
+    // twentieth of the index, is filled while they are sorted.
     constexpr unsigned kRegionBits = 13;
-    constexpr std::uint64_t kLowBits = (1u << 19) - 1;
+    constexpr std::size_t kWithin = (std::size_t(1) << kRegionBits) - 1;
     const std::size_t count = end - first;
-    const std::size_t regions = slots >> kRegionBits;
+    const std::size_t regions = (mask + 1) >> kRegionBits;
     std::unique_ptr<std::uint64_t[]> sorted;
     std::unique_ptr<std::size_t[]> starts;
-    if (regions > 1 && count >= (std::size_t(1) << kRegionBits)) {
+    if (regions > 1 && count > kWithin) {
         sorted.reset(new (std::nothrow) std::uint64_t[count]);
         starts.reset(new (std::nothrow) std::size_t[regions + 1]);
     }
@@ -190,20 +188,21 @@ void EntryTable::link(std::uint32_t first, std::uint32_t end, std::uint8_t* tags
         // Few entries, or no memory to sort them in: entered one by one.
         for (std::uint32_t i = first; i < end; ++i) {
             const std::uint64_t hash = hashOf(keys[i].crc, keys[i].size);
-            enter(i, std::size_t(hash >> shift), hash & kLowBits);
+            enter(i, hash & mask, tagOf(hash));
+            enterFilter(keys[i]);
         }
         return;
     }
-    const unsigned regionShift = shift + kRegionBits;
     std::fill_n(starts.get(), regions + 1, 0);
     for (std::uint32_t i = first; i < end; ++i)
-        ++starts[(hashOf(keys[i].crc, keys[i].size) >> regionShift) + 1];
+        ++starts[((hashOf(keys[i].crc, keys[i].size) & mask) >> kRegionBits) + 1];
     for (std::size_t r = 1; r <= regions; ++r) starts[r] += starts[r - 1];
     for (std::uint32_t i = first; i < end; ++i) {
         const std::uint64_t hash = hashOf(keys[i].crc, keys[i].size);
-        const std::uint64_t within = (hash >> shift) & ((1u << kRegionBits) - 1);
-        sorted[starts[hash >> regionShift]++] =
-            std::uint64_t(i) << 32 | within << 19 | (hash & kLowBits);
+        const std::size_t home = hash & mask;
+        sorted[starts[home >> kRegionBits]++] =
+            std::uint64_t(i) << 32 | (home & kWithin) << 7 | tagOf(hash);
+        enterFilter(keys[i]);
     }
     // Each region's start has moved on to the next one's.
     std::size_t k = 0;
@@ -211,8 +210,7 @@ void EntryTable::link(std::uint32_t first, std::uint32_t end, std::uint8_t* tags
         const std::size_t base = r << kRegionBits;
         for (; k < starts[r]; ++k) {
             const std::uint64_t e = sorted[k];
-            enter(std::uint32_t(e >> 32), base + ((e >> 19) & ((1u << kRegionBits) - 1)),
-                  e & kLowBits);
+            enter(std::uint32_t(e >> 32), base + ((e >> 7) & kWithin), std::uint8_t(e & 0x7F));
         }
     }
 }

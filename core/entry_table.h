@@ -100,19 +100,16 @@ class EntryTable {
 
     // Asks for the part of the index that a lookup of `crc` and `size` reads first, ahead of it.
     void prefetch(std::uint32_t crc, std::uint32_t size) const {
-        if (!tags_.empty()) __builtin_prefetch(&filter_[homeOf(hashOf(crc, size)) >> 4]);
+        if (!tags_.empty()) __builtin_prefetch(&filter_[filterWordOf(crc, size)]);
     }
 
     // Calls `visit` with every entry of `crc` and `size`, in table order.
     template <typename Visit>
     void forEachMatch(std::uint32_t crc, std::uint32_t size, Visit&& visit) const {
-        if (tags_.empty()) return;
+        if (tags_.empty() || !mayHold(crc, size)) return;
         const std::uint64_t hash = hashOf(crc, size);
-        const std::size_t home = homeOf(hash);
-        const std::uint64_t bits = filterBitsOf(hash);
-        if ((filter_[home >> 4] & bits) != bits) return;
         const std::uint8_t tag = tagOf(hash);
-        for (std::size_t s = home;; s = (s + 1) & mask_) {
+        for (std::size_t s = hash & mask_;; s = (s + 1) & mask_) {
             const std::uint8_t t = tags_[s];
             if (t == kFree) return;
             if (t != tag) continue;
@@ -150,7 +147,7 @@ class EntryTable {
         std::uint32_t crc;
         std::uint32_t size;
     };
-    // A slot's byte: free, or the lowest seven bits of the hash of the pair in it.
+    // A slot's byte: free, or the top seven bits of the hash of the pair in it.
     static constexpr std::uint8_t kFree = 0x80;
     // The index is never more than half full, so probes stay short.
     static constexpr std::size_t kSlotsPerEntry = 2;
@@ -159,26 +156,33 @@ class EntryTable {
         return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 |
                std::uint32_t(p[3]) << 24;
     }
-    // The hash of a pair. Its top bits name the home slot, its lowest seven are the slot's byte,
-    // and the twelve above those the filter's bits, so the three are independent of each other
-    // for any index of up to 2^45 slots.
+    // The hash of a pair: its low bits (those of the mask) name the home slot, its top seven
+    // bits are the slot's byte.
     static std::uint64_t hashOf(std::uint32_t crc, std::uint32_t size) {
-        std::uint64_t h = std::uint64_t(size) << 32 | crc;
-        h ^= h >> 33;
-        h *= 0xFF51AFD7ED558CCDull;
-        h ^= h >> 33;
-        h *= 0xC4CEB9FE1A85EC53ull;
-        return h ^ (h >> 33);
+        // CRC values are already well mixed; the size only needs spreading over them.
+        const std::uint64_t key = (std::uint64_t(size) * 0x9E3779B97F4A7C15ull) ^ crc;
+        const std::uint64_t h = key * 0xBF58476D1CE4E5B9ull;
+        return h ^ (h >> 29);
     }
-    std::size_t homeOf(std::uint64_t hash) const { return std::size_t(hash >> shift_); }
-    static std::uint8_t tagOf(std::uint64_t hash) { return std::uint8_t(hash & 0x7F); }
-    // The filter in front of the slots: one 64-bit word for every sixteen slots, the word of a
-    // pair's home slot, and in it two bits per pair, set for every entry, both seen set by
-    // about one lookup in twenty of a pair that no entry has. It takes four bits per slot, so it
-    // is small enough to stay in the caches that the slot bytes fall out of, and most lookups of
-    // pairs the table does not hold end at it.
+    static std::uint8_t tagOf(std::uint64_t hash) { return std::uint8_t(hash >> 57); }
+    // The filter in front of the slots: per pair two bits of one 64-bit word, set for every
+    // entry, both seen set by about one lookup in twenty of a pair that no entry has. It takes
+    // four bits per slot, so it is small enough to stay in the caches that the slot bytes fall
+    // out of, and most lookups of pairs the table does not hold end at it.
+    static std::uint64_t filterHashOf(std::uint32_t crc, std::uint32_t size) {
+        const std::uint64_t key = (std::uint64_t(crc) << 32 | size) * 0xD6E8FEB86659FD93ull;
+        return key ^ (key >> 32);
+    }
     static std::uint64_t filterBitsOf(std::uint64_t hash) {
-        return std::uint64_t(1) << ((hash >> 7) & 63) | std::uint64_t(1) << ((hash >> 13) & 63);
+        return std::uint64_t(1) << (hash >> 58) | std::uint64_t(1) << ((hash >> 52) & 63);
+    }
+    std::size_t filterWordOf(std::uint32_t crc, std::uint32_t size) const {
+        return filterHashOf(crc, size) & (filter_.size() - 1);
+    }
+    bool mayHold(std::uint32_t crc, std::uint32_t size) const {
+        const std::uint64_t hash = filterHashOf(crc, size);
+        const std::uint64_t bits = filterBitsOf(hash);
+        return (filter_[hash & (filter_.size() - 1)] & bits) == bits;
     }
     const Segment& segmentOf(std::uint32_t i) const {
         // Nearly always the last run, or the one before (custom entries, then the chips).
@@ -192,10 +196,10 @@ class EntryTable {
     void reserveIndex(std::size_t count);
     // Copies the keys of the records of the last segment, which ends at entry `end`, into keys_.
     void readKeys(std::uint32_t end);
-    // Enters entries [first, end) into the index of `slots` slots whose bytes are `tags`, whose
-    // entry numbers are `entries` and whose filter is `filter`, each after those before it.
+    // Enters entries [first, end) into the slots `tags` and `entries` (mask + 1 of each) and
+    // the filter `filter` that goes with them, each after those before it in the table.
     void link(std::uint32_t first, std::uint32_t end, std::uint8_t* tags, std::uint32_t* entries,
-              std::uint64_t* filter, std::size_t slots) const;
+              std::uint64_t* filter, std::size_t mask) const;
 
     template <typename T>
     using Large = std::vector<T, LargePageAllocator<T>>;
@@ -213,8 +217,6 @@ class EntryTable {
     // One word for every sixteen slots.
     Large<std::uint64_t> filter_;
     std::size_t mask_ = 0;
-    // How far a hash is shifted down to its home slot: 64 less the bits of a slot's number.
-    unsigned shift_ = 64;
 };
 
 }  // namespace chipsight
