@@ -1,14 +1,19 @@
 // Worker threads that read the next files while the reports of earlier ones are made.
 #include "cli/image_reader.h"
 
+#include <algorithm>
 #include <new>
 #include <system_error>
 
 namespace chipsight::cli {
 
 ImageReader::ImageReader(const std::vector<std::string>& paths, int splitLevel, unsigned threads)
-    : paths_(paths), splitLevel_(splitLevel), slots_(kAhead), filled_(kAhead, false) {
+    : paths_(paths),
+      splitLevel_(splitLevel),
+      ahead_(std::max<std::size_t>(1, std::min(kAhead, paths.size()))) {
     if (threads <= 1 || paths.empty()) return;
+    slots_.resize(ahead_);
+    filled_.assign(ahead_, false);
     try {
         // The caller's thread reads too, whenever the next file it takes is not yet read.
         for (unsigned t = 1; t < threads; ++t) workers_.emplace_back([this] { work(); });
@@ -32,7 +37,7 @@ void ImageReader::work() {
         {
             std::unique_lock<std::mutex> lock(mutex_);
             room_.wait(lock, [&] {
-                return stopping_ || claimed_ == paths_.size() || claimed_ < taken_ + kAhead;
+                return stopping_ || claimed_ == paths_.size() || claimed_ < taken_ + ahead_;
             });
             if (stopping_ || claimed_ == paths_.size()) return;
             i = claimed_++;
@@ -45,8 +50,8 @@ void ImageReader::work() {
         }
         {
             const std::lock_guard<std::mutex> lock(mutex_);
-            slots_[i % kAhead] = std::move(image);
-            filled_[i % kAhead] = true;
+            slots_[i % ahead_] = std::move(image);
+            filled_[i % ahead_] = true;
         }
         ready_.notify_all();
     }
@@ -54,23 +59,28 @@ void ImageReader::work() {
 
 ImageFile ImageReader::take(std::size_t i) {
     if (workers_.empty()) return readImageFile(paths_[i], splitLevel_);
-    ImageFile image;
     std::unique_lock<std::mutex> lock(mutex_);
-    if (claimed_ == i) {
-        // No worker has got to it yet: the caller reads it itself rather than wait.
-        ++claimed_;
-        lock.unlock();
-        try {
-            image = readImageFile(paths_[i], splitLevel_);
-        } catch (const std::bad_alloc&) {
-            image.status = ImageStatus::OutOfMemory;
+    // While file i is not read yet, the caller reads the next file that no worker has started
+    // on, rather than sleep and be woken for each file.
+    while (!filled_[i % ahead_]) {
+        if (claimed_ < paths_.size() && claimed_ < taken_ + ahead_) {
+            const std::size_t j = claimed_++;
+            lock.unlock();
+            ImageFile image;
+            try {
+                image = readImageFile(paths_[j], splitLevel_);
+            } catch (const std::bad_alloc&) {
+                image.status = ImageStatus::OutOfMemory;
+            }
+            lock.lock();
+            slots_[j % ahead_] = std::move(image);
+            filled_[j % ahead_] = true;
+            continue;
         }
-        lock.lock();
-    } else {
-        ready_.wait(lock, [&] { return bool(filled_[i % kAhead]); });
-        image = std::move(slots_[i % kAhead]);
-        filled_[i % kAhead] = false;
+        ready_.wait(lock);
     }
+    ImageFile image = std::move(slots_[i % ahead_]);
+    filled_[i % ahead_] = false;
     taken_ = i + 1;
     lock.unlock();
     room_.notify_all();

@@ -16,9 +16,9 @@ namespace chipsight::cli {
 class ImageReader {
   public:
     // Starts reading `paths` (kept by reference) at `splitLevel` levels on `threads` threads in
-    // all, the caller's among them: `threads` - 1 workers read ahead, and the caller reads a
-    // file itself when it takes one that no worker has started on. With one thread or fewer,
-    // each file is read on the caller's thread when it is taken.
+    // all, the caller's among them: `threads` - 1 workers read ahead, and the caller, while the
+    // file it takes is not read yet, reads the next one that no worker has started on. With one
+    // thread or fewer, each file is read on the caller's thread when it is taken.
     ImageReader(const std::vector<std::string>& paths, int splitLevel, unsigned threads);
     // Stops the workers, and waits for the files they are reading.
     ~ImageReader();
@@ -29,9 +29,11 @@ class ImageReader {
     ImageFile take(std::size_t i);
 
   private:
-    // How far the workers may read ahead of the file last taken: enough to keep them busy
-    // while one report is made, little enough that digests waiting take little memory.
-    static constexpr std::size_t kAhead = 64;
+    // How far the workers may read ahead of the file last taken: enough to keep them busy while
+    // the databases load (some 30,000 small files a second are read on a thread, and a large
+    // database takes tens of milliseconds), little enough that the digests waiting take little
+    // memory (2 KiB each).
+    static constexpr std::size_t kAhead = 2048;
 
     void work();
 
@@ -39,7 +41,9 @@ class ImageReader {
     const int splitLevel_;
     std::mutex mutex_;
     std::condition_variable ready_, room_;
-    // Reads done and not yet taken, by file number modulo kAhead.
+    // Reads done and not yet taken, by file number modulo ahead_, which is kAhead or fewer
+    // where there are fewer files; none when no worker runs.
+    const std::size_t ahead_;
     std::vector<ImageFile> slots_;
     std::vector<bool> filled_;
     std::size_t claimed_ = 0;  // files handed to a worker so far
