@@ -205,8 +205,8 @@ void EntryTable::link(std::uint32_t first, std::uint32_t end, std::uint8_t* tags
     // order, by the region of 2^13 slots their home slot lies in, and each region is then filled
     // in turn while its slot bytes and entry numbers (40 KiB) stay in the cache. Entries of one
     // pair share a home slot, so they are still entered in table order. An entry sorted takes 8
-    // bytes: its number, its home slot within its region and its slot byte. The filter, a
-    // twentieth of the index, is filled while they are sorted.
+    // bytes: its number, its home slot within its region and its slot byte. The filter, half a
+    // byte a slot, is filled while they are sorted.
     constexpr unsigned kRegionBits = 13;
     constexpr std::size_t kWithin = (std::size_t(1) << kRegionBits) - 1;
     const std::size_t count = end - first;
