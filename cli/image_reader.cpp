@@ -1,19 +1,14 @@
 // Worker threads that read the next files while the reports of earlier ones are made.
 #include "cli/image_reader.h"
 
-#include <algorithm>
 #include <new>
 #include <system_error>
 
 namespace chipsight::cli {
 
 ImageReader::ImageReader(const std::vector<std::string>& paths, int splitLevel, unsigned threads)
-    : paths_(paths),
-      splitLevel_(splitLevel),
-      ahead_(std::max<std::size_t>(1, std::min(kAhead, paths.size()))) {
+    : paths_(paths), splitLevel_(splitLevel), slots_(kAhead), filled_(kAhead, false) {
     if (threads <= 1 || paths.empty()) return;
-    slots_.resize(ahead_);
-    filled_.assign(ahead_, false);
     try {
         // The caller's thread reads too, whenever the next file it takes is not yet read.
         for (unsigned t = 1; t < threads; ++t) workers_.emplace_back([this] { work(); });
@@ -37,7 +32,7 @@ void ImageReader::work() {
         {
             std::unique_lock<std::mutex> lock(mutex_);
             room_.wait(lock, [&] {
-                return stopping_ || claimed_ == paths_.size() || claimed_ < taken_ + ahead_;
+                return stopping_ || claimed_ == paths_.size() || claimed_ < taken_ + kAhead;
             });
             if (stopping_ || claimed_ == paths_.size()) return;
             i = claimed_++;
@@ -50,8 +45,8 @@ void ImageReader::work() {
         }
         {
             const std::lock_guard<std::mutex> lock(mutex_);
-            slots_[i % ahead_] = std::move(image);
-            filled_[i % ahead_] = true;
+            slots_[i % kAhead] = std::move(image);
+            filled_[i % kAhead] = true;
         }
         ready_.notify_all();
     }
@@ -62,8 +57,8 @@ ImageFile ImageReader::take(std::size_t i) {
     std::unique_lock<std::mutex> lock(mutex_);
     // While file i is not read yet, the caller reads the next file that no worker has started
     // on, rather than sleep and be woken for each file.
-    while (!filled_[i % ahead_]) {
-        if (claimed_ < paths_.size() && claimed_ < taken_ + ahead_) {
+    while (!filled_[i % kAhead]) {
+        if (claimed_ < paths_.size() && claimed_ < taken_ + kAhead) {
             const std::size_t j = claimed_++;
             lock.unlock();
             ImageFile image;
@@ -73,14 +68,14 @@ ImageFile ImageReader::take(std::size_t i) {
                 image.status = ImageStatus::OutOfMemory;
             }
             lock.lock();
-            slots_[j % ahead_] = std::move(image);
-            filled_[j % ahead_] = true;
+            slots_[j % kAhead] = std::move(image);
+            filled_[j % kAhead] = true;
             continue;
         }
         ready_.wait(lock);
     }
-    ImageFile image = std::move(slots_[i % ahead_]);
-    filled_[i % ahead_] = false;
+    ImageFile image = std::move(slots_[i % kAhead]);
+    filled_[i % kAhead] = false;
     taken_ = i + 1;
     lock.unlock();
     room_.notify_all();

@@ -29,11 +29,9 @@ class ImageReader {
     ImageFile take(std::size_t i);
 
   private:
-    // How far the workers may read ahead of the file last taken: enough to keep them busy while
-    // the databases load (some 30,000 small files a second are read on a thread, and a large
-    // database takes tens of milliseconds), little enough that the digests waiting take little
-    // memory (2 KiB each).
-    static constexpr std::size_t kAhead = 2048;
+    // How far the workers may read ahead of the file last taken: enough to keep them busy
+    // while one report is made, little enough that digests waiting take little memory.
+    static constexpr std::size_t kAhead = 64;
 
     void work();
 
@@ -41,9 +39,7 @@ class ImageReader {
     const int splitLevel_;
     std::mutex mutex_;
     std::condition_variable ready_, room_;
-    // Reads done and not yet taken, by file number modulo ahead_, which is kAhead or fewer
-    // where there are fewer files; none when no worker runs.
-    const std::size_t ahead_;
+    // Reads done and not yet taken, by file number modulo kAhead.
     std::vector<ImageFile> slots_;
     std::vector<bool> filled_;
     std::size_t claimed_ = 0;  // files handed to a worker so far
