@@ -54,23 +54,28 @@ void ImageReader::work() {
 
 ImageFile ImageReader::take(std::size_t i) {
     if (workers_.empty()) return readImageFile(paths_[i], splitLevel_);
-    ImageFile image;
     std::unique_lock<std::mutex> lock(mutex_);
-    if (claimed_ == i) {
-        // No worker has got to it yet: the caller reads it itself rather than wait.
-        ++claimed_;
-        lock.unlock();
-        try {
-            image = readImageFile(paths_[i], splitLevel_);
-        } catch (const std::bad_alloc&) {
-            image.status = ImageStatus::OutOfMemory;
+    // While file i is not read yet, the caller reads the next file that no worker has started
+    // on, rather than sleep and be woken for each file.
+    while (!filled_[i % kAhead]) {
+        if (claimed_ < paths_.size() && claimed_ < taken_ + kAhead) {
+            const std::size_t j = claimed_++;
+            lock.unlock();
+            ImageFile image;
+            try {
+                image = readImageFile(paths_[j], splitLevel_);
+            } catch (const std::bad_alloc&) {
+                image.status = ImageStatus::OutOfMemory;
+            }
+            lock.lock();
+            slots_[j % kAhead] = std::move(image);
+            filled_[j % kAhead] = true;
+            continue;
         }
-        lock.lock();
-    } else {
-        ready_.wait(lock, [&] { return bool(filled_[i % kAhead]); });
-        image = std::move(slots_[i % kAhead]);
-        filled_[i % kAhead] = false;
+        ready_.wait(lock);
     }
+    ImageFile image = std::move(slots_[i % kAhead]);
+    filled_[i % kAhead] = false;
     taken_ = i + 1;
     lock.unlock();
     room_.notify_all();

@@ -16,9 +16,9 @@ namespace chipsight::cli {
 class ImageReader {
   public:
     // Starts reading `paths` (kept by reference) at `splitLevel` levels on `threads` threads in
-    // all, the caller's among them: `threads` - 1 workers read ahead, and the caller reads a
-    // file itself when it takes one that no worker has started on. With one thread or fewer,
-    // each file is read on the caller's thread when it is taken.
+    // all, the caller's among them: `threads` - 1 workers read ahead, and the caller, while the
+    // file it takes is not read yet, reads the next one that no worker has started on. With one
+    // thread or fewer, each file is read on the caller's thread when it is taken.
     ImageReader(const std::vector<std::string>& paths, int splitLevel, unsigned threads);
     // Stops the workers, and waits for the files they are reading.
     ~ImageReader();

@@ -2,6 +2,8 @@
 #include "core/entry_table.h"
 
 #include <algorithm>
+#include <memory>
+#include <new>
 #include <span>
 
 namespace chipsight {
@@ -184,27 +186,65 @@ void EntryTable::readKeys(std::uint32_t end) {
 
 void EntryTable::link(std::uint32_t first, std::uint32_t end, std::uint8_t* tags,
                       std::uint32_t* entries, std::uint64_t* filter, std::size_t mask) const {
-    // The home slots of a large load are all over the index, so filling it waits on memory:
-    // each entry is entered kAhead entries after its home slot was asked for.
-    constexpr std::uint32_t kAhead = 24;
     const Key* keys = keys_.data();
     const std::size_t filterMask = mask >> 4;
-    const auto ask = [&](std::uint32_t i) {
-        const std::size_t at = hashOf(keys[i].crc, keys[i].size) & mask;
-        __builtin_prefetch(&tags[at], 1);
-        __builtin_prefetch(&entries[at], 1);
-        __builtin_prefetch(&filter[filterHashOf(keys[i].crc, keys[i].size) & filterMask], 1);
+    const auto enterFilter = [&](const Key& key) {
+        const std::uint64_t hash = filterHashOf(key.crc, key.size);
+        filter[hash & filterMask] |= filterBitsOf(hash);
     };
-    for (std::uint32_t i = first; i < std::min(end, first + kAhead); ++i) ask(i);
-    for (std::uint32_t i = first; i < end; ++i) {
-        if (i + kAhead < end) ask(i + kAhead);
-        const std::uint64_t hash = hashOf(keys[i].crc, keys[i].size);
-        std::size_t at = hash & mask;
+    // Enters entry `i` at the first free slot from `home` on.
+    const auto enter = [&](std::uint32_t i, std::size_t home, std::uint8_t tag) {
+        std::size_t at = home;
         while (tags[at] != kFree) at = (at + 1) & mask;
-        tags[at] = tagOf(hash);
+        tags[at] = tag;
         entries[at] = i;
-        const std::uint64_t filterHash = filterHashOf(keys[i].crc, keys[i].size);
-        filter[filterHash & filterMask] |= filterBitsOf(filterHash);
+    };
+
+    // The home slots of a large load lie all over the index, and entering the entries in table
+    // order would wait on memory at nearly every one. So the entries are first sorted, in table
+    // order, by the region of 2^13 slots their home slot lies in, and each region is then filled
+    // in turn while its slot bytes and entry numbers (40 KiB) stay in the cache. Entries of one
+    // pair share a home slot, so they are still entered in table order. An entry sorted takes 8
+    // bytes: its number, its home slot within its region and its slot byte. The filter, half a
+    // byte a slot, is filled while they are sorted.
+    constexpr unsigned kRegionBits = 13;
+    constexpr std::size_t kWithin = (std::size_t(1) << kRegionBits) - 1;
+    const std::size_t count = end - first;
+    const std::size_t regions = (mask + 1) >> kRegionBits;
+    std::unique_ptr<std::uint64_t[]> sorted;
+    std::unique_ptr<std::size_t[]> starts;
+    if (regions > 1 && count > kWithin) {
+        sorted.reset(new (std::nothrow) std::uint64_t[count]);
+        starts.reset(new (std::nothrow) std::size_t[regions + 1]);
+    }
+    if (!sorted || !starts) {
+        // Few entries, or no memory to sort them in: entered one by one.
+        for (std::uint32_t i = first; i < end; ++i) {
+            const std::uint64_t hash = hashOf(keys[i].crc, keys[i].size);
+            enter(i, hash & mask, tagOf(hash));
+            enterFilter(keys[i]);
+        }
+        return;
+    }
+    std::fill_n(starts.get(), regions + 1, 0);
+    for (std::uint32_t i = first; i < end; ++i)
+        ++starts[((hashOf(keys[i].crc, keys[i].size) & mask) >> kRegionBits) + 1];
+    for (std::size_t r = 1; r <= regions; ++r) starts[r] += starts[r - 1];
+    for (std::uint32_t i = first; i < end; ++i) {
+        const std::uint64_t hash = hashOf(keys[i].crc, keys[i].size);
+        const std::size_t home = hash & mask;
+        sorted[starts[home >> kRegionBits]++] =
+            std::uint64_t(i) << 32 | (home & kWithin) << 7 | tagOf(hash);
+        enterFilter(keys[i]);
+    }
+    // Each region's start has moved on to the next one's.
+    std::size_t k = 0;
+    for (std::size_t r = 0; r < regions; ++r) {
+        const std::size_t base = r << kRegionBits;
+        for (; k < starts[r]; ++k) {
+            const std::uint64_t e = sorted[k];
+            enter(std::uint32_t(e >> 32), base + ((e >> 7) & kWithin), std::uint8_t(e & 0x7F));
+        }
     }
 }
 

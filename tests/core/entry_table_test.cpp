@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 #include <memory>
 #include <random>
 
@@ -52,6 +53,36 @@ TEST(EntryTable, ReadsAsItsEntriesAndFindsThemInTableOrder) {
     const std::size_t room = table.capacity();
     for (int i = 0; i < 40; ++i) table.push_back(makeEntry(2, 2, "b", ""));
     EXPECT_EQ(table.capacity(), room);
+}
+
+// Loads large enough to be entered region by region, the second one moving the first into a
+// larger index: pairs that recur a thousand times among pairs that occur once or twice.
+TEST(EntryTableIndex, LargeLoadsMatchInTableOrder) {
+    std::mt19937 rng(3);
+    EntryTable table;
+    std::map<std::pair<std::uint32_t, std::uint32_t>, std::vector<std::string>> expected;
+    for (int load = 0; load < 2; ++load) {
+        constexpr std::size_t kCount = 30000;
+        testing::Bytes roms;
+        for (std::size_t k = 0; k < kCount; ++k) {
+            const std::uint32_t crc = k % 4 == 0 ? rng() % 3 : rng() % 50000;
+            const std::uint32_t size = 1u << (rng() % 3);
+            const std::string name = testing::numbered(testing::numbered("L", load) + ".", k);
+            testing::append(roms, testing::romTableBytes(-1, name, crc, size));
+            expected[{crc, size}].push_back(name);
+        }
+        auto bytes = std::make_shared<std::uint8_t[]>(roms.size());
+        std::copy(roms.begin(), roms.end(), bytes.get());
+        table.appendChips(std::move(bytes), kCount, nullptr, 0);
+    }
+    table.push_back(testing::makeEntry(0, 1, "last", ""));
+    expected[{0, 1}].push_back("last");
+    for (const auto& [key, names] : expected) {
+        std::vector<std::string> got;
+        table.forEachMatch(key.first, key.second,
+                           [&](const RomEntry& e) { got.emplace_back(e.nameText()); });
+        ASSERT_EQ(got, names) << key.first << "/" << key.second;
+    }
 }
 
 }  // namespace
