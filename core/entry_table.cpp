@@ -67,42 +67,41 @@ void EntryTable::push_back(const RomEntry& entry) {
     link(i, i + 1, tags_.data(), entries_.data(), filter_.data(), mask_);
 }
 
-void EntryTable::appendChips(std::shared_ptr<const std::uint8_t[]> roms, std::size_t count,
-                             std::shared_ptr<const std::uint8_t[]> games, std::size_t gameBytes) {
+template <typename Keep>
+void EntryTable::appendRun(Kind kind, std::size_t count, Keep&& keep) {
     if (count == 0) return;
+    // Everything that may fail to allocate comes before anything changes.
     reserveIndex(size_ + count);
     makeRoom(segments_, segments_.size() + 1);
-    chips_.push_back({std::move(roms), std::move(games), gameBytes});
+    const std::uint32_t source = keep();
     const auto first = std::uint32_t(size_);
-    segments_.push_back({first, Kind::Chips, std::uint32_t(chips_.size() - 1)});
+    segments_.push_back({first, kind, source});
     readKeys(std::uint32_t(first + count));
     size_ += count;
     link(first, std::uint32_t(size_), tags_.data(), entries_.data(), filter_.data(), mask_);
 }
 
+void EntryTable::appendChips(std::shared_ptr<const std::uint8_t[]> roms, std::size_t count,
+                             std::shared_ptr<const std::uint8_t[]> games, std::size_t gameBytes) {
+    appendRun(Kind::Chips, count, [&] {
+        chips_.push_back({std::move(roms), std::move(games), gameBytes});
+        return std::uint32_t(chips_.size() - 1);
+    });
+}
+
 void EntryTable::appendRecords(std::shared_ptr<const std::uint8_t[]> records, std::size_t count) {
-    if (count == 0) return;
-    reserveIndex(size_ + count);
-    makeRoom(segments_, segments_.size() + 1);
-    records_.push_back(std::move(records));
-    const auto first = std::uint32_t(size_);
-    segments_.push_back({first, Kind::Records, std::uint32_t(records_.size() - 1)});
-    readKeys(std::uint32_t(first + count));
-    size_ += count;
-    link(first, std::uint32_t(size_), tags_.data(), entries_.data(), filter_.data(), mask_);
+    appendRun(Kind::Records, count, [&] {
+        records_.push_back(std::move(records));
+        return std::uint32_t(records_.size() - 1);
+    });
 }
 
 void EntryTable::appendDat(std::shared_ptr<const DatStore> store) {
     const std::size_t count = store->size();
-    if (count == 0) return;
-    reserveIndex(size_ + count);
-    makeRoom(segments_, segments_.size() + 1);
-    dats_.push_back(std::move(store));
-    const auto first = std::uint32_t(size_);
-    segments_.push_back({first, Kind::Dat, std::uint32_t(dats_.size() - 1)});
-    readKeys(std::uint32_t(first + count));
-    size_ += count;
-    link(first, std::uint32_t(size_), tags_.data(), entries_.data(), filter_.data(), mask_);
+    appendRun(Kind::Dat, count, [&] {
+        dats_.push_back(std::move(store));
+        return std::uint32_t(dats_.size() - 1);
+    });
 }
 
 void EntryTable::clear() {

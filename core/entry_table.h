@@ -215,6 +215,10 @@ class EntryTable {
     }
     // How many entries the index takes before it must grow.
     std::size_t indexRoom() const { return tags_.size() / kSlotsPerEntry; }
+    // Appends a run of `count` entries of `kind`, whose bytes `keep` stores, returning their
+    // number among those of the kind.
+    template <typename Keep>
+    void appendRun(Kind kind, std::size_t count, Keep&& keep);
     // Makes room in the index for `count` entries in all.
     void reserveIndex(std::size_t count);
     // Copies the keys of the records of the last segment, which ends at entry `end`, into keys_.
