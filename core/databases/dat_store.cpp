@@ -30,8 +30,10 @@ class Writer {
     void u32(std::uint32_t v) { bytes(v, 4); }
     void u64(std::uint64_t v) { bytes(v, 8); }
     void raw(const void* p, std::size_t n) {
-        const auto* b = static_cast<const std::uint8_t*>(p);
-        out_.insert(out_.end(), b, b + n);
+        if (n == 0) return;
+        const std::size_t at = out_.size();
+        out_.resize(at + n);
+        std::memcpy(out_.data() + at, p, n);
     }
 
   private:
