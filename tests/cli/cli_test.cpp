@@ -243,7 +243,7 @@ TEST(Processes, KilledAppendersLeaveOnlyWholeRecords) {
         // Entry k of a run carries k in its name and in the low bits of its checksum (read as hex).
         for (const RomEntry& e : f.core.m_entries)
             ASSERT_EQ(std::string(e.nameText()) + "," + std::string(e.descriptionText()),
-                      "R" + std::to_string(e.crc & 0xFFFF) + ",mine")
+                      numbered("R", e.crc & 0xFFFF) + ",mine")
                 << std::hex << e.crc;
         ASSERT_GE(f.core.m_entries.size(), before + (round == 50))
             << "round " << round << ": a record stored before was lost";
