@@ -1,6 +1,10 @@
 // Temporary files, database files and memory figures for the benchmarks.
 #include "bench/bench_support.h"
 
+#include <sys/wait.h>
+
+#include <spawn.h>
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -107,6 +111,25 @@ std::size_t statusBytes(const std::string& name) {
 }
 
 }  // namespace
+
+int runProgram(const std::vector<std::string>& arguments, const std::string& output) {
+    std::vector<char*> argv;
+    for (const auto& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, output.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    pid_t pid = 0;
+    const int failed = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (failed != 0) return -1;
+    int status = 0;
+    if (::waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
+    return WEXITSTATUS(status);
+}
 
 std::size_t residentBytes() { return statusBytes("VmRSS"); }
 std::size_t peakResidentBytes() { return statusBytes("VmHWM"); }

@@ -2,9 +2,6 @@
 // files and to itself on one thread: all started as processes with the same file list, their
 // output sent to /dev/null.
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -45,30 +42,11 @@ std::string database(std::int64_t entries) {
     return dir->path();
 }
 
-// Runs `arguments` (the program first) with stdout and stderr on /dev/null; its exit status,
-// or -1 when it could not be started or did not exit.
-int run(const std::vector<std::string>& arguments) {
-    std::vector<char*> argv;
-    for (const auto& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
-    pid_t pid = 0;
-    const int failed = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (failed != 0) return -1;
-    int status = 0;
-    if (::waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
-    return WEXITSTATUS(status);
-}
-
 void timeRuns(benchmark::State& state, std::vector<std::string> arguments, int expected) {
     const auto& paths = files();
     arguments.insert(arguments.end(), paths.begin(), paths.end());
     for (auto _ : state) {
-        if (run(arguments) != expected) {
+        if (bench::runProgram(arguments) != expected) {
             state.SkipWithError((arguments[0] + " failed").c_str());
             break;
         }

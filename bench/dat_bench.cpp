@@ -3,9 +3,6 @@
 // over the same files; and the peak memory of that load, in a process of its own. Without
 // mame and mame-data installed the figures are skipped.
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -26,26 +23,6 @@ constexpr const char* kMame = "/usr/games/mame";
 constexpr const char* kSoftwareLists = "/usr/share/games/mame/hash";
 constexpr const char* kXmllint = "/usr/bin/xmllint";
 
-// Runs `arguments` (the program first) with stdin on /dev/null and stdout on `output`; its exit
-// status, or -1 when it could not be started or did not exit.
-int run(const std::vector<std::string>& arguments, const std::string& output = "/dev/null") {
-    std::vector<char*> argv;
-    for (const auto& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, output.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    pid_t pid = 0;
-    const int failed = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (failed != 0) return -1;
-    int status = 0;
-    if (::waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
-    return WEXITSTATUS(status);
-}
-
 // The ListXML and every software list, or nothing (with the reason) when they cannot be had.
 struct RealDats {
     std::vector<std::string> paths;
@@ -63,7 +40,7 @@ const RealDats& realDats() {
             return found;
         }
         const std::string listXml = dir.file("mame.xml");
-        if (run({kMame, "-listxml"}, listXml) != 0) {
+        if (bench::runProgram({kMame, "-listxml"}, listXml) != 0) {
             found.missing = "mame -listxml failed";
             return found;
         }
@@ -108,7 +85,7 @@ void xmllint(benchmark::State& state) {
     std::vector<std::string> arguments = {kXmllint, "--stream", "--noout"};
     arguments.insert(arguments.end(), dats.paths.begin(), dats.paths.end());
     for (auto _ : state) {
-        if (run(arguments) != 0) {
+        if (bench::runProgram(arguments) != 0) {
             state.SkipWithError("xmllint failed");
             return;
         }
@@ -128,7 +105,7 @@ void memory(benchmark::State& state) {
     bench::TempDir out;
     double peak = 0;
     for (auto _ : state) {
-        if (run(arguments, out.file("report")) != 0) {
+        if (bench::runProgram(arguments, out.file("report")) != 0) {
             state.SkipWithError("chipsight_dat_read failed");
             return;
         }
