@@ -13,7 +13,6 @@
 
 #include "chipsight/version.h"
 #include "core/custom_db.h"
-#include "core/databases/dat_cache.h"
 #include "core/databases/dat_files.h"
 #include "core/file_layer.h"
 #include "core/image_file.h"
@@ -155,7 +154,7 @@ std::int32_t ChipsightCore::loadDats() {
     for (const std::string& path : paths) {
         LoadedDat dat =
             loadDat(path, cacheDir, [&](std::uint64_t bytes) { progress(path, bytes); });
-        if (const auto id = datIdentityOf(path)) done += id->size;
+        done += dat.size;
         progress(path, 0);
         try {
             if (dat.store) m_entries.appendDat(dat.store);

@@ -28,6 +28,7 @@ LoadedDat loadDat(const std::string& path, const std::string& cacheDir,
         return std::move(loaded);
     };
     const std::optional<DatIdentity> before = datIdentityOf(path);
+    if (before) loaded.size = before->size;
     if (before && !cacheDir.empty()) {
         if ((loaded.store = loadCachedStore(cacheDir, *before))) {
             loaded.format = loaded.store->format();

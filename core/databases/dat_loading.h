@@ -16,6 +16,7 @@ struct LoadedDat {
     DatFormat format = DatFormat::None;
     std::shared_ptr<const DatStore> store;  // none for a file of no known format, or a failure
     bool fromCache = false;
+    std::uint64_t size = 0;  // of the file, as it was when the load began
     double seconds = 0;
     // For a file that could not be read or is malformed: where and why, e.g.
     // "line 12: unclosed <rom> element". Empty otherwise.
