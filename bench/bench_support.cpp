@@ -1,6 +1,7 @@
 // Temporary files, database files and memory figures for the benchmarks.
 #include "bench/bench_support.h"
 
+#include <sys/resource.h>
 #include <sys/wait.h>
 
 #include <spawn.h>
@@ -112,7 +113,8 @@ std::size_t statusBytes(const std::string& name) {
 
 }  // namespace
 
-int runProgram(const std::vector<std::string>& arguments, const std::string& output) {
+int runProgram(const std::vector<std::string>& arguments, const std::string& output,
+               std::size_t* peakBytes) {
     std::vector<char*> argv;
     for (const auto& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
@@ -127,7 +129,9 @@ int runProgram(const std::vector<std::string>& arguments, const std::string& out
     posix_spawn_file_actions_destroy(&actions);
     if (failed != 0) return -1;
     int status = 0;
-    if (::waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
+    struct rusage usage {};
+    if (::wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status)) return -1;
+    if (peakBytes) *peakBytes = std::size_t(usage.ru_maxrss) * 1024;
     return WEXITSTATUS(status);
 }
 

@@ -122,11 +122,82 @@ void memory(benchmark::State& state) {
     state.counters["limit_bytes"] = 256e6;
 }
 
+// A database directory with copies of the sample database and, for `withDats`, the ListXML
+// and every software list linked into its dats directory.
+std::string databaseDir(bool withDats) {
+    static bench::TempDir dirs[2];
+    const std::filesystem::path dir = dirs[withDats].path();
+    const auto bin = std::filesystem::path(chipsight::executablePath()).parent_path();
+    for (const char* name : {"CHIPLORE.ROM", "CHIPLORE.GAM"})
+        std::filesystem::copy_file(bin / name, dir / name,
+                                   std::filesystem::copy_options::skip_existing);
+    if (withDats && !std::filesystem::exists(dir / "dats")) {
+        std::filesystem::create_directory(dir / "dats");
+        std::filesystem::create_symlink(realDats().paths.front(), dir / "dats/mame.xml");
+        std::filesystem::create_symlink(kSoftwareLists, dir / "dats/hash");
+    }
+    return dir.string();
+}
+
+// Runs chipsight-cli on the database directory (Arg: 1 with the DATs, 0 with the sample
+// database only), once before timing so that the DATs' cache is made, with `arguments` after
+// it; records the most memory a run took.
+void timeCli(benchmark::State& state, const std::vector<std::string>& arguments) {
+    const RealDats& dats = realDats();
+    if (!dats.missing.empty()) return state.SkipWithError(dats.missing.c_str());
+    static bench::TempDir cache;
+    ::setenv("XDG_CACHE_HOME", cache.path().c_str(), 1);
+    const auto cli =
+        std::filesystem::path(chipsight::executablePath()).parent_path() / "chipsight-cli";
+    std::vector<std::string> command = {cli.string(), "--db-dir", databaseDir(state.range(0))};
+    command.insert(command.end(), arguments.begin(), arguments.end());
+    std::size_t peak = 0, most = 0;
+    // Nothing asked for is found: exit status 1.
+    if (bench::runProgram(command) != 1) return state.SkipWithError("chipsight-cli failed");
+    for (auto _ : state) {
+        if (bench::runProgram(command, "/dev/null", &peak) != 1)
+            return state.SkipWithError("chipsight-cli failed");
+        most = std::max(most, peak);
+    }
+    state.counters["peak_bytes"] = double(most);
+    state.counters["limit_bytes"] = 64e6;
+}
+
+void startUp(benchmark::State& state) { timeCli(state, {"--manual", "12345678", "1024"}); }
+
+// 1,000 files of 64 KiB, different in content, none of them known.
+void identifyFiles(benchmark::State& state) {
+    static bench::TempDir dir;
+    static std::vector<std::string> files;
+    for (std::uint64_t i = files.size(); i < 1000; ++i) {
+        files.push_back(dir.file("chip" + std::to_string(i) + ".bin"));
+        bench::writeFile(files.back(), bench::randomBytes(64 << 10, i));
+    }
+    std::vector<std::string> arguments = {"--"};
+    arguments.insert(arguments.end(), files.begin(), files.end());
+    timeCli(state, arguments);
+}
+
 BENCHMARK(ours)->Name("dat-load/chipsight")->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(xmllint)->Name("dat-load/xmllint")->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(memory)
     ->Name("dat-load/memory")
     ->Iterations(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+BENCHMARK(startUp)
+    ->Name("dat-start")
+    ->ArgName("dats")
+    ->Arg(0)
+    ->Arg(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK(identifyFiles)
+    ->Name("dat-identify")
+    ->ArgName("dats")
+    ->Arg(0)
+    ->Arg(1)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 

@@ -79,6 +79,12 @@ ROWS = [
         "dat-load/xmllint/real_time", "real_time", False, 0.35),
     Row("  peak memory of that load vs 256 MB", "dat-load/memory/iterations:1/real_time",
         "dat-load/memory/iterations:1/real_time", "peak_bytes", False, 1.0, "limit_bytes"),
+    Row("start-up from the cache with ListXML + software lists vs the sample database",
+        "dat-start/dats:1/real_time", "dat-start/dats:0/real_time", "real_time", False, 5.0),
+    Row("  peak memory of that start-up vs 64 MB", "dat-start/dats:1/real_time",
+        "dat-start/dats:1/real_time", "peak_bytes", False, 1.0, "limit_bytes"),
+    Row("chipsight-cli 1,000 x 64 KiB with ListXML + software lists vs the sample database",
+        "dat-identify/dats:1/real_time", "dat-identify/dats:0/real_time", "real_time", False, 1.2),
     Row("window log, 10,000 identifications: last 1,000 vs first 1,000", "log/10000/iterations:1/real_time",
         "log/10000/iterations:1/real_time", "last_1000_s", False, 1.5, "first_1000_s"),
 ]

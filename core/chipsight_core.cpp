@@ -134,44 +134,32 @@ void ChipsightCore::loadDatabases() {
 
 std::int32_t ChipsightCore::loadDats() {
     m_dats.clear();
-    std::int64_t count = 0;
-    const std::string cacheDir = userCacheDirectory();
-    const std::vector<std::string> paths =
-        findDatFiles(m_database.directory, kCustomFile, m_datPaths);
-    std::uint64_t total = 0, done = 0;
-    for (const std::string& path : paths) {
-        struct stat st {};
-        if (fileSystemCalls().stat(path.c_str(), &st) == 0) total += std::uint64_t(st.st_size);
-    }
+    const std::vector<DatFile> files = findDatFiles(m_database.directory, kCustomFile, m_datPaths);
+    // The cache is named by where the files were looked for.
+    std::string key = m_database.directory;
+    for (const std::string& extra : m_datPaths) key += "\n" + extra;
     // The front end hears of the load once it has taken longer than the delay.
     const auto start = std::chrono::steady_clock::now();
     bool shown = false;
-    const auto progress = [&](const std::string& file, std::uint64_t bytes) {
+    std::uint64_t total = 0;
+    const auto progress = [&](const std::string& file, std::uint64_t done, std::uint64_t all) {
+        total = all;
         if (!shown && std::chrono::steady_clock::now() - start < m_progressDelay) return;
         shown = true;
-        m_frontEnd.loadProgress(file, std::min(done + bytes, total), total);
+        m_frontEnd.loadProgress(file, done, all);
     };
-    for (const std::string& path : paths) {
-        LoadedDat dat =
-            loadDat(path, cacheDir, [&](std::uint64_t bytes) { progress(path, bytes); });
-        done += dat.size;
-        progress(path, 0);
-        try {
-            if (dat.store) m_entries.appendDat(dat.store);
-        } catch (const std::bad_alloc&) {
-            // A table too large for this memory loads none of the file, as a malformed one.
-            dat.store.reset();
-            dat.failure = "out of memory";
-        }
-        if (!dat.failure.empty())
-            error(text::kFailedReadingHead + path + text::kFailedReadingTail + "\n" + dat.failure,
-                  MB_ICONSTOP);
-        else if (dat.store)
-            count += std::int64_t(dat.store->size());
-        if (dat.format != DatFormat::None || !dat.failure.empty()) m_dats.push_back(std::move(dat));
-    }
+    std::shared_ptr<const DatSet> set = loadDatSet(files, userCacheDirectory(), key, progress);
     if (shown) m_frontEnd.loadProgress({}, total, total);
-    return std::int32_t(std::min<std::int64_t>(count, INT32_MAX));
+    for (const LoadedDat& dat : set->files()) {
+        if (!dat.failure.empty())
+            error(
+                text::kFailedReadingHead + dat.path + text::kFailedReadingTail + "\n" + dat.failure,
+                MB_ICONSTOP);
+        if (dat.format != DatFormat::None || !dat.failure.empty()) m_dats.push_back(dat);
+    }
+    const std::size_t count = set->size();
+    m_entries.appendDats(std::move(set));
+    return std::int32_t(std::min<std::size_t>(count, INT32_MAX));
 }
 
 std::string ChipsightCore::databaseListing() const {

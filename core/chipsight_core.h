@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "core/database_location.h"
-#include "core/databases/dat_loading.h"
+#include "core/databases/dat_set.h"
 #include "core/front_end.h"
 #include "core/identify.h"
 #include "core/image_file.h"

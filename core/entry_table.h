@@ -9,13 +9,10 @@
 // The entries of a DAT file stay in the block of their DatStore, mapped from the cache or built
 // by its reader.
 //
-// The index keeps every entry's (crc, size) in entry order, and an open-addressed table of
-// slots, probed linearly from the pair's home slot: for each slot a byte (free, or seven bits
-// of the pair's hash) and the number of the entry in it. A lookup runs over the slot bytes,
-// which are few enough to stay in the caches, compares the keys of an entry only where the
-// hash bits agree, and makes the entry of its record only where the keys match. Entries of one
-// pair lie along the probe in table order, since each is entered after those before it in the
-// table, and slots are only ever filled.
+// The table's index (see key_index.h) holds the entries kept whole, the chips and the custom
+// records, numbered as though the DAT entries were not there. The entries of all DAT files come
+// as one run after the chips, with an index of their own (see dat_set.h), which the compiled
+// cache keeps ready to probe.
 //
 // What this shape is for, as measured by scripts/bench (a simpler table breaks these):
 // - loading 1,000,000 chips takes at most 3x a plain read() of the two files, and 1,000,000
@@ -40,18 +37,12 @@
 #include <utility>
 #include <vector>
 
-#include "core/databases/dat_store.h"
+#include "core/databases/dat_set.h"
+#include "core/key_index.h"
 #include "core/large_pages.h"
 #include "core/rom_database.h"
 
 namespace chipsight {
-
-// An entry read from a DAT file, as a lookup hands it over: it says more than a RomEntry holds.
-struct DatEntry {
-    const DatStore* store;
-    std::size_t index;
-    DatEntryInfo info() const { return store->info(index); }
-};
 
 class EntryTable {
   public:
@@ -71,8 +62,9 @@ class EntryTable {
     // Appends the `count` custom records at the start of `records`, RomEntry::kSize bytes each.
     // The table keeps them.
     void appendRecords(std::shared_ptr<const std::uint8_t[]> records, std::size_t count);
-    // Appends the entries of a DAT file, which the table keeps.
-    void appendDat(std::shared_ptr<const DatStore> store);
+    // Appends the entries of every DAT file of a load, which the table keeps. A table takes
+    // one such run; it throws std::logic_error when it has one already.
+    void appendDats(std::shared_ptr<const DatSet> set);
     void clear();
 
     std::size_t size() const { return size_; }
@@ -112,35 +104,35 @@ class EntryTable {
     Iterator begin() const { return {this, 0}; }
     Iterator end() const { return {this, size()}; }
 
-    // Asks for the part of the index that a lookup of `crc` and `size` reads first, ahead of it.
+    // Asks for the parts of the indexes that a lookup of `crc` and `size` reads first, ahead
+    // of it.
     void prefetch(std::uint32_t crc, std::uint32_t size) const {
-        if (!tags_.empty()) __builtin_prefetch(&filter_[filterWordOf(crc, size)]);
+        ownIndex().prefetch(crc, size);
+        if (dats_) dats_->index().prefetch(crc, size);
     }
 
     // Calls `visit` with every entry of `crc` and `size`, in table order: with a DatEntry for an
     // entry of a DAT file where `visit` takes one, else with a RomEntry.
     template <typename Visit>
     void forEachMatch(std::uint32_t crc, std::uint32_t size, Visit&& visit) const {
-        if (tags_.empty() || !mayHold(crc, size)) return;
-        const std::uint64_t hash = hashOf(crc, size);
-        const std::uint8_t tag = tagOf(hash);
-        for (std::size_t s = hash & mask_;; s = (s + 1) & mask_) {
-            const std::uint8_t t = tags_[s];
-            if (t == kFree) return;
-            if (t != tag) continue;
-            const std::uint32_t i = entries_[s];
-            if (keys_[i].crc == crc && keys_[i].size == size) {
-                if constexpr (std::is_invocable_v<Visit, const DatEntry&>) {
-                    const Segment& segment = segmentOf(i);
-                    if (segment.kind == Kind::Dat) {
-                        visit(DatEntry{dats_[segment.source].get(), i - segment.first});
-                        continue;
-                    }
-                }
-                const RomEntry e = (*this)[i];
-                visit(e);
-            }
-        }
+        // The table's own entries come along their probe in order, and those numbered from the
+        // run's start on come after the run.
+        bool datsSeen = !dats_;
+        const auto visitDats = [&] {
+            datsSeen = true;
+            dats_->index().forEachMatch(crc, size, [&](std::uint32_t n) {
+                if constexpr (std::is_invocable_v<Visit, const DatEntry&>)
+                    visit(dats_->entry(n));
+                else
+                    visit((*this)[datFirst_ + n]);
+            });
+        };
+        ownIndex().forEachMatch(crc, size, [&](std::uint32_t n) {
+            if (n < datFirst_) return visit((*this)[n]);
+            if (!datsSeen) visitDats();
+            visit((*this)[n + datCount_]);
+        });
+        if (!datsSeen) visitDats();
     }
 
     bool operator==(const EntryTable& other) const;
@@ -165,68 +157,37 @@ class EntryTable {
         std::shared_ptr<const std::uint8_t[]> games;
         std::size_t gameBytes;
     };
-    // The keys of one entry, as the index compares them.
-    struct Key {
-        std::uint32_t crc;
-        std::uint32_t size;
-    };
-    // A slot's byte: free, or the top seven bits of the hash of the pair in it.
-    static constexpr std::uint8_t kFree = 0x80;
-    // The index is never more than half full, so probes stay short.
-    static constexpr std::size_t kSlotsPerEntry = 2;
 
     static std::uint32_t readU32(const std::uint8_t* p) {
         return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 |
                std::uint32_t(p[3]) << 24;
     }
-    // The hash of a pair: its low bits (those of the mask) name the home slot, its top seven
-    // bits are the slot's byte.
-    static std::uint64_t hashOf(std::uint32_t crc, std::uint32_t size) {
-        // CRC values are already well mixed; the size only needs spreading over them.
-        const std::uint64_t key = (std::uint64_t(size) * 0x9E3779B97F4A7C15ull) ^ crc;
-        const std::uint64_t h = key * 0xBF58476D1CE4E5B9ull;
-        return h ^ (h >> 29);
-    }
-    static std::uint8_t tagOf(std::uint64_t hash) { return std::uint8_t(hash >> 57); }
-    // The filter in front of the slots: per pair two bits of one 64-bit word, set for every
-    // entry, both seen set by about one lookup in twenty of a pair that no entry has. It takes
-    // four bits per slot, so it is small enough to stay in the caches that the slot bytes fall
-    // out of, and most lookups of pairs the table does not hold end at it.
-    static std::uint64_t filterHashOf(std::uint32_t crc, std::uint32_t size) {
-        const std::uint64_t key = (std::uint64_t(crc) << 32 | size) * 0xD6E8FEB86659FD93ull;
-        return key ^ (key >> 32);
-    }
-    static std::uint64_t filterBitsOf(std::uint64_t hash) {
-        return std::uint64_t(1) << (hash >> 58) | std::uint64_t(1) << ((hash >> 52) & 63);
-    }
-    std::size_t filterWordOf(std::uint32_t crc, std::uint32_t size) const {
-        return filterHashOf(crc, size) & (filter_.size() - 1);
-    }
-    bool mayHold(std::uint32_t crc, std::uint32_t size) const {
-        const std::uint64_t hash = filterHashOf(crc, size);
-        const std::uint64_t bits = filterBitsOf(hash);
-        return (filter_[hash & (filter_.size() - 1)] & bits) == bits;
+    KeyIndexView ownIndex() const {
+        if (tags_.empty()) return {};
+        return {keys_.data(),    keys_.size(),   tags_.data(),
+                entries_.data(), filter_.data(), tags_.size()};
     }
     const Segment& segmentOf(std::uint32_t i) const {
-        // Nearly always the last run, or the one before (custom entries, then the chips).
+        // Nearly always the last run, or one of the few before it.
         std::size_t s = segments_.size() - 1;
         while (segments_[s].first > i) --s;
         return segments_[s];
     }
-    // How many entries the index takes before it must grow.
-    std::size_t indexRoom() const { return tags_.size() / kSlotsPerEntry; }
+    // How many of the table's own entries the index takes before it must grow.
+    std::size_t indexRoom() const { return tags_.size() / KeyIndexView::kSlotsPerEntry; }
     // Appends a run of `count` entries of `kind`, whose bytes `keep` stores, returning their
     // number among those of the kind.
     template <typename Keep>
     void appendRun(Kind kind, std::size_t count, Keep&& keep);
-    // Makes room in the index for `count` entries in all.
+    // Makes room in the index for `count` of the table's own entries in all.
     void reserveIndex(std::size_t count);
-    // Copies the keys of the records of the last segment, which ends at entry `end`, into keys_.
-    void readKeys(std::uint32_t end);
-    // Enters entries [first, end) into the slots `tags` and `entries` (mask + 1 of each) and
-    // the filter `filter` that goes with them, each after those before it in the table.
-    void link(std::uint32_t first, std::uint32_t end, std::uint8_t* tags, std::uint32_t* entries,
-              std::uint64_t* filter, std::size_t mask) const;
+    // Appends the keys of the `count` records of the last segment to keys_.
+    void readKeys(std::size_t count);
+    // Enters the table's own entries from number `first` on into the index.
+    void link(std::size_t first) {
+        linkKeys(keys_.data(), std::uint32_t(first), std::uint32_t(keys_.size()), tags_.data(),
+                 entries_.data(), filter_.data(), tags_.size() - 1);
+    }
 
     template <typename T>
     using Large = std::vector<T, LargePageAllocator<T>>;
@@ -236,15 +197,16 @@ class EntryTable {
     std::vector<RomEntry> own_;
     std::vector<Chips> chips_;
     std::vector<std::shared_ptr<const std::uint8_t[]>> records_;
-    std::vector<std::shared_ptr<const DatStore>> dats_;
-    // The keys of every entry, in table order.
-    Large<Key> keys_;
-    // A power of two of slots, or none before the first entry; mask_ is their count less one.
+    // The run of DAT entries, from entry datFirst_ on.
+    std::shared_ptr<const DatSet> dats_;
+    std::uint32_t datFirst_ = 0, datCount_ = 0;
+    // The keys of every entry but the DAT entries, in table order.
+    Large<IndexKey> keys_;
+    // A power of two of slots, or none before the first entry.
     Large<std::uint8_t> tags_;
     Large<std::uint32_t> entries_;
     // One word for every sixteen slots.
     Large<std::uint64_t> filter_;
-    std::size_t mask_ = 0;
 };
 
 }  // namespace chipsight

@@ -1,5 +1,6 @@
-// The compiled cache's loader over any bytes, and the round trip of what a DAT's readers send:
-// a block made from any DAT opens again and gives back every field as it was sent.
+// The compiled cache's loaders over any bytes, a store's block and the whole cache file, and the
+// round trip of what a DAT's readers send: a block made from any DAT opens again and gives back
+// every field as it was sent.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -7,6 +8,12 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
+#include <cstdio>
+
+#include "core/crc32.h"
+#include "core/databases/dat_set.h"
 #include "core/databases/dat_store.h"
 
 using namespace chipsight;
@@ -36,11 +43,46 @@ std::shared_ptr<const DatStore> open(const std::uint8_t* data, std::size_t size)
     return DatStore::open(std::move(copy), size);
 }
 
+// Any bytes as a cache file, with the checksum of its header and table made right so that what
+// lies behind it is reached: every entry and every lookup reads within the file.
+void cacheFile(const std::uint8_t* data, std::size_t size) {
+    static const std::string path = [] {
+        char name[] = "/tmp/fuzz_dat_cache.XXXXXX";
+        ::close(::mkstemp(name));
+        return std::string(name);
+    }();
+    std::vector<std::uint8_t> bytes(data, data + size);
+    std::uint64_t table = 0;
+    if (bytes.size() >= 72 && (std::memcpy(&table, &bytes[40], 8), table <= bytes.size() - 72)) {
+        const std::uint32_t crc =
+            Crc32(Crc32(0, bytes.data(), 64), bytes.data() + 72, std::uint32_t(table));
+        std::memcpy(&bytes[64], &crc, 4);
+    }
+    FILE* file = std::fopen(path.c_str(), "wb");
+    if (!file) return;
+    std::fwrite(bytes.data(), 1, bytes.size(), file);
+    std::fclose(file);
+    const auto set = openDatSetCache(path);
+    if (!set) return;
+    for (std::size_t n = 0; n < set->size() && n < 4096; ++n) {
+        const DatEntry e = set->entry(n);
+        static_cast<void>(datEntryDescription(e.info()));
+        set->index().forEachMatch(e.store->crc(e.index), e.store->romSize(e.index),
+                                  [&](std::uint32_t m) {
+                                      if (m >= set->size()) std::abort();
+                                  });
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size == 0) return 0;
-    if (data[0] & 1) {
+    if (data[0] % 3 == 2) {
+        cacheFile(data + 1, size - 1);
+        return 0;
+    }
+    if (data[0] % 3 == 1) {
         // Any bytes as a cache block: every entry reads without leaving the block.
         if (const auto store = open(data + 1, size - 1)) {
             for (std::size_t i = 0; i < store->size() && i < 4096; ++i) {

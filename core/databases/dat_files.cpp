@@ -1,6 +1,7 @@
 #include "core/databases/dat_files.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <strings.h>
 #include <sys/stat.h>
 
@@ -16,39 +17,50 @@ bool endsWithNoCase(const std::string& name, const char* suffix) {
     return name.size() > n && ::strcasecmp(name.c_str() + name.size() - n, suffix) == 0;
 }
 
-std::vector<std::string> namesIn(const std::string& dir) {
-    std::vector<std::string> names;
+// Calls `visit(name, st)` for each entry of `dir` that passes `wanted(name, type)`, where the
+// type is the one the directory gives (DT_UNKNOWN where it gives none), with the entry's
+// status, links followed. Each status is taken relative to the open directory, which spares
+// resolving the whole path again for each of hundreds of files.
+template <typename Wanted, typename Visit>
+void scan(const std::string& dir, Wanted&& wanted, Visit&& visit) {
     DIR* d = ::opendir(dir.c_str());
-    if (d == nullptr) return names;
+    if (d == nullptr) return;
+    std::vector<std::pair<std::string, struct stat>> entries;
     while (const dirent* e = ::readdir(d)) {
         const std::string name = e->d_name;
-        if (name != "." && name != "..") names.push_back(name);
+        struct stat st {};
+        if (name != "." && name != ".." && wanted(name, e->d_type) &&
+            ::fstatat(::dirfd(d), e->d_name, &st, 0) == 0)
+            entries.emplace_back(name, st);
     }
     ::closedir(d);
-    return names;
+    for (const auto& [name, st] : entries) visit(name, st);
 }
 
 class Walk {
   public:
-    explicit Walk(std::vector<std::string>& found) : found_(found) {}
+    explicit Walk(std::vector<DatFile>& found) : found_(found) {}
 
     // Every DAT file in `dir` and below, through links, each directory once.
-    void directory(const std::string& dir) {
-        struct stat st {};
-        if (::stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return;
-        if (!seen_.emplace(st.st_dev, st.st_ino).second) return;
-        for (const std::string& name : namesIn(dir)) {
-            const std::string path = dir + "/" + name;
-            if (::stat(path.c_str(), &st) != 0) continue;
-            if (S_ISDIR(st.st_mode))
-                directory(path);
-            else if (S_ISREG(st.st_mode) && hasDatName(name))
-                found_.push_back(path);
-        }
+    void directory(const std::string& dir, const struct stat& st) {
+        if (!S_ISDIR(st.st_mode) || !seen_.emplace(st.st_dev, st.st_ino).second) return;
+        scan(
+            dir,
+            // A regular file needs its status only when it is a DAT.
+            [](const std::string& name, unsigned char type) {
+                return type != DT_REG || hasDatName(name);
+            },
+            [&](const std::string& name, const struct stat& entry) {
+                const std::string path = dir + "/" + name;
+                if (S_ISDIR(entry.st_mode))
+                    directory(path, entry);
+                else if (S_ISREG(entry.st_mode) && hasDatName(name))
+                    found_.push_back({path, datIdentityOf(entry)});
+            });
     }
 
   private:
-    std::vector<std::string>& found_;
+    std::vector<DatFile>& found_;
     std::set<std::pair<dev_t, ino_t>> seen_;
 };
 
@@ -59,28 +71,35 @@ bool hasDatName(const std::string& name) {
            endsWithNoCase(name, ".xml.gz") || endsWithNoCase(name, ".dat.gz");
 }
 
-std::vector<std::string> findDatFiles(const std::string& databaseDir, const std::string& customName,
-                                      const std::vector<std::string>& extra) {
-    std::vector<std::string> found;
-    for (const std::string& name : namesIn(databaseDir)) {
-        const std::string path = databaseDir + "/" + name;
-        struct stat st {};
-        if (hasDatName(name) && ::strcasecmp(name.c_str(), customName.c_str()) != 0 &&
-            ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode))
-            found.push_back(path);
-    }
+DatFile datFileAt(const std::string& path) { return {path, datIdentityOf(path)}; }
+
+std::vector<DatFile> findDatFiles(const std::string& databaseDir, const std::string& customName,
+                                  const std::vector<std::string>& extra) {
+    std::vector<DatFile> found;
+    scan(
+        databaseDir,
+        [&](const std::string& name, unsigned char) {
+            return hasDatName(name) && ::strcasecmp(name.c_str(), customName.c_str()) != 0;
+        },
+        [&](const std::string& name, const struct stat& st) {
+            if (S_ISREG(st.st_mode)) found.push_back({databaseDir + "/" + name, datIdentityOf(st)});
+        });
     Walk walk(found);
-    walk.directory(databaseDir + "/dats");
+    struct stat st {};
+    if (::stat((databaseDir + "/dats").c_str(), &st) == 0)
+        walk.directory(databaseDir + "/dats", st);
     for (const std::string& path : extra) {
-        struct stat st {};
         if (::stat(path.c_str(), &st) != 0) continue;
         if (S_ISDIR(st.st_mode))
-            walk.directory(path);
+            walk.directory(path, st);
         else if (S_ISREG(st.st_mode))
-            found.push_back(path);
+            found.push_back({path, datIdentityOf(st)});
     }
-    std::sort(found.begin(), found.end());
-    found.erase(std::unique(found.begin(), found.end()), found.end());
+    const auto byPath = [](const DatFile& a, const DatFile& b) { return a.path < b.path; };
+    std::sort(found.begin(), found.end(), byPath);
+    found.erase(std::unique(found.begin(), found.end(),
+                            [](const DatFile& a, const DatFile& b) { return a.path == b.path; }),
+                found.end());
     return found;
 }
 

@@ -2,13 +2,25 @@
 // one in its `dats` directory and below, and those named by the user.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "core/databases/dat_loading.h"
 
 namespace chipsight {
 
 // True for a name ending in .xml, .dat, .xml.gz or .dat.gz, in any letter case.
 bool hasDatName(const std::string& name);
+
+// A DAT file found, with its identity as it was found; none when it had no status.
+struct DatFile {
+    std::string path;
+    std::optional<DatIdentity> identity;
+};
+
+// The file at `path`, with its identity now.
+DatFile datFileAt(const std::string& path);
 
 // The DAT files to load, in byte order of their paths, each once: the files directly in
 // `databaseDir` with a DAT name (but not the custom database `customName`, in any case), every
@@ -16,7 +28,7 @@ bool hasDatName(const std::string& name);
 // `extra` the file itself (whatever its name) or, for a directory, the DAT files in it and
 // below. Links to directories are followed, and a directory reached twice is walked once, so
 // a link loop ends. What cannot be read is passed over.
-std::vector<std::string> findDatFiles(const std::string& databaseDir, const std::string& customName,
-                                      const std::vector<std::string>& extra = {});
+std::vector<DatFile> findDatFiles(const std::string& databaseDir, const std::string& customName,
+                                  const std::vector<std::string>& extra = {});
 
 }  // namespace chipsight

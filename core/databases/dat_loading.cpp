@@ -1,57 +1,55 @@
 #include "core/databases/dat_loading.h"
 
+#include <sys/stat.h>
+
 #include <chrono>
 #include <cstring>
+#include <new>
 
-#include "core/databases/dat_cache.h"
 #include "core/databases/dat_reader.h"
 
 namespace chipsight {
-namespace {
 
-std::shared_ptr<const DatStore> storeOf(const std::vector<std::uint8_t>& block) {
-    std::shared_ptr<std::uint8_t[]> bytes(new std::uint8_t[block.size()]);
-    std::memcpy(bytes.get(), block.data(), block.size());
-    return DatStore::open(std::move(bytes), block.size());
+std::optional<DatIdentity> datIdentityOf(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+    return datIdentityOf(st);
 }
 
-}  // namespace
+DatIdentity datIdentityOf(const struct stat& st) {
+    return DatIdentity{std::uint64_t(st.st_size),        std::int64_t(st.st_mtim.tv_sec),
+                       std::int64_t(st.st_mtim.tv_nsec), std::int64_t(st.st_ctim.tv_sec),
+                       std::int64_t(st.st_ctim.tv_nsec), std::uint64_t(st.st_ino),
+                       std::uint64_t(st.st_dev)};
+}
 
-LoadedDat loadDat(const std::string& path, const std::string& cacheDir,
-                  const std::function<void(std::uint64_t)>& progress) {
+LoadedDat loadDat(const std::string& path, const std::function<void(std::uint64_t)>& progress) {
     const auto start = std::chrono::steady_clock::now();
     LoadedDat loaded;
     loaded.path = path;
-    const auto finish = [&]() -> LoadedDat {
-        loaded.seconds =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        return std::move(loaded);
-    };
-    const std::optional<DatIdentity> before = datIdentityOf(path);
-    if (before) loaded.size = before->size;
-    if (before && !cacheDir.empty()) {
-        if ((loaded.store = loadCachedStore(cacheDir, *before))) {
-            loaded.format = loaded.store->format();
-            loaded.fromCache = true;
-            return finish();
+    if (const auto identity = datIdentityOf(path)) loaded.identity = *identity;
+    try {
+        DatStoreBuilder builder;
+        const DatResult result = readDatFile(path, builder, progress);
+        loaded.format = result.format;
+        if (!result.ok) {
+            loaded.failure = result.line > 0
+                                 ? "line " + std::to_string(result.line) + ": " + result.reason
+                                 : result.reason;
+        } else if (result.format != DatFormat::None) {
+            const std::vector<std::uint8_t> block = builder.finish(result.format);
+            std::shared_ptr<std::uint8_t[]> bytes(new std::uint8_t[block.size()]);
+            std::memcpy(bytes.get(), block.data(), block.size());
+            loaded.store = DatStore::open(std::move(bytes), block.size());
         }
+    } catch (const std::bad_alloc&) {
+        // A DAT too large for this memory loads none of its entries, as a malformed one.
+        loaded.store.reset();
+        loaded.failure = kOutOfMemory;
     }
-    DatStoreBuilder builder;
-    const DatResult result = readDatFile(path, builder, progress);
-    loaded.format = result.format;
-    if (!result.ok) {
-        loaded.failure = result.line > 0
-                             ? "line " + std::to_string(result.line) + ": " + result.reason
-                             : result.reason;
-        return finish();
-    }
-    if (result.format == DatFormat::None) return finish();
-    const std::vector<std::uint8_t> block = builder.finish(result.format);
-    loaded.store = storeOf(block);
-    // A file that changed while it was read is not kept: the cache would name it as it is now.
-    if (before && !cacheDir.empty() && datIdentityOf(path) == before)
-        storeInCache(cacheDir, *before, block);
-    return finish();
+    loaded.seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    return loaded;
 }
 
 }  // namespace chipsight

@@ -1,31 +1,51 @@
-// Loading one DAT file: from the compiled cache when it can be trusted, else by reading the
-// file, whose compiled form is then kept for the next start.
+// Reading one DAT file into a store of its own.
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+
+#include <sys/stat.h>
 
 #include "core/databases/dat_store.h"
 
 namespace chipsight {
+
+// What a DAT file is, as far as the cache can tell: a file with the same path and identity
+// holds the same bytes, and can be read as before (a change of its permissions changes its
+// status-change time).
+struct DatIdentity {
+    std::uint64_t size = 0;
+    std::int64_t modifiedSeconds = 0, modifiedNanoseconds = 0;
+    std::int64_t changedSeconds = 0, changedNanoseconds = 0;
+    std::uint64_t inode = 0, device = 0;
+    bool operator==(const DatIdentity&) const = default;
+};
+
+// The identity of the file at `path` now (links followed); none when it has no status.
+std::optional<DatIdentity> datIdentityOf(const std::string& path);
+// The identity of a file of status `st`.
+DatIdentity datIdentityOf(const struct stat& st);
 
 struct LoadedDat {
     std::string path;
     DatFormat format = DatFormat::None;
     std::shared_ptr<const DatStore> store;  // none for a file of no known format, or a failure
     bool fromCache = false;
-    std::uint64_t size = 0;  // of the file, as it was when the load began
+    DatIdentity identity;  // of the file as it was when the load began
     double seconds = 0;
     // For a file that could not be read or is malformed: where and why, e.g.
     // "line 12: unclosed <rom> element". Empty otherwise.
     std::string failure;
 };
 
-// Loads the DAT at `path`. `cacheDir` empty: no cache is read or written. `progress`, when
-// given, hears now and then how many bytes of the file have been read.
-LoadedDat loadDat(const std::string& path, const std::string& cacheDir,
-                  const std::function<void(std::uint64_t)>& progress = {});
+// The failure of a DAT too large for this memory.
+inline constexpr const char* kOutOfMemory = "out of memory";
+
+// Reads the DAT at `path`. `progress`, when given, hears now and then how many bytes of the
+// file have been read.
+LoadedDat loadDat(const std::string& path, const std::function<void(std::uint64_t)>& progress = {});
 
 }  // namespace chipsight

@@ -174,6 +174,7 @@ std::shared_ptr<const DatStore> DatStore::open(std::shared_ptr<const std::uint8_
                                texts * kTextBytes + pool;
     if (need != length) return nullptr;
     std::shared_ptr<DatStore> store(new DatStore);
+    store->length_ = length;
     store->format_ = DatFormat(u32(p + 12));
     store->count_ = count;
     store->sets_ = sets;

@@ -96,6 +96,9 @@ class DatStore {
     std::uint32_t crc(std::size_t i) const;
     std::uint32_t romSize(std::size_t i) const;
     DatEntryInfo info(std::size_t i) const;
+    // The block the store reads, as DatStore::open took it.
+    const std::uint8_t* block() const { return block_.get(); }
+    std::size_t blockLength() const { return length_; }
 
   private:
     DatStore() = default;
@@ -104,7 +107,7 @@ class DatStore {
 
     std::shared_ptr<const std::uint8_t[]> block_;
     DatFormat format_ = DatFormat::None;
-    std::size_t count_ = 0, sets_ = 0, texts_ = 0, poolBytes_ = 0;
+    std::size_t length_ = 0, count_ = 0, sets_ = 0, texts_ = 0, poolBytes_ = 0;
     const std::uint8_t* keys_ = nullptr;
     const std::uint8_t* entries_ = nullptr;
     const std::uint8_t* setTable_ = nullptr;

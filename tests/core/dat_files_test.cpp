@@ -33,8 +33,13 @@ TEST(DatFiles, FindsEveryDatOnceInPathOrder) {
                                       d + "/mame.xml",
                                       elsewhere.file("extra.bin")};
     std::sort(expected.begin(), expected.end());
-    EXPECT_EQ(findDatFiles(d, "Chipsight.dat", {elsewhere.file("extra.bin"), d + "/dats/x.xml.gz"}),
-              expected);
+    std::vector<std::string> found;
+    for (const DatFile& file :
+         findDatFiles(d, "Chipsight.dat", {elsewhere.file("extra.bin"), d + "/dats/x.xml.gz"})) {
+        found.push_back(file.path);
+        EXPECT_EQ(file.identity, datIdentityOf(file.path));
+    }
+    EXPECT_EQ(found, expected);
     EXPECT_TRUE(findDatFiles(d + "/none", "Chipsight.dat").empty());
 }
 

@@ -15,10 +15,12 @@ namespace {
 
 using namespace testing;
 
-// Whole entries among chip records kept as their bytes read back as joinRecord makes them, and
-// are found in table order through growth.
+// Whole entries among chip records kept as their bytes, and a run of DAT entries among them,
+// read back as joinRecord and the DAT's entry lines make them, and are found in table order
+// through growth.
 TEST(EntryTable, ReadsAsItsEntriesAndFindsThemInTableOrder) {
     std::mt19937 rng(11);
+    TempDir dir;
     const auto games = std::make_shared<const Bytes>(gameBytes("G"));
     EntryTable table;
     std::vector<RomEntry> plain;
@@ -36,6 +38,17 @@ TEST(EntryTable, ReadsAsItsEntriesAndFindsThemInTableOrder) {
                 *games));
         }
         table.appendChips({roms, roms->data()}, count, {games, games->data()}, games->size());
+        if (round == 20) {
+            std::string dat = "<datafile><game name=\"s\"><description>D</description>";
+            for (int k = 0; k < 300; ++k) {
+                const std::uint32_t crc = rng() % 7, size = 1u << (rng() % 2);
+                dat += "<rom name=\"" + numbered("D", k) + "\" size=\"" + std::to_string(size) +
+                       "\" crc=\"0000000" + std::to_string(crc) + "\"/>";
+                plain.push_back(makeEntry(crc, size, numbered("D", k), "D [s]"));
+            }
+            writeFile(dir.file("d.dat"), dat + "</game></datafile>");
+            table.appendDats(loadDatSet({datFileAt(dir.file("d.dat"))}, "", ""));
+        }
         if (round % 8 != 7) continue;
         ASSERT_EQ(table.size(), plain.size());
         for (std::size_t i = 0; i < plain.size(); ++i) ASSERT_TRUE(table[i] == plain[i]) << i;

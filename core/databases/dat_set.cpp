@@ -1,0 +1,370 @@
+#include "core/databases/dat_set.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <optional>
+#include <unordered_map>
+
+#include "core/crc32.h"
+#include "core/database_location.h"
+
+namespace chipsight {
+namespace {
+
+// The cache file, all numbers in this machine's byte order:
+//   header  magic "CSDATSET", u32 version, u32 byte-order mark, u64 files, u64 entries,
+//           u64 slots, u64 table bytes, u64 offset of the keys, u64 file length, u32 CRC-32 of
+//           the header's first 64 bytes and the table, u32 zero
+//   table   per file: u64 size, i64 modified seconds and nanoseconds, i64 changed seconds
+//           and nanoseconds, u64 inode, u64 device (its identity), u64 block offset, u64 block
+//           length, u32 format, u32 path length, u32 failure length, u32 zero; then the path and
+//           the failure text; padded to 8
+//   blocks  each file's DatStore block, at a multiple of 8
+//   index   at multiples of 64: the keys (u32 crc, u32 size per entry), the slot bytes, the
+//           slots' entry numbers (u32), the filter (u64 per 16 slots)
+// The index is read in place as this machine's own arrays, which is why the numbers are in its
+// byte order and a file of the other order (the mark reads differently) is not trusted.
+constexpr char kMagic[8] = {'C', 'S', 'D', 'A', 'T', 'S', 'E', 'T'};
+// Changes whenever this layout, a store's block or what the readers make of a DAT changes, so
+// that a cache made by another version is compiled again.
+constexpr std::uint32_t kVersion = 1;
+constexpr std::uint32_t kByteOrderMark = 0x01020304;
+constexpr std::size_t kHeaderBytes = 72, kChecksummedHeader = 64, kRecordBytes = 88, kAlign = 64;
+
+std::uint64_t alignUp(std::uint64_t v, std::uint64_t to) { return (v + to - 1) / to * to; }
+
+template <typename T>
+T get(const std::uint8_t* p) {
+    T v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+template <typename T>
+void put(std::vector<std::uint8_t>& out, T v) {
+    const std::size_t at = out.size();
+    out.resize(at + sizeof v);
+    std::memcpy(out.data() + at, &v, sizeof v);
+}
+
+// Where the index's parts lie, from the offset of the keys and the counts.
+struct Layout {
+    std::uint64_t keys, tags, entries, filter, end;
+};
+Layout layoutOf(std::uint64_t keysAt, std::uint64_t count, std::uint64_t slots) {
+    Layout l{};
+    l.keys = keysAt;
+    l.tags = alignUp(keysAt + count * sizeof(IndexKey), kAlign);
+    l.entries = alignUp(l.tags + slots, kAlign);
+    l.filter = alignUp(l.entries + slots * 4, kAlign);
+    l.end = l.filter + KeyIndexView::filterWordsFor(slots) * 8;
+    return l;
+}
+
+struct Unmap {
+    std::size_t length;
+    void operator()(void* p) const { ::munmap(p, length); }
+};
+
+bool writeAll(int fd, const void* data, std::size_t length) {
+    const auto* at = static_cast<const std::uint8_t*>(data);
+    while (length > 0) {
+        const ssize_t n = ::write(fd, at, length);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        at += n;
+        length -= std::size_t(n);
+    }
+    return true;
+}
+
+double secondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+}  // namespace
+
+DatEntry DatSet::entry(std::size_t n) const {
+    const std::size_t at =
+        std::size_t(std::upper_bound(firsts_.begin(), firsts_.end(), n) - firsts_.begin()) - 1;
+    return {stores_[at], n - firsts_[at]};
+}
+
+// Makes a DatSet: from the cache file, or from the DATs and what of the cache still holds.
+class DatSetLoad {
+  public:
+    // The set the cache file `file` holds, or none when there is none that can be trusted.
+    static std::shared_ptr<DatSet> readCache(const std::string& file);
+    // The set of `files`, with an index made for it here.
+    static std::shared_ptr<DatSet> build(const std::vector<LoadedDat>& files);
+};
+
+std::shared_ptr<DatSet> DatSetLoad::readCache(const std::string& file) {
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return nullptr;
+    struct stat st {};
+    void* base = MAP_FAILED;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && std::uint64_t(st.st_size) >= kHeaderBytes)
+        base = ::mmap(nullptr, std::size_t(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
+    ::close(fd);
+    if (base == MAP_FAILED) return nullptr;
+    const std::uint64_t length = std::uint64_t(st.st_size);
+    auto set = std::make_shared<DatSet>();
+    set->mapping_ = std::shared_ptr<const void>(base, Unmap{std::size_t(length)});
+    const auto* p = static_cast<const std::uint8_t*>(base);
+
+    if (std::memcmp(p, kMagic, sizeof kMagic) != 0 || get<std::uint32_t>(p + 8) != kVersion ||
+        get<std::uint32_t>(p + 12) != kByteOrderMark)
+        return nullptr;
+    const auto files = get<std::uint64_t>(p + 16), count = get<std::uint64_t>(p + 24),
+               slots = get<std::uint64_t>(p + 32), tableBytes = get<std::uint64_t>(p + 40),
+               keysAt = get<std::uint64_t>(p + 48);
+    if (get<std::uint64_t>(p + 56) != length || get<std::uint32_t>(p + 68) != 0 ||
+        tableBytes > length - kHeaderBytes || tableBytes > UINT32_MAX)
+        return nullptr;
+    const std::uint32_t crc =
+        Crc32(Crc32(0, p, kChecksummedHeader), p + kHeaderBytes, std::uint32_t(tableBytes));
+    if (crc != get<std::uint32_t>(p + kChecksummedHeader)) return nullptr;
+    // Every count is below the file's length (under 2^48), so nothing below overflows.
+    const std::uint64_t tableEnd = kHeaderBytes + tableBytes;
+    if (files > tableBytes / kRecordBytes || count > length || slots > length ||
+        slots != KeyIndexView::slotsFor(std::max<std::uint64_t>(count, 1)) ||
+        keysAt % kAlign != 0 || keysAt < tableEnd)
+        return nullptr;
+    const Layout layout = layoutOf(keysAt, count, slots);
+    // A probe ends at a free slot, so there must be one.
+    if (layout.end != length || !std::memchr(p + layout.tags, KeyIndexView::kFree, slots))
+        return nullptr;
+
+    std::uint64_t at = kHeaderBytes, entries = 0;
+    set->files_.reserve(files);
+    for (std::uint64_t i = 0; i < files; ++i) {
+        const auto start = std::chrono::steady_clock::now();
+        if (tableEnd - at < kRecordBytes) return nullptr;
+        const std::uint8_t* r = p + at;
+        LoadedDat dat;
+        dat.fromCache = true;
+        dat.identity = {get<std::uint64_t>(r),     get<std::int64_t>(r + 8),
+                        get<std::int64_t>(r + 16), get<std::int64_t>(r + 24),
+                        get<std::int64_t>(r + 32), get<std::uint64_t>(r + 40),
+                        get<std::uint64_t>(r + 48)};
+        const auto blockAt = get<std::uint64_t>(r + 56), blockLength = get<std::uint64_t>(r + 64);
+        const auto format = get<std::uint32_t>(r + 72), pathLength = get<std::uint32_t>(r + 76),
+                   failureLength = get<std::uint32_t>(r + 80);
+        if (format > std::uint32_t(DatFormat::ClrMamePro) ||
+            std::uint64_t(pathLength) + failureLength > tableEnd - at - kRecordBytes)
+            return nullptr;
+        dat.format = DatFormat(format);
+        dat.path.assign(reinterpret_cast<const char*>(r + kRecordBytes), pathLength);
+        dat.failure.assign(reinterpret_cast<const char*>(r + kRecordBytes + pathLength),
+                           failureLength);
+        at += alignUp(kRecordBytes + pathLength + failureLength, 8);
+        if (blockLength > 0) {
+            if (blockAt % 8 != 0 || blockAt < tableEnd || blockAt > keysAt ||
+                blockLength > keysAt - blockAt)
+                return nullptr;
+            dat.store =
+                DatStore::open(std::shared_ptr<const std::uint8_t[]>(set->mapping_, p + blockAt),
+                               std::size_t(blockLength));
+            if (!dat.store) return nullptr;
+            entries += dat.store->size();
+        }
+        dat.seconds = secondsSince(start);
+        set->files_.push_back(std::move(dat));
+    }
+    if (at != tableEnd || entries != count) return nullptr;
+
+    set->count_ = count;
+    set->keyData_ = reinterpret_cast<const IndexKey*>(p + layout.keys);
+    set->tagData_ = p + layout.tags;
+    set->entryData_ = reinterpret_cast<const std::uint32_t*>(p + layout.entries);
+    set->filterData_ = reinterpret_cast<const std::uint64_t*>(p + layout.filter);
+    set->slots_ = slots;
+    for (const LoadedDat& dat : set->files_) {
+        if (dat.store && dat.store->size() > 0) {
+            set->firsts_.push_back(
+                set->firsts_.empty() ? 0 : set->firsts_.back() + set->stores_.back()->size());
+            set->stores_.push_back(dat.store.get());
+        }
+    }
+    set->index_ =
+        KeyIndexView(set->keyData_, count, set->tagData_, set->entryData_, set->filterData_, slots);
+    return set;
+}
+
+std::shared_ptr<DatSet> DatSetLoad::build(const std::vector<LoadedDat>& files) {
+    auto set = std::make_shared<DatSet>();
+    set->files_ = files;
+    for (const LoadedDat& dat : set->files_) {
+        if (dat.store && dat.store->size() > 0) {
+            set->firsts_.push_back(set->count_);
+            set->stores_.push_back(dat.store.get());
+            set->count_ += dat.store->size();
+        }
+    }
+    set->slots_ = KeyIndexView::slotsFor(std::max<std::size_t>(set->count_, 1));
+    set->keys_.resize(set->count_);  // all written below
+    IndexKey* key = set->keys_.data();
+    for (const DatStore* store : set->stores_) {
+        const std::uint8_t* k = store->keys();
+        for (std::size_t i = 0; i < store->size(); ++i, k += 8)
+            *key++ = {std::uint32_t(k[0] | k[1] << 8 | k[2] << 16 | std::uint32_t(k[3]) << 24),
+                      std::uint32_t(k[4] | k[5] << 8 | k[6] << 16 | std::uint32_t(k[7]) << 24)};
+    }
+    set->tags_.assign(set->slots_, KeyIndexView::kFree);
+    set->entries_.resize(set->slots_);  // the entry numbers of free slots are never read
+    set->filter_.assign(KeyIndexView::filterWordsFor(set->slots_), 0);
+    linkKeys(set->keys_.data(), 0, std::uint32_t(set->count_), set->tags_.data(),
+             set->entries_.data(), set->filter_.data(), set->slots_ - 1);
+    set->keyData_ = set->keys_.data();
+    set->tagData_ = set->tags_.data();
+    set->entryData_ = set->entries_.data();
+    set->filterData_ = set->filter_.data();
+    set->index_ = KeyIndexView(set->keyData_, set->count_, set->tagData_, set->entryData_,
+                               set->filterData_, set->slots_);
+    return set;
+}
+
+std::shared_ptr<const DatSet> openDatSetCache(const std::string& file) {
+    return DatSetLoad::readCache(file);
+}
+
+std::string datCacheFile(const std::string& cacheDir, const std::string& key) {
+    // FNV-1a: a name, not a safeguard; the file names its DATs in full.
+    std::uint64_t hash = 0xCBF29CE484222325ull;
+    for (const char c : key) hash = (hash ^ std::uint8_t(c)) * 0x100000001B3ull;
+    char name[32];
+    std::snprintf(name, sizeof name, "%016llx.dats", static_cast<unsigned long long>(hash));
+    return cacheDir + "/" + name;
+}
+
+bool storeDatSet(const std::string& file, const DatSet& set) {
+    std::uint64_t tableBytes = 0;
+    for (const LoadedDat& dat : set.files())
+        tableBytes += alignUp(kRecordBytes + dat.path.size() + dat.failure.size(), 8);
+    if (tableBytes > UINT32_MAX) return false;
+    std::vector<std::uint8_t> head(kHeaderBytes);
+    std::uint64_t at = alignUp(kHeaderBytes + tableBytes, 8);
+    for (const LoadedDat& dat : set.files()) {
+        const std::uint64_t blockLength = dat.store ? dat.store->blockLength() : 0;
+        for (const std::uint64_t v :
+             {dat.identity.size, std::uint64_t(dat.identity.modifiedSeconds),
+              std::uint64_t(dat.identity.modifiedNanoseconds),
+              std::uint64_t(dat.identity.changedSeconds),
+              std::uint64_t(dat.identity.changedNanoseconds), dat.identity.inode,
+              dat.identity.device, blockLength > 0 ? at : 0, blockLength})
+            put(head, v);
+        for (const std::uint32_t v : {std::uint32_t(dat.format), std::uint32_t(dat.path.size()),
+                                      std::uint32_t(dat.failure.size()), std::uint32_t(0)})
+            put(head, v);
+        head.insert(head.end(), dat.path.begin(), dat.path.end());
+        head.insert(head.end(), dat.failure.begin(), dat.failure.end());
+        head.resize(alignUp(head.size(), 8));
+        at = alignUp(at + blockLength, 8);
+    }
+    const std::uint64_t keysAt = alignUp(at, kAlign);
+    const Layout layout = layoutOf(keysAt, set.size(), set.slots_);
+    std::uint8_t* h = head.data();
+    std::memcpy(h, kMagic, sizeof kMagic);
+    const std::uint32_t version = kVersion, mark = kByteOrderMark;
+    std::memcpy(h + 8, &version, 4);
+    std::memcpy(h + 12, &mark, 4);
+    std::uint64_t fields[] = {set.files().size(), set.size(), set.slots_,
+                              tableBytes,         keysAt,     layout.end};
+    std::memcpy(h + 16, fields, sizeof fields);
+    const std::uint32_t crc =
+        Crc32(Crc32(0, h, kChecksummedHeader), h + kHeaderBytes, std::uint32_t(tableBytes));
+    std::memcpy(h + kChecksummedHeader, &crc, 4);
+
+    std::string temporary = file + ".XXXXXX";
+    const int fd = ::mkstemp(temporary.data());
+    if (fd < 0) return false;
+    static const std::uint8_t zeros[kAlign] = {};
+    std::uint64_t written = 0;
+    // Writes `length` bytes at `offset`, after zeros up to there.
+    const auto place = [&](std::uint64_t offset, const void* data, std::uint64_t length) {
+        if (!writeAll(fd, zeros, offset - written) || !writeAll(fd, data, length)) return false;
+        written = offset + length;
+        return true;
+    };
+    bool ok = place(0, head.data(), head.size());
+    at = alignUp(kHeaderBytes + tableBytes, 8);
+    for (const LoadedDat& dat : set.files()) {
+        if (!ok || !dat.store || dat.store->blockLength() == 0) continue;
+        ok = place(at, dat.store->block(), dat.store->blockLength());
+        at = alignUp(at + dat.store->blockLength(), 8);
+    }
+    ok = ok && place(layout.keys, set.keyData_, set.size() * sizeof(IndexKey)) &&
+         place(layout.tags, set.tagData_, set.slots_) &&
+         place(layout.entries, set.entryData_, set.slots_ * 4) &&
+         place(layout.filter, set.filterData_, KeyIndexView::filterWordsFor(set.slots_) * 8);
+    ok = ::close(fd) == 0 && ok;
+    if (ok) ok = ::rename(temporary.c_str(), file.c_str()) == 0;
+    if (!ok) ::unlink(temporary.c_str());
+    return ok;
+}
+
+std::shared_ptr<const DatSet> loadDatSet(const std::vector<DatFile>& dats,
+                                         const std::string& cacheDir, const std::string& key,
+                                         const DatProgress& progress) {
+    if (dats.empty()) return std::make_shared<DatSet>();
+    std::uint64_t total = 0;
+    for (const DatFile& dat : dats) total += dat.identity ? dat.identity->size : 0;
+    const std::string file = cacheDir.empty() ? std::string() : datCacheFile(cacheDir, key);
+    std::shared_ptr<DatSet> cached = file.empty() ? nullptr : DatSetLoad::readCache(file);
+    if (cached && cached->files().size() == dats.size()) {
+        bool same = true;
+        for (std::size_t i = 0; same && i < dats.size(); ++i)
+            same = cached->files()[i].path == dats[i].path &&
+                   dats[i].identity == cached->files()[i].identity;
+        if (same) return cached;
+    }
+
+    // The DATs the cache still names as they are keep what it holds; the others are read.
+    std::unordered_map<std::string_view, const LoadedDat*> kept;
+    if (cached)
+        for (const LoadedDat& dat : cached->files()) kept.emplace(dat.path, &dat);
+    std::vector<LoadedDat> files;
+    std::uint64_t done = 0;
+    // Whether the cache may name what was read: not when a file changed while it was read,
+    // which the cache would name as it is now, nor when one failed for want of memory.
+    bool keep = true;
+    for (const DatFile& dat : dats) {
+        const auto found = kept.find(dat.path);
+        if (found != kept.end() && dat.identity == found->second->identity) {
+            files.push_back(*found->second);
+        } else {
+            files.push_back(loadDat(dat.path, [&](std::uint64_t bytes) {
+                if (progress) progress(dat.path, std::min(done + bytes, total), total);
+            }));
+            keep = keep && (!dat.identity || datIdentityOf(dat.path) == dat.identity) &&
+                   files.back().failure != kOutOfMemory;
+        }
+        done += dat.identity ? dat.identity->size : 0;
+        if (progress) progress(dat.path, std::min(done, total), total);
+    }
+    std::shared_ptr<DatSet> set;
+    try {
+        set = DatSetLoad::build(files);
+    } catch (const std::bad_alloc&) {
+        // No room for the index: every DAT fails, as one too large for this memory.
+        for (LoadedDat& dat : files) {
+            if (!dat.store) continue;
+            dat.store.reset();
+            dat.failure = kOutOfMemory;
+        }
+        return DatSetLoad::build(files);
+    }
+    if (!file.empty() && keep && makeDirectories(cacheDir)) storeDatSet(file, *set);
+    return set;
+}
+
+}  // namespace chipsight

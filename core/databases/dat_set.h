@@ -1,0 +1,90 @@
+// The entries of every DAT file of a load as one run of the entry table, with one index over
+// them all; and the compiled cache that keeps both between runs.
+//
+// A start with hundreds of DATs (every software list MAME ships) must not parse hundreds of
+// megabytes of XML, nor even enter half a million entries into an index: it maps one cache
+// file, whose index is ready to probe. That file names each DAT it was made from exactly (path,
+// size, last-write time, inode, device) and holds the block of each DatStore; a start uses it
+// whole only when it names exactly the files found now, as they are now. Otherwise the DATs it
+// still names as they are keep their blocks, the others are read again, and a new cache file is
+// written under a temporary name and renamed into place, so a reader sees the old file or the
+// new one, and two processes compiling at once both succeed. The header and the table of files
+// are checksummed; every offset in the rest is checked before it is used.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/databases/dat_files.h"
+#include "core/databases/dat_loading.h"
+#include "core/key_index.h"
+#include "core/large_pages.h"
+
+namespace chipsight {
+
+// An entry of a DAT file, as a lookup hands it over: it says more than a RomEntry holds.
+struct DatEntry {
+    const DatStore* store;
+    std::size_t index;
+    DatEntryInfo info() const { return store->info(index); }
+};
+
+class DatSet {
+  public:
+    // Every file of the load, in load order, those of no known format included.
+    const std::vector<LoadedDat>& files() const { return files_; }
+    // The entries of all files, in load order.
+    std::size_t size() const { return count_; }
+    DatEntry entry(std::size_t n) const;
+    // The index over the entries, by their numbers in the set.
+    const KeyIndexView& index() const { return index_; }
+
+  private:
+    friend class DatSetLoad;
+    friend bool storeDatSet(const std::string& file, const DatSet& set);
+    template <typename T>
+    using Large = std::vector<T, LargePageAllocator<T>>;
+
+    std::vector<LoadedDat> files_;
+    // The stores that hold entries, and the number of the first entry of each.
+    std::vector<const DatStore*> stores_;
+    std::vector<std::size_t> firsts_;
+    std::size_t count_ = 0;
+    // The index's arrays, in the mapped cache file or in those below.
+    const IndexKey* keyData_ = nullptr;
+    const std::uint8_t* tagData_ = nullptr;
+    const std::uint32_t* entryData_ = nullptr;
+    const std::uint64_t* filterData_ = nullptr;
+    std::size_t slots_ = 0;
+    KeyIndexView index_;
+    std::shared_ptr<const void> mapping_;
+    Large<IndexKey> keys_;
+    Large<std::uint8_t> tags_;
+    Large<std::uint32_t> entries_;
+    Large<std::uint64_t> filter_;
+};
+
+// Hears, while DATs are read, the file being read and how many bytes of all files are done.
+using DatProgress =
+    std::function<void(const std::string& file, std::uint64_t done, std::uint64_t total)>;
+
+// Loads the DATs `files`, in that order, using and then renewing the cache file for `key`
+// (what names the load, such as the directories it searched) in `cacheDir`. `cacheDir` empty,
+// or a cache that cannot be written: the DATs are read, and nothing else goes wrong.
+std::shared_ptr<const DatSet> loadDatSet(const std::vector<DatFile>& files,
+                                         const std::string& cacheDir, const std::string& key,
+                                         const DatProgress& progress = {});
+
+// The set the cache file `file` holds, or none when it is missing or cannot be trusted.
+std::shared_ptr<const DatSet> openDatSetCache(const std::string& file);
+
+// The cache file for `key` in `cacheDir`.
+std::string datCacheFile(const std::string& cacheDir, const std::string& key);
+
+// Writes `set` as the cache file `file`. False when it could not be written.
+bool storeDatSet(const std::string& file, const DatSet& set);
+
+}  // namespace chipsight
