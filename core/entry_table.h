@@ -245,6 +245,14 @@ class EntryTable {
     // One word for every sixteen slots.
     Large<std::uint64_t> filter_;
     std::size_t mask_ = 0;
+
+  public:
+    // Calls `visit` with the checksum of every entry of `size`, in table order.
+    template <typename Visit>
+    void forEachCrcOfSize(std::uint32_t size, Visit&& visit) const {
+        for (std::size_t i = 0; i < size_; ++i)
+            if (keys_[i].size == size) visit(keys_[i].crc);
+    }
 };
 
 }  // namespace chipsight
