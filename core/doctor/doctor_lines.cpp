@@ -12,6 +12,12 @@ namespace {
 // Runs of 0x00 and 0xFF shown, before the rest are counted.
 constexpr std::size_t kFillsShown = 8;
 
+std::string byteHex(std::uint8_t v) {
+    char buffer[8];
+    std::snprintf(buffer, sizeof buffer, "0x%02X", unsigned(v));
+    return buffer;
+}
+
 std::string hex(std::uint64_t v) {
     char buffer[24];
     std::snprintf(buffer, sizeof buffer, "0x%llX", static_cast<unsigned long long>(v));
@@ -107,7 +113,7 @@ void appendFindings(std::string& block, const Findings& f) {
     }
     if (f.sameByte) {
         lead(block);
-        block += "every byte is " + hex(f.firstByte);
+        block += "every byte is " + byteHex(f.firstByte);
         return;
     }
     if (f.allBits != 0 || f.anyBits != 0xFF) {
@@ -139,7 +145,7 @@ void appendFindings(std::string& block, const Findings& f) {
     for (std::size_t i = 0; i < f.fills.size() && i < kFillsShown; ++i) {
         const FillRun& run = f.fills[i];
         lead(block);
-        block += hex(run.value) + " fills " + hex(run.start) + "-" + hex(run.end - 1);
+        block += byteHex(run.value) + " fills " + hex(run.start) + "-" + hex(run.end - 1);
         const std::uint64_t size = run.end - run.start;
         if ((size & (size - 1)) == 0 && run.start % size == 0)
             block += " (the block where " + blockLines(run.start, size, length) + ")";
@@ -147,7 +153,7 @@ void appendFindings(std::string& block, const Findings& f) {
     if (f.fills.size() > kFillsShown) {
         lead(block);
         block +=
-            "and " + std::to_string(f.fills.size() - kFillsShown) + " more runs of 0x0 or 0xFF";
+            "and " + std::to_string(f.fills.size() - kFillsShown) + " more runs of 0x00 or 0xFF";
     }
 }
 
