@@ -26,6 +26,10 @@ std::string hex(std::uint64_t v) {
 
 void lead(std::string& block) { block += kLineLead; }
 
+std::string bytesText(std::uint64_t count) {
+    return std::to_string(count) + (count == 1 ? " byte" : " bytes");
+}
+
 void appendEntry(std::string& block, const FoundEntry& e) {
     block += reportName(e.name);
     block += " : ";
@@ -164,14 +168,14 @@ void appendReadsComparison(std::string& block, const ReadsComparison& c, std::ui
         block += " agree in every byte";
         return;
     }
-    block += ": " + std::to_string(c.differingBytes) + " bytes differ between them";
+    block += ": " + bytesText(c.differingBytes) + (c.differingBytes == 1 ? " differs" : " differ");
     int order[8] = {7, 6, 5, 4, 3, 2, 1, 0};
     std::stable_sort(order, order + 8, [&](int a, int b) { return c.flips[a] > c.flips[b]; });
     lead(block);
     block += "unstable data lines, most flips first:";
     for (int i = 0; i < 8 && c.flips[order[i]] != 0; ++i) {
         block += i == 0 ? " D" : ", D";
-        block += std::to_string(order[i]) + " in " + std::to_string(c.flips[order[i]]) + " bytes";
+        block += std::to_string(order[i]) + " in " + bytesText(c.flips[order[i]]);
     }
     lead(block);
     block += "first bytes that differ:";
