@@ -2,6 +2,7 @@
 // the entry table and returns findings; doctor_lines.h turns them into report lines.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <span>

@@ -4,6 +4,7 @@
 // of x^t (the CRC's reflected values are turned around first).
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <span>
@@ -133,21 +134,39 @@ void search(const Tables& t, std::uint32_t imageCrc, std::uint32_t length,
             std::span<const std::uint32_t> entryCrcs, std::vector<OneBitHit>& hits) {
     const Field<ClMul> f{t};
     const std::uint64_t bits = std::uint64_t(length) * 8;
-    for (const std::uint32_t entryCrc : entryCrcs) {
-        const std::uint32_t change = imageCrc ^ entryCrc;
-        if (change == 0) continue;
-        const std::uint32_t d = reflect32(change);
-        const std::uint32_t norm = f.mul(d, Tables::byBytes(t.frob16, d));
-        const std::uint32_t r = t.normLog[t.projection(norm)];
-        const std::uint32_t w = f.mul(d, t.invPower[r]);
-        std::size_t s = Tables::slotOf(w);
-        while (t.mirrorKey[s] != w && t.mirrorKey[s] != 0) s = (s + 1) & (kMirrorSlots - 1);
-        if (t.mirrorKey[s] == 0) continue;  // cannot be: w lies in the subgroup
-        const std::uint64_t log = (r + std::uint64_t(kNormOrder) * t.mirrorLog[s]) % kGroupOrder;
-        // The change of bit k is x^(32 + 8n-1-k).
-        if (log < 32 || log - 32 >= bits) continue;
-        const std::uint64_t k = bits - 1 - (log - 32);
-        hits.push_back({entryCrc, k / 8, int(k % 8)});
+    // The three lookups of an entry depend on one another and mostly miss the caches: a batch
+    // of entries takes each step together, every lookup asked for ahead of its use.
+    constexpr std::size_t kBatch = 32;
+    std::uint32_t d[kBatch], index[kBatch], r[kBatch], w[kBatch];
+    for (std::size_t first = 0; first < entryCrcs.size(); first += kBatch) {
+        const std::size_t count = std::min(kBatch, entryCrcs.size() - first);
+        for (std::size_t k = 0; k < count; ++k) {
+            d[k] = reflect32(imageCrc ^ entryCrcs[first + k]);
+            index[k] = t.projection(f.mul(d[k], Tables::byBytes(t.frob16, d[k])));
+            __builtin_prefetch(&t.normLog[index[k]]);
+        }
+        for (std::size_t k = 0; k < count; ++k) {
+            r[k] = t.normLog[index[k]];
+            __builtin_prefetch(&t.invPower[r[k]]);
+        }
+        for (std::size_t k = 0; k < count; ++k) {
+            w[k] = f.mul(d[k], t.invPower[r[k]]);
+            index[k] = std::uint32_t(Tables::slotOf(w[k]));
+            __builtin_prefetch(&t.mirrorKey[index[k]]);
+            __builtin_prefetch(&t.mirrorLog[index[k]]);
+        }
+        for (std::size_t k = 0; k < count; ++k) {
+            if (d[k] == 0) continue;  // the image's own checksum
+            std::size_t s = index[k];
+            while (t.mirrorKey[s] != w[k] && t.mirrorKey[s] != 0) s = (s + 1) & (kMirrorSlots - 1);
+            if (t.mirrorKey[s] == 0) continue;  // cannot be: w lies in the subgroup
+            const std::uint64_t log =
+                (r[k] + std::uint64_t(kNormOrder) * t.mirrorLog[s]) % kGroupOrder;
+            // The change of bit k is x^(32 + 8n-1-k).
+            if (log < 32 || log - 32 >= bits) continue;
+            const std::uint64_t bit = bits - 1 - (log - 32);
+            hits.push_back({entryCrcs[first + k], bit / 8, int(bit % 8)});
+        }
     }
 }
 
