@@ -87,6 +87,10 @@ ROWS = [
         "dat-identify/dats:1/real_time", "dat-identify/dats:0/real_time", "real_time", False, 1.2),
     Row("window log, 10,000 identifications: last 1,000 vs first 1,000", "log/10000/iterations:1/real_time",
         "log/10000/iterations:1/real_time", "last_1000_s", False, 1.5, "first_1000_s"),
+    Row("doctor: identifyFile 1 MiB not found (1,000,000 synthetic chips) vs without the doctor",
+        "doctor/identify/doctor:1/real_time", "doctor/identify/doctor:0/real_time", "real_time", False, 3.0),
+    Row("doctor 1 MiB: one-bit search against 10,000 entries of its size vs none",
+        "doctor/examine/entries:10000/real_time", "doctor/examine/entries:0/real_time", "real_time", False, 1.2),
 ]
 
 TIME_UNITS = {"ns": 1e-9, "us": 1e-6, "ms": 1e-3, "s": 1.0}

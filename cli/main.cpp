@@ -38,6 +38,16 @@ constexpr const char* kUsage =
     "  --crlf              write the report with CR LF line breaks, as the window's log holds it\n"
     "  --jobs N            read and checksum up to N files at once (1 to 64, default: one per\n"
     "                      processor); the reports still come in the order of the files\n"
+    "  --doctor            after the report of a dump that is not found, add lines starting\n"
+    "                      \">> \": the dump byte-swapped, word-swapped, bit-reversed, inverted,\n"
+    "                      split into even and odd bytes or four byte lanes, or an overdump,\n"
+    "                      looked up whole; entries one bit away; stuck or toggling data\n"
+    "                      lines, mirrored address lines, blocks filled with 00 or FF\n"
+    "  --reads FILE FILE...\n"
+    "                      compare two or more reads of one chip (the files up to the next\n"
+    "                      option): where they differ, then identify the per-bit majority of\n"
+    "                      them, a tie going to the first read (after the files; implies\n"
+    "                      --doctor)\n"
     "  --manual CRC SIZE   look up a typed checksum and size (after the files)\n"
     "  --add CRC SIZE NAME DESCRIPTION\n"
     "                      add an entry to the custom database Chipsight.dat\n"
@@ -136,6 +146,8 @@ int main(int argc, char** argv) {
     std::vector<std::vector<std::string>> additions;
     std::vector<std::string> dats;
     bool listDatabases = false;
+    bool doctor = false;
+    std::vector<std::vector<std::string>> readGroups;
 
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -183,6 +195,15 @@ int main(int argc, char** argv) {
             ignoreBad = false;
         } else if (arg == "--crlf") {
             crlf = true;
+        } else if (arg == "--doctor") {
+            doctor = true;
+        } else if (arg == "--reads") {
+            std::vector<std::string> group;
+            while (i + 1 < argc && std::strncmp(argv[i + 1], "--", 2) != 0)
+                group.emplace_back(argv[++i]);
+            if (group.size() < 2) return usageError("--reads needs two or more files");
+            readGroups.push_back(std::move(group));
+            doctor = true;
         } else if (arg == "--manual") {
             if (!needs(2)) return usageError("--manual needs CRC and SIZE");
             manual.emplace_back(argv[i + 1], argv[i + 2]);
@@ -200,7 +221,8 @@ int main(int argc, char** argv) {
             files.push_back(arg);
         }
     }
-    if (files.empty() && manual.empty() && additions.empty() && !listDatabases)
+    if (files.empty() && manual.empty() && additions.empty() && readGroups.empty() &&
+        !listDatabases)
         return usageError("no FILE given");
 
     // The files are read and checksummed from now on, while the databases load; their reports
@@ -215,9 +237,10 @@ int main(int argc, char** argv) {
     if (listDatabases) std::cout << core.databaseListing() << std::flush;
     core.setSplitLevel(splitLevel);
     core.setIgnoreBad(ignoreBad);
+    core.setDoctor(doctor);
 
     // With no database file at all every lookup is Not Found; say once where they were looked for.
-    if (!core.commandLine().empty() || !manual.empty()) {
+    if (!core.commandLine().empty() || !manual.empty() || !readGroups.empty()) {
         bool anyFile = false;
         for (const char* name :
              {chipsight::kRomTableFile, chipsight::kGameTableFile, chipsight::kCustomFile})
@@ -240,6 +263,10 @@ int main(int argc, char** argv) {
     // What reached the terminal need not be kept.
     for (std::size_t i = 0; i < files.size(); ++i) {
         note(core.identifyImage(files[i], reader.take(i)));
+        core.clearLog();
+    }
+    for (const auto& group : readGroups) {
+        note(core.identifyReads(group));
         core.clearLog();
     }
     for (const auto& [crc, size] : manual) {

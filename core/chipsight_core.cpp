@@ -12,8 +12,12 @@
 #include <new>
 
 #include "chipsight/version.h"
+#include "core/crc32.h"
 #include "core/custom_db.h"
 #include "core/databases/dat_files.h"
+#include "core/doctor/doctor_lines.h"
+#include "core/doctor/reads.h"
+#include "core/doctor/whole_image.h"
 #include "core/file_layer.h"
 #include "core/image_file.h"
 #include "core/large_pages.h"
@@ -241,6 +245,97 @@ Outcome ChipsightCore::identifyImage(const std::string& path, const ImageFile& i
     m_lastCrc = report.crc;
     m_lastFileName = name;
     m_lastSize = image.length;
+    if (m_doctor != 0) appendDoctorLines(report, image.length, path, nullptr);
+    appendReport(report.block);
+    m_frontEnd.enableAddCustomButton();
+    scrollLog();
+    return report.found ? Outcome::Found : Outcome::NotFound;
+}
+
+void ChipsightCore::appendDoctorLines(Report& report, std::uint32_t length, const std::string& path,
+                                      const std::vector<std::uint8_t>* bytes) {
+    bool wholeFound = false;
+    m_entries.forEachMatch(report.crc, length, [&](const auto&) { wholeFound = true; });
+    if (wholeFound || length == 0) return;
+    doctor::WholeImage read;
+    if (!bytes) {
+        read = doctor::readWholeImage(path);
+        if (read.status == ImageStatus::OutOfMemory) {
+            doctor::appendNotExamined(report.block, "not enough memory to examine the image");
+            return;
+        }
+        // The bytes examined must be those identified: a file rewritten since is left alone.
+        if (read.status != ImageStatus::Read || read.bytes.size() != length ||
+            Crc32(0, read.bytes.data(), length) != report.crc) {
+            doctor::appendNotExamined(report.block,
+                                      read.status == ImageStatus::CannotOpen
+                                          ? "the file could not be opened again to examine it"
+                                          : "the file changed since it was identified; not "
+                                            "examined");
+            return;
+        }
+        bytes = &read.bytes;
+    }
+    try {
+        doctor::appendFindings(report.block,
+                               doctor::examine(*bytes, report.crc, m_entries, m_sameSize));
+    } catch (const std::bad_alloc&) {
+        doctor::appendNotExamined(report.block, "not enough memory to examine the image");
+    }
+}
+
+Outcome ChipsightCore::identifyReads(const std::vector<std::string>& paths) {
+    std::vector<std::vector<std::uint8_t>> reads;
+    for (const std::string& path : paths) {
+        doctor::WholeImage read = doctor::readWholeImage(path);
+        std::string problem;
+        switch (read.status) {
+            case ImageStatus::CannotOpen:
+                problem = "Cannot open the read " + path + ".";
+                break;
+            case ImageStatus::TooLarge:
+                problem = "The read " + path + " is 4 GiB or larger.";
+                break;
+            case ImageStatus::NotPowerOfTwo:
+                problem = "The read " + path + " is not a power of 2 bytes long.";
+                break;
+            case ImageStatus::ReadFailed:
+                problem = "Error reading the read " + path + ".";
+                break;
+            case ImageStatus::OutOfMemory:
+                problem = "Out of memory reading the read " + path + ".";
+                break;
+            case ImageStatus::Read:
+                if (!reads.empty() && read.bytes.size() != reads[0].size())
+                    problem = "The reads differ in length: " + paths[0] + " has " +
+                              std::to_string(reads[0].size()) + " bytes, " + path + " has " +
+                              std::to_string(read.bytes.size()) + ".";
+                break;
+        }
+        if (!problem.empty()) {
+            m_frontEnd.messageBox(problem, kError, MB_OK);
+            return Outcome::Failed;
+        }
+        reads.push_back(std::move(read.bytes));
+    }
+    doctor::ReadsComparison comparison;
+    try {
+        std::vector<std::span<const std::uint8_t>> spans(reads.begin(), reads.end());
+        comparison = doctor::compareReads(spans);
+    } catch (const std::bad_alloc&) {
+        m_frontEnd.messageBox(text::kOutOfMemory, kError, MB_OK | MB_ICONEXCLAMATION);
+        return Outcome::Failed;
+    }
+    reads.clear();
+    const auto length = std::uint32_t(comparison.majority.size());
+    const std::string name = "majority of " + std::to_string(paths.size()) + " reads";
+    Report report =
+        buildReport(m_entries, comparison.majority, name, m_splitLevel, m_ignoreBad != 0);
+    doctor::appendReadsComparison(report.block, comparison, length);
+    m_lastCrc = report.crc;
+    m_lastFileName = name;
+    m_lastSize = length;
+    if (m_doctor != 0) appendDoctorLines(report, length, {}, &comparison.majority);
     appendReport(report.block);
     m_frontEnd.enableAddCustomButton();
     scrollLog();

@@ -10,6 +10,7 @@
 
 #include "core/database_location.h"
 #include "core/databases/dat_set.h"
+#include "core/doctor/doctor.h"
 #include "core/front_end.h"
 #include "core/identify.h"
 #include "core/image_file.h"
@@ -37,6 +38,11 @@ class ChipsightCore {
     // on whatever thread: everything after the read is the same, in the same order.
     Outcome identifyImage(const std::string& path, const ImageFile& image);
     Outcome identifyManual(std::uint32_t checksum, std::uint32_t size, std::string label);
+    // Compares two or more reads of one chip and identifies the per-bit majority of them under
+    // the name "majority of N reads", the comparison's lines after its report; then, with the
+    // doctor on, the doctor's. Reads that cannot be read whole, or that differ in length, show
+    // a message naming the file and nothing is reported.
+    Outcome identifyReads(const std::vector<std::string>& paths);
     // Looks up a typed checksum and size under the manual label, reading them as the Manual
     // Entry dialog does: each that reads as 0 shows its message and is looked up as 0.
     Outcome identifyTypedEntry(std::string_view checksumText, std::string_view sizeText);
@@ -52,6 +58,9 @@ class ChipsightCore {
     // members itself).
     void setSplitLevel(std::int32_t level) { m_splitLevel = level; }
     void setIgnoreBad(bool ignore) { m_ignoreBad = ignore ? 1 : 0; }
+    // The dump doctor: after a report whose whole image was not found, lines of its own.
+    void setDoctor(bool on) { m_doctor = on ? 1 : 0; }
+    bool doctor() const { return m_doctor != 0; }
     // Empties the log, as Clear Log does; a terminal calls it once a block has been shown, so
     // that a long run does not keep every report.
     void clearLog() { m_logText.clear(); }
@@ -130,12 +139,18 @@ class ChipsightCore {
     void error(const std::string& text, unsigned type);
     void appendReport(const std::string& block);
     void scrollLog();
+    // Appends the doctor's lines for the image of `report`, of `length` bytes, when the whole
+    // image was not found; `bytes` when it is at hand, else it is read again from `path`.
+    void appendDoctorLines(Report& report, std::uint32_t length, const std::string& path,
+                           const std::vector<std::uint8_t>* bytes);
 
     std::string m_programPath;
     bool m_databaseChosen = false;
     std::vector<std::string> m_arguments;
     std::vector<std::string> m_datPaths;
     std::vector<LoadedDat> m_dats;
+    std::int32_t m_doctor = 0;
+    doctor::SameSizeIndex m_sameSize;
 
     // Appends the entries of every DAT file to the table; returns how many.
     std::int32_t loadDats();

@@ -28,6 +28,7 @@
 //   (see large_pages.h), where random reads do not miss the TLB at every step.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
@@ -133,6 +134,23 @@ class EntryTable {
             visit((*this)[n + datCount_]);
         });
         if (!datsSeen) visitDats();
+    }
+
+    // Calls `visit` with the checksum of every entry of `size`, in table order.
+    template <typename Visit>
+    void forEachCrcOfSize(std::uint32_t size, Visit&& visit) const {
+        const auto own = [&](std::size_t from, std::size_t to) {
+            for (std::size_t i = from; i < to; ++i)
+                if (keys_[i].size == size) visit(keys_[i].crc);
+        };
+        const std::size_t before = std::min<std::size_t>(datFirst_, keys_.size());
+        own(0, before);
+        if (dats_) {
+            const IndexKey* keys = dats_->keys();
+            for (std::size_t i = 0; i < dats_->size(); ++i)
+                if (keys[i].size == size) visit(keys[i].crc);
+        }
+        own(before, keys_.size());
     }
 
     bool operator==(const EntryTable& other) const;

@@ -37,6 +37,7 @@ enum StringId : int {
     kSplitLevelName = 108,
     kDatabasesEntry = 109,
     kDatabasesCaption = 110,
+    kDoctorEntry = 111,
 };
 
 }  // namespace
@@ -156,6 +157,10 @@ bool CMainDialog::onInitDialog() {
     const QString about = loadString(kAboutEntry);
     if (!about.isEmpty()) {
         appendSystemMenuSeparator();
+        // Off at start, like every option.
+        m_doctorItem = appendSystemMenuItem(IDM_DOCTOR, loadString(kDoctorEntry));
+        m_doctorItem->setCheckable(true);
+        m_doctorItem->setChecked(false);
         appendSystemMenuItem(IDM_DATABASES, loadString(kDatabasesEntry));
         appendSystemMenuItem(IDM_ABOUTBOX, about);
     }
@@ -266,6 +271,9 @@ void CMainDialog::onSystemCommand(unsigned id, long param) {
     if ((id & 0xFFF0) == IDM_ABOUTBOX) {
         CAboutDialog about;
         about.doModal();
+    } else if ((id & 0xFFF0) == IDM_DOCTOR) {
+        setDoctor(!doctor());
+        if (m_doctorItem != nullptr) m_doctorItem->setChecked(doctor());
     } else if ((id & 0xFFF0) == IDM_DATABASES) {
         ::messageBox(this, bytesToText(databaseListing()), loadString(kDatabasesCaption),
                      MB_OK | MB_ICONINFORMATION);

@@ -32,6 +32,8 @@ enum MainControl : int {
 inline constexpr unsigned IDM_ABOUTBOX = 16;
 // The system command that lists the database files loaded.
 inline constexpr unsigned IDM_DATABASES = 32;
+// The system command that turns the dump doctor on and off.
+inline constexpr unsigned IDM_DOCTOR = 48;
 inline constexpr unsigned kMonitorTimer = 0;
 inline constexpr unsigned kMonitorPeriodMs = 500;
 
@@ -85,4 +87,6 @@ class CMainDialog : public CDialog, public chipsight::FrontEnd, public chipsight
     std::string m_shownTail;
     // Shown while a long load of DAT files runs, before the window takes input.
     QProgressDialog* m_loadProgress = nullptr;
+    // The system menu's check item of the dump doctor.
+    QAction* m_doctorItem = nullptr;
 };

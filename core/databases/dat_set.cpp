@@ -233,6 +233,10 @@ std::shared_ptr<DatSet> DatSetLoad::build(const std::vector<LoadedDat>& files) {
     return set;
 }
 
+std::shared_ptr<const DatSet> makeDatSet(const std::vector<LoadedDat>& files) {
+    return DatSetLoad::build(files);
+}
+
 std::shared_ptr<const DatSet> openDatSetCache(const std::string& file) {
     return DatSetLoad::readCache(file);
 }

@@ -39,6 +39,8 @@ class DatSet {
     // The entries of all files, in load order.
     std::size_t size() const { return count_; }
     DatEntry entry(std::size_t n) const;
+    // The checksum and size of each entry, in order.
+    const IndexKey* keys() const { return keyData_; }
     // The index over the entries, by their numbers in the set.
     const KeyIndexView& index() const { return index_; }
 
@@ -77,6 +79,9 @@ using DatProgress =
 std::shared_ptr<const DatSet> loadDatSet(const std::vector<DatFile>& files,
                                          const std::string& cacheDir, const std::string& key,
                                          const DatProgress& progress = {});
+
+// The set of `files`, read already, with an index made for it.
+std::shared_ptr<const DatSet> makeDatSet(const std::vector<LoadedDat>& files);
 
 // The set the cache file `file` holds, or none when it is missing or cannot be trusted.
 std::shared_ptr<const DatSet> openDatSetCache(const std::string& file);

@@ -157,9 +157,9 @@ TEST_F(Cli, ErrorsGoToStderrInOrderAndExitTwo) {
     run = runCli({"--db-dir", "", test});
     EXPECT_EQ(run.err, "chipsight-cli: --db-dir needs a directory\nTry 'chipsight-cli --help'.\n");
     EXPECT_EQ(run.status, 2);
-    for (const char* bad :
-         {"", "--split-level|0|x", "--split-level|10|x", "--split-level|+2|x", "--frobnicate",
-          "--db-dir", "--jobs|0|x", "--jobs|65|x", "--jobs|2x|x", "--jobs", "--manual|1"}) {
+    for (const char* bad : {"", "--split-level|0|x", "--split-level|10|x", "--split-level|+2|x",
+                            "--frobnicate", "--db-dir", "--jobs|0|x", "--jobs|65|x", "--jobs|2x|x",
+                            "--jobs", "--manual|1", "--reads|x", "--reads|x|--doctor"}) {
         run = runCli(words(bad));
         EXPECT_EQ(run.out + std::to_string(run.status), "2") << bad;
         EXPECT_TRUE(run.err.starts_with("chipsight-cli: ") &&
@@ -183,6 +183,39 @@ TEST_F(Cli, OptionsAndExitStatusOfBlankImages) {
     // "--" ends the options, so a file may start with a dash.
     writeFile(files.file("-dash.bin"), Bytes{0, 1, 2, 3});
     EXPECT_NE(cli({"--", files.file("-dash.bin")}).out.find("-dash.bin:["), std::string::npos);
+}
+
+// The doctor's lines follow the plain report, and only with --doctor; reads are compared and
+// their majority identified.
+TEST_F(Cli, DoctorLinesAndReadsCompared) {
+    ASSERT_EQ(cli({"--add", "8BB98613", "4", "CHIP", "Demo"}).status, 0);
+    const std::string swapped = files.file("swapped.bin"), third = files.file("third.bin");
+    writeFile(swapped, Bytes{1, 0, 3, 2});
+    const std::string plain =
+        "============================\nswapped.bin:[5CDB8A96] Not Found!\n"
+        "\t** warning some unused bits [00000011] possible bad ROM.\n";
+    EXPECT_EQ(cli({swapped}).out, plain);
+    ProcessResult run = cli({"--doctor", swapped});
+    EXPECT_EQ(run.out, plain +
+                           "\t>> bytes swapped in each 16-bit word: CHIP : Demo\n"
+                           "\t>> data lines: D7 always 0, D6 always 0, D5 always 0, D4 always "
+                           "0, D3 always 0, D2 always 0, the others toggle\n");
+    EXPECT_EQ(run.status, 1);
+    writeFile(third, Bytes{0, 1, 2, 7});
+    run = cli({"--reads", test, third, test});
+    EXPECT_EQ(
+        run.out,
+        "============================\nmajority of 3 reads: (1/1) [8BB98613]\n\t- CHIP : Demo\n"
+        "\t>> 3 reads of 4 bytes: 1 byte differs\n"
+        "\t>> unstable data lines, most flips first: D2 in 1 byte\n"
+        "\t>> first bytes that differ: 0x3\n");
+    EXPECT_EQ(run.err + std::to_string(run.status), "0");
+    writeFile(files.file("odd.bin"), Bytes(8, 0));
+    run = cli({"--reads", test, files.file("missing.bin"), "--reads", test, files.file("odd.bin")});
+    EXPECT_EQ(run.err, "chipsight-cli: Error: Cannot open the read " + files.file("missing.bin") +
+                           ".\nchipsight-cli: Error: The reads differ in length: " + test +
+                           " has 4 bytes, " + files.file("odd.bin") + " has 8.\n");
+    EXPECT_EQ(run.out + std::to_string(run.status), "2");
 }
 
 // Files are read on several threads, yet stdout and stderr carry the same bytes in the same

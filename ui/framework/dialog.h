@@ -111,7 +111,7 @@ class CDialog : public QDialog {
     // system menu. The caller owns it.
     QMenu* editContextMenu(QPlainTextEdit* edit);
     void appendSystemMenuSeparator();
-    void appendSystemMenuItem(unsigned id, const QString& text);
+    QAction* appendSystemMenuItem(unsigned id, const QString& text);
     // What a system command does when the program does not take it: SC_CLOSE cancels the
     // dialog; the window manager owns moving and sizing, so nothing else needs doing here.
     void defaultSystemCommand(unsigned id, long param);

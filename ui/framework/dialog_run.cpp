@@ -101,10 +101,11 @@ void CDialog::defaultSystemCommand(unsigned id, long /*param*/) {
 
 void CDialog::appendSystemMenuSeparator() { appended_.push_back(systemMenu_.addSeparator()); }
 
-void CDialog::appendSystemMenuItem(unsigned id, const QString& text) {
+QAction* CDialog::appendSystemMenuItem(unsigned id, const QString& text) {
     QAction* action = systemMenu_.addAction(text);
     connect(action, &QAction::triggered, this, [this, id] { routeSystemCommand(id, 0); });
     appended_.push_back(action);
+    return action;
 }
 
 void CDialog::setTimer(unsigned id, unsigned milliseconds) {

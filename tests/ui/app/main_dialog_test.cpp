@@ -168,8 +168,17 @@ TEST_F(MainWindowTest, HelpShowsUsageAndEveryWayToAMenuEndsInAbout) {
         ASSERT_NE(menu, nullptr) << way;
         EXPECT_EQ(menu == &dialog->systemMenu(), way == 2);
         const QList<QAction*> actions = menu->actions();
-        ASSERT_GE(actions.size(), 3);
-        EXPECT_TRUE(actions[actions.size() - 3]->isSeparator());
+        ASSERT_GE(actions.size(), 4);
+        EXPECT_TRUE(actions[actions.size() - 4]->isSeparator());
+        // The doctor's check item, off at start; each click turns it over.
+        QAction* doctor = actions[actions.size() - 3];
+        EXPECT_EQ(doctor->text(), "&Doctor dumps that are not found");
+        EXPECT_TRUE(doctor->isCheckable());
+        EXPECT_EQ(doctor->isChecked(), way == 1);
+        EXPECT_EQ(dialog->doctor(), way == 1);
+        if (way < 2) doctor->trigger();
+        EXPECT_EQ(doctor->isChecked(), way == 0);
+        EXPECT_EQ(dialog->doctor(), way == 0);
         EXPECT_EQ(actions[actions.size() - 2]->text(), "&Databases...");
         EXPECT_EQ(actions.back()->text(), "&About Chipsight...");
         if (way == 0) {

@@ -1,0 +1,14 @@
+# The dump doctor's sources of chipsight_core, and the SHA-1 it confirms findings with.
+find_package(OpenSSL REQUIRED COMPONENTS Crypto)
+target_sources(chipsight_core PRIVATE
+    ${CMAKE_CURRENT_LIST_DIR}/doctor.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/doctor_lines.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/one_bit.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/reads.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/whole_image.cpp)
+target_link_libraries(chipsight_core PUBLIC OpenSSL::Crypto)
+if(CMAKE_SYSTEM_PROCESSOR MATCHES "^(x86_64|AMD64|amd64)$")
+    target_sources(chipsight_core PRIVATE ${CMAKE_CURRENT_LIST_DIR}/one_bit_clmul.cpp)
+    set_source_files_properties(${CMAKE_CURRENT_LIST_DIR}/one_bit_clmul.cpp
+        PROPERTIES COMPILE_OPTIONS "-mpclmul")
+endif()

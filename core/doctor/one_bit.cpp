@@ -1,0 +1,52 @@
+// The one-bit search: the tables, made once, and the choice of the multiplication.
+#include "core/doctor/one_bit.h"
+
+#include "core/doctor/one_bit_search.h"
+
+namespace chipsight::doctor {
+namespace detail {
+#if defined(__x86_64__)
+// In one_bit_clmul.cpp, built with the carry-less multiply instruction.
+const Tables& clmulTables();
+void searchClmul(const Tables& t, std::uint32_t imageCrc, std::uint32_t length,
+                 std::span<const std::uint32_t> entryCrcs, std::vector<OneBitHit>& hits);
+#endif
+}  // namespace detail
+
+namespace {
+
+struct ShiftMultiply {
+    static std::uint64_t multiply(std::uint32_t a, std::uint32_t b) {
+        std::uint64_t r = 0;
+        for (int i = 0; i < 32; ++i) r ^= (std::uint64_t(a) << i) & (0 - std::uint64_t(b >> i & 1));
+        return r;
+    }
+};
+
+const detail::Tables& portableTables() {
+    static const auto tables = detail::buildTables<ShiftMultiply>();
+    return *tables;
+}
+
+}  // namespace
+
+void findOneBitAwayPortable(std::uint32_t imageCrc, std::uint32_t length,
+                            std::span<const std::uint32_t> entryCrcs,
+                            std::vector<OneBitHit>& hits) {
+    detail::search<ShiftMultiply>(portableTables(), imageCrc, length, entryCrcs, hits);
+}
+
+void findOneBitAway(std::uint32_t imageCrc, std::uint32_t length,
+                    std::span<const std::uint32_t> entryCrcs, std::vector<OneBitHit>& hits) {
+    if (entryCrcs.empty() || length == 0) return;
+#if defined(__x86_64__)
+    static const bool clmul = __builtin_cpu_supports("pclmul");
+    if (clmul) {
+        detail::searchClmul(detail::clmulTables(), imageCrc, length, entryCrcs, hits);
+        return;
+    }
+#endif
+    findOneBitAwayPortable(imageCrc, length, entryCrcs, hits);
+}
+
+}  // namespace chipsight::doctor

@@ -1,0 +1,173 @@
+// The arithmetic of the one-bit search in GF(2^32) modulo the CRC-32 generator, over a
+// carry-less multiplication that each including file supplies, so that the instructions of the
+// processor-specific file stay in that file. Polynomials are held with bit t the coefficient
+// of x^t (the CRC's reflected values are turned around first).
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <vector>
+
+#include "core/doctor/one_bit.h"
+
+namespace chipsight::doctor::detail {
+
+inline constexpr std::uint64_t kGenerator = 0x104C11DB7ull;  // x^32 + ...
+inline constexpr std::uint64_t kGroupOrder = 0xFFFFFFFFull;  // 65535 * 65537
+inline constexpr std::uint32_t kNormOrder = 65535, kMirrorOrder = 65537;
+inline constexpr std::size_t kMirrorSlots = std::size_t(1) << 18;  // under a quarter full
+
+inline std::uint32_t reflect32(std::uint32_t v) {
+    v = __builtin_bswap32(v);
+    v = (v & 0x0F0F0F0Fu) << 4 | (v >> 4 & 0x0F0F0F0Fu);
+    v = (v & 0x33333333u) << 2 | (v >> 2 & 0x33333333u);
+    return (v & 0x55555555u) << 1 | (v >> 1 & 0x55555555u);
+}
+
+// The tables the search reads; the same whichever multiplication made them.
+struct Tables {
+    std::uint32_t reduce[4][256];   // (v << 8b) * x^32 mod P: the high half of a product folded
+    std::uint32_t frob16[4][256];   // y -> y^65536, which is linear over GF(2)
+    std::uint16_t project[4][256];  // 16 bits that tell the elements of the subfield apart
+    std::vector<std::uint16_t> normLog;   // by projection: the logarithm of the subfield element
+    std::vector<std::uint32_t> invPower;  // x^-r for r below 65535
+    std::vector<std::uint32_t> mirrorKey, mirrorLog;  // (x^65535)^t -> t, open addressing
+
+    static std::uint32_t byBytes(const std::uint32_t (&t)[4][256], std::uint32_t v) {
+        return t[0][v & 0xFF] ^ t[1][v >> 8 & 0xFF] ^ t[2][v >> 16 & 0xFF] ^ t[3][v >> 24];
+    }
+    std::uint16_t projection(std::uint32_t v) const {
+        return std::uint16_t(project[0][v & 0xFF] ^ project[1][v >> 8 & 0xFF] ^
+                             project[2][v >> 16 & 0xFF] ^ project[3][v >> 24]);
+    }
+    static std::size_t slotOf(std::uint32_t key) {
+        return std::size_t((key * 0x9E3779B1u) >> 14) & (kMirrorSlots - 1);
+    }
+};
+
+template <typename ClMul>
+struct Field {
+    const Tables& t;
+    std::uint32_t mul(std::uint32_t a, std::uint32_t b) const {
+        const std::uint64_t p = ClMul::multiply(a, b);
+        const auto high = std::uint32_t(p >> 32);
+        return std::uint32_t(p) ^ t.reduce[0][high & 0xFF] ^ t.reduce[1][high >> 8 & 0xFF] ^
+               t.reduce[2][high >> 16 & 0xFF] ^ t.reduce[3][high >> 24];
+    }
+};
+
+// Multiplication and powers by shifting, for building the tables.
+inline std::uint32_t slowMul(std::uint32_t a, std::uint32_t b) {
+    std::uint64_t x = a, r = 0;
+    for (; b != 0; b >>= 1, x <<= 1) {
+        if (x >> 32 & 1) x ^= kGenerator;
+        if (b & 1) r ^= x;
+    }
+    return std::uint32_t(r);
+}
+inline std::uint32_t slowPow(std::uint32_t a, std::uint64_t e) {
+    std::uint32_t r = 1;
+    for (; e != 0; e >>= 1, a = slowMul(a, a))
+        if (e & 1) r = slowMul(r, a);
+    return r;
+}
+
+template <typename ClMul>
+std::unique_ptr<Tables> buildTables() {
+    auto t = std::make_unique<Tables>();
+    const auto linear = [](std::uint32_t(&table)[4][256], auto&& ofBit) {
+        std::uint32_t bits[32];
+        for (int i = 0; i < 32; ++i) bits[i] = ofBit(i);
+        for (int b = 0; b < 4; ++b)
+            for (std::uint32_t v = 0; v < 256; ++v) {
+                std::uint32_t r = 0;
+                for (int i = 0; i < 8; ++i)
+                    if (v >> i & 1) r ^= bits[8 * b + i];
+                table[b][v] = r;
+            }
+    };
+    linear(t->reduce, [](int i) { return slowPow(2, 32 + std::uint64_t(i)); });
+    linear(t->frob16, [](int i) { return slowPow(2, std::uint64_t(i) << 16); });
+    const Field<ClMul> f{*t};
+
+    // The subfield is spanned by the first 16 powers of its generator x^65537; in echelon form
+    // each basis vector has a leading bit of its own, and those 16 bits tell its elements apart.
+    const std::uint32_t normBase = slowPow(2, kMirrorOrder);
+    std::uint32_t rows[16], pivots[16];
+    std::uint32_t power = 1;
+    for (int i = 0; i < 16; ++i, power = f.mul(power, normBase)) {
+        std::uint32_t v = power;
+        for (int j = 0; j < i; ++j)
+            if (v & pivots[j]) v ^= rows[j];
+        rows[i] = v;
+        pivots[i] = std::uint32_t(1) << (31 - __builtin_clz(v));
+    }
+    for (int b = 0; b < 4; ++b)
+        for (std::uint32_t v = 0; v < 256; ++v) {
+            std::uint16_t index = 0;
+            for (int j = 0; j < 16; ++j)
+                if ((v << 8 * b) & pivots[j]) index |= std::uint16_t(1u << j);
+            t->project[b][v] = index;
+        }
+    t->normLog.assign(65536, 0);
+    for (std::uint32_t k = 0, z = 1; k < kNormOrder; ++k, z = f.mul(z, normBase))
+        t->normLog[t->projection(z)] = std::uint16_t(k);
+    t->invPower.resize(kNormOrder);
+    const std::uint32_t inverse = slowPow(2, kGroupOrder - 1);
+    for (std::uint32_t r = 0, y = 1; r < kNormOrder; ++r, y = f.mul(y, inverse)) t->invPower[r] = y;
+    t->mirrorKey.assign(kMirrorSlots, 0);
+    t->mirrorLog.assign(kMirrorSlots, 0);
+    const std::uint32_t mirrorBase = slowPow(2, kNormOrder);
+    for (std::uint32_t k = 0, y = 1; k < kMirrorOrder; ++k, y = f.mul(y, mirrorBase)) {
+        std::size_t s = Tables::slotOf(y);
+        while (t->mirrorKey[s] != 0) s = (s + 1) & (kMirrorSlots - 1);
+        t->mirrorKey[s] = y;
+        t->mirrorLog[s] = k;
+    }
+    return t;
+}
+
+template <typename ClMul>
+void search(const Tables& t, std::uint32_t imageCrc, std::uint32_t length,
+            std::span<const std::uint32_t> entryCrcs, std::vector<OneBitHit>& hits) {
+    const Field<ClMul> f{t};
+    const std::uint64_t bits = std::uint64_t(length) * 8;
+    // The three lookups of an entry depend on one another and mostly miss the caches: a batch
+    // of entries takes each step together, every lookup asked for ahead of its use.
+    constexpr std::size_t kBatch = 32;
+    std::uint32_t d[kBatch], index[kBatch], r[kBatch], w[kBatch];
+    for (std::size_t first = 0; first < entryCrcs.size(); first += kBatch) {
+        const std::size_t count = std::min(kBatch, entryCrcs.size() - first);
+        for (std::size_t k = 0; k < count; ++k) {
+            d[k] = reflect32(imageCrc ^ entryCrcs[first + k]);
+            index[k] = t.projection(f.mul(d[k], Tables::byBytes(t.frob16, d[k])));
+            __builtin_prefetch(&t.normLog[index[k]]);
+        }
+        for (std::size_t k = 0; k < count; ++k) {
+            r[k] = t.normLog[index[k]];
+            __builtin_prefetch(&t.invPower[r[k]]);
+        }
+        for (std::size_t k = 0; k < count; ++k) {
+            w[k] = f.mul(d[k], t.invPower[r[k]]);
+            index[k] = std::uint32_t(Tables::slotOf(w[k]));
+            __builtin_prefetch(&t.mirrorKey[index[k]]);
+            __builtin_prefetch(&t.mirrorLog[index[k]]);
+        }
+        for (std::size_t k = 0; k < count; ++k) {
+            if (d[k] == 0) continue;  // the image's own checksum
+            std::size_t s = index[k];
+            while (t.mirrorKey[s] != w[k] && t.mirrorKey[s] != 0) s = (s + 1) & (kMirrorSlots - 1);
+            if (t.mirrorKey[s] == 0) continue;  // cannot be: w lies in the subgroup
+            const std::uint64_t log =
+                (r[k] + std::uint64_t(kNormOrder) * t.mirrorLog[s]) % kGroupOrder;
+            // The change of bit k is x^(32 + 8n-1-k).
+            if (log < 32 || log - 32 >= bits) continue;
+            const std::uint64_t bit = bits - 1 - (log - 32);
+            hits.push_back({entryCrcs[first + k], bit / 8, int(bit % 8)});
+        }
+    }
+}
+
+}  // namespace chipsight::doctor::detail

@@ -1,0 +1,23 @@
+// Several reads of one chip compared: where they differ, and the per-bit majority image.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+namespace chipsight::doctor {
+
+struct ReadsComparison {
+    std::size_t reads = 0;
+    std::vector<std::uint8_t> majority;  // each bit as most reads have it; a tie as the first read
+    std::uint64_t differingBytes = 0;    // addresses where the reads do not all agree
+    std::uint64_t flips[8]{};            // for each data line: the addresses where it disagrees
+    std::vector<std::uint64_t> firstDiffering;  // the first few of those addresses
+};
+
+inline constexpr std::size_t kFirstDifferingShown = 8;
+
+// Compares reads of the same length. Throws std::bad_alloc when the majority does not fit.
+ReadsComparison compareReads(std::span<const std::span<const std::uint8_t>> reads);
+
+}  // namespace chipsight::doctor

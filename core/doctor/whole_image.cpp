@@ -1,0 +1,36 @@
+// Reading an image whole: one buffer of its length, filled by the file layer.
+#include "core/doctor/whole_image.h"
+
+#include <new>
+
+#include "core/file_layer.h"
+
+namespace chipsight::doctor {
+
+WholeImage readWholeImage(const std::string& path) {
+    WholeImage image;
+    auto file = File::open(path, File::Mode::Read);
+    if (!file) return image;
+    const std::uint64_t length = file->length();
+    if (length > 0xFFFFFFFFull) {
+        image.status = ImageStatus::TooLarge;
+        return image;
+    }
+    if ((length & (length - 1)) != 0) {
+        image.status = ImageStatus::NotPowerOfTwo;
+        return image;
+    }
+    try {
+        image.bytes.resize(std::size_t(length));
+    } catch (const std::bad_alloc&) {
+        image.status = ImageStatus::OutOfMemory;
+        return image;
+    }
+    const bool whole = file->read(image.bytes.data(), image.bytes.size()) == image.bytes.size();
+    image.status =
+        whole && file->unchangedSinceOpen() ? ImageStatus::Read : ImageStatus::ReadFailed;
+    if (image.status != ImageStatus::Read) image.bytes = {};
+    return image;
+}
+
+}  // namespace chipsight::doctor
