@@ -1,11 +1,13 @@
 // chipsight-cli: identifies ROM images from the terminal, over the same core as the window.
 #include <unistd.h>
 
+#include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,39 +24,6 @@ namespace {
 
 using chipsight::ChipsightCore;
 using chipsight::Outcome;
-
-constexpr const char* kUsage =
-    "Usage: chipsight-cli [OPTION]... FILE...\n"
-    "Identify ROM and EPROM dumps by their CRC-32 and size.\n"
-    "\n"
-    "  --db-dir DIR        read CHIPLORE.ROM, CHIPLORE.GAM and Chipsight.dat from DIR\n"
-    "  --dat PATH          also read the DAT file PATH, or the DAT files in the directory PATH\n"
-    "                      and below (MAME ListXML or software lists, Logiqx XML, ClrMamePro);\n"
-    "                      may be given more than once\n"
-    "  --databases         list the database files read, their entries and load times\n"
-    "  --split-level N     also look up halves, quarters, ... down to 1/2^(N-1) (1 to 9, default "
-    "1)\n"
-    "  --no-ignore-bad     look up blank parts too\n"
-    "  --crlf              write the report with CR LF line breaks, as the window's log holds it\n"
-    "  --jobs N            read and checksum up to N files at once (1 to 64, default: one per\n"
-    "                      processor); the reports still come in the order of the files\n"
-    "  --doctor            after the report of a dump that is not found, add lines starting\n"
-    "                      \">> \": the dump byte-swapped, word-swapped, bit-reversed, inverted,\n"
-    "                      split into even and odd bytes or four byte lanes, or an overdump,\n"
-    "                      looked up whole; entries one bit away; stuck or toggling data\n"
-    "                      lines, mirrored address lines, blocks filled with 00 or FF\n"
-    "  --reads FILE FILE...\n"
-    "                      compare two or more reads of one chip (the files up to the next\n"
-    "                      option): where they differ, then identify the per-bit majority of\n"
-    "                      them, a tie going to the first read (after the files; implies\n"
-    "                      --doctor)\n"
-    "  --manual CRC SIZE   look up a typed checksum and size (after the files)\n"
-    "  --add CRC SIZE NAME DESCRIPTION\n"
-    "                      add an entry to the custom database Chipsight.dat\n"
-    "  --help              show this help\n"
-    "  --version           show the version\n"
-    "\n"
-    "Exit status: 0 when everything was found, 1 when something was not found, 2 on any error.\n";
 
 // The terminal front end: the log goes to stdout as it grows, message boxes to stderr.
 class TerminalFrontEnd : public chipsight::FrontEnd {
@@ -133,97 +102,169 @@ int usageError(const std::string& message) {
     return 2;
 }
 
+// What the command line asks for.
+struct Options {
+    std::string dbDir;
+    std::vector<std::string> dats;
+    bool listDatabases = false;
+    int splitLevel = 1;
+    bool noIgnoreBad = false, crlf = false, doctor = false;
+    unsigned jobs = std::max(1u, std::thread::hardware_concurrency());
+    std::vector<std::string> files;
+    std::vector<std::vector<std::string>> readGroups, manual, additions;
+};
+
+// A whole number of digits only, from `low` to `high`; nothing otherwise.
+std::optional<std::uint32_t> boundedNumber(const std::string& text, std::uint32_t low,
+                                           std::uint32_t high) {
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) return {};
+    const std::uint32_t n = chipsight::scanDecimal(text).value_or(0);
+    if (n < low || n > high) return {};
+    return n;
+}
+
+// Reads the command line into `o`; an exit status when the program ends here (help, version,
+// a usage error).
+std::optional<int> parseOptions(int argc, char** argv, Options& o) {
+    CLI::App app("Identify ROM and EPROM dumps by their CRC-32 and size.", "chipsight-cli");
+    app.footer(std::string("Exit status: 0 when everything was found, 1 when something was not "
+                           "found, 2 on any error.\n\n") +
+               chipsight::text::kDatabaseLocation);
+    app.get_formatter()->column_width(26);
+    std::string splitLevel, jobs;
+    bool version = false;
+    const char* databases = "Databases";
+    const char* lookup = "Identification";
+    const char* output = "Output";
+    const char* other = "Other";
+    auto* dbDir = app.add_option("--db-dir", o.dbDir,
+                                 "read CHIPLORE.ROM, CHIPLORE.GAM and Chipsight.dat from DIR")
+                      ->option_text("DIR")
+                      ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast)
+                      ->group(databases);
+    app.add_option("--dat", o.dats,
+                   "also read the DAT file PATH, or those in the directory PATH and below; "
+                   "may be given more than once")
+        ->option_text("PATH")
+        ->group(databases);
+    app.add_flag("--databases", o.listDatabases,
+                 "list the database files read, their entries and load times")
+        ->group(databases);
+    app.add_option("--split-level", splitLevel,
+                   "also look up halves, quarters, ... down to 1/2^(N-1) (1 to 9, default 1)")
+        ->option_text("N")
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast)
+        ->group(lookup);
+    app.add_flag("--no-ignore-bad", o.noIgnoreBad, "look up blank parts too")->group(lookup);
+    app.add_flag("--doctor", o.doctor,
+                 "after a report of a dump that is not found, add the dump doctor's lines, "
+                 "starting \">> \"")
+        ->group(lookup);
+    // Each occurrence of these is a group of its own, kept apart when it is read.
+    const auto groupsOf = [](std::vector<std::vector<std::string>>& groups) {
+        return [&groups](const std::vector<std::string>& group) { groups.push_back(group); };
+    };
+    app.add_option_function<std::vector<std::string>>(
+           "--reads", groupsOf(o.readGroups),
+           "compare reads of one chip (the files up to the next option) and identify "
+           "their per-bit majority, after the files; implies --doctor")
+        ->option_text("FILE FILE...")
+        ->expected(2, CLI::detail::expected_max_vector_size)
+        ->trigger_on_parse()
+        ->group(lookup);
+    app.add_option_function<std::vector<std::string>>(
+           "--manual", groupsOf(o.manual), "look up a typed checksum and size (after the files)")
+        ->option_text("CRC SIZE")
+        ->expected(2)
+        ->allow_extra_args(false)
+        ->trigger_on_parse()
+        ->group(lookup);
+    app.add_option_function<std::vector<std::string>>(
+           "--add", groupsOf(o.additions), "add an entry to the custom database Chipsight.dat")
+        ->option_text("CRC SIZE NAME DESCRIPTION")
+        ->expected(4)
+        ->allow_extra_args(false)
+        ->trigger_on_parse()
+        ->group(databases);
+    app.add_flag("--crlf", o.crlf,
+                 "write the report with CR LF line breaks, as the window's log holds it")
+        ->group(output);
+    app.add_option("--jobs", jobs,
+                   "read and checksum up to N files at once (1 to 64, default: one per processor)")
+        ->option_text("N")
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast)
+        ->group(other);
+    app.add_flag("--version", version, "show the version")->group(other);
+    app.set_help_flag("--help", "show this help")->group(other);
+    app.add_option("FILE", o.files, "the dumps to identify")->option_text("...");
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp&) {
+        std::cout << app.help();
+        return 0;
+    } catch (const CLI::ParseError& e) {
+        std::string message = e.what();
+        // The parser's own words for the options whose values it counts.
+        if (message.find("--reads") != std::string::npos)
+            message = "--reads needs two or more files";
+        else if (message.find("--manual") != std::string::npos)
+            message = "--manual needs CRC and SIZE";
+        else if (message.find("--add") != std::string::npos)
+            message = "--add needs CRC, SIZE, NAME and DESCRIPTION";
+        return usageError(message);
+    }
+    for (const auto& group : o.readGroups)
+        if (group.size() < 2) return usageError("--reads needs two or more files");
+    for (const auto& group : o.manual)
+        if (group.size() != 2) return usageError("--manual needs CRC and SIZE");
+    for (const auto& group : o.additions)
+        if (group.size() != 4) return usageError("--add needs CRC, SIZE, NAME and DESCRIPTION");
+    if (version) {
+        std::cout << "chipsight-cli " << chipsight::kVersion << '\n';
+        return 0;
+    }
+    if (dbDir->count() != 0 && o.dbDir.empty()) return usageError("--db-dir needs a directory");
+    for (const std::string& dat : o.dats) {
+        if (dat.empty()) return usageError("--dat needs a file or directory");
+        if (::access(dat.c_str(), R_OK) != 0) {
+            std::cerr << "chipsight-cli: cannot read " << dat << ": " << std::strerror(errno)
+                      << '\n';
+            return 2;
+        }
+    }
+    if (app.count("--split-level") != 0) {
+        const auto level = boundedNumber(splitLevel, 1, 9);
+        if (!level) return usageError("--split-level takes a number from 1 to 9");
+        o.splitLevel = int(*level);
+    }
+    if (app.count("--jobs") != 0) {
+        const auto n = boundedNumber(jobs, 1, 64);
+        if (!n) return usageError("--jobs takes a number from 1 to 64");
+        o.jobs = *n;
+    }
+    if (o.files.empty() && o.manual.empty() && o.additions.empty() && o.readGroups.empty() &&
+        !o.listDatabases)
+        return usageError("no FILE given");
+    return std::nullopt;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     std::ios::sync_with_stdio(false);
-    std::string dbDir;
-    int splitLevel = 1;
-    bool ignoreBad = true, crlf = false;
-    unsigned jobs = std::max(1u, std::thread::hardware_concurrency());
-    std::vector<std::string> files;
-    std::vector<std::pair<std::string, std::string>> manual;
-    std::vector<std::vector<std::string>> additions;
-    std::vector<std::string> dats;
-    bool listDatabases = false;
-    bool doctor = false;
-    std::vector<std::vector<std::string>> readGroups;
-
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        const auto needs = [&](int n) { return i + n < argc; };
-        if (arg == "--help") {
-            std::cout << kUsage << '\n' << chipsight::text::kDatabaseLocation;
-            return 0;
-        } else if (arg == "--version") {
-            std::cout << "chipsight-cli " << chipsight::kVersion << '\n';
-            return 0;
-        } else if (arg == "--db-dir") {
-            if (!needs(1) || argv[i + 1][0] == '\0')
-                return usageError("--db-dir needs a directory");
-            dbDir = argv[++i];
-        } else if (arg == "--dat") {
-            if (!needs(1) || argv[i + 1][0] == '\0')
-                return usageError("--dat needs a file or directory");
-            dats.emplace_back(argv[++i]);
-            if (::access(dats.back().c_str(), R_OK) != 0) {
-                std::cerr << "chipsight-cli: cannot read " << dats.back() << ": "
-                          << std::strerror(errno) << '\n';
-                return 2;
-            }
-        } else if (arg == "--databases") {
-            listDatabases = true;
-        } else if (arg == "--split-level") {
-            // Digits only, read through value_or: GCC at -Os takes a conditional optional's
-            // value for one that may be unset (-Wmaybe-uninitialized).
-            const char* text = needs(1) ? argv[i + 1] : "";
-            const bool digits =
-                *text != '\0' && std::strspn(text, "0123456789") == std::strlen(text);
-            const std::uint32_t level = digits ? chipsight::scanDecimal(text).value_or(0) : 0;
-            if (level < 1 || level > 9)
-                return usageError("--split-level takes a number from 1 to 9");
-            splitLevel = int(level);
-            ++i;
-        } else if (arg == "--jobs") {
-            const auto n = needs(1) ? chipsight::scanDecimal(argv[i + 1]) : std::nullopt;
-            if (!n || std::strspn(argv[i + 1], "0123456789") != std::strlen(argv[i + 1]) ||
-                *n < 1 || *n > 64)
-                return usageError("--jobs takes a number from 1 to 64");
-            jobs = unsigned(*n);
-            ++i;
-        } else if (arg == "--no-ignore-bad") {
-            ignoreBad = false;
-        } else if (arg == "--crlf") {
-            crlf = true;
-        } else if (arg == "--doctor") {
-            doctor = true;
-        } else if (arg == "--reads") {
-            std::vector<std::string> group;
-            while (i + 1 < argc && std::strncmp(argv[i + 1], "--", 2) != 0)
-                group.emplace_back(argv[++i]);
-            if (group.size() < 2) return usageError("--reads needs two or more files");
-            readGroups.push_back(std::move(group));
-            doctor = true;
-        } else if (arg == "--manual") {
-            if (!needs(2)) return usageError("--manual needs CRC and SIZE");
-            manual.emplace_back(argv[i + 1], argv[i + 2]);
-            i += 2;
-        } else if (arg == "--add") {
-            if (!needs(4)) return usageError("--add needs CRC, SIZE, NAME and DESCRIPTION");
-            additions.push_back({argv[i + 1], argv[i + 2], argv[i + 3], argv[i + 4]});
-            i += 4;
-        } else if (arg == "--") {
-            files.insert(files.end(), argv + i + 1, argv + argc);
-            break;
-        } else if (arg.size() > 1 && arg[0] == '-') {
-            return usageError("unknown option " + arg);
-        } else {
-            files.push_back(arg);
-        }
-    }
-    if (files.empty() && manual.empty() && additions.empty() && readGroups.empty() &&
-        !listDatabases)
-        return usageError("no FILE given");
+    Options o;
+    if (const std::optional<int> status = parseOptions(argc, argv, o)) return *status;
+    const std::vector<std::string>& files = o.files;
+    const auto& manual = o.manual;
+    const auto& additions = o.additions;
+    const auto& readGroups = o.readGroups;
+    const int splitLevel = o.splitLevel;
+    const bool crlf = o.crlf, ignoreBad = !o.noIgnoreBad, doctor = o.doctor || !readGroups.empty();
+    const bool listDatabases = o.listDatabases;
+    const unsigned jobs = o.jobs;
+    const std::string& dbDir = o.dbDir;
+    std::vector<std::string>& dats = o.dats;
 
     // The files are read and checksummed from now on, while the databases load; their reports
     // are made below, in order.
@@ -269,9 +310,9 @@ int main(int argc, char** argv) {
         note(core.identifyReads(group));
         core.clearLog();
     }
-    for (const auto& [crc, size] : manual) {
-        const std::string checksum = asBoxHolds(frontEnd, crc, 8, "checksum", true);
-        note(core.identifyTypedEntry(checksum, asBoxHolds(frontEnd, size, 10, "size", false)));
+    for (const auto& m : manual) {
+        const std::string checksum = asBoxHolds(frontEnd, m[0], 8, "checksum", true);
+        note(core.identifyTypedEntry(checksum, asBoxHolds(frontEnd, m[1], 10, "size", false)));
         core.clearLog();
     }
     for (const auto& a : additions) {
