@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <memory>
 #include <new>
+#include <optional>
 
 #include "chipsight/version.h"
 #include "core/crc32.h"
@@ -20,6 +21,7 @@
 #include "core/doctor/whole_image.h"
 #include "core/file_layer.h"
 #include "core/image_file.h"
+#include "core/input/archive.h"
 #include "core/large_pages.h"
 #include "core/number_reading.h"
 #include "core/texts.h"
@@ -208,29 +210,93 @@ void ChipsightCore::scrollLog() {
 }
 
 Outcome ChipsightCore::identifyFile(const std::string& path) {
-    return identifyImage(path, readImageFile(path, m_splitLevel));
+    return identifyImage(path, readImageFile(path, m_splitLevel, true));
 }
 
 Outcome ChipsightCore::identifyImage(const std::string& path, const ImageFile& image) {
+    if (image.archive) return identifyArchive(path);
+    return reportImage(path, fileNameOf(path), {}, image, nullptr);
+}
+
+namespace {
+// Of two outcomes of one archive, the one that says most: a failure, then anything not found.
+Outcome worse(Outcome a, Outcome b) {
+    const auto rank = [](Outcome o) {
+        return o == Outcome::Failed     ? 3
+               : o == Outcome::NotFound ? 2
+               : o == Outcome::Skipped  ? 1
+                                        : 0;
+    };
+    return rank(a) >= rank(b) ? a : b;
+}
+}  // namespace
+
+Outcome ChipsightCore::identifyArchive(const std::string& path) {
+    // Each member is reported under the archive's name and its path inside; the messages name
+    // it by the archive's path as given.
+    const std::string archiveName = fileNameOf(path);
+    std::optional<Outcome> outcome;
+    const ArchiveEnd end =
+        readArchive(path, m_splitLevel, m_doctor != 0, [&](ArchiveMember& member) {
+            const Outcome o = reportImage(path + "/" + member.path, archiveName + "/" + member.path,
+                                          path + "/" + member.path, member.image,
+                                          member.bytesKept ? &member.bytes : nullptr);
+            outcome = outcome ? worse(*outcome, o) : o;
+        });
+    ImageFile failed;
+    switch (end) {
+        case ArchiveEnd::CannotOpen:
+            return reportImage(path, fileNameOf(path), {}, failed, nullptr);
+        case ArchiveEnd::NotAnArchive:
+            return reportImage(path, fileNameOf(path), {}, readImageFile(path, m_splitLevel, false),
+                               nullptr);
+        case ArchiveEnd::Done:
+            // An archive without a single file in it has nothing to report.
+            return outcome.value_or(Outcome::Skipped);
+        case ArchiveEnd::Damaged:
+            failed.status = ImageStatus::ReadFailed;
+            break;
+        case ArchiveEnd::TooLarge:
+            // Said as a read that failed is, in words of its own.
+            m_frontEnd.messageBox(std::string(text::kUnpacksTooMuch) + "\n" + path, kError, MB_OK);
+            m_monitorFile = 0;
+            m_frontEnd.push();
+            m_frontEnd.enableAddCustomButton();
+            scrollLog();
+            return Outcome::Failed;
+    }
+    reportImage(path, archiveName, path, failed, nullptr);
+    return Outcome::Failed;
+}
+
+Outcome ChipsightCore::reportImage(const std::string& path, const std::string& name,
+                                   const std::string& shownAs, const ImageFile& image,
+                                   const std::vector<std::uint8_t>* bytes) {
+    // A file named on its own has the messages the program has always had; a member of an
+    // archive, or the archive, is named on a line of its own under them.
+    const auto message = [&](const char* text) {
+        return shownAs.empty() ? std::string(text) : text + ("\n" + shownAs);
+    };
     switch (image.status) {
         case ImageStatus::CannotOpen:
-            m_frontEnd.messageBox(text::kErrorOpening, kError, MB_OK);
+            m_frontEnd.messageBox(message(text::kErrorOpening), kError, MB_OK);
             m_monitorFile = 0;
             m_frontEnd.push();
             scrollLog();
             return Outcome::Failed;
         case ImageStatus::TooLarge:
-            m_frontEnd.messageBox(text::kBelow4GiB, kError, MB_OK);
+            m_frontEnd.messageBox(message(text::kBelow4GiB), kError, MB_OK);
             return Outcome::Failed;
         case ImageStatus::NotPowerOfTwo:
-            m_frontEnd.messageBox(text::kNotPowerOfTwo, kError, MB_OK);
+            m_frontEnd.messageBox(message(text::kNotPowerOfTwo), kError, MB_OK);
             return Outcome::Failed;
         case ImageStatus::ReadFailed:
         case ImageStatus::OutOfMemory:
             if (image.status == ImageStatus::ReadFailed)
-                m_frontEnd.messageBox(text::kErrorReading, kError, MB_OK);
+                m_frontEnd.messageBox(message(text::kErrorReading), kError, MB_OK);
             else
-                m_frontEnd.messageBox(text::kOutOfMemory, kError, MB_OK | MB_ICONEXCLAMATION);
+                m_frontEnd.messageBox(message(text::kOutOfMemory), kError,
+                                      MB_OK | MB_ICONEXCLAMATION);
             m_monitorFile = 0;
             m_frontEnd.push();
             m_frontEnd.enableAddCustomButton();
@@ -240,16 +306,27 @@ Outcome ChipsightCore::identifyImage(const std::string& path, const ImageFile& i
             break;
     }
 
-    const std::string name = fileNameOf(path);
     Report report = buildReport(m_entries, image.digest, name, m_ignoreBad != 0);
     m_lastCrc = report.crc;
     m_lastFileName = name;
     m_lastSize = image.length;
-    if (m_doctor != 0) appendDoctorLines(report, image.length, path, nullptr);
+    if (m_doctor != 0) {
+        if (shownAs.empty() || bytes)
+            appendDoctorLines(report, image.length, path, bytes);
+        else
+            appendMemberNotExamined(report, image.length);
+    }
     appendReport(report.block);
     m_frontEnd.enableAddCustomButton();
     scrollLog();
     return report.found ? Outcome::Found : Outcome::NotFound;
+}
+
+void ChipsightCore::appendMemberNotExamined(Report& report, std::uint32_t length) {
+    bool wholeFound = false;
+    m_entries.forEachMatch(report.crc, length, [&](const auto&) { wholeFound = true; });
+    if (!wholeFound && length != 0)
+        doctor::appendNotExamined(report.block, "not enough memory to examine the image");
 }
 
 void ChipsightCore::appendDoctorLines(Report& report, std::uint32_t length, const std::string& path,

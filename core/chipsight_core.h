@@ -33,6 +33,10 @@ class ChipsightCore {
     // split level back to 1: a front end that takes options sets them after loading.
     void loadDatabases();
     void updateTitle();
+    // A file whose content is an archive (zip, 7z, tar, plain or compressed, or a single gzip,
+    // xz or bzip2 stream) has each regular file inside identified in archive order, under the
+    // name ARCHIVE/MEMBER; a message about one names it, and a damaged archive ends with
+    // "Error reading file :(" naming the archive.
     Outcome identifyFile(const std::string& path);
     // identifyFile of a file that readImageFile has already read, at the split level in force,
     // on whatever thread: everything after the read is the same, in the same order.
@@ -143,6 +147,16 @@ class ChipsightCore {
     // image was not found; `bytes` when it is at hand, else it is read again from `path`.
     void appendDoctorLines(Report& report, std::uint32_t length, const std::string& path,
                            const std::vector<std::uint8_t>* bytes);
+    // The same for a member of an archive whose bytes could not be kept.
+    void appendMemberNotExamined(Report& report, std::uint32_t length);
+    // Identifies each file inside the archive at `path` in archive order.
+    Outcome identifyArchive(const std::string& path);
+    // Reports the image read from `path` under `name`, or shows the message for how its read
+    // ended; `shownAs` names a member of an archive (or the archive) in its messages, and is
+    // empty for a file named on its own. The doctor reads `bytes` when given, else `path`.
+    Outcome reportImage(const std::string& path, const std::string& name,
+                        const std::string& shownAs, const ImageFile& image,
+                        const std::vector<std::uint8_t>* bytes);
 
     std::string m_programPath;
     bool m_databaseChosen = false;
