@@ -115,7 +115,7 @@ bool looksLikeArchive(std::span<const std::uint8_t> head) {
 }
 
 ArchiveEnd readArchive(const std::string& path, int splitLevel, bool keepBytes,
-                       const std::function<void(ArchiveMember&)>& member) {
+                       const std::function<void(ArchiveMember&)>& member, std::uint64_t limit) {
     auto file = File::open(path, File::Mode::Read);
     if (!file) return ArchiveEnd::CannotOpen;
     Source source{std::move(*file)};
@@ -138,7 +138,11 @@ ArchiveEnd readArchive(const std::string& path, int splitLevel, bool keepBytes,
     for (bool first = true;; first = false) {
         if (!first) {
             const int status = archive_read_next_header(ar, &entry);
-            if (status == ARCHIVE_EOF) return ArchiveEnd::Done;
+            // Members passed over are skipped by seeking: one whose bytes the file does not
+            // have leaves the position past its end.
+            if (status == ARCHIVE_EOF)
+                return source.position > source.file.length() ? ArchiveEnd::Damaged
+                                                              : ArchiveEnd::Done;
             if (!fine(status)) return ArchiveEnd::Damaged;
         }
         // Hard links in a tar carry no bytes of their own; the file they name came before.
@@ -183,7 +187,7 @@ ArchiveEnd readArchive(const std::string& path, int splitLevel, bool keepBytes,
                 return stream && first && got == 0 ? ArchiveEnd::NotAnArchive : ArchiveEnd::Damaged;
             if (n == 0) break;
             unpacked += std::uint64_t(n);
-            if (unpacked > kMaxUnpacked) return ArchiveEnd::TooLarge;
+            if (unpacked > limit) return ArchiveEnd::TooLarge;
             got += std::uint64_t(n);
             if (sizeKnown && got > claimed) return ArchiveEnd::Damaged;
             if (!sizeKnown && got > 0xFFFFFFFFull) tooLarge = true;

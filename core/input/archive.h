@@ -49,7 +49,9 @@ enum class ArchiveEnd {
 // regular file to `member`, in archive order, with its digest at `splitLevel` levels and, when
 // `keepBytes` is set, its bytes. Links, directories and devices are passed over; archives
 // inside are members like any other. NotAnArchive comes with no member handed on.
+// Unpacking stops at `limit` bytes in all.
 ArchiveEnd readArchive(const std::string& path, int splitLevel, bool keepBytes,
-                       const std::function<void(ArchiveMember&)>& member);
+                       const std::function<void(ArchiveMember&)>& member,
+                       std::uint64_t limit = kMaxUnpacked);
 
 }  // namespace chipsight
