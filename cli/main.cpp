@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <iostream>
 #include <optional>
 #include <string>
@@ -17,6 +18,7 @@
 #include "cli/image_reader.h"
 #include "core/chipsight_core.h"
 #include "core/file_layer.h"
+#include "core/input/directory_walk.h"
 #include "core/number_reading.h"
 #include "core/texts.h"
 
@@ -108,7 +110,7 @@ struct Options {
     std::vector<std::string> dats;
     bool listDatabases = false;
     int splitLevel = 1;
-    bool noIgnoreBad = false, crlf = false, doctor = false;
+    bool noIgnoreBad = false, crlf = false, doctor = false, recursive = false;
     unsigned jobs = std::max(1u, std::thread::hardware_concurrency());
     std::vector<std::string> files;
     std::vector<std::vector<std::string>> readGroups, manual, additions;
@@ -154,6 +156,10 @@ std::optional<int> parseOptions(int argc, char** argv, Options& o) {
                    "also look up halves, quarters, ... down to 1/2^(N-1) (1 to 9, default 1)")
         ->option_text("N")
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast)
+        ->group(lookup);
+    app.add_flag("-r,--recursive", o.recursive,
+                 "identify every file in the directories named and below, sorted by name; "
+                 "symbolic links are not followed")
         ->group(lookup);
     app.add_flag("--no-ignore-bad", o.noIgnoreBad, "look up blank parts too")->group(lookup);
     app.add_flag("--doctor", o.doctor,
@@ -255,7 +261,18 @@ int main(int argc, char** argv) {
     std::ios::sync_with_stdio(false);
     Options o;
     if (const std::optional<int> status = parseOptions(argc, argv, o)) return *status;
-    const std::vector<std::string>& files = o.files;
+    // With -r a directory named stands for the files under it, each named in its messages.
+    std::vector<std::string> files;
+    for (const std::string& file : o.files) {
+        std::error_code error;
+        if (o.recursive && std::filesystem::is_directory(file, error)) {
+            std::vector<std::string> found = chipsight::walkDirectory(file);
+            files.insert(files.end(), std::make_move_iterator(found.begin()),
+                         std::make_move_iterator(found.end()));
+        } else {
+            files.push_back(file);
+        }
+    }
     const auto& manual = o.manual;
     const auto& additions = o.additions;
     const auto& readGroups = o.readGroups;
@@ -279,6 +296,7 @@ int main(int argc, char** argv) {
     core.setSplitLevel(splitLevel);
     core.setIgnoreBad(ignoreBad);
     core.setDoctor(doctor);
+    core.setNamePaths(o.recursive);
 
     // With no database file at all every lookup is Not Found; say once where they were looked for.
     if (!core.commandLine().empty() || !manual.empty() || !readGroups.empty()) {

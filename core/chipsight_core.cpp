@@ -215,7 +215,7 @@ Outcome ChipsightCore::identifyFile(const std::string& path) {
 
 Outcome ChipsightCore::identifyImage(const std::string& path, const ImageFile& image) {
     if (image.archive) return identifyArchive(path);
-    return reportImage(path, fileNameOf(path), {}, image, nullptr);
+    return reportImage(path, fileNameOf(path), shownAs(path), image, nullptr);
 }
 
 namespace {
@@ -240,16 +240,16 @@ Outcome ChipsightCore::identifyArchive(const std::string& path) {
         readArchive(path, m_splitLevel, m_doctor != 0, [&](ArchiveMember& member) {
             const Outcome o = reportImage(path + "/" + member.path, archiveName + "/" + member.path,
                                           path + "/" + member.path, member.image,
-                                          member.bytesKept ? &member.bytes : nullptr);
+                                          member.bytesKept ? &member.bytes : nullptr, true);
             outcome = outcome ? worse(*outcome, o) : o;
         });
     ImageFile failed;
     switch (end) {
         case ArchiveEnd::CannotOpen:
-            return reportImage(path, fileNameOf(path), {}, failed, nullptr);
+            return reportImage(path, fileNameOf(path), shownAs(path), failed, nullptr);
         case ArchiveEnd::NotAnArchive:
-            return reportImage(path, fileNameOf(path), {}, readImageFile(path, m_splitLevel, false),
-                               nullptr);
+            return reportImage(path, fileNameOf(path), shownAs(path),
+                               readImageFile(path, m_splitLevel, false), nullptr);
         case ArchiveEnd::Done:
             // An archive without a single file in it has nothing to report.
             return outcome.value_or(Outcome::Skipped);
@@ -271,7 +271,7 @@ Outcome ChipsightCore::identifyArchive(const std::string& path) {
 
 Outcome ChipsightCore::reportImage(const std::string& path, const std::string& name,
                                    const std::string& shownAs, const ImageFile& image,
-                                   const std::vector<std::uint8_t>* bytes) {
+                                   const std::vector<std::uint8_t>* bytes, bool member) {
     // A file named on its own has the messages the program has always had; a member of an
     // archive, or the archive, is named on a line of its own under them.
     const auto message = [&](const char* text) {
@@ -311,7 +311,7 @@ Outcome ChipsightCore::reportImage(const std::string& path, const std::string& n
     m_lastFileName = name;
     m_lastSize = image.length;
     if (m_doctor != 0) {
-        if (shownAs.empty() || bytes)
+        if (!member || bytes)
             appendDoctorLines(report, image.length, path, bytes);
         else
             appendMemberNotExamined(report, image.length);

@@ -64,6 +64,9 @@ class ChipsightCore {
     void setIgnoreBad(bool ignore) { m_ignoreBad = ignore ? 1 : 0; }
     // The dump doctor: after a report whose whole image was not found, lines of its own.
     void setDoctor(bool on) { m_doctor = on ? 1 : 0; }
+    // Names the file on a line of its own under each message about it, as a message about a
+    // member of an archive always is: for runs over many files, such as a folder's.
+    void setNamePaths(bool on) { m_namePaths = on; }
     bool doctor() const { return m_doctor != 0; }
     // Empties the log, as Clear Log does; a terminal calls it once a block has been shown, so
     // that a long run does not keep every report.
@@ -153,10 +156,17 @@ class ChipsightCore {
     Outcome identifyArchive(const std::string& path);
     // Reports the image read from `path` under `name`, or shows the message for how its read
     // ended; `shownAs` names a member of an archive (or the archive) in its messages, and is
-    // empty for a file named on its own. The doctor reads `bytes` when given, else `path`.
+    // empty for a file named on its own. The doctor reads `bytes` when given, else `path`
+    // unless the image is a `member` of an archive.
     Outcome reportImage(const std::string& path, const std::string& name,
                         const std::string& shownAs, const ImageFile& image,
-                        const std::vector<std::uint8_t>* bytes);
+                        const std::vector<std::uint8_t>* bytes, bool member = false);
+    // How a file named on its own is named in its messages: not at all, as always, unless the
+    // front end asked for names.
+    std::string shownAs(const std::string& path) const {
+        return m_namePaths ? path : std::string();
+    }
+    bool m_namePaths = false;
 
     std::string m_programPath;
     bool m_databaseChosen = false;

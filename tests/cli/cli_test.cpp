@@ -3,11 +3,13 @@
 // another appends, a database larger than memory.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <random>
 #include <thread>
 
 #include "core/crc32.h"
+#include "tests/support/archive_writer.h"
 #include "tests/support/process.h"
 #include "tests/support/test_support.h"
 
@@ -246,6 +248,40 @@ TEST_F(Cli, ReportsAndMessagesComeInArgumentOrderWhateverTheJobs) {
         EXPECT_EQ(std::tie(many.out, many.err, many.status), std::tie(one.out, one.err, one.status))
             << jobs;
     }
+}
+
+// -r walks each directory named, sorted by name, into archives but not along links; every
+// message names its file. Without -r a directory is a file that cannot be opened.
+TEST_F(Cli, FoldersAreWalkedInOrderWithoutFollowingLinks) {
+    TempDir tree;
+    std::filesystem::create_directories(tree.path() / "b-dir" / "inner");
+    std::filesystem::create_directories(tree.path() / "b");
+    writeFile(tree.file("b/x.bin"), Bytes{0, 1, 2, 3});
+    writeFile(tree.file("b-dir/inner/y.bin"), Bytes{4, 5, 6, 7});
+    writeFile(tree.file("a.bin"), Bytes{0, 1, 2, 3});
+    writeFile(tree.file("odd.bin"), Bytes(3, 0));
+    writeArchive(tree.file("c.zip"), "zip", {{"z.bin", {0, 1, 2, 3}}});
+    writeFile(tree.file("secret.bin"), Bytes{9, 9, 9, 9});
+    std::filesystem::permissions(tree.file("secret.bin"), std::filesystem::perms::none);
+    std::filesystem::create_symlink(tree.file("a.bin"), tree.file("link.bin"));
+    std::filesystem::create_directory_symlink(tree.file("b"), tree.file("dirlink"));
+    const ProcessResult run = cli({"-r", tree.path().string()});
+    // The name each report block starts with.
+    std::vector<std::string> named;
+    for (std::size_t at = 0; (at = run.out.find("=\n", at)) != std::string::npos; at += 2)
+        named.push_back(run.out.substr(at + 2, run.out.find(':', at) - at - 2));
+    // Root reads the file whatever its mode: then it is identified like any other.
+    const bool root = ::geteuid() == 0;
+    std::vector<std::string> expected = {"a.bin", "x.bin", "y.bin", "c.zip/z.bin"};
+    if (root) expected.push_back("secret.bin");
+    EXPECT_EQ(named, expected) << run.out;
+    std::string err =
+        "chipsight-cli: Error: ROM size must be power of 2! " + tree.file("odd.bin") + "\n";
+    if (!root)
+        err += "chipsight-cli: Error: Error opening file :( " + tree.file("secret.bin") + "\n";
+    EXPECT_EQ(run.err, err);
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(cli({tree.path().string()}).err, "chipsight-cli: Error: Error opening file :(\n");
 }
 
 TEST(Processes, KilledAppendersLeaveOnlyWholeRecords) {
