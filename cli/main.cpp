@@ -8,6 +8,7 @@
 #include <cstring>
 #include <filesystem>
 #include <iostream>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <vector>
@@ -27,13 +28,90 @@ namespace {
 using chipsight::ChipsightCore;
 using chipsight::Outcome;
 
+std::string hex8(std::uint32_t value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%08X", value);
+    return text;
+}
+
+// What one identification found, as the object --json writes for it.
+nlohmann::ordered_json toJson(const chipsight::ImageRecord& r) {
+    nlohmann::ordered_json j;
+    if (!r.path.empty()) j["path"] = r.path;
+    j["name"] = r.name;
+    j["size"] = r.size;
+    j["crc"] = hex8(r.crc);
+    if (r.sha1) {
+        std::string digits;
+        for (std::uint8_t byte : *r.sha1) {
+            char two[3];
+            std::snprintf(two, sizeof two, "%02x", byte);
+            digits += two;
+        }
+        j["sha1"] = digits;
+    }
+    if (r.typed) {
+        j["typed"] = true;
+    } else {
+        j["blank"] = r.blank;
+        // The digits of the unused-bits warning, bit 7 first: 1 where some byte sets the bit.
+        std::string bits;
+        for (int bit = 7; bit >= 0; --bit) bits += char('0' + ((r.anyBits >> bit) & 1));
+        j["unused_bits"] = bits;
+    }
+    j["found"] = r.found;
+    j["matches"] = nlohmann::ordered_json::array();
+    for (const chipsight::RecordPart& part : r.parts) {
+        nlohmann::ordered_json p = {{"level", part.level},
+                                    {"part", part.part},
+                                    {"parts", part.parts},
+                                    {"crc", hex8(part.crc)},
+                                    {"size", part.size}};
+        p["entries"] = nlohmann::ordered_json::array();
+        for (const chipsight::RecordEntry& e : part.entries) {
+            nlohmann::ordered_json entry = {{"name", e.name}, {"description", e.description}};
+            if (!e.set.empty()) entry["set"] = e.set;
+            if (!e.list.empty()) entry["list"] = e.list;
+            entry["database"] = e.database;
+            if (!e.status.empty()) entry["status"] = e.status;
+            p["entries"].push_back(std::move(entry));
+        }
+        j["matches"].push_back(std::move(p));
+    }
+    if (!r.doctor.empty()) j["doctor"] = r.doctor;
+    return j;
+}
+
+// One object a line. Texts that are not UTF-8 (file names may be anything) have their bad bytes
+// replaced, as JSON holds only Unicode.
+void writeJson(const nlohmann::ordered_json& j) {
+    std::cout << j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << '\n';
+}
+
 // The terminal front end: the log goes to stdout as it grows, message boxes to stderr.
 class TerminalFrontEnd : public chipsight::FrontEnd {
   public:
     bool crlf = false;
     bool anyMessage = false;
+    // With --json: a JSON object a line on stdout for each image, lookup and failure, and no
+    // report text. `current` is the file being identified, which a message may name.
+    bool json = false;
+    std::string current;
 
     void messageBox(const std::string& text, const std::string& caption, unsigned) override {
+        if (json) {
+            nlohmann::ordered_json failure;
+            const std::size_t last = text.rfind('\n');
+            if (!current.empty() && last != std::string::npos &&
+                text.compare(last + 1, current.size(), current) == 0) {
+                failure["path"] = text.substr(last + 1);
+                failure["error"] = text.substr(0, last);
+            } else {
+                failure["error"] = text;
+            }
+            failure["caption"] = caption;
+            writeJson(failure);
+        }
         std::string line = "chipsight-cli: " + caption + ": " + text;
         for (char& c : line)
             if (c == '\n') c = ' ';
@@ -43,7 +121,10 @@ class TerminalFrontEnd : public chipsight::FrontEnd {
     }
     bool pull() override { return true; }
     void push() override {}
+    bool wantsRecords() const override { return json; }
+    void recorded(const chipsight::ImageRecord& r) override { writeJson(toJson(r)); }
     void logAppended(std::string_view text) override {
+        if (json) return;
         if (crlf) {
             std::cout << text;
             return;
@@ -110,7 +191,7 @@ struct Options {
     std::vector<std::string> dats;
     bool listDatabases = false;
     int splitLevel = 1;
-    bool noIgnoreBad = false, crlf = false, doctor = false, recursive = false;
+    bool noIgnoreBad = false, crlf = false, doctor = false, recursive = false, json = false;
     unsigned jobs = std::max(1u, std::thread::hardware_concurrency());
     std::vector<std::string> files;
     std::vector<std::vector<std::string>> readGroups, manual, additions;
@@ -192,6 +273,10 @@ std::optional<int> parseOptions(int argc, char** argv, Options& o) {
         ->allow_extra_args(false)
         ->trigger_on_parse()
         ->group(databases);
+    app.add_flag("--json", o.json,
+                 "write one JSON object a line for each dump, member, lookup and failure "
+                 "instead of the report")
+        ->group(output);
     app.add_flag("--crlf", o.crlf,
                  "write the report with CR LF line breaks, as the window's log holds it")
         ->group(output);
@@ -288,6 +373,7 @@ int main(int argc, char** argv) {
     chipsight::cli::ImageReader reader(files, splitLevel, jobs);
     TerminalFrontEnd frontEnd;
     frontEnd.crlf = crlf;
+    frontEnd.json = o.json;
     ChipsightCore core(frontEnd, chipsight::executablePath(), files);
     if (!dbDir.empty()) core.useDatabaseDirectory(dbDir);
     for (std::string& dat : dats) core.addDatPath(std::move(dat));
@@ -296,7 +382,7 @@ int main(int argc, char** argv) {
     core.setSplitLevel(splitLevel);
     core.setIgnoreBad(ignoreBad);
     core.setDoctor(doctor);
-    core.setNamePaths(o.recursive);
+    core.setNamePaths(o.recursive || o.json);
 
     // With no database file at all every lookup is Not Found; say once where they were looked for.
     if (!core.commandLine().empty() || !manual.empty() || !readGroups.empty()) {
@@ -321,9 +407,11 @@ int main(int argc, char** argv) {
     };
     // What reached the terminal need not be kept.
     for (std::size_t i = 0; i < files.size(); ++i) {
+        frontEnd.current = files[i];
         note(core.identifyImage(files[i], reader.take(i)));
         core.clearLog();
     }
+    frontEnd.current.clear();
     for (const auto& group : readGroups) {
         note(core.identifyReads(group));
         core.clearLog();
@@ -336,7 +424,12 @@ int main(int argc, char** argv) {
     for (const auto& a : additions) {
         const std::string checksum = asBoxHolds(frontEnd, a[0], 8, "checksum", true);
         const std::string size = asBoxHolds(frontEnd, a[1], 20, "size", false);
-        anyFailed |= !core.appendCustomEntry(checksum, size, a[2], a[3]);
+        const bool added = core.appendCustomEntry(checksum, size, a[2], a[3]);
+        if (added && o.json)
+            writeJson(
+                {{"added",
+                  {{"crc", checksum}, {"size", size}, {"name", a[2]}, {"description", a[3]}}}});
+        anyFailed |= !added;
     }
     errno = 0;
     std::cout.flush();

@@ -116,6 +116,7 @@ void ChipsightCore::loadDatabases() {
         } catch (const std::bad_alloc&) {
             kept = false;
         }
+        if (kept) m_customLoaded = whole;
         if (custom.complete && kept) {
             customCount = std::int32_t(whole);
         } else {
@@ -133,6 +134,7 @@ void ChipsightCore::loadDatabases() {
         error(text::kFailedReadingRomTable, MB_ICONSTOP);
         romCount = 0;
     }
+    m_chipsLoaded = std::size_t(romCount);
     const std::int32_t datCount = loadDats();
     m_entryCount = customCount + romCount + datCount;
     updateTitle();
@@ -140,6 +142,7 @@ void ChipsightCore::loadDatabases() {
 
 std::int32_t ChipsightCore::loadDats() {
     m_dats.clear();
+    m_anySha1.reset();
     const std::vector<DatFile> files = findDatFiles(m_database.directory, kCustomFile, m_datPaths);
     // The cache is named by where the files were looked for.
     std::string key = m_database.directory;
@@ -236,8 +239,9 @@ Outcome ChipsightCore::identifyArchive(const std::string& path) {
     // it by the archive's path as given.
     const std::string archiveName = fileNameOf(path);
     std::optional<Outcome> outcome;
-    const ArchiveEnd end =
-        readArchive(path, m_splitLevel, m_doctor != 0, [&](ArchiveMember& member) {
+    const ArchiveEnd end = readArchive(
+        path, m_splitLevel, m_doctor != 0 || (m_frontEnd.wantsRecords() && anySha1()),
+        [&](ArchiveMember& member) {
             const Outcome o = reportImage(path + "/" + member.path, archiveName + "/" + member.path,
                                           path + "/" + member.path, member.image,
                                           member.bytesKept ? &member.bytes : nullptr, true);
@@ -316,10 +320,69 @@ Outcome ChipsightCore::reportImage(const std::string& path, const std::string& n
         else
             appendMemberNotExamined(report, image.length);
     }
+    if (m_frontEnd.wantsRecords()) record(path, name, image.digest, report, bytes);
     appendReport(report.block);
     m_frontEnd.enableAddCustomButton();
     scrollLog();
     return report.found ? Outcome::Found : Outcome::NotFound;
+}
+
+EntrySources ChipsightCore::entrySources() const {
+    EntrySources sources;
+    sources.datFile = [this](const DatStore* store) {
+        for (const LoadedDat& dat : m_dats)
+            if (dat.store.get() == store) return dat.path;
+        return std::string();
+    };
+    // The custom records come first, then the chips; entries added since come after all.
+    sources.tableFile = [this](std::size_t at) {
+        const bool chip = at >= m_customLoaded && at < m_customLoaded + m_chipsLoaded;
+        return resolveInDirectory(m_database.directory, chip ? kRomTableFile : kCustomFile);
+    };
+    return sources;
+}
+
+bool ChipsightCore::anySha1() {
+    if (!m_anySha1) {
+        m_anySha1 = false;
+        for (const LoadedDat& dat : m_dats)
+            for (std::size_t i = 0; dat.store && i < dat.store->size() && !*m_anySha1; ++i)
+                if (dat.store->info(i).sha1) m_anySha1 = true;
+    }
+    return *m_anySha1;
+}
+
+void ChipsightCore::record(const std::string& path, const std::string& name,
+                           const ImageDigest& digest, const Report& report,
+                           const std::vector<std::uint8_t>* bytes) {
+    ImageRecord r;
+    r.path = path;
+    r.name = name;
+    r.size = digest.length();
+    r.crc = digest.crc();
+    r.blank = digest.length() == 0 || digest.allBits() == 0xFF;
+    r.anyBits = digest.anyBits();
+    r.found = report.found;
+    r.parts = matchingParts(m_entries, digest, m_ignoreBad != 0, entrySources());
+    // The doctor's lines are those of the block that start with its lead.
+    constexpr std::string_view lead = "\r\n\t>> ";
+    for (std::size_t at = report.block.find(lead); at != std::string::npos;
+         at = report.block.find(lead, at + 1)) {
+        const std::size_t from = at + lead.size();
+        r.doctor.push_back(report.block.substr(from, report.block.find("\r\n", from) - from));
+    }
+    if (anySha1()) {
+        if (bytes) {
+            r.sha1 = doctor::sha1(*bytes);
+        } else if (!path.empty()) {
+            // Read again; kept only when they are still the bytes identified.
+            const doctor::WholeImage read = doctor::readWholeImage(path);
+            if (read.status == ImageStatus::Read && read.bytes.size() == r.size &&
+                Crc32(0, read.bytes.data(), r.size) == r.crc)
+                r.sha1 = doctor::sha1(read.bytes);
+        }
+    }
+    m_frontEnd.recorded(r);
 }
 
 void ChipsightCore::appendMemberNotExamined(Report& report, std::uint32_t length) {
@@ -413,6 +476,12 @@ Outcome ChipsightCore::identifyReads(const std::vector<std::string>& paths) {
     m_lastFileName = name;
     m_lastSize = length;
     if (m_doctor != 0) appendDoctorLines(report, length, {}, &comparison.majority);
+    if (m_frontEnd.wantsRecords()) {
+        ImageDigest digest(length, m_splitLevel);
+        digest.add(comparison.majority);
+        digest.finish();
+        record({}, name, digest, report, &comparison.majority);
+    }
     appendReport(report.block);
     m_frontEnd.enableAddCustomButton();
     scrollLog();
@@ -465,6 +534,16 @@ Outcome ChipsightCore::identifyManual(std::uint32_t checksum, std::uint32_t size
                                       std::string label) {
     if (m_ignoreBad != 0 && isBlankBlock(size, checksum)) return Outcome::Skipped;
     const Report report = buildManualReport(m_entries, checksum, size, label);
+    if (m_frontEnd.wantsRecords()) {
+        ImageRecord r;
+        r.name = label;
+        r.size = size;
+        r.crc = checksum;
+        r.typed = true;
+        r.found = report.found;
+        r.parts = matchingParts(m_entries, checksum, size, entrySources());
+        m_frontEnd.recorded(r);
+    }
     appendReport(report.block);
     m_frontEnd.enableAddCustomButton();
     scrollLog();

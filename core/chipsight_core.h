@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -163,6 +164,15 @@ class ChipsightCore {
                         const std::vector<std::uint8_t>* bytes, bool member = false);
     // How a file named on its own is named in its messages: not at all, as always, unless the
     // front end asked for names.
+    // Hands the front end the record of an image reported under `name`, when it wants records.
+    void record(const std::string& path, const std::string& name, const ImageDigest& digest,
+                const Report& report, const std::vector<std::uint8_t>* bytes);
+    EntrySources entrySources() const;
+    // Whether any DAT entry carries a SHA-1: then records carry the image's (asked once).
+    bool anySha1();
+    std::optional<bool> m_anySha1;
+    // How many entries the table's start holds from the custom database and from the chip table.
+    std::size_t m_customLoaded = 0, m_chipsLoaded = 0;
     std::string shownAs(const std::string& path) const {
         return m_namePaths ? path : std::string();
     }

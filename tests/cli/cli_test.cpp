@@ -8,7 +8,9 @@
 #include <random>
 #include <thread>
 
+#include <nlohmann/json.hpp>
 #include "core/crc32.h"
+#include "core/identify.h"
 #include "tests/support/archive_writer.h"
 #include "tests/support/process.h"
 #include "tests/support/test_support.h"
@@ -30,6 +32,67 @@ ProcessResult runCli(std::vector<std::string> args) {
     return runProcess(std::move(args));
 }
 
+// The report text that the --json objects of a run stand for, built from the objects alone, and
+// the message lines of its failures ("CAPTION: TEXT", as a run without --json writes them).
+struct FromJson {
+    std::string report;
+    std::vector<std::string> messages, paths;  // a message names its file only with -r
+};
+FromJson fromJson(const std::string& out) {
+    const auto hex = [](const std::string& digits) {
+        const std::size_t first = digits.find_first_not_of('0');
+        return first == std::string::npos ? std::string("0") : digits.substr(first);
+    };
+    FromJson result;
+    std::string& text = result.report;
+    std::size_t at = 0;
+    for (std::size_t end; (end = out.find('\n', at)) != std::string::npos; at = end + 1) {
+        const auto j = nlohmann::json::parse(out.substr(at, end - at));
+        if (j.contains("error")) {
+            std::string message =
+                j.at("caption").get<std::string>() + ": " + j.at("error").get<std::string>();
+            for (char& c : message)
+                if (c == '\n') c = ' ';
+            result.messages.push_back(message);
+            result.paths.push_back(j.value("path", ""));
+            continue;
+        }
+        if (j.contains("added")) continue;
+        const std::string name = reportName(j.at("name").get<std::string>());
+        const bool typed = j.value("typed", false);
+        text += "============================";
+        if (!typed && j.at("blank").get<bool>())
+            text += "\n** Warning: ROM appears to be blank! **";
+        for (const auto& part : j.at("matches")) {
+            text += "\n" + name;
+            text += typed ? ": ["
+                          : ": (" + std::to_string(part.at("part").get<int>()) + "/" +
+                                std::to_string(part.at("parts").get<int>()) + ") [";
+            text += hex(part.at("crc").get<std::string>()) + "]";
+            for (const auto& e : part.at("entries")) {
+                std::string description = e.at("description");
+                if (e.contains("set"))
+                    description +=
+                        " [" + (e.contains("list") ? e.at("list").get<std::string>() + ":" : "") +
+                        e.at("set").get<std::string>() + "]";
+                if (e.value("status", "") == "baddump") description += " (BAD DUMP)";
+                text += "\n\t- " + reportName(e.at("name").get<std::string>()) + " : " +
+                        reportName(description);
+            }
+        }
+        if (!j.at("found").get<bool>()) {
+            text += "\n" + name + ":[" + hex(j.at("crc")) + "] Not Found!";
+            if (!typed && j.at("unused_bits") != "11111111")
+                text += "\n\t** warning some unused bits [" +
+                        j.at("unused_bits").get<std::string>() + "] possible bad ROM.";
+        }
+        for (const auto& line : j.value("doctor", nlohmann::json::array()))
+            text += "\n\t>> " + line.get<std::string>();
+        text += "\n";
+    }
+    return result;
+}
+
 class Cli : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -41,9 +104,35 @@ class Cli : public ::testing::Test {
         writeFile(test, Bytes{0, 1, 2, 3});
         writeFile(other, Bytes{4, 5, 6, 7});
     }
+    // Runs the program, and again with --json unless it adds entries: the objects must say
+    // what the report says, with the same messages and the same exit status.
     ProcessResult cli(std::vector<std::string> args) {
         args.insert(args.begin(), {"--db-dir", db.path().string()});
-        return runCli(args);
+        ProcessResult run = runCli(args);
+        if (std::find(args.begin(), args.end(), "--add") != args.end()) return run;
+        args.insert(args.begin(), "--json");
+        const ProcessResult json = runCli(args);
+        FromJson expected;
+        EXPECT_NO_THROW(expected = fromJson(json.out)) << json.out;
+        std::string report = run.out;
+        std::erase(report, '\r');
+        EXPECT_EQ(expected.report, report);
+        std::vector<std::string> messages;
+        for (std::size_t at = 0, end; (end = run.err.find('\n', at)) != std::string::npos;
+             at = end + 1) {
+            const std::string line = run.err.substr(at, end - at);
+            for (const char* caption : {"Error: ", "Warning: ", "Validation Error!: "})
+                if (line.starts_with(std::string("chipsight-cli: ") + caption))
+                    messages.push_back(line.substr(15));
+        }
+        EXPECT_EQ(expected.messages.size(), messages.size()) << json.out << run.err;
+        for (std::size_t i = 0; i < std::min(messages.size(), expected.messages.size()); ++i) {
+            const std::string named = expected.messages[i] + " " + expected.paths[i];
+            EXPECT_TRUE(messages[i] == expected.messages[i] || messages[i] == named)
+                << messages[i] << " from " << named;
+        }
+        EXPECT_EQ(json.status, run.status);
+        return run;
     }
     std::string dat() const { return db.file("Chipsight.dat"); }
 
