@@ -229,6 +229,8 @@ std::optional<int> parseOptions(int argc, char** argv, Options& o) {
                    "also read the DAT file PATH, or those in the directory PATH and below; "
                    "may be given more than once")
         ->option_text("PATH")
+        ->expected(1)
+        ->allow_extra_args(false)
         ->group(databases);
     app.add_flag("--databases", o.listDatabases,
                  "list the database files read, their entries and load times")

@@ -109,7 +109,9 @@ class Cli : public ::testing::Test {
     ProcessResult cli(std::vector<std::string> args) {
         args.insert(args.begin(), {"--db-dir", db.path().string()});
         ProcessResult run = runCli(args);
-        if (std::find(args.begin(), args.end(), "--add") != args.end()) return run;
+        if (std::find(args.begin(), args.end(), "--add") != args.end() ||
+            std::find(args.begin(), args.end(), "--json") != args.end())
+            return run;
         args.insert(args.begin(), "--json");
         const ProcessResult json = runCli(args);
         FromJson expected;
@@ -337,6 +339,28 @@ TEST_F(Cli, ReportsAndMessagesComeInArgumentOrderWhateverTheJobs) {
         EXPECT_EQ(std::tie(many.out, many.err, many.status), std::tie(one.out, one.err, one.status))
             << jobs;
     }
+}
+
+// A DAT entry's object names its set, list, database file and status; the image's SHA-1 comes
+// along once any DAT carries SHA-1s. Names that are no UTF-8 still give valid JSON.
+TEST_F(Cli, JsonOfDatEntriesAndOfAnyName) {
+    const std::string dat = files.file("board.dat");
+    writeFile(dat, std::string("<?xml version=\"1.0\"?>\n<datafile><game name=\"demo\">"
+                               "<description>Demo \"board\"</description><rom name=\"u2.bin\" "
+                               "size=\"4\" crc=\"8bb98613\" sha1=\"a02a05b025b928c039cf1ae7e8ee04e7"
+                               "c190c0db\" status=\"baddump\"/></game></datafile>\n"));
+    const std::string odd = files.file("n\xff\x01.bin");
+    writeFile(odd, Bytes{0, 1, 2, 3});
+    ASSERT_EQ(cli({"--dat", dat, test, files.file("\x1b[2J.bin")}).status, 2);
+    const ProcessResult run = cli({"--json", "--dat", dat, test, odd});
+    const auto first = nlohmann::json::parse(run.out.substr(0, run.out.find('\n')));
+    EXPECT_EQ(first.at("sha1"), "a02a05b025b928c039cf1ae7e8ee04e7c190c0db");
+    EXPECT_EQ(first.at("matches").at(0).at("entries").at(0),
+              nlohmann::json::parse(R"({"name": "u2.bin", "description": "Demo \"board\"",
+                  "set": "demo", "database": ")" +
+                                    dat + R"(", "status": "baddump"})"));
+    const auto second = nlohmann::json::parse(run.out.substr(run.out.find('\n') + 1));
+    EXPECT_EQ(second.at("name"), "n\xef\xbf\xbd\x01.bin");
 }
 
 // -r walks each directory named, sorted by name, into archives but not along links; every
