@@ -17,6 +17,7 @@
 
 #include "chipsight/version.h"
 #include "cli/image_reader.h"
+#include "cli/progress.h"
 #include "core/chipsight_core.h"
 #include "core/file_layer.h"
 #include "core/input/directory_walk.h"
@@ -97,8 +98,18 @@ class TerminalFrontEnd : public chipsight::FrontEnd {
     // report text. `current` is the file being identified, which a message may name.
     bool json = false;
     std::string current;
+    // Wiped before anything else reaches the terminal.
+    chipsight::cli::Progress* progress = nullptr;
+    void clearProgress() {
+        if (progress) progress->clear();
+    }
+    // Reports wipe it only when they go to the terminal too.
+    void clearProgressForReport() {
+        if (progress && ::isatty(STDOUT_FILENO) != 0) progress->clear();
+    }
 
     void messageBox(const std::string& text, const std::string& caption, unsigned) override {
+        clearProgress();
         if (json) {
             nlohmann::ordered_json failure;
             const std::size_t last = text.rfind('\n');
@@ -122,9 +133,13 @@ class TerminalFrontEnd : public chipsight::FrontEnd {
     bool pull() override { return true; }
     void push() override {}
     bool wantsRecords() const override { return json; }
-    void recorded(const chipsight::ImageRecord& r) override { writeJson(toJson(r)); }
+    void recorded(const chipsight::ImageRecord& r) override {
+        clearProgressForReport();
+        writeJson(toJson(r));
+    }
     void logAppended(std::string_view text) override {
         if (json) return;
+        clearProgressForReport();
         if (crlf) {
             std::cout << text;
             return;
@@ -408,10 +423,16 @@ int main(int argc, char** argv) {
         anyFailed |= o == Outcome::Failed;
     };
     // What reached the terminal need not be kept.
-    for (std::size_t i = 0; i < files.size(); ++i) {
-        frontEnd.current = files[i];
-        note(core.identifyImage(files[i], reader.take(i)));
-        core.clearLog();
+    {
+        chipsight::cli::Progress progress(files);
+        frontEnd.progress = &progress;
+        for (std::size_t i = 0; i < files.size(); ++i) {
+            frontEnd.current = files[i];
+            note(core.identifyImage(files[i], reader.take(i)));
+            core.clearLog();
+            progress.done(i);
+        }
+        frontEnd.progress = nullptr;
     }
     frontEnd.current.clear();
     for (const auto& group : readGroups) {
