@@ -239,15 +239,24 @@ Outcome ChipsightCore::identifyArchive(const std::string& path) {
     // it by the archive's path as given.
     const std::string archiveName = fileNameOf(path);
     std::optional<Outcome> outcome;
-    const ArchiveEnd end = readArchive(
-        path, m_splitLevel, m_doctor != 0 || (m_frontEnd.wantsRecords() && anySha1()),
-        [&](ArchiveMember& member) {
-            const Outcome o = reportImage(path + "/" + member.path, archiveName + "/" + member.path,
-                                          path + "/" + member.path, member.image,
-                                          member.bytesKept ? &member.bytes : nullptr, true);
-            outcome = outcome ? worse(*outcome, o) : o;
-        });
+    const bool keepBytes = m_doctor != 0 || (m_frontEnd.wantsRecords() && anySha1());
+    const auto report = [&](ArchiveMember& member) {
+        const std::string memberPath = path + "/" + member.path;
+        const Outcome o =
+            reportImage(memberPath, archiveName + "/" + member.path, memberPath, member.image,
+                        member.bytesKept ? &member.bytes : nullptr, true);
+        outcome = outcome ? worse(*outcome, o) : o;
+    };
     ImageFile failed;
+    ArchiveEnd end;
+    try {
+        end = readArchive(path, m_splitLevel, keepBytes, report);
+    } catch (const std::bad_alloc&) {
+        // What was reported stays; the rest of the archive is not read.
+        failed.status = ImageStatus::OutOfMemory;
+        reportImage(path, archiveName, path, failed, nullptr);
+        return Outcome::Failed;
+    }
     switch (end) {
         case ArchiveEnd::CannotOpen:
             return reportImage(path, fileNameOf(path), shownAs(path), failed, nullptr);
