@@ -36,22 +36,22 @@ std::uint8_t* pieceBuffer() {
 
 }  // namespace
 
+ImageStatus lengthStatus(std::uint64_t length) {
+    // A length of 4 GiB or more does not fit the 32-bit sizes of the database.
+    if (length > 0xFFFFFFFFull) return ImageStatus::TooLarge;
+    return (length & (length - 1)) != 0 ? ImageStatus::NotPowerOfTwo : ImageStatus::Read;
+}
+
 ImageFile readImageFile(const std::string& path, int splitLevel) {
     ImageFile image;
     auto file = File::open(path, File::Mode::Read);
     if (!file) return image;
     const std::uint64_t length = file->length();
-    // A length of 4 GiB or more does not fit the 32-bit sizes of the database.
-    if (length > 0xFFFFFFFFull) {
-        image.status = ImageStatus::TooLarge;
-        return image;
-    }
+    image.status = lengthStatus(length);
+    if (image.status == ImageStatus::TooLarge) return image;
     const auto size = std::uint32_t(length);
     image.length = size;
-    if ((size & (0u - size)) != size) {
-        image.status = ImageStatus::NotPowerOfTwo;
-        return image;
-    }
+    if (image.status != ImageStatus::Read) return image;
     image.digest = ImageDigest(size, splitLevel);
     image.status = ImageStatus::ReadFailed;
     if (size >= kMapAtLeast) {
