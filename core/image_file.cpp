@@ -37,6 +37,12 @@ std::uint8_t* pieceBuffer() {
 
 }  // namespace
 
+ImageStatus lengthStatus(std::uint64_t length) {
+    // A length of 4 GiB or more does not fit the 32-bit sizes of the database.
+    if (length > 0xFFFFFFFFull) return ImageStatus::TooLarge;
+    return (length & (length - 1)) != 0 ? ImageStatus::NotPowerOfTwo : ImageStatus::Read;
+}
+
 // The bytes an archive is told by, at most.
 constexpr std::size_t kHead = 512;
 
@@ -45,8 +51,9 @@ ImageFile readImageFile(const std::string& path, int splitLevel, bool findArchiv
     auto file = File::open(path, File::Mode::Read);
     if (!file) return image;
     const std::uint64_t length = file->length();
+    image.status = lengthStatus(length);
     // An archive's length is seldom one an image may have: such a file is looked at first.
-    if (findArchives && (length > 0xFFFFFFFFull || (length & (0u - length)) != length)) {
+    if (findArchives && image.status != ImageStatus::Read) {
         std::uint8_t head[kHead];
         const std::size_t got = file->read(head, kHead);
         if (looksLikeArchive({head, got})) {
@@ -54,17 +61,10 @@ ImageFile readImageFile(const std::string& path, int splitLevel, bool findArchiv
             return image;
         }
     }
-    // A length of 4 GiB or more does not fit the 32-bit sizes of the database.
-    if (length > 0xFFFFFFFFull) {
-        image.status = ImageStatus::TooLarge;
-        return image;
-    }
+    if (image.status == ImageStatus::TooLarge) return image;
     const auto size = std::uint32_t(length);
     image.length = size;
-    if ((size & (0u - size)) != size) {
-        image.status = ImageStatus::NotPowerOfTwo;
-        return image;
-    }
+    if (image.status != ImageStatus::Read) return image;
     image.digest = ImageDigest(size, splitLevel);
     image.status = ImageStatus::ReadFailed;
     if (size >= kMapAtLeast) {

@@ -29,6 +29,10 @@ struct ImageFile {
     bool archive = false;
 };
 
+// Read when an image of `length` bytes is one identification admits, else TooLarge or
+// NotPowerOfTwo.
+ImageStatus lengthStatus(std::uint64_t length);
+
 // Opens the file at `path` under a shared lock and, when its length is one identification
 // admits, takes its digest at `splitLevel` levels, each byte read once: a large file from a
 // mapping of it, a smaller one read piece by piece into a buffer of the calling thread's. A file

@@ -29,10 +29,10 @@ class KeyIndexView {
     static constexpr std::size_t kSlotsPerEntry = 2;
 
     KeyIndexView() = default;
-    // `slotCount` is a power of two, with a free slot among them; the filter has a sixteenth as
-    // many words.
-    // Slots naming an entry at or past `count` are passed over, so a damaged index can give
-    // wrong entries at worst, never a read out of bounds.
+    // `slotCount` is a power of two; the filter has a sixteenth as many words. Slots naming an
+    // entry at or past `count` are passed over, and a probe ends after every slot even when
+    // none is free, so a damaged index can give wrong entries at worst, never a read out of
+    // bounds or a probe without end.
     KeyIndexView(const IndexKey* keys, std::size_t count, const std::uint8_t* tags,
                  const std::uint32_t* entries, const std::uint64_t* filter, std::size_t slotCount)
         : keys_(keys),
@@ -61,7 +61,8 @@ class KeyIndexView {
         if (!tags_ || !mayHold(crc, size)) return;
         const std::uint64_t hash = hashOf(crc, size);
         const std::uint8_t tag = tagOf(hash);
-        for (std::size_t s = hash & mask_;; s = (s + 1) & mask_) {
+        for (std::size_t s = hash & mask_, left = mask_ + 1; left != 0;
+             s = (s + 1) & mask_, --left) {
             const std::uint8_t t = tags_[s];
             if (t == kFree) return;
             if (t != tag) continue;

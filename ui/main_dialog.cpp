@@ -38,6 +38,7 @@ enum StringId : int {
     kDatabasesEntry = 109,
     kDatabasesCaption = 110,
     kDoctorEntry = 111,
+    kLoadProgress = 112,
 };
 
 }  // namespace
@@ -147,7 +148,11 @@ void CMainDialog::loadProgress(const std::string& file, std::uint64_t done, std:
         m_loadProgress->setRange(0, 1000);
         m_loadProgress->setWindowTitle(loadString(kDatabasesCaption));
     }
-    m_loadProgress->setLabelText(bytesToText(file));
+    // The file, and how far the whole load is, in megabytes.
+    m_loadProgress->setLabelText(loadString(kLoadProgress)
+                                     .arg(bytesToText(file))
+                                     .arg(double(done) / 1e6, 0, 'f', 0)
+                                     .arg(double(total) / 1e6, 0, 'f', 0));
     m_loadProgress->setValue(total == 0 ? 0 : int(done * 1000 / total));
     QApplication::processEvents();
 }

@@ -3,7 +3,6 @@
 #include <sys/stat.h>
 
 #include <chrono>
-#include <cstring>
 #include <new>
 
 #include "core/databases/dat_reader.h"
@@ -37,10 +36,11 @@ LoadedDat loadDat(const std::string& path, const std::function<void(std::uint64_
                                  ? "line " + std::to_string(result.line) + ": " + result.reason
                                  : result.reason;
         } else if (result.format != DatFormat::None) {
-            const std::vector<std::uint8_t> block = builder.finish(result.format);
-            std::shared_ptr<std::uint8_t[]> bytes(new std::uint8_t[block.size()]);
-            std::memcpy(bytes.get(), block.data(), block.size());
-            loaded.store = DatStore::open(std::move(bytes), block.size());
+            // The store keeps the block as it was built, not a copy of it.
+            const auto block =
+                std::make_shared<const std::vector<std::uint8_t>>(builder.finish(result.format));
+            loaded.store = DatStore::open(
+                std::shared_ptr<const std::uint8_t[]>(block, block->data()), block->size());
         }
     } catch (const std::bad_alloc&) {
         // A DAT too large for this memory loads none of its entries, as a malformed one.

@@ -140,9 +140,7 @@ std::shared_ptr<DatSet> DatSetLoad::readCache(const std::string& file) {
         keysAt % kAlign != 0 || keysAt < tableEnd)
         return nullptr;
     const Layout layout = layoutOf(keysAt, count, slots);
-    // A probe ends at a free slot, so there must be one.
-    if (layout.end != length || !std::memchr(p + layout.tags, KeyIndexView::kFree, slots))
-        return nullptr;
+    if (layout.end != length) return nullptr;
 
     std::uint64_t at = kHeaderBytes, entries = 0;
     set->files_.reserve(files);

@@ -12,14 +12,7 @@ WholeImage readWholeImage(const std::string& path) {
     auto file = File::open(path, File::Mode::Read);
     if (!file) return image;
     const std::uint64_t length = file->length();
-    if (length > 0xFFFFFFFFull) {
-        image.status = ImageStatus::TooLarge;
-        return image;
-    }
-    if ((length & (length - 1)) != 0) {
-        image.status = ImageStatus::NotPowerOfTwo;
-        return image;
-    }
+    if ((image.status = lengthStatus(length)) != ImageStatus::Read) return image;
     try {
         image.bytes.resize(std::size_t(length));
     } catch (const std::bad_alloc&) {

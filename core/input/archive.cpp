@@ -160,13 +160,8 @@ ArchiveEnd readArchive(const std::string& path, int splitLevel, bool keepBytes,
         const std::uint64_t claimed = sizeKnown ? std::uint64_t(archive_entry_size(entry)) : 0;
         if (sizeKnown) {
             m.image.length = std::uint32_t(claimed);
-            if (claimed > 0xFFFFFFFFull) {
-                m.image.status = ImageStatus::TooLarge;
-                member(m);
-                continue;
-            }
-            if ((m.image.length & (0u - m.image.length)) != m.image.length) {
-                m.image.status = ImageStatus::NotPowerOfTwo;
+            if (const ImageStatus status = lengthStatus(claimed); status != ImageStatus::Read) {
+                m.image.status = status;
                 member(m);
                 continue;
             }
@@ -214,7 +209,7 @@ ArchiveEnd readArchive(const std::string& path, int splitLevel, bool keepBytes,
             m.image.status = ImageStatus::OutOfMemory;
         } else {
             m.image.length = std::uint32_t(got);
-            if ((m.image.length & (0u - m.image.length)) != m.image.length) {
+            if (lengthStatus(got) != ImageStatus::Read) {
                 m.image.status = ImageStatus::NotPowerOfTwo;
             } else {
                 if (!sizeKnown) {
