@@ -162,8 +162,6 @@ class ChipsightCore {
     Outcome reportImage(const std::string& path, const std::string& name,
                         const std::string& shownAs, const ImageFile& image,
                         const std::vector<std::uint8_t>* bytes, bool member = false);
-    // How a file named on its own is named in its messages: not at all, as always, unless the
-    // front end asked for names.
     // Hands the front end the record of an image reported under `name`, when it wants records.
     void record(const std::string& path, const std::string& name, const ImageDigest& digest,
                 const Report& report, const std::vector<std::uint8_t>* bytes);
@@ -173,6 +171,8 @@ class ChipsightCore {
     std::optional<bool> m_anySha1;
     // How many entries the table's start holds from the custom database and from the chip table.
     std::size_t m_customLoaded = 0, m_chipsLoaded = 0;
+    // How a file named on its own is named in its messages: not at all, as always, unless the
+    // front end asked for names.
     std::string shownAs(const std::string& path) const {
         return m_namePaths ? path : std::string();
     }
