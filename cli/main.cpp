@@ -395,7 +395,15 @@ int main(int argc, char** argv) {
     if (!dbDir.empty()) core.useDatabaseDirectory(dbDir);
     for (std::string& dat : dats) core.addDatPath(std::move(dat));
     core.loadDatabases();
-    if (listDatabases) std::cout << core.databaseListing() << std::flush;
+    if (listDatabases && o.json) {
+        // A line of the listing an object.
+        const std::string listing = core.databaseListing();
+        for (std::size_t at = 0, end; (end = listing.find('\n', at)) != std::string::npos;
+             at = end + 1)
+            writeJson({{"database", listing.substr(at, end - at)}});
+    } else if (listDatabases) {
+        std::cout << core.databaseListing() << std::flush;
+    }
     core.setSplitLevel(splitLevel);
     core.setIgnoreBad(ignoreBad);
     core.setDoctor(doctor);

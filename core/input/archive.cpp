@@ -139,10 +139,12 @@ ArchiveEnd readArchive(const std::string& path, int splitLevel, bool keepBytes,
         if (!first) {
             const int status = archive_read_next_header(ar, &entry);
             // Members passed over are skipped by seeking: one whose bytes the file does not
-            // have leaves the position past its end.
+            // have leaves the position past its end. An archive written to while it was read
+            // is no more to be trusted than an image would be.
             if (status == ARCHIVE_EOF)
-                return source.position > source.file.length() ? ArchiveEnd::Damaged
-                                                              : ArchiveEnd::Done;
+                return source.position > source.file.length() || !source.file.unchangedSinceOpen()
+                           ? ArchiveEnd::Damaged
+                           : ArchiveEnd::Done;
             if (!fine(status)) return ArchiveEnd::Damaged;
         }
         // Hard links in a tar carry no bytes of their own; the file they name came before.
