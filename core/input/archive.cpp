@@ -103,6 +103,24 @@ std::string streamMemberName(const std::string& path) {
 
 constexpr std::size_t kPiece = 256 << 10;
 
+// The length of the data in a gzip stream as its trailer gives it, modulo 4 GiB: the last four
+// bytes of the file, little-endian. Nothing when the file does not start as a gzip stream.
+std::optional<std::uint32_t> gzipTrailerLength(Source& source) {
+    const std::uint64_t length = source.file.length();
+    std::uint8_t head[2], tail[4];
+    try {
+        source.file.seek(0);
+        if (length < 18 || source.file.read(head, 2) != 2 || head[0] != 0x1F || head[1] != 0x8B)
+            return std::nullopt;
+        source.file.seek(length - 4);
+        if (source.file.read(tail, 4) != 4) return std::nullopt;
+    } catch (const FileError&) {
+        return std::nullopt;
+    }
+    return std::uint32_t(tail[0]) | std::uint32_t(tail[1]) << 8 | std::uint32_t(tail[2]) << 16 |
+           std::uint32_t(tail[3]) << 24;
+}
+
 }  // namespace
 
 bool looksLikeArchive(std::span<const std::uint8_t> head) {
@@ -114,17 +132,24 @@ bool looksLikeArchive(std::span<const std::uint8_t> head) {
            startsWith(head, 0, "BZh") || startsWith(head, 257, "ustar");
 }
 
-ArchiveEnd readArchive(const std::string& path, int splitLevel, bool keepBytes,
-                       const std::function<void(ArchiveMember&)>& member, std::uint64_t limit) {
+namespace {
+
+// readArchive, taking a gzip stream's trailer at its word when `trustTrailer` is set; nothing
+// when the bytes proved it wrong before any member was handed on.
+std::optional<ArchiveEnd> readOnce(const std::string& path, int splitLevel, bool keepBytes,
+                                   const std::function<void(ArchiveMember&)>& member,
+                                   std::uint64_t limit, bool trustTrailer) {
     auto file = File::open(path, File::Mode::Read);
     if (!file) return ArchiveEnd::CannotOpen;
     Source source{std::move(*file)};
     bool stream = false;
+    std::optional<std::uint32_t> trailer;
     auto a = openAs(source, false);
     archive_entry* entry = nullptr;
     if (!a || !fine(archive_read_next_header(a->get(), &entry))) {
         // Not a container; a compressed stream, then, if a compressor took it.
         stream = true;
+        if (trustTrailer) trailer = gzipTrailerLength(source);
         a = openAs(source, true);
         if (!a || !fine(archive_read_next_header(a->get(), &entry)) ||
             archive_filter_code(a->get(), 0) == ARCHIVE_FILTER_NONE)
@@ -158,8 +183,15 @@ ArchiveEnd readArchive(const std::string& path, int splitLevel, bool keepBytes,
             if (!name) name = archive_entry_pathname(entry);
             m.path = name ? name : "";
         }
-        const bool sizeKnown = !stream && archive_entry_size_is_set(entry) != 0;
-        const std::uint64_t claimed = sizeKnown ? std::uint64_t(archive_entry_size(entry)) : 0;
+        // A single gzip stream says its length only at its end, and only modulo 4 GiB: it is
+        // taken at its word, so the stream is checksummed as it unpacks rather than held whole,
+        // and found wrong when the bytes run past it (4 GiB or more, or streams one after
+        // another) or stop short of it.
+        const bool guessed = stream && trailer;
+        const bool sizeKnown = guessed || (!stream && archive_entry_size_is_set(entry) != 0);
+        const std::uint64_t claimed = guessed     ? *trailer
+                                      : sizeKnown ? std::uint64_t(archive_entry_size(entry))
+                                                  : 0;
         if (sizeKnown) {
             m.image.length = std::uint32_t(claimed);
             if (const ImageStatus status = lengthStatus(claimed); status != ImageStatus::Read) {
@@ -177,7 +209,7 @@ ArchiveEnd readArchive(const std::string& path, int splitLevel, bool keepBytes,
         }
         ImageDigest digest(m.image.length, splitLevel);
         std::uint64_t got = 0;
-        bool tooLarge = false, outOfMemory = false;
+        bool tooLarge = false, outOfMemory = false, overrun = false;
         for (;;) {
             const la_ssize_t n = archive_read_data(ar, piece.data(), piece.size());
             if (n < 0)
@@ -186,9 +218,12 @@ ArchiveEnd readArchive(const std::string& path, int splitLevel, bool keepBytes,
             unpacked += std::uint64_t(n);
             if (unpacked > limit) return ArchiveEnd::TooLarge;
             got += std::uint64_t(n);
-            if (sizeKnown && got > claimed) return ArchiveEnd::Damaged;
+            if (sizeKnown && got > claimed) {
+                if (!guessed) return ArchiveEnd::Damaged;
+                overrun = true;
+            }
             if (!sizeKnown && got > 0xFFFFFFFFull) tooLarge = true;
-            if (hold && !tooLarge && !outOfMemory) {
+            if (hold && !tooLarge && !outOfMemory && !overrun) {
                 if (got > holdable) {
                     outOfMemory = true;
                 } else {
@@ -202,8 +237,15 @@ ArchiveEnd readArchive(const std::string& path, int splitLevel, bool keepBytes,
                 }
                 if (outOfMemory) std::vector<std::uint8_t>().swap(m.bytes);
             }
-            if (sizeKnown) digest.add({piece.data(), std::size_t(n)});
+            if (sizeKnown && !overrun) digest.add({piece.data(), std::size_t(n)});
         }
+        if (overrun && got > 0xFFFFFFFFull) {
+            m.image.status = ImageStatus::TooLarge;
+            member(m);
+            continue;
+        }
+        // Several gzip streams one after another: read again, held whole.
+        if (overrun) return std::nullopt;
         if (sizeKnown && got != claimed) return ArchiveEnd::Damaged;
         if (tooLarge) {
             m.image.status = ImageStatus::TooLarge;
@@ -227,6 +269,15 @@ ArchiveEnd readArchive(const std::string& path, int splitLevel, bool keepBytes,
         }
         member(m);
     }
+}
+
+}  // namespace
+
+ArchiveEnd readArchive(const std::string& path, int splitLevel, bool keepBytes,
+                       const std::function<void(ArchiveMember&)>& member, std::uint64_t limit) {
+    if (auto end = readOnce(path, splitLevel, keepBytes, member, limit, true)) return *end;
+    return readOnce(path, splitLevel, keepBytes, member, limit, false)
+        .value_or(ArchiveEnd::Damaged);
 }
 
 }  // namespace chipsight

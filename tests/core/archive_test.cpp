@@ -69,6 +69,16 @@ TEST_F(Archives, EveryKindGivesItsRegularFilesInOrder) {
     writeArchive(dir.file("rom.bin.gz"), "gz", {{"data", a}});
     EXPECT_EQ(identify(dir.file("rom.bin.gz")), reportOf(a, "rom.bin.gz/rom.bin"));
     EXPECT_TRUE(ui.boxes().empty());
+    // Streams one after another are one file, though the last trailer names only its own part.
+    writeArchive(dir.file("half.gz"), "gz", {{"data", {0, 1}}});
+    writeArchive(dir.file("odd.gz"), "gz", {{"data", {2, 3, 4}}});
+    Bytes two = readFile(dir.file("half.gz"));
+    append(two, readFile(dir.file("half.gz")));
+    writeFile(dir.file("two.bin.gz"), two);
+    EXPECT_EQ(identify(dir.file("two.bin.gz")), reportOf({0, 1, 0, 1}, "two.bin.gz/two.bin"));
+    EXPECT_EQ(identify(dir.file("odd.gz")), "");
+    EXPECT_EQ(ui.boxes(), Calls{box("ROM size must be power of 2!\n" + dir.file("odd.gz") + "/odd",
+                                    "Error", 0)});
 }
 
 TEST_F(Archives, WhatIsNoArchiveOrIsInsideOneIsAnImage) {
