@@ -39,7 +39,7 @@ void ImageReader::work() {
         }
         ImageFile image;
         try {
-            image = readImageFile(paths_[i], splitLevel_);
+            image = readImageFile(paths_[i], splitLevel_, true);
         } catch (const std::bad_alloc&) {
             image.status = ImageStatus::OutOfMemory;
         }
@@ -53,7 +53,7 @@ void ImageReader::work() {
 }
 
 ImageFile ImageReader::take(std::size_t i) {
-    if (workers_.empty()) return readImageFile(paths_[i], splitLevel_);
+    if (workers_.empty()) return readImageFile(paths_[i], splitLevel_, true);
     std::unique_lock<std::mutex> lock(mutex_);
     // While file i is not read yet, the caller reads the next file that no worker has started
     // on, rather than sleep and be woken for each file.
@@ -63,7 +63,7 @@ ImageFile ImageReader::take(std::size_t i) {
             lock.unlock();
             ImageFile image;
             try {
-                image = readImageFile(paths_[j], splitLevel_);
+                image = readImageFile(paths_[j], splitLevel_, true);
             } catch (const std::bad_alloc&) {
                 image.status = ImageStatus::OutOfMemory;
             }

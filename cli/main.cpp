@@ -1,11 +1,15 @@
 // chipsight-cli: identifies ROM images from the terminal, over the same core as the window.
 #include <unistd.h>
 
+#include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <iostream>
+#include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,8 +17,10 @@
 
 #include "chipsight/version.h"
 #include "cli/image_reader.h"
+#include "cli/progress.h"
 #include "core/chipsight_core.h"
 #include "core/file_layer.h"
+#include "core/input/directory_walk.h"
 #include "core/number_reading.h"
 #include "core/texts.h"
 
@@ -23,46 +29,100 @@ namespace {
 using chipsight::ChipsightCore;
 using chipsight::Outcome;
 
-constexpr const char* kUsage =
-    "Usage: chipsight-cli [OPTION]... FILE...\n"
-    "Identify ROM and EPROM dumps by their CRC-32 and size.\n"
-    "\n"
-    "  --db-dir DIR        read CHIPLORE.ROM, CHIPLORE.GAM and Chipsight.dat from DIR\n"
-    "  --dat PATH          also read the DAT file PATH, or the DAT files in the directory PATH\n"
-    "                      and below (MAME ListXML or software lists, Logiqx XML, ClrMamePro);\n"
-    "                      may be given more than once\n"
-    "  --databases         list the database files read, their entries and load times\n"
-    "  --split-level N     also look up halves, quarters, ... down to 1/2^(N-1) (1 to 9, default "
-    "1)\n"
-    "  --no-ignore-bad     look up blank parts too\n"
-    "  --crlf              write the report with CR LF line breaks, as the window's log holds it\n"
-    "  --jobs N            read and checksum up to N files at once (1 to 64, default: one per\n"
-    "                      processor); the reports still come in the order of the files\n"
-    "  --doctor            after the report of a dump that is not found, add lines starting\n"
-    "                      \">> \": the dump byte-swapped, word-swapped, bit-reversed, inverted,\n"
-    "                      split into even and odd bytes or four byte lanes, or an overdump,\n"
-    "                      looked up whole; entries one bit away; stuck or toggling data\n"
-    "                      lines, mirrored address lines, blocks filled with 00 or FF\n"
-    "  --reads FILE FILE...\n"
-    "                      compare two or more reads of one chip (the files up to the next\n"
-    "                      option): where they differ, then identify the per-bit majority of\n"
-    "                      them, a tie going to the first read (after the files; implies\n"
-    "                      --doctor)\n"
-    "  --manual CRC SIZE   look up a typed checksum and size (after the files)\n"
-    "  --add CRC SIZE NAME DESCRIPTION\n"
-    "                      add an entry to the custom database Chipsight.dat\n"
-    "  --help              show this help\n"
-    "  --version           show the version\n"
-    "\n"
-    "Exit status: 0 when everything was found, 1 when something was not found, 2 on any error.\n";
+std::string hex8(std::uint32_t value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%08X", value);
+    return text;
+}
+
+// What one identification found, as the object --json writes for it.
+nlohmann::ordered_json toJson(const chipsight::ImageRecord& r) {
+    nlohmann::ordered_json j;
+    if (!r.path.empty()) j["path"] = r.path;
+    j["name"] = r.name;
+    j["size"] = r.size;
+    j["crc"] = hex8(r.crc);
+    if (r.sha1) {
+        std::string digits;
+        for (std::uint8_t byte : *r.sha1) {
+            char two[3];
+            std::snprintf(two, sizeof two, "%02x", byte);
+            digits += two;
+        }
+        j["sha1"] = digits;
+    }
+    if (r.typed) {
+        j["typed"] = true;
+    } else {
+        j["blank"] = r.blank;
+        // The digits of the unused-bits warning, bit 7 first: 1 where some byte sets the bit.
+        std::string bits;
+        for (int bit = 7; bit >= 0; --bit) bits += char('0' + ((r.anyBits >> bit) & 1));
+        j["unused_bits"] = bits;
+    }
+    j["found"] = r.found;
+    j["matches"] = nlohmann::ordered_json::array();
+    for (const chipsight::RecordPart& part : r.parts) {
+        nlohmann::ordered_json p = {{"level", part.level},
+                                    {"part", part.part},
+                                    {"parts", part.parts},
+                                    {"crc", hex8(part.crc)},
+                                    {"size", part.size}};
+        p["entries"] = nlohmann::ordered_json::array();
+        for (const chipsight::RecordEntry& e : part.entries) {
+            nlohmann::ordered_json entry = {{"name", e.name}, {"description", e.description}};
+            if (!e.set.empty()) entry["set"] = e.set;
+            if (!e.list.empty()) entry["list"] = e.list;
+            entry["database"] = e.database;
+            if (!e.status.empty()) entry["status"] = e.status;
+            p["entries"].push_back(std::move(entry));
+        }
+        j["matches"].push_back(std::move(p));
+    }
+    if (!r.doctor.empty()) j["doctor"] = r.doctor;
+    return j;
+}
+
+// One object a line. Texts that are not UTF-8 (file names may be anything) have their bad bytes
+// replaced, as JSON holds only Unicode.
+void writeJson(const nlohmann::ordered_json& j) {
+    std::cout << j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << '\n';
+}
 
 // The terminal front end: the log goes to stdout as it grows, message boxes to stderr.
 class TerminalFrontEnd : public chipsight::FrontEnd {
   public:
     bool crlf = false;
     bool anyMessage = false;
+    // With --json: a JSON object a line on stdout for each image, lookup and failure, and no
+    // report text. `current` is the file being identified, which a message may name.
+    bool json = false;
+    std::string current;
+    // Wiped before anything else reaches the terminal.
+    chipsight::cli::Progress* progress = nullptr;
+    void clearProgress() {
+        if (progress) progress->clear();
+    }
+    // Reports wipe it only when they go to the terminal too.
+    void clearProgressForReport() {
+        if (progress && ::isatty(STDOUT_FILENO) != 0) progress->clear();
+    }
 
     void messageBox(const std::string& text, const std::string& caption, unsigned) override {
+        clearProgress();
+        if (json) {
+            nlohmann::ordered_json failure;
+            const std::size_t last = text.rfind('\n');
+            if (!current.empty() && last != std::string::npos &&
+                text.compare(last + 1, current.size(), current) == 0) {
+                failure["path"] = text.substr(last + 1);
+                failure["error"] = text.substr(0, last);
+            } else {
+                failure["error"] = text;
+            }
+            failure["caption"] = caption;
+            writeJson(failure);
+        }
         std::string line = "chipsight-cli: " + caption + ": " + text;
         for (char& c : line)
             if (c == '\n') c = ' ';
@@ -72,7 +132,14 @@ class TerminalFrontEnd : public chipsight::FrontEnd {
     }
     bool pull() override { return true; }
     void push() override {}
+    bool wantsRecords() const override { return json; }
+    void recorded(const chipsight::ImageRecord& r) override {
+        clearProgressForReport();
+        writeJson(toJson(r));
+    }
     void logAppended(std::string_view text) override {
+        if (json) return;
+        clearProgressForReport();
         if (crlf) {
             std::cout << text;
             return;
@@ -133,111 +200,214 @@ int usageError(const std::string& message) {
     return 2;
 }
 
+// What the command line asks for.
+struct Options {
+    std::string dbDir;
+    std::vector<std::string> dats;
+    bool listDatabases = false;
+    int splitLevel = 1;
+    bool noIgnoreBad = false, crlf = false, doctor = false, recursive = false, json = false;
+    unsigned jobs = std::max(1u, std::thread::hardware_concurrency());
+    std::vector<std::string> files;
+    std::vector<std::vector<std::string>> readGroups, manual, additions;
+};
+
+// A whole number of digits only, from `low` to `high`; nothing otherwise.
+std::optional<std::uint32_t> boundedNumber(const std::string& text, std::uint32_t low,
+                                           std::uint32_t high) {
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) return {};
+    const std::uint32_t n = chipsight::scanDecimal(text).value_or(0);
+    if (n < low || n > high) return {};
+    return n;
+}
+
+// Reads the command line into `o`; an exit status when the program ends here (help, version,
+// a usage error).
+std::optional<int> parseOptions(int argc, char** argv, Options& o) {
+    CLI::App app("Identify ROM and EPROM dumps by their CRC-32 and size.", "chipsight-cli");
+    app.footer(std::string("Exit status: 0 when everything was found, 1 when something was not "
+                           "found, 2 on any error.\n\n") +
+               chipsight::text::kDatabaseLocation);
+    app.get_formatter()->column_width(26);
+    std::string splitLevel, jobs;
+    bool version = false;
+    const char* databases = "Databases";
+    const char* lookup = "Identification";
+    const char* output = "Output";
+    const char* other = "Other";
+    auto* dbDir = app.add_option("--db-dir", o.dbDir,
+                                 "read CHIPLORE.ROM, CHIPLORE.GAM and Chipsight.dat from DIR")
+                      ->option_text("DIR")
+                      ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast)
+                      ->group(databases);
+    app.add_option("--dat", o.dats,
+                   "also read the DAT file PATH, or those in the directory PATH and below; "
+                   "may be given more than once")
+        ->option_text("PATH")
+        ->expected(1)
+        ->allow_extra_args(false)
+        ->group(databases);
+    app.add_flag("--databases", o.listDatabases,
+                 "list the database files read, their entries and load times")
+        ->group(databases);
+    app.add_option("--split-level", splitLevel,
+                   "also look up halves, quarters, ... down to 1/2^(N-1) (1 to 9, default 1)")
+        ->option_text("N")
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast)
+        ->group(lookup);
+    app.add_flag("-r,--recursive", o.recursive,
+                 "identify every file in the directories named and below, sorted by name; "
+                 "symbolic links are not followed")
+        ->group(lookup);
+    app.add_flag("--no-ignore-bad", o.noIgnoreBad, "look up blank parts too")->group(lookup);
+    app.add_flag("--doctor", o.doctor,
+                 "after a report of a dump that is not found, add the dump doctor's lines, "
+                 "starting \">> \"")
+        ->group(lookup);
+    // Each occurrence of these is a group of its own, kept apart when it is read.
+    const auto groupsOf = [](std::vector<std::vector<std::string>>& groups) {
+        return [&groups](const std::vector<std::string>& group) { groups.push_back(group); };
+    };
+    app.add_option_function<std::vector<std::string>>(
+           "--reads", groupsOf(o.readGroups),
+           "compare reads of one chip (the files up to the next option) and identify "
+           "their per-bit majority, after the files; implies --doctor")
+        ->option_text("FILE FILE...")
+        ->expected(2, CLI::detail::expected_max_vector_size)
+        ->trigger_on_parse()
+        ->group(lookup);
+    app.add_option_function<std::vector<std::string>>(
+           "--manual", groupsOf(o.manual), "look up a typed checksum and size (after the files)")
+        ->option_text("CRC SIZE")
+        ->expected(2)
+        ->allow_extra_args(false)
+        ->trigger_on_parse()
+        ->group(lookup);
+    app.add_option_function<std::vector<std::string>>(
+           "--add", groupsOf(o.additions), "add an entry to the custom database Chipsight.dat")
+        ->option_text("CRC SIZE NAME DESCRIPTION")
+        ->expected(4)
+        ->allow_extra_args(false)
+        ->trigger_on_parse()
+        ->group(databases);
+    app.add_flag("--json", o.json,
+                 "write one JSON object a line for each dump, member, lookup and failure "
+                 "instead of the report")
+        ->group(output);
+    app.add_flag("--crlf", o.crlf,
+                 "write the report with CR LF line breaks, as the window's log holds it")
+        ->group(output);
+    app.add_option("--jobs", jobs,
+                   "read and checksum up to N files at once (1 to 64, default: one per processor)")
+        ->option_text("N")
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast)
+        ->group(other);
+    app.add_flag("--version", version, "show the version")->group(other);
+    app.set_help_flag("--help", "show this help")->group(other);
+    app.add_option("FILE", o.files, "the dumps to identify")->option_text("...");
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp&) {
+        std::cout << app.help();
+        return 0;
+    } catch (const CLI::ParseError& e) {
+        std::string message = e.what();
+        // The parser's own words for the options whose values it counts.
+        if (message.find("--reads") != std::string::npos)
+            message = "--reads needs two or more files";
+        else if (message.find("--manual") != std::string::npos)
+            message = "--manual needs CRC and SIZE";
+        else if (message.find("--add") != std::string::npos)
+            message = "--add needs CRC, SIZE, NAME and DESCRIPTION";
+        return usageError(message);
+    }
+    for (const auto& group : o.readGroups)
+        if (group.size() < 2) return usageError("--reads needs two or more files");
+    for (const auto& group : o.manual)
+        if (group.size() != 2) return usageError("--manual needs CRC and SIZE");
+    for (const auto& group : o.additions)
+        if (group.size() != 4) return usageError("--add needs CRC, SIZE, NAME and DESCRIPTION");
+    if (version) {
+        std::cout << "chipsight-cli " << chipsight::kVersion << '\n';
+        return 0;
+    }
+    if (dbDir->count() != 0 && o.dbDir.empty()) return usageError("--db-dir needs a directory");
+    for (const std::string& dat : o.dats) {
+        if (dat.empty()) return usageError("--dat needs a file or directory");
+        if (::access(dat.c_str(), R_OK) != 0) {
+            std::cerr << "chipsight-cli: cannot read " << dat << ": " << std::strerror(errno)
+                      << '\n';
+            return 2;
+        }
+    }
+    if (app.count("--split-level") != 0) {
+        const auto level = boundedNumber(splitLevel, 1, 9);
+        if (!level) return usageError("--split-level takes a number from 1 to 9");
+        o.splitLevel = int(*level);
+    }
+    if (app.count("--jobs") != 0) {
+        const auto n = boundedNumber(jobs, 1, 64);
+        if (!n) return usageError("--jobs takes a number from 1 to 64");
+        o.jobs = *n;
+    }
+    if (o.files.empty() && o.manual.empty() && o.additions.empty() && o.readGroups.empty() &&
+        !o.listDatabases)
+        return usageError("no FILE given");
+    return std::nullopt;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     std::ios::sync_with_stdio(false);
-    std::string dbDir;
-    int splitLevel = 1;
-    bool ignoreBad = true, crlf = false;
-    unsigned jobs = std::max(1u, std::thread::hardware_concurrency());
+    Options o;
+    if (const std::optional<int> status = parseOptions(argc, argv, o)) return *status;
+    // With -r a directory named stands for the files under it, each named in its messages.
     std::vector<std::string> files;
-    std::vector<std::pair<std::string, std::string>> manual;
-    std::vector<std::vector<std::string>> additions;
-    std::vector<std::string> dats;
-    bool listDatabases = false;
-    bool doctor = false;
-    std::vector<std::vector<std::string>> readGroups;
-
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        const auto needs = [&](int n) { return i + n < argc; };
-        if (arg == "--help") {
-            std::cout << kUsage << '\n' << chipsight::text::kDatabaseLocation;
-            return 0;
-        } else if (arg == "--version") {
-            std::cout << "chipsight-cli " << chipsight::kVersion << '\n';
-            return 0;
-        } else if (arg == "--db-dir") {
-            if (!needs(1) || argv[i + 1][0] == '\0')
-                return usageError("--db-dir needs a directory");
-            dbDir = argv[++i];
-        } else if (arg == "--dat") {
-            if (!needs(1) || argv[i + 1][0] == '\0')
-                return usageError("--dat needs a file or directory");
-            dats.emplace_back(argv[++i]);
-            if (::access(dats.back().c_str(), R_OK) != 0) {
-                std::cerr << "chipsight-cli: cannot read " << dats.back() << ": "
-                          << std::strerror(errno) << '\n';
-                return 2;
-            }
-        } else if (arg == "--databases") {
-            listDatabases = true;
-        } else if (arg == "--split-level") {
-            // Digits only, read through value_or: GCC at -Os takes a conditional optional's
-            // value for one that may be unset (-Wmaybe-uninitialized).
-            const char* text = needs(1) ? argv[i + 1] : "";
-            const bool digits =
-                *text != '\0' && std::strspn(text, "0123456789") == std::strlen(text);
-            const std::uint32_t level = digits ? chipsight::scanDecimal(text).value_or(0) : 0;
-            if (level < 1 || level > 9)
-                return usageError("--split-level takes a number from 1 to 9");
-            splitLevel = int(level);
-            ++i;
-        } else if (arg == "--jobs") {
-            const auto n = needs(1) ? chipsight::scanDecimal(argv[i + 1]) : std::nullopt;
-            if (!n || std::strspn(argv[i + 1], "0123456789") != std::strlen(argv[i + 1]) ||
-                *n < 1 || *n > 64)
-                return usageError("--jobs takes a number from 1 to 64");
-            jobs = unsigned(*n);
-            ++i;
-        } else if (arg == "--no-ignore-bad") {
-            ignoreBad = false;
-        } else if (arg == "--crlf") {
-            crlf = true;
-        } else if (arg == "--doctor") {
-            doctor = true;
-        } else if (arg == "--reads") {
-            std::vector<std::string> group;
-            while (i + 1 < argc && std::strncmp(argv[i + 1], "--", 2) != 0)
-                group.emplace_back(argv[++i]);
-            if (group.size() < 2) return usageError("--reads needs two or more files");
-            readGroups.push_back(std::move(group));
-            doctor = true;
-        } else if (arg == "--manual") {
-            if (!needs(2)) return usageError("--manual needs CRC and SIZE");
-            manual.emplace_back(argv[i + 1], argv[i + 2]);
-            i += 2;
-        } else if (arg == "--add") {
-            if (!needs(4)) return usageError("--add needs CRC, SIZE, NAME and DESCRIPTION");
-            additions.push_back({argv[i + 1], argv[i + 2], argv[i + 3], argv[i + 4]});
-            i += 4;
-        } else if (arg == "--") {
-            files.insert(files.end(), argv + i + 1, argv + argc);
-            break;
-        } else if (arg.size() > 1 && arg[0] == '-') {
-            return usageError("unknown option " + arg);
+    for (const std::string& file : o.files) {
+        std::error_code error;
+        if (o.recursive && std::filesystem::is_directory(file, error)) {
+            std::vector<std::string> found = chipsight::walkDirectory(file);
+            files.insert(files.end(), std::make_move_iterator(found.begin()),
+                         std::make_move_iterator(found.end()));
         } else {
-            files.push_back(arg);
+            files.push_back(file);
         }
     }
-    if (files.empty() && manual.empty() && additions.empty() && readGroups.empty() &&
-        !listDatabases)
-        return usageError("no FILE given");
+    const auto& manual = o.manual;
+    const auto& additions = o.additions;
+    const auto& readGroups = o.readGroups;
+    const int splitLevel = o.splitLevel;
+    const bool crlf = o.crlf, ignoreBad = !o.noIgnoreBad, doctor = o.doctor || !readGroups.empty();
+    const bool listDatabases = o.listDatabases;
+    const unsigned jobs = o.jobs;
+    const std::string& dbDir = o.dbDir;
+    std::vector<std::string>& dats = o.dats;
 
     // The files are read and checksummed from now on, while the databases load; their reports
     // are made below, in order.
     chipsight::cli::ImageReader reader(files, splitLevel, jobs);
     TerminalFrontEnd frontEnd;
     frontEnd.crlf = crlf;
+    frontEnd.json = o.json;
     ChipsightCore core(frontEnd, chipsight::executablePath(), files);
     if (!dbDir.empty()) core.useDatabaseDirectory(dbDir);
     for (std::string& dat : dats) core.addDatPath(std::move(dat));
     core.loadDatabases();
-    if (listDatabases) std::cout << core.databaseListing() << std::flush;
+    if (listDatabases && o.json) {
+        // A line of the listing an object.
+        const std::string listing = core.databaseListing();
+        for (std::size_t at = 0, end; (end = listing.find('\n', at)) != std::string::npos;
+             at = end + 1)
+            writeJson({{"database", listing.substr(at, end - at)}});
+    } else if (listDatabases) {
+        std::cout << core.databaseListing() << std::flush;
+    }
     core.setSplitLevel(splitLevel);
     core.setIgnoreBad(ignoreBad);
     core.setDoctor(doctor);
+    core.setNamePaths(o.recursive || o.json);
 
     // With no database file at all every lookup is Not Found; say once where they were looked for.
     if (!core.commandLine().empty() || !manual.empty() || !readGroups.empty()) {
@@ -261,23 +431,36 @@ int main(int argc, char** argv) {
         anyFailed |= o == Outcome::Failed;
     };
     // What reached the terminal need not be kept.
-    for (std::size_t i = 0; i < files.size(); ++i) {
-        note(core.identifyImage(files[i], reader.take(i)));
-        core.clearLog();
+    {
+        chipsight::cli::Progress progress(files);
+        frontEnd.progress = &progress;
+        for (std::size_t i = 0; i < files.size(); ++i) {
+            frontEnd.current = files[i];
+            note(core.identifyImage(files[i], reader.take(i)));
+            core.clearLog();
+            progress.done(i);
+        }
+        frontEnd.progress = nullptr;
     }
+    frontEnd.current.clear();
     for (const auto& group : readGroups) {
         note(core.identifyReads(group));
         core.clearLog();
     }
-    for (const auto& [crc, size] : manual) {
-        const std::string checksum = asBoxHolds(frontEnd, crc, 8, "checksum", true);
-        note(core.identifyTypedEntry(checksum, asBoxHolds(frontEnd, size, 10, "size", false)));
+    for (const auto& m : manual) {
+        const std::string checksum = asBoxHolds(frontEnd, m[0], 8, "checksum", true);
+        note(core.identifyTypedEntry(checksum, asBoxHolds(frontEnd, m[1], 10, "size", false)));
         core.clearLog();
     }
     for (const auto& a : additions) {
         const std::string checksum = asBoxHolds(frontEnd, a[0], 8, "checksum", true);
         const std::string size = asBoxHolds(frontEnd, a[1], 20, "size", false);
-        anyFailed |= !core.appendCustomEntry(checksum, size, a[2], a[3]);
+        const bool added = core.appendCustomEntry(checksum, size, a[2], a[3]);
+        if (added && o.json)
+            writeJson(
+                {{"added",
+                  {{"crc", checksum}, {"size", size}, {"name", a[2]}, {"description", a[3]}}}});
+        anyFailed |= !added;
     }
     errno = 0;
     std::cout.flush();

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <memory>
 #include <new>
+#include <optional>
 
 #include "chipsight/version.h"
 #include "core/crc32.h"
@@ -20,6 +21,7 @@
 #include "core/doctor/whole_image.h"
 #include "core/file_layer.h"
 #include "core/image_file.h"
+#include "core/input/archive.h"
 #include "core/large_pages.h"
 #include "core/number_reading.h"
 #include "core/texts.h"
@@ -114,6 +116,7 @@ void ChipsightCore::loadDatabases() {
         } catch (const std::bad_alloc&) {
             kept = false;
         }
+        if (kept) m_customLoaded = whole;
         if (custom.complete && kept) {
             customCount = std::int32_t(whole);
         } else {
@@ -131,6 +134,7 @@ void ChipsightCore::loadDatabases() {
         error(text::kFailedReadingRomTable, MB_ICONSTOP);
         romCount = 0;
     }
+    m_chipsLoaded = std::size_t(romCount);
     const std::int32_t datCount = loadDats();
     m_entryCount = customCount + romCount + datCount;
     updateTitle();
@@ -138,6 +142,7 @@ void ChipsightCore::loadDatabases() {
 
 std::int32_t ChipsightCore::loadDats() {
     m_dats.clear();
+    m_anySha1.reset();
     const std::vector<DatFile> files = findDatFiles(m_database.directory, kCustomFile, m_datPaths);
     // The cache is named by where the files were looked for.
     std::string key = m_database.directory;
@@ -208,29 +213,103 @@ void ChipsightCore::scrollLog() {
 }
 
 Outcome ChipsightCore::identifyFile(const std::string& path) {
-    return identifyImage(path, readImageFile(path, m_splitLevel));
+    return identifyImage(path, readImageFile(path, m_splitLevel, true));
 }
 
 Outcome ChipsightCore::identifyImage(const std::string& path, const ImageFile& image) {
+    if (image.archive) return identifyArchive(path);
+    return reportImage(path, fileNameOf(path), shownAs(path), image, nullptr);
+}
+
+namespace {
+// Of two outcomes of one archive, the one that says most: a failure, then anything not found.
+Outcome worse(Outcome a, Outcome b) {
+    const auto rank = [](Outcome o) {
+        return o == Outcome::Failed     ? 3
+               : o == Outcome::NotFound ? 2
+               : o == Outcome::Skipped  ? 1
+                                        : 0;
+    };
+    return rank(a) >= rank(b) ? a : b;
+}
+}  // namespace
+
+Outcome ChipsightCore::identifyArchive(const std::string& path) {
+    // Each member is reported under the archive's name and its path inside; the messages name
+    // it by the archive's path as given.
+    const std::string archiveName = fileNameOf(path);
+    std::optional<Outcome> outcome;
+    const bool keepBytes = m_doctor != 0 || (m_frontEnd.wantsRecords() && anySha1());
+    const auto report = [&](ArchiveMember& member) {
+        const std::string memberPath = path + "/" + member.path;
+        const Outcome o =
+            reportImage(memberPath, archiveName + "/" + member.path, memberPath, member.image,
+                        member.bytesKept ? &member.bytes : nullptr, true);
+        outcome = outcome ? worse(*outcome, o) : o;
+    };
+    ImageFile failed;
+    ArchiveEnd end;
+    try {
+        end = readArchive(path, m_splitLevel, keepBytes, report);
+    } catch (const std::bad_alloc&) {
+        // What was reported stays; the rest of the archive is not read.
+        failed.status = ImageStatus::OutOfMemory;
+        reportImage(path, archiveName, path, failed, nullptr);
+        return Outcome::Failed;
+    }
+    switch (end) {
+        case ArchiveEnd::CannotOpen:
+            return reportImage(path, fileNameOf(path), shownAs(path), failed, nullptr);
+        case ArchiveEnd::NotAnArchive:
+            return reportImage(path, fileNameOf(path), shownAs(path),
+                               readImageFile(path, m_splitLevel, false), nullptr);
+        case ArchiveEnd::Done:
+            // An archive without a single file in it has nothing to report.
+            return outcome.value_or(Outcome::Skipped);
+        case ArchiveEnd::Damaged:
+            failed.status = ImageStatus::ReadFailed;
+            break;
+        case ArchiveEnd::TooLarge:
+            // Said as a read that failed is, in words of its own.
+            m_frontEnd.messageBox(std::string(text::kUnpacksTooMuch) + "\n" + path, kError, MB_OK);
+            m_monitorFile = 0;
+            m_frontEnd.push();
+            m_frontEnd.enableAddCustomButton();
+            scrollLog();
+            return Outcome::Failed;
+    }
+    reportImage(path, archiveName, path, failed, nullptr);
+    return Outcome::Failed;
+}
+
+Outcome ChipsightCore::reportImage(const std::string& path, const std::string& name,
+                                   const std::string& shownAs, const ImageFile& image,
+                                   const std::vector<std::uint8_t>* bytes, bool member) {
+    // A file named on its own has the messages the program has always had; a member of an
+    // archive, or the archive, is named on a line of its own under them.
+    const auto message = [&](const char* text) {
+        return shownAs.empty() ? std::string(text) : text + ("\n" + shownAs);
+    };
     switch (image.status) {
         case ImageStatus::CannotOpen:
-            m_frontEnd.messageBox(text::kErrorOpening, kError, MB_OK);
+            m_frontEnd.messageBox(message(text::kErrorOpening), kError, MB_OK);
             m_monitorFile = 0;
             m_frontEnd.push();
             scrollLog();
             return Outcome::Failed;
         case ImageStatus::TooLarge:
-            m_frontEnd.messageBox(text::kBelow4GiB, kError, MB_OK);
+            m_frontEnd.messageBox(message(text::kBelow4GiB), kError, MB_OK);
             return Outcome::Failed;
         case ImageStatus::NotPowerOfTwo:
-            m_frontEnd.messageBox(text::kNotPowerOfTwo, kError, MB_OK);
+            m_frontEnd.messageBox(message(text::kNotPowerOfTwo), kError, MB_OK);
             return Outcome::Failed;
         case ImageStatus::ReadFailed:
         case ImageStatus::OutOfMemory:
             if (image.status == ImageStatus::ReadFailed)
-                m_frontEnd.messageBox(text::kErrorReading, kError, MB_OK);
+                m_frontEnd.messageBox(message(text::kErrorReading), kError, MB_OK);
             else
-                m_frontEnd.messageBox(text::kOutOfMemory, kError, MB_OK | MB_ICONEXCLAMATION);
+                m_frontEnd.messageBox(message(text::kOutOfMemory), kError,
+                                      MB_OK | MB_ICONEXCLAMATION);
             m_monitorFile = 0;
             m_frontEnd.push();
             m_frontEnd.enableAddCustomButton();
@@ -240,16 +319,86 @@ Outcome ChipsightCore::identifyImage(const std::string& path, const ImageFile& i
             break;
     }
 
-    const std::string name = fileNameOf(path);
     Report report = buildReport(m_entries, image.digest, name, m_ignoreBad != 0);
     m_lastCrc = report.crc;
     m_lastFileName = name;
     m_lastSize = image.length;
-    if (m_doctor != 0) appendDoctorLines(report, image.length, path, nullptr);
+    if (m_doctor != 0) {
+        if (!member || bytes)
+            appendDoctorLines(report, image.length, path, bytes);
+        else
+            appendMemberNotExamined(report, image.length);
+    }
+    if (m_frontEnd.wantsRecords()) record(path, name, image.digest, report, bytes);
     appendReport(report.block);
     m_frontEnd.enableAddCustomButton();
     scrollLog();
     return report.found ? Outcome::Found : Outcome::NotFound;
+}
+
+EntrySources ChipsightCore::entrySources() const {
+    EntrySources sources;
+    sources.datFile = [this](const DatStore* store) {
+        for (const LoadedDat& dat : m_dats)
+            if (dat.store.get() == store) return dat.path;
+        return std::string();
+    };
+    // The custom records come first, then the chips; entries added since come after all.
+    sources.tableFile = [this](std::size_t at) {
+        const bool chip = at >= m_customLoaded && at < m_customLoaded + m_chipsLoaded;
+        return resolveInDirectory(m_database.directory, chip ? kRomTableFile : kCustomFile);
+    };
+    return sources;
+}
+
+bool ChipsightCore::anySha1() {
+    if (!m_anySha1) {
+        m_anySha1 = false;
+        for (const LoadedDat& dat : m_dats)
+            for (std::size_t i = 0; dat.store && i < dat.store->size() && !*m_anySha1; ++i)
+                if (dat.store->info(i).sha1) m_anySha1 = true;
+    }
+    return *m_anySha1;
+}
+
+void ChipsightCore::record(const std::string& path, const std::string& name,
+                           const ImageDigest& digest, const Report& report,
+                           const std::vector<std::uint8_t>* bytes) {
+    ImageRecord r;
+    r.path = path;
+    r.name = name;
+    r.size = digest.length();
+    r.crc = digest.crc();
+    r.blank = digest.length() == 0 || digest.allBits() == 0xFF;
+    r.anyBits = digest.anyBits();
+    r.found = report.found;
+    r.parts = matchingParts(m_entries, digest, m_ignoreBad != 0, entrySources());
+    // The doctor's lines are those of the block that start with its lead.
+    constexpr std::string_view lead = "\r\n\t>> ";
+    for (std::size_t at = report.block.find(lead); at != std::string::npos;
+         at = report.block.find(lead, at + 1)) {
+        const std::size_t from = at + lead.size();
+        r.doctor.push_back(report.block.substr(from, report.block.find("\r\n", from) - from));
+    }
+    if (anySha1()) {
+        if (bytes) {
+            r.sha1 = doctor::sha1(*bytes);
+        } else if (!path.empty()) {
+            // Read again; kept only when they are still the bytes identified.
+            const doctor::WholeImage read = doctor::readWholeImage(path);
+            if (read.status == ImageStatus::Read && read.bytes.size() == r.size &&
+                Crc32(0, read.bytes.data(), r.size) == r.crc)
+                r.sha1 = doctor::sha1(read.bytes);
+        }
+    }
+    m_frontEnd.recorded(r);
+}
+
+void ChipsightCore::appendMemberNotExamined(Report& report, std::uint32_t length) {
+    bool wholeFound = false;
+    m_entries.forEachMatch(report.crc, length, [&](const auto&) { wholeFound = true; });
+    if (!wholeFound && length != 0)
+        doctor::appendNotExamined(report.block, "not enough memory to examine the image");
 }
 
 void ChipsightCore::appendDoctorLines(Report& report, std::uint32_t length, const std::string& path,
@@ -336,6 +485,12 @@ Outcome ChipsightCore::identifyReads(const std::vector<std::string>& paths) {
     m_lastFileName = name;
     m_lastSize = length;
     if (m_doctor != 0) appendDoctorLines(report, length, {}, &comparison.majority);
+    if (m_frontEnd.wantsRecords()) {
+        ImageDigest digest(length, m_splitLevel);
+        digest.add(comparison.majority);
+        digest.finish();
+        record({}, name, digest, report, &comparison.majority);
+    }
     appendReport(report.block);
     m_frontEnd.enableAddCustomButton();
     scrollLog();
@@ -388,6 +543,16 @@ Outcome ChipsightCore::identifyManual(std::uint32_t checksum, std::uint32_t size
                                       std::string label) {
     if (m_ignoreBad != 0 && isBlankBlock(size, checksum)) return Outcome::Skipped;
     const Report report = buildManualReport(m_entries, checksum, size, label);
+    if (m_frontEnd.wantsRecords()) {
+        ImageRecord r;
+        r.name = label;
+        r.size = size;
+        r.crc = checksum;
+        r.typed = true;
+        r.found = report.found;
+        r.parts = matchingParts(m_entries, checksum, size, entrySources());
+        m_frontEnd.recorded(r);
+    }
     appendReport(report.block);
     m_frontEnd.enableAddCustomButton();
     scrollLog();

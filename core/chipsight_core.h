@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -33,6 +34,10 @@ class ChipsightCore {
     // split level back to 1: a front end that takes options sets them after loading.
     void loadDatabases();
     void updateTitle();
+    // A file whose content is an archive (zip, 7z, tar, plain or compressed, or a single gzip,
+    // xz or bzip2 stream) has each regular file inside identified in archive order, under the
+    // name ARCHIVE/MEMBER; a message about one names it, and a damaged archive ends with
+    // "Error reading file :(" naming the archive.
     Outcome identifyFile(const std::string& path);
     // identifyFile of a file that readImageFile has already read, at the split level in force,
     // on whatever thread: everything after the read is the same, in the same order.
@@ -60,6 +65,9 @@ class ChipsightCore {
     void setIgnoreBad(bool ignore) { m_ignoreBad = ignore ? 1 : 0; }
     // The dump doctor: after a report whose whole image was not found, lines of its own.
     void setDoctor(bool on) { m_doctor = on ? 1 : 0; }
+    // Names the file on a line of its own under each message about it, as a message about a
+    // member of an archive always is: for runs over many files, such as a folder's.
+    void setNamePaths(bool on) { m_namePaths = on; }
     bool doctor() const { return m_doctor != 0; }
     // Empties the log, as Clear Log does; a terminal calls it once a block has been shown, so
     // that a long run does not keep every report.
@@ -143,6 +151,32 @@ class ChipsightCore {
     // image was not found; `bytes` when it is at hand, else it is read again from `path`.
     void appendDoctorLines(Report& report, std::uint32_t length, const std::string& path,
                            const std::vector<std::uint8_t>* bytes);
+    // The same for a member of an archive whose bytes could not be kept.
+    void appendMemberNotExamined(Report& report, std::uint32_t length);
+    // Identifies each file inside the archive at `path` in archive order.
+    Outcome identifyArchive(const std::string& path);
+    // Reports the image read from `path` under `name`, or shows the message for how its read
+    // ended; `shownAs` names a member of an archive (or the archive) in its messages, and is
+    // empty for a file named on its own. The doctor reads `bytes` when given, else `path`
+    // unless the image is a `member` of an archive.
+    Outcome reportImage(const std::string& path, const std::string& name,
+                        const std::string& shownAs, const ImageFile& image,
+                        const std::vector<std::uint8_t>* bytes, bool member = false);
+    // Hands the front end the record of an image reported under `name`, when it wants records.
+    void record(const std::string& path, const std::string& name, const ImageDigest& digest,
+                const Report& report, const std::vector<std::uint8_t>* bytes);
+    EntrySources entrySources() const;
+    // Whether any DAT entry carries a SHA-1: then records carry the image's (asked once).
+    bool anySha1();
+    std::optional<bool> m_anySha1;
+    // How many entries the table's start holds from the custom database and from the chip table.
+    std::size_t m_customLoaded = 0, m_chipsLoaded = 0;
+    // How a file named on its own is named in its messages: not at all, as always, unless the
+    // front end asked for names.
+    std::string shownAs(const std::string& path) const {
+        return m_namePaths ? path : std::string();
+    }
+    bool m_namePaths = false;
 
     std::string m_programPath;
     bool m_databaseChosen = false;

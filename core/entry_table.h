@@ -118,20 +118,29 @@ class EntryTable {
     void forEachMatch(std::uint32_t crc, std::uint32_t size, Visit&& visit) const {
         // The table's own entries come along their probe in order, and those numbered from the
         // run's start on come after the run.
+        // A visitor that takes a position as well hears where in the table each entry is.
+        const auto own = [&](std::size_t at) {
+            if constexpr (std::is_invocable_v<Visit, const RomEntry&, std::size_t>)
+                visit((*this)[at], at);
+            else
+                visit((*this)[at]);
+        };
         bool datsSeen = !dats_;
         const auto visitDats = [&] {
             datsSeen = true;
             dats_->index().forEachMatch(crc, size, [&](std::uint32_t n) {
-                if constexpr (std::is_invocable_v<Visit, const DatEntry&>)
+                if constexpr (std::is_invocable_v<Visit, const DatEntry&, std::size_t>)
+                    visit(dats_->entry(n), datFirst_ + n);
+                else if constexpr (std::is_invocable_v<Visit, const DatEntry&>)
                     visit(dats_->entry(n));
                 else
-                    visit((*this)[datFirst_ + n]);
+                    own(datFirst_ + n);
             });
         };
         ownIndex().forEachMatch(crc, size, [&](std::uint32_t n) {
-            if (n < datFirst_) return visit((*this)[n]);
+            if (n < datFirst_) return own(n);
             if (!datsSeen) visitDats();
-            visit((*this)[n + datCount_]);
+            own(n + datCount_);
         });
         if (!datsSeen) visitDats();
     }

@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "core/image_record.h"
+
 namespace chipsight {
 
 // Message-box types, with the values the program was designed against: the buttons in the low
@@ -43,6 +45,10 @@ class FrontEnd {
     virtual void loadProgress(const std::string& file, std::uint64_t done, std::uint64_t total) {
         static_cast<void>(file), static_cast<void>(done), static_cast<void>(total);
     }
+    // A front end that writes out what was found as data (not the report text) says so here;
+    // it then hears of each image identified and each typed lookup, before its report block.
+    virtual bool wantsRecords() const { return false; }
+    virtual void recorded(const ImageRecord& record) { static_cast<void>(record); }
     virtual void setTitle(const std::string& title) = 0;
     virtual void enableAddCustomButton() = 0;
     // Number of lines the log control shows, and scrolling it down by a number of lines.

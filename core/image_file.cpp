@@ -7,6 +7,7 @@
 #include <new>
 
 #include "core/file_layer.h"
+#include "core/input/archive.h"
 
 namespace chipsight {
 namespace {
@@ -42,12 +43,24 @@ ImageStatus lengthStatus(std::uint64_t length) {
     return (length & (length - 1)) != 0 ? ImageStatus::NotPowerOfTwo : ImageStatus::Read;
 }
 
-ImageFile readImageFile(const std::string& path, int splitLevel) {
+// The bytes an archive is told by, at most.
+constexpr std::size_t kHead = 512;
+
+ImageFile readImageFile(const std::string& path, int splitLevel, bool findArchives) {
     ImageFile image;
     auto file = File::open(path, File::Mode::Read);
     if (!file) return image;
     const std::uint64_t length = file->length();
     image.status = lengthStatus(length);
+    // An archive's length is seldom one an image may have: such a file is looked at first.
+    if (findArchives && image.status != ImageStatus::Read) {
+        std::uint8_t head[kHead];
+        const std::size_t got = file->read(head, kHead);
+        if (looksLikeArchive({head, got})) {
+            image.archive = true;
+            return image;
+        }
+    }
     if (image.status == ImageStatus::TooLarge) return image;
     const auto size = std::uint32_t(length);
     image.length = size;
@@ -59,7 +72,14 @@ ImageFile readImageFile(const std::string& path, int splitLevel) {
             // A page past the end of a file cut short meanwhile stops the digest there.
             ImageDigest& digest = image.digest;
             const std::uint8_t* bytes = mapping->bytes();
-            if (!readMapped(*mapping, [&] { digest.add({bytes, size}); })) return image;
+            const auto read = [&] {
+                if (findArchives && looksLikeArchive({bytes, kHead}))
+                    image.archive = true;
+                else
+                    digest.add({bytes, size});
+            };
+            if (!readMapped(*mapping, read)) return image;
+            if (image.archive) return image;
             if (!file->unchangedSinceOpen()) return image;
             image.digest.finish();
             image.status = ImageStatus::Read;
@@ -77,6 +97,11 @@ ImageFile readImageFile(const std::string& path, int splitLevel) {
     while (image.digest.added() < size) {
         const std::size_t want = std::min<std::size_t>(kPiece, size - image.digest.added());
         const std::size_t got = file->read(buffer, want);
+        if (findArchives && image.digest.added() == 0 && got == want &&
+            looksLikeArchive({buffer, got})) {
+            image.archive = true;
+            return image;
+        }
         image.digest.add({buffer, got});
         if (got != want) return image;
     }

@@ -24,6 +24,9 @@ struct ImageFile {
     std::uint32_t length = 0;
     // The digest at `splitLevel` levels of the bytes read; finished only when status is Read.
     ImageDigest digest{0, 0};
+    // The file carries an archive's signature and was asked to be looked at for one: nothing
+    // was read, and it is for readArchive to open.
+    bool archive = false;
 };
 
 // Read when an image of `length` bytes is one identification admits, else TooLarge or
@@ -34,7 +37,10 @@ ImageStatus lengthStatus(std::uint64_t length);
 // admits, takes its digest at `splitLevel` levels, each byte read once: a large file from a
 // mapping of it, a smaller one read piece by piece into a buffer of the calling thread's. A file
 // that is cut short, grown or written to while it is read gives ReadFailed, never a digest of bytes
-// from before and after the change. Safe to call from several threads at once.
-ImageFile readImageFile(const std::string& path, int splitLevel);
+// from before and after the change. Safe to call from several threads at once. With
+// `findArchives`, a file whose first bytes look like an archive's comes back marked as one; the
+// bytes looked at are those read for the digest anyway, except for a file of a length that
+// identification refuses, which costs one more read.
+ImageFile readImageFile(const std::string& path, int splitLevel, bool findArchives = false);
 
 }  // namespace chipsight

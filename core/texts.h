@@ -28,6 +28,9 @@ inline constexpr const char* kBelow4GiB = "ROM size must be below 4 GiB!";
 inline constexpr const char* kNotPowerOfTwo = "ROM size must be power of 2!";
 inline constexpr const char* kErrorReading = "Error reading file :(";
 inline constexpr const char* kOutOfMemory = "Out of memory.";
+// An archive that unpacks to more than the program reads of one (kMaxUnpacked).
+inline constexpr const char* kUnpacksTooMuch =
+    "The archive unpacks to more than 16 GiB; the rest of it is not read.";
 inline constexpr const char* kUnableToMonitor = "Unable to monitor this file.";
 
 // Report lines.

@@ -3,11 +3,15 @@
 // another appends, a database larger than memory.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <random>
 #include <thread>
 
+#include <nlohmann/json.hpp>
 #include "core/crc32.h"
+#include "core/identify.h"
+#include "tests/support/archive_writer.h"
 #include "tests/support/process.h"
 #include "tests/support/test_support.h"
 
@@ -28,6 +32,67 @@ ProcessResult runCli(std::vector<std::string> args) {
     return runProcess(std::move(args));
 }
 
+// The report text that the --json objects of a run stand for, built from the objects alone, and
+// the message lines of its failures ("CAPTION: TEXT", as a run without --json writes them).
+struct FromJson {
+    std::string report;
+    std::vector<std::string> messages, paths;  // a message names its file only with -r
+};
+FromJson fromJson(const std::string& out) {
+    const auto hex = [](const std::string& digits) {
+        const std::size_t first = digits.find_first_not_of('0');
+        return first == std::string::npos ? std::string("0") : digits.substr(first);
+    };
+    FromJson result;
+    std::string& text = result.report;
+    std::size_t at = 0;
+    for (std::size_t end; (end = out.find('\n', at)) != std::string::npos; at = end + 1) {
+        const auto j = nlohmann::json::parse(out.substr(at, end - at));
+        if (j.contains("error")) {
+            std::string message =
+                j.at("caption").get<std::string>() + ": " + j.at("error").get<std::string>();
+            for (char& c : message)
+                if (c == '\n') c = ' ';
+            result.messages.push_back(message);
+            result.paths.push_back(j.value("path", ""));
+            continue;
+        }
+        if (j.contains("added")) continue;
+        const std::string name = reportName(j.at("name").get<std::string>());
+        const bool typed = j.value("typed", false);
+        text += "============================";
+        if (!typed && j.at("blank").get<bool>())
+            text += "\n** Warning: ROM appears to be blank! **";
+        for (const auto& part : j.at("matches")) {
+            text += "\n" + name;
+            text += typed ? ": ["
+                          : ": (" + std::to_string(part.at("part").get<int>()) + "/" +
+                                std::to_string(part.at("parts").get<int>()) + ") [";
+            text += hex(part.at("crc").get<std::string>()) + "]";
+            for (const auto& e : part.at("entries")) {
+                std::string description = e.at("description");
+                if (e.contains("set"))
+                    description +=
+                        " [" + (e.contains("list") ? e.at("list").get<std::string>() + ":" : "") +
+                        e.at("set").get<std::string>() + "]";
+                if (e.value("status", "") == "baddump") description += " (BAD DUMP)";
+                text += "\n\t- " + reportName(e.at("name").get<std::string>()) + " : " +
+                        reportName(description);
+            }
+        }
+        if (!j.at("found").get<bool>()) {
+            text += "\n" + name + ":[" + hex(j.at("crc")) + "] Not Found!";
+            if (!typed && j.at("unused_bits") != "11111111")
+                text += "\n\t** warning some unused bits [" +
+                        j.at("unused_bits").get<std::string>() + "] possible bad ROM.";
+        }
+        for (const auto& line : j.value("doctor", nlohmann::json::array()))
+            text += "\n\t>> " + line.get<std::string>();
+        text += "\n";
+    }
+    return result;
+}
+
 class Cli : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -39,9 +104,37 @@ class Cli : public ::testing::Test {
         writeFile(test, Bytes{0, 1, 2, 3});
         writeFile(other, Bytes{4, 5, 6, 7});
     }
+    // Runs the program, and again with --json unless it adds entries: the objects must say
+    // what the report says, with the same messages and the same exit status.
     ProcessResult cli(std::vector<std::string> args) {
         args.insert(args.begin(), {"--db-dir", db.path().string()});
-        return runCli(args);
+        ProcessResult run = runCli(args);
+        if (std::find(args.begin(), args.end(), "--add") != args.end() ||
+            std::find(args.begin(), args.end(), "--json") != args.end())
+            return run;
+        args.insert(args.begin(), "--json");
+        const ProcessResult json = runCli(args);
+        FromJson expected;
+        EXPECT_NO_THROW(expected = fromJson(json.out)) << json.out;
+        std::string report = run.out;
+        std::erase(report, '\r');
+        EXPECT_EQ(expected.report, report);
+        std::vector<std::string> messages;
+        for (std::size_t at = 0, end; (end = run.err.find('\n', at)) != std::string::npos;
+             at = end + 1) {
+            const std::string line = run.err.substr(at, end - at);
+            for (const char* caption : {"Error: ", "Warning: ", "Validation Error!: "})
+                if (line.starts_with(std::string("chipsight-cli: ") + caption))
+                    messages.push_back(line.substr(15));
+        }
+        EXPECT_EQ(expected.messages.size(), messages.size()) << json.out << run.err;
+        for (std::size_t i = 0; i < std::min(messages.size(), expected.messages.size()); ++i) {
+            const std::string named = expected.messages[i] + " " + expected.paths[i];
+            EXPECT_TRUE(messages[i] == expected.messages[i] || messages[i] == named)
+                << messages[i] << " from " << named;
+        }
+        EXPECT_EQ(json.status, run.status);
+        return run;
     }
     std::string dat() const { return db.file("Chipsight.dat"); }
 
@@ -246,6 +339,62 @@ TEST_F(Cli, ReportsAndMessagesComeInArgumentOrderWhateverTheJobs) {
         EXPECT_EQ(std::tie(many.out, many.err, many.status), std::tie(one.out, one.err, one.status))
             << jobs;
     }
+}
+
+// A DAT entry's object names its set, list, database file and status; the image's SHA-1 comes
+// along once any DAT carries SHA-1s. Names that are no UTF-8 still give valid JSON.
+TEST_F(Cli, JsonOfDatEntriesAndOfAnyName) {
+    const std::string dat = files.file("board.dat");
+    writeFile(dat, std::string("<?xml version=\"1.0\"?>\n<datafile><game name=\"demo\">"
+                               "<description>Demo \"board\"</description><rom name=\"u2.bin\" "
+                               "size=\"4\" crc=\"8bb98613\" sha1=\"a02a05b025b928c039cf1ae7e8ee04e7"
+                               "c190c0db\" status=\"baddump\"/></game></datafile>\n"));
+    const std::string odd = files.file("n\xff\x01.bin");
+    writeFile(odd, Bytes{0, 1, 2, 3});
+    ASSERT_EQ(cli({"--dat", dat, test, files.file("\x1b[2J.bin")}).status, 2);
+    const ProcessResult run = cli({"--json", "--dat", dat, test, odd});
+    const auto first = nlohmann::json::parse(run.out.substr(0, run.out.find('\n')));
+    EXPECT_EQ(first.at("sha1"), "a02a05b025b928c039cf1ae7e8ee04e7c190c0db");
+    EXPECT_EQ(first.at("matches").at(0).at("entries").at(0),
+              nlohmann::json::parse(R"({"name": "u2.bin", "description": "Demo \"board\"",
+                  "set": "demo", "database": ")" +
+                                    dat + R"(", "status": "baddump"})"));
+    const auto second = nlohmann::json::parse(run.out.substr(run.out.find('\n') + 1));
+    EXPECT_EQ(second.at("name"), "n\xef\xbf\xbd\x01.bin");
+}
+
+// -r walks each directory named, sorted by name, into archives but not along links; every
+// message names its file. Without -r a directory is a file that cannot be opened.
+TEST_F(Cli, FoldersAreWalkedInOrderWithoutFollowingLinks) {
+    TempDir tree;
+    std::filesystem::create_directories(tree.path() / "b-dir" / "inner");
+    std::filesystem::create_directories(tree.path() / "b");
+    writeFile(tree.file("b/x.bin"), Bytes{0, 1, 2, 3});
+    writeFile(tree.file("b-dir/inner/y.bin"), Bytes{4, 5, 6, 7});
+    writeFile(tree.file("a.bin"), Bytes{0, 1, 2, 3});
+    writeFile(tree.file("odd.bin"), Bytes(3, 0));
+    writeArchive(tree.file("c.zip"), "zip", {{"z.bin", {0, 1, 2, 3}}});
+    writeFile(tree.file("secret.bin"), Bytes{9, 9, 9, 9});
+    std::filesystem::permissions(tree.file("secret.bin"), std::filesystem::perms::none);
+    std::filesystem::create_symlink(tree.file("a.bin"), tree.file("link.bin"));
+    std::filesystem::create_directory_symlink(tree.file("b"), tree.file("dirlink"));
+    const ProcessResult run = cli({"-r", tree.path().string()});
+    // The name each report block starts with.
+    std::vector<std::string> named;
+    for (std::size_t at = 0; (at = run.out.find("=\n", at)) != std::string::npos; at += 2)
+        named.push_back(run.out.substr(at + 2, run.out.find(':', at) - at - 2));
+    // Root reads the file whatever its mode: then it is identified like any other.
+    const bool root = ::geteuid() == 0;
+    std::vector<std::string> expected = {"a.bin", "x.bin", "y.bin", "c.zip/z.bin"};
+    if (root) expected.push_back("secret.bin");
+    EXPECT_EQ(named, expected) << run.out;
+    std::string err =
+        "chipsight-cli: Error: ROM size must be power of 2! " + tree.file("odd.bin") + "\n";
+    if (!root)
+        err += "chipsight-cli: Error: Error opening file :( " + tree.file("secret.bin") + "\n";
+    EXPECT_EQ(run.err, err);
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(cli({tree.path().string()}).err, "chipsight-cli: Error: Error opening file :(\n");
 }
 
 TEST(Processes, KilledAppendersLeaveOnlyWholeRecords) {

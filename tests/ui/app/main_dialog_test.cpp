@@ -11,6 +11,7 @@
 #include <filesystem>
 
 #include "app_fixture.h"
+#include "tests/support/archive_writer.h"
 
 namespace {
 
@@ -45,6 +46,15 @@ TEST_F(MainWindowTest, LoadFileAndDropsIdentifyInOrderPastAFolder) {
     EXPECT_EQ(boxTexts(), std::vector<std::string>{expected::kErrorOpening});
     EXPECT_EQ(dialog->logText().rfind(kWorkedExample + kWorkedExample + "=", 0), 0u);
     EXPECT_EQ(reports("b.bin"), 1);
+    // An archive, loaded or dropped, has each file inside reported under its own name.
+    chipsight::testing::writeArchive(file("set.zip"), "zip", {{"x/test.bin", {0, 1, 2, 3}}});
+    ui.fileAnswers = {path("set.zip")};
+    click(IDC_LOAD_FILE);
+    QMimeData zip;
+    zip.setUrls({QUrl::fromLocalFile(path("set.zip"))});
+    drop(zip);
+    EXPECT_EQ(reports("set.zip/x/test.bin"), 2);
+    EXPECT_EQ(boxTexts().size(), 1u);
 }
 
 TEST_F(MainWindowTest, SplitLevelIsClampedWhileTheBoxKeepsWhatWasTyped) {

@@ -1,0 +1,57 @@
+// Archives as a source of images: the regular files inside a zip, 7z or tar archive (plain or
+// compressed with gzip, xz or bzip2) or inside a single compressed stream, one after another.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "core/image_file.h"
+
+namespace chipsight {
+
+// The most bytes one archive is unpacked to. The size a member's header claims proves nothing,
+// so what is counted is the bytes actually unpacked. Memory does not depend on it (members are
+// checksummed as they stream, and at most one member is held whole, for the doctor or when its
+// size is not known ahead); what it bounds is the time an archive bomb could take, which
+// unpacks a few kilobytes into terabytes.
+inline constexpr std::uint64_t kMaxUnpacked = std::uint64_t(16) << 30;
+
+// Whether the first bytes of a file, `head` (512 of them when the file has as many), carry the
+// signature of a format that readArchive opens. A file that has one may still be no archive.
+bool looksLikeArchive(std::span<const std::uint8_t> head);
+
+// One regular file inside an archive.
+struct ArchiveMember {
+    // Its path inside the archive, as the archive gives it; nothing is ever written there.
+    std::string path;
+    // Read, NotPowerOfTwo, TooLarge or OutOfMemory (it had to be held and memory is short).
+    ImageFile image;
+    // Its bytes, when they were asked for and memory allowed; else empty.
+    std::vector<std::uint8_t> bytes;
+    bool bytesKept = false;
+};
+
+// How reading an archive ended.
+enum class ArchiveEnd {
+    CannotOpen,  // the file cannot be opened (as for an image)
+    // No member's header could be read (for a single compressed stream, none of its data): it
+    // only looks like an archive.
+    NotAnArchive,
+    Done,      // every member was handed on
+    Damaged,   // a member or a header after the first could not be read
+    TooLarge,  // it unpacks to more than kMaxUnpacked bytes
+};
+
+// Opens the file at `path` through the file layer as an archive and hands each member that is a
+// regular file to `member`, in archive order, with its digest at `splitLevel` levels and, when
+// `keepBytes` is set, its bytes. Links, directories and devices are passed over; archives
+// inside are members like any other. NotAnArchive comes with no member handed on.
+// Unpacking stops at `limit` bytes in all.
+ArchiveEnd readArchive(const std::string& path, int splitLevel, bool keepBytes,
+                       const std::function<void(ArchiveMember&)>& member,
+                       std::uint64_t limit = kMaxUnpacked);
+
+}  // namespace chipsight

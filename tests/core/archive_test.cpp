@@ -1,0 +1,201 @@
+// Archives as a source of images: every kind read, members in archive order under
+// ARCHIVE/MEMBER with the report of a file of their bytes, links and folders passed over, odd
+// sizes and damage said in messages that name what they are about, and the bounds.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <random>
+
+#include "core/input/archive.h"
+#include "tests/support/archive_writer.h"
+#include "tests/support/reference_report.h"
+#include "tests/support/test_support.h"
+
+namespace chipsight {
+namespace {
+
+using namespace testing;
+
+Bytes randomBytes(std::size_t size, unsigned seed) {
+    Bytes bytes(size);
+    std::mt19937 rng(seed);
+    for (auto& b : bytes) b = std::uint8_t(rng());
+    return bytes;
+}
+
+class Archives : public CoreTest {
+  protected:
+    void SetUp() override {
+        core.m_entries = {makeEntry(0xEAE621C7, 2, "U2", "Demo board")};
+        core.m_splitLevel = 2;
+    }
+    // The log a file of `bytes` named `name` gets.
+    std::string reportOf(const Bytes& bytes, const std::string& name) {
+        return referenceReport(core.m_entries, bytes, name, 2, true) + "\r\n";
+    }
+    std::string identify(const std::string& path) {
+        const std::size_t before = core.m_logText.size();
+        ui.calls.clear();
+        core.identifyFile(path);
+        return core.m_logText.substr(before);
+    }
+};
+
+TEST_F(Archives, EveryKindGivesItsRegularFilesInOrder) {
+    const Bytes a{0, 1, 2, 3}, b = randomBytes(4096, 1);
+    for (const std::string kind : {"zip", "7z", "tar", "tar.gz", "tar.xz", "tar.bz2"}) {
+        std::vector<Member> members = {{"dir/", {}, Member::Directory},
+                                       {"dir/a.bin", a},
+                                       {"odd.bin", {1, 2, 3}},
+                                       {"b.bin", b},
+                                       // 7z keeps empty files after those with bytes
+                                       {"empty.bin", {}}};
+        // A link is no image of its own, whichever kind of link.
+        if (kind != "7z")
+            members.insert(members.begin() + 2, {"link", {}, Member::Symlink, "b.bin"});
+        if (kind.starts_with("tar"))
+            members.insert(members.begin() + 3, {"again.bin", {}, Member::Hardlink, "dir/a.bin"});
+        const std::string path = dir.file("set." + kind), name = "set." + kind;
+        writeArchive(path, kind, members);
+        EXPECT_EQ(identify(path), reportOf(a, name + "/dir/a.bin") + reportOf(b, name + "/b.bin") +
+                                      reportOf({}, name + "/empty.bin"))
+            << kind;
+        EXPECT_EQ(ui.boxes(),
+                  Calls{box("ROM size must be power of 2!\n" + path + "/odd.bin", "Error", 0)})
+            << kind;
+        EXPECT_EQ(core.m_lastFileName, name + "/empty.bin");
+    }
+    // A single gzip stream holds the file its name says, without the suffix.
+    writeArchive(dir.file("rom.bin.gz"), "gz", {{"data", a}});
+    EXPECT_EQ(identify(dir.file("rom.bin.gz")), reportOf(a, "rom.bin.gz/rom.bin"));
+    EXPECT_TRUE(ui.boxes().empty());
+    // Streams one after another are one file, though the last trailer names only its own part.
+    writeArchive(dir.file("half.gz"), "gz", {{"data", {0, 1}}});
+    writeArchive(dir.file("odd.gz"), "gz", {{"data", {2, 3, 4}}});
+    Bytes two = readFile(dir.file("half.gz"));
+    append(two, readFile(dir.file("half.gz")));
+    writeFile(dir.file("two.bin.gz"), two);
+    EXPECT_EQ(identify(dir.file("two.bin.gz")), reportOf({0, 1, 0, 1}, "two.bin.gz/two.bin"));
+    EXPECT_EQ(identify(dir.file("odd.gz")), "");
+    EXPECT_EQ(ui.boxes(), Calls{box("ROM size must be power of 2!\n" + dir.file("odd.gz") + "/odd",
+                                    "Error", 0)});
+}
+
+TEST_F(Archives, WhatIsNoArchiveOrIsInsideOneIsAnImage) {
+    // Signatures on bytes that are no archive; an archive inside is one member.
+    const Bytes fakeZip = [] {
+        Bytes bytes = {'P', 'K', 3, 4};
+        bytes.resize(64, 0xA5);
+        return bytes;
+    }();
+    Bytes fakeGzip = {0x1F, 0x8B};
+    fakeGzip.resize(16, 7);
+    for (const Bytes& bytes : {fakeZip, fakeGzip, Bytes(1024, 0)}) {
+        writeFile(dir.file("image.bin"), bytes);
+        EXPECT_EQ(identify(dir.file("image.bin")), reportOf(bytes, "image.bin"));
+        EXPECT_TRUE(ui.boxes().empty());
+    }
+    writeArchive(dir.file("inner.zip"), "zip", {{"a.bin", {0, 1, 2, 3}}});
+    const Bytes inner = readFile(dir.file("inner.zip"));
+    // A member whose path climbs out is a name and nothing more: nothing is written anywhere.
+    writeArchive(dir.file("outer.zip"), "zip", {{"inner.zip", inner}, {"../up.bin", {9, 9}}});
+    const auto before = std::distance(std::filesystem::directory_iterator(dir.path()), {});
+    ASSERT_NE(inner.size() & (inner.size() - 1), 0u) << "so that it is refused as an image";
+    EXPECT_EQ(identify(dir.file("outer.zip")), reportOf({9, 9}, "outer.zip/../up.bin"));
+    EXPECT_EQ(ui.boxes(),
+              Calls{box("ROM size must be power of 2!\n" + dir.file("outer.zip") + "/inner.zip",
+                        "Error", 0)});
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), before);
+}
+
+TEST_F(Archives, DamageEndsTheArchiveAndKeepsWhatCameBefore) {
+    const Bytes first{0, 1, 2, 3}, second = randomBytes(8192, 2);
+    writeArchive(dir.file("set.zip"), "zip",
+                 {{"first.bin", first}, {"second.bin", second}, {"third.bin", first}});
+    const Bytes whole = readFile(dir.file("set.zip"));
+    // The second member's bytes start after its local header (30 bytes and its name).
+    std::size_t at = 0;
+    for (std::size_t i = 0, seen = 0; i + 4 < whole.size() && !at; ++i)
+        if (whole[i] == 'P' && whole[i + 1] == 'K' && whole[i + 2] == 3 && whole[i + 3] == 4 &&
+            seen++ == 1)
+            at = i + 30 + 10 + 1000;
+    ASSERT_NE(at, 0u);
+    Bytes damaged = whole;
+    for (std::size_t i = at; i < at + 16; ++i) damaged[i] ^= 0x55;
+    const Bytes cut(whole.begin(), whole.begin() + std::ptrdiff_t(at));
+    for (const Bytes& bytes : {damaged, cut}) {
+        writeFile(dir.file("bad.zip"), bytes);
+        core.m_monitorFile = 1;
+        EXPECT_EQ(identify(dir.file("bad.zip")), reportOf(first, "bad.zip/first.bin"));
+        EXPECT_EQ(ui.boxes(),
+                  Calls{box("Error reading file :(\n" + dir.file("bad.zip"), "Error", 0)});
+        EXPECT_EQ(core.m_monitorFile, 0) << "a read that fails ends the watch, as for a file";
+    }
+    EXPECT_EQ(identify(dir.file("missing.zip")), "");
+    EXPECT_EQ(ui.boxes(), Calls{box("Error opening file :(", "Error", 0)});
+}
+
+TEST_F(Archives, AThousandMembersComeInOrder) {
+    std::vector<Member> members;
+    std::string expected;
+    for (int i = 0; i < 1000; ++i) {
+        members.push_back(
+            {numbered("m", i) + ".bin", randomBytes(std::size_t(1) << (i % 12), unsigned(i))});
+        expected += reportOf(members.back().bytes, "many.zip/" + members.back().path);
+    }
+    writeArchive(dir.file("many.zip"), "zip", members);
+    EXPECT_EQ(identify(dir.file("many.zip")), expected);
+    EXPECT_TRUE(ui.boxes().empty());
+}
+
+TEST_F(Archives, TheDoctorExaminesAMembersOwnBytes) {
+    core.m_entries = {makeEntry(0x8BB98613, 4, "CHIP", "Demo")};
+    core.setDoctor(true);
+    writeArchive(dir.file("swapped.tar.gz"), "tar.gz", {{"swapped.bin", {1, 0, 3, 2}}});
+    EXPECT_NE(identify(dir.file("swapped.tar.gz"))
+                  .find("\t>> bytes swapped in each 16-bit word: CHIP : Demo"),
+              std::string::npos);
+}
+
+// The bounds: the bytes an archive unpacks to, and a member too large for the database's sizes,
+// known from its header before any of its bytes are read.
+TEST(ArchiveBounds, UnpackingStopsAtTheLimitAndHugeMembersAreRefused) {
+    TempDir dir;
+    writeArchive(dir.file("zeros.tar.xz"), "tar.xz",
+                 {{"a.bin", Bytes(1 << 20)}, {"b.bin", Bytes(1 << 20)}});
+    std::vector<std::string> seen;
+    const auto keep = [&](ArchiveMember& m) { seen.push_back(m.path); };
+    EXPECT_EQ(readArchive(dir.file("zeros.tar.xz"), 1, false, keep, 3 << 19), ArchiveEnd::TooLarge);
+    EXPECT_EQ(seen, std::vector<std::string>{"a.bin"});
+    seen.clear();
+    EXPECT_EQ(readArchive(dir.file("zeros.tar.xz"), 1, false, keep, 2 << 20), ArchiveEnd::Done);
+    EXPECT_EQ(seen.size(), 2u);
+
+    // A ustar header of a 5 GiB member, and no bytes after it.
+    Bytes header(512, 0);
+    const auto put = [&](std::size_t at, const std::string& text) {
+        std::copy(text.begin(), text.end(), header.begin() + std::ptrdiff_t(at));
+    };
+    put(0, "huge.bin");
+    put(100, "0000644");
+    put(124, "50000000000");  // 5 GiB in octal
+    put(156, "0");
+    put(257, "ustar");
+    put(263, "00");
+    std::fill(header.begin() + 148, header.begin() + 156, ' ');
+    unsigned sum = 0;
+    for (std::uint8_t byte : header) sum += byte;
+    char checksum[8];
+    std::snprintf(checksum, sizeof checksum, "%06o", sum);
+    put(148, std::string(checksum, 7));
+    writeFile(dir.file("huge.tar"), header);
+    CoreFixture f(dir);
+    f.core.identifyFile(dir.file("huge.tar"));
+    EXPECT_EQ(f.frontEnd.boxes(),
+              (Calls{box("ROM size must be below 4 GiB!\n" + dir.file("huge.tar") + "/huge.bin",
+                         "Error", 0),
+                     box("Error reading file :(\n" + dir.file("huge.tar"), "Error", 0)}));
+}
+
+}  // namespace
+}  // namespace chipsight

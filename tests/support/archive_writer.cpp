@@ -1,0 +1,67 @@
+// Archives of every kind the program reads, written member by member.
+#include "tests/support/archive_writer.h"
+
+#include <archive.h>
+#include <archive_entry.h>
+#include <sys/stat.h>
+
+#include <memory>
+#include <stdexcept>
+
+namespace chipsight::testing {
+
+void writeArchive(const std::string& path, const std::string& kind,
+                  const std::vector<Member>& members) {
+    std::unique_ptr<archive, decltype(&archive_write_free)> a(archive_write_new(),
+                                                              archive_write_free);
+    archive* const w = a.get();
+    const auto check = [&](int status) {
+        if (status < ARCHIVE_WARN) throw std::runtime_error(archive_error_string(w));
+    };
+    if (kind == "zip") {
+        check(archive_write_set_format_zip(w));
+    } else if (kind == "7z") {
+        check(archive_write_set_format_7zip(w));
+    } else if (kind == "gz") {
+        check(archive_write_set_format_raw(w));
+        check(archive_write_add_filter_gzip(w));
+    } else {
+        check(archive_write_set_format_pax_restricted(w));
+        if (kind == "tar.gz") check(archive_write_add_filter_gzip(w));
+        if (kind == "tar.xz") check(archive_write_add_filter_xz(w));
+        if (kind == "tar.bz2") check(archive_write_add_filter_bzip2(w));
+    }
+    check(archive_write_open_filename(w, path.c_str()));
+    for (const Member& m : members) {
+        std::unique_ptr<archive_entry, decltype(&archive_entry_free)> entry(archive_entry_new(),
+                                                                            archive_entry_free);
+        archive_entry* const e = entry.get();
+        archive_entry_set_pathname(e, m.path.c_str());
+        archive_entry_set_perm(e, 0644);
+        archive_entry_set_mtime(e, 1109289600, 0);
+        switch (m.kind) {
+            case Member::File:
+                archive_entry_set_filetype(e, AE_IFREG);
+                archive_entry_set_size(e, la_int64_t(m.bytes.size()));
+                break;
+            case Member::Directory:
+                archive_entry_set_filetype(e, AE_IFDIR);
+                break;
+            case Member::Symlink:
+                archive_entry_set_filetype(e, AE_IFLNK);
+                archive_entry_set_symlink(e, m.target.c_str());
+                break;
+            case Member::Hardlink:
+                archive_entry_set_filetype(e, AE_IFREG);
+                archive_entry_set_hardlink(e, m.target.c_str());
+                break;
+        }
+        check(archive_write_header(w, e));
+        if (m.kind == Member::File && !m.bytes.empty() &&
+            archive_write_data(w, m.bytes.data(), m.bytes.size()) != la_ssize_t(m.bytes.size()))
+            throw std::runtime_error(archive_error_string(w));
+    }
+    check(archive_write_close(w));
+}
+
+}  // namespace chipsight::testing

@@ -1,0 +1,24 @@
+// Archives made by the tests themselves, with libarchive's writer.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "tests/support/test_support.h"
+
+namespace chipsight::testing {
+
+struct Member {
+    enum Kind { File, Directory, Symlink, Hardlink };
+    std::string path;
+    Bytes bytes{};
+    Kind kind = File;
+    std::string target{};  // of a link
+};
+
+// Writes `members` in order to an archive at `path` of `kind`: "zip", "7z", "tar", "tar.gz",
+// "tar.xz", "tar.bz2", or "gz" (one member, as a single gzip stream).
+void writeArchive(const std::string& path, const std::string& kind,
+                  const std::vector<Member>& members);
+
+}  // namespace chipsight::testing
