@@ -105,7 +105,27 @@ class DatSetLoad {
     static std::shared_ptr<DatSet> readCache(const std::string& file);
     // The set of `files`, with an index made for it here.
     static std::shared_ptr<DatSet> build(const std::vector<LoadedDat>& files);
+
+  private:
+    // Takes `files` into `set`, numbering the entries of their stores in order.
+    static void takeFiles(DatSet& set, std::vector<LoadedDat> files);
+    // Points the set's index at its arrays, once they are in place.
+    static void makeView(DatSet& set) {
+        set.index_ = KeyIndexView(set.keyData_, set.count_, set.tagData_, set.entryData_,
+                                  set.filterData_, set.slots_);
+    }
 };
+
+void DatSetLoad::takeFiles(DatSet& set, std::vector<LoadedDat> files) {
+    set.files_ = std::move(files);
+    for (const LoadedDat& dat : set.files_) {
+        if (dat.store && dat.store->size() > 0) {
+            set.firsts_.push_back(set.count_);
+            set.stores_.push_back(dat.store.get());
+            set.count_ += dat.store->size();
+        }
+    }
+}
 
 std::shared_ptr<DatSet> DatSetLoad::readCache(const std::string& file) {
     const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
@@ -142,8 +162,9 @@ std::shared_ptr<DatSet> DatSetLoad::readCache(const std::string& file) {
     const Layout layout = layoutOf(keysAt, count, slots);
     if (layout.end != length) return nullptr;
 
-    std::uint64_t at = kHeaderBytes, entries = 0;
-    set->files_.reserve(files);
+    std::uint64_t at = kHeaderBytes;
+    std::vector<LoadedDat> loaded;
+    loaded.reserve(files);
     for (std::uint64_t i = 0; i < files; ++i) {
         const auto start = std::chrono::steady_clock::now();
         if (tableEnd - at < kRecordBytes) return nullptr;
@@ -173,50 +194,30 @@ std::shared_ptr<DatSet> DatSetLoad::readCache(const std::string& file) {
                 DatStore::open(std::shared_ptr<const std::uint8_t[]>(set->mapping_, p + blockAt),
                                std::size_t(blockLength));
             if (!dat.store) return nullptr;
-            entries += dat.store->size();
         }
         dat.seconds = secondsSince(start);
-        set->files_.push_back(std::move(dat));
+        loaded.push_back(std::move(dat));
     }
-    if (at != tableEnd || entries != count) return nullptr;
-
-    set->count_ = count;
+    if (at != tableEnd) return nullptr;
+    takeFiles(*set, std::move(loaded));
+    if (set->count_ != count) return nullptr;
     set->keyData_ = reinterpret_cast<const IndexKey*>(p + layout.keys);
     set->tagData_ = p + layout.tags;
     set->entryData_ = reinterpret_cast<const std::uint32_t*>(p + layout.entries);
     set->filterData_ = reinterpret_cast<const std::uint64_t*>(p + layout.filter);
     set->slots_ = slots;
-    for (const LoadedDat& dat : set->files_) {
-        if (dat.store && dat.store->size() > 0) {
-            set->firsts_.push_back(
-                set->firsts_.empty() ? 0 : set->firsts_.back() + set->stores_.back()->size());
-            set->stores_.push_back(dat.store.get());
-        }
-    }
-    set->index_ =
-        KeyIndexView(set->keyData_, count, set->tagData_, set->entryData_, set->filterData_, slots);
+    makeView(*set);
     return set;
 }
 
 std::shared_ptr<DatSet> DatSetLoad::build(const std::vector<LoadedDat>& files) {
     auto set = std::make_shared<DatSet>();
-    set->files_ = files;
-    for (const LoadedDat& dat : set->files_) {
-        if (dat.store && dat.store->size() > 0) {
-            set->firsts_.push_back(set->count_);
-            set->stores_.push_back(dat.store.get());
-            set->count_ += dat.store->size();
-        }
-    }
+    takeFiles(*set, files);
     set->slots_ = KeyIndexView::slotsFor(std::max<std::size_t>(set->count_, 1));
     set->keys_.resize(set->count_);  // all written below
     IndexKey* key = set->keys_.data();
-    for (const DatStore* store : set->stores_) {
-        const std::uint8_t* k = store->keys();
-        for (std::size_t i = 0; i < store->size(); ++i, k += 8)
-            *key++ = {std::uint32_t(k[0] | k[1] << 8 | k[2] << 16 | std::uint32_t(k[3]) << 24),
-                      std::uint32_t(k[4] | k[5] << 8 | k[6] << 16 | std::uint32_t(k[7]) << 24)};
-    }
+    for (const DatStore* store : set->stores_)
+        for (std::size_t i = 0; i < store->size(); ++i) *key++ = {store->crc(i), store->romSize(i)};
     set->tags_.assign(set->slots_, KeyIndexView::kFree);
     set->entries_.resize(set->slots_);  // the entry numbers of free slots are never read
     set->filter_.assign(KeyIndexView::filterWordsFor(set->slots_), 0);
@@ -226,8 +227,7 @@ std::shared_ptr<DatSet> DatSetLoad::build(const std::vector<LoadedDat>& files) {
     set->tagData_ = set->tags_.data();
     set->entryData_ = set->entries_.data();
     set->filterData_ = set->filter_.data();
-    set->index_ = KeyIndexView(set->keyData_, set->count_, set->tagData_, set->entryData_,
-                               set->filterData_, set->slots_);
+    makeView(*set);
     return set;
 }
 
