@@ -12,14 +12,12 @@
 
 #include "core/crc32.h"
 #include "core/doctor/one_bit.h"
+#include "core/doctor/transform_crcs.h"
 #include "core/image_digest.h"
 
 namespace chipsight::doctor {
 namespace {
 
-// The bytes the transforms are made in at a time: small enough to stay in the first caches
-// between making them and checksumming them.
-constexpr std::size_t kChunk = 16 << 10;
 // Each SHA-1 check hashes the image from the flipped bit on; past this many candidates the
 // rest are counted, not hashed, so that a huge database cannot stall a report.
 constexpr std::size_t kMaxHashed = 64;
@@ -29,94 +27,6 @@ std::uint64_t load64(const std::uint8_t* p) {
     std::memcpy(&v, p, 8);
     if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap64(v);
     return v;
-}
-void store64(std::uint8_t* p, std::uint64_t v) {
-    if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap64(v);
-    std::memcpy(p, &v, 8);
-}
-void store32(std::uint8_t* p, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = std::uint8_t(v >> 8 * i);
-}
-std::uint8_t reverseBits(std::uint8_t b) {
-    b = std::uint8_t(b << 4 | b >> 4);
-    b = std::uint8_t((b & 0x33) << 2 | (b >> 2 & 0x33));
-    return std::uint8_t((b & 0x55) << 1 | (b >> 1 & 0x55));
-}
-
-// The running checksums of every transformed image, made a chunk at a time.
-struct TransformCrcs {
-    std::uint32_t byteSwap = 0, wordSwap = 0, reversed = 0, even = 0, odd = 0, lane[4]{};
-};
-
-TransformCrcs transformCrcs(std::span<const std::uint8_t> image) {
-    TransformCrcs c;
-    const std::size_t n = image.size();
-    if (n < 8) {  // too short for words: byte by byte
-        std::uint8_t swap[4], word[4], rev[4];
-        for (std::size_t i = 0; i < n; ++i) {
-            swap[i] = image[n >= 2 ? i ^ 1 : i];
-            word[i] = n >= 4 ? image[i ^ 2] : image[i];
-            rev[i] = reverseBits(image[i]);
-        }
-        const auto len = std::uint32_t(n);
-        c.byteSwap = Crc32(0, swap, len);
-        c.wordSwap = Crc32(0, word, len);
-        c.reversed = Crc32(0, rev, len);
-        std::uint8_t even[2], odd[2];
-        for (std::size_t i = 0; i < n / 2; ++i) even[i] = image[2 * i], odd[i] = image[2 * i + 1];
-        c.even = Crc32(0, even, len / 2);
-        c.odd = Crc32(0, odd, len / 2);
-        for (std::size_t j = 0; j < 4 && n == 4; ++j) c.lane[j] = Crc32(0, &image[j], 1);
-        return c;
-    }
-    constexpr std::uint64_t kLow8 = 0x00FF00FF00FF00FFull, kLow16 = 0x0000FFFF0000FFFFull;
-    auto buffer = std::make_unique<std::uint8_t[]>(kChunk * 5);
-    std::uint8_t* swap = buffer.get();
-    std::uint8_t* word = swap + kChunk;
-    std::uint8_t* rev = word + kChunk;
-    std::uint8_t* even = rev + kChunk;
-    std::uint8_t* odd = even + kChunk / 2;
-    std::uint8_t* lanes = odd + kChunk / 2;  // four lanes of kChunk / 4
-    for (std::size_t at = 0; at < n; at += kChunk) {
-        const std::size_t len = std::min(kChunk, n - at);
-        const std::uint8_t* p = image.data() + at;
-        for (std::size_t i = 0; i < len; i += 8) {
-            const std::uint64_t v = load64(p + i);
-            store64(swap + i, (v & kLow8) << 8 | (v >> 8 & kLow8));
-            store64(word + i, (v & kLow16) << 16 | (v >> 16 & kLow16));
-            std::uint64_t r = (v & 0x0F0F0F0F0F0F0F0Full) << 4 | (v >> 4 & 0x0F0F0F0F0F0F0F0Full);
-            r = (r & 0x3333333333333333ull) << 2 | (r >> 2 & 0x3333333333333333ull);
-            store64(rev + i, (r & 0x5555555555555555ull) << 1 | (r >> 1 & 0x5555555555555555ull));
-            std::uint64_t e = v & kLow8, o = v >> 8 & kLow8;
-            e = (e | e >> 8) & kLow16;
-            o = (o | o >> 8) & kLow16;
-            store32(even + i / 2, std::uint32_t(e | e >> 16));
-            store32(odd + i / 2, std::uint32_t(o | o >> 16));
-            for (int j = 0; j < 4; ++j) {
-                lanes[j * (kChunk / 4) + i / 4] = std::uint8_t(v >> 8 * j);
-                lanes[j * (kChunk / 4) + i / 4 + 1] = std::uint8_t(v >> (32 + 8 * j));
-            }
-        }
-        const auto l = std::uint32_t(len);
-        c.byteSwap = Crc32(c.byteSwap, swap, l);
-        c.wordSwap = Crc32(c.wordSwap, word, l);
-        c.reversed = Crc32(c.reversed, rev, l);
-        c.even = Crc32(c.even, even, l / 2);
-        c.odd = Crc32(c.odd, odd, l / 2);
-        for (int j = 0; j < 4; ++j) c.lane[j] = Crc32(c.lane[j], lanes + j * (kChunk / 4), l / 4);
-    }
-    return c;
-}
-
-// The CRC-32 of `length` bytes of `value`, by doubling.
-std::uint32_t crcOfRepeated(std::uint8_t value, std::uint64_t length) {
-    std::uint32_t crc = 0;
-    std::uint32_t piece = Crc32(0, &value, 1);  // of `step` bytes
-    for (std::uint64_t step = 1; length != 0; step *= 2, length >>= 1) {
-        if (length & 1) crc = crc32Combine(crc, piece, step);
-        piece = crc32Combine(piece, piece, step);
-    }
-    return crc;
 }
 
 std::string hexText(std::uint64_t v) {

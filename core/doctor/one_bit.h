@@ -5,11 +5,11 @@
 // that depends only on k and the length: x^(32 + 8n-1-k) mod P, written reflected, where P is
 // the generator. P is primitive (x has order 2^32 - 1), so every nonzero change is such a power
 // of x, and k follows from the change by a discrete logarithm. 2^32 - 1 = 65535 * 65537 with
-// both factors coprime, and the logarithm modulo each comes from one table lookup: modulo
-// 65535 from the norm D^65537, which lies in the subfield of 2^16 elements; modulo 65537 from
-// D * x^-(L mod 65535), which lies in the subgroup of 65537 elements. An entry costs two
-// multiplications and a few lookups, so searching ten thousand entries costs little next to
-// reading the image once.
+// both factors coprime. The logarithm modulo 65535 comes from the norm D^65537, which lies in
+// the subfield of 2^16 elements, by one lookup in a table of them; then D * x^-(L mod 65535)
+// lies in the subgroup of 65537 elements, and only the few of its powers that a change within
+// the image's length can be are looked for. An entry costs three multiplications and a few
+// lookups, so searching ten thousand entries costs little next to reading the image once.
 #pragma once
 
 #include <cstdint>

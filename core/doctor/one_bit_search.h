@@ -5,6 +5,7 @@
 #pragma once
 
 #include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <memory>
 #include <span>
@@ -17,7 +18,6 @@ namespace chipsight::doctor::detail {
 inline constexpr std::uint64_t kGenerator = 0x104C11DB7ull;  // x^32 + ...
 inline constexpr std::uint64_t kGroupOrder = 0xFFFFFFFFull;  // 65535 * 65537
 inline constexpr std::uint32_t kNormOrder = 65535, kMirrorOrder = 65537;
-inline constexpr std::size_t kMirrorSlots = std::size_t(1) << 18;  // under a quarter full
 
 inline std::uint32_t reflect32(std::uint32_t v) {
     v = __builtin_bswap32(v);
@@ -31,9 +31,9 @@ struct Tables {
     std::uint32_t reduce[4][256];   // (v << 8b) * x^32 mod P: the high half of a product folded
     std::uint32_t frob16[4][256];   // y -> y^65536, which is linear over GF(2)
     std::uint16_t project[4][256];  // 16 bits that tell the elements of the subfield apart
-    std::vector<std::uint16_t> normLog;   // by projection: the logarithm of the subfield element
-    std::vector<std::uint32_t> invPower;  // x^-r for r below 65535
-    std::vector<std::uint32_t> mirrorKey, mirrorLog;  // (x^65535)^t -> t, open addressing
+    std::vector<std::uint16_t> normLog;  // by projection: the logarithm of the subfield element
+    std::uint32_t invLow[256], invHigh[256];  // x^-r for r below 256, x^-256h for h below 256
+    std::uint32_t mirrorBase = 0;             // x^65535, which generates the subgroup
 
     static std::uint32_t byBytes(const std::uint32_t (&t)[4][256], std::uint32_t v) {
         return t[0][v & 0xFF] ^ t[1][v >> 8 & 0xFF] ^ t[2][v >> 16 & 0xFF] ^ t[3][v >> 24];
@@ -42,8 +42,8 @@ struct Tables {
         return std::uint16_t(project[0][v & 0xFF] ^ project[1][v >> 8 & 0xFF] ^
                              project[2][v >> 16 & 0xFF] ^ project[3][v >> 24]);
     }
-    static std::size_t slotOf(std::uint32_t key) {
-        return std::size_t((key * 0x9E3779B1u) >> 14) & (kMirrorSlots - 1);
+    static std::size_t slotOf(std::uint32_t key, std::size_t mask) {
+        return std::size_t((key * 0x9E3779B1u) >> 8) & mask;
     }
 };
 
@@ -114,18 +114,12 @@ std::unique_ptr<Tables> buildTables() {
     t->normLog.assign(65536, 0);
     for (std::uint32_t k = 0, z = 1; k < kNormOrder; ++k, z = f.mul(z, normBase))
         t->normLog[t->projection(z)] = std::uint16_t(k);
-    t->invPower.resize(kNormOrder);
-    const std::uint32_t inverse = slowPow(2, kGroupOrder - 1);
-    for (std::uint32_t r = 0, y = 1; r < kNormOrder; ++r, y = f.mul(y, inverse)) t->invPower[r] = y;
-    t->mirrorKey.assign(kMirrorSlots, 0);
-    t->mirrorLog.assign(kMirrorSlots, 0);
-    const std::uint32_t mirrorBase = slowPow(2, kNormOrder);
-    for (std::uint32_t k = 0, y = 1; k < kMirrorOrder; ++k, y = f.mul(y, mirrorBase)) {
-        std::size_t s = Tables::slotOf(y);
-        while (t->mirrorKey[s] != 0) s = (s + 1) & (kMirrorSlots - 1);
-        t->mirrorKey[s] = y;
-        t->mirrorLog[s] = k;
+    const std::uint32_t inverse = slowPow(2, kGroupOrder - 1), inverse256 = slowPow(inverse, 256);
+    for (std::uint32_t r = 0, low = 1, high = 1; r < 256; ++r) {
+        t->invLow[r] = low, t->invHigh[r] = high;
+        low = f.mul(low, inverse), high = f.mul(high, inverse256);
     }
+    t->mirrorBase = slowPow(2, kNormOrder);
     return t;
 }
 
@@ -134,8 +128,21 @@ void search(const Tables& t, std::uint32_t imageCrc, std::uint32_t length,
             std::span<const std::uint32_t> entryCrcs, std::vector<OneBitHit>& hits) {
     const Field<ClMul> f{t};
     const std::uint64_t bits = std::uint64_t(length) * 8;
-    // The three lookups of an entry depend on one another and mostly miss the caches: a batch
-    // of entries takes each step together, every lookup asked for ahead of its use.
+    // A logarithm r + 65535 t lies among the length's changes, x^32 to x^(32 + bits - 1), only
+    // for t below `powers`: those (x^65535)^t are all the subgroup part may be, in a table small
+    // enough for the first-level cache at the lengths most images have.
+    const std::uint64_t powers =
+        std::min<std::uint64_t>((32 + bits) / kNormOrder + 1, kMirrorOrder);
+    const std::size_t mask = std::bit_ceil(std::size_t(powers) * 4) - 1;
+    std::vector<std::uint32_t> mirrorKey(mask + 1, 0), mirrorLog(mask + 1, 0);
+    for (std::uint32_t k = 0, y = 1; k < powers; ++k, y = f.mul(y, t.mirrorBase)) {
+        std::size_t s = Tables::slotOf(y, mask);
+        while (mirrorKey[s] != 0) s = (s + 1) & mask;
+        mirrorKey[s] = y;
+        mirrorLog[s] = k;
+    }
+    // The subfield's logarithm table is the one that misses the first-level cache: a batch of
+    // entries asks for their lookups in it ahead of their use.
     constexpr std::size_t kBatch = 32;
     std::uint32_t d[kBatch], index[kBatch], r[kBatch], w[kBatch];
     for (std::size_t first = 0; first < entryCrcs.size(); first += kBatch) {
@@ -147,21 +154,14 @@ void search(const Tables& t, std::uint32_t imageCrc, std::uint32_t length,
         }
         for (std::size_t k = 0; k < count; ++k) {
             r[k] = t.normLog[index[k]];
-            __builtin_prefetch(&t.invPower[r[k]]);
-        }
-        for (std::size_t k = 0; k < count; ++k) {
-            w[k] = f.mul(d[k], t.invPower[r[k]]);
-            index[k] = std::uint32_t(Tables::slotOf(w[k]));
-            __builtin_prefetch(&t.mirrorKey[index[k]]);
-            __builtin_prefetch(&t.mirrorLog[index[k]]);
+            w[k] = f.mul(f.mul(d[k], t.invHigh[r[k] >> 8]), t.invLow[r[k] & 0xFF]);
         }
         for (std::size_t k = 0; k < count; ++k) {
             if (d[k] == 0) continue;  // the image's own checksum
-            std::size_t s = index[k];
-            while (t.mirrorKey[s] != w[k] && t.mirrorKey[s] != 0) s = (s + 1) & (kMirrorSlots - 1);
-            if (t.mirrorKey[s] == 0) continue;  // cannot be: w lies in the subgroup
-            const std::uint64_t log =
-                (r[k] + std::uint64_t(kNormOrder) * t.mirrorLog[s]) % kGroupOrder;
+            std::size_t s = Tables::slotOf(w[k], mask);
+            while (mirrorKey[s] != w[k] && mirrorKey[s] != 0) s = (s + 1) & mask;
+            if (mirrorKey[s] == 0) continue;  // a change of no bit of this length
+            const std::uint64_t log = r[k] + std::uint64_t(kNormOrder) * mirrorLog[s];
             // The change of bit k is x^(32 + 8n-1-k).
             if (log < 32 || log - 32 >= bits) continue;
             const std::uint64_t bit = bits - 1 - (log - 32);

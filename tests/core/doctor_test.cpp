@@ -7,6 +7,7 @@
 
 #include "core/crc32.h"
 #include "core/doctor/one_bit.h"
+#include "core/doctor/transform_crcs.h"
 #include "core/file_layer.h"
 #include "tests/support/reference_report.h"
 #include "tests/support/test_support.h"
@@ -231,6 +232,21 @@ TEST(OneBit, EveryFlipIsFoundAndEveryHitIsAFlipOnEveryPath) {
             flipFound |= fast[i].byte == byte && fast[i].bit == bit;
         }
         EXPECT_TRUE(flipFound) << "length " << n << " byte " << byte << " bit " << bit;
+    }
+}
+
+TEST(TransformCrcs, FromTheBitStreamsAsFromEachTransformMade) {
+    std::mt19937 rng(99);
+    for (std::size_t n = 1; n <= (std::size_t(1) << 20); n *= 2) {
+        const Bytes image = randomBytes(rng, n);
+        const doctor::TransformCrcs fast = doctor::transformCrcs(image);
+        const doctor::TransformCrcs direct = doctor::transformCrcsDirect(image);
+        EXPECT_EQ(fast.byteSwap, direct.byteSwap) << n;
+        EXPECT_EQ(fast.wordSwap, direct.wordSwap) << n;
+        EXPECT_EQ(fast.reversed, direct.reversed) << n;
+        EXPECT_EQ(fast.even, direct.even) << n;
+        EXPECT_EQ(fast.odd, direct.odd) << n;
+        for (int j = 0; j < 4; ++j) EXPECT_EQ(fast.lane[j], direct.lane[j]) << n << " lane " << j;
     }
 }
 
