@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "bench/bench_support.h"
+#include "bench/real_dats.h"
 #include "core/databases/dat_reader.h"
 #include "core/file_layer.h"
 
@@ -23,12 +24,9 @@ constexpr const char* kMame = "/usr/games/mame";
 constexpr const char* kSoftwareLists = "/usr/share/games/mame/hash";
 constexpr const char* kXmllint = "/usr/bin/xmllint";
 
-// The ListXML and every software list, or nothing (with the reason) when they cannot be had.
-struct RealDats {
-    std::vector<std::string> paths;
-    std::uint64_t bytes = 0;
-    std::string missing;
-};
+}  // namespace
+
+namespace bench {
 
 const RealDats& realDats() {
     static bench::TempDir dir;
@@ -55,6 +53,29 @@ const RealDats& realDats() {
     }();
     return dats;
 }
+
+std::string databaseDir(bool withDats) {
+    static bench::TempDir dirs[2];
+    const std::filesystem::path dir = dirs[withDats].path();
+    const auto bin = std::filesystem::path(chipsight::executablePath()).parent_path();
+    for (const char* name : {"CHIPLORE.ROM", "CHIPLORE.GAM"})
+        std::filesystem::copy_file(bin / name, dir / name,
+                                   std::filesystem::copy_options::skip_existing);
+    if (withDats && !std::filesystem::exists(dir / "dats")) {
+        std::filesystem::create_directory(dir / "dats");
+        std::filesystem::create_symlink(realDats().paths.front(), dir / "dats/mame.xml");
+        std::filesystem::create_symlink(kSoftwareLists, dir / "dats/hash");
+    }
+    return dir.string();
+}
+
+}  // namespace bench
+
+namespace {
+
+using bench::databaseDir;
+using bench::RealDats;
+using bench::realDats;
 
 struct CountingSink : chipsight::DatSink {
     void rom(const chipsight::DatRom&) override { ++entries; }
@@ -120,23 +141,6 @@ void memory(benchmark::State& state) {
     }
     state.counters["peak_bytes"] = peak;
     state.counters["limit_bytes"] = 256e6;
-}
-
-// A database directory with copies of the sample database and, for `withDats`, the ListXML
-// and every software list linked into its dats directory.
-std::string databaseDir(bool withDats) {
-    static bench::TempDir dirs[2];
-    const std::filesystem::path dir = dirs[withDats].path();
-    const auto bin = std::filesystem::path(chipsight::executablePath()).parent_path();
-    for (const char* name : {"CHIPLORE.ROM", "CHIPLORE.GAM"})
-        std::filesystem::copy_file(bin / name, dir / name,
-                                   std::filesystem::copy_options::skip_existing);
-    if (withDats && !std::filesystem::exists(dir / "dats")) {
-        std::filesystem::create_directory(dir / "dats");
-        std::filesystem::create_symlink(realDats().paths.front(), dir / "dats/mame.xml");
-        std::filesystem::create_symlink(kSoftwareLists, dir / "dats/hash");
-    }
-    return dir.string();
 }
 
 // Runs chipsight-cli on the database directory (Arg: 1 with the DATs, 0 with the sample

@@ -213,7 +213,20 @@ void ChipsightCore::scrollLog() {
 }
 
 Outcome ChipsightCore::identifyFile(const std::string& path) {
-    return identifyImage(path, readImageFile(path, m_splitLevel, true));
+    // What the doctor or a record needs the bytes for, they take from this one read, in a
+    // buffer kept from file to file while it is not large.
+    if (!keepsBytes()) return identifyImage(path, readImageFile(path, m_splitLevel, true));
+    const ImageFile image = readImageFile(path, m_splitLevel, true, &m_imageBytes);
+    const Outcome outcome =
+        image.archive ? identifyArchive(path)
+                      : reportImage(path, fileNameOf(path), shownAs(path), image,
+                                    image.status == ImageStatus::Read ? &m_imageBytes : nullptr);
+    if (m_imageBytes.capacity() > kKeptBytesAtMost) std::vector<std::uint8_t>().swap(m_imageBytes);
+    return outcome;
+}
+
+bool ChipsightCore::keepsBytes() {
+    return m_doctor != 0 || (m_frontEnd.wantsRecords() && anySha1());
 }
 
 Outcome ChipsightCore::identifyImage(const std::string& path, const ImageFile& image) {
@@ -239,7 +252,7 @@ Outcome ChipsightCore::identifyArchive(const std::string& path) {
     // it by the archive's path as given.
     const std::string archiveName = fileNameOf(path);
     std::optional<Outcome> outcome;
-    const bool keepBytes = m_doctor != 0 || (m_frontEnd.wantsRecords() && anySha1());
+    const bool keepBytes = keepsBytes();
     const auto report = [&](ArchiveMember& member) {
         const std::string memberPath = path + "/" + member.path;
         const Outcome o =

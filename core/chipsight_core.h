@@ -168,6 +168,8 @@ class ChipsightCore {
     EntrySources entrySources() const;
     // Whether any DAT entry carries a SHA-1: then records carry the image's (asked once).
     bool anySha1();
+    // Whether an image's bytes are wanted after its digest: by the doctor, or for a record's SHA-1.
+    bool keepsBytes();
     std::optional<bool> m_anySha1;
     // How many entries the table's start holds from the custom database and from the chip table.
     std::size_t m_customLoaded = 0, m_chipsLoaded = 0;
@@ -185,6 +187,9 @@ class ChipsightCore {
     std::vector<LoadedDat> m_dats;
     std::int32_t m_doctor = 0;
     doctor::SameSizeIndex m_sameSize;
+    // The last file's bytes when keepsBytes(); given back when larger than this.
+    static constexpr std::size_t kKeptBytesAtMost = 64 << 20;
+    std::vector<std::uint8_t> m_imageBytes;
 
     // Appends the entries of every DAT file to the table; returns how many.
     std::int32_t loadDats();

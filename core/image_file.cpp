@@ -46,7 +46,8 @@ ImageStatus lengthStatus(std::uint64_t length) {
 // The bytes an archive is told by, at most.
 constexpr std::size_t kHead = 512;
 
-ImageFile readImageFile(const std::string& path, int splitLevel, bool findArchives) {
+ImageFile readImageFile(const std::string& path, int splitLevel, bool findArchives,
+                        std::vector<std::uint8_t>* keep) {
     ImageFile image;
     auto file = File::open(path, File::Mode::Read);
     if (!file) return image;
@@ -67,7 +68,7 @@ ImageFile readImageFile(const std::string& path, int splitLevel, bool findArchiv
     if (image.status != ImageStatus::Read) return image;
     image.digest = ImageDigest(size, splitLevel);
     image.status = ImageStatus::ReadFailed;
-    if (size >= kMapAtLeast) {
+    if (size >= kMapAtLeast && !keep) {
         if (auto mapping = file->map(size)) {
             // A page past the end of a file cut short meanwhile stops the digest there.
             ImageDigest& digest = image.digest;
@@ -89,13 +90,15 @@ ImageFile readImageFile(const std::string& path, int splitLevel, bool findArchiv
     }
     std::uint8_t* buffer;
     try {
-        buffer = pieceBuffer();
+        if (keep) keep->resize(size);
+        buffer = keep ? keep->data() : pieceBuffer();
     } catch (const std::bad_alloc&) {
         image.status = ImageStatus::OutOfMemory;
         return image;
     }
     while (image.digest.added() < size) {
         const std::size_t want = std::min<std::size_t>(kPiece, size - image.digest.added());
+        if (keep) buffer = keep->data() + image.digest.added();
         const std::size_t got = file->read(buffer, want);
         if (findArchives && image.digest.added() == 0 && got == want &&
             looksLikeArchive({buffer, got})) {

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "core/image_digest.h"
 
@@ -40,7 +41,11 @@ ImageStatus lengthStatus(std::uint64_t length);
 // from before and after the change. Safe to call from several threads at once. With
 // `findArchives`, a file whose first bytes look like an archive's comes back marked as one; the
 // bytes looked at are those read for the digest anyway, except for a file of a length that
-// identification refuses, which costs one more read.
-ImageFile readImageFile(const std::string& path, int splitLevel, bool findArchives = false);
+// identification refuses, which costs one more read. With `keep`, every byte is read into it
+// as well, resized to the file's length, and no mapping is made: for a buffer kept from image
+// to image, whose memory then needs no clearing; what it holds is the image's only when the
+// status is Read.
+ImageFile readImageFile(const std::string& path, int splitLevel, bool findArchives = false,
+                        std::vector<std::uint8_t>* keep = nullptr);
 
 }  // namespace chipsight
