@@ -1,15 +1,18 @@
 // The one-bit search: the tables, made once, and the choice of the multiplication.
 #include "core/doctor/one_bit.h"
 
+#include "core/crc32_path_selection.h"
 #include "core/doctor/one_bit_search.h"
 
 namespace chipsight::doctor {
 namespace detail {
 #if defined(__x86_64__)
-// In one_bit_clmul.cpp, built with the carry-less multiply instruction.
-const Tables& clmulTables();
-void searchClmul(const Tables& t, std::uint32_t imageCrc, std::uint32_t length,
+// In one_bit_clmul.cpp, built with the carry-less multiply instruction, and one_bit_avx2.cpp,
+// built with AVX2 and VPCLMULQDQ.
+void searchClmul(std::uint32_t imageCrc, std::uint32_t length,
                  std::span<const std::uint32_t> entryCrcs, std::vector<OneBitHit>& hits);
+void searchAvx2(std::uint32_t imageCrc, std::uint32_t length,
+                std::span<const std::uint32_t> entryCrcs, std::vector<OneBitHit>& hits);
 #endif
 }  // namespace detail
 
@@ -33,18 +36,20 @@ const detail::Tables& portableTables() {
 void findOneBitAwayPortable(std::uint32_t imageCrc, std::uint32_t length,
                             std::span<const std::uint32_t> entryCrcs,
                             std::vector<OneBitHit>& hits) {
-    detail::search<ShiftMultiply>(portableTables(), imageCrc, length, entryCrcs, hits);
+    const detail::Tables& t = portableTables();
+    detail::search<ShiftMultiply>(t,
+                                  detail::mirrorPowers<ShiftMultiply>(t, std::uint64_t(length) * 8),
+                                  imageCrc, length, entryCrcs, hits);
 }
 
 void findOneBitAway(std::uint32_t imageCrc, std::uint32_t length,
                     std::span<const std::uint32_t> entryCrcs, std::vector<OneBitHit>& hits) {
     if (entryCrcs.empty() || length == 0) return;
 #if defined(__x86_64__)
-    static const bool clmul = __builtin_cpu_supports("pclmul");
-    if (clmul) {
-        detail::searchClmul(detail::clmulTables(), imageCrc, length, entryCrcs, hits);
-        return;
-    }
+    static const bool avx2 = crc32PathSupported(Crc32Path::VpclmulAvx2);
+    static const bool clmul = crc32PathSupported(Crc32Path::Pclmul);
+    if (avx2) return detail::searchAvx2(imageCrc, length, entryCrcs, hits);
+    if (clmul) return detail::searchClmul(imageCrc, length, entryCrcs, hits);
 #endif
     findOneBitAwayPortable(imageCrc, length, entryCrcs, hits);
 }

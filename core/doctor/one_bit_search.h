@@ -19,6 +19,19 @@ inline constexpr std::uint64_t kGenerator = 0x104C11DB7ull;  // x^32 + ...
 inline constexpr std::uint64_t kGroupOrder = 0xFFFFFFFFull;  // 65535 * 65537
 inline constexpr std::uint32_t kNormOrder = 65535, kMirrorOrder = 65537;
 
+// x^64 / P, rounded down: a product's high half times it, over x^32, is the product's quotient
+// by P (Barrett's reduction, for the paths that multiply with an instruction).
+constexpr std::uint64_t barrettMu() {
+    std::uint64_t rest = (kGenerator & 0xFFFFFFFFu) << 32, quotient = std::uint64_t(1) << 32;
+    for (int d = 63; d >= 32; --d)
+        if (rest >> d & 1) {
+            rest ^= kGenerator << (d - 32);
+            quotient |= std::uint64_t(1) << (d - 32);
+        }
+    return quotient;
+}
+inline constexpr std::uint64_t kBarrettMu = barrettMu();
+
 inline std::uint32_t reflect32(std::uint32_t v) {
     v = __builtin_bswap32(v);
     v = (v & 0x0F0F0F0Fu) << 4 | (v >> 4 & 0x0F0F0F0Fu);
@@ -26,24 +39,40 @@ inline std::uint32_t reflect32(std::uint32_t v) {
     return (v & 0x55555555u) << 1 | (v >> 1 & 0x55555555u);
 }
 
+// x^4: multiplied into a subfield element, the product's low 16 bits tell the subfield's
+// elements apart (its elements' own low 16 bits do not).
+inline constexpr std::uint32_t kNormScale = 0x10;
+
 // The tables the search reads; the same whichever multiplication made them.
 struct Tables {
-    std::uint32_t reduce[4][256];   // (v << 8b) * x^32 mod P: the high half of a product folded
-    std::uint32_t frob16[4][256];   // y -> y^65536, which is linear over GF(2)
-    std::uint16_t project[4][256];  // 16 bits that tell the elements of the subfield apart
-    std::vector<std::uint16_t> normLog;  // by projection: the logarithm of the subfield element
+    std::uint32_t reduce[4][256];  // (v << 8b) * x^32 mod P: the high half of a product folded
+    std::uint32_t frob16[4][256];  // y -> x^4 * y^65536, which is linear over GF(2)
+    // By the low 16 bits of x^4 times a subfield element, its logarithm; one more entry, so
+    // that a 32-bit load at the last one stays inside.
+    std::vector<std::uint16_t> normLog;
     std::uint32_t invLow[256], invHigh[256];  // x^-r for r below 256, x^-256h for h below 256
     std::uint32_t mirrorBase = 0;             // x^65535, which generates the subgroup
 
     static std::uint32_t byBytes(const std::uint32_t (&t)[4][256], std::uint32_t v) {
         return t[0][v & 0xFF] ^ t[1][v >> 8 & 0xFF] ^ t[2][v >> 16 & 0xFF] ^ t[3][v >> 24];
     }
-    std::uint16_t projection(std::uint32_t v) const {
-        return std::uint16_t(project[0][v & 0xFF] ^ project[1][v >> 8 & 0xFF] ^
-                             project[2][v >> 16 & 0xFF] ^ project[3][v >> 24]);
-    }
+};
+
+// The powers (x^65535)^t that the subgroup part of a change within `bits` bits can be: a
+// logarithm r + 65535 t lies among the changes x^32 to x^(32 + bits - 1) only for t below
+// `powers`. Open addressing, mostly empty, so that a probe seldom goes past its first slot; at
+// the lengths most images have it fits the first-level cache.
+struct MirrorPowers {
+    std::size_t mask = 0;
+    std::vector<std::uint32_t> key, log;
     static std::size_t slotOf(std::uint32_t key, std::size_t mask) {
         return std::size_t((key * 0x9E3779B1u) >> 8) & mask;
+    }
+    // t for key (x^65535)^t, or -1.
+    std::int64_t find(std::uint32_t w) const {
+        std::size_t s = slotOf(w, mask);
+        while (key[s] != w && key[s] != 0) s = (s + 1) & mask;
+        return key[s] == 0 ? -1 : std::int64_t(log[s]);
     }
 };
 
@@ -89,31 +118,15 @@ std::unique_ptr<Tables> buildTables() {
             }
     };
     linear(t->reduce, [](int i) { return slowPow(2, 32 + std::uint64_t(i)); });
-    linear(t->frob16, [](int i) { return slowPow(2, std::uint64_t(i) << 16); });
+    linear(t->frob16,
+           [](int i) { return slowMul(kNormScale, slowPow(2, std::uint64_t(i) << 16)); });
     const Field<ClMul> f{*t};
 
-    // The subfield is spanned by the first 16 powers of its generator x^65537; in echelon form
-    // each basis vector has a leading bit of its own, and those 16 bits tell its elements apart.
+    // x^65537 generates the subfield.
     const std::uint32_t normBase = slowPow(2, kMirrorOrder);
-    std::uint32_t rows[16], pivots[16];
-    std::uint32_t power = 1;
-    for (int i = 0; i < 16; ++i, power = f.mul(power, normBase)) {
-        std::uint32_t v = power;
-        for (int j = 0; j < i; ++j)
-            if (v & pivots[j]) v ^= rows[j];
-        rows[i] = v;
-        pivots[i] = std::uint32_t(1) << (31 - __builtin_clz(v));
-    }
-    for (int b = 0; b < 4; ++b)
-        for (std::uint32_t v = 0; v < 256; ++v) {
-            std::uint16_t index = 0;
-            for (int j = 0; j < 16; ++j)
-                if ((v << 8 * b) & pivots[j]) index |= std::uint16_t(1u << j);
-            t->project[b][v] = index;
-        }
-    t->normLog.assign(65536, 0);
+    t->normLog.assign(65537, 0);
     for (std::uint32_t k = 0, z = 1; k < kNormOrder; ++k, z = f.mul(z, normBase))
-        t->normLog[t->projection(z)] = std::uint16_t(k);
+        t->normLog[f.mul(z, kNormScale) & 0xFFFF] = std::uint16_t(k);
     const std::uint32_t inverse = slowPow(2, kGroupOrder - 1), inverse256 = slowPow(inverse, 256);
     for (std::uint32_t r = 0, low = 1, high = 1; r < 256; ++r) {
         t->invLow[r] = low, t->invHigh[r] = high;
@@ -124,48 +137,57 @@ std::unique_ptr<Tables> buildTables() {
 }
 
 template <typename ClMul>
-void search(const Tables& t, std::uint32_t imageCrc, std::uint32_t length,
-            std::span<const std::uint32_t> entryCrcs, std::vector<OneBitHit>& hits) {
+MirrorPowers mirrorPowers(const Tables& t, std::uint64_t bits) {
     const Field<ClMul> f{t};
-    const std::uint64_t bits = std::uint64_t(length) * 8;
-    // A logarithm r + 65535 t lies among the length's changes, x^32 to x^(32 + bits - 1), only
-    // for t below `powers`: those (x^65535)^t are all the subgroup part may be, in a table small
-    // enough for the first-level cache at the lengths most images have.
     const std::uint64_t powers =
         std::min<std::uint64_t>((32 + bits) / kNormOrder + 1, kMirrorOrder);
-    const std::size_t mask = std::bit_ceil(std::size_t(powers) * 4) - 1;
-    std::vector<std::uint32_t> mirrorKey(mask + 1, 0), mirrorLog(mask + 1, 0);
+    MirrorPowers m;
+    m.mask = std::bit_ceil(std::size_t(powers) * (powers <= 4096 ? 32 : 4)) - 1;
+    m.key.assign(m.mask + 1, 0);
+    m.log.assign(m.mask + 1, 0);
     for (std::uint32_t k = 0, y = 1; k < powers; ++k, y = f.mul(y, t.mirrorBase)) {
-        std::size_t s = Tables::slotOf(y, mask);
-        while (mirrorKey[s] != 0) s = (s + 1) & mask;
-        mirrorKey[s] = y;
-        mirrorLog[s] = k;
+        std::size_t s = MirrorPowers::slotOf(y, m.mask);
+        while (m.key[s] != 0) s = (s + 1) & m.mask;
+        m.key[s] = y;
+        m.log[s] = k;
     }
+    return m;
+}
+
+// The hit of an entry whose change d (not the image's own checksum) has logarithm
+// r + 65535 t, when that change is one of a bit of the image.
+inline void addHit(std::uint32_t entryCrc, std::uint32_t r, std::int64_t t, std::uint64_t bits,
+                   std::vector<OneBitHit>& hits) {
+    if (t < 0) return;  // a change of no bit of this length
+    const std::uint64_t log = r + std::uint64_t(kNormOrder) * std::uint64_t(t);
+    // The change of bit k is x^(32 + 8n-1-k).
+    if (log < 32 || log - 32 >= bits) return;
+    const std::uint64_t bit = bits - 1 - (log - 32);
+    hits.push_back({entryCrc, bit / 8, int(bit % 8)});
+}
+
+template <typename ClMul>
+void search(const Tables& t, const MirrorPowers& mirror, std::uint32_t imageCrc,
+            std::uint32_t length, std::span<const std::uint32_t> entryCrcs,
+            std::vector<OneBitHit>& hits) {
+    const Field<ClMul> f{t};
+    const std::uint64_t bits = std::uint64_t(length) * 8;
     // The subfield's logarithm table is the one that misses the first-level cache: a batch of
     // entries asks for their lookups in it ahead of their use.
     constexpr std::size_t kBatch = 32;
-    std::uint32_t d[kBatch], index[kBatch], r[kBatch], w[kBatch];
+    std::uint32_t d[kBatch], index[kBatch];
     for (std::size_t first = 0; first < entryCrcs.size(); first += kBatch) {
         const std::size_t count = std::min(kBatch, entryCrcs.size() - first);
         for (std::size_t k = 0; k < count; ++k) {
             d[k] = reflect32(imageCrc ^ entryCrcs[first + k]);
-            index[k] = t.projection(f.mul(d[k], Tables::byBytes(t.frob16, d[k])));
+            index[k] = f.mul(d[k], Tables::byBytes(t.frob16, d[k])) & 0xFFFF;
             __builtin_prefetch(&t.normLog[index[k]]);
         }
         for (std::size_t k = 0; k < count; ++k) {
-            r[k] = t.normLog[index[k]];
-            w[k] = f.mul(f.mul(d[k], t.invHigh[r[k] >> 8]), t.invLow[r[k] & 0xFF]);
-        }
-        for (std::size_t k = 0; k < count; ++k) {
             if (d[k] == 0) continue;  // the image's own checksum
-            std::size_t s = Tables::slotOf(w[k], mask);
-            while (mirrorKey[s] != w[k] && mirrorKey[s] != 0) s = (s + 1) & mask;
-            if (mirrorKey[s] == 0) continue;  // a change of no bit of this length
-            const std::uint64_t log = r[k] + std::uint64_t(kNormOrder) * mirrorLog[s];
-            // The change of bit k is x^(32 + 8n-1-k).
-            if (log < 32 || log - 32 >= bits) continue;
-            const std::uint64_t bit = bits - 1 - (log - 32);
-            hits.push_back({entryCrcs[first + k], bit / 8, int(bit % 8)});
+            const std::uint32_t r = t.normLog[index[k]];
+            const std::uint32_t w = f.mul(f.mul(d[k], t.invHigh[r >> 8]), t.invLow[r & 0xFF]);
+            addHit(entryCrcs[first + k], r, mirror.find(w), bits, hits);
         }
     }
 }
