@@ -1,7 +1,6 @@
 // Temporary files, database files and memory figures for the benchmarks.
 #include "bench/bench_support.h"
 
-#include <sys/resource.h>
 #include <sys/wait.h>
 
 #include <spawn.h>
@@ -14,6 +13,8 @@
 #include <fstream>
 #include <random>
 #include <stdexcept>
+
+#include "core/file_layer.h"
 
 namespace bench {
 
@@ -115,8 +116,17 @@ std::size_t statusBytes(const std::string& name) {
 
 int runProgram(const std::vector<std::string>& arguments, const std::string& output,
                std::size_t* peakBytes) {
+    // A peak is taken through chipsight_run_peak, next to this executable.
+    static TempDir peakDir;
+    const std::string peakFile = peakDir.file("peak");
+    std::vector<std::string> run;
+    if (peakBytes) {
+        const auto bin = std::filesystem::path(chipsight::executablePath()).parent_path();
+        run = {(bin / "chipsight_run_peak").string(), peakFile};
+    }
+    run.insert(run.end(), arguments.begin(), arguments.end());
     std::vector<char*> argv;
-    for (const auto& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
+    for (const auto& a : run) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
@@ -129,9 +139,11 @@ int runProgram(const std::vector<std::string>& arguments, const std::string& out
     posix_spawn_file_actions_destroy(&actions);
     if (failed != 0) return -1;
     int status = 0;
-    struct rusage usage {};
-    if (::wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status)) return -1;
-    if (peakBytes) *peakBytes = std::size_t(usage.ru_maxrss) * 1024;
+    if (::waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
+    if (peakBytes) {
+        std::ifstream in(peakFile);
+        if (!(in >> *peakBytes)) return -1;
+    }
     return WEXITSTATUS(status);
 }
 

@@ -65,7 +65,8 @@ struct QuietCore {
 // The process's resident memory now, and the most it has had since the last resetPeak().
 // Runs `arguments` (the program's path first) with no input, stdout to the file `output` and
 // stderr to nowhere, and waits for it: its exit status, or -1 when it could not be started or
-// did not exit. `peakBytes`, when given, gets the most resident memory the program had.
+// did not exit. `peakBytes`, when given, gets the most resident memory the program had, taken
+// through chipsight_run_peak (built next to the calling executable).
 int runProgram(const std::vector<std::string>& arguments, const std::string& output = "/dev/null",
                std::size_t* peakBytes = nullptr);
 
