@@ -103,23 +103,26 @@ inline std::uint32_t slowPow(std::uint32_t a, std::uint64_t e) {
     return r;
 }
 
+// The byte tables (for Tables::byBytes) of the GF(2)-linear map that takes bit i to ofBit(i).
+template <typename OfBit>
+void linearByBytes(std::uint32_t (&table)[4][256], OfBit&& ofBit) {
+    std::uint32_t bits[32];
+    for (int i = 0; i < 32; ++i) bits[i] = ofBit(i);
+    for (int b = 0; b < 4; ++b)
+        for (std::uint32_t v = 0; v < 256; ++v) {
+            std::uint32_t r = 0;
+            for (int i = 0; i < 8; ++i)
+                if (v >> i & 1) r ^= bits[8 * b + i];
+            table[b][v] = r;
+        }
+}
+
 template <typename ClMul>
 std::unique_ptr<Tables> buildTables() {
     auto t = std::make_unique<Tables>();
-    const auto linear = [](std::uint32_t(&table)[4][256], auto&& ofBit) {
-        std::uint32_t bits[32];
-        for (int i = 0; i < 32; ++i) bits[i] = ofBit(i);
-        for (int b = 0; b < 4; ++b)
-            for (std::uint32_t v = 0; v < 256; ++v) {
-                std::uint32_t r = 0;
-                for (int i = 0; i < 8; ++i)
-                    if (v >> i & 1) r ^= bits[8 * b + i];
-                table[b][v] = r;
-            }
-    };
-    linear(t->reduce, [](int i) { return slowPow(2, 32 + std::uint64_t(i)); });
-    linear(t->frob16,
-           [](int i) { return slowMul(kNormScale, slowPow(2, std::uint64_t(i) << 16)); });
+    linearByBytes(t->reduce, [](int i) { return slowPow(2, 32 + std::uint64_t(i)); });
+    linearByBytes(t->frob16,
+                  [](int i) { return slowMul(kNormScale, slowPow(2, std::uint64_t(i) << 16)); });
     const Field<ClMul> f{*t};
 
     // x^65537 generates the subfield.

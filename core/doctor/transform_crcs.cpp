@@ -72,16 +72,10 @@ std::uint32_t timesX(std::uint32_t v, int times) {
 struct SquareMap {
     std::uint32_t byByte[4][256];
     SquareMap() {
-        std::uint32_t bits[32];
-        for (std::uint64_t i = 0; i < 32; ++i)
-            bits[i] = detail::slowPow(2, (2 * i + detail::kGroupOrder - 32) % detail::kGroupOrder);
-        for (int b = 0; b < 4; ++b)
-            for (std::uint32_t v = 0; v < 256; ++v) {
-                std::uint32_t r = 0;
-                for (int i = 0; i < 8; ++i)
-                    if (v >> i & 1) r ^= bits[8 * b + i];
-                byByte[b][v] = r;
-            }
+        detail::linearByBytes(byByte, [](int i) {
+            return detail::slowPow(
+                2, (2 * std::uint64_t(i) + detail::kGroupOrder - 32) % detail::kGroupOrder);
+        });
     }
     std::uint32_t operator()(std::uint32_t v) const { return detail::Tables::byBytes(byByte, v); }
 };
