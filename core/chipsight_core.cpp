@@ -214,13 +214,13 @@ void ChipsightCore::scrollLog() {
 
 Outcome ChipsightCore::identifyFile(const std::string& path) {
     // What the doctor or a record needs the bytes for, they take from this one read, in a
-    // buffer kept from file to file while it is not large.
+    // buffer kept from file to file while it is not large; else they read the file again.
     if (!keepsBytes()) return identifyImage(path, readImageFile(path, m_splitLevel, true));
     const ImageFile image = readImageFile(path, m_splitLevel, true, &m_imageBytes);
-    const Outcome outcome =
-        image.archive ? identifyArchive(path)
-                      : reportImage(path, fileNameOf(path), shownAs(path), image,
-                                    image.status == ImageStatus::Read ? &m_imageBytes : nullptr);
+    const bool kept = image.status == ImageStatus::Read && m_imageBytes.size() == image.length;
+    const Outcome outcome = image.archive ? identifyArchive(path)
+                                          : reportImage(path, fileNameOf(path), shownAs(path),
+                                                        image, kept ? &m_imageBytes : nullptr);
     if (m_imageBytes.capacity() > kKeptBytesAtMost) std::vector<std::uint8_t>().swap(m_imageBytes);
     return outcome;
 }

@@ -188,7 +188,7 @@ class ChipsightCore {
     std::int32_t m_doctor = 0;
     doctor::SameSizeIndex m_sameSize;
     // The last file's bytes when keepsBytes(); given back when larger than this.
-    static constexpr std::size_t kKeptBytesAtMost = 64 << 20;
+    static constexpr std::size_t kKeptBytesAtMost = 16 << 20;
     std::vector<std::uint8_t> m_imageBytes;
 
     // Appends the entries of every DAT file to the table; returns how many.

@@ -46,6 +46,9 @@ ImageStatus lengthStatus(std::uint64_t length) {
 // The bytes an archive is told by, at most.
 constexpr std::size_t kHead = 512;
 
+// The largest image read into a caller's buffer to keep: a larger one is read as without it.
+constexpr std::uint32_t kKeepAtMost = 64 << 20;
+
 ImageFile readImageFile(const std::string& path, int splitLevel, bool findArchives,
                         std::vector<std::uint8_t>* keep) {
     ImageFile image;
@@ -68,6 +71,20 @@ ImageFile readImageFile(const std::string& path, int splitLevel, bool findArchiv
     if (image.status != ImageStatus::Read) return image;
     image.digest = ImageDigest(size, splitLevel);
     image.status = ImageStatus::ReadFailed;
+    if (keep) {
+        // Resized, not cleared: the bytes it holds are written over as the file is read. A
+        // larger image, or one it finds no memory for, is identified all the same.
+        bool room = size <= kKeepAtMost;
+        try {
+            if (room) keep->resize(size);
+        } catch (const std::bad_alloc&) {
+            room = false;
+        }
+        if (!room) {
+            keep->clear();
+            keep = nullptr;
+        }
+    }
     if (size >= kMapAtLeast && !keep) {
         if (auto mapping = file->map(size)) {
             // A page past the end of a file cut short meanwhile stops the digest there.
@@ -90,7 +107,6 @@ ImageFile readImageFile(const std::string& path, int splitLevel, bool findArchiv
     }
     std::uint8_t* buffer;
     try {
-        if (keep) keep->resize(size);
         buffer = keep ? keep->data() : pieceBuffer();
     } catch (const std::bad_alloc&) {
         image.status = ImageStatus::OutOfMemory;

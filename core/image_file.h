@@ -41,10 +41,11 @@ ImageStatus lengthStatus(std::uint64_t length);
 // from before and after the change. Safe to call from several threads at once. With
 // `findArchives`, a file whose first bytes look like an archive's comes back marked as one; the
 // bytes looked at are those read for the digest anyway, except for a file of a length that
-// identification refuses, which costs one more read. With `keep`, every byte is read into it
-// as well, resized to the file's length, and no mapping is made: for a buffer kept from image
-// to image, whose memory then needs no clearing; what it holds is the image's only when the
-// status is Read.
+// identification refuses, which costs one more read. With `keep`, an image of up to 64 MiB
+// is read into it, resized to the file's length, and not mapped: for a buffer kept from image
+// to image, whose memory then needs no clearing. It holds the image's bytes when the status is
+// Read and its size is the length; a larger image, or one it finds no memory for, is read as
+// without it, and it is left empty.
 ImageFile readImageFile(const std::string& path, int splitLevel, bool findArchives = false,
                         std::vector<std::uint8_t>* keep = nullptr);
 
