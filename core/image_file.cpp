@@ -105,16 +105,16 @@ ImageFile readImageFile(const std::string& path, int splitLevel, bool findArchiv
         }
         // Not mappable: read as a small image is.
     }
-    std::uint8_t* buffer;
+    std::uint8_t* piece = nullptr;
     try {
-        buffer = keep ? keep->data() : pieceBuffer();
+        if (!keep) piece = pieceBuffer();
     } catch (const std::bad_alloc&) {
         image.status = ImageStatus::OutOfMemory;
         return image;
     }
     while (image.digest.added() < size) {
         const std::size_t want = std::min<std::size_t>(kPiece, size - image.digest.added());
-        if (keep) buffer = keep->data() + image.digest.added();
+        std::uint8_t* buffer = keep ? keep->data() + image.digest.added() : piece;
         const std::size_t got = file->read(buffer, want);
         if (findArchives && image.digest.added() == 0 && got == want &&
             looksLikeArchive({buffer, got})) {

@@ -5,12 +5,12 @@
 #include <openssl/evp.h>
 
 #include <algorithm>
-#include <bit>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 
 #include "core/crc32.h"
+#include "core/doctor/little_endian.h"
 #include "core/doctor/one_bit.h"
 #include "core/doctor/transform_crcs.h"
 #include "core/image_digest.h"
@@ -21,13 +21,6 @@ namespace {
 // Each SHA-1 check hashes the image from the flipped bit on; past this many candidates the
 // rest are counted, not hashed, so that a huge database cannot stall a report.
 constexpr std::size_t kMaxHashed = 64;
-
-std::uint64_t load64(const std::uint8_t* p) {
-    std::uint64_t v;
-    std::memcpy(&v, p, 8);
-    if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap64(v);
-    return v;
-}
 
 std::string hexText(std::uint64_t v) {
     char buffer[24];

@@ -14,13 +14,12 @@
 #include "core/doctor/transform_crcs.h"
 
 #include <algorithm>
-#include <bit>
-#include <cstring>
 #include <initializer_list>
 #include <memory>
 
 #include "core/crc32.h"
 #include "core/crc32_path_selection.h"
+#include "core/doctor/little_endian.h"
 #include "core/doctor/one_bit_search.h"
 
 namespace chipsight::doctor {
@@ -41,16 +40,6 @@ constexpr std::size_t kStreamsFrom = 4096;
 // The bytes the direct path makes each transform of at a time.
 constexpr std::size_t kChunk = 16 << 10;
 
-std::uint64_t load64(const std::uint8_t* p) {
-    std::uint64_t v;
-    std::memcpy(&v, p, 8);
-    if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap64(v);
-    return v;
-}
-void store64(std::uint8_t* p, std::uint64_t v) {
-    if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap64(v);
-    std::memcpy(p, &v, 8);
-}
 void store32(std::uint8_t* p, std::uint32_t v) {
     for (int i = 0; i < 4; ++i) p[i] = std::uint8_t(v >> 8 * i);
 }
@@ -60,6 +49,7 @@ std::uint8_t reverseBits(std::uint8_t b) {
     return std::uint8_t((b & 0x55) << 1 | (b >> 1 & 0x55));
 }
 
+#if defined(__x86_64__)
 // Field elements with bit t the coefficient of x^t, modulo the generator P.
 constexpr std::uint32_t kLowGenerator = std::uint32_t(detail::kGenerator);
 
@@ -83,10 +73,10 @@ struct SquareMap {
 // Stream (lane j, bit b) as T(x)^(2^k) * x^32, for k up to 5 (x^32 steps: four lanes).
 using Streams = std::uint32_t[4][8][6];
 
-// The checksum of `length` bytes that take, period after period, one byte of each lane in
-// `order`.
+// The checksum of the bytes that take, period after period, one byte of each lane in `order`;
+// `zeros` is that of as many zero bytes.
 std::uint32_t sequenceCrc(const Streams& s, std::initializer_list<int> order, bool reversedBits,
-                          std::uint64_t length) {
+                          std::uint32_t zeros) {
     const int level = order.size() == 1 ? 3 : order.size() == 2 ? 4 : 5;
     std::uint32_t sum = 0;
     for (int b = 0; b < 8; ++b) {
@@ -94,10 +84,9 @@ std::uint32_t sequenceCrc(const Streams& s, std::initializer_list<int> order, bo
         for (const int j : order) plane = timesX(plane, 8) ^ s[j][b][level];
         sum ^= timesX(plane, reversedBits ? b : 7 - b);
     }
-    return detail::reflect32(sum) ^ crcOfRepeated(0, length);
+    return detail::reflect32(sum) ^ zeros;
 }
 
-#if defined(__x86_64__)
 TransformCrcs fromBitStreams(std::span<const std::uint8_t> image) {
     const std::size_t n = image.size();
     std::uint32_t registers[32];
@@ -109,13 +98,15 @@ TransformCrcs fromBitStreams(std::span<const std::uint8_t> image) {
             s[j][b][0] = detail::reflect32(registers[8 * j + b]);
             for (int k = 1; k < 6; ++k) s[j][b][k] = square(s[j][b][k - 1]);
         }
+    const std::uint32_t lane = crcOfRepeated(0, n / 4), half = crcOfRepeated(0, n / 2),
+                        whole = crcOfRepeated(0, n);
     TransformCrcs c;
-    for (int j = 0; j < 4; ++j) c.lane[j] = sequenceCrc(s, {j}, false, n / 4);
-    c.even = sequenceCrc(s, {0, 2}, false, n / 2);
-    c.odd = sequenceCrc(s, {1, 3}, false, n / 2);
-    c.byteSwap = sequenceCrc(s, {1, 0, 3, 2}, false, n);
-    c.wordSwap = sequenceCrc(s, {2, 3, 0, 1}, false, n);
-    c.reversed = sequenceCrc(s, {0, 1, 2, 3}, true, n);
+    for (int j = 0; j < 4; ++j) c.lane[j] = sequenceCrc(s, {j}, false, lane);
+    c.even = sequenceCrc(s, {0, 2}, false, half);
+    c.odd = sequenceCrc(s, {1, 3}, false, half);
+    c.byteSwap = sequenceCrc(s, {1, 0, 3, 2}, false, whole);
+    c.wordSwap = sequenceCrc(s, {2, 3, 0, 1}, false, whole);
+    c.reversed = sequenceCrc(s, {0, 1, 2, 3}, true, whole);
     return c;
 }
 #endif
