@@ -123,11 +123,13 @@ class TerminalFrontEnd : public chipsight::FrontEnd {
             failure["caption"] = caption;
             writeJson(failure);
         }
-        std::string line = "chipsight-cli: " + caption + ": " + text;
+        // A name in the text may hold anything a file or member name can: it is shown under the
+        // report's rule, so that it cannot break the line or send the terminal commands.
+        std::string line = caption + ": " + text;
         for (char& c : line)
             if (c == '\n') c = ' ';
         std::cout.flush();
-        std::cerr << line << '\n';
+        std::cerr << "chipsight-cli: " << chipsight::reportName(line) << '\n';
         anyMessage = true;
     }
     bool pull() override { return true; }
@@ -170,7 +172,9 @@ class TerminalFrontEnd : public chipsight::FrontEnd {
                       static_cast<unsigned long long>(done >> 20),
                       static_cast<unsigned long long>(total >> 20));
         const std::size_t slash = file.rfind('/');
-        std::cerr << line << file.substr(slash == std::string::npos ? 0 : slash + 1) << std::flush;
+        std::cerr << line
+                  << chipsight::reportName(file.substr(slash == std::string::npos ? 0 : slash + 1))
+                  << std::flush;
     }
 };
 
@@ -221,6 +225,68 @@ std::optional<std::uint32_t> boundedNumber(const std::string& text, std::uint32_
     return n;
 }
 
+// The options whose value is the next argument, whatever it starts with.
+constexpr const char* kValueOptions[] = {"--db-dir", "--dat", "--split-level", "--jobs"};
+
+// Takes --manual and --add out of the command line with the arguments they need, as they are:
+// a name or a description may well begin with a dash, which the parser would take for an
+// option. What is left goes to the parser; a message when one of them lacks its arguments.
+std::optional<std::string> takeTypedValues(int argc, char** argv, Options& o,
+                                           std::vector<char*>& rest) {
+    rest.push_back(argv[0]);
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (arg == "--") {
+            rest.insert(rest.end(), argv + i, argv + argc);
+            break;
+        }
+        const bool manual = arg == "--manual", add = arg == "--add";
+        if (manual || add) {
+            const int need = manual ? 2 : 4;
+            if (argc - 1 - i < need)
+                return manual ? "--manual needs CRC and SIZE"
+                              : "--add needs CRC, SIZE, NAME and DESCRIPTION";
+            (manual ? o.manual : o.additions).emplace_back(argv + i + 1, argv + i + 1 + need);
+            i += need;
+            continue;
+        }
+        rest.push_back(argv[i]);
+        // A value that looks like --manual or --add is a value all the same.
+        if (std::find(std::begin(kValueOptions), std::end(kValueOptions), arg) !=
+                std::end(kValueOptions) &&
+            i + 1 < argc)
+            rest.push_back(argv[++i]);
+    }
+    return std::nullopt;
+}
+
+// The parser's complaint in the program's words: what the option named in it needs, or that an
+// argument was not expected.
+std::string usageMessage(const CLI::ParseError& e) {
+    const std::string what = e.what();
+    static const std::pair<const char*, const char*> kNeeds[] = {
+        {"--db-dir", "--db-dir needs a directory"},
+        {"--dat", "--dat needs a file or directory"},
+        {"--split-level", "--split-level takes a number from 1 to 9"},
+        {"--jobs", "--jobs takes a number from 1 to 64"},
+        {"--reads", "--reads needs two or more files"},
+    };
+    if (dynamic_cast<const CLI::ExtrasError*>(&e) == nullptr) {
+        for (const auto& [option, needs] : kNeeds)
+            if (what.starts_with(std::string(option) + ":") ||
+                what.find(std::string(option) + " ") != std::string::npos)
+                return needs;
+        // A flag given a value, or anything else the parser could not place.
+        const std::size_t dash = what.find("--");
+        if (dash != std::string::npos)
+            return what.substr(dash, what.find_first_of(" :=", dash) - dash) + " takes no value";
+    }
+    const std::size_t colon = what.find(": ");
+    const std::string extra = colon == std::string::npos ? what : what.substr(colon + 2);
+    return (extra.starts_with("-") ? "unknown option " : "unexpected argument ") +
+           chipsight::reportName(extra);
+}
+
 // Reads the command line into `o`; an exit status when the program ends here (help, version,
 // a usage error).
 std::optional<int> parseOptions(int argc, char** argv, Options& o) {
@@ -246,6 +312,7 @@ std::optional<int> parseOptions(int argc, char** argv, Options& o) {
         ->option_text("PATH")
         ->expected(1)
         ->allow_extra_args(false)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
         ->group(databases);
     app.add_flag("--databases", o.listDatabases,
                  "list the database files read, their entries and load times")
@@ -306,21 +373,15 @@ std::optional<int> parseOptions(int argc, char** argv, Options& o) {
     app.set_help_flag("--help", "show this help")->group(other);
     app.add_option("FILE", o.files, "the dumps to identify")->option_text("...");
 
+    std::vector<char*> rest;
+    if (const auto message = takeTypedValues(argc, argv, o, rest)) return usageError(*message);
     try {
-        app.parse(argc, argv);
+        app.parse(int(rest.size()), rest.data());
     } catch (const CLI::CallForHelp&) {
         std::cout << app.help();
         return 0;
     } catch (const CLI::ParseError& e) {
-        std::string message = e.what();
-        // The parser's own words for the options whose values it counts.
-        if (message.find("--reads") != std::string::npos)
-            message = "--reads needs two or more files";
-        else if (message.find("--manual") != std::string::npos)
-            message = "--manual needs CRC and SIZE";
-        else if (message.find("--add") != std::string::npos)
-            message = "--add needs CRC, SIZE, NAME and DESCRIPTION";
-        return usageError(message);
+        return usageError(usageMessage(e));
     }
     for (const auto& group : o.readGroups)
         if (group.size() < 2) return usageError("--reads needs two or more files");
@@ -336,8 +397,8 @@ std::optional<int> parseOptions(int argc, char** argv, Options& o) {
     for (const std::string& dat : o.dats) {
         if (dat.empty()) return usageError("--dat needs a file or directory");
         if (::access(dat.c_str(), R_OK) != 0) {
-            std::cerr << "chipsight-cli: cannot read " << dat << ": " << std::strerror(errno)
-                      << '\n';
+            std::cerr << "chipsight-cli: cannot read " << chipsight::reportName(dat) << ": "
+                      << std::strerror(errno) << '\n';
             return 2;
         }
     }
@@ -363,16 +424,19 @@ int main(int argc, char** argv) {
     std::ios::sync_with_stdio(false);
     Options o;
     if (const std::optional<int> status = parseOptions(argc, argv, o)) return *status;
-    // With -r a directory named stands for the files under it, each named in its messages.
-    std::vector<std::string> files;
+    // With -r a directory named stands for the files under it, each named in its messages, and
+    // in its report by its way down from the directory.
+    std::vector<std::string> files, names;
     for (const std::string& file : o.files) {
         std::error_code error;
         if (o.recursive && std::filesystem::is_directory(file, error)) {
-            std::vector<std::string> found = chipsight::walkDirectory(file);
-            files.insert(files.end(), std::make_move_iterator(found.begin()),
-                         std::make_move_iterator(found.end()));
+            for (chipsight::WalkedFile& found : chipsight::walkDirectory(file)) {
+                files.push_back(std::move(found.path));
+                names.push_back(std::move(found.name));
+            }
         } else {
             files.push_back(file);
+            names.emplace_back();
         }
     }
     const auto& manual = o.manual;
@@ -419,9 +483,10 @@ int main(int argc, char** argv) {
                          F_OK) == 0;
         anyFile |= !core.dats().empty();
         if (!anyFile)
-            std::cerr << "chipsight-cli: no database file found in " << core.database().directory
-                      << " (looked for " << chipsight::kRomTableFile << ", "
-                      << chipsight::kGameTableFile << " and " << chipsight::kCustomFile << ")\n";
+            std::cerr << "chipsight-cli: no database file found in "
+                      << chipsight::reportName(core.database().directory) << " (looked for "
+                      << chipsight::kRomTableFile << ", " << chipsight::kGameTableFile << " and "
+                      << chipsight::kCustomFile << ")\n";
     }
 
     bool anyNotFound = false, anyFailed = false;
@@ -436,7 +501,7 @@ int main(int argc, char** argv) {
         frontEnd.progress = &progress;
         for (std::size_t i = 0; i < files.size(); ++i) {
             frontEnd.current = files[i];
-            note(core.identifyImage(files[i], reader.take(i)));
+            note(core.identifyImage(files[i], reader.take(i), names[i]));
             core.clearLog();
             progress.done(i);
         }
@@ -456,10 +521,15 @@ int main(int argc, char** argv) {
         const std::string checksum = asBoxHolds(frontEnd, a[0], 8, "checksum", true);
         const std::string size = asBoxHolds(frontEnd, a[1], 20, "size", false);
         const bool added = core.appendCustomEntry(checksum, size, a[2], a[3]);
-        if (added && o.json)
-            writeJson(
-                {{"added",
-                  {{"crc", checksum}, {"size", size}, {"name", a[2]}, {"description", a[3]}}}});
+        if (added && o.json) {
+            // What the database holds now, which a long name or description is cut to.
+            const chipsight::RomEntry stored = core.entries()[core.entries().size() - 1];
+            writeJson({{"added",
+                        {{"crc", hex8(stored.crc)},
+                         {"size", std::to_string(stored.size)},
+                         {"name", stored.nameText()},
+                         {"description", stored.descriptionText()}}}});
+        }
         anyFailed |= !added;
     }
     errno = 0;

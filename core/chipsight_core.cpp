@@ -176,13 +176,14 @@ std::string ChipsightCore::databaseListing() const {
     for (const LoadedDat& dat : m_dats) inDats += dat.store ? std::int64_t(dat.store->size()) : 0;
     std::string text = std::string(kRomTableFile) + ", " + kGameTableFile + ", " + kCustomFile +
                        ": " + std::to_string(m_entryCount - inDats) + " entries, in " +
-                       m_database.directory + "\n";
+                       reportName(m_database.directory) + "\n";
     for (const LoadedDat& dat : m_dats) {
         char time[32];
         std::snprintf(time, sizeof time, "%.1f ms", dat.seconds * 1000);
-        text += dat.path + ": ";
+        // A path is a file name like any other: it must not forge lines of the listing.
+        text += reportName(dat.path) + ": ";
         if (!dat.failure.empty()) {
-            text += "failed, " + dat.failure + "\n";
+            text += "failed, " + reportName(dat.failure) + "\n";
             continue;
         }
         text += std::string(datFormatName(dat.format)) + ", " +
@@ -218,9 +219,10 @@ Outcome ChipsightCore::identifyFile(const std::string& path) {
     if (!keepsBytes()) return identifyImage(path, readImageFile(path, m_splitLevel, true));
     const ImageFile image = readImageFile(path, m_splitLevel, true, &m_imageBytes);
     const bool kept = image.status == ImageStatus::Read && m_imageBytes.size() == image.length;
-    const Outcome outcome = image.archive ? identifyArchive(path)
-                                          : reportImage(path, fileNameOf(path), shownAs(path),
-                                                        image, kept ? &m_imageBytes : nullptr);
+    const Outcome outcome = opensAsArchive(image)
+                                ? identifyArchive(path, fileNameOf(path))
+                                : reportImage(path, fileNameOf(path), shownAs(path), image,
+                                              kept ? &m_imageBytes : nullptr);
     if (m_imageBytes.capacity() > kKeptBytesAtMost) std::vector<std::uint8_t>().swap(m_imageBytes);
     return outcome;
 }
@@ -229,9 +231,22 @@ bool ChipsightCore::keepsBytes() {
     return m_doctor != 0 || (m_frontEnd.wantsRecords() && anySha1());
 }
 
-Outcome ChipsightCore::identifyImage(const std::string& path, const ImageFile& image) {
-    if (image.archive) return identifyArchive(path);
-    return reportImage(path, fileNameOf(path), shownAs(path), image, nullptr);
+bool ChipsightCore::opensAsArchive(const ImageFile& image) const {
+    if (!image.archive) return false;
+    // Firmware often starts as a gzip stream or a zip does: a dump the database knows whole is
+    // reported whole, whatever its first bytes look like.
+    bool known = false;
+    if (image.status == ImageStatus::Read)
+        m_entries.forEachMatch(image.digest.crc(), image.length,
+                               [&](const auto&) { known = true; });
+    return !known;
+}
+
+Outcome ChipsightCore::identifyImage(const std::string& path, const ImageFile& image,
+                                     const std::string& name) {
+    const std::string shown = name.empty() ? fileNameOf(path) : name;
+    if (opensAsArchive(image)) return identifyArchive(path, shown);
+    return reportImage(path, shown, shownAs(path), image, nullptr);
 }
 
 namespace {
@@ -247,12 +262,16 @@ Outcome worse(Outcome a, Outcome b) {
 }
 }  // namespace
 
-Outcome ChipsightCore::identifyArchive(const std::string& path) {
+Outcome ChipsightCore::identifyArchive(const std::string& path, const std::string& name) {
     // Each member is reported under the archive's name and its path inside; the messages name
     // it by the archive's path as given.
-    const std::string archiveName = fileNameOf(path);
+    const std::string& archiveName = name;
     std::optional<Outcome> outcome;
     const bool keepBytes = keepsBytes();
+    // A front end that shows messages one box at a time hears of the members of a length that
+    // is no image's once for the archive, not once each.
+    std::vector<std::string> oddMembers;
+    m_oddMembers = m_frontEnd.groupsMemberMessages() ? &oddMembers : nullptr;
     const auto report = [&](ArchiveMember& member) {
         const std::string memberPath = path + "/" + member.path;
         const Outcome o =
@@ -265,17 +284,21 @@ Outcome ChipsightCore::identifyArchive(const std::string& path) {
     try {
         end = readArchive(path, m_splitLevel, keepBytes, report);
     } catch (const std::bad_alloc&) {
+        m_oddMembers = nullptr;
+        showOddMembers(path, oddMembers);
         // What was reported stays; the rest of the archive is not read.
         failed.status = ImageStatus::OutOfMemory;
         reportImage(path, archiveName, path, failed, nullptr);
         return Outcome::Failed;
     }
+    m_oddMembers = nullptr;
+    showOddMembers(path, oddMembers);
     switch (end) {
         case ArchiveEnd::CannotOpen:
-            return reportImage(path, fileNameOf(path), shownAs(path), failed, nullptr);
+            return reportImage(path, name, shownAs(path), failed, nullptr);
         case ArchiveEnd::NotAnArchive:
-            return reportImage(path, fileNameOf(path), shownAs(path),
-                               readImageFile(path, m_splitLevel, false), nullptr);
+            return reportImage(path, name, shownAs(path), readImageFile(path, m_splitLevel, false),
+                               nullptr);
         case ArchiveEnd::Done:
             // An archive without a single file in it has nothing to report.
             return outcome.value_or(Outcome::Skipped);
@@ -293,6 +316,22 @@ Outcome ChipsightCore::identifyArchive(const std::string& path) {
     }
     reportImage(path, archiveName, path, failed, nullptr);
     return Outcome::Failed;
+}
+
+void ChipsightCore::showOddMembers(const std::string& archive,
+                                   const std::vector<std::string>& members) {
+    if (members.empty()) return;
+    std::string message = text::kNotPowerOfTwo;
+    if (members.size() == 1) {
+        message += "\n" + members.front();
+    } else {
+        message += "\n" + std::to_string(members.size()) + text::kOddMembersOf + archive +
+                   text::kOddMembersFirst;
+        for (std::size_t i = 0; i < std::min<std::size_t>(members.size(), kOddMembersNamed); ++i)
+            message += "\n" + members[i];
+        if (members.size() > kOddMembersNamed) message += "\n...";
+    }
+    m_frontEnd.messageBox(message, kError, MB_OK);
 }
 
 Outcome ChipsightCore::reportImage(const std::string& path, const std::string& name,
@@ -314,7 +353,10 @@ Outcome ChipsightCore::reportImage(const std::string& path, const std::string& n
             m_frontEnd.messageBox(message(text::kBelow4GiB), kError, MB_OK);
             return Outcome::Failed;
         case ImageStatus::NotPowerOfTwo:
-            m_frontEnd.messageBox(message(text::kNotPowerOfTwo), kError, MB_OK);
+            if (member && m_oddMembers)
+                m_oddMembers->push_back(shownAs);
+            else
+                m_frontEnd.messageBox(message(text::kNotPowerOfTwo), kError, MB_OK);
             return Outcome::Failed;
         case ImageStatus::ReadFailed:
         case ImageStatus::OutOfMemory:

@@ -40,8 +40,10 @@ class ChipsightCore {
     // "Error reading file :(" naming the archive.
     Outcome identifyFile(const std::string& path);
     // identifyFile of a file that readImageFile has already read, at the split level in force,
-    // on whatever thread: everything after the read is the same, in the same order.
-    Outcome identifyImage(const std::string& path, const ImageFile& image);
+    // on whatever thread: everything after the read is the same, in the same order. The report
+    // names it `name`, or its file name when that is empty.
+    Outcome identifyImage(const std::string& path, const ImageFile& image,
+                          const std::string& name = {});
     Outcome identifyManual(std::uint32_t checksum, std::uint32_t size, std::string label);
     // Compares two or more reads of one chip and identifies the per-bit majority of them under
     // the name "majority of N reads", the comparison's lines after its report; then, with the
@@ -153,8 +155,16 @@ class ChipsightCore {
                            const std::vector<std::uint8_t>* bytes);
     // The same for a member of an archive whose bytes could not be kept.
     void appendMemberNotExamined(Report& report, std::uint32_t length);
-    // Identifies each file inside the archive at `path` in archive order.
-    Outcome identifyArchive(const std::string& path);
+    // Identifies each file inside the archive at `path`, reported as `name`, in archive order.
+    Outcome identifyArchive(const std::string& path, const std::string& name);
+    // Whether a file read as `image` is to be opened as an archive: it looks like one, and the
+    // database does not know it whole.
+    bool opensAsArchive(const ImageFile& image) const;
+    // The one message for the members of an archive whose length is no image's, when the front
+    // end groups them; the first few are named.
+    void showOddMembers(const std::string& archive, const std::vector<std::string>& members);
+    static constexpr std::size_t kOddMembersNamed = 5;
+    std::vector<std::string>* m_oddMembers = nullptr;
     // Reports the image read from `path` under `name`, or shows the message for how its read
     // ended; `shownAs` names a member of an archive (or the archive) in its messages, and is
     // empty for a file named on its own. The doctor reads `bytes` when given, else `path`

@@ -49,6 +49,10 @@ class FrontEnd {
     // it then hears of each image identified and each typed lookup, before its report block.
     virtual bool wantsRecords() const { return false; }
     virtual void recorded(const ImageRecord& record) { static_cast<void>(record); }
+    // A front end whose messages each wait for the user (boxes to click) says so here; it then
+    // hears once per archive of its members whose length is no image's, where others hear of
+    // each.
+    virtual bool groupsMemberMessages() const { return false; }
     virtual void setTitle(const std::string& title) = 0;
     virtual void enableAddCustomButton() = 0;
     // Number of lines the log control shows, and scrolling it down by a number of lines.

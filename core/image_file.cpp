@@ -91,13 +91,10 @@ ImageFile readImageFile(const std::string& path, int splitLevel, bool findArchiv
             ImageDigest& digest = image.digest;
             const std::uint8_t* bytes = mapping->bytes();
             const auto read = [&] {
-                if (findArchives && looksLikeArchive({bytes, kHead}))
-                    image.archive = true;
-                else
-                    digest.add({bytes, size});
+                image.archive = findArchives && looksLikeArchive({bytes, kHead});
+                digest.add({bytes, size});
             };
             if (!readMapped(*mapping, read)) return image;
-            if (image.archive) return image;
             if (!file->unchangedSinceOpen()) return image;
             image.digest.finish();
             image.status = ImageStatus::Read;
@@ -117,10 +114,8 @@ ImageFile readImageFile(const std::string& path, int splitLevel, bool findArchiv
         std::uint8_t* buffer = keep ? keep->data() + image.digest.added() : piece;
         const std::size_t got = file->read(buffer, want);
         if (findArchives && image.digest.added() == 0 && got == want &&
-            looksLikeArchive({buffer, got})) {
+            looksLikeArchive({buffer, got}))
             image.archive = true;
-            return image;
-        }
         image.digest.add({buffer, got});
         if (got != want) return image;
     }

@@ -25,8 +25,9 @@ struct ImageFile {
     std::uint32_t length = 0;
     // The digest at `splitLevel` levels of the bytes read; finished only when status is Read.
     ImageDigest digest{0, 0};
-    // The file carries an archive's signature and was asked to be looked at for one: nothing
-    // was read, and it is for readArchive to open.
+    // The file carries an archive's signature and was asked to be looked at for one: it is for
+    // readArchive to open. A file of a length an image may have is digested all the same (a
+    // dump may start as an archive does), and status says how; of any other, nothing was read.
     bool archive = false;
 };
 
@@ -41,7 +42,8 @@ ImageStatus lengthStatus(std::uint64_t length);
 // from before and after the change. Safe to call from several threads at once. With
 // `findArchives`, a file whose first bytes look like an archive's comes back marked as one; the
 // bytes looked at are those read for the digest anyway, except for a file of a length that
-// identification refuses, which costs one more read. With `keep`, an image of up to 64 MiB
+// identification refuses, which costs one more read. A file of an image's length is digested
+// whether it looks like an archive or not. With `keep`, an image of up to 64 MiB
 // is read into it, resized to the file's length, and not mapped: for a buffer kept from image
 // to image, whose memory then needs no clearing. It holds the image's bytes when the status is
 // Read and its size is the length; a larger image, or one it finds no memory for, is read as

@@ -26,6 +26,9 @@ inline constexpr const char* kTitleFormat =
 inline constexpr const char* kErrorOpening = "Error opening file :(";
 inline constexpr const char* kBelow4GiB = "ROM size must be below 4 GiB!";
 inline constexpr const char* kNotPowerOfTwo = "ROM size must be power of 2!";
+// The message for many members of one archive: "N files in ARCHIVE, the first:".
+inline constexpr const char* kOddMembersOf = " files in ";
+inline constexpr const char* kOddMembersFirst = ", the first:";
 inline constexpr const char* kErrorReading = "Error reading file :(";
 inline constexpr const char* kOutOfMemory = "Out of memory.";
 // An archive that unpacks to more than the program reads of one (kMaxUnpacked).

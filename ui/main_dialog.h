@@ -51,6 +51,8 @@ class CMainDialog : public CDialog, public chipsight::FrontEnd, public chipsight
     int logLineCount() override;
     void scrollLog(int lines) override;
     void loadProgress(const std::string& file, std::uint64_t done, std::uint64_t total) override;
+    // Every box waits for a click: an archive's odd members are said in one.
+    bool groupsMemberMessages() const override { return true; }
 
     // Handlers, one per entry of the handler table.
     void onDropFiles(const std::vector<std::string>& paths);

@@ -1,6 +1,7 @@
 // chipsight-cli as a real process: stdout bytes, stderr lines, exit status; and copies of it
 // sharing one database: appenders killed at random moments, copies identifying at once while
 // another appends, a database larger than memory.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <unistd.h>
@@ -129,8 +130,9 @@ class Cli : public ::testing::Test {
         }
         EXPECT_EQ(expected.messages.size(), messages.size()) << json.out << run.err;
         for (std::size_t i = 0; i < std::min(messages.size(), expected.messages.size()); ++i) {
-            const std::string named = expected.messages[i] + " " + expected.paths[i];
-            EXPECT_TRUE(messages[i] == expected.messages[i] || messages[i] == named)
+            // The terminal shows names under the report's rule; JSON holds them as they are.
+            const std::string named = reportName(expected.messages[i] + " " + expected.paths[i]);
+            EXPECT_TRUE(messages[i] == reportName(expected.messages[i]) || messages[i] == named)
                 << messages[i] << " from " << named;
         }
         EXPECT_EQ(json.status, run.status);
@@ -278,6 +280,52 @@ TEST_F(Cli, OptionsAndExitStatusOfBlankImages) {
     EXPECT_NE(cli({"--", files.file("-dash.bin")}).out.find("-dash.bin:["), std::string::npos);
 }
 
+// Typed names and descriptions may start with a dash; --json says what was stored; --dat may be
+// given twice; usage errors are said in the program's words; no name reaches the terminal as
+// control bytes, in messages or in the listing of databases.
+TEST_F(Cli, TypedTextsOptionsAndNamesOnTheTerminal) {
+    ASSERT_EQ(cli({"--add", "8BB98613", "4", "-U2", "-prototype-"}).status, 0);
+    EXPECT_NE(cli({test}).out.find("\t- -U2 : -prototype-"), std::string::npos);
+    const ProcessResult added =
+        cli({"--json", "--add", "8bb98613", "4", std::string(25, 'N'), "-" + std::string(99, 'D')});
+    EXPECT_EQ(nlohmann::json::parse(added.out),
+              nlohmann::json::parse(R"({"added": {"crc": "8BB98613", "size": "4", "name": ")" +
+                                    std::string(18, 'N') + R"(", "description": "-)" +
+                                    std::string(79, 'D') + "\"}}"));
+    const ProcessResult dash = cli({"--manual", "-1", "4"});
+    EXPECT_TRUE(dash.err.starts_with("chipsight-cli: Warning: Hexidecimal digits only"))
+        << dash.err;
+
+    const std::string dat = files.file("a\x1b]0;title\x07\nb.xml");
+    std::filesystem::create_directory(files.file("dats"));
+    const std::string xml =
+        "<?xml version=\"1.0\"?><datafile><game name=\"g\"><rom name=\"r\" "
+        "size=\"4\" crc=\"8bb98613\"/></game></datafile>\n";
+    writeFile(dat, xml);
+    writeFile(files.file("dats/c.xml"), xml);
+    const ProcessResult listed = runCli(
+        {"--db-dir", db.path().string(), "--dat", dat, "--dat", files.file("dats"), "--databases"});
+    EXPECT_EQ(listed.status, 0) << listed.err;
+    EXPECT_NE(listed.out.find("a?]0;title??b.xml: Logiqx XML, 1 entries"), std::string::npos)
+        << listed.out;
+    EXPECT_NE(listed.out.find("dats/c.xml: Logiqx XML, 1 entries"), std::string::npos);
+
+    writeArchive(files.file("t.zip"), "zip", {{"\x1b]0;x\x07\x1b[2J\r.bin", Bytes(3, 0)}});
+    EXPECT_EQ(cli({files.file("t.zip")}).err,
+              "chipsight-cli: Error: ROM size must be power of 2! " + files.file("t.zip") +
+                  "/?]0;x??[2J?.bin\n");
+
+    for (const auto& [args, message] : std::vector<std::pair<std::string, std::string>>{
+             {"--frobnicate|x", "unknown option --frobnicate"},
+             {"--split-level", "--split-level takes a number from 1 to 9"},
+             {"--add|1|2|N", "--add needs CRC, SIZE, NAME and DESCRIPTION"},
+             {"--manual|1", "--manual needs CRC and SIZE"}}) {
+        const ProcessResult run = runCli(words(args));
+        EXPECT_EQ(run.err, "chipsight-cli: " + message + "\nTry 'chipsight-cli --help'.\n");
+        EXPECT_EQ(run.status, 2);
+    }
+}
+
 // The doctor's lines follow the plain report, and only with --doctor; reads are compared and
 // their majority identified.
 TEST_F(Cli, DoctorLinesAndReadsCompared) {
@@ -363,8 +411,10 @@ TEST_F(Cli, JsonOfDatEntriesAndOfAnyName) {
     EXPECT_EQ(second.at("name"), "n\xef\xbf\xbd\x01.bin");
 }
 
-// -r walks each directory named, sorted by name, into archives but not along links; every
-// message names its file. Without -r a directory is a file that cannot be opened.
+// -r walks each directory named, sorted by name, into archives but not along links; a report
+// names its file by the way down from the directory, every message by its path, and a path
+// longer than the system takes is said, not passed over. Without -r a directory is a file that
+// cannot be opened.
 TEST_F(Cli, FoldersAreWalkedInOrderWithoutFollowingLinks) {
     TempDir tree;
     std::filesystem::create_directories(tree.path() / "b-dir" / "inner");
@@ -378,20 +428,40 @@ TEST_F(Cli, FoldersAreWalkedInOrderWithoutFollowingLinks) {
     std::filesystem::permissions(tree.file("secret.bin"), std::filesystem::perms::none);
     std::filesystem::create_symlink(tree.file("a.bin"), tree.file("link.bin"));
     std::filesystem::create_directory_symlink(tree.file("b"), tree.file("dirlink"));
+    // z/ holds folders nested deeper than a path may be long; made and removed relative to a
+    // folder's descriptor, which no length limits.
+    std::filesystem::create_directory(tree.path() / "z");
+    std::string deep = tree.file("z");
+    int at = ::open(deep.c_str(), O_RDONLY | O_DIRECTORY);
+    for (int level = 0; level < 24; ++level) {
+        const std::string name(200, char('a' + level));
+        ASSERT_EQ(::mkdirat(at, name.c_str(), 0700), 0);
+        const int inner = ::openat(at, name.c_str(), O_RDONLY | O_DIRECTORY);
+        ::close(at);
+        at = inner;
+        deep += "/" + name;
+    }
+    ::close(::openat(at, "deep.bin", O_WRONLY | O_CREAT, 0600));
+    ::close(at);
     const ProcessResult run = cli({"-r", tree.path().string()});
+    EXPECT_EQ(runProcess({"/bin/rm", "-rf", tree.file("z")}).status, 0);
     // The name each report block starts with.
     std::vector<std::string> named;
     for (std::size_t at = 0; (at = run.out.find("=\n", at)) != std::string::npos; at += 2)
         named.push_back(run.out.substr(at + 2, run.out.find(':', at) - at - 2));
     // Root reads the file whatever its mode: then it is identified like any other.
     const bool root = ::geteuid() == 0;
-    std::vector<std::string> expected = {"a.bin", "x.bin", "y.bin", "c.zip/z.bin"};
+    std::vector<std::string> expected = {"a.bin", "b/x.bin", "b-dir/inner/y.bin", "c.zip/z.bin"};
     if (root) expected.push_back("secret.bin");
     EXPECT_EQ(named, expected) << run.out;
     std::string err =
         "chipsight-cli: Error: ROM size must be power of 2! " + tree.file("odd.bin") + "\n";
     if (!root)
         err += "chipsight-cli: Error: Error opening file :( " + tree.file("secret.bin") + "\n";
+    // The first folder on the way down whose path is too long for the system (4096 with its
+    // end) is the one named.
+    err += "chipsight-cli: Error: Error opening file :( " + deep.substr(0, deep.find('/', 4096)) +
+           "\n";
     EXPECT_EQ(run.err, err);
     EXPECT_EQ(run.status, 2);
     EXPECT_EQ(cli({tree.path().string()}).err, "chipsight-cli: Error: Error opening file :(\n");

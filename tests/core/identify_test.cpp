@@ -9,10 +9,13 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <cstdlib>
+#include <optional>
 #include <random>
 
 #include "core/crc32.h"
 #include "core/file_layer.h"
+#include "tests/support/archive_writer.h"
 #include "tests/support/expected_texts.h"
 #include "tests/support/fault_injection.h"
 #include "tests/support/reference_report.h"
@@ -153,6 +156,29 @@ TEST_F(Identify, TypedChecksumsAreReportedAsFilesAreAndBlankPairsSkippedUnderIgn
     core.m_ignoreBad = 0;
     EXPECT_EQ(core.identifyTypedEntry("3F55D17F", "0x800"), Outcome::NotFound);
     EXPECT_TRUE(core.m_logText.ends_with("\r\nManualy Entered:[3F55D17F] Not Found!\r\n"));
+}
+
+// Firmware may start with a gzip stream, or as a zip does: the database knowing the dump whole
+// wins over its first bytes, whether it is read in pieces or mapped.
+TEST_F(Identify, ADumpThatLooksLikeAnArchiveIsReportedWholeWhenKnown) {
+    const std::string path = dir.file("fw.bin");
+    writeArchive(path, "gz", {{"kernel", randomImage(1000, 5)}});
+    const Bytes stream = readFile(path);
+    for (const std::uint32_t size : {4096u, 4u << 20}) {
+        Bytes dump = randomImage(size, 7);
+        std::copy(stream.begin(), stream.end(), dump.begin());
+        writeFile(path, dump);
+        const std::uint32_t crc = Crc32(0, dump.data(), dump.size());
+        core.m_entries = {makeEntry(crc, size, "FW", "Board")};
+        ui.calls.clear();
+        core.m_logText.clear();
+        EXPECT_EQ(core.identifyFile(path), Outcome::Found);
+        EXPECT_TRUE(ui.boxes().empty());
+        char digits[9];
+        std::snprintf(digits, sizeof digits, "%X", crc);
+        EXPECT_EQ(core.m_logText, "============================\r\nfw.bin: (1/1) [" +
+                                      std::string(digits) + "]\r\n\t- FW : Board\r\n");
+    }
 }
 
 class Monitor : public CoreTest {
@@ -305,6 +331,16 @@ TEST_F(ChangingFile, CutShortHalfWayThroughTheDigestOfAMapping) {
 TEST(StableFilesDeathTest, ASigbusOutsideAGuardedReadStillEndsTheProgram) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     TempDir dir;
+    // Each child runs this body again from its start and dies with the folder it made: made
+    // inside this one, it goes when this one does.
+    struct TmpDirIn {
+        std::optional<std::string> before;
+        explicit TmpDirIn(const std::string& dir) {
+            if (const char* tmp = std::getenv("TMPDIR")) before = tmp;
+            ::setenv("TMPDIR", dir.c_str(), 1);
+        }
+        ~TmpDirIn() { before ? ::setenv("TMPDIR", before->c_str(), 1) : ::unsetenv("TMPDIR"); }
+    } tmpDirIn(dir.path().string());
     const std::string path = dir.file("short.bin");
     writeFile(path, Bytes(8192, 1));
     {  // installs the handler, as the first large image read does

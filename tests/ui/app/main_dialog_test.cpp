@@ -55,6 +55,20 @@ TEST_F(MainWindowTest, LoadFileAndDropsIdentifyInOrderPastAFolder) {
     drop(zip);
     EXPECT_EQ(reports("set.zip/x/test.bin"), 2);
     EXPECT_EQ(boxTexts().size(), 1u);
+    // Members of a length no image has are said in one box for the archive, the first named.
+    std::vector<chipsight::testing::Member> odd;
+    for (int i = 0; i < 7; ++i) odd.push_back({"m" + std::to_string(i) + ".bin", Bytes(3, 0)});
+    odd.push_back({"test.bin", {0, 1, 2, 3}});
+    chipsight::testing::writeArchive(file("odd.zip"), "zip", odd);
+    ui.fileAnswers = {path("odd.zip")};
+    click(IDC_LOAD_FILE);
+    const std::string zipPath = file("odd.zip");
+    EXPECT_EQ(boxTexts().back(), std::string(expected::kNotPowerOfTwo) + "\n7 files in " + zipPath +
+                                     ", the first:\n" + zipPath + "/m0.bin\n" + zipPath +
+                                     "/m1.bin\n" + zipPath + "/m2.bin\n" + zipPath + "/m3.bin\n" +
+                                     zipPath + "/m4.bin\n...");
+    EXPECT_EQ(boxTexts().size(), 2u);
+    EXPECT_EQ(reports("odd.zip/test.bin"), 1);
 }
 
 TEST_F(MainWindowTest, SplitLevelIsClampedWhileTheBoxKeepsWhatWasTyped) {
