@@ -489,47 +489,57 @@ void ChipsightCore::appendDoctorLines(Report& report, std::uint32_t length, cons
 }
 
 Outcome ChipsightCore::identifyReads(const std::vector<std::string>& paths) {
-    std::vector<std::vector<std::uint8_t>> reads;
+    // Every read is open at once under its lock and compared block by block: of the reads only
+    // a block each is held, and the majority.
+    std::vector<File> reads;
+    std::uint64_t readLength = 0;
+    const auto problem = [&](const std::string& text) {
+        m_frontEnd.messageBox(text, kError, MB_OK);
+        return Outcome::Failed;
+    };
     for (const std::string& path : paths) {
-        doctor::WholeImage read = doctor::readWholeImage(path);
-        std::string problem;
-        switch (read.status) {
-            case ImageStatus::CannotOpen:
-                problem = "Cannot open the read " + path + ".";
-                break;
+        auto file = File::open(path, File::Mode::Read);
+        if (!file) return problem("Cannot open the read " + path + ".");
+        switch (lengthStatus(file->length())) {
             case ImageStatus::TooLarge:
-                problem = "The read " + path + " is 4 GiB or larger.";
-                break;
+                return problem("The read " + path + " is 4 GiB or larger.");
             case ImageStatus::NotPowerOfTwo:
-                problem = "The read " + path + " is not a power of 2 bytes long.";
-                break;
-            case ImageStatus::ReadFailed:
-                problem = "Error reading the read " + path + ".";
-                break;
-            case ImageStatus::OutOfMemory:
-                problem = "Out of memory reading the read " + path + ".";
-                break;
-            case ImageStatus::Read:
-                if (!reads.empty() && read.bytes.size() != reads[0].size())
-                    problem = "The reads differ in length: " + paths[0] + " has " +
-                              std::to_string(reads[0].size()) + " bytes, " + path + " has " +
-                              std::to_string(read.bytes.size()) + ".";
+                return problem("The read " + path + " is not a power of 2 bytes long.");
+            default:
                 break;
         }
-        if (!problem.empty()) {
-            m_frontEnd.messageBox(problem, kError, MB_OK);
-            return Outcome::Failed;
-        }
-        reads.push_back(std::move(read.bytes));
+        if (!reads.empty() && file->length() != readLength)
+            return problem("The reads differ in length: " + paths[0] + " has " +
+                           std::to_string(readLength) + " bytes, " + path + " has " +
+                           std::to_string(file->length()) + ".");
+        readLength = file->length();
+        reads.push_back(std::move(*file));
     }
     doctor::ReadsComparison comparison;
+    std::vector<std::uint8_t> buffer;
+    constexpr std::size_t kBlock = 1 << 20;
+    const std::size_t block = std::min<std::uint64_t>(kBlock, readLength);
     try {
-        std::vector<std::span<const std::uint8_t>> spans(reads.begin(), reads.end());
-        comparison = doctor::compareReads(spans);
+        comparison = doctor::startComparison(reads.size(), std::size_t(readLength));
+        buffer.resize(block * reads.size());
     } catch (const std::bad_alloc&) {
         m_frontEnd.messageBox(text::kOutOfMemory, kError, MB_OK | MB_ICONEXCLAMATION);
         return Outcome::Failed;
     }
+    std::vector<std::span<const std::uint8_t>> blocks(reads.size());
+    for (std::uint64_t offset = 0; offset < readLength; offset += block) {
+        const std::size_t want = std::min<std::uint64_t>(block, readLength - offset);
+        for (std::size_t r = 0; r < reads.size(); ++r) {
+            std::uint8_t* into = buffer.data() + r * block;
+            if (reads[r].read(into, want) != want)
+                return problem("Error reading the read " + paths[r] + ".");
+            blocks[r] = {into, want};
+        }
+        doctor::compareBlock(comparison, blocks, offset);
+    }
+    for (std::size_t r = 0; r < reads.size(); ++r)
+        if (!reads[r].unchangedSinceOpen())
+            return problem("Error reading the read " + paths[r] + ".");
     reads.clear();
     const auto length = std::uint32_t(comparison.majority.size());
     const std::string name = "majority of " + std::to_string(paths.size()) + " reads";

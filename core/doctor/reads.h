@@ -17,7 +17,12 @@ struct ReadsComparison {
 
 inline constexpr std::size_t kFirstDifferingShown = 8;
 
-// Compares reads of the same length. Throws std::bad_alloc when the majority does not fit.
-ReadsComparison compareReads(std::span<const std::span<const std::uint8_t>> reads);
+// A comparison of `reads` reads of `length` bytes each, none compared yet. Throws
+// std::bad_alloc when the majority does not fit.
+ReadsComparison startComparison(std::size_t reads, std::size_t length);
+// Compares the bytes from `offset` on of every read, `blocks` holding one span per read, all of
+// one length: the reads are compared block by block, so no more than a block of each is held.
+void compareBlock(ReadsComparison& c, std::span<const std::span<const std::uint8_t>> blocks,
+                  std::size_t offset);
 
 }  // namespace chipsight::doctor

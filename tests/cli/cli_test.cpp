@@ -326,6 +326,22 @@ TEST_F(Cli, TypedTextsOptionsAndNamesOnTheTerminal) {
     }
 }
 
+// Reads are compared a block of each at a time: three reads of 64 MiB are not held whole.
+TEST_F(Cli, ReadsAreComparedWithoutHoldingThem) {
+    constexpr std::size_t kSize = 64 << 20;
+    Bytes read(kSize, 0x5A);
+    std::vector<std::string> args = {"--reads"};
+    for (int r = 0; r < 3; ++r) {
+        read[std::size_t(r) * 12345 + 7] ^= 0x10;
+        args.push_back(files.file(numbered("read", r)));
+        writeFile(args.back(), read);
+    }
+    const ProcessResult run = cli(args);
+    EXPECT_NE(run.out.find("majority of 3 reads:["), std::string::npos) << run.out << run.err;
+    // The majority is held, and little more: not the reads.
+    EXPECT_LT(run.peakKiB, long(2 * kSize / 1024)) << run.peakKiB;
+}
+
 // The doctor's lines follow the plain report, and only with --doctor; reads are compared and
 // their majority identified.
 TEST_F(Cli, DoctorLinesAndReadsCompared) {

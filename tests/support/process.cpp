@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -65,7 +66,9 @@ ProcessResult Child::finish() {
     ::close(std::exchange(in_, -1));
     result.out = std::exchange(pending_, {}) + readAll(out_);
     int status = 0;
-    ::waitpid(std::exchange(pid_, -1), &status, 0);
+    rusage usage{};
+    ::wait4(std::exchange(pid_, -1), &status, 0, &usage);
+    result.peakKiB = usage.ru_maxrss;
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     ::lseek(err_, 0, SEEK_SET);
     result.err = readAll(err_);

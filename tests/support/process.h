@@ -10,7 +10,8 @@ namespace chipsight::testing {
 
 struct ProcessResult {
     std::string out, err;
-    int status = -1;  // the exit status, or -1 when a signal ended it
+    int status = -1;   // the exit status, or -1 when a signal ended it
+    long peakKiB = 0;  // the most memory it held at once
 };
 
 // A child (`args`, the program first) whose standard input, output and error are pipes to the
