@@ -2,12 +2,15 @@
 #include "ui/main_dialog.h"
 
 #include <QApplication>
+#include <QLabel>
 #include <QPlainTextEdit>
-#include <QProgressDialog>
+#include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QTextCursor>
+#include <QVBoxLayout>
 #include <algorithm>
 #include <cerrno>
 #include <filesystem>
@@ -136,24 +139,43 @@ void CMainDialog::exchangeLog(bool pull) {
 
 void CMainDialog::loadProgress(const std::string& file, std::uint64_t done, std::uint64_t total) {
     if (file.empty()) {
-        delete m_loadProgress;
-        m_loadProgress = nullptr;
+        m_loadProgress.reset();
         return;
     }
-    if (m_loadProgress == nullptr) {
-        m_loadProgress = new QProgressDialog(this);
-        m_loadProgress->setWindowModality(Qt::ApplicationModal);
-        m_loadProgress->setCancelButton(nullptr);
-        m_loadProgress->setMinimumDuration(0);
-        m_loadProgress->setRange(0, 1000);
+    if (!m_loadProgress) {
+        // The first load runs before this window is shown: a box owned by it then would sit at
+        // its corner, so it is owned by nobody and centred on the screen, as the message boxes
+        // are.
+        m_loadProgress = std::make_unique<QDialog>(isVisible() ? this : nullptr);
         m_loadProgress->setWindowTitle(loadString(kDatabasesCaption));
+        m_loadProgress->setWindowModality(Qt::ApplicationModal);
+        auto* layout = new QVBoxLayout(m_loadProgress.get());
+        layout->setSizeConstraint(QLayout::SetFixedSize);
+        m_loadLabel = new QLabel;
+        m_loadLabel->setAlignment(Qt::AlignCenter);
+        // Wide enough for a long path, and not changing as paths come and go.
+        m_loadLabel->setFixedWidth(m_loadLabel->fontMetrics().averageCharWidth() * 56);
+        m_loadBar = new QProgressBar;
+        m_loadBar->setRange(0, 1000);
+        layout->addWidget(m_loadLabel);
+        layout->addWidget(m_loadBar);
     }
     // The file, and how far the whole load is, in megabytes.
-    m_loadProgress->setLabelText(loadString(kLoadProgress)
-                                     .arg(bytesToText(file))
-                                     .arg(double(done) / 1e6, 0, 'f', 0)
-                                     .arg(double(total) / 1e6, 0, 'f', 0));
-    m_loadProgress->setValue(total == 0 ? 0 : int(done * 1000 / total));
+    const QString path = m_loadLabel->fontMetrics().elidedText(bytesToText(file), Qt::ElideMiddle,
+                                                               m_loadLabel->width());
+    m_loadLabel->setText(loadString(kLoadProgress)
+                             .arg(path)
+                             .arg(double(done) / 1e6, 0, 'f', 0)
+                             .arg(double(total) / 1e6, 0, 'f', 0));
+    m_loadBar->setValue(total == 0 ? 0 : int(done * 1000 / total));
+    if (!m_loadProgress->isVisible()) {
+        m_loadProgress->adjustSize();
+        const QWidget* owner = m_loadProgress->parentWidget();
+        const QRect around = owner != nullptr ? owner->frameGeometry()
+                                              : m_loadProgress->screen()->availableGeometry();
+        m_loadProgress->move(around.center() - m_loadProgress->rect().center());
+        m_loadProgress->show();
+    }
     QApplication::processEvents();
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -12,7 +13,8 @@
 
 class QPlainTextEdit;
 class QPushButton;
-class QProgressDialog;
+class QLabel;
+class QProgressBar;
 
 // Control ids of template 102.
 enum MainControl : int {
@@ -88,7 +90,9 @@ class CMainDialog : public CDialog, public chipsight::FrontEnd, public chipsight
     std::size_t m_shownSize = 0;
     std::string m_shownTail;
     // Shown while a long load of DAT files runs, before the window takes input.
-    QProgressDialog* m_loadProgress = nullptr;
+    std::unique_ptr<QDialog> m_loadProgress;
+    QLabel* m_loadLabel = nullptr;
+    QProgressBar* m_loadBar = nullptr;
     // The system menu's check item of the dump doctor.
     QAction* m_doctorItem = nullptr;
 };

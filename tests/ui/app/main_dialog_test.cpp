@@ -5,6 +5,7 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QPointer>
+#include <QScreen>
 #include <QScrollBar>
 #include <QTest>
 #include <QUrl>
@@ -69,6 +70,32 @@ TEST_F(MainWindowTest, LoadFileAndDropsIdentifyInOrderPastAFolder) {
                                      zipPath + "/m4.bin\n...");
     EXPECT_EQ(boxTexts().size(), 2u);
     EXPECT_EQ(reports("odd.zip/test.bin"), 1);
+}
+
+// The first load's progress runs before the window is shown: its box is centred on the screen,
+// shows the whole of what it holds, and keeps its place and size as long paths come and go.
+TEST_F(MainWindowTest, TheFirstLoadsProgressIsCentredAndWhole) {
+    CMainDialog hidden(db.file("chipsight"), {});
+    const auto progressBox = [] {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (w->isVisible() && w->windowTitle() == "Databases") return w;
+        return static_cast<QWidget*>(nullptr);
+    };
+    hidden.loadProgress("/db/dats/mame.xml", 1 << 20, 300 << 20);
+    QWidget* box = progressBox();
+    ASSERT_NE(box, nullptr);
+    // Within the rounding of two halvings.
+    const QPoint off = box->geometry().center() - box->screen()->availableGeometry().center();
+    EXPECT_LE(off.manhattanLength(), 4) << off.x() << ", " << off.y();
+    const QRect place = box->geometry();
+    hidden.loadProgress("/db/dats/" + std::string(300, 'x') + ".xml", 2 << 20, 300 << 20);
+    EXPECT_EQ(box->geometry(), place);
+    for (QWidget* child : box->findChildren<QWidget*>())
+        if (child->isVisible()) {
+            EXPECT_TRUE(box->rect().contains(child->geometry())) << child;
+        }
+    hidden.loadProgress({}, 300 << 20, 300 << 20);
+    EXPECT_EQ(progressBox(), nullptr);
 }
 
 TEST_F(MainWindowTest, SplitLevelIsClampedWhileTheBoxKeepsWhatWasTyped) {
