@@ -16,11 +16,11 @@
 #include <thread>
 
 #include "chipsight/version.h"
-#include "cli/image_reader.h"
 #include "cli/progress.h"
 #include "core/chipsight_core.h"
 #include "core/file_layer.h"
 #include "core/input/directory_walk.h"
+#include "core/input/image_reader.h"
 #include "core/number_reading.h"
 #include "core/texts.h"
 
@@ -451,7 +451,9 @@ int main(int argc, char** argv) {
 
     // The files are read and checksummed from now on, while the databases load; their reports
     // are made below, in order.
-    chipsight::cli::ImageReader reader(files, splitLevel, jobs);
+    // The doctor and the SHA-1 of a JSON line look at the bytes after the digest: they are kept
+    // from the one read.
+    chipsight::ImageReader reader(files, splitLevel, jobs, doctor || o.json);
     TerminalFrontEnd frontEnd;
     frontEnd.crlf = crlf;
     frontEnd.json = o.json;
@@ -501,7 +503,8 @@ int main(int argc, char** argv) {
         frontEnd.progress = &progress;
         for (std::size_t i = 0; i < files.size(); ++i) {
             frontEnd.current = files[i];
-            note(core.identifyImage(files[i], reader.take(i), names[i]));
+            const chipsight::ReadAhead read = reader.take(i);
+            note(core.identifyImage(files[i], read.image, names[i], read.kept()));
             core.clearLog();
             progress.done(i);
         }

@@ -243,10 +243,11 @@ bool ChipsightCore::opensAsArchive(const ImageFile& image) const {
 }
 
 Outcome ChipsightCore::identifyImage(const std::string& path, const ImageFile& image,
-                                     const std::string& name) {
+                                     const std::string& name,
+                                     const std::vector<std::uint8_t>* bytes) {
     const std::string shown = name.empty() ? fileNameOf(path) : name;
     if (opensAsArchive(image)) return identifyArchive(path, shown);
-    return reportImage(path, shown, shownAs(path), image, nullptr);
+    return reportImage(path, shown, shownAs(path), image, bytes);
 }
 
 namespace {
@@ -374,7 +375,8 @@ Outcome ChipsightCore::reportImage(const std::string& path, const std::string& n
             break;
     }
 
-    Report report = buildReport(m_entries, image.digest, name, m_ignoreBad != 0);
+    const Identification found = identify(m_entries, image.digest, name, m_ignoreBad != 0);
+    Report report = reportOf(found, m_entries);
     m_lastCrc = report.crc;
     m_lastFileName = name;
     m_lastSize = image.length;
@@ -384,7 +386,7 @@ Outcome ChipsightCore::reportImage(const std::string& path, const std::string& n
         else
             appendMemberNotExamined(report, image.length);
     }
-    if (m_frontEnd.wantsRecords()) record(path, name, image.digest, report, bytes);
+    if (m_frontEnd.wantsRecords()) record(path, found, report, bytes);
     appendReport(report.block);
     m_frontEnd.enableAddCustomButton();
     scrollLog();
@@ -416,18 +418,10 @@ bool ChipsightCore::anySha1() {
     return *m_anySha1;
 }
 
-void ChipsightCore::record(const std::string& path, const std::string& name,
-                           const ImageDigest& digest, const Report& report,
-                           const std::vector<std::uint8_t>* bytes) {
-    ImageRecord r;
+void ChipsightCore::record(const std::string& path, const Identification& found,
+                           const Report& report, const std::vector<std::uint8_t>* bytes) {
+    ImageRecord r = recordOf(found, m_entries, entrySources());
     r.path = path;
-    r.name = name;
-    r.size = digest.length();
-    r.crc = digest.crc();
-    r.blank = digest.length() == 0 || digest.allBits() == 0xFF;
-    r.anyBits = digest.anyBits();
-    r.found = report.found;
-    r.parts = matchingParts(m_entries, digest, m_ignoreBad != 0, entrySources());
     // The doctor's lines are those of the block that start with its lead.
     constexpr std::string_view lead = "\r\n\t>> ";
     for (std::size_t at = report.block.find(lead); at != std::string::npos;
@@ -543,19 +537,17 @@ Outcome ChipsightCore::identifyReads(const std::vector<std::string>& paths) {
     reads.clear();
     const auto length = std::uint32_t(comparison.majority.size());
     const std::string name = "majority of " + std::to_string(paths.size()) + " reads";
-    Report report =
-        buildReport(m_entries, comparison.majority, name, m_splitLevel, m_ignoreBad != 0);
+    ImageDigest digest(length, m_splitLevel);
+    digest.add(comparison.majority);
+    digest.finish();
+    const Identification found = identify(m_entries, digest, name, m_ignoreBad != 0);
+    Report report = reportOf(found, m_entries);
     doctor::appendReadsComparison(report.block, comparison, length);
     m_lastCrc = report.crc;
     m_lastFileName = name;
     m_lastSize = length;
     if (m_doctor != 0) appendDoctorLines(report, length, {}, &comparison.majority);
-    if (m_frontEnd.wantsRecords()) {
-        ImageDigest digest(length, m_splitLevel);
-        digest.add(comparison.majority);
-        digest.finish();
-        record({}, name, digest, report, &comparison.majority);
-    }
+    if (m_frontEnd.wantsRecords()) record({}, found, report, &comparison.majority);
     appendReport(report.block);
     m_frontEnd.enableAddCustomButton();
     scrollLog();
@@ -607,17 +599,9 @@ Outcome ChipsightCore::identifyTypedEntry(std::string_view checksumText,
 Outcome ChipsightCore::identifyManual(std::uint32_t checksum, std::uint32_t size,
                                       std::string label) {
     if (m_ignoreBad != 0 && isBlankBlock(size, checksum)) return Outcome::Skipped;
-    const Report report = buildManualReport(m_entries, checksum, size, label);
-    if (m_frontEnd.wantsRecords()) {
-        ImageRecord r;
-        r.name = label;
-        r.size = size;
-        r.crc = checksum;
-        r.typed = true;
-        r.found = report.found;
-        r.parts = matchingParts(m_entries, checksum, size, entrySources());
-        m_frontEnd.recorded(r);
-    }
+    const Identification found = identifyTyped(m_entries, checksum, size, label);
+    const Report report = reportOf(found, m_entries);
+    if (m_frontEnd.wantsRecords()) m_frontEnd.recorded(recordOf(found, m_entries, entrySources()));
     appendReport(report.block);
     m_frontEnd.enableAddCustomButton();
     scrollLog();

@@ -41,9 +41,11 @@ class ChipsightCore {
     Outcome identifyFile(const std::string& path);
     // identifyFile of a file that readImageFile has already read, at the split level in force,
     // on whatever thread: everything after the read is the same, in the same order. The report
-    // names it `name`, or its file name when that is empty.
+    // names it `name`, or its file name when that is empty. `bytes`, when given, are the image's
+    // bytes as read, for the doctor and the SHA-1, which then read nothing again.
     Outcome identifyImage(const std::string& path, const ImageFile& image,
-                          const std::string& name = {});
+                          const std::string& name = {},
+                          const std::vector<std::uint8_t>* bytes = nullptr);
     Outcome identifyManual(std::uint32_t checksum, std::uint32_t size, std::string label);
     // Compares two or more reads of one chip and identifies the per-bit majority of them under
     // the name "majority of N reads", the comparison's lines after its report; then, with the
@@ -172,9 +174,9 @@ class ChipsightCore {
     Outcome reportImage(const std::string& path, const std::string& name,
                         const std::string& shownAs, const ImageFile& image,
                         const std::vector<std::uint8_t>* bytes, bool member = false);
-    // Hands the front end the record of an image reported under `name`, when it wants records.
-    void record(const std::string& path, const std::string& name, const ImageDigest& digest,
-                const Report& report, const std::vector<std::uint8_t>* bytes);
+    // Hands the front end the record of what was found of the image at `path`.
+    void record(const std::string& path, const Identification& found, const Report& report,
+                const std::vector<std::uint8_t>* bytes);
     EntrySources entrySources() const;
     // Whether any DAT entry carries a SHA-1: then records carry the image's (asked once).
     bool anySha1();

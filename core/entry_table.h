@@ -145,6 +145,16 @@ class EntryTable {
         if (!datsSeen) visitDats();
     }
 
+    // Calls `visit` with the entry at position `at`: a DatEntry for an entry of a DAT file,
+    // else a RomEntry.
+    template <typename Visit>
+    void visitEntry(std::size_t at, Visit&& visit) const {
+        if (dats_ && at >= datFirst_ && at - datFirst_ < datCount_)
+            visit(dats_->entry(std::uint32_t(at - datFirst_)));
+        else
+            visit((*this)[at]);
+    }
+
     // Calls `visit` with the checksum of every entry of `size`, in table order.
     template <typename Visit>
     void forEachCrcOfSize(std::uint32_t size, Visit&& visit) const {

@@ -74,6 +74,82 @@ std::string reportName(std::string_view fileName) {
     return name;
 }
 
+Identification identify(const EntryTable& entries, const ImageDigest& digest, std::string_view name,
+                        bool ignoreBad) {
+    Identification found;
+    found.name = name;
+    found.size = digest.length();
+    found.crc = digest.crc();
+    found.blank = found.size == 0 || digest.allBits() == 0xFF;
+    found.anyBits = digest.anyBits();
+    const int levels = digest.levels();
+    // Every part's bucket is asked for before the first is looked at, so the lookups wait on
+    // memory together rather than one after another.
+    for (int i = 0; i < levels; ++i) {
+        const std::uint32_t parts = 1u << i;
+        for (std::uint32_t j = 0; j < parts; ++j)
+            entries.prefetch(digest.partCrc(i, j), found.size >> i);
+    }
+    for (int i = 0; i < levels; ++i) {
+        const std::uint32_t parts = 1u << i;
+        const std::uint32_t partSize = found.size >> i;
+        for (std::uint32_t j = 0; j < parts; ++j) {
+            const std::uint32_t crc = digest.partCrc(i, j);
+            if (ignoreBad && isBlankBlock(partSize, crc)) continue;
+            PartMatch part{i, j + 1, parts, crc, partSize, {}};
+            entries.forEachMatch(crc, partSize,
+                                 [&](const auto&, std::size_t at) { part.entries.push_back(at); });
+            if (!part.entries.empty()) found.parts.push_back(std::move(part));
+        }
+    }
+    found.found = levels >= 1 && !found.parts.empty();
+    return found;
+}
+
+Identification identifyTyped(const EntryTable& entries, std::uint32_t crc, std::uint32_t size,
+                             std::string_view label) {
+    Identification found;
+    found.name = label;
+    found.size = size;
+    found.crc = crc;
+    found.typed = true;
+    PartMatch part{0, 1, 1, crc, size, {}};
+    entries.forEachMatch(crc, size,
+                         [&](const auto&, std::size_t at) { part.entries.push_back(at); });
+    if (!part.entries.empty()) found.parts.push_back(std::move(part));
+    found.found = !found.parts.empty();
+    return found;
+}
+
+std::string reportText(const Identification& found, const EntryTable& entries) {
+    // A typed label is the program's own; a file's name may hold anything.
+    const std::string name = found.typed ? found.name : reportName(found.name);
+    std::string block(kBlockHead);
+    if (!found.typed && found.blank) block += text::kBlank;
+    if (found.found) {
+        for (const PartMatch& part : found.parts) {
+            block += "\r\n" + name;
+            block += found.typed ? ": [" + hex(part.crc) + "]"
+                                 : ": (" + std::to_string(part.part) + "/" +
+                                       std::to_string(part.parts) + ") [" + hex(part.crc) + "]";
+            for (const std::size_t at : part.entries)
+                entries.visitEntry(at, [&](const auto& e) { appendEntryLine(block, e); });
+        }
+        return block;
+    }
+    appendNotFound(block, name, found.crc);
+    if (!found.typed && found.anyBits != 0xFF) {
+        block += text::kUnusedBitsHead;
+        for (int bit = 7; bit >= 0; --bit) block += char('0' + ((found.anyBits >> bit) & 1));
+        block += text::kUnusedBitsTail;
+    }
+    return block;
+}
+
+Report reportOf(const Identification& found, const EntryTable& entries) {
+    return {reportText(found, entries), found.crc, found.found};
+}
+
 Report buildReport(const EntryTable& entries, std::span<const std::uint8_t> image,
                    std::string_view fileName, int splitLevel, bool ignoreBad) {
     ImageDigest digest(std::uint32_t(image.size()), splitLevel);
@@ -84,69 +160,12 @@ Report buildReport(const EntryTable& entries, std::span<const std::uint8_t> imag
 
 Report buildReport(const EntryTable& entries, const ImageDigest& digest, std::string_view fileName,
                    bool ignoreBad) {
-    const std::string name = reportName(fileName);
-    const std::uint32_t length = digest.length();
-    Report report;
-    report.block = kBlockHead;
-    if (length == 0 || digest.allBits() == 0xFF) report.block += text::kBlank;
-
-    const int levels = digest.levels();
-    report.crc = digest.crc();
-    // Every part's bucket is asked for before the first is looked at, so the lookups wait on
-    // memory together rather than one after another.
-    for (int i = 0; i < levels; ++i) {
-        const std::uint32_t parts = 1u << i;
-        for (std::uint32_t j = 0; j < parts; ++j)
-            entries.prefetch(digest.partCrc(i, j), length >> i);
-    }
-    for (int i = 0; i < levels; ++i) {
-        const std::uint32_t parts = 1u << i;
-        const std::uint32_t partSize = length >> i;
-        for (std::uint32_t j = 0; j < parts; ++j) {
-            const std::uint32_t crc = digest.partCrc(i, j);
-            if (ignoreBad && isBlankBlock(partSize, crc)) continue;
-            bool first = true;
-            entries.forEachMatch(crc, partSize, [&](const auto& e) {
-                if (first) {
-                    report.block += "\r\n" + name + ": (" + std::to_string(j + 1) + "/" +
-                                    std::to_string(parts) + ") [" + hex(crc) + "]";
-                    first = false;
-                }
-                appendEntryLine(report.block, e);
-                report.found = true;
-            });
-        }
-    }
-
-    if (levels < 1 || !report.found) {
-        report.found = false;
-        appendNotFound(report.block, name, report.crc);
-        const std::uint8_t any = digest.anyBits();
-        if (any != 0xFF) {
-            report.block += text::kUnusedBitsHead;
-            for (int bit = 7; bit >= 0; --bit) report.block += char('0' + ((any >> bit) & 1));
-            report.block += text::kUnusedBitsTail;
-        }
-    }
-    return report;
+    return reportOf(identify(entries, digest, fileName, ignoreBad), entries);
 }
 
 Report buildManualReport(const EntryTable& entries, std::uint32_t crc, std::uint32_t size,
                          std::string_view label) {
-    Report report;
-    report.block = kBlockHead;
-    entries.forEachMatch(crc, size, [&](const auto& e) {
-        if (!report.found) {
-            report.block += "\r\n";
-            report.block += label;
-            report.block += ": [" + hex(crc) + "]";
-        }
-        appendEntryLine(report.block, e);
-        report.found = true;
-    });
-    report.crc = crc;
-    if (!report.found) appendNotFound(report.block, label, crc);
-    return report;
+    return reportOf(identifyTyped(entries, crc, size, label), entries);
 }
 
 }  // namespace chipsight

@@ -5,6 +5,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/entry_table.h"
 #include "core/image_digest.h"
@@ -31,11 +32,47 @@ enum class Outcome {
     Found,     // at least one entry matched
 };
 
+// A part of an image that matched, with the positions in the table of the entries it matched,
+// in table order.
+struct PartMatch {
+    int level = 0;            // 0 for the whole image; level i has 2^i parts
+    std::uint32_t part = 1;   // counted from 1
+    std::uint32_t parts = 1;  // at this level
+    std::uint32_t crc = 0, size = 0;
+    std::vector<std::size_t> entries;
+};
+
+// What one lookup pass found of an image or of a typed checksum and size: all that the report
+// text, a JSON line or any other rendering shows of it, with the entries as references into the
+// table looked up in.
+struct Identification {
+    std::string name;  // as the report names it (the label of a typed pair), its controls kept
+    std::uint32_t size = 0, crc = 0;
+    bool typed = false;           // a typed pair: no bytes, so no blank test or bits
+    bool blank = false;           // an image that is empty or all 0xFF bytes
+    std::uint8_t anyBits = 0xFF;  // the OR of every byte of an image
+    bool found = false;           // some part matched, at a level the image has
+    std::vector<PartMatch> parts;
+};
+
+// Looks up every part of the image of the finished `digest`, at the digest's levels, in
+// `entries`, passing over blank parts when `ignoreBad` is set.
+Identification identify(const EntryTable& entries, const ImageDigest& digest, std::string_view name,
+                        bool ignoreBad);
+// Looks up a typed checksum and size, named `label`.
+Identification identifyTyped(const EntryTable& entries, std::uint32_t crc, std::uint32_t size,
+                             std::string_view label);
+// The report block of what was found, from the block head to the last line, without the tail.
+std::string reportText(const Identification& found, const EntryTable& entries);
+
 struct Report {
     std::string block;      // from the block head to the last line, without the block tail
     std::uint32_t crc = 0;  // CRC-32 of the whole image (or the typed checksum)
     bool found = false;
 };
+
+// The report of an identification.
+Report reportOf(const Identification& found, const EntryTable& entries);
 
 // The report block of an image of `image.size()` bytes named `name`, looked up at
 // `splitLevel` levels in `entries`, skipping blank parts when `ignoreBad` is set. The size is 0

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "core/entry_table.h"
-#include "core/image_digest.h"
+#include "core/identify.h"
 
 namespace chipsight {
 
@@ -51,11 +51,9 @@ struct EntrySources {
     std::function<std::string(std::size_t)> tableFile;
 };
 
-// The parts of the image of `digest` that match, looked up as the report looks them up.
-std::vector<RecordPart> matchingParts(const EntryTable& entries, const ImageDigest& digest,
-                                      bool ignoreBad, const EntrySources& sources);
-// The entries of a typed checksum and size, as one part of one.
-std::vector<RecordPart> matchingParts(const EntryTable& entries, std::uint32_t crc,
-                                      std::uint32_t size, const EntrySources& sources);
+// The record of what an identification found, its entries' texts and sources read from the table
+// it was looked up in. The image's path and SHA-1, and the doctor's lines, are the caller's.
+ImageRecord recordOf(const Identification& found, const EntryTable& entries,
+                     const EntrySources& sources);
 
 }  // namespace chipsight

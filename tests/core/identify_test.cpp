@@ -14,7 +14,9 @@
 #include <random>
 
 #include "core/crc32.h"
+#include "core/doctor/doctor.h"
 #include "core/file_layer.h"
+#include "core/input/image_reader.h"
 #include "tests/support/archive_writer.h"
 #include "tests/support/expected_texts.h"
 #include "tests/support/fault_injection.h"
@@ -179,6 +181,43 @@ TEST_F(Identify, ADumpThatLooksLikeAnArchiveIsReportedWholeWhenKnown) {
         EXPECT_EQ(core.m_logText, "============================\r\nfw.bin: (1/1) [" +
                                       std::string(digits) + "]\r\n\t- FW : Board\r\n");
     }
+}
+
+// With the doctor on and the records of a JSON line wanted, a file read ahead that is not found
+// is read once: the doctor and the SHA-1 take the bytes that made its digest.
+TEST_F(Identify, ADumpNotFoundIsReadOnceForTheDoctorAndItsRecord) {
+    struct Wanting : RecordingFrontEnd {
+        bool wantsRecords() const override { return true; }
+        void recorded(const ImageRecord& r) override { records.push_back(r); }
+        std::vector<ImageRecord> records;
+    } front;
+    ::setenv("XDG_CACHE_HOME", dir.file("cache").c_str(), 1);
+    writeFile(dir.file("sha1.xml"),
+              std::string("<?xml version=\"1.0\"?><datafile><game name=\"g\"><rom name=\"r\" "
+                          "size=\"4\" crc=\"01020304\" sha1=\"") +
+                  std::string(40, 'a') + "\"/></game></datafile>\n");
+    BoundCore own(front, dir.programPath(), {});
+    own.addDatPath(dir.file("sha1.xml"));
+    own.loadDatabases();
+    ::unsetenv("XDG_CACHE_HOME");
+    own.setDoctor(true);
+    const std::string path = dir.file("dump.bin");
+    const Bytes dump = randomImage(1 << 20, 9);
+    writeFile(path, dump);
+    int opens = 0;
+    FileSystemCalls calls = FileSystemCalls::posix();
+    calls.open = [&](const char* name, int flags, mode_t mode) {
+        opens += path == name;
+        return ::open(name, flags, mode);
+    };
+    ScopedFileSystemCalls counted(calls);
+    const std::vector<std::string> paths = {path};
+    ImageReader reader(paths, 1, 2, true);
+    const ReadAhead read = reader.take(0);
+    EXPECT_EQ(own.identifyImage(path, read.image, {}, read.kept()), Outcome::NotFound);
+    EXPECT_EQ(opens, 1);
+    ASSERT_EQ(front.records.size(), 1u);
+    EXPECT_EQ(front.records[0].sha1, doctor::sha1(dump));
 }
 
 class Monitor : public CoreTest {

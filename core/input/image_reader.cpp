@@ -1,13 +1,21 @@
 // Worker threads that read the next files while the reports of earlier ones are made.
-#include "cli/image_reader.h"
+#include "core/input/image_reader.h"
 
+#include <algorithm>
 #include <new>
 #include <system_error>
 
-namespace chipsight::cli {
+namespace chipsight {
 
-ImageReader::ImageReader(const std::vector<std::string>& paths, int splitLevel, unsigned threads)
-    : paths_(paths), splitLevel_(splitLevel), slots_(kAhead), filled_(kAhead, false) {
+ImageReader::ImageReader(const std::vector<std::string>& paths, int splitLevel, unsigned threads,
+                         bool keepBytes)
+    : paths_(paths),
+      splitLevel_(splitLevel),
+      keepBytes_(keepBytes),
+      // Kept bytes are up to 64 MiB a file: then two files a thread are enough to keep busy.
+      ahead_(keepBytes ? std::max<std::size_t>(2, 2 * std::size_t(threads)) : kAhead),
+      slots_(ahead_),
+      filled_(ahead_, false) {
     if (threads <= 1 || paths.empty()) return;
     try {
         // The caller's thread reads too, whenever the next file it takes is not yet read.
@@ -32,54 +40,55 @@ void ImageReader::work() {
         {
             std::unique_lock<std::mutex> lock(mutex_);
             room_.wait(lock, [&] {
-                return stopping_ || claimed_ == paths_.size() || claimed_ < taken_ + kAhead;
+                return stopping_ || claimed_ == paths_.size() || claimed_ < taken_ + ahead_;
             });
             if (stopping_ || claimed_ == paths_.size()) return;
             i = claimed_++;
         }
-        ImageFile image;
-        try {
-            image = readImageFile(paths_[i], splitLevel_, true);
-        } catch (const std::bad_alloc&) {
-            image.status = ImageStatus::OutOfMemory;
-        }
+        ReadAhead image = read(i);
         {
             const std::lock_guard<std::mutex> lock(mutex_);
-            slots_[i % kAhead] = std::move(image);
-            filled_[i % kAhead] = true;
+            slots_[i % ahead_] = std::move(image);
+            filled_[i % ahead_] = true;
         }
         ready_.notify_all();
     }
 }
 
-ImageFile ImageReader::take(std::size_t i) {
-    if (workers_.empty()) return readImageFile(paths_[i], splitLevel_, true);
+ReadAhead ImageReader::read(std::size_t i) const {
+    ReadAhead image;
+    try {
+        image.image =
+            readImageFile(paths_[i], splitLevel_, true, keepBytes_ ? &image.bytes : nullptr);
+    } catch (const std::bad_alloc&) {
+        image.image.status = ImageStatus::OutOfMemory;
+    }
+    return image;
+}
+
+ReadAhead ImageReader::take(std::size_t i) {
+    if (workers_.empty()) return read(i);
     std::unique_lock<std::mutex> lock(mutex_);
     // While file i is not read yet, the caller reads the next file that no worker has started
     // on, rather than sleep and be woken for each file.
-    while (!filled_[i % kAhead]) {
-        if (claimed_ < paths_.size() && claimed_ < taken_ + kAhead) {
+    while (!filled_[i % ahead_]) {
+        if (claimed_ < paths_.size() && claimed_ < taken_ + ahead_) {
             const std::size_t j = claimed_++;
             lock.unlock();
-            ImageFile image;
-            try {
-                image = readImageFile(paths_[j], splitLevel_, true);
-            } catch (const std::bad_alloc&) {
-                image.status = ImageStatus::OutOfMemory;
-            }
+            ReadAhead image = read(j);
             lock.lock();
-            slots_[j % kAhead] = std::move(image);
-            filled_[j % kAhead] = true;
+            slots_[j % ahead_] = std::move(image);
+            filled_[j % ahead_] = true;
             continue;
         }
         ready_.wait(lock);
     }
-    ImageFile image = std::move(slots_[i % kAhead]);
-    filled_[i % kAhead] = false;
+    ReadAhead image = std::move(slots_[i % ahead_]);
+    filled_[i % ahead_] = false;
     taken_ = i + 1;
     lock.unlock();
     room_.notify_all();
     return image;
 }
 
-}  // namespace chipsight::cli
+}  // namespace chipsight
