@@ -1,0 +1,19 @@
+// The --json output: one object a line for each image, typed lookup and failure.
+#pragma once
+
+#include <cstdint>
+#include <nlohmann/json.hpp>
+#include <string>
+
+#include "core/image_record.h"
+
+namespace chipsight::cli {
+
+// Eight hexadecimal digits, capitals.
+std::string hex8(std::uint32_t value);
+// What one identification found, as the object --json writes for it.
+nlohmann::ordered_json toJson(const ImageRecord& r);
+// Writes `j` as one line of standard output.
+void writeJson(const nlohmann::ordered_json& j);
+
+}  // namespace chipsight::cli

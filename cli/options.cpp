@@ -1,0 +1,227 @@
+// Reading the command line with CLI11; its complaints are said in the program's words.
+#include "cli/options.h"
+
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <iostream>
+
+#include "chipsight/version.h"
+#include "core/identify.h"
+#include "core/number_reading.h"
+#include "core/texts.h"
+
+namespace chipsight::cli {
+namespace {
+
+int usageError(const std::string& message) {
+    std::cerr << "chipsight-cli: " << message << "\nTry 'chipsight-cli --help'.\n";
+    return 2;
+}
+
+// A whole number of digits only, from `low` to `high`; nothing otherwise.
+std::optional<std::uint32_t> boundedNumber(const std::string& text, std::uint32_t low,
+                                           std::uint32_t high) {
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) return {};
+    const std::uint32_t n = scanDecimal(text).value_or(0);
+    if (n < low || n > high) return {};
+    return n;
+}
+
+// The options whose value is the next argument, whatever it starts with.
+constexpr const char* kValueOptions[] = {"--db-dir", "--dat", "--split-level", "--jobs"};
+
+// Takes --manual and --add out of the command line with the arguments they need, as they are:
+// a name or a description may well begin with a dash, which the parser would take for an
+// option. What is left goes to the parser; a message when one of them lacks its arguments.
+std::optional<std::string> takeTypedValues(int argc, char** argv, Options& o,
+                                           std::vector<char*>& rest) {
+    rest.push_back(argv[0]);
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (arg == "--") {
+            rest.insert(rest.end(), argv + i, argv + argc);
+            break;
+        }
+        const bool manual = arg == "--manual", add = arg == "--add";
+        if (manual || add) {
+            const int need = manual ? 2 : 4;
+            if (argc - 1 - i < need)
+                return manual ? "--manual needs CRC and SIZE"
+                              : "--add needs CRC, SIZE, NAME and DESCRIPTION";
+            (manual ? o.manual : o.additions).emplace_back(argv + i + 1, argv + i + 1 + need);
+            i += need;
+            continue;
+        }
+        rest.push_back(argv[i]);
+        // A value that looks like --manual or --add is a value all the same.
+        if (std::find(std::begin(kValueOptions), std::end(kValueOptions), arg) !=
+                std::end(kValueOptions) &&
+            i + 1 < argc)
+            rest.push_back(argv[++i]);
+    }
+    return std::nullopt;
+}
+
+// The parser's complaint in the program's words: what the option named in it needs, or that an
+// argument was not expected.
+std::string usageMessage(const CLI::ParseError& e) {
+    const std::string what = e.what();
+    static const std::pair<const char*, const char*> kNeeds[] = {
+        {"--db-dir", "--db-dir needs a directory"},
+        {"--dat", "--dat needs a file or directory"},
+        {"--split-level", "--split-level takes a number from 1 to 9"},
+        {"--jobs", "--jobs takes a number from 1 to 64"},
+        {"--reads", "--reads needs two or more files"},
+    };
+    if (dynamic_cast<const CLI::ExtrasError*>(&e) == nullptr) {
+        for (const auto& [option, needs] : kNeeds)
+            if (what.starts_with(std::string(option) + ":") ||
+                what.find(std::string(option) + " ") != std::string::npos)
+                return needs;
+        // A flag given a value, or anything else the parser could not place.
+        const std::size_t dash = what.find("--");
+        if (dash != std::string::npos)
+            return what.substr(dash, what.find_first_of(" :=", dash) - dash) + " takes no value";
+    }
+    const std::size_t colon = what.find(": ");
+    const std::string extra = colon == std::string::npos ? what : what.substr(colon + 2);
+    return (extra.starts_with("-") ? "unknown option " : "unexpected argument ") +
+           reportName(extra);
+}
+
+}  // namespace
+
+std::optional<int> parseOptions(int argc, char** argv, Options& o) {
+    CLI::App app("Identify ROM and EPROM dumps by their CRC-32 and size.", "chipsight-cli");
+    app.footer(std::string("Exit status: 0 when everything was found, 1 when something was not "
+                           "found, 2 on any error.\n\n") +
+               text::kDatabaseLocation);
+    app.get_formatter()->column_width(26);
+    std::string splitLevel, jobs;
+    bool version = false;
+    const char* databases = "Databases";
+    const char* lookup = "Identification";
+    const char* output = "Output";
+    const char* other = "Other";
+    auto* dbDir = app.add_option("--db-dir", o.dbDir,
+                                 "read CHIPLORE.ROM, CHIPLORE.GAM and Chipsight.dat from DIR")
+                      ->option_text("DIR")
+                      ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast)
+                      ->group(databases);
+    app.add_option("--dat", o.dats,
+                   "also read the DAT file PATH, or those in the directory PATH and below; "
+                   "may be given more than once")
+        ->option_text("PATH")
+        ->expected(1)
+        ->allow_extra_args(false)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+        ->group(databases);
+    app.add_flag("--databases", o.listDatabases,
+                 "list the database files read, their entries and load times")
+        ->group(databases);
+    app.add_option("--split-level", splitLevel,
+                   "also look up halves, quarters, ... down to 1/2^(N-1) (1 to 9, default 1)")
+        ->option_text("N")
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast)
+        ->group(lookup);
+    app.add_flag("-r,--recursive", o.recursive,
+                 "identify every file in the directories named and below, sorted by name; "
+                 "symbolic links are not followed")
+        ->group(lookup);
+    app.add_flag("--no-ignore-bad", o.noIgnoreBad, "look up blank parts too")->group(lookup);
+    app.add_flag("--doctor", o.doctor,
+                 "after a report of a dump that is not found, add the dump doctor's lines, "
+                 "starting \">> \"")
+        ->group(lookup);
+    // Each occurrence of these is a group of its own, kept apart when it is read.
+    const auto groupsOf = [](std::vector<std::vector<std::string>>& groups) {
+        return [&groups](const std::vector<std::string>& group) { groups.push_back(group); };
+    };
+    app.add_option_function<std::vector<std::string>>(
+           "--reads", groupsOf(o.readGroups),
+           "compare reads of one chip (the files up to the next option) and identify "
+           "their per-bit majority, after the files; implies --doctor")
+        ->option_text("FILE FILE...")
+        ->expected(2, CLI::detail::expected_max_vector_size)
+        ->trigger_on_parse()
+        ->group(lookup);
+    app.add_option_function<std::vector<std::string>>(
+           "--manual", groupsOf(o.manual), "look up a typed checksum and size (after the files)")
+        ->option_text("CRC SIZE")
+        ->expected(2)
+        ->allow_extra_args(false)
+        ->trigger_on_parse()
+        ->group(lookup);
+    app.add_option_function<std::vector<std::string>>(
+           "--add", groupsOf(o.additions), "add an entry to the custom database Chipsight.dat")
+        ->option_text("CRC SIZE NAME DESCRIPTION")
+        ->expected(4)
+        ->allow_extra_args(false)
+        ->trigger_on_parse()
+        ->group(databases);
+    app.add_flag("--json", o.json,
+                 "write one JSON object a line for each dump, member, lookup and failure "
+                 "instead of the report")
+        ->group(output);
+    app.add_flag("--crlf", o.crlf,
+                 "write the report with CR LF line breaks, as the window's log holds it")
+        ->group(output);
+    app.add_option("--jobs", jobs,
+                   "read and checksum up to N files at once (1 to 64, default: one per processor)")
+        ->option_text("N")
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast)
+        ->group(other);
+    app.add_flag("--version", version, "show the version")->group(other);
+    app.set_help_flag("--help", "show this help")->group(other);
+    app.add_option("FILE", o.files, "the dumps to identify")->option_text("...");
+
+    std::vector<char*> rest;
+    if (const auto message = takeTypedValues(argc, argv, o, rest)) return usageError(*message);
+    try {
+        app.parse(int(rest.size()), rest.data());
+    } catch (const CLI::CallForHelp&) {
+        std::cout << app.help();
+        return 0;
+    } catch (const CLI::ParseError& e) {
+        return usageError(usageMessage(e));
+    }
+    for (const auto& group : o.readGroups)
+        if (group.size() < 2) return usageError("--reads needs two or more files");
+    for (const auto& group : o.manual)
+        if (group.size() != 2) return usageError("--manual needs CRC and SIZE");
+    for (const auto& group : o.additions)
+        if (group.size() != 4) return usageError("--add needs CRC, SIZE, NAME and DESCRIPTION");
+    if (version) {
+        std::cout << "chipsight-cli " << kVersion << '\n';
+        return 0;
+    }
+    if (dbDir->count() != 0 && o.dbDir.empty()) return usageError("--db-dir needs a directory");
+    for (const std::string& dat : o.dats) {
+        if (dat.empty()) return usageError("--dat needs a file or directory");
+        if (::access(dat.c_str(), R_OK) != 0) {
+            std::cerr << "chipsight-cli: cannot read " << reportName(dat) << ": "
+                      << std::strerror(errno) << '\n';
+            return 2;
+        }
+    }
+    if (app.count("--split-level") != 0) {
+        const auto level = boundedNumber(splitLevel, 1, 9);
+        if (!level) return usageError("--split-level takes a number from 1 to 9");
+        o.splitLevel = int(*level);
+    }
+    if (app.count("--jobs") != 0) {
+        const auto n = boundedNumber(jobs, 1, 64);
+        if (!n) return usageError("--jobs takes a number from 1 to 64");
+        o.jobs = *n;
+    }
+    if (o.files.empty() && o.manual.empty() && o.additions.empty() && o.readGroups.empty() &&
+        !o.listDatabases)
+        return usageError("no FILE given");
+    return std::nullopt;
+}
+
+}  // namespace chipsight::cli

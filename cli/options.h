@@ -1,0 +1,29 @@
+// The command line of chipsight-cli: what it asks for, read with CLI11, and its usage errors in
+// the program's own words.
+#pragma once
+
+#include <algorithm>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace chipsight::cli {
+
+// What the command line asks for.
+struct Options {
+    std::string dbDir;
+    std::vector<std::string> dats;
+    bool listDatabases = false;
+    int splitLevel = 1;
+    bool noIgnoreBad = false, crlf = false, doctor = false, recursive = false, json = false;
+    unsigned jobs = std::max(1u, std::thread::hardware_concurrency());
+    std::vector<std::string> files;
+    std::vector<std::vector<std::string>> readGroups, manual, additions;
+};
+
+// Reads the command line into `o`; an exit status when the program ends here (help, version,
+// a usage error).
+std::optional<int> parseOptions(int argc, char** argv, Options& o);
+
+}  // namespace chipsight::cli
