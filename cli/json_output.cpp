@@ -12,6 +12,104 @@ std::string hex8(std::uint32_t value) {
     return text;
 }
 
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+Json entryJson(const doctor::FoundEntry& e) {
+    Json j = {{"name", e.name}, {"description", e.description}};
+    if (!e.board.empty()) j["board"] = e.board;
+    return j;
+}
+
+const char* transformName(doctor::Transform t) {
+    switch (t) {
+        case doctor::Transform::ByteSwap:
+            return "byte_swap";
+        case doctor::Transform::WordSwap:
+            return "word_swap";
+        case doctor::Transform::BitReversal:
+            return "bit_reversal";
+        case doctor::Transform::Inversion:
+            return "inversion";
+        case doctor::Transform::EvenOdd:
+            return "even_odd";
+        case doctor::Transform::ByteLanes:
+            return "byte_lanes";
+        case doctor::Transform::Overdump:
+            break;
+    }
+    return "overdump";
+}
+
+// What the doctor found, an object a finding, in the order its lines come in the report.
+Json doctorJson(const ImageRecord& r) {
+    Json out = Json::array();
+    if (r.reads) {
+        const doctor::ReadsComparison& c = *r.reads;
+        out.push_back(
+            {{"kind", "reads"},
+             {"reads", c.reads},
+             {"size", r.size},
+             {"differing_bytes", c.differingBytes},
+             {"flips", std::vector<std::uint64_t>(std::begin(c.flips), std::end(c.flips))},
+             {"first_differing", c.firstDiffering}});
+    }
+    if (!r.examination) return out;
+    if (r.examination->findings) {
+        const doctor::Findings& f = *r.examination->findings;
+        for (const doctor::TransformFinding& t : f.transforms) {
+            Json entries = Json::array();
+            for (const doctor::FoundEntry& e : t.entries) entries.push_back(entryJson(e));
+            out.push_back({{"kind", "transform"},
+                           {"transform", transformName(t.transform)},
+                           {"part", t.part},
+                           {"parts", t.parts},
+                           {"crc", hex8(t.crc)},
+                           {"size", t.size},
+                           {"entries", std::move(entries)}});
+        }
+        for (const doctor::OneBitFinding& o : f.oneBit) {
+            Json bit = {{"kind", "one_bit_off"},
+                        {"address", o.byte},
+                        {"bit", o.bit},
+                        {"confirmed", o.confirmed}};
+            if (!o.confirmed) bit["chance"] = o.chance;
+            bit["entry"] = entryJson(o.entry);
+            out.push_back(std::move(bit));
+        }
+        if (f.oneBitUnchecked != 0)
+            out.push_back({{"kind", "one_bit_off_unchecked"}, {"count", f.oneBitUnchecked}});
+        if (f.sameByte) {
+            out.push_back({{"kind", "same_byte"}, {"byte", f.firstByte}});
+        } else {
+            std::vector<int> always0, always1;
+            for (int bit = 7; bit >= 0; --bit) {
+                if ((f.anyBits >> bit & 1) == 0) always0.push_back(bit);
+                if (f.allBits >> bit & 1) always1.push_back(bit);
+            }
+            if (!always0.empty() || !always1.empty())
+                out.push_back(
+                    {{"kind", "data_lines"}, {"always_0", always0}, {"always_1", always1}});
+            std::vector<int> mirrored;
+            for (int line = 31; line >= 0; --line)
+                if (f.mirroredLines >> line & 1) mirrored.push_back(line);
+            if (!mirrored.empty())
+                out.push_back({{"kind", "mirrored_address_lines"}, {"lines", mirrored}});
+            for (const doctor::FillRun& run : f.fills)
+                out.push_back({{"kind", "fill"},
+                               {"byte", run.value},
+                               {"start", run.start},
+                               {"end", run.end}});
+        }
+    }
+    if (!r.examination->notExamined.empty())
+        out.push_back({{"kind", "not_examined"}, {"why", r.examination->notExamined}});
+    return out;
+}
+
+}  // namespace
+
 nlohmann::ordered_json toJson(const ImageRecord& r) {
     nlohmann::ordered_json j;
     if (!r.path.empty()) j["path"] = r.path;
@@ -55,7 +153,7 @@ nlohmann::ordered_json toJson(const ImageRecord& r) {
         }
         j["matches"].push_back(std::move(p));
     }
-    if (!r.doctor.empty()) j["doctor"] = r.doctor;
+    if (r.reads || r.examination) j["doctor"] = doctorJson(r);
     return j;
 }
 

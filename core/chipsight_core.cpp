@@ -380,13 +380,12 @@ Outcome ChipsightCore::reportImage(const std::string& path, const std::string& n
     m_lastCrc = report.crc;
     m_lastFileName = name;
     m_lastSize = image.length;
+    std::optional<doctor::Examination> examination;
     if (m_doctor != 0) {
-        if (!member || bytes)
-            appendDoctorLines(report, image.length, path, bytes);
-        else
-            appendMemberNotExamined(report, image.length);
+        examination = examine(found, path, bytes, member);
+        doctor::appendExamination(report.block, *examination);
     }
-    if (m_frontEnd.wantsRecords()) record(path, found, report, bytes);
+    if (m_frontEnd.wantsRecords()) record(path, found, bytes, examination);
     appendReport(report.block);
     m_frontEnd.enableAddCustomButton();
     scrollLog();
@@ -419,16 +418,13 @@ bool ChipsightCore::anySha1() {
 }
 
 void ChipsightCore::record(const std::string& path, const Identification& found,
-                           const Report& report, const std::vector<std::uint8_t>* bytes) {
+                           const std::vector<std::uint8_t>* bytes,
+                           std::optional<doctor::Examination> examination,
+                           std::optional<doctor::ReadsComparison> reads) {
     ImageRecord r = recordOf(found, m_entries, entrySources());
     r.path = path;
-    // The doctor's lines are those of the block that start with its lead.
-    constexpr std::string_view lead = "\r\n\t>> ";
-    for (std::size_t at = report.block.find(lead); at != std::string::npos;
-         at = report.block.find(lead, at + 1)) {
-        const std::size_t from = at + lead.size();
-        r.doctor.push_back(report.block.substr(from, report.block.find("\r\n", from) - from));
-    }
+    r.examination = std::move(examination);
+    r.reads = std::move(reads);
     if (anySha1()) {
         if (bytes) {
             r.sha1 = doctor::sha1(*bytes);
@@ -443,43 +439,42 @@ void ChipsightCore::record(const std::string& path, const Identification& found,
     m_frontEnd.recorded(r);
 }
 
-void ChipsightCore::appendMemberNotExamined(Report& report, std::uint32_t length) {
+doctor::Examination ChipsightCore::examine(const Identification& found, const std::string& path,
+                                           const std::vector<std::uint8_t>* bytes, bool member) {
+    doctor::Examination examination;
     bool wholeFound = false;
-    m_entries.forEachMatch(report.crc, length, [&](const auto&) { wholeFound = true; });
-    if (!wholeFound && length != 0)
-        doctor::appendNotExamined(report.block, "not enough memory to examine the image");
-}
-
-void ChipsightCore::appendDoctorLines(Report& report, std::uint32_t length, const std::string& path,
-                                      const std::vector<std::uint8_t>* bytes) {
-    bool wholeFound = false;
-    m_entries.forEachMatch(report.crc, length, [&](const auto&) { wholeFound = true; });
-    if (wholeFound || length == 0) return;
+    m_entries.forEachMatch(found.crc, found.size, [&](const auto&) { wholeFound = true; });
+    if (wholeFound || found.size == 0) return examination;
+    constexpr const char* kNoMemory = "not enough memory to examine the image";
+    // A member of an archive whose bytes could not be kept cannot be read again.
+    if (member && !bytes) {
+        examination.notExamined = kNoMemory;
+        return examination;
+    }
     doctor::WholeImage read;
     if (!bytes) {
         read = doctor::readWholeImage(path);
         if (read.status == ImageStatus::OutOfMemory) {
-            doctor::appendNotExamined(report.block, "not enough memory to examine the image");
-            return;
+            examination.notExamined = kNoMemory;
+            return examination;
         }
         // The bytes examined must be those identified: a file rewritten since is left alone.
-        if (read.status != ImageStatus::Read || read.bytes.size() != length ||
-            Crc32(0, read.bytes.data(), length) != report.crc) {
-            doctor::appendNotExamined(report.block,
-                                      read.status == ImageStatus::CannotOpen
+        if (read.status != ImageStatus::Read || read.bytes.size() != found.size ||
+            Crc32(0, read.bytes.data(), found.size) != found.crc) {
+            examination.notExamined = read.status == ImageStatus::CannotOpen
                                           ? "the file could not be opened again to examine it"
                                           : "the file changed since it was identified; not "
-                                            "examined");
-            return;
+                                            "examined";
+            return examination;
         }
         bytes = &read.bytes;
     }
     try {
-        doctor::appendFindings(report.block,
-                               doctor::examine(*bytes, report.crc, m_entries, m_sameSize));
+        examination.findings = doctor::examine(*bytes, found.crc, m_entries, m_sameSize);
     } catch (const std::bad_alloc&) {
-        doctor::appendNotExamined(report.block, "not enough memory to examine the image");
+        examination.notExamined = kNoMemory;
     }
+    return examination;
 }
 
 Outcome ChipsightCore::identifyReads(const std::vector<std::string>& paths) {
@@ -546,8 +541,15 @@ Outcome ChipsightCore::identifyReads(const std::vector<std::string>& paths) {
     m_lastCrc = report.crc;
     m_lastFileName = name;
     m_lastSize = length;
-    if (m_doctor != 0) appendDoctorLines(report, length, {}, &comparison.majority);
-    if (m_frontEnd.wantsRecords()) record({}, found, report, &comparison.majority);
+    std::optional<doctor::Examination> examination;
+    if (m_doctor != 0) {
+        examination = examine(found, {}, &comparison.majority, false);
+        doctor::appendExamination(report.block, *examination);
+    }
+    if (m_frontEnd.wantsRecords()) {
+        const std::vector<std::uint8_t> majority = std::move(comparison.majority);
+        record({}, found, &majority, std::move(examination), std::move(comparison));
+    }
     appendReport(report.block);
     m_frontEnd.enableAddCustomButton();
     scrollLog();

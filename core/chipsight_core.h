@@ -12,6 +12,7 @@
 #include "core/database_location.h"
 #include "core/databases/dat_set.h"
 #include "core/doctor/doctor.h"
+#include "core/doctor/reads.h"
 #include "core/front_end.h"
 #include "core/identify.h"
 #include "core/image_file.h"
@@ -151,12 +152,10 @@ class ChipsightCore {
     void error(const std::string& text, unsigned type);
     void appendReport(const std::string& block);
     void scrollLog();
-    // Appends the doctor's lines for the image of `report`, of `length` bytes, when the whole
-    // image was not found; `bytes` when it is at hand, else it is read again from `path`.
-    void appendDoctorLines(Report& report, std::uint32_t length, const std::string& path,
-                           const std::vector<std::uint8_t>* bytes);
-    // The same for a member of an archive whose bytes could not be kept.
-    void appendMemberNotExamined(Report& report, std::uint32_t length);
+    // What the doctor makes of the image `found` at `path`, whose bytes are `bytes` when at
+    // hand, else read again from `path` (unless it is a `member` of an archive).
+    doctor::Examination examine(const Identification& found, const std::string& path,
+                                const std::vector<std::uint8_t>* bytes, bool member);
     // Identifies each file inside the archive at `path`, reported as `name`, in archive order.
     Outcome identifyArchive(const std::string& path, const std::string& name);
     // Whether a file read as `image` is to be opened as an archive: it looks like one, and the
@@ -174,9 +173,12 @@ class ChipsightCore {
     Outcome reportImage(const std::string& path, const std::string& name,
                         const std::string& shownAs, const ImageFile& image,
                         const std::vector<std::uint8_t>* bytes, bool member = false);
-    // Hands the front end the record of what was found of the image at `path`.
-    void record(const std::string& path, const Identification& found, const Report& report,
-                const std::vector<std::uint8_t>* bytes);
+    // Hands the front end the record of what was found of the image at `path`, with what the
+    // doctor made of it and of the reads it is the majority of.
+    void record(const std::string& path, const Identification& found,
+                const std::vector<std::uint8_t>* bytes,
+                std::optional<doctor::Examination> examination,
+                std::optional<doctor::ReadsComparison> reads = std::nullopt);
     EntrySources entrySources() const;
     // Whether any DAT entry carries a SHA-1: then records carry the image's (asked once).
     bool anySha1();

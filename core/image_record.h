@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "core/doctor/doctor.h"
+#include "core/doctor/reads.h"
 #include "core/entry_table.h"
 #include "core/identify.h"
 
@@ -41,7 +43,10 @@ struct ImageRecord {
     std::optional<std::array<std::uint8_t, 20>> sha1;
     bool found = false;
     std::vector<RecordPart> parts;
-    std::vector<std::string> doctor;  // the doctor's lines, without their lead
+    // With the doctor on: how the reads compared of which the image is the majority, and what
+    // the doctor made of the image.
+    std::optional<doctor::ReadsComparison> reads;
+    std::optional<doctor::Examination> examination;
 };
 
 // Where the entries of the table came from: the file of a DAT entry's store, and the file of the

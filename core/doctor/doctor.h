@@ -5,6 +5,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <unordered_map>
@@ -64,6 +65,13 @@ struct Findings {
     std::vector<FillRun> fills;
     std::uint64_t imageLength = 0;
     bool any() const;
+};
+
+// What the doctor made of an image that was not found whole: its findings, or why it could not
+// examine the image. Both empty for an image it had no need to look at.
+struct Examination {
+    std::optional<Findings> findings;
+    std::string notExamined;
 };
 
 // The checksums of the table's entries by size, gathered when a size is first asked for and

@@ -186,9 +186,12 @@ void appendReadsComparison(std::string& block, const ReadsComparison& c, std::ui
     if (c.differingBytes > c.firstDiffering.size()) block += ", ...";
 }
 
-void appendNotExamined(std::string& block, std::string_view why) {
-    lead(block);
-    block += why;
+void appendExamination(std::string& block, const Examination& examination) {
+    if (examination.findings) appendFindings(block, *examination.findings);
+    if (!examination.notExamined.empty()) {
+        lead(block);
+        block += examination.notExamined;
+    }
 }
 
 }  // namespace chipsight::doctor

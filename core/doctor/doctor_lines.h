@@ -16,7 +16,7 @@ void appendFindings(std::string& block, const Findings& findings);
 // `length` is that of each read.
 void appendReadsComparison(std::string& block, const ReadsComparison& comparison,
                            std::uint64_t length);
-// A line saying why the doctor could not examine the image.
-void appendNotExamined(std::string& block, std::string_view why);
+// The lines of an examination: its findings, or the line saying why there are none.
+void appendExamination(std::string& block, const Examination& examination);
 
 }  // namespace chipsight::doctor
