@@ -13,6 +13,7 @@
 #include <optional>
 
 #include "core/file_layer.h"
+#include "core/image_file.h"
 
 namespace chipsight {
 namespace {
@@ -103,24 +104,6 @@ std::string streamMemberName(const std::string& path) {
 
 constexpr std::size_t kPiece = 256 << 10;
 
-// The length of the data in a gzip stream as its trailer gives it, modulo 4 GiB: the last four
-// bytes of the file, little-endian. Nothing when the file does not start as a gzip stream.
-std::optional<std::uint32_t> gzipTrailerLength(Source& source) {
-    const std::uint64_t length = source.file.length();
-    std::uint8_t head[2], tail[4];
-    try {
-        source.file.seek(0);
-        if (length < 18 || source.file.read(head, 2) != 2 || head[0] != 0x1F || head[1] != 0x8B)
-            return std::nullopt;
-        source.file.seek(length - 4);
-        if (source.file.read(tail, 4) != 4) return std::nullopt;
-    } catch (const FileError&) {
-        return std::nullopt;
-    }
-    return std::uint32_t(tail[0]) | std::uint32_t(tail[1]) << 8 | std::uint32_t(tail[2]) << 16 |
-           std::uint32_t(tail[3]) << 24;
-}
-
 }  // namespace
 
 bool looksLikeArchive(std::span<const std::uint8_t> head) {
@@ -132,31 +115,25 @@ bool looksLikeArchive(std::span<const std::uint8_t> head) {
            startsWith(head, 0, "BZh") || startsWith(head, 257, "ustar");
 }
 
-namespace {
-
-// readArchive, taking a gzip stream's trailer at its word when `trustTrailer` is set; nothing
-// when the bytes proved it wrong before any member was handed on.
-std::optional<ArchiveEnd> readOnce(const std::string& path, int splitLevel, bool keepBytes,
-                                   const std::function<void(ArchiveMember&)>& member,
-                                   std::uint64_t limit, bool trustTrailer) {
+ArchiveEnd readArchive(const std::string& path, int splitLevel, bool keepBytes,
+                       const std::function<void(ArchiveMember&)>& member, std::uint64_t limit) {
     auto file = File::open(path, File::Mode::Read);
     if (!file) return ArchiveEnd::CannotOpen;
     Source source{std::move(*file)};
     bool stream = false;
-    std::optional<std::uint32_t> trailer;
     auto a = openAs(source, false);
     archive_entry* entry = nullptr;
     if (!a || !fine(archive_read_next_header(a->get(), &entry))) {
         // Not a container; a compressed stream, then, if a compressor took it.
         stream = true;
-        if (trustTrailer) trailer = gzipTrailerLength(source);
         a = openAs(source, true);
         if (!a || !fine(archive_read_next_header(a->get(), &entry)) ||
             archive_filter_code(a->get(), 0) == ARCHIVE_FILTER_NONE)
             return ArchiveEnd::NotAnArchive;
     }
     archive* const ar = a->get();
-    // Members are held whole only up to half the machine's memory.
+    // Members of a known length are held whole for the doctor only up to half the machine's
+    // memory; of one known only at its end, no more than an image's bytes are kept.
     const std::uint64_t holdable = std::min<std::uint64_t>(0xFFFFFFFFull, physicalMemory() / 2);
     std::uint64_t unpacked = 0;
     std::vector<std::uint8_t> piece(kPiece);
@@ -183,15 +160,11 @@ std::optional<ArchiveEnd> readOnce(const std::string& path, int splitLevel, bool
             if (!name) name = archive_entry_pathname(entry);
             m.path = name ? name : "";
         }
-        // A single gzip stream says its length only at its end, and only modulo 4 GiB: it is
-        // taken at its word, so the stream is checksummed as it unpacks rather than held whole,
-        // and found wrong when the bytes run past it (4 GiB or more, or streams one after
-        // another) or stop short of it.
-        const bool guessed = stream && trailer;
-        const bool sizeKnown = guessed || (!stream && archive_entry_size_is_set(entry) != 0);
-        const std::uint64_t claimed = guessed     ? *trailer
-                                      : sizeKnown ? std::uint64_t(archive_entry_size(entry))
-                                                  : 0;
+        // A single stream says its length nowhere ahead (gzip only at the end of each member,
+        // modulo 4 GiB), nor does a zip member written with its length after it: such a member
+        // is checksummed in blocks as it unpacks, whatever its length turns out to be.
+        const bool sizeKnown = !stream && archive_entry_size_is_set(entry) != 0;
+        const std::uint64_t claimed = sizeKnown ? std::uint64_t(archive_entry_size(entry)) : 0;
         if (sizeKnown) {
             m.image.length = std::uint32_t(claimed);
             if (const ImageStatus status = lengthStatus(claimed); status != ImageStatus::Read) {
@@ -199,85 +172,62 @@ std::optional<ArchiveEnd> readOnce(const std::string& path, int splitLevel, bool
                 member(m);
                 continue;
             }
+            if (keepBytes && claimed > holdable) {
+                m.image.status = ImageStatus::OutOfMemory;
+                member(m);
+                continue;
+            }
         }
-        // The bytes are held when asked for, and when the length is not known until the end.
-        const bool hold = keepBytes || !sizeKnown;
-        if (hold && claimed > holdable) {
-            m.image.status = ImageStatus::OutOfMemory;
-            member(m);
-            continue;
-        }
+        const std::uint64_t keepAtMost = !keepBytes ? 0
+                                         : sizeKnown
+                                             ? holdable
+                                             : std::min<std::uint64_t>(holdable, kKeepBytesAtMost);
         ImageDigest digest(m.image.length, splitLevel);
+        UnsizedDigest unsized;
         std::uint64_t got = 0;
-        bool tooLarge = false, outOfMemory = false, overrun = false;
+        bool kept = keepBytes;
+        const auto take = [&](const std::uint8_t* bytes, std::size_t n) {
+            unpacked += n;
+            got += n;
+            if (unpacked > limit || (sizeKnown && got > claimed)) return false;
+            if (sizeKnown)
+                digest.add({bytes, n});
+            else if (got <= 0xFFFFFFFFull)
+                unsized.add({bytes, n});
+            if (kept) {
+                kept = got <= keepAtMost;
+                try {
+                    if (kept) m.bytes.insert(m.bytes.end(), bytes, bytes + n);
+                } catch (const std::bad_alloc&) {
+                    kept = false;
+                }
+                if (!kept) std::vector<std::uint8_t>().swap(m.bytes);
+            }
+            return true;
+        };
         for (;;) {
             const la_ssize_t n = archive_read_data(ar, piece.data(), piece.size());
             if (n < 0)
                 return stream && first && got == 0 ? ArchiveEnd::NotAnArchive : ArchiveEnd::Damaged;
             if (n == 0) break;
-            unpacked += std::uint64_t(n);
-            if (unpacked > limit) return ArchiveEnd::TooLarge;
-            got += std::uint64_t(n);
-            if (sizeKnown && got > claimed) {
-                if (!guessed) return ArchiveEnd::Damaged;
-                overrun = true;
-            }
-            if (!sizeKnown && got > 0xFFFFFFFFull) tooLarge = true;
-            if (hold && !tooLarge && !outOfMemory && !overrun) {
-                if (got > holdable) {
-                    outOfMemory = true;
-                } else {
-                    try {
-                        const std::size_t at = m.bytes.size();
-                        m.bytes.resize(at + std::size_t(n));
-                        std::memcpy(m.bytes.data() + at, piece.data(), std::size_t(n));
-                    } catch (const std::bad_alloc&) {
-                        outOfMemory = true;
-                    }
-                }
-                if (outOfMemory) std::vector<std::uint8_t>().swap(m.bytes);
-            }
-            if (sizeKnown && !overrun) digest.add({piece.data(), std::size_t(n)});
+            if (!take(piece.data(), std::size_t(n)))
+                return unpacked > limit ? ArchiveEnd::TooLarge : ArchiveEnd::Damaged;
         }
-        if (overrun && got > 0xFFFFFFFFull) {
-            m.image.status = ImageStatus::TooLarge;
-            member(m);
-            continue;
-        }
-        // Several gzip streams one after another: read again, held whole.
-        if (overrun) return std::nullopt;
         if (sizeKnown && got != claimed) return ArchiveEnd::Damaged;
-        if (tooLarge) {
-            m.image.status = ImageStatus::TooLarge;
-        } else if (!sizeKnown && outOfMemory) {
-            m.image.status = ImageStatus::OutOfMemory;
-        } else {
-            m.image.length = std::uint32_t(got);
-            if (lengthStatus(got) != ImageStatus::Read) {
-                m.image.status = ImageStatus::NotPowerOfTwo;
-            } else {
-                if (!sizeKnown) {
-                    digest = ImageDigest(m.image.length, splitLevel);
-                    digest.add(m.bytes);
-                }
+        m.image.status = lengthStatus(got);
+        if (m.image.status != ImageStatus::TooLarge) m.image.length = std::uint32_t(got);
+        if (m.image.status == ImageStatus::Read) {
+            if (sizeKnown) {
                 digest.finish();
                 m.image.digest = digest;
-                m.image.status = ImageStatus::Read;
-                m.bytesKept = keepBytes && !outOfMemory;
-                if (!m.bytesKept) std::vector<std::uint8_t>().swap(m.bytes);
+            } else {
+                m.image.digest = unsized.finish(splitLevel);
             }
+            m.bytesKept = kept;
         }
+        if (!m.bytesKept) std::vector<std::uint8_t>().swap(m.bytes);
         member(m);
     }
-}
-
-}  // namespace
-
-ArchiveEnd readArchive(const std::string& path, int splitLevel, bool keepBytes,
-                       const std::function<void(ArchiveMember&)>& member, std::uint64_t limit) {
-    if (auto end = readOnce(path, splitLevel, keepBytes, member, limit, true)) return *end;
-    return readOnce(path, splitLevel, keepBytes, member, limit, false)
-        .value_or(ArchiveEnd::Damaged);
 }
 
 }  // namespace chipsight

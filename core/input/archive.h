@@ -14,8 +14,8 @@ namespace chipsight {
 
 // The most bytes one archive is unpacked to. The size a member's header claims proves nothing,
 // so what is counted is the bytes actually unpacked. Memory does not depend on it (members are
-// checksummed as they stream, and at most one member is held whole, for the doctor or when its
-// size is not known ahead); what it bounds is the time an archive bomb could take, which
+// checksummed as they stream, whether their length is known ahead or not, and at most one member
+// is held whole, for the doctor); what it bounds is the time an archive bomb could take, which
 // unpacks a few kilobytes into terabytes.
 inline constexpr std::uint64_t kMaxUnpacked = std::uint64_t(16) << 30;
 
@@ -27,9 +27,11 @@ bool looksLikeArchive(std::span<const std::uint8_t> head);
 struct ArchiveMember {
     // Its path inside the archive, as the archive gives it; nothing is ever written there.
     std::string path;
-    // Read, NotPowerOfTwo, TooLarge or OutOfMemory (it had to be held and memory is short).
+    // Read, NotPowerOfTwo, TooLarge or OutOfMemory (its bytes were asked for, and a length
+    // claimed ahead that memory cannot hold).
     ImageFile image;
-    // Its bytes, when they were asked for and memory allowed; else empty.
+    // Its bytes, when they were asked for and memory allowed (when its length is known only at
+    // its end, no more than kKeepBytesAtMost of them); else empty.
     std::vector<std::uint8_t> bytes;
     bool bytesKept = false;
 };

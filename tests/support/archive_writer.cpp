@@ -22,9 +22,11 @@ void writeArchive(const std::string& path, const std::string& kind,
         check(archive_write_set_format_zip(w));
     } else if (kind == "7z") {
         check(archive_write_set_format_7zip(w));
-    } else if (kind == "gz") {
+    } else if (kind == "gz" || kind == "xz" || kind == "bz2") {
         check(archive_write_set_format_raw(w));
-        check(archive_write_add_filter_gzip(w));
+        if (kind == "gz") check(archive_write_add_filter_gzip(w));
+        if (kind == "xz") check(archive_write_add_filter_xz(w));
+        if (kind == "bz2") check(archive_write_add_filter_bzip2(w));
     } else {
         check(archive_write_set_format_pax_restricted(w));
         if (kind == "tar.gz") check(archive_write_add_filter_gzip(w));
