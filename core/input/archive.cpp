@@ -5,6 +5,7 @@
 #include <archive_entry.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -102,7 +103,8 @@ std::string streamMemberName(const std::string& path) {
     return "data";
 }
 
-constexpr std::size_t kPiece = 256 << 10;
+// A run of zeros, for the holes of a sparse member.
+constexpr std::array<std::uint8_t, 64 << 10> kZeros{};
 
 }  // namespace
 
@@ -136,7 +138,6 @@ ArchiveEnd readArchive(const std::string& path, int splitLevel, bool keepBytes,
     // memory; of one known only at its end, no more than an image's bytes are kept.
     const std::uint64_t holdable = std::min<std::uint64_t>(0xFFFFFFFFull, physicalMemory() / 2);
     std::uint64_t unpacked = 0;
-    std::vector<std::uint8_t> piece(kPiece);
     for (bool first = true;; first = false) {
         if (!first) {
             const int status = archive_read_next_header(ar, &entry);
@@ -205,14 +206,29 @@ ArchiveEnd readArchive(const std::string& path, int splitLevel, bool keepBytes,
             }
             return true;
         };
+        // The holes of a sparse member are zeros, wherever the runs of its map leave them: before
+        // a block's offset, and after the last block up to its length.
+        const auto fillTo = [&](std::uint64_t offset) {
+            while (got < offset)
+                if (!take(kZeros.data(),
+                          std::size_t(std::min<std::uint64_t>(offset - got, kZeros.size()))))
+                    return false;
+            return true;
+        };
         for (;;) {
-            const la_ssize_t n = archive_read_data(ar, piece.data(), piece.size());
-            if (n < 0)
+            const void* block = nullptr;
+            std::size_t size = 0;
+            la_int64_t offset = 0;
+            const int status = archive_read_data_block(ar, &block, &size, &offset);
+            if (status == ARCHIVE_EOF) break;
+            if (status != ARCHIVE_OK || offset < 0 || std::uint64_t(offset) < got)
                 return stream && first && got == 0 ? ArchiveEnd::NotAnArchive : ArchiveEnd::Damaged;
-            if (n == 0) break;
-            if (!take(piece.data(), std::size_t(n)))
+            if (!fillTo(std::uint64_t(offset)) ||
+                !take(static_cast<const std::uint8_t*>(block), size))
                 return unpacked > limit ? ArchiveEnd::TooLarge : ArchiveEnd::Damaged;
         }
+        if (sizeKnown && archive_entry_sparse_count(entry) > 0 && !fillTo(claimed))
+            return unpacked > limit ? ArchiveEnd::TooLarge : ArchiveEnd::Damaged;
         if (sizeKnown && got != claimed) return ArchiveEnd::Damaged;
         m.image.status = lengthStatus(got);
         if (m.image.status != ImageStatus::TooLarge) m.image.length = std::uint32_t(got);

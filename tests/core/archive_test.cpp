@@ -27,6 +27,20 @@ Bytes randomBytes(std::size_t size, unsigned seed) {
     return bytes;
 }
 
+// A tar header block of `fields`, each text at its offset over zeros, with its checksum.
+Bytes tarHeader(const std::vector<std::pair<std::size_t, std::string>>& fields) {
+    Bytes header(512, 0);
+    for (const auto& [at, text] : fields)
+        std::copy(text.begin(), text.end(), header.begin() + std::ptrdiff_t(at));
+    std::fill(header.begin() + 148, header.begin() + 156, ' ');
+    unsigned sum = 0;
+    for (std::uint8_t byte : header) sum += byte;
+    char checksum[8];
+    std::snprintf(checksum, sizeof checksum, "%06o", sum);
+    std::copy(checksum, checksum + 7, header.begin() + 148);
+    return header;
+}
+
 class Archives : public CoreTest {
   protected:
     void SetUp() override {
@@ -139,6 +153,40 @@ TEST_F(Archives, DamageEndsTheArchiveAndKeepsWhatCameBefore) {
     EXPECT_EQ(ui.boxes(), Calls{box("Error opening file :(", "Error", 0)});
 }
 
+TEST_F(Archives, SparseMembersReadTheirHolesAsZeros) {
+    // As GNU tar writes them: a file that is all hole (a map of one empty run at its end) and
+    // one with 512 bytes at 1 KiB, then an ordinary member.
+    // Numbers are octal; the runs of the map are (offset, length) pairs from 386 on.
+    const auto sparse = [](const std::string& name, const std::string& stored,
+                           const std::vector<std::string>& runs) {
+        std::vector<std::pair<std::size_t, std::string>> fields = {
+            {0, name},  {100, "0000644"}, {124, stored},
+            {156, "S"}, {257, "ustar  "}, {483, "00004000000"}};
+        for (std::size_t i = 0; i < runs.size(); ++i) fields.push_back({386 + 12 * i, runs[i]});
+        return tarHeader(fields);
+    };
+    Bytes tar = sparse("hole.bin", "00000000000", {"00004000000", "00000000000"});
+    append(tar, sparse("some.bin", "00000001000",
+                       {"00000002000", "00000001000", "00004000000", "00000000000"}));
+    const Bytes run = randomBytes(512, 4);
+    append(tar, run);
+    append(
+        tar,
+        tarHeader(
+            {{0, "a.bin"}, {100, "0000644"}, {124, "00000000004"}, {156, "0"}, {257, "ustar  "}}));
+    Bytes a(512, 0);
+    a[1] = 1, a[2] = 2, a[3] = 3;
+    append(tar, a);
+    tar.resize(tar.size() + 1024, 0);
+    writeFile(dir.file("sparse.tar"), tar);
+    Bytes some(1 << 20, 0);
+    std::copy(run.begin(), run.end(), some.begin() + 1024);
+    EXPECT_EQ(identify(dir.file("sparse.tar")), reportOf(Bytes(1 << 20), "sparse.tar/hole.bin") +
+                                                    reportOf(some, "sparse.tar/some.bin") +
+                                                    reportOf({0, 1, 2, 3}, "sparse.tar/a.bin"));
+    EXPECT_TRUE(ui.boxes().empty());
+}
+
 TEST_F(Archives, AThousandMembersComeInOrder) {
     std::vector<Member> members;
     std::string expected;
@@ -176,22 +224,12 @@ TEST(ArchiveBounds, UnpackingStopsAtTheLimitAndHugeMembersAreRefused) {
     EXPECT_EQ(seen.size(), 2u);
 
     // A ustar header of a 5 GiB member, and no bytes after it.
-    Bytes header(512, 0);
-    const auto put = [&](std::size_t at, const std::string& text) {
-        std::copy(text.begin(), text.end(), header.begin() + std::ptrdiff_t(at));
-    };
-    put(0, "huge.bin");
-    put(100, "0000644");
-    put(124, "50000000000");  // 5 GiB in octal
-    put(156, "0");
-    put(257, "ustar");
-    put(263, "00");
-    std::fill(header.begin() + 148, header.begin() + 156, ' ');
-    unsigned sum = 0;
-    for (std::uint8_t byte : header) sum += byte;
-    char checksum[8];
-    std::snprintf(checksum, sizeof checksum, "%06o", sum);
-    put(148, std::string(checksum, 7));
+    const Bytes header = tarHeader({{0, "huge.bin"},
+                                    {100, "0000644"},
+                                    {124, "50000000000"},  // 5 GiB in octal
+                                    {156, "0"},
+                                    {257, "ustar"},
+                                    {263, "00"}});
     writeFile(dir.file("huge.tar"), header);
     CoreFixture f(dir);
     f.core.identifyFile(dir.file("huge.tar"));
