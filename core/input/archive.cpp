@@ -64,22 +64,37 @@ la_int64_t seekSource(archive*, void* data, la_int64_t offset, int whence) {
 
 using Archive = std::unique_ptr<archive, decltype(&archive_read_free)>;
 
-// The file as an archive of one of the container formats, or (`stream`) as a single
-// compressed stream; nothing when libarchive cannot start on it.
-std::optional<Archive> openAs(Source& source, bool stream) {
+// What libarchive is asked to read the file as.
+enum class Formats {
+    // zip (through its central directory), 7z or tar, plain or compressed
+    Containers,
+    // zip member by member from its start, as when its central directory cannot be had
+    StreamedZip,
+    // a single compressed stream
+    Stream,
+};
+
+// The file as `formats`; nothing when libarchive cannot start on it.
+std::optional<Archive> openAs(Source& source, Formats formats) {
     Archive a(archive_read_new(), archive_read_free);
     if (!a) return std::nullopt;
     archive_read_support_filter_gzip(a.get());
     archive_read_support_filter_bzip2(a.get());
     archive_read_support_filter_xz(a.get());
-    if (stream) {
-        archive_read_support_format_raw(a.get());
-    } else {
-        // Only these: the catch-all formats (mtree, raw, ...) would take any file for one.
-        archive_read_support_format_zip(a.get());
-        archive_read_support_format_7zip(a.get());
-        archive_read_support_format_tar(a.get());
-        archive_read_support_format_gnutar(a.get());
+    // Only these: the catch-all formats (mtree, raw, ...) would take any file for one.
+    switch (formats) {
+        case Formats::Containers:
+            archive_read_support_format_zip_seekable(a.get());
+            archive_read_support_format_7zip(a.get());
+            archive_read_support_format_tar(a.get());
+            archive_read_support_format_gnutar(a.get());
+            break;
+        case Formats::StreamedZip:
+            archive_read_support_format_zip_streamable(a.get());
+            break;
+        case Formats::Stream:
+            archive_read_support_format_raw(a.get());
+            break;
     }
     if (seekSource(a.get(), &source, 0, SEEK_SET) != 0) return std::nullopt;
     archive_read_set_read_callback(a.get(), readSource);
@@ -122,18 +137,27 @@ ArchiveEnd readArchive(const std::string& path, int splitLevel, bool keepBytes,
     auto file = File::open(path, File::Mode::Read);
     if (!file) return ArchiveEnd::CannotOpen;
     Source source{std::move(*file)};
-    bool stream = false;
-    auto a = openAs(source, false);
     archive_entry* entry = nullptr;
-    if (!a || !fine(archive_read_next_header(a->get(), &entry))) {
-        // Not a container; a compressed stream, then, if a compressor took it.
-        stream = true;
-        a = openAs(source, true);
-        if (!a || !fine(archive_read_next_header(a->get(), &entry)) ||
-            archive_filter_code(a->get(), 0) == ARCHIVE_FILTER_NONE)
-            return ArchiveEnd::NotAnArchive;
+    std::optional<Archive> a;
+    const auto opens = [&](Formats formats) {
+        a = openAs(source, formats);
+        return a && fine(archive_read_next_header(a->get(), &entry));
+    };
+    // A zip whose central directory is missing or cannot be read (cut short, most often) can
+    // still be read member by member, but not known whole: it ends damaged once the members it
+    // has were handed on. Inside a compressor that is the only way to read a zip, and no fault.
+    bool withoutDirectory = false, stream = false;
+    if (!opens(Formats::Containers)) {
+        withoutDirectory = opens(Formats::StreamedZip);
+        if (!withoutDirectory) {
+            // Not a container; a compressed stream, then, if a compressor took it.
+            stream = true;
+            if (!opens(Formats::Stream) || archive_filter_code(a->get(), 0) == ARCHIVE_FILTER_NONE)
+                return ArchiveEnd::NotAnArchive;
+        }
     }
     archive* const ar = a->get();
+    withoutDirectory = withoutDirectory && archive_filter_code(ar, 0) == ARCHIVE_FILTER_NONE;
     // Members of a known length are held whole for the doctor only up to half the machine's
     // memory; of one known only at its end, no more than an image's bytes are kept.
     const std::uint64_t holdable = std::min<std::uint64_t>(0xFFFFFFFFull, physicalMemory() / 2);
@@ -145,7 +169,8 @@ ArchiveEnd readArchive(const std::string& path, int splitLevel, bool keepBytes,
             // have leaves the position past its end. An archive written to while it was read
             // is no more to be trusted than an image would be.
             if (status == ARCHIVE_EOF)
-                return source.position > source.file.length() || !source.file.unchangedSinceOpen()
+                return withoutDirectory || source.position > source.file.length() ||
+                               !source.file.unchangedSinceOpen()
                            ? ArchiveEnd::Damaged
                            : ArchiveEnd::Done;
             if (!fine(status)) return ArchiveEnd::Damaged;

@@ -41,6 +41,12 @@ Bytes tarHeader(const std::vector<std::pair<std::size_t, std::string>>& fields) 
     return header;
 }
 
+// Where `signature` first starts in `bytes`.
+std::size_t find(const Bytes& bytes, std::string_view signature) {
+    return std::size_t(std::search(bytes.begin(), bytes.end(), signature.begin(), signature.end()) -
+                       bytes.begin());
+}
+
 class Archives : public CoreTest {
   protected:
     void SetUp() override {
@@ -149,6 +155,14 @@ TEST_F(Archives, DamageEndsTheArchiveAndKeepsWhatCameBefore) {
                   Calls{box("Error reading file :(\n" + dir.file("bad.zip"), "Error", 0)});
         EXPECT_EQ(core.m_monitorFile, 0) << "a read that fails ends the watch, as for a file";
     }
+    // Cut inside its central directory, a zip still holds every member's bytes, but it is not
+    // whole.
+    writeFile(dir.file("bad.zip"),
+              Bytes(whole.begin(), whole.begin() + std::ptrdiff_t(find(whole, "PK\1\2") + 60)));
+    EXPECT_EQ(identify(dir.file("bad.zip")), reportOf(first, "bad.zip/first.bin") +
+                                                 reportOf(second, "bad.zip/second.bin") +
+                                                 reportOf(first, "bad.zip/third.bin"));
+    EXPECT_EQ(ui.boxes(), Calls{box("Error reading file :(\n" + dir.file("bad.zip"), "Error", 0)});
     EXPECT_EQ(identify(dir.file("missing.zip")), "");
     EXPECT_EQ(ui.boxes(), Calls{box("Error opening file :(", "Error", 0)});
 }
