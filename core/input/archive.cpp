@@ -3,6 +3,7 @@
 
 #include <archive.h>
 #include <archive_entry.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <array>
@@ -118,6 +119,60 @@ std::string streamMemberName(const std::string& path) {
     return "data";
 }
 
+enum class GzipCheck { NotGzip, Whole, Damaged, TooLarge };
+
+// libarchive inflates gzip without checking the CRC-32 and the length that end each member, and
+// that one checksum covers every member of a tar inside: a gzip file is inflated through zlib
+// first, which checks them, before any member is handed on. What zlib cannot inflate a byte of
+// from the start is left to libarchive (it is no gzip stream, most likely), and so are bytes
+// after a member that do not start another, which both pass over. Inflating stops past `limit`
+// bytes.
+GzipCheck checkGzip(File& file, std::uint64_t limit) {
+    std::uint8_t magic[2];
+    try {
+        file.seek(0);
+        if (file.read(magic, 2) != 2 || magic[0] != 0x1F || magic[1] != 0x8B)
+            return GzipCheck::NotGzip;
+        file.seek(0);
+    } catch (const FileError&) {
+        return GzipCheck::NotGzip;
+    }
+    z_stream z{};
+    if (inflateInit2(&z, 16 + MAX_WBITS) != Z_OK) throw std::bad_alloc();
+    const std::unique_ptr<z_stream, decltype(&inflateEnd)> end(&z, inflateEnd);
+    gz_header header{};
+    inflateGetHeader(&z, &header);
+    std::vector<std::uint8_t> in(std::size_t(64) << 10), out(std::size_t(256) << 10);
+    std::uint64_t left = file.length(), inflated = 0;
+    for (bool first = true;;) {
+        if (z.avail_in == 0 && left != 0) {
+            const auto want = std::size_t(std::min<std::uint64_t>(left, in.size()));
+            if (file.read(in.data(), want) != want) return GzipCheck::Damaged;
+            left -= want;
+            z.next_in = in.data();
+            z.avail_in = uInt(want);
+        }
+        z.next_out = out.data();
+        z.avail_out = uInt(out.size());
+        const int status = inflate(&z, Z_NO_FLUSH);
+        inflated += out.size() - z.avail_out;
+        if (inflated > limit) return GzipCheck::TooLarge;
+        if (status == Z_STREAM_END) {
+            if (z.avail_in == 0 && left == 0) return GzipCheck::Whole;
+            first = false;
+            inflateReset(&z);
+            header = {};
+            inflateGetHeader(&z, &header);
+        } else if (status == Z_MEM_ERROR) {
+            throw std::bad_alloc();
+        } else if (status != Z_OK && (status != Z_BUF_ERROR || (z.avail_in == 0 && left == 0))) {
+            // Damaged, or cut short. A member counts from the end of its header on.
+            if (first) return inflated == 0 ? GzipCheck::NotGzip : GzipCheck::Damaged;
+            return header.done == 1 ? GzipCheck::Damaged : GzipCheck::Whole;
+        }
+    }
+}
+
 // A run of zeros, for the holes of a sparse member.
 constexpr std::array<std::uint8_t, 64 << 10> kZeros{};
 
@@ -137,6 +192,15 @@ ArchiveEnd readArchive(const std::string& path, int splitLevel, bool keepBytes,
     auto file = File::open(path, File::Mode::Read);
     if (!file) return ArchiveEnd::CannotOpen;
     Source source{std::move(*file)};
+    switch (checkGzip(source.file, limit)) {
+        case GzipCheck::Damaged:
+            return ArchiveEnd::Damaged;
+        case GzipCheck::TooLarge:
+            return ArchiveEnd::TooLarge;
+        case GzipCheck::NotGzip:
+        case GzipCheck::Whole:
+            break;
+    }
     archive_entry* entry = nullptr;
     std::optional<Archive> a;
     const auto opens = [&](Formats formats) {

@@ -13,10 +13,10 @@
 namespace chipsight {
 
 // The most bytes one archive is unpacked to. The size a member's header claims proves nothing,
-// so what is counted is the bytes actually unpacked. Memory does not depend on it (members are
-// checksummed as they stream, whether their length is known ahead or not, and at most one member
-// is held whole, for the doctor); what it bounds is the time an archive bomb could take, which
-// unpacks a few kilobytes into terabytes.
+// so what is counted is the bytes actually unpacked (of a gzip file, every byte it inflates to).
+// Memory does not depend on it (members are checksummed as they stream, whether their length is
+// known ahead or not, and at most one member is held whole, for the doctor); what it bounds is
+// the time an archive bomb could take, which unpacks a few kilobytes into terabytes.
 inline constexpr std::uint64_t kMaxUnpacked = std::uint64_t(16) << 30;
 
 // Whether the first bytes of a file, `head` (512 of them when the file has as many), carry the
@@ -42,16 +42,19 @@ enum class ArchiveEnd {
     // No member's header could be read (for a single compressed stream, none of its data): it
     // only looks like an archive.
     NotAnArchive,
-    Done,      // every member was handed on
-    Damaged,   // a member or a header after the first could not be read
+    Done,  // every member was handed on
+    // A member or a header after the first could not be read, a checksum did not match, or the
+    // archive is not whole (a zip without its central directory).
+    Damaged,
     TooLarge,  // it unpacks to more than kMaxUnpacked bytes
 };
 
 // Opens the file at `path` through the file layer as an archive and hands each member that is a
 // regular file to `member`, in archive order, with its digest at `splitLevel` levels and, when
 // `keepBytes` is set, its bytes. Links, directories and devices are passed over; archives
-// inside are members like any other. NotAnArchive comes with no member handed on.
-// Unpacking stops at `limit` bytes in all.
+// inside are members like any other. NotAnArchive comes with no member handed on. A gzip file is
+// checked whole before its first member is handed on: one whose checksums do not match is
+// Damaged with none. Unpacking stops at `limit` bytes in all.
 ArchiveEnd readArchive(const std::string& path, int splitLevel, bool keepBytes,
                        const std::function<void(ArchiveMember&)>& member,
                        std::uint64_t limit = kMaxUnpacked);

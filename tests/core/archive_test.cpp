@@ -167,6 +167,20 @@ TEST_F(Archives, DamageEndsTheArchiveAndKeepsWhatCameBefore) {
     EXPECT_EQ(ui.boxes(), Calls{box("Error opening file :(", "Error", 0)});
 }
 
+// The CRC-32 that ends each gzip member covers every byte of a tar inside, so a member is handed
+// on only from a stream that proved whole.
+TEST_F(Archives, AGzipStreamItsChecksumProvesDamagedIsAnError) {
+    for (const std::string kind : {"gz", "tar.gz"}) {
+        const std::string path = dir.file("bad." + kind);
+        writeArchive(path, kind, {{"a.bin", randomBytes(4096, 3)}});
+        Bytes bytes = readFile(path);
+        bytes[bytes.size() - 8] ^= 1;
+        writeFile(path, bytes);
+        EXPECT_EQ(identify(path), "") << kind;
+        EXPECT_EQ(ui.boxes(), Calls{box("Error reading file :(\n" + path, "Error", 0)}) << kind;
+    }
+}
+
 TEST_F(Archives, SparseMembersReadTheirHolesAsZeros) {
     // As GNU tar writes them: a file that is all hole (a map of one empty run at its end) and
     // one with 512 bytes at 1 KiB, then an ordinary member.
@@ -236,6 +250,9 @@ TEST(ArchiveBounds, UnpackingStopsAtTheLimitAndHugeMembersAreRefused) {
     seen.clear();
     EXPECT_EQ(readArchive(dir.file("zeros.tar.xz"), 1, false, keep, 2 << 20), ArchiveEnd::Done);
     EXPECT_EQ(seen.size(), 2u);
+    // A gzip file is inflated whole to be checked before any member is handed on.
+    writeArchive(dir.file("zeros.gz"), "gz", {{"data", Bytes(2 << 20)}});
+    EXPECT_EQ(readArchive(dir.file("zeros.gz"), 1, false, keep, 1 << 20), ArchiveEnd::TooLarge);
 
     // A ustar header of a 5 GiB member, and no bytes after it.
     const Bytes header = tarHeader({{0, "huge.bin"},
