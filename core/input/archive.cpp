@@ -178,6 +178,24 @@ constexpr std::array<std::uint8_t, 64 << 10> kZeros{};
 
 }  // namespace
 
+Utf8Names::Utf8Names() {
+    // Only the character set changes: messages, numbers and the rest stay the thread's own.
+    const locale_t base = duplocale(uselocale(locale_t(0)));
+    if (!base) return;
+    utf8_ = newlocale(LC_CTYPE_MASK, "C.UTF-8", base);
+    if (!utf8_) {
+        freelocale(base);
+        return;
+    }
+    previous_ = uselocale(utf8_);
+}
+
+Utf8Names::~Utf8Names() {
+    if (!utf8_) return;
+    uselocale(previous_);
+    freelocale(utf8_);
+}
+
 bool looksLikeArchive(std::span<const std::uint8_t> head) {
     return startsWith(head, 0, "PK\x03\x04") || startsWith(head, 0, "PK\x05\x06") ||
            startsWith(head, 0, "7z\xBC\xAF\x27\x1C") || startsWith(head, 0, "\x1F\x8B") ||
@@ -189,6 +207,7 @@ bool looksLikeArchive(std::span<const std::uint8_t> head) {
 
 ArchiveEnd readArchive(const std::string& path, int splitLevel, bool keepBytes,
                        const std::function<void(ArchiveMember&)>& member, std::uint64_t limit) {
+    const Utf8Names utf8;
     auto file = File::open(path, File::Mode::Read);
     if (!file) return ArchiveEnd::CannotOpen;
     Source source{std::move(*file)};
@@ -246,8 +265,10 @@ ArchiveEnd readArchive(const std::string& path, int splitLevel, bool keepBytes,
         if (stream) {
             m.path = streamMemberName(path);
         } else {
-            const char* name = archive_entry_pathname_utf8(entry);
-            if (!name) name = archive_entry_pathname(entry);
+            // In UTF-8: a name the archive says is Unicode comes converted (and composed, as
+            // libarchive does), any other with its bytes as they are.
+            const char* name = archive_entry_pathname(entry);
+            if (!name) name = archive_entry_pathname_utf8(entry);
             m.path = name ? name : "";
         }
         // A single stream says its length nowhere ahead (gzip only at the end of each member,

@@ -2,6 +2,8 @@
 // compressed with gzip, xz or bzip2) or inside a single compressed stream, one after another.
 #pragma once
 
+#include <locale.h>
+
 #include <cstdint>
 #include <functional>
 #include <span>
@@ -22,6 +24,20 @@ inline constexpr std::uint64_t kMaxUnpacked = std::uint64_t(16) << 30;
 // Whether the first bytes of a file, `head` (512 of them when the file has as many), carry the
 // signature of a format that readArchive opens. A file that has one may still be no archive.
 bool looksLikeArchive(std::span<const std::uint8_t> head);
+
+// While it lives, the calling thread's character set is UTF-8 (the rest of its locale is left as
+// it was). libarchive gives and takes names in that character set, and drops a name it cannot
+// convert: under the C locale, every name that is not ASCII.
+class Utf8Names {
+  public:
+    Utf8Names();
+    ~Utf8Names();
+    Utf8Names(const Utf8Names&) = delete;
+    Utf8Names& operator=(const Utf8Names&) = delete;
+
+  private:
+    locale_t utf8_ = locale_t(0), previous_ = locale_t(0);
+};
 
 // One regular file inside an archive.
 struct ArchiveMember {

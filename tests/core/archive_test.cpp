@@ -215,6 +215,23 @@ TEST_F(Archives, SparseMembersReadTheirHolesAsZeros) {
     EXPECT_TRUE(ui.boxes().empty());
 }
 
+// Names stored as UTF-8 (zip's flag, pax), as UTF-16 (7z), or as bytes of no stated encoding
+// reach the report as they are, whatever the locale.
+TEST_F(Archives, NamesKeepTheirBytes) {
+    const Bytes a{0, 1, 2, 3};
+    for (const std::string kind : {"zip", "7z", "tar"}) {
+        const std::string path = dir.file("u." + kind);
+        writeArchive(path, kind, {{"caf\u00e9/\u65e5\u672c.bin", a}});
+        EXPECT_EQ(identify(path), reportOf(a, "u." + kind + "/caf\u00e9/\u65e5\u672c.bin"));
+    }
+    writeArchive(dir.file("raw.zip"), "zip", {{"raw-X.bin", a}});
+    Bytes raw = readFile(dir.file("raw.zip"));
+    for (std::size_t at; (at = find(raw, "raw-X")) < raw.size();) raw[at + 4] = 0xE9;
+    writeFile(dir.file("raw.zip"), raw);
+    EXPECT_EQ(identify(dir.file("raw.zip")), reportOf(a, "raw.zip/raw-\xE9.bin"));
+    EXPECT_TRUE(ui.boxes().empty());
+}
+
 TEST_F(Archives, AThousandMembersComeInOrder) {
     std::vector<Member> members;
     std::string expected;

@@ -8,10 +8,14 @@
 #include <memory>
 #include <stdexcept>
 
+#include "core/input/archive.h"
+
 namespace chipsight::testing {
 
 void writeArchive(const std::string& path, const std::string& kind,
                   const std::vector<Member>& members) {
+    // Paths are UTF-8, as the reader gives them.
+    const Utf8Names utf8;
     std::unique_ptr<archive, decltype(&archive_write_free)> a(archive_write_new(),
                                                               archive_write_free);
     archive* const w = a.get();
