@@ -104,4 +104,51 @@ void ImageDigest::finish() {
     }
 }
 
+void UnsizedDigest::add(std::span<const std::uint8_t> bytes) {
+    const std::uint8_t* p = bytes.data();
+    std::size_t n = bytes.size();
+    added_ += n;
+    while (n != 0) {
+        const auto take =
+            std::uint32_t(std::min<std::uint64_t>({n, blockSize_ - inBlock_, kStretch}));
+        running_ = Crc32(running_, p, take);
+        accumulateBits({p, take}, all64_, any64_);
+        p += take;
+        n -= take;
+        inBlock_ += take;
+        if (inBlock_ == blockSize_) {
+            if (blocks_.empty()) blocks_.reserve(kBlocks);
+            blocks_.push_back(running_);
+            running_ = 0;
+            inBlock_ = 0;
+            if (blocks_.size() == kBlocks) {
+                for (std::size_t i = 0; i < kBlocks / 2; ++i)
+                    blocks_[i] = crc32Combine(blocks_[2 * i], blocks_[2 * i + 1], blockSize_);
+                blocks_.resize(kBlocks / 2);
+                blockSize_ *= 2;
+            }
+        }
+    }
+}
+
+ImageDigest UnsizedDigest::finish(int splitLevel) const {
+    ImageDigest digest(std::uint32_t(added_), splitLevel);
+    // Blocks are a byte long until kBlocks of them have arrived, and at least kBlocks / 2 make
+    // up the length after that: in a length that is a power of two, each part of the finest
+    // level (there are at most kBlocks / 2) is a run of whole blocks.
+    const std::uint64_t perPart = digest.partSize_ / blockSize_;
+    const std::size_t finestAt = (std::size_t(1) << digest.finest_) - 1;
+    for (std::size_t part = 0; perPart != 0 && (part + 1) * perPart <= blocks_.size(); ++part) {
+        std::uint32_t crc = blocks_[part * perPart];
+        for (std::uint64_t i = 1; i < perPart; ++i)
+            crc = crc32Combine(crc, blocks_[part * perPart + i], blockSize_);
+        digest.crcs_[finestAt + part] = crc;
+    }
+    digest.added_ = digest.length_;
+    digest.all64_ = all64_;
+    digest.any64_ = any64_;
+    digest.finish();
+    return digest;
+}
+
 }  // namespace chipsight

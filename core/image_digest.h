@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <vector>
 
 namespace chipsight {
 
@@ -45,6 +46,7 @@ class ImageDigest {
     std::uint8_t anyBits() const { return any_; }
 
   private:
+    friend class UnsizedDigest;
     static constexpr std::size_t kSlots = (std::size_t(1) << kMaxSplitLevels) - 1;
 
     std::uint32_t length_;
@@ -59,6 +61,29 @@ class ImageDigest {
     std::uint8_t all_ = 0xFF, any_ = 0x00;
     // Level i at [2^i - 1, 2^(i+1) - 1).
     std::array<std::uint32_t, kSlots> crcs_{};
+};
+
+// The digest of bytes whose length is known only once the last has arrived (a compressed
+// stream), taken in the same one pass: the checksums of equal blocks a power of two long, at
+// most kBlocks of them (two neighbours are combined into one twice as long whenever there would
+// be more), and the AND and OR of every byte. In a length that is a power of two, every part of
+// every level is a run of whole blocks, so what ImageDigest would give comes out of them at the
+// end, and memory stays that of the blocks whatever the length.
+class UnsizedDigest {
+  public:
+    void add(std::span<const std::uint8_t> bytes);
+    std::uint64_t added() const { return added_; }
+    // The digest at `splitLevel` levels of the bytes added, whose count must be 0 or a power of
+    // two below 4 GiB.
+    ImageDigest finish(int splitLevel) const;
+
+  private:
+    static constexpr std::size_t kBlocks = std::size_t(1) << kMaxSplitLevels;
+
+    std::vector<std::uint32_t> blocks_;  // the checksums of the blocks complete
+    std::uint64_t blockSize_ = 1, inBlock_ = 0, added_ = 0;
+    std::uint32_t running_ = 0;
+    std::uint64_t all64_ = ~std::uint64_t(0), any64_ = 0;
 };
 
 // The AND and the OR of every byte of `bytes` folded into `all` and `any`, eight bytes wide.

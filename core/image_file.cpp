@@ -46,9 +46,6 @@ ImageStatus lengthStatus(std::uint64_t length) {
 // The bytes an archive is told by, at most.
 constexpr std::size_t kHead = 512;
 
-// The largest image read into a caller's buffer to keep: a larger one is read as without it.
-constexpr std::uint32_t kKeepAtMost = 64 << 20;
-
 ImageFile readImageFile(const std::string& path, int splitLevel, bool findArchives,
                         std::vector<std::uint8_t>* keep) {
     ImageFile image;
@@ -74,7 +71,7 @@ ImageFile readImageFile(const std::string& path, int splitLevel, bool findArchiv
     if (keep) {
         // Resized, not cleared: the bytes it holds are written over as the file is read. A
         // larger image, or one it finds no memory for, is identified all the same.
-        bool room = size <= kKeepAtMost;
+        bool room = size <= kKeepBytesAtMost;
         try {
             if (room) keep->resize(size);
         } catch (const std::bad_alloc&) {

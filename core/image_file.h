@@ -31,6 +31,10 @@ struct ImageFile {
     bool archive = false;
 };
 
+// The most bytes of an image kept for what needs them after its digest (the doctor, a record):
+// a larger image is identified without them.
+inline constexpr std::uint32_t kKeepBytesAtMost = 64 << 20;
+
 // Read when an image of `length` bytes is one identification admits, else TooLarge or
 // NotPowerOfTwo.
 ImageStatus lengthStatus(std::uint64_t length);

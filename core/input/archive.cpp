@@ -3,8 +3,10 @@
 
 #include <archive.h>
 #include <archive_entry.h>
+#include <zlib.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -13,6 +15,7 @@
 #include <optional>
 
 #include "core/file_layer.h"
+#include "core/image_file.h"
 
 namespace chipsight {
 namespace {
@@ -62,22 +65,37 @@ la_int64_t seekSource(archive*, void* data, la_int64_t offset, int whence) {
 
 using Archive = std::unique_ptr<archive, decltype(&archive_read_free)>;
 
-// The file as an archive of one of the container formats, or (`stream`) as a single
-// compressed stream; nothing when libarchive cannot start on it.
-std::optional<Archive> openAs(Source& source, bool stream) {
+// What libarchive is asked to read the file as.
+enum class Formats {
+    // zip (through its central directory), 7z or tar, plain or compressed
+    Containers,
+    // zip member by member from its start, as when its central directory cannot be had
+    StreamedZip,
+    // a single compressed stream
+    Stream,
+};
+
+// The file as `formats`; nothing when libarchive cannot start on it.
+std::optional<Archive> openAs(Source& source, Formats formats) {
     Archive a(archive_read_new(), archive_read_free);
     if (!a) return std::nullopt;
     archive_read_support_filter_gzip(a.get());
     archive_read_support_filter_bzip2(a.get());
     archive_read_support_filter_xz(a.get());
-    if (stream) {
-        archive_read_support_format_raw(a.get());
-    } else {
-        // Only these: the catch-all formats (mtree, raw, ...) would take any file for one.
-        archive_read_support_format_zip(a.get());
-        archive_read_support_format_7zip(a.get());
-        archive_read_support_format_tar(a.get());
-        archive_read_support_format_gnutar(a.get());
+    // Only these: the catch-all formats (mtree, raw, ...) would take any file for one.
+    switch (formats) {
+        case Formats::Containers:
+            archive_read_support_format_zip_seekable(a.get());
+            archive_read_support_format_7zip(a.get());
+            archive_read_support_format_tar(a.get());
+            archive_read_support_format_gnutar(a.get());
+            break;
+        case Formats::StreamedZip:
+            archive_read_support_format_zip_streamable(a.get());
+            break;
+        case Formats::Stream:
+            archive_read_support_format_raw(a.get());
+            break;
     }
     if (seekSource(a.get(), &source, 0, SEEK_SET) != 0) return std::nullopt;
     archive_read_set_read_callback(a.get(), readSource);
@@ -101,27 +119,82 @@ std::string streamMemberName(const std::string& path) {
     return "data";
 }
 
-constexpr std::size_t kPiece = 256 << 10;
+enum class GzipCheck { NotGzip, Whole, Damaged, TooLarge };
 
-// The length of the data in a gzip stream as its trailer gives it, modulo 4 GiB: the last four
-// bytes of the file, little-endian. Nothing when the file does not start as a gzip stream.
-std::optional<std::uint32_t> gzipTrailerLength(Source& source) {
-    const std::uint64_t length = source.file.length();
-    std::uint8_t head[2], tail[4];
+// libarchive inflates gzip without checking the CRC-32 and the length that end each member, and
+// that one checksum covers every member of a tar inside: a gzip file is inflated through zlib
+// first, which checks them, before any member is handed on. What zlib cannot inflate a byte of
+// from the start is left to libarchive (it is no gzip stream, most likely), and so are bytes
+// after a member that do not start another, which both pass over. Inflating stops past `limit`
+// bytes.
+GzipCheck checkGzip(File& file, std::uint64_t limit) {
+    std::uint8_t magic[2];
     try {
-        source.file.seek(0);
-        if (length < 18 || source.file.read(head, 2) != 2 || head[0] != 0x1F || head[1] != 0x8B)
-            return std::nullopt;
-        source.file.seek(length - 4);
-        if (source.file.read(tail, 4) != 4) return std::nullopt;
+        file.seek(0);
+        if (file.read(magic, 2) != 2 || magic[0] != 0x1F || magic[1] != 0x8B)
+            return GzipCheck::NotGzip;
+        file.seek(0);
     } catch (const FileError&) {
-        return std::nullopt;
+        return GzipCheck::NotGzip;
     }
-    return std::uint32_t(tail[0]) | std::uint32_t(tail[1]) << 8 | std::uint32_t(tail[2]) << 16 |
-           std::uint32_t(tail[3]) << 24;
+    z_stream z{};
+    if (inflateInit2(&z, 16 + MAX_WBITS) != Z_OK) throw std::bad_alloc();
+    const std::unique_ptr<z_stream, decltype(&inflateEnd)> end(&z, inflateEnd);
+    gz_header header{};
+    inflateGetHeader(&z, &header);
+    std::vector<std::uint8_t> in(std::size_t(64) << 10), out(std::size_t(256) << 10);
+    std::uint64_t left = file.length(), inflated = 0;
+    for (bool first = true;;) {
+        if (z.avail_in == 0 && left != 0) {
+            const auto want = std::size_t(std::min<std::uint64_t>(left, in.size()));
+            if (file.read(in.data(), want) != want) return GzipCheck::Damaged;
+            left -= want;
+            z.next_in = in.data();
+            z.avail_in = uInt(want);
+        }
+        z.next_out = out.data();
+        z.avail_out = uInt(out.size());
+        const int status = inflate(&z, Z_NO_FLUSH);
+        inflated += out.size() - z.avail_out;
+        if (inflated > limit) return GzipCheck::TooLarge;
+        if (status == Z_STREAM_END) {
+            if (z.avail_in == 0 && left == 0) return GzipCheck::Whole;
+            first = false;
+            inflateReset(&z);
+            header = {};
+            inflateGetHeader(&z, &header);
+        } else if (status == Z_MEM_ERROR) {
+            throw std::bad_alloc();
+        } else if (status != Z_OK && (status != Z_BUF_ERROR || (z.avail_in == 0 && left == 0))) {
+            // Damaged, or cut short. A member counts from the end of its header on.
+            if (first) return inflated == 0 ? GzipCheck::NotGzip : GzipCheck::Damaged;
+            return header.done == 1 ? GzipCheck::Damaged : GzipCheck::Whole;
+        }
+    }
 }
 
+// A run of zeros, for the holes of a sparse member.
+constexpr std::array<std::uint8_t, 64 << 10> kZeros{};
+
 }  // namespace
+
+Utf8Names::Utf8Names() {
+    // Only the character set changes: messages, numbers and the rest stay the thread's own.
+    const locale_t base = duplocale(uselocale(locale_t(0)));
+    if (!base) return;
+    utf8_ = newlocale(LC_CTYPE_MASK, "C.UTF-8", base);
+    if (!utf8_) {
+        freelocale(base);
+        return;
+    }
+    previous_ = uselocale(utf8_);
+}
+
+Utf8Names::~Utf8Names() {
+    if (!utf8_) return;
+    uselocale(previous_);
+    freelocale(utf8_);
+}
 
 bool looksLikeArchive(std::span<const std::uint8_t> head) {
     return startsWith(head, 0, "PK\x03\x04") || startsWith(head, 0, "PK\x05\x06") ||
@@ -132,34 +205,46 @@ bool looksLikeArchive(std::span<const std::uint8_t> head) {
            startsWith(head, 0, "BZh") || startsWith(head, 257, "ustar");
 }
 
-namespace {
-
-// readArchive, taking a gzip stream's trailer at its word when `trustTrailer` is set; nothing
-// when the bytes proved it wrong before any member was handed on.
-std::optional<ArchiveEnd> readOnce(const std::string& path, int splitLevel, bool keepBytes,
-                                   const std::function<void(ArchiveMember&)>& member,
-                                   std::uint64_t limit, bool trustTrailer) {
+ArchiveEnd readArchive(const std::string& path, int splitLevel, bool keepBytes,
+                       const std::function<void(ArchiveMember&)>& member, std::uint64_t limit) {
+    const Utf8Names utf8;
     auto file = File::open(path, File::Mode::Read);
     if (!file) return ArchiveEnd::CannotOpen;
     Source source{std::move(*file)};
-    bool stream = false;
-    std::optional<std::uint32_t> trailer;
-    auto a = openAs(source, false);
+    switch (checkGzip(source.file, limit)) {
+        case GzipCheck::Damaged:
+            return ArchiveEnd::Damaged;
+        case GzipCheck::TooLarge:
+            return ArchiveEnd::TooLarge;
+        case GzipCheck::NotGzip:
+        case GzipCheck::Whole:
+            break;
+    }
     archive_entry* entry = nullptr;
-    if (!a || !fine(archive_read_next_header(a->get(), &entry))) {
-        // Not a container; a compressed stream, then, if a compressor took it.
-        stream = true;
-        if (trustTrailer) trailer = gzipTrailerLength(source);
-        a = openAs(source, true);
-        if (!a || !fine(archive_read_next_header(a->get(), &entry)) ||
-            archive_filter_code(a->get(), 0) == ARCHIVE_FILTER_NONE)
-            return ArchiveEnd::NotAnArchive;
+    std::optional<Archive> a;
+    const auto opens = [&](Formats formats) {
+        a = openAs(source, formats);
+        return a && fine(archive_read_next_header(a->get(), &entry));
+    };
+    // A zip whose central directory is missing or cannot be read (cut short, most often) can
+    // still be read member by member, but not known whole: it ends damaged once the members it
+    // has were handed on. Inside a compressor that is the only way to read a zip, and no fault.
+    bool withoutDirectory = false, stream = false;
+    if (!opens(Formats::Containers)) {
+        withoutDirectory = opens(Formats::StreamedZip);
+        if (!withoutDirectory) {
+            // Not a container; a compressed stream, then, if a compressor took it.
+            stream = true;
+            if (!opens(Formats::Stream) || archive_filter_code(a->get(), 0) == ARCHIVE_FILTER_NONE)
+                return ArchiveEnd::NotAnArchive;
+        }
     }
     archive* const ar = a->get();
-    // Members are held whole only up to half the machine's memory.
+    withoutDirectory = withoutDirectory && archive_filter_code(ar, 0) == ARCHIVE_FILTER_NONE;
+    // Members of a known length are held whole for the doctor only up to half the machine's
+    // memory; of one known only at its end, no more than an image's bytes are kept.
     const std::uint64_t holdable = std::min<std::uint64_t>(0xFFFFFFFFull, physicalMemory() / 2);
     std::uint64_t unpacked = 0;
-    std::vector<std::uint8_t> piece(kPiece);
     for (bool first = true;; first = false) {
         if (!first) {
             const int status = archive_read_next_header(ar, &entry);
@@ -167,7 +252,8 @@ std::optional<ArchiveEnd> readOnce(const std::string& path, int splitLevel, bool
             // have leaves the position past its end. An archive written to while it was read
             // is no more to be trusted than an image would be.
             if (status == ARCHIVE_EOF)
-                return source.position > source.file.length() || !source.file.unchangedSinceOpen()
+                return withoutDirectory || source.position > source.file.length() ||
+                               !source.file.unchangedSinceOpen()
                            ? ArchiveEnd::Damaged
                            : ArchiveEnd::Done;
             if (!fine(status)) return ArchiveEnd::Damaged;
@@ -179,19 +265,17 @@ std::optional<ArchiveEnd> readOnce(const std::string& path, int splitLevel, bool
         if (stream) {
             m.path = streamMemberName(path);
         } else {
-            const char* name = archive_entry_pathname_utf8(entry);
-            if (!name) name = archive_entry_pathname(entry);
+            // In UTF-8: a name the archive says is Unicode comes converted (and composed, as
+            // libarchive does), any other with its bytes as they are.
+            const char* name = archive_entry_pathname(entry);
+            if (!name) name = archive_entry_pathname_utf8(entry);
             m.path = name ? name : "";
         }
-        // A single gzip stream says its length only at its end, and only modulo 4 GiB: it is
-        // taken at its word, so the stream is checksummed as it unpacks rather than held whole,
-        // and found wrong when the bytes run past it (4 GiB or more, or streams one after
-        // another) or stop short of it.
-        const bool guessed = stream && trailer;
-        const bool sizeKnown = guessed || (!stream && archive_entry_size_is_set(entry) != 0);
-        const std::uint64_t claimed = guessed     ? *trailer
-                                      : sizeKnown ? std::uint64_t(archive_entry_size(entry))
-                                                  : 0;
+        // A single stream says its length nowhere ahead (gzip only at the end of each member,
+        // modulo 4 GiB), nor does a zip member written with its length after it: such a member
+        // is checksummed in blocks as it unpacks, whatever its length turns out to be.
+        const bool sizeKnown = !stream && archive_entry_size_is_set(entry) != 0;
+        const std::uint64_t claimed = sizeKnown ? std::uint64_t(archive_entry_size(entry)) : 0;
         if (sizeKnown) {
             m.image.length = std::uint32_t(claimed);
             if (const ImageStatus status = lengthStatus(claimed); status != ImageStatus::Read) {
@@ -199,85 +283,77 @@ std::optional<ArchiveEnd> readOnce(const std::string& path, int splitLevel, bool
                 member(m);
                 continue;
             }
+            if (keepBytes && claimed > holdable) {
+                m.image.status = ImageStatus::OutOfMemory;
+                member(m);
+                continue;
+            }
         }
-        // The bytes are held when asked for, and when the length is not known until the end.
-        const bool hold = keepBytes || !sizeKnown;
-        if (hold && claimed > holdable) {
-            m.image.status = ImageStatus::OutOfMemory;
-            member(m);
-            continue;
-        }
+        const std::uint64_t keepAtMost = !keepBytes ? 0
+                                         : sizeKnown
+                                             ? holdable
+                                             : std::min<std::uint64_t>(holdable, kKeepBytesAtMost);
         ImageDigest digest(m.image.length, splitLevel);
+        UnsizedDigest unsized;
         std::uint64_t got = 0;
-        bool tooLarge = false, outOfMemory = false, overrun = false;
+        bool kept = keepBytes;
+        const auto take = [&](const std::uint8_t* bytes, std::size_t n) {
+            unpacked += n;
+            got += n;
+            if (unpacked > limit || (sizeKnown && got > claimed)) return false;
+            if (sizeKnown)
+                digest.add({bytes, n});
+            else if (got <= 0xFFFFFFFFull)
+                unsized.add({bytes, n});
+            if (kept) {
+                kept = got <= keepAtMost;
+                try {
+                    if (kept) m.bytes.insert(m.bytes.end(), bytes, bytes + n);
+                } catch (const std::bad_alloc&) {
+                    kept = false;
+                }
+                if (!kept) std::vector<std::uint8_t>().swap(m.bytes);
+            }
+            return true;
+        };
+        // The holes of a sparse member are zeros, wherever the runs of its map leave them: before
+        // a block's offset, and after the last block up to its length.
+        const auto fillTo = [&](std::uint64_t offset) {
+            while (got < offset)
+                if (!take(kZeros.data(),
+                          std::size_t(std::min<std::uint64_t>(offset - got, kZeros.size()))))
+                    return false;
+            return true;
+        };
         for (;;) {
-            const la_ssize_t n = archive_read_data(ar, piece.data(), piece.size());
-            if (n < 0)
+            const void* block = nullptr;
+            std::size_t size = 0;
+            la_int64_t offset = 0;
+            const int status = archive_read_data_block(ar, &block, &size, &offset);
+            if (status == ARCHIVE_EOF) break;
+            if (status != ARCHIVE_OK || offset < 0 || std::uint64_t(offset) < got)
                 return stream && first && got == 0 ? ArchiveEnd::NotAnArchive : ArchiveEnd::Damaged;
-            if (n == 0) break;
-            unpacked += std::uint64_t(n);
-            if (unpacked > limit) return ArchiveEnd::TooLarge;
-            got += std::uint64_t(n);
-            if (sizeKnown && got > claimed) {
-                if (!guessed) return ArchiveEnd::Damaged;
-                overrun = true;
-            }
-            if (!sizeKnown && got > 0xFFFFFFFFull) tooLarge = true;
-            if (hold && !tooLarge && !outOfMemory && !overrun) {
-                if (got > holdable) {
-                    outOfMemory = true;
-                } else {
-                    try {
-                        const std::size_t at = m.bytes.size();
-                        m.bytes.resize(at + std::size_t(n));
-                        std::memcpy(m.bytes.data() + at, piece.data(), std::size_t(n));
-                    } catch (const std::bad_alloc&) {
-                        outOfMemory = true;
-                    }
-                }
-                if (outOfMemory) std::vector<std::uint8_t>().swap(m.bytes);
-            }
-            if (sizeKnown && !overrun) digest.add({piece.data(), std::size_t(n)});
+            if (!fillTo(std::uint64_t(offset)) ||
+                !take(static_cast<const std::uint8_t*>(block), size))
+                return unpacked > limit ? ArchiveEnd::TooLarge : ArchiveEnd::Damaged;
         }
-        if (overrun && got > 0xFFFFFFFFull) {
-            m.image.status = ImageStatus::TooLarge;
-            member(m);
-            continue;
-        }
-        // Several gzip streams one after another: read again, held whole.
-        if (overrun) return std::nullopt;
+        if (sizeKnown && archive_entry_sparse_count(entry) > 0 && !fillTo(claimed))
+            return unpacked > limit ? ArchiveEnd::TooLarge : ArchiveEnd::Damaged;
         if (sizeKnown && got != claimed) return ArchiveEnd::Damaged;
-        if (tooLarge) {
-            m.image.status = ImageStatus::TooLarge;
-        } else if (!sizeKnown && outOfMemory) {
-            m.image.status = ImageStatus::OutOfMemory;
-        } else {
-            m.image.length = std::uint32_t(got);
-            if (lengthStatus(got) != ImageStatus::Read) {
-                m.image.status = ImageStatus::NotPowerOfTwo;
-            } else {
-                if (!sizeKnown) {
-                    digest = ImageDigest(m.image.length, splitLevel);
-                    digest.add(m.bytes);
-                }
+        m.image.status = lengthStatus(got);
+        if (m.image.status != ImageStatus::TooLarge) m.image.length = std::uint32_t(got);
+        if (m.image.status == ImageStatus::Read) {
+            if (sizeKnown) {
                 digest.finish();
                 m.image.digest = digest;
-                m.image.status = ImageStatus::Read;
-                m.bytesKept = keepBytes && !outOfMemory;
-                if (!m.bytesKept) std::vector<std::uint8_t>().swap(m.bytes);
+            } else {
+                m.image.digest = unsized.finish(splitLevel);
             }
+            m.bytesKept = kept;
         }
+        if (!m.bytesKept) std::vector<std::uint8_t>().swap(m.bytes);
         member(m);
     }
-}
-
-}  // namespace
-
-ArchiveEnd readArchive(const std::string& path, int splitLevel, bool keepBytes,
-                       const std::function<void(ArchiveMember&)>& member, std::uint64_t limit) {
-    if (auto end = readOnce(path, splitLevel, keepBytes, member, limit, true)) return *end;
-    return readOnce(path, splitLevel, keepBytes, member, limit, false)
-        .value_or(ArchiveEnd::Damaged);
 }
 
 }  // namespace chipsight

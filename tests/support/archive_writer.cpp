@@ -8,10 +8,14 @@
 #include <memory>
 #include <stdexcept>
 
+#include "core/input/archive.h"
+
 namespace chipsight::testing {
 
 void writeArchive(const std::string& path, const std::string& kind,
                   const std::vector<Member>& members) {
+    // Paths are UTF-8, as the reader gives them.
+    const Utf8Names utf8;
     std::unique_ptr<archive, decltype(&archive_write_free)> a(archive_write_new(),
                                                               archive_write_free);
     archive* const w = a.get();
@@ -22,9 +26,11 @@ void writeArchive(const std::string& path, const std::string& kind,
         check(archive_write_set_format_zip(w));
     } else if (kind == "7z") {
         check(archive_write_set_format_7zip(w));
-    } else if (kind == "gz") {
+    } else if (kind == "gz" || kind == "xz" || kind == "bz2") {
         check(archive_write_set_format_raw(w));
-        check(archive_write_add_filter_gzip(w));
+        if (kind == "gz") check(archive_write_add_filter_gzip(w));
+        if (kind == "xz") check(archive_write_add_filter_xz(w));
+        if (kind == "bz2") check(archive_write_add_filter_bzip2(w));
     } else {
         check(archive_write_set_format_pax_restricted(w));
         if (kind == "tar.gz") check(archive_write_add_filter_gzip(w));

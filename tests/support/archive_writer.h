@@ -17,7 +17,7 @@ struct Member {
 };
 
 // Writes `members` in order to an archive at `path` of `kind`: "zip", "7z", "tar", "tar.gz",
-// "tar.xz", "tar.bz2", or "gz" (one member, as a single gzip stream).
+// "tar.xz", "tar.bz2", or "gz", "xz", "bz2" (one member, as a single compressed stream).
 void writeArchive(const std::string& path, const std::string& kind,
                   const std::vector<Member>& members);
 
