@@ -20,9 +20,6 @@
 
 namespace chipsight {
 
-inline constexpr const char* kRomTableFile = "CHIPLORE.ROM";
-inline constexpr const char* kGameTableFile = "CHIPLORE.GAM";
-inline constexpr const char* kCustomFile = "Chipsight.dat";
 
 class ChipsightCore {
   public:

@@ -8,7 +8,6 @@
 #include <cerrno>
 #include <cstdlib>
 
-#include "core/chipsight_core.h"
 #include "core/file_layer.h"
 
 namespace chipsight {

@@ -6,6 +6,11 @@
 
 namespace chipsight {
 
+// The database files, as the program names them; the letter case on disk does not matter.
+inline constexpr const char* kRomTableFile = "CHIPLORE.ROM";
+inline constexpr const char* kGameTableFile = "CHIPLORE.GAM";
+inline constexpr const char* kCustomFile = "Chipsight.dat";
+
 struct DatabaseLocation {
     // The directory the three database files are read from and Chipsight.dat is written to.
     std::string directory;
