@@ -20,13 +20,13 @@
 
 namespace chipsight {
 
-
 class ChipsightCore {
   public:
     // `programPath` is the path of the program's executable, whose directory holds the
     // database files; `arguments` are the files named on the command line, one per argument.
     ChipsightCore(FrontEnd& frontEnd, std::string programPath, std::vector<std::string> arguments);
-    virtual ~ChipsightCore() = default;
+    ChipsightCore(const ChipsightCore&) = delete;
+    ChipsightCore& operator=(const ChipsightCore&) = delete;
 
     // Loads the database files and sets the title. Like the window at its start, it sets the
     // split level back to 1: a front end that takes options sets them after loading.
@@ -101,7 +101,7 @@ class ChipsightCore {
     std::string databaseListing() const;
 
     // What the core holds, for anyone to read. Only the core and the dialog bound to these
-    // members by data exchange (a class derived from this one) write them.
+    // members by data exchange write them.
     const EntryTable& entries() const { return m_entries; }
     std::int32_t entryCount() const { return m_entryCount; }
     const std::string& programDir() const { return m_programDir; }
@@ -115,7 +115,8 @@ class ChipsightCore {
     std::uint32_t lastSize() const { return m_lastSize; }
     const std::string& lastFileName() const { return m_lastFileName; }
 
-  protected:
+    // The state of a run, under the names the window's data exchange binds. Only the core and
+    // that dialog write them.
     EntryTable m_entries;
     std::int32_t m_entryCount = 0;
     // The directory of the program's executable, and where its database files are: the same
@@ -141,11 +142,11 @@ class ChipsightCore {
     std::uint32_t m_lastSize = 0;
     std::string m_lastFileName;
 
-    FrontEnd& m_frontEnd;
     // How long a load of DAT files runs before the front end hears of its progress.
     std::chrono::milliseconds m_progressDelay{500};
 
   private:
+    FrontEnd& m_frontEnd;
     void error(const std::string& text, unsigned type);
     void appendReport(const std::string& block);
     void scrollLog();

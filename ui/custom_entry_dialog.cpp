@@ -34,7 +34,7 @@ void CCustomEntryDialog::doDataExchange(CDataExchange& dx) {
 void CCustomEntryDialog::appendCustomEntry() {
     updateData(true);
     // On any failure the dialog stays open with what the user typed.
-    if (theApp().m_pMainDialog->appendCustomEntry(m_checksumText, m_sizeText, m_romName,
-                                                  m_description))
+    if (theApp().m_pMainDialog->m_session.appendCustomEntry(m_checksumText, m_sizeText, m_romName,
+                                                            m_description))
         CDialog::onOK();
 }

@@ -47,7 +47,7 @@ enum StringId : int {
 }  // namespace
 
 CMainDialog::CMainDialog(std::string programPath, std::vector<std::string> arguments)
-    : CDialog(102), ChipsightCore(*this, std::move(programPath), std::move(arguments)) {
+    : CDialog(102), m_session(*this, std::move(programPath), std::move(arguments)) {
     handleDropFiles(&CMainDialog::onDropFiles);
     handleClick(IDOK, &CMainDialog::onDone);
     handleDestroy(&CMainDialog::onDestroy);
@@ -76,7 +76,7 @@ void CMainDialog::messageBox(const std::string& text, const std::string& caption
 void CMainDialog::push() {
     updateData(false);
     // The check box and the watch agree: whatever cleared the box stops the timer too.
-    if (m_monitorFile == 0) killTimer(kMonitorTimer);
+    if (m_session.m_monitorFile == 0) killTimer(kMonitorTimer);
 }
 
 void CMainDialog::setTitle(const std::string& title) { setWindowTitle(bytesToText(title)); }
@@ -97,40 +97,40 @@ void CMainDialog::doDataExchange(CDataExchange& dx) {
     dx.control(IDC_LOG, m_logEdit);
     exchangeLog(dx.m_bSaveAndValidate);
     dx.check(IDC_ALWAYS_ON_TOP, m_alwaysOnTop);
-    dx.check(IDC_MONITOR_FILE, m_monitorFile);
-    dx.integer(IDC_SPLIT_LEVEL, m_splitLevel);
+    dx.check(IDC_MONITOR_FILE, m_session.m_monitorFile);
+    dx.integer(IDC_SPLIT_LEVEL, m_session.m_splitLevel);
     // Identification only ever sees a level of 1 to 9; the box keeps what the user typed.
-    if (dx.m_bSaveAndValidate) m_splitLevel = std::clamp(m_splitLevel, 1, 9);
-    dx.check(IDC_IGNORE_BAD, m_ignoreBad);
+    if (dx.m_bSaveAndValidate) m_session.m_splitLevel = std::clamp(m_session.m_splitLevel, 1, 9);
+    dx.check(IDC_IGNORE_BAD, m_session.m_ignoreBad);
 }
 
 void CMainDialog::exchangeLog(bool pull) {
     QTextDocument* document = m_logEdit->document();
     const auto remember = [&] {
-        m_shownSize = m_logText.size();
-        m_shownTail = m_logText.substr(m_shownSize - std::min(m_shownSize, kTailCheck));
+        m_shownSize = m_session.m_logText.size();
+        m_shownTail = m_session.m_logText.substr(m_shownSize - std::min(m_shownSize, kTailCheck));
         document->setModified(false);
     };
     if (pull) {
         // Unless the user has typed since the last exchange, the box holds the log as it is.
         if (!document->isModified()) return;
-        m_logText = textToBytes(windowText(IDC_LOG));
+        m_session.m_logText = textToBytes(windowText(IDC_LOG));
         remember();
         return;
     }
-    const bool grown =
-        !document->isModified() && m_logText.size() >= m_shownSize &&
-        (m_shownSize == 0 || m_logText[m_shownSize - 1] != '\r') &&
-        m_logText.compare(m_shownSize - m_shownTail.size(), m_shownTail.size(), m_shownTail) == 0;
-    if (grown && m_shownSize == m_logText.size()) return;
+    const bool grown = !document->isModified() && m_session.m_logText.size() >= m_shownSize &&
+                       (m_shownSize == 0 || m_session.m_logText[m_shownSize - 1] != '\r') &&
+                       m_session.m_logText.compare(m_shownSize - m_shownTail.size(),
+                                                   m_shownTail.size(), m_shownTail) == 0;
+    if (grown && m_shownSize == m_session.m_logText.size()) return;
     if (grown && m_shownSize > 0) {
-        QString rest = bytesToText(std::string_view(m_logText).substr(m_shownSize));
+        QString rest = bytesToText(std::string_view(m_session.m_logText).substr(m_shownSize));
         rest.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
         QTextCursor cursor(document);
         cursor.movePosition(QTextCursor::End);
         cursor.insertText(rest);
     } else {
-        setWindowText(IDC_LOG, bytesToText(m_logText));
+        setWindowText(IDC_LOG, bytesToText(m_session.m_logText));
     }
     remember();
 }
@@ -196,13 +196,13 @@ bool CMainDialog::onInitDialog() {
     m_logEdit->setAccessibleName(loadString(kLogName));
     item(IDC_SPLIT_LEVEL)->setAccessibleName(loadString(kSplitLevelName));
     dragAcceptFiles(true);
-    loadDatabases();
+    m_session.loadDatabases();
     // Taken from the back of a reversed list, so each piece leaves it in constant time.
-    std::reverse(m_commandLine.begin(), m_commandLine.end());
-    while (!m_commandLine.empty()) {
-        const std::string piece = std::move(m_commandLine.back());
-        m_commandLine.pop_back();
-        identifyFile(piece);
+    std::reverse(m_session.m_commandLine.begin(), m_session.m_commandLine.end());
+    while (!m_session.m_commandLine.empty()) {
+        const std::string piece = std::move(m_session.m_commandLine.back());
+        m_session.m_commandLine.pop_back();
+        m_session.identifyFile(piece);
     }
     return true;
 }
@@ -210,7 +210,7 @@ bool CMainDialog::onInitDialog() {
 // ---- handlers ----
 
 void CMainDialog::onDropFiles(const std::vector<std::string>& paths) {
-    for (const std::string& path : paths) identifyFile(path);
+    for (const std::string& path : paths) m_session.identifyFile(path);
 }
 
 void CMainDialog::onDone() {
@@ -220,7 +220,7 @@ void CMainDialog::onDone() {
 void CMainDialog::onDestroy() { killTimer(kMonitorTimer); }
 
 void CMainDialog::onClearLog() {
-    m_logText.clear();
+    m_session.m_logText.clear();
     push();
 }
 
@@ -238,7 +238,7 @@ void CMainDialog::onSaveLog() {
     try {
         file->truncate(0);
         pull();
-        file->write(m_logText.data(), m_logText.size());
+        file->write(m_session.m_logText.data(), m_session.m_logText.size());
         file->close();
     } catch (const chipsight::FileError& e) {
         // What was written stays; the report names the cause as the framework words it.
@@ -256,24 +256,24 @@ void CMainDialog::onAlwaysOnTop() {
 
 void CMainDialog::onMonitorFile() {
     pull();
-    if (m_monitorFile == 0) {
+    if (m_session.m_monitorFile == 0) {
         killTimer(kMonitorTimer);
         return;
     }
     CFileDialog dialog(true, QString(), QString(), 0, QString(), this);
     if (dialog.doModal() != IDOK) {
-        m_monitorFile = 0;
-    } else if (startMonitor(dialog.getPathBytes())) {
+        m_session.m_monitorFile = 0;
+    } else if (m_session.startMonitor(dialog.getPathBytes())) {
         setTimer(kMonitorTimer, kMonitorPeriodMs);
     }
     push();
 }
 
-void CMainDialog::onTimer(unsigned /*id*/) { monitorTick(); }
+void CMainDialog::onTimer(unsigned /*id*/) { m_session.monitorTick(); }
 
 void CMainDialog::onLoadFile() {
     CFileDialog dialog(true, QString(), QString(), 0, QString(), this);
-    if (dialog.doModal() == IDOK) identifyFile(dialog.getPathBytes());
+    if (dialog.doModal() == IDOK) m_session.identifyFile(dialog.getPathBytes());
 }
 
 void CMainDialog::onSplitLevelChange() {
@@ -285,7 +285,7 @@ void CMainDialog::onIgnoreBad() { pull(); }
 
 void CMainDialog::addToCustomDb() {
     CCustomEntryDialog dialog;
-    dialog.prefill(m_lastCrc, m_lastSize, m_lastFileName);
+    dialog.prefill(m_session.m_lastCrc, m_session.m_lastSize, m_session.m_lastFileName);
     dialog.doModal();
 }
 
@@ -299,10 +299,10 @@ void CMainDialog::onSystemCommand(unsigned id, long param) {
         CAboutDialog about;
         about.doModal();
     } else if ((id & 0xFFF0) == IDM_DOCTOR) {
-        setDoctor(!doctor());
-        if (m_doctorItem != nullptr) m_doctorItem->setChecked(doctor());
+        m_session.setDoctor(!m_session.doctor());
+        if (m_doctorItem != nullptr) m_doctorItem->setChecked(m_session.doctor());
     } else if ((id & 0xFFF0) == IDM_DATABASES) {
-        ::messageBox(this, bytesToText(databaseListing()), loadString(kDatabasesCaption),
+        ::messageBox(this, bytesToText(m_session.databaseListing()), loadString(kDatabasesCaption),
                      MB_OK | MB_ICONINFORMATION);
     } else {
         defaultSystemCommand(id, param);

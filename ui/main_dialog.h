@@ -39,7 +39,7 @@ inline constexpr unsigned IDM_DOCTOR = 48;
 inline constexpr unsigned kMonitorTimer = 0;
 inline constexpr unsigned kMonitorPeriodMs = 500;
 
-class CMainDialog : public CDialog, public chipsight::FrontEnd, public chipsight::ChipsightCore {
+class CMainDialog : public CDialog, public chipsight::FrontEnd {
   public:
     // `programPath` locates the database files; `arguments` are the files to identify.
     CMainDialog(std::string programPath, std::vector<std::string> arguments);
@@ -73,6 +73,9 @@ class CMainDialog : public CDialog, public chipsight::FrontEnd, public chipsight
     void onSystemCommand(unsigned id, long param);
     void onHelp();
 
+    // What the run holds: the entry table, the log, the options and the last result. The
+    // window's controls are bound to its members by data exchange.
+    chipsight::ChipsightCore m_session;
     QPushButton* m_addCustomButton = nullptr;
     QPlainTextEdit* m_logEdit = nullptr;
     int m_alwaysOnTop = 0;

@@ -19,6 +19,6 @@ void CManualEntryDialog::doDataExchange(CDataExchange& dx) {
 void CManualEntryDialog::onOK() {
     updateData(true);
     // The lookup runs whatever the readings gave; a rejected value is looked up as 0.
-    theApp().m_pMainDialog->identifyTypedEntry(m_checksumText, m_sizeText);
+    theApp().m_pMainDialog->m_session.identifyTypedEntry(m_checksumText, m_sizeText);
     CDialog::onOK();
 }

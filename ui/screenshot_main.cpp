@@ -58,11 +58,11 @@ std::vector<Screenshot> registeredDialogs() {
          [](CDialog& d) {
              // The demo images of examples/roms, at split level 2 as a user would look at them.
              auto& main = static_cast<CMainDialog&>(d);
-             main.setSplitLevel(2);
+             main.m_session.setSplitLevel(2);
              main.push();
              for (const char* image : {"blank_64k.bin", "lander_stuck_bit6.bin",
                                        "pinball_sound.bin", "space_raiders_u7u8.bin"})
-                 main.identifyFile(std::string("examples/roms/") + image);
+                 main.m_session.identifyFile(std::string("examples/roms/") + image);
          }},
         {"manual_entry", [] { return std::make_unique<CManualEntryDialog>(); }},
         {"custom_entry",

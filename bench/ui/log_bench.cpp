@@ -62,14 +62,15 @@ void logSession(benchmark::State& state) {
         bool failed = false;
         for (int i = 0; i < kIdentifications; ++i) {
             if (i == 0 || i == kIdentifications - kTimed) start = Clock::now();
-            const auto outcome = dialog.identifyFile(session.paths[std::size_t(i % kImages)]);
+            const auto outcome =
+                dialog.m_session.identifyFile(session.paths[std::size_t(i % kImages)]);
             failed |= outcome == chipsight::Outcome::Failed;
             QCoreApplication::processEvents();
             const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
             if (i == kTimed - 1) first = seconds;
             if (i == kIdentifications - 1) last = seconds;
         }
-        const bool grown = dialog.logText().size() > std::size_t(kIdentifications) * 60;
+        const bool grown = dialog.m_session.logText().size() > std::size_t(kIdentifications) * 60;
         dialog.endDialog(IDCANCEL);
         theApp().m_pMainDialog = nullptr;
         theApp().m_pMainWnd = nullptr;

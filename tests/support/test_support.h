@@ -105,13 +105,7 @@ class RecordingFrontEnd : public FrontEnd {
 
 // The core as the window's dialog holds it: the dialog's data exchange writes the core's
 // members directly, and a test standing in for that dialog does the same.
-struct BoundCore : ChipsightCore {
-    using ChipsightCore::ChipsightCore;
-    using ChipsightCore::m_entries, ChipsightCore::m_entryCount, ChipsightCore::m_programDir,
-        ChipsightCore::m_logText, ChipsightCore::m_monitorFile, ChipsightCore::m_splitLevel,
-        ChipsightCore::m_ignoreBad, ChipsightCore::m_lastCrc, ChipsightCore::m_lastSize,
-        ChipsightCore::m_lastFileName, ChipsightCore::m_progressDelay;
-};
+using BoundCore = ChipsightCore;
 
 // A core over the database files in `dir`, recorded by `frontEnd`.
 struct CoreFixture {

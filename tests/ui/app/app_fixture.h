@@ -76,7 +76,7 @@ class MainWindowTest : public ::testing::Test {
     // How many reports of `name` the log holds.
     int reports(const std::string& name) const {
         int n = 0;
-        const std::string& log = dialog->logText();
+        const std::string& log = dialog->m_session.logText();
         for (auto at = log.find(name + ":"); at != std::string::npos;
              at = log.find(name + ":", at + 1))
             ++n;

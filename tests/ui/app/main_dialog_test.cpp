@@ -21,11 +21,12 @@ TEST_F(MainWindowTest, StartUpLoadsTheDatabaseThenIdentifiesEachPieceInOrder) {
     start({file("test.bin"), file("other.bin"), "", "\"my", "dump.bin\""});
     EXPECT_EQ(dialog->windowTitle().toStdString(), kTitle);
     EXPECT_EQ(boxTexts(), std::vector<std::string>(3, expected::kErrorOpening));
-    EXPECT_EQ(dialog->logText().rfind(kWorkedExample, 0), 0u) << dialog->logText();
+    EXPECT_EQ(dialog->m_session.logText().rfind(kWorkedExample, 0), 0u)
+        << dialog->m_session.logText();
     EXPECT_EQ(reports("other.bin"), 1);
     EXPECT_TRUE(button(IDC_ADD_CUSTOM)->isEnabled());
     EXPECT_EQ(line(IDC_SPLIT_LEVEL)->text(), "1");
-    EXPECT_TRUE(dialog->ignoreBad());
+    EXPECT_TRUE(dialog->m_session.ignoreBad());
     EXPECT_FALSE(button(IDC_MONITOR_FILE)->isChecked());
     EXPECT_EQ(log()->accessibleName() + "|" + line(IDC_SPLIT_LEVEL)->accessibleName(),
               "Log|Split Level");
@@ -36,7 +37,7 @@ TEST_F(MainWindowTest, LoadFileAndDropsIdentifyInOrderPastAFolder) {
     ui.fileAnswers = {path("test.bin"), std::nullopt};
     click(IDC_LOAD_FILE);
     click(IDC_LOAD_FILE);  // cancelled
-    EXPECT_EQ(dialog->logText(), kWorkedExample);
+    EXPECT_EQ(dialog->m_session.logText(), kWorkedExample);
     EXPECT_TRUE(ui.fileRequests.at(0).open);
     writeFile(file("b.bin"), Bytes{5, 6, 7, 8});
     std::filesystem::create_directory(file("folder"));
@@ -45,7 +46,7 @@ TEST_F(MainWindowTest, LoadFileAndDropsIdentifyInOrderPastAFolder) {
                   QUrl::fromLocalFile(path("b.bin"))});
     drop(mime);
     EXPECT_EQ(boxTexts(), std::vector<std::string>{expected::kErrorOpening});
-    EXPECT_EQ(dialog->logText().rfind(kWorkedExample + kWorkedExample + "=", 0), 0u);
+    EXPECT_EQ(dialog->m_session.logText().rfind(kWorkedExample + kWorkedExample + "=", 0), 0u);
     EXPECT_EQ(reports("b.bin"), 1);
     // An archive, loaded or dropped, has each file inside reported under its own name.
     chipsight::testing::writeArchive(file("set.zip"), "zip", {{"x/test.bin", {0, 1, 2, 3}}});
@@ -107,12 +108,12 @@ TEST_F(MainWindowTest, SplitLevelIsClampedWhileTheBoxKeepsWhatWasTyped) {
         line(IDC_SPLIT_LEVEL)->selectAll();
         QTest::keyClicks(line(IDC_SPLIT_LEVEL), keys);
         click(IDC_IGNORE_BAD);  // another pull
-        EXPECT_EQ(dialog->splitLevel(), level);
+        EXPECT_EQ(dialog->m_session.splitLevel(), level);
         EXPECT_EQ(line(IDC_SPLIT_LEVEL)->text(), shown);
     }
     click(IDC_CLEAR_LOG);  // a push shows the level in use
     EXPECT_EQ(line(IDC_SPLIT_LEVEL)->text(), "1");
-    EXPECT_EQ(dialog->logText() + log()->toPlainText().toStdString(), "");
+    EXPECT_EQ(dialog->m_session.logText() + log()->toPlainText().toStdString(), "");
     EXPECT_TRUE(ui.boxes.empty());
 }
 
@@ -157,7 +158,7 @@ TEST_F(MainWindowTest, TheSavedLogHoldsReportsTypedTextAndBytesThatAreNotUtf8) {
     const std::string report =
         "============================\r\ntest.bin: (1/1) [8BB98613]\r\n\t- Pi\xe8"
         "ce \xff : Caf\xc3\xa9 \xef\x9e\x80 \xc3\r\n";
-    EXPECT_EQ(dialog->logText(), report);
+    EXPECT_EQ(dialog->m_session.logText(), report);
     EXPECT_TRUE(log()->toPlainText().contains(QStringLiteral("Caf\u00e9")));
     // Typed into the log, the last letter with a dead key, and kept by the next report.
     log()->moveCursor(QTextCursor::End);
@@ -168,7 +169,7 @@ TEST_F(MainWindowTest, TheSavedLogHoldsReportsTypedTextAndBytesThatAreNotUtf8) {
     ui.fileAnswers = {path("test.bin"), path("saved")};
     click(IDC_LOAD_FILE);
     const std::string all = report + "note: socket U2 \xc3\xbc\r\n" + report;
-    EXPECT_EQ(dialog->logText(), all);
+    EXPECT_EQ(dialog->m_session.logText(), all);
     click(IDC_SAVE_LOG);
     EXPECT_FALSE(ui.fileRequests.back().open);
     EXPECT_EQ(readFile(file("saved.log")), chipsight::testing::bytesOf(all)) << "extension added";
@@ -184,12 +185,12 @@ TEST_F(MainWindowTest, SaveLogAsksBeforeReplacingAndSaysWhenItCannot) {
     click(IDC_SAVE_LOG);
     EXPECT_EQ(readFile(file("empty.log")), Bytes{});
     // A long log shows its newest lines, and replaces the file after a second choice.
-    for (int i = 0; i < 10; ++i) dialog->identifyFile(file("test.bin"));
+    for (int i = 0; i < 10; ++i) dialog->m_session.identifyFile(file("test.bin"));
     EXPECT_EQ(log()->document()->blockCount(), 31);
     EXPECT_GT(log()->verticalScrollBar()->maximum(), 0);
     EXPECT_EQ(log()->verticalScrollBar()->value(), log()->verticalScrollBar()->maximum());
     click(IDC_SAVE_LOG);
-    EXPECT_EQ(readFile(file("old.log")), chipsight::testing::bytesOf(dialog->logText()));
+    EXPECT_EQ(readFile(file("old.log")), chipsight::testing::bytesOf(dialog->m_session.logText()));
     click(IDC_SAVE_LOG);
     ASSERT_EQ(ui.boxes.size(), 4u);
     EXPECT_EQ(ui.boxes[0],
@@ -226,10 +227,10 @@ TEST_F(MainWindowTest, HelpShowsUsageAndEveryWayToAMenuEndsInAbout) {
         EXPECT_EQ(doctor->text(), "&Doctor dumps that are not found");
         EXPECT_TRUE(doctor->isCheckable());
         EXPECT_EQ(doctor->isChecked(), way == 1);
-        EXPECT_EQ(dialog->doctor(), way == 1);
+        EXPECT_EQ(dialog->m_session.doctor(), way == 1);
         if (way < 2) doctor->trigger();
         EXPECT_EQ(doctor->isChecked(), way == 0);
-        EXPECT_EQ(dialog->doctor(), way == 0);
+        EXPECT_EQ(dialog->m_session.doctor(), way == 0);
         EXPECT_EQ(actions[actions.size() - 2]->text(), "&Databases...");
         EXPECT_EQ(actions.back()->text(), "&About Chipsight...");
         if (way == 0) {

@@ -36,7 +36,7 @@ TEST_F(Monitor, ReportsAChangedFileWhileAboutIsOpenAndUntilTheBoxIsCleared) {
     EXPECT_FALSE(checked());
     watch(path("test.bin"));
     EXPECT_TRUE(checked());
-    EXPECT_EQ(dialog->logText(), kWorkedExample);
+    EXPECT_EQ(dialog->m_session.logText(), kWorkedExample);
     changeAndTick(2'000'000);
     EXPECT_EQ(reports("test.bin"), 2);
     ui.modalScripts.push_back([&](CDialog& d) {
@@ -62,7 +62,7 @@ TEST_F(Monitor, ALockedFileIsNotWatchedAndAFailedOpenEndsTheWatch) {
     ASSERT_EQ(boxTexts(), std::vector<std::string>{expected::kUnableToMonitor});
     EXPECT_EQ(ui.boxes[0].caption, "Error");
     EXPECT_FALSE(checked());
-    EXPECT_EQ(dialog->logText(), "");
+    EXPECT_EQ(dialog->m_session.logText(), "");
     ASSERT_EQ(::flock(fd, LOCK_UN), 0);
     watch(path("test.bin"));
     ASSERT_EQ(::flock(fd, LOCK_EX), 0);

@@ -47,14 +47,14 @@ class SecondaryDialogs : public MainWindowTest {
 TEST_F(SecondaryDialogs, ManualEntryLooksUpWhatWasTypedWithTheWindowsOptions) {
     start();
     manual("eae621c7", "2");
-    EXPECT_EQ(dialog->logText(),
+    EXPECT_EQ(dialog->m_session.logText(),
               kHeader + " [EAE621C7]\r\n\t- U2 : Demo board\r\n\t- U3 : Spare\r\n");
-    dialog->clearLog();
+    dialog->m_session.clearLog();
     manual("3F55D17F", "0x800");  // a blank chip, skipped while Ignore Bad is checked
-    EXPECT_EQ(dialog->logText(), "");
+    EXPECT_EQ(dialog->m_session.logText(), "");
     click(IDC_IGNORE_BAD);
     manual("3F55D17F", "0x800");
-    EXPECT_EQ(dialog->logText(), kHeader + "[3F55D17F] Not Found!\r\n");
+    EXPECT_EQ(dialog->m_session.logText(), kHeader + "[3F55D17F] Not Found!\r\n");
     EXPECT_TRUE(ui.boxes.empty());
 }
 
@@ -81,7 +81,7 @@ TEST_F(SecondaryDialogs, TheCrcBoxRefusesWhatIsNotHexadecimal) {
               std::vector<std::string>(3, "Hexidecimal digits only please 0-9 and A-F"));
     EXPECT_EQ(ui.boxes[0].caption, "Warning");
     EXPECT_EQ(ui.boxes[0].type, MB_OK);
-    EXPECT_EQ(dialog->logText(), "") << "Cancel looks nothing up";
+    EXPECT_EQ(dialog->m_session.logText(), "") << "Cancel looks nothing up";
     EXPECT_FALSE(button(IDC_ADD_CUSTOM)->isEnabled());
 }
 
@@ -94,7 +94,7 @@ TEST_F(SecondaryDialogs, CustomEntryIsPrefilledAndStaysOpenWithTheInputAfterEver
     EXPECT_EQ(readFile(db.file("Chipsight.dat")), chips);
     // 4096 bytes of 0x66 have the CRC 00536A35, shown without its leading zeros.
     writeFile(file("ABCDEFGHIJKLMNOPQRSTUVWX.bin"), Bytes(4096, 0x66));
-    dialog->identifyFile(file("ABCDEFGHIJKLMNOPQRSTUVWX.bin"));
+    dialog->m_session.identifyFile(file("ABCDEFGHIJKLMNOPQRSTUVWX.bin"));
     EXPECT_EQ(custom({}), (std::vector<QString>{"536A35", "4096", "ABCDEFGHIJKLMNOPQR", ""}));
     // Chipsight.dat cannot be opened: here a folder stands in its place.
     std::filesystem::remove(db.file("Chipsight.dat"));
