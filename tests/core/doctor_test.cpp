@@ -6,6 +6,7 @@
 #include <random>
 
 #include "core/crc32.h"
+#include "core/doctor/near_rom.h"
 #include "core/doctor/one_bit.h"
 #include "core/doctor/transform_crcs.h"
 #include "core/file_layer.h"
@@ -253,3 +254,66 @@ TEST(TransformCrcs, FromTheBitStreamsAsFromEachTransformMade) {
 
 }  // namespace
 }  // namespace chipsight
+
+namespace chipsight::doctor {
+namespace {
+
+// Against one ROM: each way a dump, or two, can be it is named against the right dump, bits off
+// as far as two with the bit and its direction, and confirmed by the SHA-1.
+TEST(NearRom, EachFaultOfADumpIsNamedAgainstTheRom) {
+    std::mt19937 rng(99);
+    constexpr std::size_t n = 4096;
+    Bytes rom(n);
+    for (auto& b : rom) b = std::uint8_t(rng());
+    const ExpectedRom expected{Crc32(0, rom.data(), n), n, sha1(rom)};
+    std::vector<Bytes> dumps(7);
+    dumps[0].resize(n);  // bytes swapped
+    for (std::size_t i = 0; i < n; ++i) dumps[0][i] = rom[i ^ 1];
+    dumps[1] = rom;  // D3 of byte 0x123 rose from 0 to 1, as charge loss does
+    dumps[1][0x123] |= 0x08;
+    if (rom[0x123] & 0x08) dumps[1][0x123] &= std::uint8_t(~0x08);
+    dumps[2] = rom;  // two bits off
+    dumps[2][7] ^= 0x01;
+    dumps[2][4000] ^= 0x80;
+    for (std::size_t i = 0; i < n / 2; ++i) {  // the even and odd bytes, dumped apart
+        dumps[3].push_back(rom[2 * i + 1]);
+        dumps[4].push_back(rom[2 * i]);
+    }
+    dumps[5] = rom;  // dumped twice over
+    dumps[5].insert(dumps[5].end(), rom.begin(), rom.end());
+    dumps[6] = Bytes(n, 0x5A);  // nothing of it
+    std::vector<DumpView> views;
+    for (const Bytes& d : dumps) views.push_back({d, Crc32(0, d.data(), std::uint32_t(d.size()))});
+    const NearSearch found = findNear(expected, views);
+    std::vector<std::string> said;
+    for (const NearMatch& m : found.matches) {
+        std::string line = std::to_string(int(m.kind)) + " t" + std::to_string(int(m.transform)) +
+                           " " + std::to_string(m.part) + "/" + std::to_string(m.parts) + " d" +
+                           std::to_string(m.dump) + "," + std::to_string(m.second);
+        for (const BitOff& b : m.bits)
+            line +=
+                " " + std::to_string(b.byte) + ":D" + std::to_string(b.bit) + (b.rose ? "+" : "-");
+        said.push_back(line + (m.confirmed ? " sha1" : ""));
+    }
+    const std::string rose = (dumps[1][0x123] & 0x08) ? "+" : "-";
+    EXPECT_EQ(said, (std::vector<std::string>{
+                        "0 t0 1/1 d0,0 sha1",
+                        "3 t0 1/1 d1,0 291:D3" + rose + " sha1",
+                        "3 t0 1/1 d2,0 7:D0" + std::string(dumps[2][7] & 1 ? "+" : "-") +
+                            " 4000:D7" + (dumps[2][4000] & 0x80 ? "+" : "-") + " sha1",
+                        "1 t6 1/2 d5,0 sha1",
+                        "2 t4 1/1 d4,3 sha1",
+                    }));
+    EXPECT_FALSE(found.twoBitsSkipped);
+    // A megabyte ROM has too many two-bit candidates to confirm within the budget: said.
+    Bytes big(1 << 20, 0x11);
+    Bytes bigDump = big;
+    bigDump[5] ^= 0x03;
+    const DumpView bigView{bigDump, Crc32(0, bigDump.data(), std::uint32_t(bigDump.size()))};
+    EXPECT_TRUE(findNear({Crc32(0, big.data(), std::uint32_t(big.size())), 1 << 20, sha1(big)},
+                         std::span(&bigView, 1))
+                    .twoBitsSkipped);
+}
+
+}  // namespace
+}  // namespace chipsight::doctor
