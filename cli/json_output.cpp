@@ -49,6 +49,7 @@ Json doctorJson(const ImageRecord& r) {
         const doctor::ReadsComparison& c = *r.reads;
         out.push_back(
             {{"kind", "reads"},
+             {"rule", c.rule == doctor::ReadsRule::And ? "and" : "majority"},
              {"reads", c.reads},
              {"size", r.size},
              {"differing_bytes", c.differingBytes},

@@ -114,7 +114,8 @@ int main(int argc, char** argv) {
     }
     frontEnd.current.clear();
     for (const auto& group : readGroups) {
-        note(core.identifyReads(group));
+        note(core.identifyReads(group, o.readsAnd ? chipsight::doctor::ReadsRule::And
+                                                  : chipsight::doctor::ReadsRule::Majority));
         core.clearLog();
     }
     for (const auto& m : manual) {

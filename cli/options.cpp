@@ -32,7 +32,8 @@ std::optional<std::uint32_t> boundedNumber(const std::string& text, std::uint32_
 }
 
 // The options whose value is the next argument, whatever it starts with.
-constexpr const char* kValueOptions[] = {"--db-dir", "--dat", "--split-level", "--jobs"};
+constexpr const char* kValueOptions[] = {"--db-dir", "--dat", "--split-level", "--jobs",
+                                         "--reads-rule"};
 
 // Takes --manual and --add out of the command line with the arguments they need, as they are:
 // a name or a description may well begin with a dash, which the parser would take for an
@@ -75,6 +76,7 @@ std::string usageMessage(const CLI::ParseError& e) {
         {"--dat", "--dat needs a file or directory"},
         {"--split-level", "--split-level takes a number from 1 to 9"},
         {"--jobs", "--jobs takes a number from 1 to 64"},
+        {"--reads-rule", "--reads-rule takes majority or and"},
         {"--reads", "--reads needs two or more files"},
     };
     if (dynamic_cast<const CLI::ExtrasError*>(&e) == nullptr) {
@@ -149,6 +151,13 @@ std::optional<int> parseOptions(int argc, char** argv, Options& o) {
         ->expected(2, CLI::detail::expected_max_vector_size)
         ->trigger_on_parse()
         ->group(lookup);
+    std::string readsRule;
+    app.add_option("--reads-rule", readsRule,
+                   "how --reads makes one image: majority (each bit as most reads have it, the "
+                   "default) or and (0 wherever any read has 0, as an EPROM loses charge)")
+        ->option_text("RULE")
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast)
+        ->group(lookup);
     app.add_option_function<std::vector<std::string>>(
            "--manual", groupsOf(o.manual), "look up a typed checksum and size (after the files)")
         ->option_text("CRC SIZE")
@@ -212,6 +221,11 @@ std::optional<int> parseOptions(int argc, char** argv, Options& o) {
         const auto level = boundedNumber(splitLevel, 1, 9);
         if (!level) return usageError("--split-level takes a number from 1 to 9");
         o.splitLevel = int(*level);
+    }
+    if (app.count("--reads-rule") != 0) {
+        if (readsRule != "majority" && readsRule != "and")
+            return usageError("--reads-rule takes majority or and");
+        o.readsAnd = readsRule == "and";
     }
     if (app.count("--jobs") != 0) {
         const auto n = boundedNumber(jobs, 1, 64);

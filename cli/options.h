@@ -17,6 +17,7 @@ struct Options {
     bool listDatabases = false;
     int splitLevel = 1;
     bool noIgnoreBad = false, crlf = false, doctor = false, recursive = false, json = false;
+    bool readsAnd = false;  // --reads-rule and
     unsigned jobs = std::max(1u, std::thread::hardware_concurrency());
     std::vector<std::string> files;
     std::vector<std::vector<std::string>> readGroups, manual, additions;

@@ -477,7 +477,8 @@ doctor::Examination ChipsightCore::examine(const Identification& found, const st
     return examination;
 }
 
-Outcome ChipsightCore::identifyReads(const std::vector<std::string>& paths) {
+Outcome ChipsightCore::identifyReads(const std::vector<std::string>& paths,
+                                     doctor::ReadsRule rule) {
     // Every read is open at once under its lock and compared block by block: of the reads only
     // a block each is held, and the majority.
     std::vector<File> reads;
@@ -509,7 +510,7 @@ Outcome ChipsightCore::identifyReads(const std::vector<std::string>& paths) {
     constexpr std::size_t kBlock = 1 << 20;
     const std::size_t block = std::min<std::uint64_t>(kBlock, readLength);
     try {
-        comparison = doctor::startComparison(reads.size(), std::size_t(readLength));
+        comparison = doctor::startComparison(reads.size(), std::size_t(readLength), rule);
         buffer.resize(block * reads.size());
     } catch (const std::bad_alloc&) {
         m_frontEnd.messageBox(text::kOutOfMemory, kError, MB_OK | MB_ICONEXCLAMATION);
@@ -531,7 +532,8 @@ Outcome ChipsightCore::identifyReads(const std::vector<std::string>& paths) {
             return problem("Error reading the read " + paths[r] + ".");
     reads.clear();
     const auto length = std::uint32_t(comparison.majority.size());
-    const std::string name = "majority of " + std::to_string(paths.size()) + " reads";
+    const std::string name = (rule == doctor::ReadsRule::And ? "AND of " : "majority of ") +
+                             std::to_string(paths.size()) + " reads";
     ImageDigest digest(length, m_splitLevel);
     digest.add(comparison.majority);
     digest.finish();

@@ -46,10 +46,12 @@ class ChipsightCore {
                           const std::vector<std::uint8_t>* bytes = nullptr);
     Outcome identifyManual(std::uint32_t checksum, std::uint32_t size, std::string label);
     // Compares two or more reads of one chip and identifies the per-bit majority of them under
-    // the name "majority of N reads", the comparison's lines after its report; then, with the
-    // doctor on, the doctor's. Reads that cannot be read whole, or that differ in length, show
-    // a message naming the file and nothing is reported.
-    Outcome identifyReads(const std::vector<std::string>& paths);
+    // the name "majority of N reads" (with the And rule, the AND of them, "AND of N reads"), the
+    // comparison's lines after its report; then, with the doctor on, the doctor's. Reads that
+    // cannot be read whole, or that differ in length, show a message naming the file and nothing is
+    // reported.
+    Outcome identifyReads(const std::vector<std::string>& paths,
+                          doctor::ReadsRule rule = doctor::ReadsRule::Majority);
     // Looks up a typed checksum and size under the manual label, reading them as the Manual
     // Entry dialog does: each that reads as 0 shows its message and is looked up as 0.
     Outcome identifyTypedEntry(std::string_view checksumText, std::string_view sizeText);

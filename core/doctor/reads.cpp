@@ -5,9 +5,10 @@
 
 namespace chipsight::doctor {
 
-ReadsComparison startComparison(std::size_t reads, std::size_t length) {
+ReadsComparison startComparison(std::size_t reads, std::size_t length, ReadsRule rule) {
     ReadsComparison c;
     c.reads = reads;
+    c.rule = rule;
     c.majority.resize(length);
     return c;
 }
@@ -25,9 +26,12 @@ void compareBlock(ReadsComparison& c, std::span<const std::span<const std::uint8
         ++c.differingBytes;
         if (c.firstDiffering.size() < kFirstDifferingShown) c.firstDiffering.push_back(offset + i);
         std::uint8_t majority = first[i];
+        if (c.rule == ReadsRule::And)
+            for (const auto& block : blocks) majority &= block[i];
         for (int bit = 0; bit < 8; ++bit) {
             if ((differ >> bit & 1) == 0) continue;
             ++c.flips[bit];
+            if (c.rule == ReadsRule::And) continue;
             std::size_t ones = 0;
             for (const auto& block : blocks) ones += block[i] >> bit & 1;
             const std::size_t zeros = blocks.size() - ones;

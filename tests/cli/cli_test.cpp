@@ -371,7 +371,7 @@ TEST_F(Cli, DoctorLinesAndReadsCompared) {
         nlohmann::json::parse(
             runCli({"--db-dir", db.path().string(), "--json", "--reads", test, third, test}).out)
             .at("doctor"),
-        nlohmann::json::parse(R"([{"kind": "reads", "reads": 3, "size": 4,
+        nlohmann::json::parse(R"([{"kind": "reads", "rule": "majority", "reads": 3, "size": 4,
                   "differing_bytes": 1, "flips": [0, 0, 1, 0, 0, 0, 0, 0],
                   "first_differing": [3]}])"));
     run = cli({"--reads", test, third, test});
@@ -382,6 +382,12 @@ TEST_F(Cli, DoctorLinesAndReadsCompared) {
         "\t>> unstable data lines, most flips first: D2 in 1 byte\n"
         "\t>> first bytes that differ: 0x3\n");
     EXPECT_EQ(run.err + std::to_string(run.status), "0");
+    // The EPROM rule: a bit read as 0 by any read is 0, where the majority reads it lifted.
+    EXPECT_EQ(cli({"--reads", third, third, test}).status, 1);
+    run = cli({"--reads-rule", "and", "--reads", third, third, test});
+    EXPECT_NE(run.out.find("AND of 3 reads: (1/1) [8BB98613]\n\t- CHIP : Demo\n"),
+              std::string::npos)
+        << run.out;
     writeFile(files.file("odd.bin"), Bytes(8, 0));
     run = cli({"--reads", test, files.file("missing.bin"), "--reads", test, files.file("odd.bin")});
     EXPECT_EQ(run.err, "chipsight-cli: Error: Cannot open the read " + files.file("missing.bin") +
