@@ -1,11 +1,12 @@
 // Boards judged against hand-built catalogues shaped like MAME's: families of revisions, PROMs
-// many games share, a BIOS, devices, identical sets.
+// many games share, a BIOS, devices, identical sets; and dumps forged to a given CRC-32.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
 #include "core/board/board.h"
+#include "core/crc32.h"
 #include "tests/support/test_support.h"
 
 namespace chipsight::board {
@@ -350,6 +351,16 @@ TEST(Board, DeviceRomsExplainDumpsButAreCountedApart) {
     EXPECT_EQ(chips(catalogue, original, cpuOnly),
               (std::vector<std::string>{"pp1 found = 1", "pp2 found = 2",
                                         "51xx device namco51 missing"}));
+}
+
+TEST(ForgedDump, HasTheCrcAskedForAtEverySize) {
+    for (const std::size_t size : {4u, 5u, 7u, 64u, 4096u, 65537u})
+        for (const std::uint32_t crc : {0x00000000u, 0xFFFFFFFFu, 0xDEADBEEFu, 0x12345678u}) {
+            const testing::Bytes bytes = testing::bytesWithCrc(crc, size, std::uint32_t(size));
+            ASSERT_EQ(bytes.size(), size);
+            EXPECT_EQ(Crc32(0, bytes.data(), std::uint32_t(size)), crc) << size;
+        }
+    EXPECT_NE(testing::bytesWithCrc(0x1234, 64, 1), testing::bytesWithCrc(0x1234, 64, 2));
 }
 
 }  // namespace
