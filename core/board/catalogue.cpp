@@ -88,6 +88,12 @@ CatalogueBuilder::~CatalogueBuilder() = default;
 CatalogueBuilder::CatalogueBuilder(CatalogueBuilder&&) noexcept = default;
 CatalogueBuilder& CatalogueBuilder::operator=(CatalogueBuilder&&) noexcept = default;
 
+void CatalogueBuilder::reserve(std::size_t sets, std::size_t roms) {
+    state_->catalogue.sets_.reserve(sets);
+    state_->catalogue.roms_.reserve(roms);
+    state_->catalogue.names_.reserve(sets);
+}
+
 SetId CatalogueBuilder::addSet(const SetInfo& info) {
     State& s = *state_;
     auto& sets = s.catalogue.sets_;

@@ -81,6 +81,8 @@ class CatalogueBuilder {
     CatalogueBuilder(CatalogueBuilder&&) noexcept;
     CatalogueBuilder& operator=(CatalogueBuilder&&) noexcept;
 
+    // Room for this many sets and ROMs, when the loader knows them (a compiled cache does).
+    void reserve(std::size_t sets, std::size_t roms);
     SetId addSet(const SetInfo& set);
     // Both belong to the set added last; nothing is added before the first set.
     void addRom(const RomInfo& rom);
