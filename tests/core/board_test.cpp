@@ -226,12 +226,15 @@ TEST(Board, AMixedBoardIsSplitByTheSetsItsChipsComeFrom) {
                 {"pm2", 0x1002, "pm2"},
                 {"pm3", 0x1003, "pm3"},
                 {"own", ++own}});
-    addSet(b, {.name = "digdug"}, {{"dd1", 0x3001}, {"dd2", 0x3002}, {"dd3", 0x3003}});
+    addSet(b, {.name = "digdug"}, {{"dd1", 0x3001}, {"dd2", 0x3002}});
+    b.addRom({.name = "dd3", .size = kSize, .crc = 0x3003, .sha1 = Sha1{1}});
     const Catalogue catalogue = b.build();
-    // puckman's four chips, two of digdug's, and one nobody knows.
-    const std::vector<Dump> board{dump("1", 0x1001), dump("2", 0x3001), dump("3", 0x1002),
-                                  dump("4", 0x1003), dump("5", 0x3002), dump("6", 0x1004),
-                                  dump("7", 0x9999)};
+    // puckman's four chips, two of digdug's, and one nobody knows: it has the CRC-32 of
+    // digdug's third chip but not its SHA-1.
+    std::vector<Dump> board{dump("1", 0x1001), dump("2", 0x3001), dump("3", 0x1002),
+                            dump("4", 0x1003), dump("5", 0x3002), dump("6", 0x1004),
+                            dump("7", 0x3003)};
+    board.back().sha1 = Sha1{2};
     const BoardAnswer answer = judgeBoard(catalogue, board);
     ASSERT_FALSE(answer.candidates.empty());
     // Four chips of a game with six clones are more than two of a game without any.
@@ -269,6 +272,7 @@ class BoardWithABios : public ::testing::Test {
         game({.name = "kof98a", .cloneOf = "kof98", .romOf = "kof98"},
              {{"k-p1", 0x3001, "k-p1"}, {"ka-p2", 0x3102}});
         game({.name = "lbowling", .romOf = "neogeo"}, {{"lb-p1", 0x4001}});
+        game(clone("ng_mv1", "neogeo"), {});
         catalogue = b.build();
     }
     Catalogue catalogue;
@@ -291,11 +295,14 @@ TEST_F(BoardWithABios, TheGameIsTheAnswerWithTheBiosChipsAsItsOwn) {
                                   "sfix from neogeo found = sfix", "lo from neogeo found = lo"}));
 }
 
-TEST_F(BoardWithABios, TheBiosChipsAloneAreTheBiosAndNoGameMissingItsCartridge) {
+TEST_F(BoardWithABios, TheBiosChipsAloneAreTheMotherboardNotAGameMissingItsCartridge) {
     const BoardAnswer answer = judgeBoard(catalogue, bios);
+    // The motherboard holds exactly the BIOS's ROMs; of the two, the machine is said first.
     EXPECT_EQ(names(answer),
-              (std::vector<std::string>{"neogeo", "lbowling", "kof98", "kof98a", "mslug"}));
-    EXPECT_TRUE(answer.candidates[0].missing.empty());
+              (std::vector<std::string>{"ng_mv1", "neogeo", "lbowling", "kof98", "kof98a"}));
+    EXPECT_EQ(counts(answer.candidates[0]), "4 of 4");
+    EXPECT_EQ(setNames(catalogue, answer.candidates[0].tiedWith),
+              std::vector<std::string>{"neogeo"});
 }
 
 TEST(Board, SetsOfTheSameRomsAreTiedAndANodumpIsNotMissing) {
