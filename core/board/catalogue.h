@@ -9,7 +9,6 @@
 #include <memory>
 #include <optional>
 #include <span>
-#include <string>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
