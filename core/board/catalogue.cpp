@@ -147,6 +147,10 @@ void CatalogueBuilder::addDeviceRef(std::string_view deviceName) {
 Catalogue CatalogueBuilder::build() {
     State& s = *state_;
     Catalogue& c = s.catalogue;
+    // The vectors grew by doubling while the loader added: a third of MAME's ROM table would
+    // otherwise stay allocated and unused for as long as the catalogue lives.
+    c.sets_.shrink_to_fit();
+    c.roms_.shrink_to_fit();
     auto resolve = [&](const CatalogueSet& set, std::string_view name) {
         if (name.empty()) return kNoSet;
         const auto it = c.names_.find(qualifiedName(set.kind, set.list, name));
