@@ -3,7 +3,7 @@
 #include "core/board/board.h"
 
 #include <algorithm>
-#include <unordered_map>
+#include <limits>
 
 namespace chipsight::board {
 
@@ -37,6 +37,8 @@ struct Scored {
     std::uint64_t weight = 0;
     std::uint64_t deviceWeight = 0;  // of dumps explained only by its devices' ROMs
     std::uint32_t matched = 0, dumpable = 0;
+    std::uint32_t lastKey = 0;     // the key (numbered from 1) last counted in `weight`
+    std::uint32_t familyRank = 0;  // where the best of its family ranks
     std::uint32_t missing() const { return dumpable - matched; }
 };
 
@@ -45,8 +47,10 @@ struct Tally {
     std::uint32_t matched = 0, dumpable = 0;
     // The BIOS choice counted: of a set listing several, the one the dumps match most (the
     // first listed when they match none), as a board carries only one.
-    std::string_view bios;
-    bool carries(const CatalogueRom& rom) const { return rom.bios.empty() || rom.bios == bios; }
+    std::uint16_t choice = 0;
+    bool carries(const CatalogueRom& rom) const {
+        return rom.biosChoice == 0 || rom.biosChoice == choice;
+    }
 };
 
 bool sameSha1(const std::optional<Sha1>& a, const std::optional<Sha1>& b) {
@@ -55,7 +59,8 @@ bool sameSha1(const std::optional<Sha1>& a, const std::optional<Sha1>& b) {
 
 class Judge {
   public:
-    Judge(const Catalogue& catalogue, std::span<const Dump> dumps) : c_(catalogue), dumps_(dumps) {
+    Judge(const Catalogue& catalogue, std::span<const Dump> dumps)
+        : c_(catalogue), dumps_(dumps), slot_(catalogue.setCount(), kNoSlot) {
         for (std::size_t d = 0; d < dumps.size(); ++d)
             byKey_.push_back({keyOf(dumps[d].crc, dumps[d].size), d});
         std::sort(byKey_.begin(), byKey_.end());
@@ -88,62 +93,80 @@ class Judge {
             if (active[d]) keys.push_back(keyOf(dumps_[d].crc, dumps_[d].size));
         std::sort(keys.begin(), keys.end());
         keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
+        // One pass over the ROMs holding them: each set's evidence (a key once per set), and
+        // its matched ROMs, as every ROM is in the run of its own key only.
         std::vector<std::uint64_t> weightOf(keys.size(), 0);
-        std::vector<std::pair<SetId, std::uint32_t>> held;  // (set, key number)
+        std::vector<Scored> scored;
+        std::vector<std::pair<std::uint32_t, std::uint32_t>> held;  // (scored, key number)
+        bool devices = false;
         for (std::uint32_t k = 0; k < keys.size(); ++k) {
             const auto holding = c_.holding(std::uint32_t(keys[k] >> 32), std::uint32_t(keys[k]));
             if (holding.families == 0) continue;
             weightOf[k] = kUnit / holding.families;
-            for (const RomId id : holding.roms)
-                if (dumpOf(c_.rom(id), active)) held.push_back({c_.rom(id).set, k});
+            for (const RomId id : holding.roms) {
+                const CatalogueRom& rom = c_.rom(id);
+                if (!dumpOf(rom, active)) continue;
+                std::uint32_t& at = slot_[rom.set];
+                if (at == kNoSlot) {
+                    at = std::uint32_t(scored.size());
+                    scored.push_back({.set = rom.set});
+                    devices = devices || c_.set(rom.set).isDevice;
+                }
+                Scored& s = scored[at];
+                if (s.lastKey != k + 1) {
+                    s.lastKey = k + 1;
+                    s.weight += weightOf[k];
+                    held.push_back({at, k});
+                }
+                s.matched += rom.biosChoice == 0;
+            }
         }
-        std::sort(held.begin(), held.end());
-        held.erase(std::unique(held.begin(), held.end()), held.end());
-
-        std::vector<Scored> scored;
-        std::unordered_map<SetId, std::pair<std::size_t, std::size_t>> keysOf;  // run in held
-        for (std::size_t i = 0; i < held.size();) {
-            Scored s;
-            s.set = held[i].first;
-            const std::size_t first = i;
-            for (; i < held.size() && held[i].first == s.set; ++i)
-                s.weight += weightOf[held[i].second];
-            const Tally t = tally(s.set, active);
-            s.matched = t.matched;
-            s.dumpable = t.dumpable;
-            if (c_.set(s.set).isDevice) keysOf[s.set] = {first, i};
-            scored.push_back(s);
+        for (Scored& s : scored) {
+            const CatalogueSet& set = c_.set(s.set);
+            if (set.biosChoices > 0) {
+                const Tally t = tally(s.set, active);
+                s.matched = t.matched;
+                s.dumpable = t.dumpable;
+            } else {
+                s.dumpable = set.dumpableRoms;
+            }
         }
         // A machine's devices explain dumps too, but count only after all else is equal: a
         // set explaining the same dumps with ROMs of its own is the better answer.
-        if (!keysOf.empty()) {
-            std::size_t at = 0;
-            for (Scored& s : scored) {
-                const std::size_t first = at;
-                while (at < held.size() && held[at].first == s.set) ++at;
+        if (devices) {
+            std::sort(held.begin(), held.end());
+            const auto keysOf = [&](std::uint32_t at) {
+                const auto first = std::lower_bound(held.begin(), held.end(), std::pair{at, 0u});
+                auto last = first;
+                while (last != held.end() && last->first == at) ++last;
+                return std::span(first, last);
+            };
+            for (std::uint32_t at = 0; at < scored.size(); ++at) {
                 std::vector<std::uint32_t> counted;
-                for (std::size_t i = first; i < at; ++i) counted.push_back(held[i].second);
-                for (const SetId device : c_.devices(s.set)) {
-                    const auto run = keysOf.find(device);
-                    if (run == keysOf.end()) continue;
-                    for (std::size_t i = run->second.first; i < run->second.second; ++i) {
-                        const std::uint32_t k = held[i].second;
+                for (const auto& [_, k] : keysOf(at)) counted.push_back(k);
+                for (const SetId device : c_.devices(scored[at].set)) {
+                    if (slot_[device] == kNoSlot) continue;
+                    for (const auto& [_, k] : keysOf(slot_[device])) {
                         if (std::find(counted.begin(), counted.end(), k) != counted.end()) continue;
                         counted.push_back(k);
-                        s.deviceWeight += weightOf[k];
+                        scored[at].deviceWeight += weightOf[k];
                     }
                 }
             }
         }
+        for (const Scored& s : scored) slot_[s.set] = kNoSlot;
 
         std::sort(scored.begin(), scored.end(),
                   [&](const Scored& a, const Scored& b) { return better(a, b); });
         // Families together, ordered by their best member; members keep their own order.
-        std::unordered_map<SetId, std::size_t> familyRank;
-        for (std::size_t i = 0; i < scored.size(); ++i)
-            familyRank.try_emplace(c_.set(scored[i].set).family, i);
-        std::stable_sort(scored.begin(), scored.end(), [&](const Scored& a, const Scored& b) {
-            return familyRank[c_.set(a.set).family] < familyRank[c_.set(b.set).family];
+        for (std::uint32_t i = 0; i < scored.size(); ++i) {
+            std::uint32_t& best = slot_[c_.set(scored[i].set).family];
+            if (best == kNoSlot) best = i;
+            scored[i].familyRank = best;
+        }
+        for (const Scored& s : scored) slot_[c_.set(s.set).family] = kNoSlot;
+        std::stable_sort(scored.begin(), scored.end(), [](const Scored& a, const Scored& b) {
+            return a.familyRank < b.familyRank;
         });
         return scored;
     }
@@ -266,31 +289,19 @@ class Judge {
     }
 
     Tally tally(SetId set, const std::vector<char>& active) const {
-        Tally always;
-        struct Choice {
-            std::string_view bios;
-            std::uint32_t matched = 0, dumpable = 0;
-        };
-        std::vector<Choice> choices;
+        // Index 0 counts the ROMs outside any choice.
+        std::vector<Tally> counts(c_.set(set).biosChoices + 1u);
         for (const CatalogueRom& rom : c_.roms(set)) {
             if (!rom.dumpable()) continue;
-            const bool matched = dumpOf(rom, active).has_value();
-            if (rom.bios.empty()) {
-                ++always.dumpable;
-                always.matched += matched;
-                continue;
-            }
-            auto it = std::find_if(choices.begin(), choices.end(),
-                                   [&](const Choice& c) { return c.bios == rom.bios; });
-            if (it == choices.end()) it = choices.insert(choices.end(), Choice{rom.bios});
-            ++it->dumpable;
-            it->matched += matched;
+            ++counts[rom.biosChoice].dumpable;
+            counts[rom.biosChoice].matched += dumpOf(rom, active).has_value();
         }
-        if (choices.empty()) return always;
-        const Choice* best = &choices.front();
-        for (const Choice& c : choices)
-            if (c.matched > best->matched) best = &c;
-        return {always.matched + best->matched, always.dumpable + best->dumpable, best->bios};
+        Tally out = counts[0];
+        if (counts.size() == 1) return out;
+        std::uint16_t best = 1;
+        for (std::uint16_t c = 2; c < counts.size(); ++c)
+            if (counts[c].matched > counts[best].matched) best = c;
+        return {out.matched + counts[best].matched, out.dumpable + counts[best].dumpable, best};
     }
 
     // Its own ROMs, then those it takes over, each group as the set lists them.
@@ -311,9 +322,13 @@ class Judge {
         return keys;
     }
 
+    static constexpr std::uint32_t kNoSlot = std::numeric_limits<std::uint32_t>::max();
+
     const Catalogue& c_;
     std::span<const Dump> dumps_;
     std::vector<std::pair<std::uint64_t, std::size_t>> byKey_;  // (key, dump), sorted
+    // Where each set is among those scored by the ranking under way; kNoSlot between rankings.
+    mutable std::vector<std::uint32_t> slot_;
 };
 
 }  // namespace

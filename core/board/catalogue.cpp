@@ -78,6 +78,7 @@ struct CatalogueBuilder::State {
     char* next = nullptr;
     std::size_t left = 0;
     std::string_view lastRegion;  // ROMs of one region come together: their region is kept once
+    std::vector<std::string_view> choices;  // the BIOS choices of the set added last, kept once
     // Device references are only names until every set is known; most of them name devices that
     // hold no ROM and are dropped at build, so their names are kept apart and freed then.
     std::vector<DeviceRef> deviceRefs;
@@ -114,6 +115,7 @@ SetId CatalogueBuilder::addSet(const SetInfo& info) {
     sets.push_back(set);
     s.catalogue.names_.try_emplace(kept, id);  // the first of two sets of one name wins
     s.lastRegion = {};
+    s.choices.clear();
     return id;
 }
 
@@ -128,12 +130,20 @@ void CatalogueBuilder::addRom(const RomInfo& info) {
     // neighbours: both are kept once.
     rom.merge = info.merge == info.name ? (info.merge.empty() ? std::string_view{} : rom.name)
                                         : s.keep(info.merge);
-    rom.bios = s.keep(info.bios);
+    if (!info.bios.empty()) {
+        const std::size_t at = std::size_t(
+            std::find(s.choices.begin(), s.choices.end(), info.bios) - s.choices.begin());
+        if (at == s.choices.size()) s.choices.push_back(s.keep(info.bios));
+        rom.biosChoice = std::uint16_t(at + 1);
+        rom.bios = s.choices[rom.biosChoice - 1];
+        sets.back().biosChoices = std::uint16_t(s.choices.size());
+    }
     if (info.region != s.lastRegion) s.lastRegion = s.keep(info.region);
     rom.region = s.lastRegion;
     rom.set = SetId(sets.size() - 1);
     s.catalogue.roms_.push_back(rom);
     ++sets.back().romCount;
+    if (rom.dumpable() && rom.biosChoice == 0) ++sets.back().dumpableRoms;
 }
 
 void CatalogueBuilder::addDeviceRef(std::string_view deviceName) {

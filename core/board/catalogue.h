@@ -58,6 +58,9 @@ struct RomInfo {
 
 struct CatalogueRom : RomInfo {
     SetId set = kNoSet;
+    // Its BIOS choice as a number within its set (1 for the first listed), 0 for none: a
+    // board is judged by choice many times, and numbers compare where names would not.
+    std::uint16_t biosChoice = 0;
     bool dumpable() const { return status != RomStatus::NoDump; }
 };
 
@@ -68,6 +71,9 @@ struct CatalogueSet : SetInfo {
     RomId firstRom = 0;
     std::uint32_t romCount = 0;
     std::uint32_t firstDevice = 0, deviceCount = 0;
+    // Its dumpable ROMs outside any BIOS choice, and how many BIOS choices it lists.
+    std::uint32_t dumpableRoms = 0;
+    std::uint16_t biosChoices = 0;
 };
 
 class Catalogue;
