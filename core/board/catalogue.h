@@ -59,7 +59,7 @@ struct RomInfo {
 struct CatalogueRom : RomInfo {
     SetId set = kNoSet;
     // Its BIOS choice as a number within its set (1 for the first listed), 0 for none: a
-    // board is judged by choice many times, and numbers compare where names would not.
+    // ranking counts the ROMs of each choice of hundreds of sets, by number, not by name.
     std::uint16_t biosChoice = 0;
     bool dumpable() const { return status != RomStatus::NoDump; }
 };
@@ -97,7 +97,6 @@ class CatalogueBuilder {
     Catalogue build();
 
   private:
-    friend class Catalogue;
     struct State;
     std::unique_ptr<State> state_;
 };
