@@ -305,17 +305,20 @@ TEST_F(BoardWithABios, TheBiosChipsAloneAreTheMotherboardNotAGameMissingItsCartr
               std::vector<std::string>{"neogeo"});
 }
 
-TEST(Board, SetsOfTheSameRomsAreTiedAndANodumpIsNotMissing) {
+TEST(Board, SetsOfTheSameRomsAreTiedAndNodumpsAndBadDumpsAreSaid) {
     CatalogueBuilder b;
+    // Nobody has read the PAL; the only dump of i4 the database knows is a bad one.
     addSet(b, {.name = "invaders"},
            {{"i1", 0x1001},
             {"i2", 0x1002},
             {"pal", 0, {}, RomStatus::NoDump},
             {"i3", 0x1003},
-            {"i4", 0x1004}});
-    addSet(
-        b, clone("invadrmr", "invaders"),
-        {{"i1", 0x1001, "i1"}, {"i2", 0x1002, "i2"}, {"i3", 0x1003, "i3"}, {"i4", 0x1004, "i4"}});
+            {"i4", 0x1004, {}, RomStatus::BadDump}});
+    addSet(b, clone("invadrmr", "invaders"),
+           {{"i1", 0x1001, "i1"},
+            {"i2", 0x1002, "i2"},
+            {"i3", 0x1003, "i3"},
+            {"i4", 0x1004, "i4", RomStatus::BadDump}});
     addSet(b, clone("sitv", "invaders"),
            {{"i1", 0x1001, "i1"}, {"i2", 0x1002, "i2"}, {"i3", 0x1003, "i3"}, {"tv4", 0x2004}});
     const Catalogue catalogue = b.build();
@@ -332,7 +335,7 @@ TEST(Board, SetsOfTheSameRomsAreTiedAndANodumpIsNotMissing) {
     EXPECT_TRUE(answer.candidates[2].tiedWith.empty());
     EXPECT_EQ(chips(catalogue, answer, board),
               (std::vector<std::string>{"i1 found = 1", "i2 found = 2", "pal no good dump",
-                                        "i3 found = 3", "i4 found = 4"}));
+                                        "i3 found = 3", "i4 bad dump known = 4"}));
 }
 
 TEST(Board, DeviceRomsExplainDumpsButAreCountedApart) {
