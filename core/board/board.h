@@ -101,6 +101,7 @@ struct BoardOptions {
 };
 
 // Judges the dumps of one board against the catalogue. Only sets holding a dump are looked at.
+// The answer's names and descriptions are the catalogue's: it is read while the catalogue lives.
 BoardAnswer judgeBoard(const Catalogue& catalogue, std::span<const Dump> dumps,
                        const BoardOptions& options = {});
 
