@@ -4,7 +4,9 @@
 // else (an entity of a DTD, a processing instruction, any mistake, the document's end) it
 // hands the rest of the document to expat, which then reads on from that very token as if it
 // had read everything before, so every document means the same, and every mistake is reported
-// the same, whichever of the two reads it.
+// the same, whichever of the two reads it. A file is read in pieces, and no token is read from
+// its start again at every piece: comments and text the DAT does not keep are not held at all,
+// however long, so a small compressed file cannot make a start-up slow or large.
 #include <expat.h>
 #include <strings.h>
 
@@ -14,6 +16,7 @@
 #include <deque>
 #include <map>
 #include <memory>
+#include <utility>
 
 #include "core/databases/dat_internal.h"
 
@@ -185,9 +188,11 @@ struct ExpatRun {
     bool stopAtRoot = false;  // the scanner reads on after the document element's start tag
     bool replaying = false;   // the events are of bytes the scanner has read already
     bool unknownRoot = false;
-    bool scannable = true;  // nothing in the prolog that only expat can read
-    std::int64_t lineShift = 0;
-    std::uint64_t rootEnd = 0;  // where the document element's start tag ends
+    bool scannable = true;       // nothing in the prolog that only expat can read
+    bool rootExpected = false;   // the prolog's reader passes the document element's start tag
+    std::int64_t lineShift = 0;  // what expat's line numbers lack of the document's
+    std::uint64_t rootEnd = 0;   // where the document element's start tag ends
+    std::uint64_t rootLine = 0;  // and the line it starts on
     std::string doctype;
     AttributeDecls decls;
     std::string openNames;  // the open elements, each followed by a NUL
@@ -253,9 +258,10 @@ void XMLCALL onStart(void* data, const XML_Char* name, const XML_Char** atts) {
     if (run.stopAtRoot && run.openNames.size() == element.size() + 1) {
         // The prolog is behind: the scanner reads on from here, unless it held what only expat
         // can read.
-        if (run.scannable) {
+        if (run.scannable && run.rootExpected) {
             run.rootEnd = std::uint64_t(XML_GetCurrentByteIndex(run.parser) +
                                         XML_GetCurrentByteCount(run.parser));
+            run.rootLine = run.line();
             XML_StopParser(run.parser, XML_TRUE);
         } else {
             run.stopAtRoot = false;
@@ -306,6 +312,7 @@ void expatFailed(ExpatRun& run, bool final) {
         result.line = run.failureLine;
         return;
     }
+    const XML_Error code = XML_GetErrorCode(run.parser);
     // A document that breaks off before it shows what it is may be anything: it is passed
     // over like any other file of no known format, unless its DTD named a DAT's root.
     if (!run.unknownRoot && result.format == DatFormat::None)
@@ -316,7 +323,6 @@ void expatFailed(ExpatRun& run, bool final) {
     }
     result.ok = false;
     result.line = run.line();
-    const XML_Error code = XML_GetErrorCode(run.parser);
     const std::string open = innermost(run.openNames);
     if (final && !open.empty() &&
         (code == XML_ERROR_NO_ELEMENTS || code == XML_ERROR_UNCLOSED_TOKEN ||
@@ -360,11 +366,13 @@ const Tables kTables;
 using Byte = unsigned char;
 
 // The length of the valid UTF-8 sequence at p (p < end, *p >= 0x80) that XML allows as a
-// character, 0 when it is not one, -1 when it runs past `end`.
+// character, 0 when it is not one, -1 when it runs past `end`. As for expat, a byte that
+// leads sequences of n bytes runs past `end` when fewer follow, whatever they are: that is
+// what tells a character cut short by the document's end from a wrong one.
 int utf8Length(const Byte* p, const Byte* end) {
     const Byte b = *p;
     int n;
-    if (b >= 0xC2 && b <= 0xDF)
+    if (b >= 0xC0 && b <= 0xDF)
         n = 2;
     else if (b >= 0xE0 && b <= 0xEF)
         n = 3;
@@ -375,13 +383,15 @@ int utf8Length(const Byte* p, const Byte* end) {
     if (end - p < n) return -1;
     for (int i = 1; i < n; ++i)
         if ((p[i] & 0xC0) != 0x80) return 0;
-    if (n == 3) {
+    if (n == 2) {
+        if (b < 0xC2) return 0;  // overlong
+    } else if (n == 3) {
         if (b == 0xE0 && p[1] < 0xA0) return 0;                   // overlong
         if (b == 0xED && p[1] > 0x9F) return 0;                   // surrogates
         if (b == 0xEF && p[1] == 0xBF && p[2] >= 0xBE) return 0;  // U+FFFE, U+FFFF
-    } else if (n == 4) {
-        if (b == 0xF0 && p[1] < 0x90) return 0;
-        if (b == 0xF4 && p[1] > 0x8F) return 0;
+    } else {
+        if (b == 0xF0 && p[1] < 0x90) return 0;  // overlong
+        if (b == 0xF4 && p[1] > 0x8F) return 0;  // past U+10FFFF
     }
     return n;
 }
@@ -466,31 +476,98 @@ Step reference(const Byte*& p, const Byte* end, std::string& out) {
     return Step::Done;
 }
 
+// Checks the text of a comment from p (just past "<!--", or where the last piece left off)
+// as expat does, holding none of it: Done with p past "-->"; More with p where the next piece
+// must go on, every byte before it checked; Expat with p at the first byte a comment cannot
+// hold (a "--" that does not end it, or no character XML allows). A line break is never split
+// where a piece ends, so lines count the same either side.
+Step commentText(const Byte*& p, const Byte* end) {
+    const Byte* q = p;
+    for (;;) {
+        while (q < end && kTables.comment[*q] == Plain) ++q;
+        if (q == end) {
+            p = q > p && q[-1] == '\r' ? q - 1 : q;
+            return Step::More;
+        }
+        const Byte c = *q;
+        if (c == '-') {
+            if (end - q < 3) {
+                p = q;
+                return Step::More;
+            }
+            if (q[1] == '-') {
+                p = q;
+                if (q[2] != '>') return Step::Expat;
+                p = q + 3;
+                return Step::Done;
+            }
+            ++q;
+        } else if (c >= 0x80) {
+            const int n = utf8Length(q, end);
+            if (n <= 0) {
+                p = q;
+                return n < 0 ? Step::More : Step::Expat;
+            }
+            q += n;
+        } else {
+            p = q;
+            return Step::Expat;  // a control character
+        }
+    }
+}
+
 class Scanner {
   public:
-    Scanner(DatXml& dat, const AttributeDecls& decls) : dat_(dat), decls_(decls) {}
+    // Reads on inside the document element `root`, or after it when `rootClosed`.
+    Scanner(DatXml& dat, const AttributeDecls& decls, std::string root, bool rootClosed)
+        : dat_(dat), decls_(decls), root_(std::move(root)), afterRoot_(rootClosed) {}
 
     // Reads the complete tokens of [begin, end) (`final`: nothing follows) and says why it
-    // stopped: More (at an unfinished token), Expat (at a token it leaves to expat) or Done
-    // after a failure of the DAT's own (see failure()). `at` is where it stopped.
+    // stopped: More (where the next piece must go on), Expat (at a token it leaves to expat)
+    // or Done after a failure of the DAT's own (see failure()). `at` is where it stopped.
+    // Comments and text are read on from where a piece ends, and only what the DAT keeps of
+    // them is held; any other token is read again from its start.
     Step scan(const Byte* begin, const Byte* end, bool final, const Byte*& at) {
         const Byte* p = begin;
+        commentStart_ = nullptr;
+        at = begin;
+        if (inComment_) {
+            const Step step = commentText(p, end);
+            if (step == Step::More && !final) {
+                at = p;
+                return Step::More;
+            }
+            if (step != Step::Done) {
+                commentLeftOpen_ = step == Step::More;
+                return Step::Expat;  // expat reads on from `begin`, after an opening "<!--"
+            }
+            inComment_ = false;
+        }
         for (;;) {
             at = p;
             if (p == end) return final ? Step::Expat : Step::More;
             Step step;
+            if (afterRoot_ && *p != '<') {
+                // Only blanks and comments may follow the document element.
+                if (!blank(*p)) return Step::Expat;
+                while (p < end && blank(*p)) ++p;
+                continue;
+            }
             if (*p != '<') {
                 step = text(p, end);
             } else if (p + 1 == end) {
                 step = Step::More;
             } else if (p[1] == '/') {
-                step = endTag(p, end);
+                step = afterRoot_ ? Step::Expat : endTag(p, end);
             } else if (p[1] == '!') {
-                step = comment(p, end);
+                step = comment(p, end, final);
             } else {
-                step = startTag(p, end);
+                step = afterRoot_ ? Step::Expat : startTag(p, end);
             }
-            if (step == Step::More && final) step = Step::Expat;
+            if (step == Step::More) {
+                at = p;
+                return final ? Step::Expat : Step::More;
+            }
             if (step != Step::Done) return step;
             if (failure_) {
                 return Step::Done;
@@ -508,6 +585,13 @@ class Scanner {
         }
         return names;
     }
+    bool rootClosed() const { return afterRoot_; }
+    // Where the comment the last scan() stopped inside (More) started, when it started there.
+    const Byte* commentStart() const { return commentStart_; }
+    // After Expat: it stopped inside a comment begun in an earlier piece, and `at` is where
+    // that piece's bytes of it begin; and whether the document ends before the comment does.
+    bool inComment() const { return inComment_; }
+    bool commentLeftOpen() const { return commentLeftOpen_; }
 
   private:
     static bool blank(Byte c) { return kTables.name[c] == Blank; }
@@ -520,81 +604,92 @@ class Scanner {
         return p == end ? Step::More : Step::Done;
     }
 
+    // Reads text from p up to the next tag (Done), or up to where the next piece must go on
+    // (More, with p there), giving the DAT what it keeps of it; Expat leaves p where it was,
+    // and gives nothing of the text from there.
     Step text(const Byte*& p, const Byte* end) {
         const Byte* q = p;
         const bool keep = dat_.wantsText();
         scratch_.clear();
         const Byte* run = q;  // the start of bytes not yet copied to scratch_
+        Step result = Step::Done;
         for (;;) {
             while (q < end && kTables.text[*q] == Plain) ++q;
-            if (q == end) return Step::More;
+            if (q == end) {
+                result = Step::More;
+                break;
+            }
             const Byte c = *q;
             if (c == '<') break;
             if (c >= 0x80) {
                 const int n = utf8Length(q, end);
-                if (n < 0) return Step::More;
                 if (n == 0) return Step::Expat;
+                if (n < 0) {
+                    result = Step::More;
+                    break;
+                }
                 q += n;
             } else if (c == '\r') {
                 // A line break is one LF whatever the file used.
-                if (q + 1 == end) return Step::More;
+                if (q + 1 == end) {
+                    result = Step::More;
+                    break;
+                }
                 if (keep) scratch_.append(run, q).push_back('\n');
                 q += q[1] == '\n' ? 2 : 1;
                 run = q;
             } else if (c == ']') {
-                if (end - q < 3) return Step::More;
+                if (end - q < 3) {
+                    result = Step::More;
+                    break;
+                }
                 if (q[1] == ']' && q[2] == '>') return Step::Expat;
                 ++q;
             } else if (c == '&') {
                 if (keep) scratch_.append(run, q);
+                run = q;
                 std::string& out = keep ? scratch_ : discard_;
-                const Step step = reference(q, end, out);
-                if (step != Step::Done) return step;
+                const Byte* r = q;
+                const Step step = reference(r, end, out);
+                if (step == Step::Expat) return step;
                 discard_.clear();
+                if (step == Step::More) {
+                    result = Step::More;
+                    break;
+                }
+                q = r;
                 run = q;
             } else {
                 return Step::Expat;  // a control character
             }
         }
-        if (keep) {
+        if (keep && q > p) {
             if (scratch_.empty())
                 dat_.text({reinterpret_cast<const char*>(run), std::size_t(q - run)});
             else
                 dat_.text(scratch_.append(run, q));
         }
         p = q;
-        return Step::Done;
+        return result;
     }
 
-    Step comment(const Byte*& p, const Byte* end) {
+    // A comment that goes on past `end` is read on from there, unless nothing follows, when
+    // expat takes it from its start.
+    Step comment(const Byte*& p, const Byte* end, bool final) {
         if (end - p < 4) return Step::More;
         if (p[2] != '-' || p[3] != '-') return Step::Expat;
         const Byte* q = p + 4;
-        for (;;) {
-            while (q < end && kTables.comment[*q] == Plain) ++q;
-            if (q == end) return Step::More;
-            const Byte c = *q;
-            if (c == '-') {
-                if (end - q < 3) return Step::More;
-                if (q[1] == '-') {
-                    if (q[2] != '>') return Step::Expat;
-                    p = q + 3;
-                    return Step::Done;
-                }
-                ++q;
-            } else if (c >= 0x80) {
-                const int n = utf8Length(q, end);
-                if (n < 0) return Step::More;
-                if (n == 0) return Step::Expat;
-                q += n;
-            } else {
-                return Step::Expat;  // a control character
-            }
+        const Step step = commentText(q, end);
+        if (step == Step::Expat || (step == Step::More && final)) return step;
+        if (step == Step::More) {
+            inComment_ = true;
+            commentStart_ = p;
         }
+        p = q;
+        return step;
     }
 
     Step endTag(const Byte*& p, const Byte* end) {
-        if (marks_.empty()) return Step::Expat;  // the document element's: expat reads the rest
         const Byte* q = p + 2;
         const Byte* n = q;
         if (const Step step = name(q, end); step != Step::Done) return step;
@@ -602,9 +697,14 @@ class Scanner {
         while (q < end && blank(*q)) ++q;
         if (q == end) return Step::More;
         if (*q != '>') return Step::Expat;
-        if (std::string_view(names_).substr(marks_.back()) != element) return Step::Expat;
-        names_.resize(marks_.back());
-        marks_.pop_back();
+        if (marks_.empty()) {
+            if (element != root_) return Step::Expat;
+            afterRoot_ = true;
+        } else {
+            if (std::string_view(names_).substr(marks_.back()) != element) return Step::Expat;
+            names_.resize(marks_.back());
+            marks_.pop_back();
+        }
         dat_.end();
         p = q + 1;
         return Step::Done;
@@ -745,6 +845,9 @@ class Scanner {
 
     DatXml& dat_;
     const AttributeDecls& decls_;
+    std::string root_;
+    bool afterRoot_, inComment_ = false, commentLeftOpen_ = false;
+    const Byte* commentStart_ = nullptr;
     std::string names_;
     std::vector<std::size_t> marks_;
     std::vector<XmlAttr> attrs_;
@@ -753,9 +856,18 @@ class Scanner {
     const char* failure_ = nullptr;
 };
 
+const Byte* bytesOf(std::string_view s) { return reinterpret_cast<const Byte*>(s.data()); }
+std::string_view viewOf(const Byte* p, const Byte* end) {
+    return {reinterpret_cast<const char*>(p), std::size_t(end - p)};
+}
+
 // Line breaks as XML counts them: LF, CR LF and a lone CR are one each.
 class LineCounter {
   public:
+    LineCounter() = default;
+    // Counts on from the start of line `line`.
+    explicit LineCounter(std::uint64_t line) : breaks_(line - 1) {}
+
     // Counts the breaks of the bytes that follow those already counted.
     void add(const Byte* p, const Byte* end) {
         if (p == end) return;
@@ -768,7 +880,9 @@ class LineCounter {
         }
         afterCr_ = end[-1] == '\r';
     }
+    void add(std::string_view s) { add(bytesOf(s), bytesOf(s) + s.size()); }
     std::uint64_t line() const { return breaks_ + 1; }
+    std::uint64_t breaks() const { return breaks_; }
     // The line at `at`, given the bytes from where counting stopped.
     std::uint64_t lineAt(const Byte* from, const Byte* at) const {
         LineCounter copy = *this;
@@ -781,39 +895,289 @@ class LineCounter {
     bool afterCr_ = false;
 };
 
-const Byte* bytesOf(std::string_view s) { return reinterpret_cast<const Byte*>(s.data()); }
-
 // Feeds expat, in calls of a size its int lengths can take. A piece that ends in CR keeps the
 // CR back for the next one: outside the document element expat counts a CR LF split across
 // two calls as two line breaks, and so lines would depend on where pieces happen to end.
+// And expat reads a token it has not seen the end of again from its start at every call: while
+// it holds one, calls are put off until as many bytes again have come, so that a token as
+// long as the file costs time in proportion to its length, not to its square.
 class Feeder {
   public:
-    // `fed`, when given, is set to the bytes expat got (a CR kept back from before first).
-    XML_Status feed(XML_Parser parser, std::string_view piece, bool final,
-                    std::string_view* fed = nullptr) {
-        std::string_view bytes = piece;
-        if (held_) {
-            joined_.assign(1, '\r').append(piece);
-            bytes = joined_;
-            held_ = false;
+    // `now`: expat reads the bytes before this returns.
+    XML_Status feed(XML_Parser parser, std::string_view bytes, bool final, bool now = false) {
+        if (!saved_.empty()) bytes = saved_.append(bytes);
+        const bool holdCr = !final && bytes.ends_with('\r');
+        std::string_view ready = bytes.substr(0, bytes.size() - (holdCr ? 1 : 0));
+        if (!final && (ready.empty() || (!now && ready.size() < waiting_))) {
+            if (bytes.data() != saved_.data()) saved_.assign(bytes);
+            return XML_STATUS_OK;
         }
-        if (!final && bytes.ends_with('\r')) {
-            bytes.remove_suffix(1);
-            held_ = true;
-        }
-        if (fed) *fed = bytes;
         constexpr std::size_t kMost = 1 << 30;
-        for (; bytes.size() > kMost; bytes.remove_prefix(kMost))
-            if (const auto status = XML_Parse(parser, bytes.data(), int(kMost), XML_FALSE);
-                status != XML_STATUS_OK)
-                return status;
-        return XML_Parse(parser, bytes.data(), int(bytes.size()), final);
+        XML_Status status = XML_STATUS_OK;
+        for (; ready.size() > kMost && status == XML_STATUS_OK; ready.remove_prefix(kMost)) {
+            status = XML_Parse(parser, ready.data(), int(kMost), XML_FALSE);
+            given_ += kMost;
+        }
+        if (status == XML_STATUS_OK) {
+            status = XML_Parse(parser, ready.data(), int(ready.size()), final);
+            given_ += ready.size();
+        }
+        // Between calls expat's position is where the bytes it has not read yet begin.
+        const XML_Index read = XML_GetCurrentByteIndex(parser);
+        waiting_ = read >= 0 && std::uint64_t(read) <= given_ ? given_ - std::uint64_t(read) : 0;
+        if (holdCr)
+            saved_.assign(1, '\r');
+        else
+            saved_.clear();
+        return status;
     }
-    bool held() const { return held_; }
 
   private:
-    std::string joined_;
-    bool held_ = false;
+    std::string saved_;
+    std::uint64_t given_ = 0, waiting_ = 0;
+};
+
+// Gives expat the prolog and the document element's start tag, and the rest of the document
+// when the scanner does not read it. Before the scanner, a comment of the prolog (between its
+// parts or between the DTD's declarations) is checked here and given to expat as an empty one,
+// and the blanks between the parts are left out of the copy of the prolog that a hand-over
+// reads again: no comment is held, however long, by expat or by us. Everything else reaches
+// expat as it is. The start tag of the document element and the bytes after it are kept for
+// the scanner.
+class Prolog {
+  public:
+    // `filter`: the scanner reads on after the document element's start tag.
+    Prolog(ExpatRun& run, XML_Parser parser, bool filter)
+        : run_(run), parser_(parser), state_(filter ? State::Top : State::Pass) {}
+
+    // From now on expat gets every byte as it is.
+    void passAll() { state_ = State::Pass; }
+
+    // Takes the next piece (empty: the end); returns expat's status.
+    XML_Status push(std::string_view piece, bool final) {
+        if (state_ == State::Pass) return give(piece, final);
+        std::string joined;
+        if (!held_.empty()) {
+            joined = std::exchange(held_, {}).append(piece);
+            piece = joined;
+        }
+        const Byte* p = bytesOf(piece);
+        const Byte* end = p + piece.size();
+        const Byte* from = p;  // the first byte expat has not been given
+        // Keeps [p, end) for the next piece, as too few bytes are here to tell what they are.
+        const auto hold = [&] {
+            if (final) {
+                state_ = State::Pass;
+            } else {
+                held_.assign(viewOf(p, end));
+                end = p;
+            }
+        };
+        const auto keep = [&](const Byte* to) {
+            kept_.append(viewOf(p, to));
+            p = to;
+        };
+        XML_Status status = XML_STATUS_OK;
+        // Expat gets the bytes before the comment at p now, and nothing of the comment until
+        // it ends.
+        const auto openComment = [&](State after) {
+            status = give(viewOf(from, p));
+            p += 4;
+            from = p;
+            commentLines_ = {};
+            enter(State::Comment, after);
+        };
+        while (p < end && status == XML_STATUS_OK) {
+            switch (state_) {
+                case State::Top:
+                    if (!bomChecked_) {
+                        constexpr std::string_view kBom = "\xef\xbb\xbf";
+                        const std::string_view rest = viewOf(p, end);
+                        if (rest.size() < kBom.size() && kBom.starts_with(rest)) {
+                            hold();
+                            break;
+                        }
+                        bomChecked_ = true;
+                        if (rest.starts_with(kBom)) keep(p + kBom.size());
+                        break;
+                    }
+                    if (kTables.name[*p] == Blank) {
+                        while (p < end && kTables.name[*p] == Blank) ++p;
+                    } else if (*p != '<') {
+                        passOn();  // expat says what is wrong
+                    } else if (end - p < 2) {
+                        hold();
+                    } else if (p[1] == '?') {
+                        keep(p + 2);
+                        enter(State::Pi, State::Top);
+                    } else if (p[1] != '!') {
+                        status = give(viewOf(from, p));
+                        from = p;
+                        rootAt_ = given_;
+                        run_.rootExpected = true;
+                        state_ = State::Root;
+                    } else if (end - p < 4) {
+                        hold();
+                    } else if (p[2] == '-' && p[3] == '-') {
+                        openComment(State::Top);
+                    } else {
+                        keep(p + 2);
+                        subset_ = false;
+                        state_ = State::Decl;
+                    }
+                    break;
+                case State::Pi: {
+                    const Byte* q = find(p, end, '?');
+                    if (q == end) {
+                        keep(end);
+                    } else if (q + 1 == end) {
+                        keep(q);
+                        hold();
+                    } else if (q[1] != '>') {
+                        keep(q + 1);
+                    } else {
+                        keep(q + 2);
+                        state_ = resume_;
+                        if (state_ == State::Top) {
+                            // It may be the XML declaration: expat reads it at once, as it
+                            // tells how the rest is encoded, and only UTF-8 is checked here.
+                            status = give(viewOf(from, p), false, true);
+                            from = p;
+                            if (!run_.scannable) passOn();
+                        }
+                    }
+                    break;
+                }
+                case State::Decl: {
+                    const Byte* q = p;
+                    while (q < end && !declByte(*q)) ++q;
+                    keep(q);
+                    if (p == end) break;
+                    const Byte c = *p;
+                    if (c == '"' || c == '\'') {
+                        quote_ = c;
+                        keep(p + 1);
+                        state_ = State::Literal;
+                    } else if (c != '<' || !subset_) {
+                        if (c == '[') subset_ = true;
+                        if (c == ']') subset_ = false;
+                        if (c == '>' && !subset_) state_ = State::Top;
+                        keep(p + 1);
+                    } else if (end - p < 2) {
+                        hold();
+                    } else if (p[1] == '?') {
+                        keep(p + 2);
+                        enter(State::Pi, State::Decl);
+                    } else if (p[1] != '!') {
+                        keep(p + 1);
+                    } else if (end - p < 4) {
+                        hold();
+                    } else if (p[2] == '-' && p[3] == '-') {
+                        openComment(State::Decl);
+                    } else {
+                        keep(p + 2);
+                    }
+                    break;
+                }
+                case State::Literal: {
+                    const Byte* q = find(p, end, quote_);
+                    keep(q == end ? end : q + 1);
+                    if (q != end) state_ = State::Decl;
+                    break;
+                }
+                case State::Comment: {
+                    const Byte* checked = p;
+                    const Step step = commentText(p, end);
+                    if (step == Step::Expat) {
+                        // Expat reads on from here after an opening "<!--", and finds what is
+                        // wrong itself, on the line it is on.
+                        run_.lineShift += std::int64_t(commentLines_.breaks());
+                        status = give("<!--");
+                        from = checked;
+                        passOn();
+                        break;
+                    }
+                    commentLines_.add(checked, p);
+                    from = p;
+                    if (step == Step::Done) {
+                        status = give("<!---->", false, true);
+                        run_.lineShift += std::int64_t(commentLines_.breaks());
+                        state_ = resume_;
+                    } else if (final) {
+                        p = end;  // left open: see below
+                    } else {
+                        hold();
+                    }
+                    break;
+                }
+                case State::Root:
+                    root_.append(viewOf(p, end));
+                    p = end;
+                    break;
+                case State::Pass:
+                    p = end;
+                    break;
+            }
+        }
+        if (status != XML_STATUS_OK) return status;
+        if (final && state_ == State::Comment) {
+            // A comment left open: expat says so, at the line where it began.
+            status = give("<!--");
+            if (status != XML_STATUS_OK) return status;
+            passOn();
+        }
+        status = give(viewOf(from, end), final);
+        if (state_ == State::Root && !run_.stopAtRoot) {
+            // Expat read past the document element's start tag: it reads everything.
+            root_.clear();
+            state_ = State::Pass;
+        }
+        return status;
+    }
+
+    // After expat stopped at the document element: the prolog as a hand-over gives it to
+    // expat again, without the document element's start tag.
+    const std::string& kept() const { return kept_; }
+    // The start tag, and the bytes that follow it in what the pieces brought.
+    std::string_view rootTag() const { return std::string_view(root_).substr(0, rootLength()); }
+    std::string_view afterRoot() const { return std::string_view(root_).substr(rootLength()); }
+
+  private:
+    enum class State : std::uint8_t { Top, Pi, Decl, Literal, Comment, Root, Pass };
+
+    static bool declByte(Byte c) {
+        return c == '"' || c == '\'' || c == '[' || c == ']' || c == '>' || c == '<';
+    }
+    static const Byte* find(const Byte* p, const Byte* end, Byte c) {
+        const void* found = std::memchr(p, c, std::size_t(end - p));
+        return found ? static_cast<const Byte*>(found) : end;
+    }
+    void enter(State state, State after) {
+        state_ = state;
+        resume_ = after;
+    }
+    // What follows goes to expat as it is; the scanner does not read this document.
+    void passOn() {
+        state_ = State::Pass;
+        run_.scannable = false;
+    }
+    XML_Status give(std::string_view bytes, bool final = false, bool now = false) {
+        given_ += bytes.size();
+        return feeder_.feed(parser_, bytes, final, now);
+    }
+    std::size_t rootLength() const {
+        return std::size_t(std::min<std::uint64_t>(run_.rootEnd - rootAt_, root_.size()));
+    }
+
+    ExpatRun& run_;
+    XML_Parser parser_;
+    Feeder feeder_;
+    State state_, resume_ = State::Top;  // resume_: where a comment or PI returns to
+    bool bomChecked_ = false, subset_ = false;
+    Byte quote_ = 0;
+    LineCounter commentLines_;  // of the comment being passed over
+    std::string held_, kept_, root_;
+    std::uint64_t given_ = 0, rootAt_ = 0;  // bytes given to expat; where root_ begins in them
 };
 
 }  // namespace
@@ -826,55 +1190,66 @@ void readXml(ByteSource& source, DatSink& sink, DatResult& result, XmlEngine eng
     run.stopAtRoot = engine == XmlEngine::Scanner;
 
     // expat reads the prolog and the document element's start tag, and then on to the end
-    // unless the scanner can take over. Only the DTD's declarations are kept of the prolog,
-    // as a hand-over to expat reads the prolog again.
-    std::string prolog;
-    std::string_view piece, fed;
+    // unless the scanner can take over.
+    Prolog prolog(run, parser.get(), run.stopAtRoot);
     bool final = false, firstPiece = true;
-    Feeder feeder;
     for (;;) {
-        piece = source.next();
+        const std::string_view piece = source.next();
         final = piece.empty();
         // The scanner reads UTF-8 only; a document in UTF-16 is expat's alone.
         if (firstPiece && piece.size() >= 2 &&
-            (piece[0] == '\0' || piece[1] == '\0' || Byte(piece[0]) >= 0xFE))
+            (piece[0] == '\0' || piece[1] == '\0' || Byte(piece[0]) >= 0xFE)) {
             run.scannable = false;
+            prolog.passAll();
+        }
         firstPiece = false;
-        const auto status = feeder.feed(parser.get(), piece, final, &fed);
+        const auto status = prolog.push(piece, final);
         if (status == XML_STATUS_SUSPENDED) break;
         if (status == XML_STATUS_ERROR) return expatFailed(run, final);
         if (final) return;
-        if (run.stopAtRoot) prolog.append(fed);
     }
-    const std::size_t bodyStart = std::size_t(run.rootEnd - prolog.size());
-    prolog.append(fed.substr(0, bodyStart));
+    const std::string root = innermost(run.openNames);
     parser.reset();
 
-    Scanner scanner(*dat, run.decls);
-    LineCounter lines;
-    lines.add(bytesOf(prolog), bytesOf(prolog) + prolog.size());
-    const std::uint64_t prologLine = lines.line();
+    const std::string_view tag = prolog.rootTag();
+    const bool emptyRoot = tag.ends_with("/>");
+    std::string replay = prolog.kept() + std::string(tag);
+    LineCounter lines(run.rootLine), replayLines;
+    lines.add(tag);
+    replayLines.add(replay);
+    const std::uint64_t prologLine = replayLines.line();
+
+    Scanner scanner(*dat, run.decls, root, emptyRoot);
     std::string carry;
-    std::string_view data = fed.substr(bodyStart);
-    if (feeder.held()) data = carry.assign(data).append("\r");
-    const bool emptyRoot = prolog.ends_with("/>");
+    std::string_view data = prolog.afterRoot();
     const Byte* at = bytesOf(data);
-    Step step = emptyRoot ? Step::Expat : Step::More;
-    while (step == Step::More) {
+    std::uint64_t commentLine = 0;  // where the comment the scanner is inside began
+    Step step = Step::More;
+    for (;;) {
         step = scanner.scan(bytesOf(data), bytesOf(data) + data.size(), final, at);
         if (step != Step::More) break;
-        // Keep the unfinished token and add the next piece to it.
+        if (const Byte* start = scanner.commentStart())
+            commentLine = lines.lineAt(bytesOf(data), start);
         lines.add(bytesOf(data), at);
-        const std::size_t used = std::size_t(at - bytesOf(data));
-        if (data.data() == carry.data()) {
+        // Keep the unfinished token and add the next pieces to it. One the scanner reads
+        // again from its start waits for as many bytes again as it has, so that a long one
+        // is read a few times at most.
+        const std::size_t used = std::size_t(at - bytesOf(data)),
+                          waitFor = 2 * (data.size() - used);
+        if (data.data() == carry.data())
             carry.erase(0, used);
-        } else {
+        else
             carry.assign(data.substr(used));
-        }
-        piece = source.next();
-        final = piece.empty();
-        carry.append(piece);
-        data = carry;
+        do {
+            const std::string_view piece = source.next();
+            final = piece.empty();
+            if (carry.empty()) {
+                data = piece;  // nothing to add it to
+                break;
+            }
+            carry.append(piece);
+            data = carry;
+        } while (!final && carry.size() < waitFor);
     }
     const Byte* dataEnd = bytesOf(data) + data.size();
     if (step == Step::Done) {
@@ -884,20 +1259,27 @@ void readXml(ByteSource& source, DatSink& sink, DatResult& result, XmlEngine eng
         return;
     }
 
-    // Hand-over: expat reads the prolog again, the start tags of the elements open here, and
-    // then on from the token the scanner stopped at.
+    // Hand-over: expat reads the prolog again, the start tags of the elements open here (or
+    // the document element's end), and then on from the token the scanner stopped at, or
+    // from inside the comment it stopped in, after an opening "<!--" of its own.
     run.stopAtRoot = false;
     run.replaying = true;
     run.decls.clear();
     parser.reset(newParser(run));
-    std::string opened = prolog;
+    std::string opened = std::move(replay);
     for (const std::string_view name : scanner.openNames()) opened.append("<").append(name) += '>';
+    if (scanner.rootClosed() && !emptyRoot) opened.append("</").append(root) += '>';
     Feeder rereader;
     if (rereader.feed(parser.get(), opened, false) == XML_STATUS_ERROR)
         return expatFailed(run, false);
     run.replaying = false;
-    run.lineShift = std::int64_t(lines.lineAt(bytesOf(data), at)) - std::int64_t(prologLine);
-    std::string_view rest(reinterpret_cast<const char*>(at), std::size_t(dataEnd - at));
+    // A comment left open is reported where it began, anything else where it is.
+    const std::uint64_t line =
+        scanner.commentLeftOpen() ? commentLine : lines.lineAt(bytesOf(data), at);
+    run.lineShift = std::int64_t(line) - std::int64_t(prologLine);
+    if (scanner.inComment() && rereader.feed(parser.get(), "<!--", false) == XML_STATUS_ERROR)
+        return expatFailed(run, false);
+    std::string_view rest = viewOf(at, dataEnd);
     for (;;) {
         if (rereader.feed(parser.get(), rest, final) == XML_STATUS_ERROR)
             return expatFailed(run, final);
