@@ -8,10 +8,12 @@
 // its start again at every piece: comments and text the DAT does not keep are not held at all,
 // however long, so a small compressed file cannot make a start-up slow or large.
 #include <expat.h>
+#include <iconv.h>
 #include <strings.h>
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cstring>
 #include <deque>
 #include <map>
@@ -193,7 +195,7 @@ struct ExpatRun {
     std::int64_t lineShift = 0;  // what expat's line numbers lack of the document's
     std::uint64_t rootEnd = 0;   // where the document element's start tag ends
     std::uint64_t rootLine = 0;  // and the line it starts on
-    std::string doctype;
+    std::string doctype, encoding;
     AttributeDecls decls;
     std::string openNames;  // the open elements, each followed by a NUL
     const char* failure = nullptr;
@@ -207,7 +209,115 @@ struct ExpatRun {
 
 void XMLCALL onXmlDecl(void* data, const XML_Char*, const XML_Char* encoding, int) {
     auto& run = *static_cast<ExpatRun*>(data);
+    if (encoding) run.encoding = encoding;
     if (encoding && strcasecmp(encoding, "UTF-8") != 0) run.scannable = false;
+}
+
+// Encodings expat does not know itself (it knows UTF-8, UTF-16, ISO-8859-1 and US-ASCII) are
+// read through iconv: expat asks for what each byte is, and for the length of the sequences a
+// lead byte starts, and calls back for the character of each such sequence. It takes only
+// encodings that write the ASCII characters of markup as ASCII does and need at most four
+// bytes for a character, and checks that itself.
+class IconvEncoding {
+  public:
+    enum class Probe { Char, Invalid, Short };
+
+    explicit IconvEncoding(iconv_t cd) : cd_(cd) {}
+    ~IconvEncoding() { iconv_close(cd_); }
+    IconvEncoding(const IconvEncoding&) = delete;
+    IconvEncoding& operator=(const IconvEncoding&) = delete;
+
+    // Converts the `n` bytes at `s` on their own: one character (`c`), not one, or too few.
+    Probe probe(const char* s, std::size_t n, std::uint32_t& c) const {
+        iconv(cd_, nullptr, nullptr, nullptr, nullptr);
+        char* in = const_cast<char*>(s);
+        std::size_t inLeft = n;
+        unsigned char out[8];
+        char* to = reinterpret_cast<char*>(out);
+        std::size_t outLeft = sizeof out;
+        const std::size_t done = iconv(cd_, &in, &inLeft, &to, &outLeft);
+        if (done == std::size_t(-1) && errno == EINVAL) return Probe::Short;
+        if (done == std::size_t(-1) || inLeft != 0 || sizeof out - outLeft != 4)
+            return Probe::Invalid;
+        c = std::uint32_t(out[0]) | std::uint32_t(out[1]) << 8 | std::uint32_t(out[2]) << 16 |
+            std::uint32_t(out[3]) << 24;
+        return Probe::Char;
+    }
+
+    // Fills expat's table: the character of each byte, -n for a byte that starts sequences of
+    // n bytes, -1 for one that is no character. False when the lengths of the sequences a byte
+    // starts differ, which expat cannot follow.
+    bool fill(int* map) {
+        for (int b = 0; b < 256; ++b) {
+            const char one = char(b);
+            std::uint32_t c = 0;
+            const Probe probed = probe(&one, 1, c);
+            if (probed == Probe::Char) {
+                map[b] = c <= 0xFFFF ? int(c) : -1;  // expat's limit for such encodings
+                continue;
+            }
+            map[b] = -1;
+            if (probed == Probe::Invalid) continue;
+            const int n = sequenceLength(char(b));
+            if (n < 0) return false;
+            if (n > 0) map[b] = -n;
+            lengths_[std::size_t(b)] = std::uint8_t(n);
+        }
+        return true;
+    }
+
+    static int XMLCALL convert(void* data, const char* s) {
+        const auto& self = *static_cast<const IconvEncoding*>(data);
+        std::uint32_t c = 0;
+        const std::size_t n = self.lengths_[std::uint8_t(*s)];
+        return self.probe(s, n, c) == Probe::Char && c <= 0xFFFF ? int(c) : -1;
+    }
+    static void XMLCALL release(void* data) { delete static_cast<IconvEncoding*>(data); }
+
+  private:
+    // The length of every sequence that `lead` starts (2 or 3), 0 when it starts none, -1
+    // when they differ or are longer.
+    int sequenceLength(char lead) const {
+        std::uint32_t c = 0;
+        int chars = 0;
+        std::vector<char> shortSeconds;
+        for (int second = 0; second < 256; ++second) {
+            const char two[2] = {lead, char(second)};
+            const Probe probed = probe(two, 2, c);
+            if (probed == Probe::Char) ++chars;
+            if (probed == Probe::Short) shortSeconds.push_back(char(second));
+        }
+        if (chars > 0) return shortSeconds.empty() ? 2 : -1;
+        chars = 0;
+        for (const char second : shortSeconds)
+            for (int third = 0; third < 256; ++third) {
+                const char three[3] = {lead, second, char(third)};
+                const Probe probed = probe(three, 3, c);
+                if (probed == Probe::Short) return -1;
+                if (probed == Probe::Char) ++chars;
+            }
+        return chars > 0 ? 3 : 0;
+    }
+
+    iconv_t cd_;
+    std::array<std::uint8_t, 256> lengths_{};
+};
+
+int XMLCALL onUnknownEncoding(void*, const XML_Char* name, XML_Encoding* info) {
+    // Only a name as XML writes one goes to iconv, which would read more into others.
+    const auto letter = [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); };
+    if (!letter(name[0])) return XML_STATUS_ERROR;
+    for (const XML_Char* c = name; *c; ++c)
+        if (!letter(*c) && !(*c >= '0' && *c <= '9') && *c != '.' && *c != '_' && *c != '-')
+            return XML_STATUS_ERROR;
+    const iconv_t cd = iconv_open("UTF-32LE", name);
+    if (cd == iconv_t(-1)) return XML_STATUS_ERROR;
+    auto encoding = std::make_unique<IconvEncoding>(cd);
+    if (!encoding->fill(info->map)) return XML_STATUS_ERROR;
+    info->data = encoding.release();
+    info->convert = IconvEncoding::convert;
+    info->release = IconvEncoding::release;
+    return XML_STATUS_OK;
 }
 
 void XMLCALL onDoctype(void* data, const XML_Char* name, const XML_Char*, const XML_Char*, int) {
@@ -290,6 +400,7 @@ XML_Parser newParser(ExpatRun& run) {
     XML_SetAttlistDeclHandler(parser, onAttlistDecl);
     XML_SetElementHandler(parser, onStart, onEnd);
     XML_SetCharacterDataHandler(parser, onText);
+    XML_SetUnknownEncodingHandler(parser, onUnknownEncoding, nullptr);
     run.parser = parser;
     run.openNames.clear();
     return parser;
@@ -313,6 +424,16 @@ void expatFailed(ExpatRun& run, bool final) {
         return;
     }
     const XML_Error code = XML_GetErrorCode(run.parser);
+    // A document in an encoding that cannot be read might be a DAT: the user hears why it is
+    // not read, whatever it is.
+    if (code == XML_ERROR_UNKNOWN_ENCODING || code == XML_ERROR_INCORRECT_ENCODING) {
+        result.ok = false;
+        result.line = run.line();
+        result.reason = code == XML_ERROR_UNKNOWN_ENCODING
+                            ? "the encoding " + run.encoding + " is not supported"
+                            : "the text is not in the encoding " + run.encoding + " it declares";
+        return;
+    }
     // A document that breaks off before it shows what it is may be anything: it is passed
     // over like any other file of no known format, unless its DTD named a DAT's root.
     if (!run.unknownRoot && result.format == DatFormat::None)

@@ -187,6 +187,28 @@ INSTANTIATE_TEST_SUITE_P(
              {"pac|Pac (the  one)||pac 1.bin|abcdef01|4096|" + std::string(kSha1) + "|cpu|256|0||",
               "pac|Pac (the  one)||p2.bin|00000002|4096|||-|0|||bad",
               "bios|Bios||b.bin|00000005|1|||-|0||"}},
+        // Encodings expat does not know itself, each to UTF-8.
+        Good{"windows-1252",
+             "<?xml version=\"1.0\" encoding=\"windows-1252\"?>\n<datafile><game "
+             "name=\"caf\xe9\"><description>\x93Quoted\x94 \x80</description><rom "
+             "name=\"\xe9t\xe9.bin\" size=\"1\" crc=\"00000001\"/></game></datafile>",
+             DatFormat::Logiqx,
+             {"caf\xc3\xa9|\xe2\x80\x9cQuoted\xe2\x80\x9d \xe2\x82\xac||\xc3\xa9t\xc3\xa9.bin|"
+              "00000001|1|||-|0||"}},
+        Good{"ISO-8859-15",
+             "<?xml version='1.0' encoding='ISO-8859-15'?><softwarelist name=\"l\"><software "
+             "name=\"s\"><description>C\xbdur \xa4</description><part name=\"p\"><dataarea "
+             "name=\"rom\"><rom name=\"\xe9.bin\" size=\"2\" crc=\"00000002\"/></dataarea></part>"
+             "</software></softwarelist>",
+             DatFormat::SoftwareList,
+             {"s|C\xc5\x93ur \xe2\x82\xac|l|\xc3\xa9.bin|00000002|2||rom|-|0||"}},
+        Good{"Shift_JIS, whose second bytes may be ASCII's",
+             "<?xml version=\"1.0\" encoding=\"Shift_JIS\"?>\n<mame><machine name=\"soft\">"
+             "<description>\x83\x5c\x83\x74\x83\x67 \xb1</description><rom name=\"\x83\x5c.bin\" "
+             "size=\"3\" crc=\"00000003\"/></machine></mame>",
+             DatFormat::ListXml,
+             {"soft|\xe3\x82\xbd\xe3\x83\x95\xe3\x83\x88 \xef\xbd\xb1||\xe3\x82\xbd.bin|00000003|3|"
+              "||-|0||"}},
         Good{"not a DAT: other XML",
              "<?xml version=\"1.0\"?><hashfile><hash/></hashfile>",
              DatFormat::None,
@@ -239,6 +261,10 @@ TEST(DatReaderMalformed, SaysWhereAndWhyAndLoadsNothingOfAFileThatIsMalformed) {
          DatFormat::Logiqx, 4, "end tag does not match <rom>"},
         {"<!DOCTYPE datafile>\n<datafile", DatFormat::Logiqx, 2,
          "not well-formed XML (unclosed token)"},
+        {"<?xml version=\"1.0\" encoding=\"x-none\"?>\n<mame/>", DatFormat::None, 1,
+         "the encoding x-none is not supported"},
+        {"<?xml version=\"1.0\" encoding=\"EBCDIC-US\"?>\n<mame/>", DatFormat::None, 1,
+         "the encoding EBCDIC-US is not supported"},
         {clr + "rom ( name r size 1 crc 00000001 )\n", DatFormat::ClrMamePro, 2,
          "unclosed game block"},
         {clr + "rom ( name r size 1 crc 00000001\n", DatFormat::ClrMamePro, 3,
