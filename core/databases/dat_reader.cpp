@@ -160,11 +160,12 @@ Family familyOf(std::string_view head) {
     while (i < head.size() && isXmlBlank(head[i])) ++i;
     head.remove_prefix(i);
     if (head.starts_with("<")) return Family::Xml;
-    constexpr std::string_view kHeader = "clrmamepro";
-    if (head.starts_with(kHeader) &&
-        (head.size() == kHeader.size() || isXmlBlank(head[kHeader.size()]) ||
-         head[kHeader.size()] == '('))
-        return Family::ClrMamePro;
+    // Older tools head the file with an emulator block instead.
+    for (const std::string_view header : {"clrmamepro", "emulator"})
+        if (head.starts_with(header) &&
+            (head.size() == header.size() || isXmlBlank(head[header.size()]) ||
+             head[header.size()] == '('))
+            return Family::ClrMamePro;
     return Family::None;
 }
 

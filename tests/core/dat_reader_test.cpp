@@ -187,6 +187,11 @@ INSTANTIATE_TEST_SUITE_P(
              {"pac|Pac (the  one)||pac 1.bin|abcdef01|4096|" + std::string(kSha1) + "|cpu|256|0||",
               "pac|Pac (the  one)||p2.bin|00000002|4096|||-|0|||bad",
               "bios|Bios||b.bin|00000005|1|||-|0||"}},
+        Good{"ClrMamePro whose header is an emulator block",
+             "emulator (\n\tname \"Hand made\"\n)\ngame ( name g rom ( name r.bin size 1 crc "
+             "00000004 ) )\n",
+             DatFormat::ClrMamePro,
+             {"g|||r.bin|00000004|1|||-|0||"}},
         // Encodings expat does not know itself, each to UTF-8.
         Good{"windows-1252",
              "<?xml version=\"1.0\" encoding=\"windows-1252\"?>\n<datafile><game "
