@@ -22,7 +22,20 @@
 
 #include "core/databases/dat_internal.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace chipsight::dat {
+#if defined(__x86_64__)
+namespace detail {
+// In dat_xml_avx2.cpp, built with AVX2: passes the bytes from p that a comment takes as they
+// are, 64 at a time, up to a block that holds another (or fewer than 64 are left), adding up
+// the LFs passed and telling whether a CR was among them.
+const unsigned char* skipCommentAvx2(const unsigned char* p, const unsigned char* end,
+                                     std::uint64_t& lineFeeds, bool& carriageReturn);
+}  // namespace detail
+#endif
 namespace {
 
 struct XmlAttr {
@@ -486,6 +499,124 @@ const Tables kTables;
 
 using Byte = unsigned char;
 
+// Skips from p the bytes a comment (kComment) or text takes as they are, which are most of
+// either: 32 at a time while none is one of the others, then one at a time up to the first
+// that is, so that a long comment or run of blanks costs about what reading its bytes does.
+template <bool kComment>
+const Byte* skipPlain(const Byte* p, const Byte* end) {
+#if defined(__SSE2__)
+    const auto special = [](const Byte* at) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+        const auto is = [&](char c) { return _mm_cmpeq_epi8(v, _mm_set1_epi8(c)); };
+        // Signed, the bytes from 0x80 on are below a blank too, with the controls.
+        const __m128i low = _mm_cmplt_epi8(v, _mm_set1_epi8(' '));
+        if constexpr (kComment)
+            return _mm_or_si128(
+                is('-'),
+                _mm_andnot_si128(_mm_or_si128(_mm_or_si128(is('\t'), is('\n')), is('\r')), low));
+        else
+            return _mm_or_si128(
+                _mm_or_si128(is('<'), is('&')),
+                _mm_or_si128(is(']'), _mm_andnot_si128(_mm_or_si128(is('\t'), is('\n')), low)));
+    };
+    for (; end - p >= 32; p += 32)
+        if (_mm_movemask_epi8(_mm_or_si128(special(p), special(p + 16))) != 0) break;
+#endif
+    const auto& table = kComment ? kTables.comment : kTables.text;
+    while (p < end && table[*p] == Plain) ++p;
+    return p;
+}
+
+// The line breaks of [p, end) as XML counts them (LF, CR LF, a lone CR); a CR just before
+// `end` counts as one when `crAtEnd`.
+std::uint64_t lineBreaks(const Byte* p, const Byte* end, bool crAtEnd) {
+    if (p == end) return 0;
+    std::uint64_t breaks = 0;
+    const bool anyCr = std::memchr(p, '\r', std::size_t(end - p)) != nullptr;
+#if defined(__SSE2__)
+    // Each byte's lane counts up to 255 blocks before the lanes are summed: one for an LF, one
+    // for a CR, less one for a CR before an LF.
+    const __m128i lf = _mm_set1_epi8('\n'), cr = _mm_set1_epi8('\r');
+    while (end - p > 16) {
+        const Byte* stop = p + std::min<std::ptrdiff_t>((end - p - 1) / 16, 255) * 16;
+        __m128i counts = _mm_setzero_si128();
+        for (; p < stop; p += 16) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+            counts = _mm_sub_epi8(counts, _mm_cmpeq_epi8(v, lf));
+            if (anyCr) {
+                const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 1));
+                const __m128i crs = _mm_cmpeq_epi8(v, cr);
+                counts = _mm_add_epi8(_mm_sub_epi8(counts, crs),
+                                      _mm_and_si128(crs, _mm_cmpeq_epi8(next, lf)));
+            }
+        }
+        std::uint64_t lanes[2];
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(lanes),
+                         _mm_sad_epu8(counts, _mm_setzero_si128()));
+        breaks += lanes[0] + lanes[1];
+    }
+#endif
+    if (!anyCr) return breaks + std::uint64_t(std::count(p, end, Byte('\n')));
+    for (; p < end; ++p)
+        if (*p == '\n' || (*p == '\r' && (p + 1 == end ? crAtEnd : p[1] != '\n'))) ++breaks;
+    return breaks;
+}
+
+// skipPlain<true>, adding to `breaks` the line breaks of the bytes passed; a CR at `end` is
+// left for the bytes that follow it.
+const Byte* skipCommentPlain(const Byte* p, const Byte* end, std::uint64_t& breaks) {
+    const Byte* const start = p;
+#if defined(__x86_64__)
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    if (avx2) {
+        std::uint64_t lineFeeds = 0;
+        bool carriageReturn = false;
+        p = detail::skipCommentAvx2(p, end, lineFeeds, carriageReturn);
+        if (!carriageReturn) {
+            const Byte* counted = p;
+            p = skipPlain<true>(p, end);
+            breaks += lineFeeds + lineBreaks(counted, p, p < end);
+            return p;
+        }
+    }
+#endif
+    p = skipPlain<true>(p, end);
+    breaks += lineBreaks(start, p, p < end);
+    return p;
+}
+
+const Byte* bytesOf(std::string_view s) { return reinterpret_cast<const Byte*>(s.data()); }
+std::string_view viewOf(const Byte* p, const Byte* end) {
+    return {reinterpret_cast<const char*>(p), std::size_t(end - p)};
+}
+
+// Line breaks as XML counts them: LF, CR LF and a lone CR are one each.
+class LineCounter {
+  public:
+    LineCounter() = default;
+    // Counts on from the start of line `line`.
+    explicit LineCounter(std::uint64_t line) : breaks_(line - 1) {}
+
+    // Counts the breaks of the bytes that follow those already counted.
+    void add(const Byte* p, const Byte* end) {
+        if (p == end) return;
+        if (afterCr_ && *p == '\n') ++p;
+        breaks_ += lineBreaks(p, end, true);
+        afterCr_ = end[-1] == '\r';
+    }
+    void add(std::string_view s) { add(bytesOf(s), bytesOf(s) + s.size()); }
+    // Counts `breaks` counted elsewhere, of bytes that do not end in CR.
+    void addCounted(std::uint64_t breaks) {
+        breaks_ += breaks;
+        afterCr_ = false;
+    }
+    std::uint64_t line() const { return breaks_ + 1; }
+
+  private:
+    std::uint64_t breaks_ = 0;
+    bool afterCr_ = false;
+};
+
 // The length of the valid UTF-8 sequence at p (p < end, *p >= 0x80) that XML allows as a
 // character, 0 when it is not one, -1 when it runs past `end`. As for expat, a byte that
 // leads sequences of n bytes runs past `end` when fewer follow, whatever they are: that is
@@ -600,12 +731,12 @@ Step reference(const Byte*& p, const Byte* end, std::string& out) {
 // Checks the text of a comment from p (just past "<!--", or where the last piece left off)
 // as expat does, holding none of it: Done with p past "-->"; More with p where the next piece
 // must go on, every byte before it checked; Expat with p at the first byte a comment cannot
-// hold (a "--" that does not end it, or no character XML allows). A line break is never split
-// where a piece ends, so lines count the same either side.
-Step commentText(const Byte*& p, const Byte* end) {
+// hold (a "--" that does not end it, or no character XML allows). Unless Expat, `breaks`
+// gains the line breaks of the bytes passed: a piece never ends inside one.
+Step commentText(const Byte*& p, const Byte* end, std::uint64_t& breaks) {
     const Byte* q = p;
     for (;;) {
-        while (q < end && kTables.comment[*q] == Plain) ++q;
+        q = skipCommentPlain(q, end, breaks);
         if (q == end) {
             p = q > p && q[-1] == '\r' ? q - 1 : q;
             return Step::More;
@@ -639,9 +770,11 @@ Step commentText(const Byte*& p, const Byte* end) {
 
 class Scanner {
   public:
-    // Reads on inside the document element `root`, or after it when `rootClosed`.
-    Scanner(DatXml& dat, const AttributeDecls& decls, std::string root, bool rootClosed)
-        : dat_(dat), decls_(decls), root_(std::move(root)), afterRoot_(rootClosed) {}
+    // Reads on inside the document element `root`, or after it when `rootClosed`, from the
+    // start of line `line`.
+    Scanner(DatXml& dat, const AttributeDecls& decls, std::string root, bool rootClosed,
+            std::uint64_t line)
+        : dat_(dat), decls_(decls), root_(std::move(root)), afterRoot_(rootClosed), lines_(line) {}
 
     // Reads the complete tokens of [begin, end) (`final`: nothing follows) and says why it
     // stopped: More (where the next piece must go on), Expat (at a token it leaves to expat)
@@ -649,12 +782,43 @@ class Scanner {
     // Comments and text are read on from where a piece ends, and only what the DAT keeps of
     // them is held; any other token is read again from its start.
     Step scan(const Byte* begin, const Byte* end, bool final, const Byte*& at) {
+        counted_ = begin;
+        const Step step = tokens(begin, end, final, at);
+        lines_.add(counted_, at);
+        return step;
+    }
+
+    const char* failure() const { return failure_; }
+    // The open elements below the document element, outermost first.
+    std::vector<std::string_view> openNames() const {
+        std::vector<std::string_view> names;
+        for (std::size_t i = 0; i < marks_.size(); ++i) {
+            const std::size_t e = i + 1 < marks_.size() ? marks_[i + 1] : names_.size();
+            names.push_back(std::string_view(names_).substr(marks_[i], e - marks_[i]));
+        }
+        return names;
+    }
+    bool rootClosed() const { return afterRoot_; }
+    // The line where the last scan() stopped.
+    std::uint64_t line() const { return lines_.line(); }
+    // After Expat: it stopped inside a comment begun in an earlier piece, and `at` is where
+    // that piece's bytes of it begin; whether the document ends before the comment does; and
+    // the line the comment began on.
+    bool inComment() const { return inComment_; }
+    bool commentLeftOpen() const { return commentLeftOpen_; }
+    std::uint64_t commentLine() const { return commentLine_; }
+
+  private:
+    static bool blank(Byte c) { return kTables.name[c] == Blank; }
+
+    Step tokens(const Byte* begin, const Byte* end, bool final, const Byte*& at) {
         const Byte* p = begin;
-        commentStart_ = nullptr;
         at = begin;
         if (inComment_) {
-            const Step step = commentText(p, end);
+            std::uint64_t breaks = 0;
+            const Step step = commentText(p, end, breaks);
             if (step == Step::More && !final) {
+                passComment(p, breaks);
                 at = p;
                 return Step::More;
             }
@@ -662,6 +826,7 @@ class Scanner {
                 commentLeftOpen_ = step == Step::More;
                 return Step::Expat;  // expat reads on from `begin`, after an opening "<!--"
             }
+            passComment(p, breaks);
             inComment_ = false;
         }
         for (;;) {
@@ -696,26 +861,11 @@ class Scanner {
         }
     }
 
-    const char* failure() const { return failure_; }
-    // The open elements below the document element, outermost first.
-    std::vector<std::string_view> openNames() const {
-        std::vector<std::string_view> names;
-        for (std::size_t i = 0; i < marks_.size(); ++i) {
-            const std::size_t e = i + 1 < marks_.size() ? marks_[i + 1] : names_.size();
-            names.push_back(std::string_view(names_).substr(marks_[i], e - marks_[i]));
-        }
-        return names;
+    // The bytes of a comment up to p are read, and their `breaks` counted.
+    void passComment(const Byte* p, std::uint64_t breaks) {
+        lines_.addCounted(breaks);
+        counted_ = p;
     }
-    bool rootClosed() const { return afterRoot_; }
-    // Where the comment the last scan() stopped inside (More) started, when it started there.
-    const Byte* commentStart() const { return commentStart_; }
-    // After Expat: it stopped inside a comment begun in an earlier piece, and `at` is where
-    // that piece's bytes of it begin; and whether the document ends before the comment does.
-    bool inComment() const { return inComment_; }
-    bool commentLeftOpen() const { return commentLeftOpen_; }
-
-  private:
-    static bool blank(Byte c) { return kTables.name[c] == Blank; }
 
     Step name(const Byte*& p, const Byte* end) {
         if (p == end) return Step::More;
@@ -735,7 +885,7 @@ class Scanner {
         const Byte* run = q;  // the start of bytes not yet copied to scratch_
         Step result = Step::Done;
         for (;;) {
-            while (q < end && kTables.text[*q] == Plain) ++q;
+            q = skipPlain<false>(q, end);
             if (q == end) {
                 result = Step::More;
                 break;
@@ -800,12 +950,15 @@ class Scanner {
         if (end - p < 4) return Step::More;
         if (p[2] != '-' || p[3] != '-') return Step::Expat;
         const Byte* q = p + 4;
-        const Step step = commentText(q, end);
+        std::uint64_t breaks = 0;
+        const Step step = commentText(q, end, breaks);
         if (step == Step::Expat || (step == Step::More && final)) return step;
+        lines_.add(counted_, p);
         if (step == Step::More) {
             inComment_ = true;
-            commentStart_ = p;
+            commentLine_ = lines_.line();
         }
+        passComment(q, breaks);
         p = q;
         return step;
     }
@@ -968,52 +1121,15 @@ class Scanner {
     const AttributeDecls& decls_;
     std::string root_;
     bool afterRoot_, inComment_ = false, commentLeftOpen_ = false;
-    const Byte* commentStart_ = nullptr;
+    LineCounter lines_;    // of the bytes up to counted_
+    const Byte* counted_;  // in the bytes scan() reads
+    std::uint64_t commentLine_ = 0;
     std::string names_;
     std::vector<std::size_t> marks_;
     std::vector<XmlAttr> attrs_;
     std::deque<std::string> values_;  // a deque, so the views of earlier values stay
     std::string scratch_, discard_;
     const char* failure_ = nullptr;
-};
-
-const Byte* bytesOf(std::string_view s) { return reinterpret_cast<const Byte*>(s.data()); }
-std::string_view viewOf(const Byte* p, const Byte* end) {
-    return {reinterpret_cast<const char*>(p), std::size_t(end - p)};
-}
-
-// Line breaks as XML counts them: LF, CR LF and a lone CR are one each.
-class LineCounter {
-  public:
-    LineCounter() = default;
-    // Counts on from the start of line `line`.
-    explicit LineCounter(std::uint64_t line) : breaks_(line - 1) {}
-
-    // Counts the breaks of the bytes that follow those already counted.
-    void add(const Byte* p, const Byte* end) {
-        if (p == end) return;
-        if (afterCr_ && *p == '\n') ++p;
-        if (std::memchr(p, '\r', std::size_t(end - p)) == nullptr) {
-            breaks_ += std::uint64_t(std::count(p, end, Byte('\n')));
-        } else {
-            for (; p < end; ++p)
-                if (*p == '\n' || (*p == '\r' && (p + 1 == end || p[1] != '\n'))) ++breaks_;
-        }
-        afterCr_ = end[-1] == '\r';
-    }
-    void add(std::string_view s) { add(bytesOf(s), bytesOf(s) + s.size()); }
-    std::uint64_t line() const { return breaks_ + 1; }
-    std::uint64_t breaks() const { return breaks_; }
-    // The line at `at`, given the bytes from where counting stopped.
-    std::uint64_t lineAt(const Byte* from, const Byte* at) const {
-        LineCounter copy = *this;
-        copy.add(from, at);
-        return copy.line();
-    }
-
-  private:
-    std::uint64_t breaks_ = 0;
-    bool afterCr_ = false;
 };
 
 // Feeds expat, in calls of a size its int lengths can take. A piece that ends in CR keeps the
@@ -1105,7 +1221,7 @@ class Prolog {
             status = give(viewOf(from, p));
             p += 4;
             from = p;
-            commentLines_ = {};
+            commentBreaks_ = 0;
             enter(State::Comment, after);
         };
         while (p < end && status == XML_STATUS_OK) {
@@ -1208,21 +1324,22 @@ class Prolog {
                 }
                 case State::Comment: {
                     const Byte* checked = p;
-                    const Step step = commentText(p, end);
+                    std::uint64_t breaks = 0;
+                    const Step step = commentText(p, end, breaks);
                     if (step == Step::Expat) {
                         // Expat reads on from here after an opening "<!--", and finds what is
                         // wrong itself, on the line it is on.
-                        run_.lineShift += std::int64_t(commentLines_.breaks());
+                        run_.lineShift += std::int64_t(commentBreaks_);
                         status = give("<!--");
                         from = checked;
                         passOn();
                         break;
                     }
-                    commentLines_.add(checked, p);
+                    commentBreaks_ += breaks;
                     from = p;
                     if (step == Step::Done) {
                         status = give("<!---->", false, true);
-                        run_.lineShift += std::int64_t(commentLines_.breaks());
+                        run_.lineShift += std::int64_t(commentBreaks_);
                         state_ = resume_;
                     } else if (final) {
                         p = end;  // left open: see below
@@ -1296,7 +1413,7 @@ class Prolog {
     State state_, resume_ = State::Top;  // resume_: where a comment or PI returns to
     bool bomChecked_ = false, subset_ = false;
     Byte quote_ = 0;
-    LineCounter commentLines_;  // of the comment being passed over
+    std::uint64_t commentBreaks_ = 0;  // of the comment being passed over
     std::string held_, kept_, root_;
     std::uint64_t given_ = 0, rootAt_ = 0;  // bytes given to expat; where root_ begins in them
 };
@@ -1340,18 +1457,14 @@ void readXml(ByteSource& source, DatSink& sink, DatResult& result, XmlEngine eng
     replayLines.add(replay);
     const std::uint64_t prologLine = replayLines.line();
 
-    Scanner scanner(*dat, run.decls, root, emptyRoot);
+    Scanner scanner(*dat, run.decls, root, emptyRoot, lines.line());
     std::string carry;
     std::string_view data = prolog.afterRoot();
     const Byte* at = bytesOf(data);
-    std::uint64_t commentLine = 0;  // where the comment the scanner is inside began
     Step step = Step::More;
     for (;;) {
         step = scanner.scan(bytesOf(data), bytesOf(data) + data.size(), final, at);
         if (step != Step::More) break;
-        if (const Byte* start = scanner.commentStart())
-            commentLine = lines.lineAt(bytesOf(data), start);
-        lines.add(bytesOf(data), at);
         // Keep the unfinished token and add the next pieces to it. One the scanner reads
         // again from its start waits for as many bytes again as it has, so that a long one
         // is read a few times at most.
@@ -1376,7 +1489,7 @@ void readXml(ByteSource& source, DatSink& sink, DatResult& result, XmlEngine eng
     if (step == Step::Done) {
         result.ok = false;
         result.reason = scanner.failure();
-        result.line = lines.lineAt(bytesOf(data), at);
+        result.line = scanner.line();
         return;
     }
 
@@ -1395,8 +1508,7 @@ void readXml(ByteSource& source, DatSink& sink, DatResult& result, XmlEngine eng
         return expatFailed(run, false);
     run.replaying = false;
     // A comment left open is reported where it began, anything else where it is.
-    const std::uint64_t line =
-        scanner.commentLeftOpen() ? commentLine : lines.lineAt(bytesOf(data), at);
+    const std::uint64_t line = scanner.commentLeftOpen() ? scanner.commentLine() : scanner.line();
     run.lineShift = std::int64_t(line) - std::int64_t(prologLine);
     if (scanner.inComment() && rereader.feed(parser.get(), "<!--", false) == XML_STATUS_ERROR)
         return expatFailed(run, false);
