@@ -5,10 +5,13 @@
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
+#include <fcntl.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 
 #include "bench/bench_support.h"
@@ -180,6 +183,85 @@ void identifyFiles(benchmark::State& state) {
     arguments.insert(arguments.end(), files.begin(), files.end());
     timeCli(state, arguments);
 }
+
+// A ListXML of 10,000 machines, and the same with a comment of 256 MB after its first machine:
+// reading the comment should cost little more than reading its bytes.
+constexpr std::size_t kCommentBytes = 256 << 20;
+
+struct CommentDats {
+    std::string plain, commented;
+};
+
+const CommentDats& commentDats() {
+    static bench::TempDir dir;
+    static const CommentDats dats = [] {
+        CommentDats made{dir.file("plain.xml"), dir.file("commented.xml")};
+        std::string head = "<?xml version=\"1.0\"?>\n<mame>\n", rest;
+        for (int i = 0; i < 10000; ++i) {
+            const std::string n = std::to_string(i);
+            std::string& out = i == 0 ? head : rest;
+            out += "<machine name=\"m" + n + "\"><description>Machine " + n + "</description>\n";
+            for (int r = 0; r < 3; ++r) {
+                char crc[9];
+                std::snprintf(crc, sizeof crc, "%08x", unsigned(i * 3 + r));
+                out += "<rom name=\"m" + n + "." + std::to_string(r) + "\" size=\"1024\" crc=\"" +
+                       crc + "\"/>\n";
+            }
+            out += "</machine>\n";
+        }
+        rest += "</mame>\n";
+        std::ofstream(made.plain) << head << rest;
+        // Lines of text, as a licence or a changelog would be written.
+        std::string line = "This comment says nothing a DAT reader needs, at great length. ";
+        line.back() = '\n';
+        std::string block;
+        while (block.size() + line.size() <= (1 << 20)) block += line;
+        std::ofstream out(made.commented);
+        out << head << "<!--";
+        for (std::size_t done = 0; done < kCommentBytes; done += block.size())
+            out.write(block.data(), std::streamsize(std::min(block.size(), kCommentBytes - done)));
+        out << "-->\n" << rest;
+        return made;
+    }();
+    return dats;
+}
+
+void readDat(benchmark::State& state, const std::string& path) {
+    CountingSink sink;
+    if (!chipsight::readDatFile(path, sink).ok || sink.entries != 30000)
+        state.SkipWithError(("cannot read " + path).c_str());
+}
+
+void commentedDat(benchmark::State& state) {
+    const CommentDats& dats = commentDats();
+    for (auto _ : state) readDat(state, dats.commented);
+    state.SetBytesProcessed(
+        std::int64_t(state.iterations() * std::filesystem::file_size(dats.commented)));
+}
+
+// The DAT without the comment, and then as many bytes as the comment read from a file.
+void plainDatAndRead(benchmark::State& state) {
+    const CommentDats& dats = commentDats();
+    std::unique_ptr<char[]> buffer(new char[1 << 20]);
+    for (auto _ : state) {
+        readDat(state, dats.plain);
+        const int fd = ::open(dats.commented.c_str(), O_RDONLY);
+        std::size_t total = 0;
+        for (ssize_t got; total < kCommentBytes && (got = ::read(fd, buffer.get(), 1 << 20)) > 0;)
+            total += std::size_t(got);
+        ::close(fd);
+        if (total < kCommentBytes) state.SkipWithError("cannot read the commented DAT");
+    }
+}
+
+BENCHMARK(commentedDat)
+    ->Name("dat-comment/commented")
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK(plainDatAndRead)
+    ->Name("dat-comment/plain+read")
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 BENCHMARK(ours)->Name("dat-load/chipsight")->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(xmllint)->Name("dat-load/xmllint")->Unit(benchmark::kMillisecond)->UseRealTime();

@@ -79,6 +79,8 @@ ROWS = [
         "dat-load/xmllint/real_time", "real_time", False, 0.35),
     Row("  peak memory of that load vs 256 MB", "dat-load/memory/iterations:1/real_time",
         "dat-load/memory/iterations:1/real_time", "peak_bytes", False, 1.0, "limit_bytes"),
+    Row("DAT with a 256 MB comment vs the same DAT without it plus reading 256 MB",
+        "dat-comment/commented/real_time", "dat-comment/plain+read/real_time", "real_time", False, 1.5),
     Row("start-up from the cache with ListXML + software lists vs the sample database",
         "dat-start/dats:1/real_time", "dat-start/dats:0/real_time", "real_time", False, 5.0),
     Row("  peak memory of that start-up vs 64 MB", "dat-start/dats:1/real_time",

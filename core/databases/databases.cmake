@@ -8,3 +8,8 @@ target_sources(chipsight_core PRIVATE
     ${CMAKE_CURRENT_LIST_DIR}/dat_xml.cpp
     ${CMAKE_CURRENT_LIST_DIR}/dat_clrmamepro.cpp)
 target_link_libraries(chipsight_core PRIVATE EXPAT::EXPAT ZLIB::ZLIB)
+if(CMAKE_SYSTEM_PROCESSOR MATCHES "^(x86_64|AMD64|amd64)$")
+    target_sources(chipsight_core PRIVATE ${CMAKE_CURRENT_LIST_DIR}/dat_xml_avx2.cpp)
+    set_source_files_properties(${CMAKE_CURRENT_LIST_DIR}/dat_xml_avx2.cpp
+        PROPERTIES COMPILE_OPTIONS "-mavx2")
+endif()

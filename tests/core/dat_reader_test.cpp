@@ -2,9 +2,13 @@
 // they keep, and what a malformed file says. Every XML case is read by the scanner and by
 // expat alone, which must agree.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <zlib.h>
 
 #include <cstdio>
+#include <fstream>
 
 #include "core/databases/dat_internal.h"
 #include "tests/support/fault_injection.h"
@@ -183,6 +187,33 @@ INSTANTIATE_TEST_SUITE_P(
              {"pac|Pac (the  one)||pac 1.bin|abcdef01|4096|" + std::string(kSha1) + "|cpu|256|0||",
               "pac|Pac (the  one)||p2.bin|00000002|4096|||-|0|||bad",
               "bios|Bios||b.bin|00000005|1|||-|0||"}},
+        Good{"ClrMamePro whose header is an emulator block",
+             "emulator (\n\tname \"Hand made\"\n)\ngame ( name g rom ( name r.bin size 1 crc "
+             "00000004 ) )\n",
+             DatFormat::ClrMamePro,
+             {"g|||r.bin|00000004|1|||-|0||"}},
+        // Encodings expat does not know itself, each to UTF-8.
+        Good{"windows-1252",
+             "<?xml version=\"1.0\" encoding=\"windows-1252\"?>\n<datafile><game "
+             "name=\"caf\xe9\"><description>\x93Quoted\x94 \x80</description><rom "
+             "name=\"\xe9t\xe9.bin\" size=\"1\" crc=\"00000001\"/></game></datafile>",
+             DatFormat::Logiqx,
+             {"caf\xc3\xa9|\xe2\x80\x9cQuoted\xe2\x80\x9d \xe2\x82\xac||\xc3\xa9t\xc3\xa9.bin|"
+              "00000001|1|||-|0||"}},
+        Good{"ISO-8859-15",
+             "<?xml version='1.0' encoding='ISO-8859-15'?><softwarelist name=\"l\"><software "
+             "name=\"s\"><description>C\xbdur \xa4</description><part name=\"p\"><dataarea "
+             "name=\"rom\"><rom name=\"\xe9.bin\" size=\"2\" crc=\"00000002\"/></dataarea></part>"
+             "</software></softwarelist>",
+             DatFormat::SoftwareList,
+             {"s|C\xc5\x93ur \xe2\x82\xac|l|\xc3\xa9.bin|00000002|2||rom|-|0||"}},
+        Good{"Shift_JIS, whose second bytes may be ASCII's",
+             "<?xml version=\"1.0\" encoding=\"Shift_JIS\"?>\n<mame><machine name=\"soft\">"
+             "<description>\x83\x5c\x83\x74\x83\x67 \xb1</description><rom name=\"\x83\x5c.bin\" "
+             "size=\"3\" crc=\"00000003\"/></machine></mame>",
+             DatFormat::ListXml,
+             {"soft|\xe3\x82\xbd\xe3\x83\x95\xe3\x83\x88 \xef\xbd\xb1||\xe3\x82\xbd.bin|00000003|3|"
+              "||-|0||"}},
         Good{"not a DAT: other XML",
              "<?xml version=\"1.0\"?><hashfile><hash/></hashfile>",
              DatFormat::None,
@@ -235,6 +266,10 @@ TEST(DatReaderMalformed, SaysWhereAndWhyAndLoadsNothingOfAFileThatIsMalformed) {
          DatFormat::Logiqx, 4, "end tag does not match <rom>"},
         {"<!DOCTYPE datafile>\n<datafile", DatFormat::Logiqx, 2,
          "not well-formed XML (unclosed token)"},
+        {"<?xml version=\"1.0\" encoding=\"x-none\"?>\n<mame/>", DatFormat::None, 1,
+         "the encoding x-none is not supported"},
+        {"<?xml version=\"1.0\" encoding=\"EBCDIC-US\"?>\n<mame/>", DatFormat::None, 1,
+         "the encoding EBCDIC-US is not supported"},
         {clr + "rom ( name r size 1 crc 00000001 )\n", DatFormat::ClrMamePro, 2,
          "unclosed game block"},
         {clr + "rom ( name r size 1 crc 00000001\n", DatFormat::ClrMamePro, 3,
@@ -346,6 +381,107 @@ TEST(DatReaderFiles, AFileThatCannotBeReadToItsEndOrIsDamagedFails) {
     EXPECT_FALSE(missing.ok);
     EXPECT_EQ(missing.format, DatFormat::None);
     EXPECT_EQ(missing.reason, "cannot open the file");
+}
+
+// Writes `head`, `fill` over and over to `fillBytes` bytes, and `tail` as a gzip file, without
+// holding the whole.
+void writeGzipped(const std::string& path, const std::string& head, std::string_view fill,
+                  std::size_t fillBytes, const std::string& tail) {
+    gzFile out = gzopen(path.c_str(), "wb1");
+    ASSERT_NE(out, nullptr);
+    std::string block;
+    while (block.size() < (1u << 20)) block += fill;
+    EXPECT_EQ(gzwrite(out, head.data(), unsigned(head.size())), int(head.size()));
+    for (std::size_t done = 0; done < fillBytes; done += block.size())
+        EXPECT_GT(gzwrite(out, block.data(), unsigned(std::min(block.size(), fillBytes - done))),
+                  0);
+    EXPECT_EQ(gzwrite(out, tail.data(), unsigned(tail.size())), int(tail.size()));
+    EXPECT_EQ(gzclose(out), Z_OK);
+}
+
+// What readDatFile makes of `path` in a child process that may take at most `budget` bytes
+// of address space beyond what it has: "entries N" or "line L: reason".
+std::string readWithin(const std::string& path, std::size_t budget) {
+    int pipeEnds[2];
+    if (::pipe(pipeEnds) != 0) return "no pipe";
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(pipeEnds[0]);
+        std::string said;
+        std::size_t pages = 0;
+        std::ifstream("/proc/self/statm") >> pages;
+        const rlim_t limit = pages * std::size_t(::sysconf(_SC_PAGESIZE)) + budget;
+        const rlimit capped{limit, limit};
+        if (::setrlimit(RLIMIT_AS, &capped) != 0) ::_exit(2);
+        try {
+            Recorder sink;
+            const DatResult result = readDatFile(path, sink);
+            said = result.ok ? "entries " + std::to_string(sink.lines.size())
+                             : "line " + std::to_string(result.line) + ": " + result.reason;
+        } catch (const std::bad_alloc&) {
+            said = "out of memory";
+        }
+        const bool written = ::write(pipeEnds[1], said.data(), said.size()) == ssize_t(said.size());
+        ::_exit(written ? 0 : 1);
+    }
+    ::close(pipeEnds[1]);
+    std::string said;
+    char buffer[256];
+    for (ssize_t got; (got = ::read(pipeEnds[0], buffer, sizeof buffer)) > 0;)
+        said.append(buffer, std::size_t(got));
+    ::close(pipeEnds[0]);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? said : "the child failed";
+}
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kAddressSanitizer = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kAddressSanitizer = true;
+#else
+constexpr bool kAddressSanitizer = false;
+#endif
+#else
+constexpr bool kAddressSanitizer = false;
+#endif
+
+TEST(DatReaderFiles, ACommentOrBlanksAsLongAsTheFileAreReadWithoutHoldingThem) {
+    if (kAddressSanitizer)
+        GTEST_SKIP() << "AddressSanitizer reserves more address space than the limit leaves";
+    // 64 MiB of comment or blanks in a small gzip file: a reader that holds them runs out of
+    // the 16 MiB the child may take. Each DAT ends in a mistake whose line tells that every
+    // line break of the long run was counted.
+    constexpr std::size_t kFill = 64 << 20, kBudget = 16 << 20;
+    const std::string machine = "<machine name=\"m\"><rom name=\"a\" size=\"1\" crc=\"00000001\"/>";
+    const std::string bad = "\n<rom name=\"b\" size=\"12k\" crc=\"00000002\"/>";
+    const auto line = [](std::size_t n) { return "line " + std::to_string(n) + ": "; };
+    const std::size_t lines = kFill / 2;  // of "x\n" over and over
+    struct Case {
+        std::string head;
+        std::string_view fill;
+        std::string tail, said;
+    } cases[] = {
+        {"<?xml version=\"1.0\"?>\n<!--", "x\n", "--><mame>" + machine + bad,
+         line(3 + lines) + "size is not a number"},
+        {"<!DOCTYPE mame [\n<!--", "x\n", "-->]><mame>" + machine + bad,
+         line(3 + lines) + "size is not a number"},
+        {"<mame>\n" + machine + "<!--", "ab\r\n", "-->" + bad,
+         line(3 + kFill / 4) + "size is not a number"},
+        {"<mame>\n" + machine, " \r\n\t", bad, line(3 + kFill / 4) + "size is not a number"},
+        {"<mame>\n" + machine + "</machine></mame><!--", "x\n", "-->\n<mame/>",
+         line(3 + lines) + "not well-formed XML (junk after document element)"},
+        {"<mame>\n" + machine + "<!--", "x\n", "", line(2) + "unclosed <machine> element"},
+        {"<mame>\n" + machine + "<!--", "x\n", "--\n>",
+         line(2 + lines) + "not well-formed XML (not well-formed (invalid token))"},
+    };
+    testing::TempDir dir;
+    const std::string path = dir.file("long.xml.gz");
+    for (const Case& c : cases) {
+        writeGzipped(path, c.head, c.fill, kFill, c.tail);
+        EXPECT_EQ(readWithin(path, kBudget), c.said) << c.head;
+    }
 }
 
 }  // namespace
