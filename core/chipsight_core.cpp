@@ -13,6 +13,8 @@
 #include <optional>
 
 #include "chipsight/version.h"
+#include "core/board/board_doctor.h"
+#include "core/board/board_text.h"
 #include "core/crc32.h"
 #include "core/custom_db.h"
 #include "core/databases/dat_files.h"
@@ -22,6 +24,7 @@
 #include "core/file_layer.h"
 #include "core/image_file.h"
 #include "core/input/archive.h"
+#include "core/input/directory_walk.h"
 #include "core/large_pages.h"
 #include "core/number_reading.h"
 #include "core/texts.h"
@@ -386,6 +389,23 @@ Outcome ChipsightCore::reportImage(const std::string& path, const std::string& n
         doctor::appendExamination(report.block, *examination);
     }
     if (m_frontEnd.wantsRecords()) record(path, found, bytes, examination);
+    if (m_board) {
+        board::Dump dump{name, found.crc, found.size, std::nullopt};
+        std::vector<std::uint8_t> kept;
+        // The bytes of a dump the board's doctor may look at; a chip larger than this is
+        // judged by its checksum alone.
+        constexpr std::size_t kBoardBytesAtMost = 16 << 20;
+        const doctor::WholeImage read = bytes || found.size > kBoardBytesAtMost || member
+                                            ? doctor::WholeImage{}
+                                            : doctor::readWholeImage(path);
+        const std::vector<std::uint8_t>* have = bytes ? bytes : &read.bytes;
+        if (have->size() == found.size && Crc32(0, have->data(), found.size) == found.crc) {
+            dump.sha1 = doctor::sha1(*have);
+            if (found.size <= kBoardBytesAtMost) kept = *have;
+        }
+        m_board->dumps.push_back(std::move(dump));
+        m_board->bytes.push_back(std::move(kept));
+    }
     appendReport(report.block);
     m_frontEnd.enableAddCustomButton();
     scrollLog();
@@ -598,6 +618,39 @@ Outcome ChipsightCore::identifyTypedEntry(std::string_view checksumText,
     const std::uint32_t checksum = checkedChecksum(checksumText);
     const std::uint32_t size = checkedSize(sizeText);
     return identifyManual(checksum, size, text::kManualLabel);
+}
+
+Outcome ChipsightCore::identifyBoard(const std::vector<std::string>& paths,
+                                     const board::Catalogue& catalogue) {
+    BoardDumps dumps;
+    m_board = &dumps;
+    Outcome outcome = Outcome::Found;
+    const auto note = [&](Outcome o) {
+        if (o == Outcome::Failed) outcome = Outcome::Failed;
+    };
+    // The images are named by their way down from the folder the board was given as, so two
+    // sockets' dumps of one file name stay apart.
+    for (const std::string& path : paths) {
+        std::error_code error;
+        if (std::filesystem::is_directory(path, error)) {
+            for (const WalkedFile& file : walkDirectory(path)) {
+                const ImageFile image = readImageFile(file.path, m_splitLevel, true);
+                note(identifyImage(file.path, image, file.name));
+            }
+        } else {
+            note(identifyFile(path));
+        }
+    }
+    m_board = nullptr;
+    board::BoardAnswer answer = board::judgeBoard(catalogue, dumps.dumps);
+    std::vector<std::span<const std::uint8_t>> bytes(dumps.bytes.begin(), dumps.bytes.end());
+    bool twoBitsSkipped = false;
+    board::examineBoard(catalogue, dumps.dumps, bytes, answer, &twoBitsSkipped);
+    m_frontEnd.boardJudged(catalogue, dumps.dumps, answer);
+    appendReport(board::boardText(catalogue, dumps.dumps, answer, twoBitsSkipped));
+    scrollLog();
+    if (outcome == Outcome::Failed) return outcome;
+    return answer.candidates.empty() ? Outcome::NotFound : Outcome::Found;
 }
 
 Outcome ChipsightCore::identifyManual(std::uint32_t checksum, std::uint32_t size,

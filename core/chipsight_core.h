@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/board/board.h"
 #include "core/database_location.h"
 #include "core/databases/dat_set.h"
 #include "core/doctor/doctor.h"
@@ -52,6 +53,10 @@ class ChipsightCore {
     // reported.
     Outcome identifyReads(const std::vector<std::string>& paths,
                           doctor::ReadsRule rule = doctor::ReadsRule::Majority);
+    // Identifies each of `paths` (files, archives, and folders walked as with -r) as usual, then
+    // judges every image among them as the dumps of one board against `catalogue`: the answer
+    // is one block after their reports. Found when some set holds a dump.
+    Outcome identifyBoard(const std::vector<std::string>& paths, const board::Catalogue& catalogue);
     // Looks up a typed checksum and size under the manual label, reading them as the Manual
     // Entry dialog does: each that reads as 0 shows its message and is looked up as 0.
     Outcome identifyTypedEntry(std::string_view checksumText, std::string_view sizeText);
@@ -166,6 +171,12 @@ class ChipsightCore {
     void showOddMembers(const std::string& archive, const std::vector<std::string>& members);
     static constexpr std::size_t kOddMembersNamed = 5;
     std::vector<std::string>* m_oddMembers = nullptr;
+    // The images of the board being identified, and the bytes of each that the doctor may want.
+    struct BoardDumps {
+        std::vector<board::Dump> dumps;
+        std::vector<std::vector<std::uint8_t>> bytes;
+    };
+    BoardDumps* m_board = nullptr;
     // Reports the image read from `path` under `name`, or shows the message for how its read
     // ended; `shownAs` names a member of an archive (or the archive) in its messages, and is
     // empty for a file named on its own. The doctor reads `bytes` when given, else `path`

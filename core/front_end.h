@@ -5,6 +5,9 @@
 #include <string>
 #include <string_view>
 
+#include <span>
+
+#include "core/board/board.h"
 #include "core/image_record.h"
 
 namespace chipsight {
@@ -49,6 +52,11 @@ class FrontEnd {
     // it then hears of each image identified and each typed lookup, before its report block.
     virtual bool wantsRecords() const { return false; }
     virtual void recorded(const ImageRecord& record) { static_cast<void>(record); }
+    // With records wanted: the answer for a board, before its block.
+    virtual void boardJudged(const board::Catalogue& catalogue, std::span<const board::Dump> dumps,
+                             const board::BoardAnswer& answer) {
+        static_cast<void>(catalogue), static_cast<void>(dumps), static_cast<void>(answer);
+    }
     // A front end whose messages each wait for the user (boxes to click) says so here; it then
     // hears once per archive of its members whose length is no image's, where others hear of
     // each.

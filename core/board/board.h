@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "core/board/catalogue.h"
+#include "core/doctor/near_rom.h"
 
 namespace chipsight::board {
 
@@ -26,19 +27,13 @@ enum class ChipState : std::uint8_t {
     BadDumpKnown,  // the database's dump of it is marked bad; `dump` says whether one matched it
     NoGoodDump,    // nobody has dumped it (nodump): nothing to find
     Missing,       // no dump is this ROM
-    // Filled by the dump doctor: `dump` is this ROM once `transform` is undone, or differs
-    // from it in the one bit `bitOff` says.
+    // Filled by the dump doctor: `dump` (with `second`) is this ROM once `near` is undone, or
+    // differs from it in the bits `near` says.
     FoundTransformed,
-    OneBitOff,
+    BitsOff,
 };
 
 enum class ChipFrom : std::uint8_t { Own, Inherited, Device };
-
-struct BitOff {
-    std::uint64_t address = 0;  // of the byte, in the dump
-    unsigned line = 0;          // the data line (bit) that is off
-    bool rose = false;          // true: 0 read as 1
-};
 
 // One ROM of the best set, in the set's order: its own ROMs, then those it takes from its
 // parent or BIOS, then each device's.
@@ -50,8 +45,8 @@ struct ChipLine {
     SetId origin = kNoSet;
     ChipState state = ChipState::Missing;
     std::optional<std::size_t> dump;  // index into the dumps given
-    std::string transform;
-    BitOff bitOff;
+    // What the doctor found the ROM to be, for FoundTransformed and BitsOff.
+    std::optional<doctor::NearMatch> near;
 };
 
 struct Candidate {
