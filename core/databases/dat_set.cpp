@@ -219,7 +219,8 @@ std::shared_ptr<DatSet> DatSetLoad::build(const std::vector<LoadedDat>& files) {
     for (const DatStore* store : set->stores_)
         for (std::size_t i = 0; i < store->size(); ++i) *key++ = {store->crc(i), store->romSize(i)};
     set->tags_.assign(set->slots_, KeyIndexView::kFree);
-    set->entries_.resize(set->slots_);  // the entry numbers of free slots are never read
+    // The entry numbers of free slots are never read, but the cache writes them out.
+    set->entries_.assign(set->slots_, 0);
     set->filter_.assign(KeyIndexView::filterWordsFor(set->slots_), 0);
     linkKeys(set->keys_.data(), 0, std::uint32_t(set->count_), set->tags_.data(),
              set->entries_.data(), set->filter_.data(), set->slots_ - 1);

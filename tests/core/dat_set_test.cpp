@@ -6,6 +6,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
 #include "tests/support/test_support.h"
 
 namespace chipsight {
@@ -99,6 +103,36 @@ TEST_F(DatSetCache, TwoProcessesBuildingAtOnceBothSucceedAndReadersSeeAWholeCach
     EXPECT_TRUE(load()->files()[1].fromCache);
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(cache), {}), 1)
         << "no temporary file left behind";
+}
+
+// Leaves freed blocks of many sizes behind, each filled with `fill`, for the next allocations
+// to take.
+void dirtyTheHeap(std::uint8_t fill) {
+    std::vector<void*> blocks;
+    for (std::size_t size = 16; size <= (1 << 20); size += size / 4)
+        for (int i = 0; i < 8; ++i) {
+            blocks.push_back(std::malloc(size));
+            std::memset(blocks.back(), fill, size);
+            asm volatile("" : : "r"(blocks.back()) : "memory");
+        }
+    for (void* block : blocks) std::free(block);
+}
+
+// A cache holds nothing but what it was made of: made twice from the same DATs, in memory
+// left with different bytes each time, it is the same bytes.
+TEST_F(DatSetCache, HoldsTheSameBytesWhateverTheMemoryHeldBefore) {
+    const std::vector<LoadedDat> files = {loadDat(paths[0]), loadDat(paths[1])};
+    std::vector<testing::Bytes> made;
+    for (const std::uint8_t fill : {0x00, 0xA5}) {
+        dirtyTheHeap(fill);
+        const std::string out = dir.file("made" + std::to_string(fill));
+        ASSERT_TRUE(storeDatSet(out, *makeDatSet(files)));
+        made.push_back(testing::readFile(out));
+    }
+    ASSERT_EQ(made[0].size(), made[1].size());
+    const auto differ = std::mismatch(made[0].begin(), made[0].end(), made[1].begin());
+    EXPECT_TRUE(differ.first == made[0].end())
+        << "first differing byte at " << differ.first - made[0].begin();
 }
 
 TEST_F(DatSetCache, ACacheDirectoryThatCannotBeMadeIsNoError) {
