@@ -29,14 +29,15 @@ namespace {
 //           length, u32 format, u32 path length, u32 failure length, u32 zero; then the path and
 //           the failure text; padded to 8
 //   blocks  each file's DatStore block, at a multiple of 8
-//   index   at multiples of 64: the keys (u32 crc, u32 size per entry), the slot bytes, the
-//           slots' entry numbers (u32), the filter (u64 per 16 slots)
+//   index   at multiples of 64: the keys (u32 crc, u32 size per entry), the rings (u32 per
+//           entry), the slot bytes, the slots' entry numbers (u32), the filter (u64 per 16
+//           slots)
 // The index is read in place as this machine's own arrays, which is why the numbers are in its
 // byte order and a file of the other order (the mark reads differently) is not trusted.
 constexpr char kMagic[8] = {'C', 'S', 'D', 'A', 'T', 'S', 'E', 'T'};
 // Changes whenever this layout, a store's block or what the readers make of a DAT changes, so
 // that a cache made by another version is compiled again.
-constexpr std::uint32_t kVersion = 1;
+constexpr std::uint32_t kVersion = 2;
 constexpr std::uint32_t kByteOrderMark = 0x01020304;
 constexpr std::size_t kHeaderBytes = 72, kChecksummedHeader = 64, kRecordBytes = 88, kAlign = 64;
 
@@ -57,12 +58,13 @@ void put(std::vector<std::uint8_t>& out, T v) {
 
 // Where the index's parts lie, from the offset of the keys and the counts.
 struct Layout {
-    std::uint64_t keys, tags, entries, filter, end;
+    std::uint64_t keys, next, tags, entries, filter, end;
 };
 Layout layoutOf(std::uint64_t keysAt, std::uint64_t count, std::uint64_t slots) {
     Layout l{};
     l.keys = keysAt;
-    l.tags = alignUp(keysAt + count * sizeof(IndexKey), kAlign);
+    l.next = alignUp(keysAt + count * sizeof(IndexKey), kAlign);
+    l.tags = alignUp(l.next + count * 4, kAlign);
     l.entries = alignUp(l.tags + slots, kAlign);
     l.filter = alignUp(l.entries + slots * 4, kAlign);
     l.end = l.filter + KeyIndexView::filterWordsFor(slots) * 8;
@@ -111,8 +113,8 @@ class DatSetLoad {
     static void takeFiles(DatSet& set, std::vector<LoadedDat> files);
     // Points the set's index at its arrays, once they are in place.
     static void makeView(DatSet& set) {
-        set.index_ = KeyIndexView(set.keyData_, set.count_, set.tagData_, set.entryData_,
-                                  set.filterData_, set.slots_);
+        set.index_ = KeyIndexView(set.keyData_, set.nextData_, set.count_, set.tagData_,
+                                  set.entryData_, set.filterData_, set.slots_);
     }
 };
 
@@ -202,6 +204,7 @@ std::shared_ptr<DatSet> DatSetLoad::readCache(const std::string& file) {
     takeFiles(*set, std::move(loaded));
     if (set->count_ != count) return nullptr;
     set->keyData_ = reinterpret_cast<const IndexKey*>(p + layout.keys);
+    set->nextData_ = reinterpret_cast<const std::uint32_t*>(p + layout.next);
     set->tagData_ = p + layout.tags;
     set->entryData_ = reinterpret_cast<const std::uint32_t*>(p + layout.entries);
     set->filterData_ = reinterpret_cast<const std::uint64_t*>(p + layout.filter);
@@ -218,13 +221,15 @@ std::shared_ptr<DatSet> DatSetLoad::build(const std::vector<LoadedDat>& files) {
     IndexKey* key = set->keys_.data();
     for (const DatStore* store : set->stores_)
         for (std::size_t i = 0; i < store->size(); ++i) *key++ = {store->crc(i), store->romSize(i)};
+    set->next_.resize(set->count_);  // all written by linkKeys
     set->tags_.assign(set->slots_, KeyIndexView::kFree);
     // The entry numbers of free slots are never read, but the cache writes them out.
     set->entries_.assign(set->slots_, 0);
     set->filter_.assign(KeyIndexView::filterWordsFor(set->slots_), 0);
-    linkKeys(set->keys_.data(), 0, std::uint32_t(set->count_), set->tags_.data(),
+    linkKeys(set->keys_.data(), set->next_.data(), 0, std::uint32_t(set->count_), set->tags_.data(),
              set->entries_.data(), set->filter_.data(), set->slots_ - 1);
     set->keyData_ = set->keys_.data();
+    set->nextData_ = set->next_.data();
     set->tagData_ = set->tags_.data();
     set->entryData_ = set->entries_.data();
     set->filterData_ = set->filter_.data();
@@ -306,6 +311,7 @@ bool storeDatSet(const std::string& file, const DatSet& set) {
         at = alignUp(at + dat.store->blockLength(), 8);
     }
     ok = ok && place(layout.keys, set.keyData_, set.size() * sizeof(IndexKey)) &&
+         place(layout.next, set.nextData_, set.size() * 4) &&
          place(layout.tags, set.tagData_, set.slots_) &&
          place(layout.entries, set.entryData_, set.slots_ * 4) &&
          place(layout.filter, set.filterData_, KeyIndexView::filterWordsFor(set.slots_) * 8);

@@ -57,6 +57,7 @@ class DatSet {
     std::size_t count_ = 0;
     // The index's arrays, in the mapped cache file or in those below.
     const IndexKey* keyData_ = nullptr;
+    const std::uint32_t* nextData_ = nullptr;
     const std::uint8_t* tagData_ = nullptr;
     const std::uint32_t* entryData_ = nullptr;
     const std::uint64_t* filterData_ = nullptr;
@@ -64,6 +65,7 @@ class DatSet {
     KeyIndexView index_;
     std::shared_ptr<const void> mapping_;
     Large<IndexKey> keys_;
+    Large<std::uint32_t> next_;
     Large<std::uint8_t> tags_;
     Large<std::uint32_t> entries_;
     Large<std::uint64_t> filter_;
