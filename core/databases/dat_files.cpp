@@ -119,8 +119,14 @@ std::vector<DatFile> findDatFiles(const std::string& databaseDir, const std::str
     }
     const auto byPath = [](const DatFile& a, const DatFile& b) { return a.path < b.path; };
     std::sort(found.begin(), found.end(), byPath);
-    found.erase(std::unique(found.begin(), found.end(),
-                            [](const DatFile& a, const DatFile& b) { return a.path == b.path; }),
+    // A file is its device and inode, whatever the path it was reached by.
+    std::set<std::pair<std::uint64_t, std::uint64_t>> files;
+    found.erase(std::remove_if(
+                    found.begin(), found.end(),
+                    [&](const DatFile& file) {
+                        return file.identity &&
+                               !files.emplace(file.identity->device, file.identity->inode).second;
+                    }),
                 found.end());
     return found;
 }
