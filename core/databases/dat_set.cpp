@@ -9,10 +9,13 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <map>
 #include <new>
 #include <optional>
-#include <unordered_map>
+#include <utility>
 
 #include "core/crc32.h"
 #include "core/database_location.h"
@@ -107,6 +110,11 @@ class DatSetLoad {
     static std::shared_ptr<DatSet> readCache(const std::string& file);
     // The set of `files`, with an index made for it here.
     static std::shared_ptr<DatSet> build(const std::vector<LoadedDat>& files);
+
+    // Names the files of `set` by the paths of `files`, which are the same files.
+    static void rename(DatSet& set, const std::vector<DatFile>& files) {
+        for (std::size_t i = 0; i < files.size(); ++i) set.files_[i].path = files[i].path;
+    }
 
   private:
     // Takes `files` into `set`, numbering the entries of their stores in order.
@@ -245,6 +253,27 @@ std::shared_ptr<const DatSet> openDatSetCache(const std::string& file) {
     return DatSetLoad::readCache(file);
 }
 
+std::string datCacheKey(const std::string& databaseDir, const std::vector<std::string>& extra) {
+    const auto canonical = [](const std::string& path) {
+        if (char* real = ::realpath(path.c_str(), nullptr)) {
+            std::string resolved = real;
+            std::free(real);
+            return resolved;
+        }
+        // What does not exist (yet) is named by its absolute path, spelt plainly.
+        std::error_code error;
+        std::string plain = std::filesystem::absolute(path, error).lexically_normal().string();
+        while (plain.size() > 1 && plain.back() == '/') plain.pop_back();
+        return error ? path : plain;
+    };
+    std::string key = canonical(databaseDir);
+    for (const std::string& path : extra) {
+        key += '\n';  // piece by piece: GCC 12 misreads "\n" + text at -O3
+        key += canonical(path);
+    }
+    return key;
+}
+
 std::string datCacheFile(const std::string& cacheDir, const std::string& key) {
     // FNV-1a: a name, not a safeguard; the file names its DATs in full.
     std::uint64_t hash = 0xCBF29CE484222325ull;
@@ -329,27 +358,33 @@ std::shared_ptr<const DatSet> loadDatSet(const std::vector<DatFile>& dats,
     for (const DatFile& dat : dats) total += dat.identity ? dat.identity->size : 0;
     const std::string file = cacheDir.empty() ? std::string() : datCacheFile(cacheDir, key);
     std::shared_ptr<DatSet> cached = file.empty() ? nullptr : DatSetLoad::readCache(file);
+    // A file is the same file by its identity, whichever path reached it this time.
     if (cached && cached->files().size() == dats.size()) {
         bool same = true;
         for (std::size_t i = 0; same && i < dats.size(); ++i)
-            same = cached->files()[i].path == dats[i].path &&
-                   dats[i].identity == cached->files()[i].identity;
-        if (same) return cached;
+            same = dats[i].identity == cached->files()[i].identity;
+        if (same) {
+            DatSetLoad::rename(*cached, dats);
+            return cached;
+        }
     }
 
     // The DATs the cache still names as they are keep what it holds; the others are read.
-    std::unordered_map<std::string_view, const LoadedDat*> kept;
+    std::map<std::pair<std::uint64_t, std::uint64_t>, const LoadedDat*> kept;
     if (cached)
-        for (const LoadedDat& dat : cached->files()) kept.emplace(dat.path, &dat);
+        for (const LoadedDat& dat : cached->files())
+            kept.emplace(std::pair(dat.identity.device, dat.identity.inode), &dat);
     std::vector<LoadedDat> files;
     std::uint64_t done = 0;
     // Whether the cache may name what was read: not when a file changed while it was read,
     // which the cache would name as it is now, nor when one failed for want of memory.
     bool keep = true;
     for (const DatFile& dat : dats) {
-        const auto found = kept.find(dat.path);
+        const auto found =
+            dat.identity ? kept.find({dat.identity->device, dat.identity->inode}) : kept.end();
         if (found != kept.end() && dat.identity == found->second->identity) {
             files.push_back(*found->second);
+            files.back().path = dat.path;
         } else {
             files.push_back(loadDat(dat.path, [&](std::uint64_t bytes) {
                 if (progress) progress(dat.path, std::min(done + bytes, total), total);

@@ -76,8 +76,9 @@ using DatProgress =
     std::function<void(const std::string& file, std::uint64_t done, std::uint64_t total)>;
 
 // Loads the DATs `files`, in that order, using and then renewing the cache file for `key`
-// (what names the load, such as the directories it searched) in `cacheDir`. `cacheDir` empty,
-// or a cache that cannot be written: the DATs are read, and nothing else goes wrong.
+// (what names the load, see datCacheKey) in `cacheDir`. The cache knows a DAT by its identity,
+// whatever path it was reached by, and the set names each by its path in `files`. `cacheDir`
+// empty, or a cache that cannot be written: the DATs are read, and nothing else goes wrong.
 std::shared_ptr<const DatSet> loadDatSet(const std::vector<DatFile>& files,
                                          const std::string& cacheDir, const std::string& key,
                                          const DatProgress& progress = {});
@@ -87,6 +88,11 @@ std::shared_ptr<const DatSet> makeDatSet(const std::vector<LoadedDat>& files);
 
 // The set the cache file `file` holds, or none when it is missing or cannot be trusted.
 std::shared_ptr<const DatSet> openDatSetCache(const std::string& file);
+
+// What names the cache of a load that searched `databaseDir` and `extra`: each by its canonical
+// path, so that every name of one folder (a trailing slash, a relative path, a link) comes to
+// the same cache file.
+std::string datCacheKey(const std::string& databaseDir, const std::vector<std::string>& extra);
 
 // The cache file for `key` in `cacheDir`.
 std::string datCacheFile(const std::string& cacheDir, const std::string& key);
