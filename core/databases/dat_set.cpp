@@ -29,8 +29,8 @@ namespace {
 //           the header's first 64 bytes and the table, u32 zero
 //   table   per file: u64 size, i64 modified seconds and nanoseconds, i64 changed seconds
 //           and nanoseconds, u64 inode, u64 device (its identity), u64 block offset, u64 block
-//           length, u32 format, u32 path length, u32 failure length, u32 zero; then the path and
-//           the failure text; padded to 8
+//           length, i64 read since, u64 content bytes, u32 format, u32 path length, u32 failure
+//           length, u32 content CRC-32; then the path and the failure text; padded to 8
 //   blocks  each file's DatStore block, at a multiple of 8
 //   index   at multiples of 64: the keys (u32 crc, u32 size per entry), the rings (u32 per
 //           entry), the slot bytes, the slots' entry numbers (u32), the filter (u64 per 16
@@ -40,9 +40,9 @@ namespace {
 constexpr char kMagic[8] = {'C', 'S', 'D', 'A', 'T', 'S', 'E', 'T'};
 // Changes whenever this layout, a store's block or what the readers make of a DAT changes, so
 // that a cache made by another version is compiled again.
-constexpr std::uint32_t kVersion = 2;
+constexpr std::uint32_t kVersion = 3;
 constexpr std::uint32_t kByteOrderMark = 0x01020304;
-constexpr std::size_t kHeaderBytes = 72, kChecksummedHeader = 64, kRecordBytes = 88, kAlign = 64;
+constexpr std::size_t kHeaderBytes = 72, kChecksummedHeader = 64, kRecordBytes = 104, kAlign = 64;
 
 std::uint64_t alignUp(std::uint64_t v, std::uint64_t to) { return (v + to - 1) / to * to; }
 
@@ -186,8 +186,11 @@ std::shared_ptr<DatSet> DatSetLoad::readCache(const std::string& file) {
                         get<std::int64_t>(r + 32), get<std::uint64_t>(r + 40),
                         get<std::uint64_t>(r + 48)};
         const auto blockAt = get<std::uint64_t>(r + 56), blockLength = get<std::uint64_t>(r + 64);
-        const auto format = get<std::uint32_t>(r + 72), pathLength = get<std::uint32_t>(r + 76),
-                   failureLength = get<std::uint32_t>(r + 80);
+        dat.readSince = get<std::int64_t>(r + 72);
+        dat.contentBytes = get<std::uint64_t>(r + 80);
+        const auto format = get<std::uint32_t>(r + 88), pathLength = get<std::uint32_t>(r + 92),
+                   failureLength = get<std::uint32_t>(r + 96);
+        dat.contentCrc = get<std::uint32_t>(r + 100);
         if (format > std::uint32_t(DatFormat::ClrMamePro) ||
             std::uint64_t(pathLength) + failureLength > tableEnd - at - kRecordBytes)
             return nullptr;
@@ -297,10 +300,11 @@ bool storeDatSet(const std::string& file, const DatSet& set) {
               std::uint64_t(dat.identity.modifiedNanoseconds),
               std::uint64_t(dat.identity.changedSeconds),
               std::uint64_t(dat.identity.changedNanoseconds), dat.identity.inode,
-              dat.identity.device, blockLength > 0 ? at : 0, blockLength})
+              dat.identity.device, blockLength > 0 ? at : 0, blockLength,
+              std::uint64_t(dat.readSince), dat.contentBytes})
             put(head, v);
         for (const std::uint32_t v : {std::uint32_t(dat.format), std::uint32_t(dat.path.size()),
-                                      std::uint32_t(dat.failure.size()), std::uint32_t(0)})
+                                      std::uint32_t(dat.failure.size()), dat.contentCrc})
             put(head, v);
         head.insert(head.end(), dat.path.begin(), dat.path.end());
         head.insert(head.end(), dat.failure.begin(), dat.failure.end());
@@ -354,37 +358,57 @@ std::shared_ptr<const DatSet> loadDatSet(const std::vector<DatFile>& dats,
                                          const std::string& cacheDir, const std::string& key,
                                          const DatProgress& progress) {
     if (dats.empty()) return std::make_shared<DatSet>();
+    // Taken before anything is read.
+    const std::int64_t now = timeNow();
     std::uint64_t total = 0;
     for (const DatFile& dat : dats) total += dat.identity ? dat.identity->size : 0;
     const std::string file = cacheDir.empty() ? std::string() : datCacheFile(cacheDir, key);
     std::shared_ptr<DatSet> cached = file.empty() ? nullptr : DatSetLoad::readCache(file);
-    // A file is the same file by its identity, whichever path reached it this time.
-    if (cached && cached->files().size() == dats.size()) {
-        bool same = true;
-        for (std::size_t i = 0; same && i < dats.size(); ++i)
-            same = dats[i].identity == cached->files()[i].identity;
-        if (same) {
-            DatSetLoad::rename(*cached, dats);
-            return cached;
-        }
-    }
 
-    // The DATs the cache still names as they are keep what it holds; the others are read.
-    std::map<std::pair<std::uint64_t, std::uint64_t>, const LoadedDat*> kept;
+    // What the cache still holds of each DAT: a file of the same identity (whichever path
+    // reached it this time) that cannot have been written unseen since it was read, or that is
+    // seen to hold the same bytes. Either way it holds them still after `now`.
+    std::map<std::pair<std::uint64_t, std::uint64_t>, const LoadedDat*> byFile;
     if (cached)
         for (const LoadedDat& dat : cached->files())
-            kept.emplace(std::pair(dat.identity.device, dat.identity.inode), &dat);
+            byFile.emplace(std::pair(dat.identity.device, dat.identity.inode), &dat);
+    std::vector<const LoadedDat*> held(dats.size(), nullptr);
+    bool whole = cached && cached->files().size() == dats.size();
+    // Whether a DAT was looked at byte by byte and need not be from now on: the cache is then
+    // written anew, so that it is not looked at again at every start.
+    bool renew = false;
+    for (std::size_t i = 0; i < dats.size(); ++i) {
+        const auto found = dats[i].identity
+                               ? byFile.find({dats[i].identity->device, dats[i].identity->inode})
+                               : byFile.end();
+        const LoadedDat* dat = found != byFile.end() ? found->second : nullptr;
+        if (dat && dats[i].identity == dat->identity &&
+            mayHaveChangedUnseen(dat->identity, dat->readSince)) {
+            if (holdsTheSameBytes(dats[i].path, *dat))
+                renew = renew || !mayHaveChangedUnseen(dat->identity, now);
+            else
+                dat = nullptr;
+        }
+        held[i] = dat && dats[i].identity == dat->identity ? dat : nullptr;
+        whole = whole && held[i] == &cached->files()[i];
+    }
+    if (whole && !renew) {
+        DatSetLoad::rename(*cached, dats);
+        return cached;
+    }
+
+    // The DATs the cache still holds keep what it holds; the others are read.
     std::vector<LoadedDat> files;
     std::uint64_t done = 0;
     // Whether the cache may name what was read: not when a file changed while it was read,
     // which the cache would name as it is now, nor when one failed for want of memory.
     bool keep = true;
-    for (const DatFile& dat : dats) {
-        const auto found =
-            dat.identity ? kept.find({dat.identity->device, dat.identity->inode}) : kept.end();
-        if (found != kept.end() && dat.identity == found->second->identity) {
-            files.push_back(*found->second);
+    for (std::size_t i = 0; i < dats.size(); ++i) {
+        const DatFile& dat = dats[i];
+        if (held[i]) {
+            files.push_back(*held[i]);
             files.back().path = dat.path;
+            files.back().readSince = now;
         } else {
             files.push_back(loadDat(dat.path, [&](std::uint64_t bytes) {
                 if (progress) progress(dat.path, std::min(done + bytes, total), total);
