@@ -130,7 +130,7 @@ class EntryTable {
         bool datsSeen = !dats_;
         const auto visitDats = [&] {
             datsSeen = true;
-            dats_->index().forEachMatch(crc, size, [&](std::uint32_t n) {
+            dats_->forEachMatch(crc, size, [&](std::uint32_t n) {
                 if constexpr (std::is_invocable_v<Visit, const DatEntry&, std::size_t>)
                     visit(dats_->entry(n), datFirst_ + n);
                 else if constexpr (std::is_invocable_v<Visit, const DatEntry&>)

@@ -17,6 +17,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "core/chunk_checks.h"
+
 namespace chipsight {
 
 struct IndexKey {
@@ -36,17 +38,26 @@ class KeyIndexView {
     // naming an entry at or past `count` are passed over, a probe ends after every slot even
     // when none is free, and a ring is followed only while it climbs towards the entry in the
     // slot, so a damaged index can give wrong entries at worst, never a read out of bounds or a
-    // walk without end.
+    // walk without end. With `checks`, every byte is checked before it is read.
     KeyIndexView(const IndexKey* keys, const std::uint32_t* next, std::size_t count,
                  const std::uint8_t* tags, const std::uint32_t* entries,
-                 const std::uint64_t* filter, std::size_t slotCount)
+                 const std::uint64_t* filter, std::size_t slotCount,
+                 const ChunkChecks* checks = nullptr)
         : keys_(keys),
           next_(next),
           count_(count),
           tags_(tags),
           entries_(entries),
           filter_(filter),
-          mask_(slotCount - 1) {}
+          mask_(slotCount - 1),
+          checks_(checks) {}
+
+    // The same index, its bytes taken as they are.
+    KeyIndexView unchecked() const {
+        KeyIndexView view = *this;
+        view.checks_ = nullptr;
+        return view;
+    }
 
     // The fewest slots (a power of two, at least 16) for `count` entries.
     static std::size_t slotsFor(std::size_t count) {
@@ -61,21 +72,32 @@ class KeyIndexView {
         if (tags_) __builtin_prefetch(&filter_[filterHashOf(crc, size) & (mask_ >> 4)]);
     }
 
-    // Calls `visit` with the number of every entry of the pair, in increasing order.
+    // Calls `visit` with the number of every entry of the pair, in increasing order. False when
+    // the checks found bytes damaged before the lookup was done: it stops there.
     template <typename Visit>
-    void forEachMatch(std::uint32_t crc, std::uint32_t size, Visit&& visit) const {
-        if (!tags_ || !mayHold(crc, size)) return;
+    bool forEachMatch(std::uint32_t crc, std::uint32_t size, Visit&& visit) const {
+        if (!tags_) return true;
+        const std::uint64_t filterHash = filterHashOf(crc, size);
+        const std::uint64_t bits = filterBitsOf(filterHash);
+        const std::uint64_t* word = &filter_[filterHash & (mask_ >> 4)];
+        if (!intact(word, sizeof *word)) return false;
+        if ((*word & bits) != bits) return true;
         const std::uint64_t hash = hashOf(crc, size);
         const std::uint8_t tag = tagOf(hash);
         for (std::size_t s = hash & mask_, left = mask_ + 1; left != 0;
              s = (s + 1) & mask_, --left) {
+            if (!intact(&tags_[s], 1)) return false;
             const std::uint8_t t = tags_[s];
-            if (t == kFree) return;
+            if (t == kFree) return true;
             if (t != tag) continue;
+            if (!intact(&entries_[s], sizeof entries_[s])) return false;
             const std::uint32_t last = entries_[s];
-            if (last < count_ && keys_[last].crc == crc && keys_[last].size == size)
+            if (last >= count_) continue;
+            if (!intact(&keys_[last], sizeof(IndexKey))) return false;
+            if (keys_[last].crc == crc && keys_[last].size == size)
                 return walk(last, crc, size, visit);
         }
+        return true;
     }
 
     // The hash of a pair: its low bits (those of the mask) name the home slot, its top seven
@@ -99,20 +121,21 @@ class KeyIndexView {
     }
 
   private:
-    bool mayHold(std::uint32_t crc, std::uint32_t size) const {
-        const std::uint64_t hash = filterHashOf(crc, size);
-        const std::uint64_t bits = filterBitsOf(hash);
-        return (filter_[hash & (mask_ >> 4)] & bits) == bits;
+    bool intact(const void* at, std::size_t length) const {
+        return !checks_ || checks_->verify(at, length);
     }
 
     // Visits the ring of the pair whose last entry is `last`, from its first entry on. Every
     // step climbs, and one that would not (only in a damaged index) goes straight to `last`.
     template <typename Visit>
-    void walk(std::uint32_t last, std::uint32_t crc, std::uint32_t size, Visit& visit) const {
+    bool walk(std::uint32_t last, std::uint32_t crc, std::uint32_t size, Visit& visit) const {
+        if (!intact(&next_[last], sizeof next_[last])) return false;
         const std::uint32_t first = next_[last];
         for (std::uint32_t i = first <= last ? first : last;;) {
+            if (!intact(&keys_[i], sizeof(IndexKey))) return false;
             if (keys_[i].crc == crc && keys_[i].size == size) visit(i);
-            if (i == last) return;
+            if (i == last) return true;
+            if (!intact(&next_[i], sizeof next_[i])) return false;
             const std::uint32_t n = next_[i];
             i = n > i && n <= last ? n : last;
         }
@@ -125,6 +148,7 @@ class KeyIndexView {
     const std::uint32_t* entries_ = nullptr;
     const std::uint64_t* filter_ = nullptr;
     std::size_t mask_ = 0;
+    const ChunkChecks* checks_ = nullptr;
 };
 
 // Enters entries [first, end) of `keys` into the slots `tags` and `entries` (mask + 1 of each,
