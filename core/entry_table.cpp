@@ -40,6 +40,8 @@ std::size_t EntryTable::capacity() const {
 }
 
 void EntryTable::reserveIndex(std::size_t count) {
+    // More entries than the index can number are as many as this memory cannot hold.
+    if (count >= KeyIndexView::kMaxEntries) throw std::bad_alloc();
     makeRoom(keys_, count);
     makeRoom(next_, count);
     const std::size_t slots = std::max(KeyIndexView::slotsFor(count), tags_.size());
@@ -64,7 +66,7 @@ void EntryTable::push_back(const RomEntry& entry) {
         segments_.push_back({std::uint32_t(size_), Kind::Own, std::uint32_t(own_.size())});
     own_.push_back(entry);
     keys_.push_back({entry.crc, entry.size});
-    next_.push_back(0);  // linked below
+    next_.push_back(0);  // linked below, if ever
     ++size_;
     link(keys_.size() - 1);
 }
@@ -179,7 +181,7 @@ void EntryTable::readKeys(std::size_t count) {
     }
     const std::size_t first = keys_.size();
     keys_.resize(first + count);  // all written below
-    next_.resize(first + count);  // all written when they are linked
+    next_.resize(first + count);  // written when their pair has several entries
     IndexKey* key = keys_.data() + first;
     for (std::size_t i = 0; i < count; ++i, record += stride, ++key)
         *key = {readU32(record + crcAt), readU32(record + sizeAt)};

@@ -18,24 +18,27 @@ std::size_t linkKeys(const IndexKey* keys, std::uint32_t* next, std::uint32_t fi
         filter[hash & filterMask] |= View::filterBitsOf(hash);
     };
     // Enters entry `i` into its pair's slot, from `home` on: after the pair's last entry, or
-    // alone in a free slot when the pair has none yet.
-    const auto enter = [&](std::uint32_t i, std::size_t home, std::uint8_t tag) {
-        const IndexKey key = keys[i];
-        for (std::size_t at = home;; at = (at + 1) & mask) {
-            ++probes;
+    // alone in a free slot when the pair has none yet; returns the slots it looked at. (What
+    // it works on is taken by value: its byte stores could otherwise change any of it, and it
+    // would be read again at every step.)
+    const auto enter = [keys, next, tags, entries, mask](std::uint32_t i, std::size_t home,
+                                                         std::uint8_t tag) -> std::size_t {
+        for (std::size_t at = home, looked = 1;; at = (at + 1) & mask, ++looked) {
             if (tags[at] == View::kFree) {
                 tags[at] = tag;
                 entries[at] = i;
-                next[i] = i;
-                return;
+                return looked;
             }
             if (tags[at] != tag) continue;
-            const std::uint32_t last = entries[at];
-            if (keys[last].crc == key.crc && keys[last].size == key.size) {
-                next[i] = next[last];
+            // The keys are read only here, where the slot bytes agree: the entries come in the
+            // order of their slots, and their keys lie all over memory.
+            const std::uint32_t slot = entries[at], last = slot & ~View::kRing;
+            if (keys[last].crc == keys[i].crc && keys[last].size == keys[i].size) {
+                // A pair's second entry starts its ring: the first is the last so far.
+                next[i] = slot & View::kRing ? next[last] : last;
                 next[last] = i;
-                entries[at] = i;
-                return;
+                entries[at] = i | View::kRing;
+                return looked;
             }
         }
     };
@@ -61,7 +64,7 @@ std::size_t linkKeys(const IndexKey* keys, std::uint32_t* next, std::uint32_t fi
         // Few entries, or no memory to sort them in: entered one by one.
         for (std::uint32_t i = first; i < end; ++i) {
             const std::uint64_t hash = View::hashOf(keys[i].crc, keys[i].size);
-            enter(i, hash & mask, View::tagOf(hash));
+            probes += enter(i, hash & mask, View::tagOf(hash));
             enterFilter(keys[i]);
         }
         return probes;
@@ -83,7 +86,8 @@ std::size_t linkKeys(const IndexKey* keys, std::uint32_t* next, std::uint32_t fi
         const std::size_t base = r << kRegionBits;
         for (; k < starts[r]; ++k) {
             const std::uint64_t e = sorted[k];
-            enter(std::uint32_t(e >> 32), base + ((e >> 7) & kWithin), std::uint8_t(e & 0x7F));
+            probes +=
+                enter(std::uint32_t(e >> 32), base + ((e >> 7) & kWithin), std::uint8_t(e & 0x7F));
         }
     }
     return probes;

@@ -4,14 +4,16 @@
 //
 // Each pair has one slot of an open-addressed table, probed linearly from the pair's home slot:
 // for each slot a byte (free, or seven bits of the pair's hash) and the number of the pair's
-// last entry. The entries of one pair form a ring through `next`, in entry order, whose last
-// entry leads back to the first. A lookup goes from the slot to the last entry, on to the first
-// and along the ring; an entry appended is linked in after the last and takes its place in the
-// slot. So a pair that a million entries carry (a table of zero-filled records, a PROM that
-// thousands of sets share) takes one slot, and neither entering nor finding it walks past
-// other entries. A lookup runs over the slot bytes, which are few enough to stay in the caches,
-// and compares an entry's pair only where the hash bits agree. In front of the slots sits a
-// filter of two bits per pair, at which most lookups of pairs that no entry has end.
+// last entry. The entries of a pair that has more than one (which the slot marks) form a ring
+// through `next`, in entry order, whose last entry leads back to the first. A lookup goes from
+// the slot to the last entry, on to the first and along the ring; an entry appended is linked
+// in after the last and takes its place in the slot. The link of a pair's only entry is never
+// read or written, so most pairs cost a lookup or a load no more than a slot. So a pair that a
+// million entries carry (a table of zero-filled records, a PROM that thousands of sets share) takes
+// one slot, and neither entering nor finding it walks past other entries. A lookup runs over the
+// slot bytes, which are few enough to stay in the caches, and compares an entry's pair only where
+// the hash bits agree. In front of the slots sits a filter of two bits per pair, at which most
+// lookups of pairs that no entry has end.
 #pragma once
 
 #include <cstddef>
@@ -32,6 +34,10 @@ class KeyIndexView {
     static constexpr std::uint8_t kFree = 0x80;
     // An index has at least two slots for each entry, so probes stay short.
     static constexpr std::size_t kSlotsPerEntry = 2;
+    // The top bit of a slot's entry number: the pair has a ring of entries.
+    static constexpr std::uint32_t kRing = 0x80000000;
+    // An index holds fewer entries than this.
+    static constexpr std::size_t kMaxEntries = kRing;
 
     KeyIndexView() = default;
     // `slotCount` is a power of two; the filter has a sixteenth as many words. Slots and rings
@@ -91,11 +97,13 @@ class KeyIndexView {
             if (t == kFree) return true;
             if (t != tag) continue;
             if (!intact(&entries_[s], sizeof entries_[s])) return false;
-            const std::uint32_t last = entries_[s];
+            const std::uint32_t last = entries_[s] & ~kRing;
             if (last >= count_) continue;
             if (!intact(&keys_[last], sizeof(IndexKey))) return false;
-            if (keys_[last].crc == crc && keys_[last].size == size)
-                return walk(last, crc, size, visit);
+            if (keys_[last].crc != crc || keys_[last].size != size) continue;
+            if (entries_[s] & kRing) return walk(last, crc, size, visit);
+            visit(last);
+            return true;
         }
         return true;
     }
@@ -151,9 +159,10 @@ class KeyIndexView {
     const ChunkChecks* checks_ = nullptr;
 };
 
-// Enters entries [first, end) of `keys` into the slots `tags` and `entries` (mask + 1 of each,
-// free ones holding KeyIndexView::kFree), the rings `next` (one for each entry) and the filter
-// `filter`, each after those before it. Entries before `first` are there already. Returns the
+// Enters entries [first, end) of `keys` (fewer than KeyIndexView::kMaxEntries in all) into the
+// slots `tags` and `entries` (mask + 1 of each, free ones holding KeyIndexView::kFree), the rings
+// `next` (one link for each entry, set only for pairs of several) and the filter `filter`, each
+// after those before it. Entries before `first` are there already. Returns the
 // number of slots looked at, which stays below a few for each entry entered, however many
 // entries share a pair.
 std::size_t linkKeys(const IndexKey* keys, std::uint32_t* next, std::uint32_t first,

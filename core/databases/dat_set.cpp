@@ -78,7 +78,7 @@ namespace {
 constexpr char kMagic[8] = {'C', 'S', 'D', 'A', 'T', 'S', 'E', 'T'};
 // Changes whenever this layout, a store's block or what the readers make of a DAT changes, so
 // that a cache made by another version is compiled again.
-constexpr std::uint32_t kVersion = 4;
+constexpr std::uint32_t kVersion = 5;
 constexpr std::uint32_t kByteOrderMark = 0x01020304;
 constexpr std::size_t kHeaderBytes = 88, kChecksummedHeader = 80, kRecordBytes = 112, kAlign = 64;
 
@@ -217,8 +217,8 @@ std::shared_ptr<DatSet> DatSetLoad::readCache(const std::string& file) {
     if (crc != get<std::uint32_t>(p + kChecksummedHeader)) return nullptr;
     // Every count is below the file's length (under 2^48), so nothing below overflows.
     const std::uint64_t tableEnd = kHeaderBytes + tableBytes, dataAt = alignUp(tableEnd, 8);
-    if (files > tableBytes / kRecordBytes || count > length || slots > length ||
-        slots != KeyIndexView::slotsFor(std::max<std::uint64_t>(count, 1)) ||
+    if (files > tableBytes / kRecordBytes || count > length || count >= KeyIndexView::kMaxEntries ||
+        slots > length || slots != KeyIndexView::slotsFor(std::max<std::uint64_t>(count, 1)) ||
         keysAt % kAlign != 0 || keysAt < dataAt)
         return nullptr;
     const Layout layout = layoutOf(keysAt, count, slots);
@@ -291,12 +291,15 @@ std::shared_ptr<DatSet> DatSetLoad::readCache(const std::string& file) {
 std::shared_ptr<DatSet> DatSetLoad::build(const std::vector<LoadedDat>& files) {
     auto set = std::make_shared<DatSet>();
     takeFiles(*set, files);
+    // More entries than an index can number are as many as this memory cannot hold.
+    if (set->count_ >= KeyIndexView::kMaxEntries) throw std::bad_alloc();
     set->slots_ = KeyIndexView::slotsFor(std::max<std::size_t>(set->count_, 1));
     set->keys_.resize(set->count_);  // all written below
     IndexKey* key = set->keys_.data();
     for (const DatStore* store : set->stores_)
         for (std::size_t i = 0; i < store->size(); ++i) *key++ = {store->crc(i), store->romSize(i)};
-    set->next_.resize(set->count_);  // all written by linkKeys
+    // Only the links of pairs of several entries are set, but the cache writes them all out.
+    set->next_.assign(set->count_, 0);
     set->tags_.assign(set->slots_, KeyIndexView::kFree);
     // The entry numbers of free slots are never read, but the cache writes them out.
     set->entries_.assign(set->slots_, 0);
