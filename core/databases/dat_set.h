@@ -4,9 +4,10 @@
 // A start with hundreds of DATs (every software list MAME ships) must not parse hundreds of
 // megabytes of XML, nor even enter half a million entries into an index: it maps one cache
 // file, whose index is ready to probe. That file names each DAT it was made from exactly (path,
-// size, last-write and change times, inode, device, and for one written too soon before its
-// load for its times to tell, the checksum of its bytes) and holds the block of each DatStore;
-// a start uses it whole only when it names exactly the files found now, as they are now.
+// size, last-write and change times, inode, device, and the checksum of the bytes it was read
+// from, which tells for a DAT written too soon before its load for its times to) and holds the
+// block of each DatStore; a start uses it whole only when it names exactly the files found now,
+// as they are now.
 // Otherwise the DATs it still names as they are keep their blocks, the others are read again,
 // and a new cache file is written under a temporary name and renamed into place, so a reader
 // sees the old file or the new one, and two processes compiling at once both succeed.
