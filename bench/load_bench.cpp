@@ -1,6 +1,7 @@
 // Loading a million chip records with their game table through loadDatabases, next to only
-// reading the two files' bytes, and a million custom records next to the chips; and the memory
-// the loaded table and its index take.
+// reading the two files' bytes, a million custom records next to the chips, and a million chips
+// of one pair next to a million of different pairs; and the memory the loaded table and its
+// index take.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -42,9 +43,24 @@ const std::string& customDatabase(std::int64_t records) {
     return paths[records] = dir->path();
 }
 
-// Args: entries; chip records when `custom` is false, custom records when it is true.
-void load(benchmark::State& state, bool custom) {
-    const std::string& dir = custom ? customDatabase(state.range(0)) : database(state.range(0));
+// A database of `chips` zero-filled records, all of one pair (what a table holds after some
+// crashes), with the game table of database(chips); made once.
+const std::string& oneKeyDatabase(std::int64_t chips) {
+    static std::map<std::int64_t, std::unique_ptr<bench::TempDir>> made;
+    auto& dir = made[chips];
+    if (!dir) {
+        dir = std::make_unique<bench::TempDir>();
+        bench::writeFile(dir->file(chipsight::kRomTableFile),
+                         std::vector<std::uint8_t>(std::size_t(chips) * 28, 0));
+        std::filesystem::copy_file(database(chips) + "/" + chipsight::kGameTableFile,
+                                   dir->file(chipsight::kGameTableFile));
+    }
+    static std::map<std::int64_t, std::string> paths;
+    return paths[chips] = dir->path();
+}
+
+// Loads the database in `dir`, of state.range(0) entries.
+void loadFrom(benchmark::State& state, const std::string& dir) {
     for (auto _ : state) {
         state.PauseTiming();
         auto quiet = std::make_unique<bench::QuietCore>(dir);
@@ -60,6 +76,16 @@ void load(benchmark::State& state, bool custom) {
         state.ResumeTiming();
     }
     state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+
+// Args: entries; chip records when `custom` is false, custom records when it is true.
+void load(benchmark::State& state, bool custom) {
+    loadFrom(state, custom ? customDatabase(state.range(0)) : database(state.range(0)));
+}
+
+// Args: entries, and 1 for chips that all carry one pair, 0 for the chips of database().
+void loadKeys(benchmark::State& state) {
+    loadFrom(state, state.range(1) ? oneKeyDatabase(state.range(0)) : database(state.range(0)));
 }
 
 // Reads the whole file at `path` into a buffer of its own with read(); returns its size.
@@ -137,6 +163,13 @@ void loadCustom(benchmark::State& state) { load(state, true); }
 
 BENCHMARK(loadDatabases)->Name("load/chiplore")->Arg(kMillion)->Unit(benchmark::kMillisecond);
 BENCHMARK(loadCustom)->Name("load/custom")->Arg(kMillion)->Unit(benchmark::kMillisecond);
+BENCHMARK(loadKeys)
+    ->Name("load/keys")
+    ->ArgNames({"entries", "same"})
+    ->Args({kMillion, 0})
+    ->Args({kMillion, 1})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 BENCHMARK(readFiles)->Name("load/read-bytes")->Arg(kMillion)->Unit(benchmark::kMillisecond);
 BENCHMARK(tableMemory)
     ->Name("table-memory")

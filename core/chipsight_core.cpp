@@ -148,8 +148,7 @@ std::int32_t ChipsightCore::loadDats() {
     m_anySha1.reset();
     const std::vector<DatFile> files = findDatFiles(m_database.directory, kCustomFile, m_datPaths);
     // The cache is named by where the files were looked for.
-    std::string key = m_database.directory;
-    for (const std::string& extra : m_datPaths) key += "\n" + extra;
+    const std::string key = datCacheKey(m_database.directory, m_datPaths);
     // The front end hears of the load once it has taken longer than the delay.
     const auto start = std::chrono::steady_clock::now();
     bool shown = false;

@@ -36,21 +36,25 @@ std::size_t EntryTable::capacity() const {
     const bool runOpen = !segments_.empty() && segments_.back().kind == Kind::Own;
     if (!runOpen && segments_.size() == segments_.capacity()) return size_;
     return size_ + std::min({indexRoom() - keys_.size(), keys_.capacity() - keys_.size(),
-                             own_.capacity() - own_.size()});
+                             next_.capacity() - next_.size(), own_.capacity() - own_.size()});
 }
 
 void EntryTable::reserveIndex(std::size_t count) {
+    // More entries than the index can number are as many as this memory cannot hold.
+    if (count >= KeyIndexView::kMaxEntries) throw std::bad_alloc();
     makeRoom(keys_, count);
+    makeRoom(next_, count);
     const std::size_t slots = std::max(KeyIndexView::slotsFor(count), tags_.size());
     if (slots == tags_.size()) return;
-    // A new index is filled before it replaces the old, so running out of memory changes
-    // nothing. The entry numbers of free slots are never read, so they are left unset.
+    // New slots are filled before they replace the old, so running out of memory changes
+    // nothing; the rings come out as they were. The entry numbers of free slots are never
+    // read, so they are left unset.
     Large<std::uint8_t> tags(slots, KeyIndexView::kFree);
     Large<std::uint32_t> entries;
     entries.resize(slots);
     Large<std::uint64_t> filter(KeyIndexView::filterWordsFor(slots), 0);
-    linkKeys(keys_.data(), 0, std::uint32_t(keys_.size()), tags.data(), entries.data(),
-             filter.data(), slots - 1);
+    linkKeys(keys_.data(), next_.data(), 0, std::uint32_t(keys_.size()), tags.data(),
+             entries.data(), filter.data(), slots - 1);
     tags_.swap(tags);
     entries_.swap(entries);
     filter_.swap(filter);
@@ -62,6 +66,7 @@ void EntryTable::push_back(const RomEntry& entry) {
         segments_.push_back({std::uint32_t(size_), Kind::Own, std::uint32_t(own_.size())});
     own_.push_back(entry);
     keys_.push_back({entry.crc, entry.size});
+    next_.push_back(0);  // linked below, if ever
     ++size_;
     link(keys_.size() - 1);
 }
@@ -115,6 +120,7 @@ void EntryTable::clear() {
     dats_.reset();
     datFirst_ = datCount_ = 0;
     keys_.clear();
+    next_.clear();
     tags_.clear();
     tags_.shrink_to_fit();
     entries_.clear();
@@ -175,6 +181,7 @@ void EntryTable::readKeys(std::size_t count) {
     }
     const std::size_t first = keys_.size();
     keys_.resize(first + count);  // all written below
+    next_.resize(first + count);  // written when their pair has several entries
     IndexKey* key = keys_.data() + first;
     for (std::size_t i = 0; i < count; ++i, record += stride, ++key)
         *key = {readU32(record + crcAt), readU32(record + sizeAt)};

@@ -20,8 +20,10 @@
 //   load, and the index of a large load is filled region by region (see link), so filling it
 //   does not wait on memory at every entry;
 // - the table of 1,000,000 entries takes at most 1.5x their 108 bytes each, because chips stay
-//   28-byte records, and the index takes 19 bytes an entry (its keys, and two slots of a byte,
-//   an entry number and a share of the filter);
+//   28-byte records, and the index takes 23 bytes an entry (its keys, its link in its pair's
+//   ring, and two slots of a byte, an entry number and a share of the filter);
+// - a pair that many entries carry (a table of zero-filled records, say) costs its entries no
+//   more to load or find than as many different pairs, since each pair takes one slot;
 // - identifying against 1,000,000 entries costs at most 1.1x identifying against none, and
 //   1.3x in a fresh process, because a lookup reads one or two slots of the index and nothing
 //   else, the lookups of an image are asked for all at once, and the index sits on huge pages
@@ -116,8 +118,8 @@ class EntryTable {
     // entry of a DAT file where `visit` takes one, else with a RomEntry.
     template <typename Visit>
     void forEachMatch(std::uint32_t crc, std::uint32_t size, Visit&& visit) const {
-        // The table's own entries come along their probe in order, and those numbered from the
-        // run's start on come after the run.
+        // The table's own entries come along their pair's ring in order, and those numbered from
+        // the run's start on come after the run.
         // A visitor that takes a position as well hears where in the table each entry is.
         const auto own = [&](std::size_t at) {
             if constexpr (std::is_invocable_v<Visit, const RomEntry&, std::size_t>)
@@ -128,7 +130,7 @@ class EntryTable {
         bool datsSeen = !dats_;
         const auto visitDats = [&] {
             datsSeen = true;
-            dats_->index().forEachMatch(crc, size, [&](std::uint32_t n) {
+            dats_->forEachMatch(crc, size, [&](std::uint32_t n) {
                 if constexpr (std::is_invocable_v<Visit, const DatEntry&, std::size_t>)
                     visit(dats_->entry(n), datFirst_ + n);
                 else if constexpr (std::is_invocable_v<Visit, const DatEntry&>)
@@ -201,7 +203,7 @@ class EntryTable {
     }
     KeyIndexView ownIndex() const {
         if (tags_.empty()) return {};
-        return {keys_.data(),    keys_.size(),   tags_.data(),
+        return {keys_.data(),    next_.data(),   keys_.size(), tags_.data(),
                 entries_.data(), filter_.data(), tags_.size()};
     }
     const Segment& segmentOf(std::uint32_t i) const {
@@ -218,12 +220,13 @@ class EntryTable {
     void appendRun(Kind kind, std::size_t count, Keep&& keep);
     // Makes room in the index for `count` of the table's own entries in all.
     void reserveIndex(std::size_t count);
-    // Appends the keys of the `count` records of the last segment to keys_.
+    // Appends the keys of the `count` records of the last segment to keys_ (and room for
+    // their links to next_).
     void readKeys(std::size_t count);
     // Enters the table's own entries from number `first` on into the index.
     void link(std::size_t first) {
-        linkKeys(keys_.data(), std::uint32_t(first), std::uint32_t(keys_.size()), tags_.data(),
-                 entries_.data(), filter_.data(), tags_.size() - 1);
+        linkKeys(keys_.data(), next_.data(), std::uint32_t(first), std::uint32_t(keys_.size()),
+                 tags_.data(), entries_.data(), filter_.data(), tags_.size() - 1);
     }
 
     template <typename T>
@@ -237,8 +240,10 @@ class EntryTable {
     // The run of DAT entries, from entry datFirst_ on.
     std::shared_ptr<const DatSet> dats_;
     std::uint32_t datFirst_ = 0, datCount_ = 0;
-    // The keys of every entry but the DAT entries, in table order.
+    // The keys of every entry but the DAT entries, in table order, and each one's link in the
+    // ring of its pair's entries.
     Large<IndexKey> keys_;
+    Large<std::uint32_t> next_;
     // A power of two of slots, or none before the first entry.
     Large<std::uint8_t> tags_;
     Large<std::uint32_t> entries_;

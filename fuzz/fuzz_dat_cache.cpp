@@ -1,6 +1,7 @@
 // The compiled cache's loaders over any bytes, a store's block and the whole cache file, and the
 // round trip of what a DAT's readers send: a block made from any DAT opens again and gives back
 // every field as it was sent.
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -12,6 +13,7 @@
 
 #include <cstdio>
 
+#include "core/chunk_checks.h"
 #include "core/crc32.h"
 #include "core/databases/dat_set.h"
 #include "core/databases/dat_store.h"
@@ -43,20 +45,52 @@ std::shared_ptr<const DatStore> open(const std::uint8_t* data, std::size_t size)
     return DatStore::open(std::move(copy), size);
 }
 
-// Any bytes as a cache file, with the checksum of its header and table made right so that what
-// lies behind it is reached: every entry and every lookup reads within the file.
+// Any bytes as a cache file, with the checksums of its chunks, its header and its table made
+// right so that what lies behind them is reached: every entry and every lookup reads within
+// the file.
 void cacheFile(const std::uint8_t* data, std::size_t size) {
     static const std::string path = [] {
         char name[] = "/tmp/fuzz_dat_cache.XXXXXX";
         ::close(::mkstemp(name));
         return std::string(name);
     }();
+    constexpr std::size_t kHeader = 88, kChecksummed = 80;
     std::vector<std::uint8_t> bytes(data, data + size);
-    std::uint64_t table = 0;
-    if (bytes.size() >= 72 && (std::memcpy(&table, &bytes[40], 8), table <= bytes.size() - 72)) {
-        const std::uint32_t crc =
-            Crc32(Crc32(0, bytes.data(), 64), bytes.data() + 72, std::uint32_t(table));
-        std::memcpy(&bytes[64], &crc, 4);
+    std::uint64_t table = 0, sumsAt = 0;
+    if (bytes.size() >= kHeader &&
+        (std::memcpy(&table, &bytes[40], 8), table <= bytes.size() - kHeader)) {
+        std::memcpy(&sumsAt, &bytes[56], 8);
+        // Each file's record: the checksum of its block's header.
+        constexpr std::size_t kRecord = 112;
+        for (std::uint64_t at = kHeader;
+             at <= kHeader + table && kHeader + table - at >= kRecord;) {
+            std::uint64_t blockAt = 0, blockLength = 0;
+            std::uint32_t pathLength = 0, failureLength = 0;
+            std::memcpy(&blockAt, &bytes[at + 56], 8);
+            std::memcpy(&blockLength, &bytes[at + 64], 8);
+            std::memcpy(&pathLength, &bytes[at + 92], 4);
+            std::memcpy(&failureLength, &bytes[at + 96], 4);
+            const std::uint64_t head = std::min<std::uint64_t>(blockLength, DatStore::kHeaderBytes);
+            if (blockAt <= bytes.size() && head <= bytes.size() - blockAt) {
+                const std::uint32_t crc = Crc32(0, bytes.data() + blockAt, std::uint32_t(head));
+                std::memcpy(&bytes[at + 104], &crc, 4);
+            }
+            at += (kRecord + std::uint64_t(pathLength) + failureLength + 7) / 8 * 8;
+        }
+        const std::uint64_t dataAt = (kHeader + table + 7) / 8 * 8;
+        if (dataAt <= sumsAt && sumsAt <= bytes.size() &&
+            bytes.size() - sumsAt == ChunkChecks::chunksFor(sumsAt - dataAt) * 4) {
+            ChunkSums sums;
+            sums.add(bytes.data() + dataAt, sumsAt - dataAt);
+            const std::vector<std::uint32_t> made = sums.finish();
+            if (!made.empty()) std::memcpy(&bytes[sumsAt], made.data(), made.size() * 4);
+            const std::uint32_t crc =
+                Crc32(0, bytes.data() + sumsAt, std::uint32_t(made.size() * 4));
+            std::memcpy(&bytes[72], &crc, 4);
+        }
+        const std::uint32_t crc = Crc32(Crc32(0, bytes.data(), kChecksummed),
+                                        bytes.data() + kHeader, std::uint32_t(table));
+        std::memcpy(&bytes[kChecksummed], &crc, 4);
     }
     FILE* file = std::fopen(path.c_str(), "wb");
     if (!file) return;

@@ -10,6 +10,7 @@
 #include <string_view>
 #include <system_error>
 #include <thread>
+#include <tuple>
 #include <utility>
 
 namespace chipsight {
@@ -119,9 +120,32 @@ std::vector<DatFile> findDatFiles(const std::string& databaseDir, const std::str
     }
     const auto byPath = [](const DatFile& a, const DatFile& b) { return a.path < b.path; };
     std::sort(found.begin(), found.end(), byPath);
-    found.erase(std::unique(found.begin(), found.end(),
-                            [](const DatFile& a, const DatFile& b) { return a.path == b.path; }),
-                found.end());
+    // A file is its device and inode, whatever the path it was reached by: of the paths of one
+    // file, the first is kept.
+    struct Seen {
+        std::uint64_t device, inode;
+        std::size_t at;
+        bool operator<(const Seen& o) const {
+            return std::tie(device, inode, at) < std::tie(o.device, o.inode, o.at);
+        }
+    };
+    std::vector<Seen> seen;
+    seen.reserve(found.size());
+    for (std::size_t i = 0; i < found.size(); ++i)
+        if (found[i].identity)
+            seen.push_back({found[i].identity->device, found[i].identity->inode, i});
+    std::sort(seen.begin(), seen.end());
+    std::vector<char> again(found.size(), 0);
+    for (std::size_t k = 1; k < seen.size(); ++k)
+        again[seen[k].at] =
+            seen[k].device == seen[k - 1].device && seen[k].inode == seen[k - 1].inode;
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < found.size(); ++i) {
+        if (again[i]) continue;
+        if (kept != i) found[kept] = std::move(found[i]);
+        ++kept;
+    }
+    found.resize(kept);
     return found;
 }
 

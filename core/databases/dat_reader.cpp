@@ -9,6 +9,7 @@
 #include <optional>
 #include <utility>
 
+#include "core/crc32.h"
 #include "core/databases/dat_internal.h"
 #include "core/file_layer.h"
 
@@ -64,16 +65,21 @@ class FileSource : public ByteSource {
         const std::size_t want = std::size_t(std::min<std::uint64_t>(left, kPiece));
         const std::size_t got = file_.read(buffer_.get(), want);
         done_ += got;
+        crc_ =
+            Crc32(crc_, reinterpret_cast<const std::uint8_t*>(buffer_.get()), std::uint32_t(got));
         if (progress_) progress_(done_);
         if (got < want) failure = "the file could not be read to its end";
         return {buffer_.get(), got};
     }
+    std::uint64_t done() const { return done_; }
+    std::uint32_t crc() const { return crc_; }
 
   private:
     File& file_;
     const std::function<void(std::uint64_t)>& progress_;
     std::unique_ptr<char[]> buffer_;
     std::uint64_t done_ = 0;
+    std::uint32_t crc_ = 0;
 };
 
 // Gives back a piece already taken from `inner` first, then the rest of `inner`, and counts
@@ -259,7 +265,10 @@ DatResult readDatFileWith(const std::string& path, DatSink& sink,
         return result;
     }
     FileSource source(*file, progress);
-    return readSource(source, sink, engine);
+    DatResult result = readSource(source, sink, engine);
+    result.fileBytes = source.done();
+    result.fileCrc = source.crc();
+    return result;
 }
 
 }  // namespace dat

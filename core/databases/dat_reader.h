@@ -40,6 +40,10 @@ struct DatResult {
     std::uint64_t line = 0;  // where it went wrong, 1-based (0: not at any line of the text)
     std::string reason;      // short, e.g. "unclosed <rom> element", "size is not a number"
     std::uint64_t bytes = 0;  // bytes of the (decompressed) document read
+    // Of a file: how many of its bytes (as they are on disk) were read, from its start, and
+    // their CRC-32. The result is made of these bytes and no others.
+    std::uint64_t fileBytes = 0;
+    std::uint32_t fileCrc = 0;
 };
 
 // Reads the file at `path` (plain or gzip, told by its first bytes), telling the format by its

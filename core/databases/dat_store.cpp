@@ -2,13 +2,14 @@
 
 #include <cstring>
 #include <limits>
+#include <new>
 
 namespace chipsight {
 namespace {
 
 constexpr char kMagic[8] = {'C', 'S', 'D', 'A', 'T', 'S', 'T', 'O'};
 constexpr std::uint32_t kLayoutVersion = 1;
-constexpr std::size_t kHeaderBytes = 48;
+constexpr std::size_t kHeaderBytes = DatStore::kHeaderBytes;
 constexpr std::size_t kKeyBytes = 8;
 constexpr std::size_t kEntryBytes = 48;
 constexpr std::size_t kTextBytes = 8;
@@ -160,7 +161,9 @@ std::vector<std::uint8_t> DatStoreBuilder::finish(DatFormat format) const {
 }
 
 std::shared_ptr<const DatStore> DatStore::open(std::shared_ptr<const std::uint8_t[]> block,
-                                               std::size_t length) {
+                                               std::size_t length,
+                                               std::shared_ptr<const DatBlockSource> source,
+                                               std::size_t file) {
     const std::uint8_t* p = block.get();
     if (length < kHeaderBytes || std::memcmp(p, kMagic, sizeof kMagic) != 0 ||
         u32(p + 8) != kLayoutVersion || u32(p + 12) > std::uint32_t(DatFormat::ClrMamePro))
@@ -186,36 +189,80 @@ std::shared_ptr<const DatStore> DatStore::open(std::shared_ptr<const std::uint8_
     store->textTable_ = store->setTable_ + sets * kSetBytes;
     store->pool_ = store->textTable_ + texts * kTextBytes;
     store->block_ = std::move(block);
+    store->chunks_ = source ? &source->chunks() : nullptr;
+    store->source_ = std::move(source);
+    store->file_ = file;
     return store;
 }
 
-std::uint32_t DatStore::crc(std::size_t i) const { return u32(keys_ + i * kKeyBytes); }
-std::uint32_t DatStore::romSize(std::size_t i) const { return u32(keys_ + i * kKeyBytes + 4); }
+bool DatStore::intact() const {
+    bool whole = !instead();
+    return looked(whole, block_.get(), length_);
+}
 
-std::string_view DatStore::text(const std::uint8_t* at) const {
+const DatStore* DatStore::reread() const {
+    std::call_once(rereadOnce_, [&] {
+        if (!source_) return;
+        try {
+            reread_ = source_->reread(file_);
+        } catch (const std::bad_alloc&) {
+            // No memory to read the DAT again: the block is read as it is.
+        }
+        if (reread_ && reread_->size() == count_)
+            instead_.store(reread_.get(), std::memory_order_release);
+    });
+    return instead();
+}
+
+std::uint32_t DatStore::crc(std::size_t i) const {
+    if (const DatStore* other = instead()) return other->crc(i);
+    bool whole = true;
+    const std::uint8_t* at = keys_ + i * kKeyBytes;
+    if (!looked(whole, at, 4))
+        if (const DatStore* other = reread()) return other->crc(i);
+    return u32(at);
+}
+
+std::uint32_t DatStore::romSize(std::size_t i) const {
+    if (const DatStore* other = instead()) return other->romSize(i);
+    bool whole = true;
+    const std::uint8_t* at = keys_ + i * kKeyBytes + 4;
+    if (!looked(whole, at, 4))
+        if (const DatStore* other = reread()) return other->romSize(i);
+    return u32(at);
+}
+
+std::string_view DatStore::text(const std::uint8_t* at, bool& whole) const {
+    looked(whole, at, kTextBytes);
     const std::uint64_t offset = u32(at), length = u32(at + 4);
     if (offset + length > poolBytes_) return {};
+    looked(whole, pool_ + offset, std::size_t(length));
     return {reinterpret_cast<const char*>(pool_ + offset), std::size_t(length)};
 }
 
-std::string_view DatStore::shortText(std::uint16_t number) const {
+std::string_view DatStore::shortText(std::uint16_t number, bool& whole) const {
     if (number == 0 || number > texts_) return {};
-    return text(textTable_ + (number - 1) * kTextBytes);
+    return text(textTable_ + (number - 1) * kTextBytes, whole);
 }
 
 DatEntryInfo DatStore::info(std::size_t i) const {
+    if (const DatStore* other = instead()) return other->info(i);
+    // Read first and checked as it goes: a read within the block is safe whatever it holds.
+    bool whole = true;
     const std::uint8_t* e = entries_ + i * kEntryBytes;
+    looked(whole, e, kEntryBytes);
     DatEntryInfo info;
-    info.name = text(e);
+    info.name = text(e, whole);
     if (const std::uint32_t set = u32(e + 8); set < sets_) {
         const std::uint8_t* s = setTable_ + std::size_t(set) * kSetBytes;
-        info.setName = text(s);
-        info.setDescription = text(s + kTextBytes);
-        info.listName = text(s + 2 * kTextBytes);
+        looked(whole, s, kSetBytes);
+        info.setName = text(s, whole);
+        info.setDescription = text(s + kTextBytes, whole);
+        info.listName = text(s + 2 * kTextBytes, whole);
     }
-    info.region = shortText(u16(e + 12));
-    info.endianness = shortText(u16(e + 14));
-    info.loadFlag = shortText(u16(e + 16));
+    info.region = shortText(u16(e + 12), whole);
+    info.endianness = shortText(u16(e + 14), whole);
+    info.loadFlag = shortText(u16(e + 16), whole);
     const std::uint8_t flags = e[18];
     info.dataWidth = e[19];
     info.badDump = flags & kBadDump;
@@ -225,6 +272,8 @@ DatEntryInfo DatStore::info(std::size_t i) const {
         std::memcpy(sha1.data(), e + 28, sha1.size());
         info.sha1 = sha1;
     }
+    if (!whole)
+        if (const DatStore* other = reread()) return other->info(i);
     return info;
 }
 

@@ -14,19 +14,24 @@
 // The sizes of the parts follow from the header's counts and must add up to the block's
 // length. Whatever the block says beyond that is checked where it is read: a text out of the
 // pool reads empty, a set or short text that does not exist reads as none. A block from a
-// damaged cache therefore gives wrong texts at worst, never a read out of bounds.
+// damaged cache therefore gives wrong texts at worst, never a read out of bounds; and a block
+// mapped from the cache has its bytes checked against the cache's checksums as they are read,
+// so that a damaged one gives way to its DAT read again.
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
 
+#include "core/chunk_checks.h"
 #include "core/databases/dat_reader.h"
 
 namespace chipsight {
@@ -82,28 +87,58 @@ class DatStoreBuilder : public DatSink {
     std::string pool_;
 };
 
+class DatStore;
+
+// Where the block of a store mapped from the cache came from: what checks its bytes as they are
+// read, and the way to the same entries read again from the DAT, should the block turn out
+// damaged.
+class DatBlockSource {
+  public:
+    virtual ~DatBlockSource() = default;
+    virtual const ChunkChecks& chunks() const = 0;
+    // The store of the DAT of the cache's file number `file` read again; none when that cannot
+    // be had as it was (the DAT is gone, or is another file now).
+    virtual std::shared_ptr<const DatStore> reread(std::size_t file) const = 0;
+};
+
 class DatStore {
   public:
+    // The bytes of a block's header, which open() reads.
+    static constexpr std::size_t kHeaderBytes = 48;
+
     // The store over a block, which it keeps alive; none when the block's header and length do
-    // not agree.
+    // not agree. With a `source`, the block is file number `file` of a cache: its header is
+    // taken as checked already, and every other byte is checked as it is read.
     static std::shared_ptr<const DatStore> open(std::shared_ptr<const std::uint8_t[]> block,
-                                                std::size_t length);
+                                                std::size_t length,
+                                                std::shared_ptr<const DatBlockSource> source = {},
+                                                std::size_t file = 0);
 
     DatFormat format() const { return format_; }
     std::size_t size() const { return count_; }
-    // Entry i's checksum and size, as u32 pairs: the index reads them straight from here.
-    const std::uint8_t* keys() const { return keys_; }
     std::uint32_t crc(std::size_t i) const;
     std::uint32_t romSize(std::size_t i) const;
     DatEntryInfo info(std::size_t i) const;
     // The block the store reads, as DatStore::open took it.
     const std::uint8_t* block() const { return block_.get(); }
     std::size_t blockLength() const { return length_; }
+    // Whether every byte of the block is as the cache wrote it; always so for a block that
+    // was not mapped from a cache.
+    bool intact() const;
 
   private:
     DatStore() = default;
-    std::string_view text(const std::uint8_t* at) const;
-    std::string_view shortText(std::uint16_t number) const;
+    // Whether the bytes at `at` are as the cache wrote them, as far as they were checked
+    // already (`whole`) and now.
+    bool looked(bool& whole, const std::uint8_t* at, std::size_t length) const {
+        return whole = whole && (!chunks_ || chunks_->verify(at, length));
+    }
+    std::string_view text(const std::uint8_t* at, bool& whole) const;
+    std::string_view shortText(std::uint16_t number, bool& whole) const;
+    // The store of the same entries read again from the DAT, for a block found damaged; none
+    // when they cannot be had.
+    const DatStore* reread() const;
+    const DatStore* instead() const { return instead_.load(std::memory_order_acquire); }
 
     std::shared_ptr<const std::uint8_t[]> block_;
     DatFormat format_ = DatFormat::None;
@@ -113,6 +148,12 @@ class DatStore {
     const std::uint8_t* setTable_ = nullptr;
     const std::uint8_t* textTable_ = nullptr;
     const std::uint8_t* pool_ = nullptr;
+    std::shared_ptr<const DatBlockSource> source_;
+    const ChunkChecks* chunks_ = nullptr;
+    std::size_t file_ = 0;
+    mutable std::once_flag rereadOnce_;
+    mutable std::shared_ptr<const DatStore> reread_;
+    mutable std::atomic<const DatStore*> instead_{nullptr};
 };
 
 }  // namespace chipsight

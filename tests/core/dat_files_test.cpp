@@ -43,5 +43,24 @@ TEST(DatFiles, FindsEveryDatOnceInPathOrder) {
     EXPECT_TRUE(findDatFiles(d + "/none", "Chipsight.dat").empty());
 }
 
+// One DAT reached by several paths: its own, a link to it, a linked directory, a second name of
+// the same file, and named again by the user. It is found once, by the first of its paths.
+TEST(DatFiles, FindsAFileReachedThroughLinksOnce) {
+    testing::TempDir db;
+    std::filesystem::create_directories(db.path() / "dats/sub");
+    testing::writeFile(db.file("mame.xml"), std::string("x"));
+    testing::writeFile(db.file("dats/sub/list.xml"), std::string("y"));
+    std::filesystem::create_symlink(db.file("mame.xml"), db.path() / "dats/again.xml");
+    std::filesystem::create_directory_symlink(db.path(), db.path() / "dats/top");
+    std::filesystem::create_hard_link(db.file("dats/sub/list.xml"), db.path() / "dats/hard.xml");
+
+    const std::string d = db.path().string();
+    std::vector<std::string> found;
+    for (const DatFile& file :
+         findDatFiles(d, "Chipsight.dat", {d + "/dats/top/dats/sub/list.xml"}))
+        found.push_back(file.path);
+    EXPECT_EQ(found, (std::vector<std::string>{d + "/dats/again.xml", d + "/dats/hard.xml"}));
+}
+
 }  // namespace
 }  // namespace chipsight

@@ -101,5 +101,28 @@ TEST_F(DatLoading, DatEntriesFollowTheChipsInPathOrderCountInTheTitleAndComeBack
     EXPECT_EQ(third.frontEnd.title, testing::title(2));
 }
 
+// The database directory named in other ways (a trailing slash, "." and ".." in it, relative to
+// the working directory, through a link) is the same directory: one cache file serves every
+// name, read whole each time, the DATs named as this start named them.
+TEST_F(DatLoading, OneCacheServesTheDirectoryWhateverItsName) {
+    std::filesystem::create_directory_symlink(dir.path(), dir.path() / "self");
+    const std::string d = dir.path().string();
+    const std::string names[] = {d, d + "/", d + "/./dats/..",
+                                 std::filesystem::relative(dir.path()).string(), d + "/self"};
+    for (const std::string& name : names) {
+        testing::CoreFixture f(dir);
+        f.core.useDatabaseDirectory(name);
+        f.core.loadDatabases();
+        EXPECT_EQ(
+            std::distance(std::filesystem::directory_iterator(dir.file("cache/chipsight")), {}), 1)
+            << name;
+        ASSERT_EQ(f.core.dats().size(), 3u) << name;
+        for (const LoadedDat& dat : f.core.dats()) {
+            EXPECT_EQ(dat.path.rfind(name + "/", 0), 0u) << dat.path;
+            EXPECT_TRUE(name == names[0] || !dat.store || dat.fromCache) << dat.path;
+        }
+    }
+}
+
 }  // namespace
 }  // namespace chipsight

@@ -1,10 +1,16 @@
 // The compiled cache of all DAT files: trusted only for the files it names, as they are, and
 // whole; renewed in place by any number of processes at once.
 #include "core/databases/dat_set.h"
+#include "core/entry_table.h"
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <type_traits>
 
 #include "tests/support/test_support.h"
 
@@ -53,7 +59,7 @@ TEST_F(DatSetCache, IsTrustedOnlyForTheSameFilesUnchangedAndWhole) {
     // Any changed byte of the header or the table of files, and any cut, makes the file
     // untrusted; a changed byte anywhere else reads within bounds; the next load mends it.
     const auto whole = testing::readFile(file);
-    const std::size_t checked = 72 + 2 * ((88 + dir.file("a.dat").size() + 7) / 8 * 8);
+    const std::size_t checked = 88 + 2 * ((112 + dir.file("a.dat").size() + 7) / 8 * 8);
     for (std::size_t at = 0; at < whole.size(); at += 5) {
         auto damaged = whole;
         damaged[at] ^= 0x41;
@@ -69,6 +75,112 @@ TEST_F(DatSetCache, IsTrustedOnlyForTheSameFilesUnchangedAndWhole) {
     }
     EXPECT_EQ(sets(*load()), "a.dat ");
     EXPECT_TRUE(load()->files()[0].fromCache);
+}
+
+// A DAT written again too soon after the cache read it for its times to show it: on a file
+// system that stamps whole seconds, a rewrite of the same length in the same second leaves its
+// identity as it was, as the start finds it here. Its bytes tell: it is read again, and a DAT
+// whose bytes are the same still comes from the cache.
+TEST_F(DatSetCache, ADatWrittenAgainWithinATimeStepIsKnownByItsBytes) {
+    const std::vector<DatFile> found = {datFileAt(paths[0]), datFileAt(paths[1])};
+    EXPECT_EQ(sets(*loadDatSet(found, cache, "key")), "a.dat b.dat ");
+    testing::writeFile(paths[1], std::string("<datafile><game name=\"c.dat\"><rom name=\"u1\" "
+                                             "size=\"1024\" crc=\"12345678\"/></game></datafile>"));
+    const auto set = loadDatSet(found, cache, "key");
+    EXPECT_EQ(sets(*set), "a.dat c.dat ");
+    EXPECT_TRUE(set->files()[0].fromCache);
+    EXPECT_FALSE(set->files()[1].fromCache);
+}
+
+// What a start answers from a set: its files, the checksums of each size, and every entry of
+// the pairs looked up with all it says, as the entry table gives them.
+std::string answers(const std::shared_ptr<const DatSet>& set) {
+    std::string text;
+    for (const LoadedDat& dat : set->files())
+        text += dat.path + " " + std::to_string(int(dat.format)) + " " + dat.failure + " " +
+                std::to_string(dat.store ? dat.store->size() : 0) + "\n";
+    EntryTable table;
+    table.appendDats(set);
+    for (std::size_t i = 0; i < table.size(); ++i)
+        text += std::string(table[i].nameText()) + ": " + std::string(table[i].descriptionText()) +
+                "\n";
+    for (const std::uint32_t size : {512u, 1024u, 2048u, 4096u}) {
+        table.forEachCrcOfSize(size, [&](std::uint32_t crc) { text += std::to_string(crc) + " "; });
+        for (const std::uint32_t crc : {0x12345678u, 0xDEADBEEFu, 0x0BADF00Du})
+            table.forEachMatch(crc, size, [&](const auto& e, std::size_t at) {
+                if constexpr (std::is_same_v<std::decay_t<decltype(e)>, DatEntry>) {
+                    const DatEntryInfo info = e.info();
+                    text += std::to_string(at) + " " + std::to_string(e.store->crc(e.index)) + " " +
+                            std::to_string(e.store->romSize(e.index)) + " " +
+                            std::string(info.name) + " " + datEntryDescription(info) + " " +
+                            std::string(info.region) + " " + std::string(info.endianness) + " " +
+                            std::string(info.loadFlag) + " " + std::to_string(info.dataWidth) +
+                            " " + std::to_string(info.offset.value_or(0)) + " " +
+                            std::to_string(info.sha1 ? (*info.sha1)[19] : 0) + "\n";
+                }
+            });
+    }
+    return text;
+}
+
+// A cache with any one byte changed (every byte of the header, every field of the table of
+// files, and a sample of the blocks and the index, which span several chunks): a start gives the
+// answers of the DATs themselves, whether it takes the cache whole or renews it for a DAT changed
+// since, keeping the other's block; and the cache it renews gives them too. A damaged cache costs
+// time, never an answer.
+TEST_F(DatSetCache, AnyByteChangedGivesTheAnswersOfTheDatsThemselves) {
+    std::string roms;
+    for (int k = 0; k < 150; ++k)
+        roms += "<rom name=\"" + testing::numbered("f", k) + "\" size=\"512\" crc=\"" +
+                std::to_string(10000000 + k) + "\"/>";
+    testing::writeFile(paths[0],
+                       "<datafile><game name=\"g1\"><description>Game One</description>"
+                       "<rom name=\"u1\" size=\"1024\" crc=\"12345678\" "
+                       "sha1=\"0123456789abcdef0123456789abcdef01234567\"/>"
+                       "<rom name=\"u2\" size=\"2048\" crc=\"deadbeef\"/></game>"
+                       "<game name=\"g2\"><description>Game Two</description>"
+                       "<rom name=\"u3\" size=\"1024\" crc=\"12345678\" status=\"baddump\"/>"
+                       "</game><game name=\"g3\"><description>Fillers</description>" +
+                           roms + "</game></datafile>");
+    const auto list = [](const char* crc) {
+        return std::string(
+                   "<softwarelist name=\"vec\"><software name=\"s\"><description>Soft"
+                   "</description><part name=\"c\"><dataarea name=\"rom\" size=\"4096\" "
+                   "endianness=\"big\" width=\"16\"><rom name=\"p1\" size=\"2048\" "
+                   "crc=\"deadbeef\" offset=\"0x800\" loadflag=\"load16_byte\"/><rom "
+                   "name=\"p2\" size=\"1024\" crc=\"") +
+               crc + "\"/></dataarea></part></software></softwarelist>";
+    };
+    testing::writeFile(paths[1], list("12345678"));
+    const auto start = [&] {
+        return answers(loadDatSet({datFileAt(paths[0]), datFileAt(paths[1])}, cache, "key"));
+    };
+    const auto fresh = [&] { return answers(makeDatSet({loadDat(paths[0]), loadDat(paths[1])})); };
+    const std::string expected = fresh();
+    ASSERT_EQ(start(), expected);
+    const auto whole = testing::readFile(file);
+    const std::size_t table =
+        88 + ((112 + paths[0].size() + 7) / 8 + (112 + paths[1].size() + 7) / 8) * 8;
+    std::vector<std::size_t> sample;
+    for (std::size_t at = 0; at < whole.size(); at += at < 88 ? 1 : at < table ? 3 : 13)
+        sample.push_back(at);
+    const auto damage = [&](std::size_t at) {
+        auto damaged = whole;
+        damaged[at] ^= std::uint8_t(1 << (at % 8));
+        testing::writeFile(file, damaged);
+    };
+    for (const std::size_t at : sample) {
+        damage(at);
+        ASSERT_EQ(start(), expected) << "byte " << at;
+    }
+
+    testing::writeFile(paths[1], list("0badf00d"));
+    const std::string changed = fresh();
+    for (const std::size_t at : sample) {
+        damage(at);
+        ASSERT_EQ(start(), changed) << "byte " << at;
+        ASSERT_EQ(start(), changed) << "byte " << at << ", from the renewed cache";
+    }
 }
 
 TEST_F(DatSetCache, TwoProcessesBuildingAtOnceBothSucceedAndReadersSeeAWholeCache) {
@@ -99,6 +211,36 @@ TEST_F(DatSetCache, TwoProcessesBuildingAtOnceBothSucceedAndReadersSeeAWholeCach
     EXPECT_TRUE(load()->files()[1].fromCache);
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(cache), {}), 1)
         << "no temporary file left behind";
+}
+
+// Leaves freed blocks of many sizes behind, each filled with `fill`, for the next allocations
+// to take.
+void dirtyTheHeap(std::uint8_t fill) {
+    std::vector<void*> blocks;
+    for (std::size_t size = 16; size <= (1 << 20); size += size / 4)
+        for (int i = 0; i < 8; ++i) {
+            blocks.push_back(std::malloc(size));
+            std::memset(blocks.back(), fill, size);
+            asm volatile("" : : "r"(blocks.back()) : "memory");
+        }
+    for (void* block : blocks) std::free(block);
+}
+
+// A cache holds nothing but what it was made of: made twice from the same DATs, in memory
+// left with different bytes each time, it is the same bytes.
+TEST_F(DatSetCache, HoldsTheSameBytesWhateverTheMemoryHeldBefore) {
+    const std::vector<LoadedDat> files = {loadDat(paths[0]), loadDat(paths[1])};
+    std::vector<testing::Bytes> made;
+    for (const std::uint8_t fill : {0x00, 0xA5}) {
+        dirtyTheHeap(fill);
+        const std::string out = dir.file("made" + std::to_string(fill));
+        ASSERT_TRUE(storeDatSet(out, *makeDatSet(files)));
+        made.push_back(testing::readFile(out));
+    }
+    ASSERT_EQ(made[0].size(), made[1].size());
+    const auto differ = std::mismatch(made[0].begin(), made[0].end(), made[1].begin());
+    EXPECT_TRUE(differ.first == made[0].end())
+        << "first differing byte at " << differ.first - made[0].begin();
 }
 
 TEST_F(DatSetCache, ACacheDirectoryThatCannotBeMadeIsNoError) {

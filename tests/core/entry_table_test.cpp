@@ -98,5 +98,65 @@ TEST(EntryTableIndex, LargeLoadsMatchInTableOrder) {
     }
 }
 
+// Keys that half the entries share among a thousand others, entered all at once (region by
+// region, as a large load is), in runs and one by one: each entry costs a slot or two to enter
+// however many share its pair, each pair takes one slot, and lookups give a pair's entries in
+// order. Over a damaged index a lookup still ends and gives only entries of the pair, in order.
+TEST(KeyIndex, TakesOneSlotForEachPairAndFewProbesForEachEntry) {
+    std::mt19937 rng(5);
+    constexpr std::uint32_t kCount = 40000;
+    std::vector<IndexKey> keys(kCount);
+    std::map<std::pair<std::uint32_t, std::uint32_t>, std::vector<std::uint32_t>> expected;
+    for (std::uint32_t i = 0; i < kCount; ++i) {
+        keys[i] = i % 2 ? IndexKey{0, 0} : IndexKey{std::uint32_t(rng() % 1000), 1u << (rng() % 2)};
+        expected[{keys[i].crc, keys[i].size}].push_back(i);
+    }
+    const std::size_t slots = KeyIndexView::slotsFor(kCount);
+    for (const std::uint32_t run : {kCount, 1000u, 1u}) {
+        std::vector<std::uint8_t> tags(slots, KeyIndexView::kFree);
+        std::vector<std::uint32_t> entries(slots), next(kCount);
+        std::vector<std::uint64_t> filter(KeyIndexView::filterWordsFor(slots));
+        std::size_t probes = 0;
+        for (std::uint32_t first = 0; first < kCount; first += run)
+            probes += linkKeys(keys.data(), next.data(), first, std::min(first + run, kCount),
+                               tags.data(), entries.data(), filter.data(), slots - 1);
+        EXPECT_LE(probes, 2 * kCount) << run;
+        EXPECT_EQ(
+            std::size_t(std::count_if(tags.begin(), tags.end(),
+                                      [](std::uint8_t t) { return t != KeyIndexView::kFree; })),
+            expected.size())
+            << run;
+        const auto found = [&](const KeyIndexView& view, std::uint32_t crc, std::uint32_t size) {
+            std::vector<std::uint32_t> numbers;
+            view.forEachMatch(crc, size, [&](std::uint32_t n) { numbers.push_back(n); });
+            return numbers;
+        };
+        const KeyIndexView view(keys.data(), next.data(), kCount, tags.data(), entries.data(),
+                                filter.data(), slots);
+        for (const auto& [key, numbers] : expected)
+            ASSERT_EQ(found(view, key.first, key.second), numbers) << run;
+
+        for (int round = 0; round < 20; ++round) {
+            auto badNext = next, badEntries = entries;
+            auto badTags = tags;
+            for (int k = 0; k < 500; ++k) {
+                badNext[rng() % kCount] = std::uint32_t(rng() % (kCount + 10));
+                badEntries[rng() % slots] = std::uint32_t(rng() % (kCount + 10));
+                badTags[rng() % slots] = std::uint8_t(rng());
+            }
+            const KeyIndexView bad(keys.data(), badNext.data(), kCount, badTags.data(),
+                                   badEntries.data(), filter.data(), slots);
+            for (const auto& [key, numbers] : expected) {
+                const auto got = found(bad, key.first, key.second);
+                ASSERT_TRUE(std::is_sorted(got.begin(), got.end()) &&
+                            std::adjacent_find(got.begin(), got.end()) == got.end());
+                for (const std::uint32_t n : got)
+                    ASSERT_TRUE(n < kCount && keys[n].crc == key.first &&
+                                keys[n].size == key.second);
+            }
+        }
+    }
+}
+
 }  // namespace
 }  // namespace chipsight
