@@ -14,7 +14,7 @@
 #include <random>
 #include <stdexcept>
 
-#include "core/file_layer.h"
+#include "core/sys/file_layer.h"
 
 namespace bench {
 

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "core/chipsight_core.h"
-#include "core/front_end.h"
+#include "core/session/front_end.h"
+#include "core/session/session.h"
 
 namespace bench {
 
@@ -59,7 +59,7 @@ class NullFrontEnd : public chipsight::FrontEnd {
 struct QuietCore {
     explicit QuietCore(const std::string& directory);
     NullFrontEnd frontEnd;
-    chipsight::ChipsightCore core;
+    chipsight::Session core;
 };
 
 // The process's resident memory now, and the most it has had since the last resetPeak().

@@ -12,7 +12,7 @@
 #include <memory>
 
 #include "bench/bench_support.h"
-#include "core/file_layer.h"
+#include "core/sys/file_layer.h"
 
 extern char** environ;
 

@@ -16,8 +16,8 @@
 #include <string>
 #include <utility>
 
-#include "core/crc32.h"
-#include "core/crc32_path_selection.h"
+#include "core/checksum/crc32.h"
+#include "core/checksum/crc32_path_selection.h"
 
 namespace {
 

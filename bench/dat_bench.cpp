@@ -21,9 +21,9 @@
 
 #include "bench/bench_support.h"
 #include "bench/real_dats.h"
-#include "core/databases/dat_reader.h"
-#include "core/databases/dat_set.h"
-#include "core/file_layer.h"
+#include "core/databases/dat/dat_reader.h"
+#include "core/databases/dat/dat_set.h"
+#include "core/sys/file_layer.h"
 
 extern char** environ;
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "bench/bench_support.h"
-#include "core/databases/dat_internal.h"
+#include "core/databases/dat/dat_internal.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 
 #include "bench/bench_support.h"
 #include "bench/real_dats.h"
-#include "core/crc32.h"
+#include "core/checksum/crc32.h"
 #include "core/doctor/doctor.h"
 
 namespace {

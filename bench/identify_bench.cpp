@@ -14,8 +14,8 @@
 #include <memory>
 
 #include "bench/bench_support.h"
-#include "core/crc32.h"
-#include "core/file_layer.h"
+#include "core/checksum/crc32.h"
+#include "core/sys/file_layer.h"
 
 namespace {
 

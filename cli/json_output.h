@@ -5,7 +5,7 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
-#include "core/image_record.h"
+#include "core/session/image_record.h"
 
 namespace chipsight::cli {
 

@@ -13,13 +13,13 @@
 #include "cli/options.h"
 #include "cli/progress.h"
 #include "cli/terminal_front_end.h"
-#include "core/chipsight_core.h"
-#include "core/file_layer.h"
 #include "core/input/directory_walk.h"
 #include "core/input/image_reader.h"
+#include "core/session/session.h"
+#include "core/sys/file_layer.h"
 
-using chipsight::ChipsightCore;
 using chipsight::Outcome;
+using chipsight::Session;
 using namespace chipsight::cli;
 
 int main(int argc, char** argv) {
@@ -59,7 +59,7 @@ int main(int argc, char** argv) {
     TerminalFrontEnd frontEnd;
     frontEnd.crlf = crlf;
     frontEnd.json = o.json;
-    ChipsightCore core(frontEnd, chipsight::executablePath(), files);
+    Session core(frontEnd, chipsight::executablePath(), files);
     if (!dbDir.empty()) core.useDatabaseDirectory(dbDir);
     for (std::string& dat : dats) core.addDatPath(std::move(dat));
     core.loadDatabases();

@@ -10,9 +10,9 @@
 #include <iostream>
 
 #include "chipsight/version.h"
-#include "core/identify.h"
-#include "core/number_reading.h"
-#include "core/texts.h"
+#include "core/identify/identify.h"
+#include "core/identify/texts.h"
+#include "core/sys/number_reading.h"
 
 namespace chipsight::cli {
 namespace {

@@ -8,9 +8,9 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/json_output.h"
-#include "core/identify.h"
-#include "core/number_reading.h"
-#include "core/texts.h"
+#include "core/identify/identify.h"
+#include "core/identify/texts.h"
+#include "core/sys/number_reading.h"
 
 namespace chipsight::cli {
 

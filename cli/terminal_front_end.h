@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "cli/progress.h"
-#include "core/front_end.h"
+#include "core/session/front_end.h"
 
 namespace chipsight::cli {
 

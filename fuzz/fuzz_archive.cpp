@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <fstream>
 
-#include "core/crc32.h"
+#include "core/checksum/crc32.h"
 #include "core/input/archive.h"
 #include "fuzz/fuzz_support.h"
 

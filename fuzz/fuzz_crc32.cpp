@@ -2,8 +2,8 @@
 // reference.
 #include <cstdlib>
 
-#include "core/crc32.h"
-#include "core/crc32_path_selection.h"
+#include "core/checksum/crc32.h"
+#include "core/checksum/crc32_path_selection.h"
 #include "fuzz/fuzz_support.h"
 
 using namespace chipsight;

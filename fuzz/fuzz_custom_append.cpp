@@ -6,7 +6,7 @@
 #include <cstring>
 #include <fstream>
 
-#include "core/chipsight_core.h"
+#include "core/session/session.h"
 #include "fuzz/fuzz_support.h"
 
 using namespace chipsight;
@@ -25,7 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             .write(reinterpret_cast<const char*>(before.data()), std::streamsize(before.size()));
 
     fuzzing::QuietFrontEnd ui;
-    ChipsightCore core(ui, dir + "/chipsight", {});
+    Session core(ui, dir + "/chipsight", {});
     core.loadDatabases();
     const bool added = core.appendCustomEntry(checksum, length, name, description);
 
@@ -35,7 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::abort();
     if (!added) return 0;
     fuzzing::QuietFrontEnd again;
-    ChipsightCore reloaded(again, dir + "/chipsight", {});
+    Session reloaded(again, dir + "/chipsight", {});
     reloaded.loadDatabases();
     if (reloaded.entries().size() != before.size() / 108 + 1 || !again.boxes.empty()) std::abort();
     if (!(reloaded.entries()[reloaded.entries().size() - 1] ==

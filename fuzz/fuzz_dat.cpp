@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "core/databases/dat_internal.h"
+#include "core/databases/dat/dat_internal.h"
 
 using namespace chipsight;
 

@@ -13,10 +13,10 @@
 
 #include <cstdio>
 
-#include "core/chunk_checks.h"
-#include "core/crc32.h"
-#include "core/databases/dat_set.h"
-#include "core/databases/dat_store.h"
+#include "core/checksum/chunk_checks.h"
+#include "core/checksum/crc32.h"
+#include "core/databases/dat/dat_set.h"
+#include "core/databases/dat/dat_store.h"
 
 using namespace chipsight;
 

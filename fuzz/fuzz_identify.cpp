@@ -2,8 +2,8 @@
 // one-pass report must equal the plain per-level reference byte for byte.
 #include <cstdlib>
 
-#include "core/crc32.h"
-#include "core/identify.h"
+#include "core/checksum/crc32.h"
+#include "core/identify/identify.h"
 #include "fuzz/fuzz_support.h"
 #include "tests/support/reference_report.h"
 

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <fstream>
 
-#include "core/chipsight_core.h"
+#include "core/session/session.h"
 #include "fuzz/fuzz_support.h"
 
 using namespace chipsight;
@@ -29,7 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     put(dir + "/Chipsight.dat", custom, present & 4);
 
     fuzzing::QuietFrontEnd ui;
-    ChipsightCore core(ui, dir + "/chipsight", {});
+    Session core(ui, dir + "/chipsight", {});
     core.loadDatabases();
 
     const std::size_t customCount = (present & 4) ? custom.size() / 108 : 0;

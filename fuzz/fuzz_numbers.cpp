@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "core/number_reading.h"
+#include "core/sys/number_reading.h"
 
 using namespace chipsight;
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "core/front_end.h"
+#include "core/session/front_end.h"
 
 namespace chipsight::fuzzing {
 

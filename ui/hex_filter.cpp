@@ -1,8 +1,8 @@
 // The hexadecimal filter of the checksum boxes.
 #include "ui/hex_filter.h"
 
-#include "core/number_reading.h"
-#include "core/texts.h"
+#include "core/identify/texts.h"
+#include "core/sys/number_reading.h"
 #include "ui/framework/blocking.h"
 #include "ui/framework/dialog.h"
 

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "chipsight/version.h"
-#include "core/texts.h"
+#include "core/identify/texts.h"
 #include "ui/main_app.h"
 
 namespace {

@@ -1,7 +1,7 @@
 // The application object and the program's start-up.
 #include "ui/main_app.h"
 
-#include "core/file_layer.h"
+#include "core/sys/file_layer.h"
 #include "ui/main_dialog.h"
 
 CMainApp& theApp() {

@@ -15,14 +15,23 @@
 #include <cerrno>
 #include <filesystem>
 
-#include "core/file_layer.h"
-#include "core/texts.h"
+#include "core/identify/texts.h"
+#include "core/sys/file_layer.h"
 #include "ui/about_dialog.h"
 #include "ui/custom_entry_dialog.h"
 #include "ui/framework/blocking.h"
 #include "ui/framework/byte_text.h"
 #include "ui/framework/file_dialog.h"
 #include "ui/manual_entry_dialog.h"
+
+// The core's message-box types are handed to the framework as they are.
+static_assert(unsigned(MB_OK) == chipsight::MB_OK &&
+              unsigned(MB_OKCANCEL) == chipsight::MB_OKCANCEL &&
+              unsigned(MB_YESNO) == chipsight::MB_YESNO &&
+              unsigned(MB_ICONSTOP) == chipsight::MB_ICONSTOP &&
+              unsigned(MB_ICONQUESTION) == chipsight::MB_ICONQUESTION &&
+              unsigned(MB_ICONEXCLAMATION) == chipsight::MB_ICONEXCLAMATION &&
+              unsigned(MB_ICONINFORMATION) == chipsight::MB_ICONINFORMATION);
 
 namespace {
 

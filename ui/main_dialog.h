@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "core/chipsight_core.h"
-#include "core/front_end.h"
+#include "core/session/front_end.h"
+#include "core/session/session.h"
 #include "ui/framework/dialog.h"
 
 class QPlainTextEdit;
@@ -75,7 +75,7 @@ class CMainDialog : public CDialog, public chipsight::FrontEnd {
 
     // What the run holds: the entry table, the log, the options and the last result. The
     // window's controls are bound to its members by data exchange.
-    chipsight::ChipsightCore m_session;
+    chipsight::Session m_session;
     QPushButton* m_addCustomButton = nullptr;
     QPlainTextEdit* m_logEdit = nullptr;
     int m_alwaysOnTop = 0;

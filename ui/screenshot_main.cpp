@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "core/file_layer.h"
+#include "core/sys/file_layer.h"
 #include "ui/about_dialog.h"
 #include "ui/custom_entry_dialog.h"
 #include "ui/framework/blocking.h"

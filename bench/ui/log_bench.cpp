@@ -8,7 +8,7 @@
 #include <cstdlib>
 
 #include "bench/bench_support.h"
-#include "core/crc32.h"
+#include "core/checksum/crc32.h"
 #include "ui/main_app.h"
 #include "ui/main_dialog.h"
 
@@ -20,11 +20,11 @@ constexpr int kImages = 16;
 
 // A database and images of 4 KiB, half of them in it (each under two chips, so their reports
 // run to a few lines), half not.
-struct Session {
+struct Fixture {
     bench::TempDir db, images;
     std::vector<std::string> paths;
 
-    Session() {
+    Fixture() {
         bench::writeDatabase(db.path(), 1000, 100);
         std::vector<std::uint8_t> custom;
         for (int i = 0; i < kImages; ++i) {
@@ -48,12 +48,12 @@ struct Session {
 };
 
 void logSession(benchmark::State& state) {
-    static Session session;
+    static Fixture session;
     using Clock = std::chrono::steady_clock;
     double first = 0, last = 0;
     for (auto _ : state) {
         CMainDialog dialog(session.db.file("chipsight"), {});
-        dialog.useDatabaseDirectory(session.db.path());
+        dialog.m_session.useDatabaseDirectory(session.db.path());
         theApp().m_pMainDialog = &dialog;
         theApp().m_pMainWnd = &dialog;
         dialog.create();

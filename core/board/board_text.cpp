@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-#include "core/identify.h"
+#include "core/identify/identify.h"
 
 namespace chipsight::board {
 namespace {

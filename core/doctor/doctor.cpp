@@ -9,11 +9,11 @@
 #include <cstring>
 #include <memory>
 
-#include "core/crc32.h"
-#include "core/doctor/little_endian.h"
+#include "core/checksum/crc32.h"
+#include "core/checksum/image_digest.h"
 #include "core/doctor/one_bit.h"
 #include "core/doctor/transform_crcs.h"
-#include "core/image_digest.h"
+#include "core/sys/byte_order.h"
 
 namespace chipsight::doctor {
 namespace {

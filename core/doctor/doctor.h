@@ -11,7 +11,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "core/entry_table.h"
+#include "core/databases/entry_table.h"
 
 namespace chipsight::doctor {
 

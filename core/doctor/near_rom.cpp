@@ -7,7 +7,7 @@
 #include <chrono>
 #include <cstring>
 
-#include "core/crc32.h"
+#include "core/checksum/crc32.h"
 #include "core/doctor/one_bit.h"
 #include "core/doctor/transform_crcs.h"
 

@@ -1,7 +1,7 @@
 // The one-bit search: the tables, made once, and the choice of the multiplication.
 #include "core/doctor/one_bit.h"
 
-#include "core/crc32_path_selection.h"
+#include "core/checksum/crc32_path_selection.h"
 #include "core/doctor/one_bit_search.h"
 
 namespace chipsight::doctor {

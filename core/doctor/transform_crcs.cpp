@@ -17,10 +17,10 @@
 #include <initializer_list>
 #include <memory>
 
-#include "core/crc32.h"
-#include "core/crc32_path_selection.h"
-#include "core/doctor/little_endian.h"
+#include "core/checksum/crc32.h"
+#include "core/checksum/crc32_path_selection.h"
 #include "core/doctor/one_bit_search.h"
+#include "core/sys/byte_order.h"
 
 namespace chipsight::doctor {
 namespace detail {

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "core/crc32_x86_folding.h"
+#include "core/checksum/crc32_x86_folding.h"
 
 namespace chipsight::doctor::detail {
 

@@ -14,8 +14,8 @@
 #include <new>
 #include <optional>
 
-#include "core/file_layer.h"
-#include "core/image_file.h"
+#include "core/input/image_file.h"
+#include "core/sys/file_layer.h"
 
 namespace chipsight {
 namespace {

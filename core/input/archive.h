@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "core/image_file.h"
+#include "core/input/image_file.h"
 
 namespace chipsight {
 

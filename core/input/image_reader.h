@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "core/image_file.h"
+#include "core/input/image_file.h"
 
 namespace chipsight {
 

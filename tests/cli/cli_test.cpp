@@ -10,8 +10,8 @@
 #include <thread>
 
 #include <nlohmann/json.hpp>
-#include "core/crc32.h"
-#include "core/identify.h"
+#include "core/checksum/crc32.h"
+#include "core/identify/identify.h"
 #include "tests/support/archive_writer.h"
 #include "tests/support/process.h"
 #include "tests/support/test_support.h"

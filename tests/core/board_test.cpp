@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "core/board/board.h"
-#include "core/crc32.h"
+#include "core/checksum/crc32.h"
 #include "tests/support/test_support.h"
 
 namespace chipsight::board {

@@ -1,4 +1,4 @@
-#include "core/databases/dat_files.h"
+#include "core/databases/dat/dat_files.h"
 
 #include <gtest/gtest.h>
 #include <algorithm>

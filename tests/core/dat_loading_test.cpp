@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
-#include "core/crc32.h"
+#include "core/checksum/crc32.h"
 #include "tests/support/test_support.h"
 
 namespace chipsight {

@@ -10,7 +10,7 @@
 #include <cstdio>
 #include <fstream>
 
-#include "core/databases/dat_internal.h"
+#include "core/databases/dat/dat_internal.h"
 #include "tests/support/fault_injection.h"
 #include "tests/support/test_support.h"
 

@@ -1,7 +1,7 @@
 // The compiled cache of all DAT files: trusted only for the files it names, as they are, and
 // whole; renewed in place by any number of processes at once.
-#include "core/databases/dat_set.h"
-#include "core/entry_table.h"
+#include "core/databases/dat/dat_set.h"
+#include "core/databases/entry_table.h"
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>

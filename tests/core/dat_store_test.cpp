@@ -1,4 +1,4 @@
-#include "core/databases/dat_store.h"
+#include "core/databases/dat/dat_store.h"
 
 #include <gtest/gtest.h>
 

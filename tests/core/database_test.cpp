@@ -12,7 +12,7 @@
 #include <map>
 #include <sstream>
 
-#include "core/chipsight_core.h"
+#include "core/session/session.h"
 #include "tests/support/expected_texts.h"
 #include "tests/support/fault_injection.h"
 #include "tests/support/process.h"

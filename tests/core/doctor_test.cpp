@@ -5,11 +5,11 @@
 
 #include <random>
 
-#include "core/crc32.h"
+#include "core/checksum/crc32.h"
 #include "core/doctor/near_rom.h"
 #include "core/doctor/one_bit.h"
 #include "core/doctor/transform_crcs.h"
-#include "core/file_layer.h"
+#include "core/sys/file_layer.h"
 #include "tests/support/reference_report.h"
 #include "tests/support/test_support.h"
 

@@ -1,5 +1,5 @@
 // The entry table and its index.
-#include "core/entry_table.h"
+#include "core/databases/entry_table.h"
 
 #include <gtest/gtest.h>
 

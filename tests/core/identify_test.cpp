@@ -13,10 +13,10 @@
 #include <optional>
 #include <random>
 
-#include "core/crc32.h"
+#include "core/checksum/crc32.h"
 #include "core/doctor/doctor.h"
-#include "core/file_layer.h"
 #include "core/input/image_reader.h"
+#include "core/sys/file_layer.h"
 #include "tests/support/archive_writer.h"
 #include "tests/support/expected_texts.h"
 #include "tests/support/fault_injection.h"

@@ -11,10 +11,10 @@
 #include <memory>
 #include <random>
 
-#include "core/crc32.h"
-#include "core/crc32_path_selection.h"
-#include "core/identify.h"
-#include "core/number_reading.h"
+#include "core/checksum/crc32.h"
+#include "core/checksum/crc32_path_selection.h"
+#include "core/identify/identify.h"
+#include "core/sys/number_reading.h"
 #include "tests/support/reference_report.h"
 #include "tests/support/test_support.h"
 

@@ -15,8 +15,8 @@
 #include <set>
 #include <string>
 
-#include "core/custom_db.h"
-#include "core/file_layer.h"
+#include "core/databases/custom_db.h"
+#include "core/sys/file_layer.h"
 
 int main(int argc, char** argv) {
     if (argc < 4) return 2;

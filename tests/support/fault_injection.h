@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "core/file_layer.h"
+#include "core/sys/file_layer.h"
 
 namespace chipsight::testing {
 

@@ -3,8 +3,8 @@
 
 #include <cstdio>
 
-#include "core/crc32.h"
-#include "core/identify.h"
+#include "core/checksum/crc32.h"
+#include "core/identify/identify.h"
 
 namespace chipsight::testing {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "core/entry_table.h"
+#include "core/databases/entry_table.h"
 
 namespace chipsight::testing {
 

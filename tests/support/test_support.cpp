@@ -9,7 +9,7 @@
 #include <random>
 #include <stdexcept>
 
-#include "core/crc32.h"
+#include "core/checksum/crc32.h"
 
 namespace chipsight::testing {
 

@@ -11,9 +11,9 @@
 #include <string_view>
 #include <vector>
 
-#include "core/chipsight_core.h"
-#include "core/front_end.h"
-#include "core/rom_database.h"
+#include "core/databases/rom_database.h"
+#include "core/session/front_end.h"
+#include "core/session/session.h"
 
 namespace chipsight::testing {
 
@@ -108,7 +108,7 @@ class RecordingFrontEnd : public FrontEnd {
 
 // The core as the window's dialog holds it: the dialog's data exchange writes the core's
 // members directly, and a test standing in for that dialog does the same.
-using BoundCore = ChipsightCore;
+using BoundCore = Session;
 
 // A core over the database files in `dir`, recorded by `frontEnd`.
 struct CoreFixture {

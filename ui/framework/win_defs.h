@@ -4,8 +4,6 @@
 
 // These live in the global namespace, as the platform's own names do.
 
-#include "core/front_end.h"
-
 // Command identifiers and the answers of a message box.
 enum : int {
     IDOK = 1,
@@ -14,17 +12,20 @@ enum : int {
     IDNO = 7,
 };
 
-// Message-box types: the core's, which the core reports its failures with.
-using chipsight::MB_ICONEXCLAMATION;
-using chipsight::MB_ICONHAND;
-using chipsight::MB_ICONINFORMATION;
-using chipsight::MB_ICONMASK;
-using chipsight::MB_ICONQUESTION;
-using chipsight::MB_ICONSTOP;
-using chipsight::MB_OK;
-using chipsight::MB_OKCANCEL;
-using chipsight::MB_TYPEMASK;
-using chipsight::MB_YESNO;
+// Message-box types: the buttons in the low four bits, the icon in the next four. The core
+// reports its failures with the same values (the window checks that they agree).
+enum : unsigned {
+    MB_OK = 0x00,
+    MB_OKCANCEL = 0x01,
+    MB_YESNO = 0x04,
+    MB_ICONSTOP = 0x10,
+    MB_ICONHAND = MB_ICONSTOP,
+    MB_ICONQUESTION = 0x20,
+    MB_ICONEXCLAMATION = 0x30,
+    MB_ICONINFORMATION = 0x40,
+    MB_TYPEMASK = 0x0F,
+    MB_ICONMASK = 0xF0,
+};
 
 // System commands; the framework itself acts only on SC_CLOSE (the close box).
 enum : unsigned {

@@ -1,0 +1,119 @@
+// Which ROMs of a DAT become entries, and the numbers DATs write.
+#include <algorithm>
+
+#include "core/databases/dat/dat_internal.h"
+
+namespace chipsight::dat {
+
+namespace {
+
+int hexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+std::optional<std::uint64_t> parseHex(std::string_view text, std::uint64_t limit) {
+    if (text.empty()) return std::nullopt;
+    std::uint64_t value = 0;
+    for (char c : text) {
+        const int d = hexDigit(c);
+        if (d < 0 || value > (limit >> 4)) return std::nullopt;
+        value = value << 4 | std::uint64_t(d);
+    }
+    return value;
+}
+
+bool hasHexPrefix(std::string_view text) {
+    return text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+}
+
+}  // namespace
+
+std::optional<std::uint32_t> parseDecimal(std::string_view text) {
+    if (text.empty()) return std::nullopt;
+    std::uint64_t value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return std::nullopt;
+        value = value * 10 + std::uint64_t(c - '0');
+        if (value > 0xFFFFFFFFu) return std::nullopt;
+    }
+    return std::uint32_t(value);
+}
+
+std::optional<std::uint32_t> parseSize(std::string_view text) {
+    if (hasHexPrefix(text)) {
+        const auto value = parseHex(text.substr(2), 0xFFFFFFFFu);
+        return value ? std::optional<std::uint32_t>(std::uint32_t(*value)) : std::nullopt;
+    }
+    return parseDecimal(text);
+}
+
+std::optional<std::uint32_t> parseCrc(std::string_view text) {
+    if (text.size() != 8) return std::nullopt;
+    const auto value = parseHex(text, 0xFFFFFFFFu);
+    return value ? std::optional<std::uint32_t>(std::uint32_t(*value)) : std::nullopt;
+}
+
+std::optional<std::uint64_t> parseOffset(std::string_view text) {
+    return parseHex(hasHexPrefix(text) ? text.substr(2) : text, ~std::uint64_t(0));
+}
+
+const char* SetCollector::add(const RomFields& rom, const AreaFields& area) {
+    // A ROM nobody has dumped has no checksum to match; a ROM carrying `merge` is its parent's
+    // or its BIOS's listed again, and that one is an entry already.
+    if (rom.status == "nodump" || rom.hasMerge || !rom.size || !rom.crc) return nullptr;
+    const auto size = parseSize(*rom.size);
+    if (!size) return "size is not a number";
+    const auto crc = parseCrc(*rom.crc);
+    if (!crc) return "crc is not 8 hex digits";
+    std::optional<std::uint64_t> offset;
+    if (rom.hasOffset && !(offset = parseOffset(rom.offset))) return "offset is not a number";
+    if (rom.hasSha1 && !rom.sha1.empty() &&
+        (rom.sha1.size() != 40 ||
+         !std::all_of(rom.sha1.begin(), rom.sha1.end(), [](char c) { return hexDigit(c) >= 0; })))
+        return "sha1 is not 40 hex digits";
+
+    if (count_ == kept_.size()) kept_.emplace_back();
+    Kept& k = kept_[count_++];
+    k.name.assign(rom.name);
+    k.sha1.assign(rom.sha1);
+    for (char& c : k.sha1) c = char(c >= 'A' && c <= 'F' ? c + ('a' - 'A') : c);
+    k.region.assign(rom.region.empty() ? area.name : rom.region);
+    k.endianness.assign(area.endianness);
+    k.loadFlag.assign(rom.loadFlag);
+    k.crc = *crc;
+    k.size = *size;
+    k.dataWidth = area.width;
+    k.hasOffset = offset.has_value();
+    k.offset = offset.value_or(0);
+    k.badDump = rom.status == "baddump";
+    return nullptr;
+}
+
+void SetCollector::flush(DatSink& sink, std::string_view setName, std::string_view description,
+                         std::string_view listName) {
+    for (std::size_t i = 0; i < count_; ++i) {
+        const Kept& k = kept_[i];
+        DatRom rom;
+        rom.name = k.name;
+        rom.setName = setName;
+        rom.setDescription = description;
+        rom.listName = listName;
+        rom.sha1 = k.sha1;
+        rom.region = k.region;
+        rom.endianness = k.endianness;
+        rom.loadFlag = k.loadFlag;
+        rom.crc = k.crc;
+        rom.size = k.size;
+        rom.offset = k.offset;
+        rom.hasOffset = k.hasOffset;
+        rom.dataWidth = k.dataWidth;
+        rom.badDump = k.badDump;
+        sink.rom(rom);
+    }
+    count_ = 0;
+}
+
+}  // namespace chipsight::dat

@@ -1,0 +1,91 @@
+// Report lines and the report of an image: the pure part of identification.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/checksum/image_digest.h"
+#include "core/databases/entry_table.h"
+
+namespace chipsight {
+
+inline constexpr std::string_view kBlockHead = "============================";
+inline constexpr std::string_view kBlockTail = "\r\n";
+
+// Whether (size, crc) is that of a block of bytes that are all 0xFF, for the eight block sizes
+// from 256 to 65536 bytes that the program knows (512 is not among them).
+bool isBlankBlock(std::uint32_t size, std::uint32_t crc);
+
+// A file name or a database text as it may appear in a report line: each control character
+// (C0, DEL, and C1 written as UTF-8) becomes one '?', so a text cannot forge lines of its own
+// nor send a terminal escape sequences.
+std::string reportName(std::string_view fileName);
+
+// What one identification found.
+enum class Outcome {
+    Failed,    // a message box was shown; nothing or only an error reached the log
+    Skipped,   // nothing to report (a blank pair under Ignore Bad)
+    NotFound,  // the report ends in a Not Found line
+    Found,     // at least one entry matched
+};
+
+// A part of an image that matched, with the positions in the table of the entries it matched,
+// in table order.
+struct PartMatch {
+    int level = 0;            // 0 for the whole image; level i has 2^i parts
+    std::uint32_t part = 1;   // counted from 1
+    std::uint32_t parts = 1;  // at this level
+    std::uint32_t crc = 0, size = 0;
+    std::vector<std::size_t> entries;
+};
+
+// What one lookup pass found of an image or of a typed checksum and size: all that the report
+// text, a JSON line or any other rendering shows of it, with the entries as references into the
+// table looked up in.
+struct Identification {
+    std::string name;  // as the report names it (the label of a typed pair), its controls kept
+    std::uint32_t size = 0, crc = 0;
+    bool typed = false;           // a typed pair: no bytes, so no blank test or bits
+    bool blank = false;           // an image that is empty or all 0xFF bytes
+    std::uint8_t anyBits = 0xFF;  // the OR of every byte of an image
+    bool found = false;           // some part matched, at a level the image has
+    std::vector<PartMatch> parts;
+};
+
+// Looks up every part of the image of the finished `digest`, at the digest's levels, in
+// `entries`, passing over blank parts when `ignoreBad` is set.
+Identification identify(const EntryTable& entries, const ImageDigest& digest, std::string_view name,
+                        bool ignoreBad);
+// Looks up a typed checksum and size, named `label`.
+Identification identifyTyped(const EntryTable& entries, std::uint32_t crc, std::uint32_t size,
+                             std::string_view label);
+// The report block of what was found, from the block head to the last line, without the tail.
+std::string reportText(const Identification& found, const EntryTable& entries);
+
+struct Report {
+    std::string block;      // from the block head to the last line, without the block tail
+    std::uint32_t crc = 0;  // CRC-32 of the whole image (or the typed checksum)
+    bool found = false;
+};
+
+// The report of an identification.
+Report reportOf(const Identification& found, const EntryTable& entries);
+
+// The report block of an image of `image.size()` bytes named `name`, looked up at
+// `splitLevel` levels in `entries`, skipping blank parts when `ignoreBad` is set. The size is 0
+// or a power of two, as identification admits no other.
+Report buildReport(const EntryTable& entries, std::span<const std::uint8_t> image,
+                   std::string_view name, int splitLevel, bool ignoreBad);
+
+// The same from the finished digest of the image's bytes, looked up at the digest's levels.
+Report buildReport(const EntryTable& entries, const ImageDigest& digest, std::string_view name,
+                   bool ignoreBad);
+
+// The report block of a typed checksum and size under `label`.
+Report buildManualReport(const EntryTable& entries, std::uint32_t crc, std::uint32_t size,
+                         std::string_view label);
+
+}  // namespace chipsight
