@@ -61,7 +61,8 @@ std::optional<std::uint64_t> parseOffset(std::string_view text) {
 }
 
 const char* SetCollector::add(const RomFields& rom, const AreaFields& area) {
-    if (wholeSets_) keepWhole(rom, area);
+    if (wholeSets_) [[unlikely]]
+        keepWhole(rom, area);
     // A ROM nobody has dumped has no checksum to match; a ROM carrying `merge` is its parent's
     // or its BIOS's listed again, and that one is an entry already.
     if (rom.status == "nodump" || rom.hasMerge || !rom.size || !rom.crc) return nullptr;
@@ -137,7 +138,9 @@ void SetCollector::keepWhole(const RomFields& rom, const AreaFields& area) {
     w.region.assign(rom.region.empty() ? area.name : rom.region);
     DatSetRom& p = w.parsed;
     p.size = rom.size ? parseSize(*rom.size) : std::nullopt;
-    p.crc = rom.crc ? parseCrc(*rom.crc) : std::nullopt;
+    // parseCrc's logic without calling it: with a second caller the compiler no longer puts
+    // it inline in add, which every entry goes through.
+    p.crc = rom.crc && rom.crc->size() == 8 ? parseHex(*rom.crc, 0xFFFFFFFFu) : std::nullopt;
     p.offset = rom.hasOffset ? parseOffset(rom.offset) : std::nullopt;
     p.dataWidth = area.width;
     p.status = rom.status == "nodump"    ? DatRomStatus::NoDump

@@ -77,7 +77,8 @@ class SetCollector {
         std::string name, sha1, merge, bios, region;
         DatSetRom parsed;
     };
-    void keepWhole(const RomFields& rom, const AreaFields& area);
+    // Out of line, so that `add` compiles for the entries as it would without whole sets.
+    [[gnu::noinline]] void keepWhole(const RomFields& rom, const AreaFields& area);
     void sendWhole(DatSink& sink, std::string_view setName, std::string_view description,
                    std::string_view listName);
     void clearWhole();
