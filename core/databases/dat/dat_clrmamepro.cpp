@@ -96,7 +96,7 @@ class Tokens {
 class Reader {
   public:
     Reader(ByteSource& source, DatSink& sink, DatResult& result)
-        : tokens_(source), sink_(sink), result_(result) {}
+        : tokens_(source), sink_(sink), result_(result), collector_(sink) {}
 
     void read() {
         for (;;) {
@@ -157,6 +157,8 @@ class Reader {
     bool readSet(const std::string& block, std::uint64_t line) {
         setName_.clear();
         description_.clear();
+        cloneOf_.clear();
+        romOf_.clear();
         collector_.clear();
         for (;;) {
             const auto token = tokens_.next();
@@ -183,14 +185,19 @@ class Reader {
             if (failed) return false;
             if (text && key == "name") setName_.assign(*text);
             if (text && key == "description") description_.assign(*text);
+            if (text && key == "cloneof") cloneOf_.assign(*text);
+            if (text && key == "romof") romOf_.assign(*text);
         }
+        // A resource block holds a BIOS, which the games that name it in romof share.
+        if (collector_.wholeSets())
+            collector_.setFields({cloneOf_, romOf_, block == "resource", false});
         collector_.flush(sink_, setName_, description_, {});
         return true;
     }
 
     bool readRom(std::uint64_t line) {
         // The fields are kept as they come, as the tokens they were read from do not last.
-        std::string name, size, crc, sha1, merge, status, region, offset;
+        std::string name, size, crc, sha1, merge, status, region, offset, bios;
         bool hasSize = false, hasCrc = false, hasSha1 = false, hasMerge = false, hasOffset = false;
         for (;;) {
             const auto token = tokens_.next();
@@ -224,6 +231,8 @@ class Reader {
                 region = *text;
             else if (key == "offset")
                 offset = *text, hasOffset = true;
+            else if (key == "bios")
+                bios = *text;
         }
         RomFields rom;
         rom.name = name;
@@ -237,6 +246,7 @@ class Reader {
         rom.region = region;
         rom.offset = offset;
         rom.hasOffset = hasOffset;
+        rom.bios = bios;
         if (const char* failure = collector_.add(rom, {})) {
             fail(failure, line);
             return false;
@@ -248,7 +258,7 @@ class Reader {
     DatSink& sink_;
     DatResult& result_;
     SetCollector collector_;
-    std::string setName_, description_;
+    std::string setName_, description_, cloneOf_, romOf_;
 };
 
 }  // namespace

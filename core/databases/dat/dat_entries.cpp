@@ -61,6 +61,8 @@ std::optional<std::uint64_t> parseOffset(std::string_view text) {
 }
 
 const char* SetCollector::add(const RomFields& rom, const AreaFields& area) {
+    if (wholeSets_) [[unlikely]]
+        keepWhole(rom, area);
     // A ROM nobody has dumped has no checksum to match; a ROM carrying `merge` is its parent's
     // or its BIOS's listed again, and that one is an entry already.
     if (rom.status == "nodump" || rom.hasMerge || !rom.size || !rom.crc) return nullptr;
@@ -114,6 +116,83 @@ void SetCollector::flush(DatSink& sink, std::string_view setName, std::string_vi
         sink.rom(rom);
     }
     count_ = 0;
+    if (wholeSets_) {
+        sendWhole(sink, setName, description, listName);
+        clearWhole();
+    }
+}
+
+void SetCollector::keepWhole(const RomFields& rom, const AreaFields& area) {
+    if (wholeCount_ == whole_.size()) whole_.emplace_back();
+    WholeRom& w = whole_[wholeCount_++];
+    w.name.assign(rom.name);
+    // A checksum not of its format is left out rather than failing the file: the ROMs that
+    // are no entries have never been held to it.
+    const bool sha1 =
+        rom.hasSha1 && rom.sha1.size() == 40 &&
+        std::all_of(rom.sha1.begin(), rom.sha1.end(), [](char c) { return hexDigit(c) >= 0; });
+    w.sha1.assign(sha1 ? rom.sha1 : std::string_view{});
+    for (char& c : w.sha1) c = char(c >= 'A' && c <= 'F' ? c + ('a' - 'A') : c);
+    w.merge.assign(rom.merge);
+    w.bios.assign(rom.bios);
+    w.region.assign(rom.region.empty() ? area.name : rom.region);
+    DatSetRom& p = w.parsed;
+    p.size = rom.size ? parseSize(*rom.size) : std::nullopt;
+    // parseCrc's logic without calling it: with a second caller the compiler no longer puts
+    // it inline in add, which every entry goes through.
+    p.crc = rom.crc && rom.crc->size() == 8 ? parseHex(*rom.crc, 0xFFFFFFFFu) : std::nullopt;
+    p.offset = rom.hasOffset ? parseOffset(rom.offset) : std::nullopt;
+    p.dataWidth = area.width;
+    p.status = rom.status == "nodump"    ? DatRomStatus::NoDump
+               : rom.status == "baddump" ? DatRomStatus::BadDump
+                                         : DatRomStatus::Good;
+}
+
+void SetCollector::setFields(const SetFields& fields) {
+    cloneOf_.assign(fields.cloneOf);
+    romOf_.assign(fields.romOf);
+    isBios_ = fields.isBios;
+    isDevice_ = fields.isDevice;
+}
+
+void SetCollector::addDeviceRef(std::string_view name) {
+    if (refCount_ == deviceRefs_.size()) deviceRefs_.emplace_back();
+    deviceRefs_[refCount_++].assign(name);
+}
+
+void SetCollector::sendWhole(DatSink& sink, std::string_view setName, std::string_view description,
+                             std::string_view listName) {
+    roms_.clear();
+    for (std::size_t i = 0; i < wholeCount_; ++i) {
+        const WholeRom& w = whole_[i];
+        DatSetRom rom = w.parsed;
+        rom.name = w.name;
+        rom.sha1 = w.sha1;
+        rom.merge = w.merge;
+        rom.bios = w.bios;
+        rom.region = w.region;
+        roms_.push_back(rom);
+    }
+    refs_.assign(deviceRefs_.begin(), deviceRefs_.begin() + std::ptrdiff_t(refCount_));
+    DatWholeSet set;
+    set.name = setName;
+    set.description = description;
+    set.listName = listName;
+    set.cloneOf = cloneOf_;
+    set.romOf = romOf_;
+    set.isBios = isBios_;
+    set.isDevice = isDevice_;
+    set.deviceRefs = refs_;
+    set.roms = roms_;
+    sink.set(set);
+}
+
+void SetCollector::clearWhole() {
+    wholeCount_ = 0;
+    refCount_ = 0;
+    cloneOf_.clear();
+    romOf_.clear();
+    isBios_ = isDevice_ = false;
 }
 
 }  // namespace chipsight::dat

@@ -25,7 +25,7 @@ class ByteSource {
 
 // A ROM as a DAT gives it: every field as written (decoded), absent fields empty.
 struct RomFields {
-    std::string_view name, sha1, merge, status, region, offset, loadFlag;
+    std::string_view name, sha1, merge, status, region, offset, loadFlag, bios;
     std::optional<std::string_view> size, crc;
     bool hasSha1 = false, hasMerge = false, hasOffset = false;
 };
@@ -36,18 +36,34 @@ struct AreaFields {
     std::uint32_t width = 0;
 };
 
+// What a set says of itself and its relations, for sinks that want whole sets.
+struct SetFields {
+    std::string_view cloneOf, romOf;
+    bool isBios = false, isDevice = false;
+};
+
 // Decides, for all formats alike, which ROMs become entries, and keeps those of the set being
-// read until the set ends, when its name and description are known.
+// read until the set ends, when its name and description are known. For a sink that wants
+// whole sets it keeps every ROM of the set as well, with the set's relations.
 class SetCollector {
   public:
+    explicit SetCollector(const DatSink& sink) : wholeSets_(sink.wantsSets()) {}
+
+    bool wholeSets() const { return wholeSets_; }
     // Checks one ROM and keeps it when it becomes an entry. Null when it is fine (an entry or
     // not), else why the file is malformed.
     const char* add(const RomFields& rom, const AreaFields& area);
-    // Sends the kept ROMs of the set to `sink` and forgets them.
+    // For whole sets only: the set's relations, and a device it refers to.
+    void setFields(const SetFields& fields);
+    void addDeviceRef(std::string_view name);
+    // Sends the kept ROMs of the set to `sink`, then the whole set, and forgets them.
     void flush(DatSink& sink, std::string_view setName, std::string_view description,
                std::string_view listName);
     // Forgets the kept ROMs.
-    void clear() { count_ = 0; }
+    void clear() {
+        count_ = 0;
+        if (wholeSets_) clearWhole();
+    }
 
   private:
     struct Kept {
@@ -56,8 +72,28 @@ class SetCollector {
         std::uint64_t offset = 0;
         bool hasOffset = false, badDump = false;
     };
+    // A ROM of the whole set: its texts, and the numbers as they parse.
+    struct WholeRom {
+        std::string name, sha1, merge, bios, region;
+        DatSetRom parsed;
+    };
+    // Out of line, so that `add` compiles for the entries as it would without whole sets.
+    [[gnu::noinline]] void keepWhole(const RomFields& rom, const AreaFields& area);
+    void sendWhole(DatSink& sink, std::string_view setName, std::string_view description,
+                   std::string_view listName);
+    void clearWhole();
+
     std::vector<Kept> kept_;
     std::size_t count_ = 0;
+    bool wholeSets_ = false;
+    std::vector<WholeRom> whole_;
+    std::size_t wholeCount_ = 0;
+    std::string cloneOf_, romOf_;
+    bool isBios_ = false, isDevice_ = false;
+    std::vector<std::string> deviceRefs_;
+    std::size_t refCount_ = 0;
+    std::vector<DatSetRom> roms_;  // views into whole_, made at the set's end
+    std::vector<std::string_view> refs_;
 };
 
 // Numbers as DATs write them. Nothing when the text is not such a number.

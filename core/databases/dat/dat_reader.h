@@ -5,6 +5,8 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -28,10 +30,39 @@ struct DatRom {
     bool badDump = false;
 };
 
+enum class DatRomStatus : std::uint8_t { Good, BadDump, NoDump };
+
+// A ROM of a set as the DAT lists it, whether or not it becomes an entry: those taken from a
+// parent or BIOS (with a merge name) and those nobody has dumped too. A number that is absent,
+// or not one, is empty: only the ROMs that become entries are held to their format.
+struct DatSetRom {
+    std::string_view name;
+    std::string_view sha1;                 // 40 lower-case hex digits, or empty
+    std::string_view merge, bios, region;  // bios: the BIOS choice (biosset) it belongs to
+    std::optional<std::uint32_t> size, crc;
+    std::optional<std::uint64_t> offset;
+    std::uint32_t dataWidth = 0;  // of the software list's dataarea, in bits; 0 where not given
+    DatRomStatus status = DatRomStatus::Good;
+};
+
+// A whole set, at its end. The views hold only during the call.
+struct DatWholeSet {
+    std::string_view name, description, listName;  // listName: software lists only
+    std::string_view cloneOf, romOf;
+    bool isBios = false;    // a BIOS set: a ListXML or Logiqx isbios, a ClrMamePro resource
+    bool isDevice = false;  // a ListXML device machine
+    std::span<const std::string_view> deviceRefs;  // in the order the set refers to them
+    std::span<const DatSetRom> roms;               // every ROM, in the DAT's order
+};
+
 class DatSink {
   public:
     virtual ~DatSink() = default;
     virtual void rom(const DatRom& rom) = 0;
+    // A sink that wants whole sets says so; a reader asks once, before the first set, and
+    // keeps nothing more for a sink that does not. `set` comes after the set's entries.
+    virtual bool wantsSets() const { return false; }
+    virtual void set(const DatWholeSet&) {}
 };
 
 struct DatResult {

@@ -43,7 +43,17 @@ struct XmlAttr {
 };
 
 // What an element is to a DAT; everything else is Other, and so is all below it.
-enum class Role : std::uint8_t { Other, Root, List, Set, Description, Part, DataArea, Rom };
+enum class Role : std::uint8_t {
+    Other,
+    Root,
+    List,
+    Set,
+    Description,
+    Part,
+    DataArea,
+    Rom,
+    DeviceRef  // read only for a sink that wants whole sets
+};
 
 DatFormat formatOfRoot(std::string_view name) {
     if (name == "mame" || name == "mess") return DatFormat::ListXml;
@@ -66,9 +76,11 @@ std::string_view attr(const XmlAttr* attrs, std::size_t count, std::string_view 
 // The meaning of the elements, the same for both readers.
 class DatXml {
   public:
-    DatXml(DatSink& sink, DatFormat format) : sink_(sink), format_(format) {}
+    DatXml(DatSink& sink, DatFormat format)
+        : sink_(sink), format_(format), collector_(sink), wholeSets_(collector_.wholeSets()) {}
 
-    Role roleOf(std::string_view name) const {
+    // Called for every start tag: kept inline in the scanner's loop whatever its size.
+    [[gnu::always_inline]] Role roleOf(std::string_view name) const {
         switch (roles_.empty() ? Role::Other : roles_.back()) {
             case Role::Root:
                 if (format_ == DatFormat::SoftwareList)
@@ -80,7 +92,10 @@ class DatXml {
                 if (name == "description") return Role::Description;
                 if (format_ == DatFormat::SoftwareList)
                     return name == "part" ? Role::Part : Role::Other;
-                return name == "rom" ? Role::Rom : Role::Other;
+                if (name == "rom") return Role::Rom;
+                if (wholeSets_) [[unlikely]]
+                    return name == "device_ref" ? Role::DeviceRef : Role::Other;
+                return Role::Other;
             case Role::Part:
                 return name == "dataarea" ? Role::DataArea : Role::Other;
             case Role::DataArea:
@@ -106,6 +121,11 @@ class DatXml {
                 description_.clear();
                 haveDescription_ = false;
                 collector_.clear();
+                if (wholeSets_) [[unlikely]]
+                    startWholeSet(attrs, count);
+                break;
+            case Role::DeviceRef:
+                collector_.addDeviceRef(attr(attrs, count, "name"));
                 break;
             case Role::Description:
                 collecting_ = !haveDescription_;
@@ -142,6 +162,8 @@ class DatXml {
                         rom.offset = v, rom.hasOffset = true;
                     else if (n == "loadflag")
                         rom.loadFlag = v;
+                    else if (wholeSets_ && n == "bios")
+                        rom.bios = v;
                 }
                 return collector_.add(rom, {areaName_, areaEndianness_, areaWidth_});
             }
@@ -167,6 +189,13 @@ class DatXml {
         }
     }
 
+    // Out of line, so that `start` stays as small for the entries as without whole sets.
+    [[gnu::noinline]] void startWholeSet(const XmlAttr* attrs, std::size_t count) {
+        collector_.setFields({attr(attrs, count, "cloneof"), attr(attrs, count, "romof"),
+                              attr(attrs, count, "isbios") == "yes",
+                              attr(attrs, count, "isdevice") == "yes"});
+    }
+
     bool wantsText() const { return collecting_ && roles_.back() == Role::Description; }
     void text(std::string_view s) {
         if (wantsText()) description_.append(s);
@@ -177,6 +206,7 @@ class DatXml {
     DatFormat format_;
     std::vector<Role> roles_;
     SetCollector collector_;
+    bool wholeSets_;
     std::string listName_, setName_, description_, areaName_, areaEndianness_;
     std::uint32_t areaWidth_ = 0;
     bool collecting_ = false, haveDescription_ = false;
