@@ -160,6 +160,97 @@ nlohmann::ordered_json toJson(const ImageRecord& r) {
 
 // One object a line. Texts that are not UTF-8 (file names may be anything) have their bad bytes
 // replaced, as JSON holds only Unicode.
+nlohmann::ordered_json boardJson(const board::Catalogue& c, std::span<const board::Dump> dumps,
+                                 const board::BoardAnswer& answer) {
+    using namespace board;
+    const auto setName = [&](SetId id) { return std::string(c.set(id).name); };
+    const auto dumpName = [&](std::size_t d) { return dumps[d].name; };
+    Json out;
+    Json list = Json::array();
+    for (const Dump& d : dumps)
+        list.push_back({{"name", d.name}, {"crc", hex8(d.crc)}, {"size", d.size}});
+    out["dumps"] = std::move(list);
+    Json candidates = Json::array();
+    for (const Candidate& cand : answer.candidates) {
+        const CatalogueSet& set = c.set(cand.set);
+        Json j = {{"set", std::string(set.name)}, {"description", std::string(set.description)}};
+        if (!set.list.empty()) j["list"] = std::string(set.list);
+        if (set.parent != kNoSet) j["clone_of"] = setName(set.parent);
+        j["matched"] = cand.matched;
+        j["dumpable"] = cand.dumpable;
+        Json missing = Json::array();
+        for (const RomId rom : cand.missing) missing.push_back(std::string(c.rom(rom).name));
+        j["missing"] = std::move(missing);
+        j["devices_matched"] = cand.deviceMatched;
+        j["devices_dumpable"] = cand.deviceDumpable;
+        Json tied = Json::array();
+        for (const SetId t : cand.tiedWith) tied.push_back(setName(t));
+        j["tied_with"] = std::move(tied);
+        candidates.push_back(std::move(j));
+    }
+    out["candidates"] = std::move(candidates);
+    Json chips = Json::array();
+    for (const ChipLine& line : answer.chips) {
+        const CatalogueRom& rom = c.rom(line.rom);
+        Json j = {{"name", std::string(rom.name)}, {"size", rom.size}};
+        if (!rom.region.empty()) j["region"] = std::string(rom.region);
+        if (rom.dataWidth != 0) j["width"] = rom.dataWidth;
+        if (rom.offset) j["offset"] = *rom.offset;
+        j["from"] = line.from == ChipFrom::Own         ? "own"
+                    : line.from == ChipFrom::Inherited ? "inherited"
+                                                       : "device";
+        if (line.origin != kNoSet) j["origin"] = setName(line.origin);
+        static constexpr const char* kStates[] = {"found",   "bad_dump_known",    "no_good_dump",
+                                                  "missing", "found_transformed", "bits_off"};
+        j["state"] = kStates[int(line.state)];
+        if (line.dump) j["dump"] = dumpName(*line.dump);
+        if (line.near) {
+            const doctor::NearMatch& m = *line.near;
+            static constexpr const char* kKinds[] = {"transformed", "within", "interleaved",
+                                                     "bits_off"};
+            Json near = {{"kind", kKinds[int(m.kind)]}};
+            if (m.kind != doctor::NearMatch::Kind::BitsOff)
+                near["transform"] = transformName(m.transform);
+            if (m.kind == doctor::NearMatch::Kind::Within) {
+                near["part"] = m.part;
+                near["parts"] = m.parts;
+            }
+            if (m.kind == doctor::NearMatch::Kind::Interleaved) {
+                near["even"] = dumpName(m.dump);
+                near["odd"] = dumpName(m.second);
+            }
+            Json bits = Json::array();
+            for (const doctor::BitOff& b : m.bits)
+                bits.push_back({{"address", b.byte}, {"bit", b.bit}, {"rose", b.rose}});
+            if (!m.bits.empty()) near["bits"] = std::move(bits);
+            near["confirmed"] = m.confirmed;
+            j["near"] = std::move(near);
+        }
+        chips.push_back(std::move(j));
+    }
+    out["chips"] = std::move(chips);
+    Json mixed = Json::array();
+    for (const Unexplained::FromOtherSet& other : answer.unexplained.otherSets) {
+        Json names = Json::array();
+        for (const std::size_t d : other.dumps) names.push_back(dumpName(d));
+        mixed.push_back({{"set", setName(other.set)}, {"dumps", std::move(names)}});
+    }
+    out["mixed"] = std::move(mixed);
+    Json known = Json::array();
+    for (const Unexplained::KnownChip& chip : answer.unexplained.knownChips) {
+        Json sets = Json::array();
+        for (const SetId s : chip.sets) sets.push_back(setName(s));
+        known.push_back({{"dump", dumpName(chip.dump)},
+                         {"sets", std::move(sets)},
+                         {"set_count", chip.setCount}});
+    }
+    out["known_chips"] = std::move(known);
+    Json unknown = Json::array();
+    for (const std::size_t d : answer.unexplained.unknown) unknown.push_back(dumpName(d));
+    out["unknown"] = std::move(unknown);
+    return out;
+}
+
 void writeJson(const nlohmann::ordered_json& j) {
     std::cout << j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << '\n';
 }

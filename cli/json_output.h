@@ -5,6 +5,9 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
+#include <span>
+
+#include "core/board/board.h"
 #include "core/session/image_record.h"
 
 namespace chipsight::cli {
@@ -13,6 +16,11 @@ namespace chipsight::cli {
 std::string hex8(std::uint32_t value);
 // What one identification found, as the object --json writes for it.
 nlohmann::ordered_json toJson(const ImageRecord& r);
+// A board's answer: the dumps, the candidate sets, the chips of the best and their states, and
+// what the best set leaves unexplained.
+nlohmann::ordered_json boardJson(const board::Catalogue& catalogue,
+                                 std::span<const board::Dump> dumps,
+                                 const board::BoardAnswer& answer);
 // Writes `j` as one line of standard output.
 void writeJson(const nlohmann::ordered_json& j);
 

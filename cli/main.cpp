@@ -75,10 +75,11 @@ int main(int argc, char** argv) {
     core.setSplitLevel(splitLevel);
     core.setIgnoreBad(ignoreBad);
     core.setDoctor(doctor);
-    core.setNamePaths(o.recursive || o.json);
+    core.setNamePaths(o.recursive || o.json || !o.boards.empty());
 
     // With no database file at all every lookup is Not Found; say once where they were looked for.
-    if (!core.commandLine().empty() || !manual.empty() || !readGroups.empty()) {
+    if (!core.commandLine().empty() || !manual.empty() || !readGroups.empty() ||
+        !o.boards.empty()) {
         bool anyFile = false;
         for (const char* name :
              {chipsight::kRomTableFile, chipsight::kGameTableFile, chipsight::kCustomFile})
@@ -113,6 +114,10 @@ int main(int argc, char** argv) {
         frontEnd.progress = nullptr;
     }
     frontEnd.current.clear();
+    for (const auto& board : o.boards) {
+        note(core.identifyBoard(board));
+        core.clearLog();
+    }
     for (const auto& group : readGroups) {
         note(core.identifyReads(group, o.readsAnd ? chipsight::doctor::ReadsRule::And
                                                   : chipsight::doctor::ReadsRule::Majority));

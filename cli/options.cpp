@@ -78,6 +78,7 @@ std::string usageMessage(const CLI::ParseError& e) {
         {"--jobs", "--jobs takes a number from 1 to 64"},
         {"--reads-rule", "--reads-rule takes majority or and"},
         {"--reads", "--reads needs two or more files"},
+        {"--board", "--board needs a file, folder or archive"},
     };
     if (dynamic_cast<const CLI::ExtrasError*>(&e) == nullptr) {
         for (const auto& [option, needs] : kNeeds)
@@ -149,6 +150,15 @@ std::optional<int> parseOptions(int argc, char** argv, Options& o) {
            "their per-bit majority, after the files; implies --doctor")
         ->option_text("FILE FILE...")
         ->expected(2, CLI::detail::expected_max_vector_size)
+        ->trigger_on_parse()
+        ->group(lookup);
+    app.add_option_function<std::vector<std::string>>(
+           "--board", groupsOf(o.boards),
+           "identify the files, folders (walked as with -r) and archives up to the next option "
+           "as the dumps of one board, then say which sets it is, ranked, and the state of each "
+           "chip of the best; after the files")
+        ->option_text("PATH...")
+        ->expected(1, CLI::detail::expected_max_vector_size)
         ->trigger_on_parse()
         ->group(lookup);
     std::string readsRule;
@@ -233,7 +243,7 @@ std::optional<int> parseOptions(int argc, char** argv, Options& o) {
         o.jobs = *n;
     }
     if (o.files.empty() && o.manual.empty() && o.additions.empty() && o.readGroups.empty() &&
-        !o.listDatabases)
+        o.boards.empty() && !o.listDatabases)
         return usageError("no FILE given");
     return std::nullopt;
 }

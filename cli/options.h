@@ -20,7 +20,7 @@ struct Options {
     bool readsAnd = false;  // --reads-rule and
     unsigned jobs = std::max(1u, std::thread::hardware_concurrency());
     std::vector<std::string> files;
-    std::vector<std::vector<std::string>> readGroups, manual, additions;
+    std::vector<std::vector<std::string>> readGroups, manual, additions, boards;
 };
 
 // Reads the command line into `o`; an exit status when the program ends here (help, version,

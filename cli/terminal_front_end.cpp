@@ -52,6 +52,14 @@ void TerminalFrontEnd::recorded(const ImageRecord& r) {
     writeJson(toJson(r));
 }
 
+void TerminalFrontEnd::boardJudged(const board::Catalogue& catalogue,
+                                   std::span<const board::Dump> dumps,
+                                   const board::BoardAnswer& answer) {
+    if (!json) return;
+    clearProgressForReport();
+    writeJson({{"board", boardJson(catalogue, dumps, answer)}});
+}
+
 void TerminalFrontEnd::logAppended(std::string_view text) {
     if (json) return;
     clearProgressForReport();

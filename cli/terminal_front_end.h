@@ -27,6 +27,8 @@ class TerminalFrontEnd : public FrontEnd {
     void push() override {}
     bool wantsRecords() const override { return json; }
     void recorded(const ImageRecord& r) override;
+    void boardJudged(const board::Catalogue& catalogue, std::span<const board::Dump> dumps,
+                     const board::BoardAnswer& answer) override;
     void logAppended(std::string_view text) override;
     void setTitle(const std::string&) override {}
     void enableAddCustomButton() override {}

@@ -15,6 +15,7 @@
 #include "chipsight/version.h"
 #include "core/board/board_doctor.h"
 #include "core/board/board_text.h"
+#include "core/board/catalogue_loading.h"
 #include "core/checksum/crc32.h"
 #include "core/databases/custom_db.h"
 #include "core/databases/dat/dat_files.h"
@@ -393,10 +394,11 @@ Outcome Session::reportImage(const std::string& path, const std::string& name,
                                             ? doctor::WholeImage{}
                                             : doctor::readWholeImage(path);
         const std::vector<std::uint8_t>* have = bytes ? bytes : &read.bytes;
-        if (have->size() == found.size && Crc32(0, have->data(), found.size) == found.crc) {
-            dump.sha1 = doctor::sha1(*have);
-            if (found.size <= kBoardBytesAtMost) kept = *have;
-        }
+        // A dump is a chip by its CRC-32 and size, as in every report; its SHA-1 confirms only
+        // what the doctor finds.
+        if (have->size() == found.size && Crc32(0, have->data(), found.size) == found.crc &&
+            found.size <= kBoardBytesAtMost)
+            kept = *have;
         m_board->dumps.push_back(std::move(dump));
         m_board->bytes.push_back(std::move(kept));
     }
@@ -610,6 +612,23 @@ Outcome Session::identifyTypedEntry(std::string_view checksumText, std::string_v
     const std::uint32_t checksum = checkedChecksum(checksumText);
     const std::uint32_t size = checkedSize(sizeText);
     return identifyManual(checksum, size, text::kManualLabel);
+}
+
+const board::Catalogue& Session::boardCatalogue() {
+    if (!m_catalogue) {
+        std::vector<std::string> paths;
+        for (const LoadedDat& dat : m_dats)
+            if (dat.failure.empty() && dat.format != DatFormat::None) paths.push_back(dat.path);
+        // Their failures were said when the DATs were loaded; a DAT that fails now gives none
+        // of its sets.
+        std::vector<board::CatalogueFile> files;
+        m_catalogue = board::loadCatalogue(paths, files);
+    }
+    return *m_catalogue;
+}
+
+Outcome Session::identifyBoard(const std::vector<std::string>& paths) {
+    return identifyBoard(paths, boardCatalogue());
 }
 
 Outcome Session::identifyBoard(const std::vector<std::string>& paths,

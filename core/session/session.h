@@ -56,7 +56,12 @@ class Session {
     // Identifies each of `paths` (files, archives, and folders walked as with -r) as usual, then
     // judges every image among them as the dumps of one board against `catalogue`: the answer
     // is one block after their reports. Found when some set holds a dump.
+    Outcome identifyBoard(const std::vector<std::string>& paths);
+    // The same against a catalogue of the caller's.
     Outcome identifyBoard(const std::vector<std::string>& paths, const board::Catalogue& catalogue);
+    // The sets a board is judged against: every DAT the last load read, read again whole when
+    // the first board asks for them.
+    const board::Catalogue& boardCatalogue();
     // Looks up a typed checksum and size under the manual label, reading them as the Manual
     // Entry dialog does: each that reads as 0 shows its message and is looked up as 0.
     Outcome identifyTypedEntry(std::string_view checksumText, std::string_view sizeText);
@@ -177,6 +182,7 @@ class Session {
         std::vector<std::vector<std::uint8_t>> bytes;
     };
     BoardDumps* m_board = nullptr;
+    std::optional<board::Catalogue> m_catalogue;
     // Reports the image read from `path` under `name`, or shows the message for how its read
     // ended; `shownAs` names a member of an archive (or the archive) in its messages, and is
     // empty for a file named on its own. The doctor reads `bytes` when given, else `path`
