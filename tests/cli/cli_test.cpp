@@ -11,6 +11,7 @@
 
 #include <nlohmann/json.hpp>
 #include "core/checksum/crc32.h"
+#include "core/doctor/doctor.h"
 #include "core/identify/identify.h"
 #include "tests/support/archive_writer.h"
 #include "tests/support/process.h"
@@ -394,6 +395,90 @@ TEST_F(Cli, DoctorLinesAndReadsCompared) {
                            ".\nchipsight-cli: Error: The reads differ in length: " + test +
                            " has 4 bytes, " + files.file("odd.bin") + " has 8.\n");
     EXPECT_EQ(run.out + std::to_string(run.status), "2");
+}
+
+// A board's dumps judged as one against a ListXML: the machine named with its revision, each
+// chip's state, and the doctor's finds named against the right ROM: a byte-swapped dump, a dump
+// one bit off, and a 16-bit ROM dumped as two 8-bit halves; the JSON object says the same.
+TEST_F(Cli, ABoardIsJudgedAsOneWithTheDoctorsFindsAgainstItsChips) {
+    std::mt19937 rng(5);
+    const auto chip = [&](std::size_t n) {
+        Bytes b(n);
+        for (auto& x : b) x = std::uint8_t(rng());
+        return b;
+    };
+    const Bytes a = chip(4096), b = chip(4096), c = chip(4096), d = chip(4096), e = chip(8192),
+                clone = chip(4096);
+    const auto rom = [](const std::string& name, const Bytes& bytes, const std::string& more = "") {
+        char crc[9];
+        std::snprintf(crc, sizeof crc, "%08x", Crc32(0, bytes.data(), std::uint32_t(bytes.size())));
+        std::string sha1;
+        for (const std::uint8_t x : doctor::sha1(bytes)) {
+            char two[3];
+            std::snprintf(two, sizeof two, "%02x", x);
+            sha1 += two;
+        }
+        return "<rom name=\"" + name + "\" size=\"" + std::to_string(bytes.size()) + "\" crc=\"" +
+               crc + "\" sha1=\"" + sha1 + "\"" + more + "/>";
+    };
+    const std::string xml = files.file("mame.xml");
+    writeFile(xml,
+              "<?xml version=\"1.0\"?><mame><machine name=\"brd\"><description>Board"
+              "</description>" +
+                  rom("a.u1", a) + rom("b.u2", b) + rom("c.u3", c) + rom("d.u4", d) +
+                  rom("e.u5", e, " region=\"maincpu\"") +
+                  "</machine><machine name=\"brd2\" cloneof=\"brd\" romof=\"brd\">"
+                  "<description>Board, second revision</description>" +
+                  rom("a.u1", a, " merge=\"a.u1\"") + rom("b.u2", b, " merge=\"b.u2\"") +
+                  rom("c.u3", c, " merge=\"c.u3\"") + rom("d.u4", d, " merge=\"d.u4\"") +
+                  rom("z.u9", clone) + "</machine></mame>\n");
+    std::filesystem::create_directory(files.file("board"));
+    writeFile(files.file("board/a.bin"), a);
+    Bytes swapped(4096), off = c, even, odd;
+    for (std::size_t i = 0; i < 4096; ++i) swapped[i] = b[i ^ 1];
+    writeFile(files.file("board/b.bin"), swapped);
+    off[0x123] ^= 0x08;
+    writeFile(files.file("board/c.bin"), off);
+    for (std::size_t i = 0; i < 4096; ++i) even.push_back(e[2 * i]), odd.push_back(e[2 * i + 1]);
+    writeFile(files.file("board/e-even.bin"), even);
+    writeFile(files.file("board/e-odd.bin"), odd);
+    const std::vector<std::string> args = {"--db-dir", db.path().string(), "--dat",
+                                           xml,        "--board",          files.file("board")};
+    const ProcessResult run = runCli(args);
+    const std::string rose = (off[0x123] & 0x08) ? "read 1 for 0 (charge lost)" : "read 0 for 1";
+    const std::string block = run.out.substr(run.out.rfind("============================"));
+    EXPECT_EQ(block,
+              "============================\n"
+              "Board of 5 dumps: brd : Board, 1 of 5 chips\n"
+              "\tcandidates:\n"
+              "\t1. brd : Board, 1 of 5 chips; no dump is b.u2, c.u3, d.u4, e.u5\n"
+              "\t2. brd2 : Board, second revision, 1 of 5 chips, a clone of brd; no dump is z.u9, "
+              "b.u2, c.u3, d.u4\n"
+              "\tchips of brd:\n"
+              "\t- a.u1, 4096 bytes: found, a.bin\n"
+              "\t- b.u2, 4096 bytes: found as b.bin with the bytes of each 16-bit word swapped "
+              "(SHA-1 confirms)\n"
+              "\t- c.u3, 4096 bytes: found as c.bin with one bit off: byte 0x123 D3 " +
+                  rose +
+                  " (SHA-1 confirms)\n"
+                  "\t- d.u4, 4096 bytes: missing\n"
+                  "\t- e.u5, 8192 bytes, region maincpu: found as e-even.bin (even bytes) and "
+                  "e-odd.bin (odd bytes) interleaved (SHA-1 confirms)\n")
+        << run.out << run.err;
+    std::vector<std::string> jsonArgs = args;
+    jsonArgs.insert(jsonArgs.begin(), "--json");
+    const std::string out = runCli(jsonArgs).out;
+    const auto board = nlohmann::json::parse(out.substr(out.rfind("{\"board\""))).at("board");
+    EXPECT_EQ(board.at("candidates").at(0).at("set"), "brd");
+    std::vector<std::string> states;
+    for (const auto& line : board.at("chips"))
+        states.push_back(
+            line.at("state").get<std::string>() +
+            (line.contains("near") ? " " + line.at("near").at("kind").get<std::string>() : ""));
+    EXPECT_EQ(states, (std::vector<std::string>{"found", "found_transformed transformed",
+                                                "bits_off bits_off", "missing",
+                                                "found_transformed interleaved"}));
+    EXPECT_EQ(board.at("chips").at(2).at("near").at("bits").at(0).at("address"), 0x123);
 }
 
 // Files are read on several threads, yet stdout and stderr carry the same bytes in the same
