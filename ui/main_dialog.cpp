@@ -51,6 +51,7 @@ enum StringId : int {
     kDatabasesCaption = 110,
     kDoctorEntry = 111,
     kLoadProgress = 112,
+    kBoardEntry = 113,
 };
 
 }  // namespace
@@ -197,6 +198,7 @@ bool CMainDialog::onInitDialog() {
         m_doctorItem = appendSystemMenuItem(IDM_DOCTOR, loadString(kDoctorEntry));
         m_doctorItem->setCheckable(true);
         m_doctorItem->setChecked(false);
+        appendSystemMenuItem(IDM_BOARD, loadString(kBoardEntry));
         appendSystemMenuItem(IDM_DATABASES, loadString(kDatabasesEntry));
         appendSystemMenuItem(IDM_ABOUTBOX, about);
     }
@@ -310,6 +312,10 @@ void CMainDialog::onSystemCommand(unsigned id, long param) {
     } else if ((id & 0xFFF0) == IDM_DOCTOR) {
         m_session.setDoctor(!m_session.doctor());
         if (m_doctorItem != nullptr) m_doctorItem->setChecked(m_session.doctor());
+    } else if ((id & 0xFFF0) == IDM_BOARD) {
+        // A folder of the board's dumps, or an archive of them.
+        CFileDialog dialog(true, QString(), QString(), OFN_FOLDERORFILE, QString(), this);
+        if (dialog.doModal() == IDOK) m_session.identifyBoard({dialog.getPathBytes()});
     } else if ((id & 0xFFF0) == IDM_DATABASES) {
         ::messageBox(this, bytesToText(m_session.databaseListing()), loadString(kDatabasesCaption),
                      MB_OK | MB_ICONINFORMATION);

@@ -12,6 +12,21 @@
 
 namespace {
 
+// A folder dialog that also takes a file: in folder mode Qt passes over a file selected, which is
+// here accepted as the choice.
+class FolderOrFileDialog : public QFileDialog {
+  public:
+    using QFileDialog::QFileDialog;
+    void accept() override {
+        const QStringList chosen = selectedFiles();
+        if (!chosen.isEmpty() && QFileInfo(chosen.first()).isFile()) {
+            QDialog::accept();
+            return;
+        }
+        QFileDialog::accept();
+    }
+};
+
 class DesktopBlockingCalls final : public BlockingCalls {
   public:
     int messageBox(QWidget* owner, const QString& text, const QString& caption,
@@ -62,6 +77,16 @@ class DesktopBlockingCalls final : public BlockingCalls {
     }
 
     std::optional<QString> chooseFile(QWidget* owner, const FileDialogRequest& request) override {
+        if (request.folders) {
+            // Folders are chosen, files shown; a file selected is taken as it is.
+            FolderOrFileDialog dialog(owner, QString(), QString(), request.filter);
+            dialog.setFileMode(QFileDialog::Directory);
+            dialog.setOption(QFileDialog::ShowDirsOnly, false);
+            dialog.setOption(QFileDialog::DontUseNativeDialog);
+            if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+                return std::nullopt;
+            return dialog.selectedFiles().first();
+        }
         QFileDialog dialog(owner, QString(), QString(), request.filter);
         dialog.setAcceptMode(request.open ? QFileDialog::AcceptOpen : QFileDialog::AcceptSave);
         // A typed name of a file that does not exist is passed on, as the program expects; the

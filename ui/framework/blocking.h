@@ -14,9 +14,10 @@ class CDialog;
 
 // What a file dialog is asked for.
 struct FileDialogRequest {
-    bool open = true;  // false: a save dialog
-    QString fileName;  // the name it starts with; may be empty
-    QString filter;    // Qt's filter syntax, e.g. "Logs (*.log)"; empty for all files
+    bool open = true;      // false: a save dialog
+    QString fileName;      // the name it starts with; may be empty
+    QString filter;        // Qt's filter syntax, e.g. "Logs (*.log)"; empty for all files
+    bool folders = false;  // an open dialog that takes a folder as well as a file
 };
 
 class BlockingCalls {

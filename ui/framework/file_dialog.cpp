@@ -49,7 +49,7 @@ CFileDialog::CFileDialog(bool openFileDialog, QString defaultExt, QString fileNa
 int CFileDialog::doModal() {
     QWidget* owner = parent_;
     if (owner == nullptr && CWinApp::instance() != nullptr) owner = CWinApp::instance()->m_pMainWnd;
-    const FileDialogRequest request{open_, fileName_, filter_};
+    const FileDialogRequest request{open_, fileName_, filter_, (flags_ & OFN_FOLDERORFILE) != 0};
     for (;;) {
         const std::optional<QString> chosen = blockingCalls().chooseFile(owner, request);
         if (!chosen) return IDCANCEL;

@@ -36,4 +36,6 @@ enum : unsigned {
 enum : unsigned {
     OFN_OVERWRITEPROMPT = 0x02,
     OFN_HIDEREADONLY = 0x04,
+    // Ours: an open dialog that takes a folder as well as a file.
+    OFN_FOLDERORFILE = 0x100,
 };

@@ -220,10 +220,10 @@ TEST_F(MainWindowTest, HelpShowsUsageAndEveryWayToAMenuEndsInAbout) {
         ASSERT_NE(menu, nullptr) << way;
         EXPECT_EQ(menu == &dialog->systemMenu(), way == 2);
         const QList<QAction*> actions = menu->actions();
-        ASSERT_GE(actions.size(), 4);
-        EXPECT_TRUE(actions[actions.size() - 4]->isSeparator());
+        ASSERT_GE(actions.size(), 5);
+        EXPECT_TRUE(actions[actions.size() - 5]->isSeparator());
         // The doctor's check item, off at start; each click turns it over.
-        QAction* doctor = actions[actions.size() - 3];
+        QAction* doctor = actions[actions.size() - 4];
         EXPECT_EQ(doctor->text(), "&Doctor dumps that are not found");
         EXPECT_TRUE(doctor->isCheckable());
         EXPECT_EQ(doctor->isChecked(), way == 1);
@@ -231,6 +231,7 @@ TEST_F(MainWindowTest, HelpShowsUsageAndEveryWayToAMenuEndsInAbout) {
         if (way < 2) doctor->trigger();
         EXPECT_EQ(doctor->isChecked(), way == 0);
         EXPECT_EQ(dialog->m_session.doctor(), way == 0);
+        EXPECT_EQ(actions[actions.size() - 3]->text(), "Identify a &board...");
         EXPECT_EQ(actions[actions.size() - 2]->text(), "&Databases...");
         EXPECT_EQ(actions.back()->text(), "&About Chipsight...");
         if (way == 0) {
@@ -269,3 +270,32 @@ TEST_F(MainWindowTest, NamesThatAreNotUtf8ArriveAsTheirBytes) {
 }
 
 }  // namespace
+
+// The window's board entry takes a folder of dumps or an archive of them, and the board's block
+// follows the reports of its dumps.
+TEST_F(MainWindowTest, ABoardIsIdentifiedFromAFolderOrAnArchive) {
+    ::setenv("XDG_CACHE_HOME", file("cache").c_str(), 1);
+    writeFile(db.file("board.xml"),
+              std::string("<?xml version=\"1.0\"?><mame><machine name=\"m\"><description>Machine"
+                          "</description><rom name=\"u1\" size=\"4\" crc=\"8bb98613\"/>"
+                          "<rom name=\"u2\" size=\"4\" crc=\"60d3b885\"/></machine></mame>\n"));
+    std::filesystem::create_directory(file("board"));
+    writeFile(file("board/a.bin"), Bytes{0, 1, 2, 3});
+    writeFile(file("board/b.bin"), Bytes{4, 5, 6, 7});
+    chipsight::testing::writeArchive(file("board.zip"), "zip",
+                                     {{"a.bin", {0, 1, 2, 3}}, {"b.bin", {4, 5, 6, 7}}});
+    start();
+    ui.fileAnswers = {path("board"), path("board.zip")};
+    dialog->onSystemCommand(IDM_BOARD, 0);
+    dialog->onSystemCommand(IDM_BOARD, 0);
+    ::unsetenv("XDG_CACHE_HOME");
+    const std::string& log = dialog->m_session.logText();
+    const std::string answer = "Board of 2 dumps: m : Machine, 2 of 2 chips, complete\r\n";
+    EXPECT_EQ(reports("board.zip/a.bin"), 1) << log;
+    EXPECT_EQ(reports("a.bin"), 2) << log;
+    const std::size_t first = log.find(answer);
+    ASSERT_NE(first, std::string::npos) << log;
+    EXPECT_NE(log.find(answer, first + 1), std::string::npos) << log;
+    EXPECT_NE(log.find("\t- u2, 4 bytes: found, board.zip/b.bin\r\n"), std::string::npos) << log;
+    EXPECT_TRUE(ui.fileRequests.back().folders);
+}
