@@ -635,6 +635,11 @@ Outcome Session::identifyBoard(const std::vector<std::string>& paths,
                                const board::Catalogue& catalogue) {
     BoardDumps dumps;
     m_board = &dumps;
+    // Whatever ends the reading of the dumps, the session stops collecting them.
+    struct Collecting {
+        BoardDumps*& board;
+        ~Collecting() { board = nullptr; }
+    } collecting{m_board};
     Outcome outcome = Outcome::Found;
     const auto note = [&](Outcome o) {
         if (o == Outcome::Failed) outcome = Outcome::Failed;
