@@ -60,8 +60,29 @@ std::optional<std::uint64_t> parseOffset(std::string_view text) {
     return parseHex(hasHexPrefix(text) ? text.substr(2) : text, ~std::uint64_t(0));
 }
 
+// The set being read, whole. The vectors keep their strings from set to set, so that a set
+// costs no allocation once the longest has been read.
+struct SetCollector::Whole {
+    struct Rom {  // its texts, and the numbers as they parse
+        std::string name, sha1, merge, bios, region;
+        DatSetRom parsed;
+    };
+    std::vector<Rom> roms;  // the first `romCount` are the set's
+    std::size_t romCount = 0;
+    std::string cloneOf, romOf;
+    bool isBios = false, isDevice = false;
+    std::vector<std::string> deviceRefs;  // the first `refCount` are the set's
+    std::size_t refCount = 0;
+    std::vector<DatSetRom> views;  // into `roms`, made at the set's end
+    std::vector<std::string_view> refViews;
+};
+
+SetCollector::SetCollector(const DatSink& sink)
+    : whole_(sink.wantsSets() ? std::make_unique<Whole>() : nullptr) {}
+SetCollector::~SetCollector() = default;
+
 const char* SetCollector::add(const RomFields& rom, const AreaFields& area) {
-    if (wholeSets_) [[unlikely]]
+    if (whole_) [[unlikely]]
         keepWhole(rom, area);
     // A ROM nobody has dumped has no checksum to match; a ROM carrying `merge` is its parent's
     // or its BIOS's listed again, and that one is an entry already.
@@ -116,15 +137,16 @@ void SetCollector::flush(DatSink& sink, std::string_view setName, std::string_vi
         sink.rom(rom);
     }
     count_ = 0;
-    if (wholeSets_) {
+    if (whole_) {
         sendWhole(sink, setName, description, listName);
         clearWhole();
     }
 }
 
 void SetCollector::keepWhole(const RomFields& rom, const AreaFields& area) {
-    if (wholeCount_ == whole_.size()) whole_.emplace_back();
-    WholeRom& w = whole_[wholeCount_++];
+    Whole& whole = *whole_;
+    if (whole.romCount == whole.roms.size()) whole.roms.emplace_back();
+    Whole::Rom& w = whole.roms[whole.romCount++];
     w.name.assign(rom.name);
     // A checksum not of its format is left out rather than failing the file: the ROMs that
     // are no entries have never been held to it.
@@ -149,50 +171,53 @@ void SetCollector::keepWhole(const RomFields& rom, const AreaFields& area) {
 }
 
 void SetCollector::setFields(const SetFields& fields) {
-    cloneOf_.assign(fields.cloneOf);
-    romOf_.assign(fields.romOf);
-    isBios_ = fields.isBios;
-    isDevice_ = fields.isDevice;
+    whole_->cloneOf.assign(fields.cloneOf);
+    whole_->romOf.assign(fields.romOf);
+    whole_->isBios = fields.isBios;
+    whole_->isDevice = fields.isDevice;
 }
 
 void SetCollector::addDeviceRef(std::string_view name) {
-    if (refCount_ == deviceRefs_.size()) deviceRefs_.emplace_back();
-    deviceRefs_[refCount_++].assign(name);
+    Whole& whole = *whole_;
+    if (whole.refCount == whole.deviceRefs.size()) whole.deviceRefs.emplace_back();
+    whole.deviceRefs[whole.refCount++].assign(name);
 }
 
 void SetCollector::sendWhole(DatSink& sink, std::string_view setName, std::string_view description,
                              std::string_view listName) {
-    roms_.clear();
-    for (std::size_t i = 0; i < wholeCount_; ++i) {
-        const WholeRom& w = whole_[i];
+    Whole& whole = *whole_;
+    whole.views.clear();
+    for (std::size_t i = 0; i < whole.romCount; ++i) {
+        const Whole::Rom& w = whole.roms[i];
         DatSetRom rom = w.parsed;
         rom.name = w.name;
         rom.sha1 = w.sha1;
         rom.merge = w.merge;
         rom.bios = w.bios;
         rom.region = w.region;
-        roms_.push_back(rom);
+        whole.views.push_back(rom);
     }
-    refs_.assign(deviceRefs_.begin(), deviceRefs_.begin() + std::ptrdiff_t(refCount_));
+    whole.refViews.assign(whole.deviceRefs.begin(),
+                          whole.deviceRefs.begin() + std::ptrdiff_t(whole.refCount));
     DatWholeSet set;
     set.name = setName;
     set.description = description;
     set.listName = listName;
-    set.cloneOf = cloneOf_;
-    set.romOf = romOf_;
-    set.isBios = isBios_;
-    set.isDevice = isDevice_;
-    set.deviceRefs = refs_;
-    set.roms = roms_;
+    set.cloneOf = whole.cloneOf;
+    set.romOf = whole.romOf;
+    set.isBios = whole.isBios;
+    set.isDevice = whole.isDevice;
+    set.deviceRefs = whole.refViews;
+    set.roms = whole.views;
     sink.set(set);
 }
 
 void SetCollector::clearWhole() {
-    wholeCount_ = 0;
-    refCount_ = 0;
-    cloneOf_.clear();
-    romOf_.clear();
-    isBios_ = isDevice_ = false;
+    Whole& whole = *whole_;
+    whole.romCount = whole.refCount = 0;
+    whole.cloneOf.clear();
+    whole.romOf.clear();
+    whole.isBios = whole.isDevice = false;
 }
 
 }  // namespace chipsight::dat

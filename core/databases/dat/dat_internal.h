@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -47,9 +48,12 @@ struct SetFields {
 // whole sets it keeps every ROM of the set as well, with the set's relations.
 class SetCollector {
   public:
-    explicit SetCollector(const DatSink& sink) : wholeSets_(sink.wantsSets()) {}
+    explicit SetCollector(const DatSink& sink);
+    ~SetCollector();
+    SetCollector(const SetCollector&) = delete;
+    SetCollector& operator=(const SetCollector&) = delete;
 
-    bool wholeSets() const { return wholeSets_; }
+    bool wholeSets() const { return whole_ != nullptr; }
     // Checks one ROM and keeps it when it becomes an entry. Null when it is fine (an entry or
     // not), else why the file is malformed.
     const char* add(const RomFields& rom, const AreaFields& area);
@@ -62,7 +66,7 @@ class SetCollector {
     // Forgets the kept ROMs.
     void clear() {
         count_ = 0;
-        if (wholeSets_) clearWhole();
+        if (whole_) clearWhole();
     }
 
   private:
@@ -72,11 +76,7 @@ class SetCollector {
         std::uint64_t offset = 0;
         bool hasOffset = false, badDump = false;
     };
-    // A ROM of the whole set: its texts, and the numbers as they parse.
-    struct WholeRom {
-        std::string name, sha1, merge, bios, region;
-        DatSetRom parsed;
-    };
+    struct Whole;
     // Out of line, so that `add` compiles for the entries as it would without whole sets.
     [[gnu::noinline]] void keepWhole(const RomFields& rom, const AreaFields& area);
     void sendWhole(DatSink& sink, std::string_view setName, std::string_view description,
@@ -85,15 +85,9 @@ class SetCollector {
 
     std::vector<Kept> kept_;
     std::size_t count_ = 0;
-    bool wholeSets_ = false;
-    std::vector<WholeRom> whole_;
-    std::size_t wholeCount_ = 0;
-    std::string cloneOf_, romOf_;
-    bool isBios_ = false, isDevice_ = false;
-    std::vector<std::string> deviceRefs_;
-    std::size_t refCount_ = 0;
-    std::vector<DatSetRom> roms_;  // views into whole_, made at the set's end
-    std::vector<std::string_view> refs_;
+    // What is kept of the set for a sink that wants whole sets; none for one that does not,
+    // which finds the collector as it would be without them.
+    std::unique_ptr<Whole> whole_;
 };
 
 // Numbers as DATs write them. Nothing when the text is not such a number.

@@ -94,7 +94,7 @@ class DatXml {
                     return name == "part" ? Role::Part : Role::Other;
                 if (name == "rom") return Role::Rom;
                 if (wholeSets_) [[unlikely]]
-                    return name == "device_ref" ? Role::DeviceRef : Role::Other;
+                    return wholeSetChild(name);
                 return Role::Other;
             case Role::Part:
                 return name == "dataarea" ? Role::DataArea : Role::Other;
@@ -189,6 +189,10 @@ class DatXml {
         }
     }
 
+    // Out of line, so that `roleOf` compiles as it would without whole sets.
+    [[gnu::noinline]] static Role wholeSetChild(std::string_view name) {
+        return name == "device_ref" ? Role::DeviceRef : Role::Other;
+    }
     // Out of line, so that `start` stays as small for the entries as without whole sets.
     [[gnu::noinline]] void startWholeSet(const XmlAttr* attrs, std::size_t count) {
         collector_.setFields({attr(attrs, count, "cloneof"), attr(attrs, count, "romof"),
@@ -206,7 +210,7 @@ class DatXml {
     DatFormat format_;
     std::vector<Role> roles_;
     SetCollector collector_;
-    bool wholeSets_;
+    const bool wholeSets_;
     std::string listName_, setName_, description_, areaName_, areaEndianness_;
     std::uint32_t areaWidth_ = 0;
     bool collecting_ = false, haveDescription_ = false;
