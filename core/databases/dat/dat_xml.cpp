@@ -79,8 +79,7 @@ class DatXml {
     DatXml(DatSink& sink, DatFormat format)
         : sink_(sink), format_(format), collector_(sink), wholeSets_(collector_.wholeSets()) {}
 
-    // Called for every start tag: kept inline in the scanner's loop whatever its size.
-    [[gnu::always_inline]] Role roleOf(std::string_view name) const {
+    Role roleOf(std::string_view name) const {
         switch (roles_.empty() ? Role::Other : roles_.back()) {
             case Role::Root:
                 if (format_ == DatFormat::SoftwareList)
