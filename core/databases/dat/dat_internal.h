@@ -106,7 +106,8 @@ void readClrMamePro(ByteSource& source, DatSink& sink, DatResult& result);
 
 // readDatFile and readDatBytes with the XML engine chosen (tests, fuzzing, measuring).
 DatResult readDatFileWith(const std::string& path, DatSink& sink,
-                          const std::function<void(std::uint64_t)>& progress, XmlEngine engine);
+                          const std::function<void(std::uint64_t)>& progress, XmlEngine engine,
+                          bool checksum = false);
 // `piece`, when not 0, hands the bytes to the reader in pieces of that many bytes, as a file
 // would come in.
 DatResult readDatBytesWith(std::string_view bytes, DatSink& sink, XmlEngine engine,

@@ -64,10 +64,15 @@ LoadedDat loadDat(const std::string& path, const std::function<void(std::uint64_
     LoadedDat loaded;
     loaded.path = path;
     loaded.readSince = timeNow();
-    if (const auto identity = datIdentityOf(path)) loaded.identity = *identity;
+    const std::optional<DatIdentity> identity = datIdentityOf(path);
+    if (identity) loaded.identity = *identity;
     try {
         DatStoreBuilder builder;
-        const DatResult result = readDatFile(path, builder, progress);
+        // Only a file written so shortly before it is read that its times cannot tell a later
+        // change from this one is ever checked by its bytes (mayHaveChangedUnseen, with the
+        // times kept now): only then are they checksummed as they are read.
+        const bool unsure = !identity || mayHaveChangedUnseen(*identity, loaded.readSince);
+        const DatResult result = readDatFile(path, builder, progress, unsure);
         loaded.format = result.format;
         loaded.contentBytes = result.fileBytes;
         loaded.contentCrc = result.fileCrc;

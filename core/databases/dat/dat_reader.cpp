@@ -57,16 +57,17 @@ class MemorySource : public ByteSource {
 
 class FileSource : public ByteSource {
   public:
-    FileSource(File& file, const std::function<void(std::uint64_t)>& progress)
-        : file_(file), progress_(progress), buffer_(new char[kPiece]) {}
+    FileSource(File& file, const std::function<void(std::uint64_t)>& progress, bool checksum)
+        : file_(file), progress_(progress), buffer_(new char[kPiece]), checksum_(checksum) {}
     std::string_view next() override {
         const std::uint64_t left = file_.length() - done_;
         if (left == 0) return {};
         const std::size_t want = std::size_t(std::min<std::uint64_t>(left, kPiece));
         const std::size_t got = file_.read(buffer_.get(), want);
         done_ += got;
-        crc_ =
-            Crc32(crc_, reinterpret_cast<const std::uint8_t*>(buffer_.get()), std::uint32_t(got));
+        if (checksum_)
+            crc_ = Crc32(crc_, reinterpret_cast<const std::uint8_t*>(buffer_.get()),
+                         std::uint32_t(got));
         if (progress_) progress_(done_);
         if (got < want) failure = "the file could not be read to its end";
         return {buffer_.get(), got};
@@ -78,6 +79,7 @@ class FileSource : public ByteSource {
     File& file_;
     const std::function<void(std::uint64_t)>& progress_;
     std::unique_ptr<char[]> buffer_;
+    const bool checksum_;
     std::uint64_t done_ = 0;
     std::uint32_t crc_ = 0;
 };
@@ -255,7 +257,8 @@ DatResult readDatBytesWith(std::string_view bytes, DatSink& sink, XmlEngine engi
 }
 
 DatResult readDatFileWith(const std::string& path, DatSink& sink,
-                          const std::function<void(std::uint64_t)>& progress, XmlEngine engine) {
+                          const std::function<void(std::uint64_t)>& progress, XmlEngine engine,
+                          bool checksum) {
     OpenFailure failure{};
     auto file = File::open(path, File::Mode::ReadDatabase, &failure);
     if (!file) {
@@ -264,7 +267,7 @@ DatResult readDatFileWith(const std::string& path, DatSink& sink,
         result.reason = failure == OpenFailure::Busy ? "the file is busy" : "cannot open the file";
         return result;
     }
-    FileSource source(*file, progress);
+    FileSource source(*file, progress, checksum);
     DatResult result = readSource(source, sink, engine);
     result.fileBytes = source.done();
     result.fileCrc = source.crc();
@@ -274,8 +277,8 @@ DatResult readDatFileWith(const std::string& path, DatSink& sink,
 }  // namespace dat
 
 DatResult readDatFile(const std::string& path, DatSink& sink,
-                      const std::function<void(std::uint64_t)>& progress) {
-    return dat::readDatFileWith(path, sink, progress, dat::XmlEngine::Scanner);
+                      const std::function<void(std::uint64_t)>& progress, bool checksum) {
+    return dat::readDatFileWith(path, sink, progress, dat::XmlEngine::Scanner, checksum);
 }
 
 DatResult readDatBytes(std::string_view bytes, DatSink& sink) {

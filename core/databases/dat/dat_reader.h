@@ -72,7 +72,8 @@ struct DatResult {
     std::string reason;      // short, e.g. "unclosed <rom> element", "size is not a number"
     std::uint64_t bytes = 0;  // bytes of the (decompressed) document read
     // Of a file: how many of its bytes (as they are on disk) were read, from its start, and
-    // their CRC-32. The result is made of these bytes and no others.
+    // their CRC-32 when it was asked for (else 0). The result is made of these bytes and no
+    // others.
     std::uint64_t fileBytes = 0;
     std::uint32_t fileCrc = 0;
 };
@@ -81,9 +82,11 @@ struct DatResult {
 // content. A file of no known format returns format None and ok, having sent nothing. A file
 // that cannot be opened, or whose reading fails before its format is known, returns format None
 // and not ok, with the reason. `progress`, when given, is called now and then with the
-// compressed bytes consumed so far.
+// compressed bytes consumed so far. With `checksum`, the file's bytes are checksummed as they
+// are read (fileCrc).
 DatResult readDatFile(const std::string& path, DatSink& sink,
-                      const std::function<void(std::uint64_t)>& progress = {});
+                      const std::function<void(std::uint64_t)>& progress = {},
+                      bool checksum = false);
 
 // The same over bytes in memory (tests, fuzzing).
 DatResult readDatBytes(std::string_view bytes, DatSink& sink);
