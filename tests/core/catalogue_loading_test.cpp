@@ -29,30 +29,33 @@ std::string hex(std::uint32_t value) {
 std::vector<std::string> describe(const Catalogue& c) {
     std::vector<std::string> out;
     const auto related = [&](SetId id, std::string_view name) {
-        return id == kNoSet ? "?" + std::string(name) : std::string(c.set(id).name);
+        return id == kNoSet ? std::string("?").append(name) : std::string(c.set(id).name);
     };
     for (SetId id = 0; id < c.setCount(); ++id) {
         const CatalogueSet& s = c.set(id);
         std::string line = std::string(s.name) + " \"" + std::string(s.description) + "\"";
-        if (!s.cloneOf.empty()) line += " cloneof " + related(s.parent, s.cloneOf);
-        if (!s.romOf.empty()) line += " romof " + related(s.romOfSet, s.romOf);
+        if (!s.cloneOf.empty()) line.append(" cloneof ").append(related(s.parent, s.cloneOf));
+        if (!s.romOf.empty()) line.append(" romof ").append(related(s.romOfSet, s.romOf));
         if (s.isBios) line += " bios";
         if (s.isDevice) line += " device";
-        for (const SetId device : c.devices(id)) line += " uses " + std::string(c.set(device).name);
+        for (const SetId device : c.devices(id))
+            line.append(" uses ").append(std::string(c.set(device).name));
         out.push_back(line);
         for (const CatalogueRom& r : c.roms(id)) {
-            std::string rom = "  " + std::string(r.name) + " " + std::to_string(r.size);
-            if (r.dumpable()) rom += " " + hex(r.crc);
+            std::string rom = "  ";
+            rom.append(r.name).append(" ").append(std::to_string(r.size));
+            if (r.dumpable()) rom.append(" ").append(hex(r.crc));
             if (r.sha1)
-                rom += " sha1 " + hex(std::uint32_t((*r.sha1)[0]) << 24 | (*r.sha1)[1] << 16 |
-                                      (*r.sha1)[2] << 8 | (*r.sha1)[3]);
+                rom.append(" sha1 ").append(hex(std::uint32_t((*r.sha1)[0]) << 24 |
+                                                (*r.sha1)[1] << 16 | (*r.sha1)[2] << 8 |
+                                                (*r.sha1)[3]));
             if (r.status == RomStatus::BadDump) rom += " bad";
             if (r.status == RomStatus::NoDump) rom += " nodump";
-            if (!r.merge.empty()) rom += " merge " + std::string(r.merge);
-            if (!r.bios.empty()) rom += " bios " + std::string(r.bios);
-            rom += " " + std::string(r.region);
-            if (r.offset) rom += "@" + std::to_string(*r.offset);
-            if (r.dataWidth) rom += " w" + std::to_string(r.dataWidth);
+            if (!r.merge.empty()) rom.append(" merge ").append(std::string(r.merge));
+            if (!r.bios.empty()) rom.append(" bios ").append(std::string(r.bios));
+            rom.append(" ").append(std::string(r.region));
+            if (r.offset) rom.append("@").append(std::to_string(*r.offset));
+            if (r.dataWidth) rom.append(" w").append(std::to_string(r.dataWidth));
             out.push_back(rom);
         }
     }

@@ -291,16 +291,22 @@ TEST(NearRom, EachFaultOfADumpIsNamedAgainstTheRom) {
                            " " + std::to_string(m.part) + "/" + std::to_string(m.parts) + " d" +
                            std::to_string(m.dump) + "," + std::to_string(m.second);
         for (const BitOff& b : m.bits)
-            line +=
-                " " + std::to_string(b.byte) + ":D" + std::to_string(b.bit) + (b.rose ? "+" : "-");
+            line.append(" ")
+                .append(std::to_string(b.byte))
+                .append(":D")
+                .append(std::to_string(b.bit))
+                .append(b.rose ? "+" : "-");
         said.push_back(line + (m.confirmed ? " sha1" : ""));
     }
     const std::string rose = (dumps[1][0x123] & 0x08) ? "+" : "-";
     EXPECT_EQ(said, (std::vector<std::string>{
                         "0 t0 1/1 d0,0 sha1",
-                        "3 t0 1/1 d1,0 291:D3" + rose + " sha1",
-                        "3 t0 1/1 d2,0 7:D0" + std::string(dumps[2][7] & 1 ? "+" : "-") +
-                            " 4000:D7" + (dumps[2][4000] & 0x80 ? "+" : "-") + " sha1",
+                        std::string("3 t0 1/1 d1,0 291:D3").append(rose).append(" sha1"),
+                        std::string("3 t0 1/1 d2,0 7:D0")
+                            .append(dumps[2][7] & 1 ? "+" : "-")
+                            .append(" 4000:D7")
+                            .append(dumps[2][4000] & 0x80 ? "+" : "-")
+                            .append(" sha1"),
                         "1 t6 1/2 d5,0 sha1",
                         "2 t4 1/1 d4,3 sha1",
                     }));
