@@ -215,21 +215,22 @@ void Session::scrollLog() {
     if (lines > 16) m_frontEnd.scrollLog(lines - 16);
 }
 
-Outcome Session::identifyFile(const std::string& path) {
-    // What the doctor or a record needs the bytes for, they take from this one read, in a
-    // buffer kept from file to file while it is not large; else they read the file again.
-    if (!keepsBytes()) return identifyImage(path, readImageFile(path, m_splitLevel, true));
+Outcome Session::identifyFile(const std::string& path) { return identifyFileAs(path, {}); }
+
+Outcome Session::identifyFileAs(const std::string& path, const std::string& name) {
+    // What the doctor, a record or a board needs the bytes for, they take from this one read,
+    // in a buffer kept from file to file while it is not large; else they read the file again.
+    if (!keepsBytes()) return identifyImage(path, readImageFile(path, m_splitLevel, true), name);
     const ImageFile image = readImageFile(path, m_splitLevel, true, &m_imageBytes);
     const bool kept = image.status == ImageStatus::Read && m_imageBytes.size() == image.length;
-    const Outcome outcome = opensAsArchive(image)
-                                ? identifyArchive(path, fileNameOf(path))
-                                : reportImage(path, fileNameOf(path), shownAs(path), image,
-                                              kept ? &m_imageBytes : nullptr);
+    const Outcome outcome = identifyImage(path, image, name, kept ? &m_imageBytes : nullptr);
     if (m_imageBytes.capacity() > kKeptBytesAtMost) std::vector<std::uint8_t>().swap(m_imageBytes);
     return outcome;
 }
 
-bool Session::keepsBytes() { return m_doctor != 0 || (m_frontEnd.wantsRecords() && anySha1()); }
+bool Session::keepsBytes() {
+    return m_doctor != 0 || m_board != nullptr || (m_frontEnd.wantsRecords() && anySha1());
+}
 
 bool Session::opensAsArchive(const ImageFile& image) const {
     if (!image.archive) return false;
@@ -386,19 +387,13 @@ Outcome Session::reportImage(const std::string& path, const std::string& name,
     if (m_frontEnd.wantsRecords()) record(path, found, bytes, examination);
     if (m_board) {
         board::Dump dump{name, found.crc, found.size, std::nullopt};
-        std::vector<std::uint8_t> kept;
-        // The bytes of a dump the board's doctor may look at; a chip larger than this is
-        // judged by its checksum alone.
+        // The bytes of a dump the board's doctor may look at, from the read that identified
+        // it; a chip larger than this, or one whose bytes could not be kept, is judged by its
+        // checksum alone. A dump is a chip by its CRC-32 and size, as in every report; its
+        // SHA-1 confirms only what the doctor finds.
         constexpr std::size_t kBoardBytesAtMost = 16 << 20;
-        const doctor::WholeImage read = bytes || found.size > kBoardBytesAtMost || member
-                                            ? doctor::WholeImage{}
-                                            : doctor::readWholeImage(path);
-        const std::vector<std::uint8_t>* have = bytes ? bytes : &read.bytes;
-        // A dump is a chip by its CRC-32 and size, as in every report; its SHA-1 confirms only
-        // what the doctor finds.
-        if (have->size() == found.size && Crc32(0, have->data(), found.size) == found.crc &&
-            found.size <= kBoardBytesAtMost)
-            kept = *have;
+        std::vector<std::uint8_t> kept;
+        if (bytes && bytes->size() <= kBoardBytesAtMost) kept = *bytes;
         m_board->dumps.push_back(std::move(dump));
         m_board->bytes.push_back(std::move(kept));
     }
@@ -649,10 +644,8 @@ Outcome Session::identifyBoard(const std::vector<std::string>& paths,
     for (const std::string& path : paths) {
         std::error_code error;
         if (std::filesystem::is_directory(path, error)) {
-            for (const WalkedFile& file : walkDirectory(path)) {
-                const ImageFile image = readImageFile(file.path, m_splitLevel, true);
-                note(identifyImage(file.path, image, file.name));
-            }
+            for (const WalkedFile& file : walkDirectory(path))
+                note(identifyFileAs(file.path, file.name));
         } else {
             note(identifyFile(path));
         }

@@ -168,6 +168,8 @@ class Session {
                                 const std::vector<std::uint8_t>* bytes, bool member);
     // Identifies each file inside the archive at `path`, reported as `name`, in archive order.
     Outcome identifyArchive(const std::string& path, const std::string& name);
+    // identifyFile, the report naming the file `name` (its file name when empty).
+    Outcome identifyFileAs(const std::string& path, const std::string& name);
     // Whether a file read as `image` is to be opened as an archive: it looks like one, and the
     // database does not know it whole.
     bool opensAsArchive(const ImageFile& image) const;
@@ -199,7 +201,8 @@ class Session {
     EntrySources entrySources() const;
     // Whether any DAT entry carries a SHA-1: then records carry the image's (asked once).
     bool anySha1();
-    // Whether an image's bytes are wanted after its digest: by the doctor, or for a record's SHA-1.
+    // Whether an image's bytes are wanted after its digest: by the doctor, a record's SHA-1, or a
+    // board.
     bool keepsBytes();
     std::optional<bool> m_anySha1;
     // How many entries the table's start holds from the custom database and from the chip table.
