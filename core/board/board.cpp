@@ -196,9 +196,9 @@ class Judge {
         out.dumpable = s.dumpable;
         out.weight = double(s.weight) / double(kUnit);
         const Tally own = tally(s.set, active);
-        for (const CatalogueRom* rom : inSetOrder(s.set))
-            if (rom->dumpable() && own.carries(*rom) && !dumpOf(*rom, active))
-                out.missing.push_back(c_.romId(*rom));
+        for (const CatalogueRom& rom : inSetOrder(s.set))
+            if (rom.dumpable() && own.carries(rom) && !dumpOf(rom, active))
+                out.missing.push_back(rom.id);
         for (const SetId device : c_.devices(s.set)) {
             const Tally t = tally(device, active);
             out.deviceMatched += t.matched;
@@ -218,7 +218,7 @@ class Judge {
         std::vector<ChipLine> lines;
         const auto add = [&](const CatalogueRom& rom, ChipFrom from, SetId origin) {
             ChipLine line;
-            line.rom = c_.romId(rom);
+            line.rom = rom.id;
             line.from = from;
             line.origin = origin;
             line.dump = dumpOf(rom, active);
@@ -231,12 +231,12 @@ class Judge {
             lines.push_back(line);
         };
         const Tally own = tally(best, active);
-        for (const CatalogueRom* rom : inSetOrder(best)) {
-            if (!own.carries(*rom)) continue;
-            if (rom->merge.empty())
-                add(*rom, ChipFrom::Own, best);
+        for (const CatalogueRom& rom : inSetOrder(best)) {
+            if (!own.carries(rom)) continue;
+            if (rom.merge.empty())
+                add(rom, ChipFrom::Own, best);
             else
-                add(*rom, ChipFrom::Inherited, c_.originOf(best, *rom));
+                add(rom, ChipFrom::Inherited, c_.originOf(best, rom));
         }
         for (const SetId device : c_.devices(best)) {
             const Tally t = tally(device, active);
@@ -305,12 +305,12 @@ class Judge {
     }
 
     // Its own ROMs, then those it takes over, each group as the set lists them.
-    std::vector<const CatalogueRom*> inSetOrder(SetId set) const {
-        std::vector<const CatalogueRom*> out;
+    std::vector<CatalogueRom> inSetOrder(SetId set) const {
+        std::vector<CatalogueRom> out;
         for (const CatalogueRom& rom : c_.roms(set))
-            if (rom.merge.empty()) out.push_back(&rom);
+            if (rom.merge.empty()) out.push_back(rom);
         for (const CatalogueRom& rom : c_.roms(set))
-            if (!rom.merge.empty()) out.push_back(&rom);
+            if (!rom.merge.empty()) out.push_back(rom);
         return out;
     }
 

@@ -9,9 +9,11 @@
 #include <memory>
 #include <optional>
 #include <span>
+#include <stdexcept>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
+
+#include "core/checksum/chunk_checks.h"
 
 namespace chipsight::board {
 
@@ -56,7 +58,9 @@ struct RomInfo {
     std::uint32_t dataWidth = 0;  // in bits; 0 where not known
 };
 
+// A ROM as the catalogue gives it: a copy, whose texts are views into the catalogue.
 struct CatalogueRom : RomInfo {
+    RomId id = 0;
     SetId set = kNoSet;
     // Its BIOS choice as a number within its set (1 for the first listed), 0 for none: a
     // ranking counts the ROMs of each choice of hundreds of sets, by number, not by name.
@@ -64,6 +68,7 @@ struct CatalogueRom : RomInfo {
     bool dumpable() const { return status != RomStatus::NoDump; }
 };
 
+// A set as the catalogue gives it, in the same way.
 struct CatalogueSet : SetInfo {
     // Resolved by the catalogue: kNoSet where the name is empty or names no set it holds.
     SetId parent = kNoSet, romOfSet = kNoSet;
@@ -76,6 +81,13 @@ struct CatalogueSet : SetInfo {
     std::uint16_t biosChoices = 0;
 };
 
+// Thrown by a catalogue mapped from the cache when what it is about to read is not as it was
+// written: whoever judges a board with it starts again from the DATs.
+class CatalogueDamaged : public std::runtime_error {
+  public:
+    CatalogueDamaged() : std::runtime_error("the compiled catalogue is damaged") {}
+};
+
 class Catalogue;
 
 // Collects sets and their ROMs, then builds the catalogue in one pass over them.
@@ -86,7 +98,7 @@ class CatalogueBuilder {
     CatalogueBuilder(CatalogueBuilder&&) noexcept;
     CatalogueBuilder& operator=(CatalogueBuilder&&) noexcept;
 
-    // Room for this many sets and ROMs, when the loader knows them (a compiled cache does).
+    // Room for this many sets and ROMs, when the loader knows them.
     void reserve(std::size_t sets, std::size_t roms);
     SetId addSet(const SetInfo& set);
     // Both belong to the set added last; nothing is added before the first set.
@@ -101,6 +113,9 @@ class CatalogueBuilder {
     std::unique_ptr<State> state_;
 };
 
+// The catalogue is one block of bytes, the same whether just built or mapped from the cache
+// (see catalogue.cpp for its layout), read in place: a board judged against MAME's lists reads
+// the few thousand records its dumps lead to, not the hundreds of thousands the block holds.
 class Catalogue {
   public:
     struct Holding {
@@ -108,25 +123,58 @@ class Catalogue {
         std::uint32_t families = 0;   // how many families (cloneof roots) hold it
     };
 
+    // The ROMs of one set, read one by one.
+    class RomRange {
+      public:
+        class iterator {
+          public:
+            using value_type = CatalogueRom;
+            using difference_type = std::ptrdiff_t;
+            iterator() = default;
+            iterator(const Catalogue* c, RomId at) : c_(c), at_(at) {}
+            CatalogueRom operator*() const { return c_->rom(at_); }
+            iterator& operator++() { return ++at_, *this; }
+            iterator operator++(int) { return {c_, at_++}; }
+            bool operator==(const iterator& other) const { return at_ == other.at_; }
+
+          private:
+            const Catalogue* c_ = nullptr;
+            RomId at_ = 0;
+        };
+        RomRange(const Catalogue* c, RomId first, RomId end) : c_(c), first_(first), end_(end) {}
+        iterator begin() const { return {c_, first_}; }
+        iterator end() const { return {c_, end_}; }
+        std::size_t size() const { return end_ - first_; }
+        CatalogueRom operator[](std::size_t i) const { return c_->rom(first_ + RomId(i)); }
+
+      private:
+        const Catalogue* c_;
+        RomId first_, end_;
+    };
+
     Catalogue();
     ~Catalogue();
     Catalogue(Catalogue&&) noexcept;
     Catalogue& operator=(Catalogue&&) noexcept;
 
-    std::size_t setCount() const { return sets_.size(); }
-    std::size_t romCount() const { return roms_.size(); }
-    const CatalogueSet& set(SetId id) const { return sets_[id]; }
-    const CatalogueRom& rom(RomId id) const { return roms_[id]; }
+    // The catalogue over `length` bytes at `block`, kept alive by `owner`; none when the block's
+    // header does not fit its length. With `checks`, every byte is checked as it is read, and
+    // one found damaged throws CatalogueDamaged.
+    static std::optional<Catalogue> open(std::shared_ptr<const void> owner,
+                                         const std::uint8_t* block, std::size_t length,
+                                         std::shared_ptr<const ChunkChecks> checks = {});
+    // The block, for the cache to store.
+    std::span<const std::uint8_t> block() const { return {block_, length_}; }
+
+    std::size_t setCount() const { return setCount_; }
+    std::size_t romCount() const { return romCount_; }
+    CatalogueSet set(SetId id) const;
+    CatalogueRom rom(RomId id) const;
     // A set's ROMs as it lists them: its own and those taken over (with a merge name).
-    std::span<const CatalogueRom> roms(SetId id) const {
-        return {roms_.data() + sets_[id].firstRom, sets_[id].romCount};
-    }
-    RomId romId(const CatalogueRom& rom) const { return RomId(&rom - roms_.data()); }
+    RomRange roms(SetId id) const;
     // The devices a set refers to that hold ROMs, each once, in the order first referred to.
     // References to sets that are not devices, or hold no ROM, are dropped: they explain nothing.
-    std::span<const SetId> devices(SetId id) const {
-        return {devices_.data() + sets_[id].firstDevice, sets_[id].deviceCount};
-    }
+    std::span<const SetId> devices(SetId id) const;
     std::optional<SetId> find(SetKind kind, std::string_view list, std::string_view name) const;
     // The dumpable ROMs with this checksum and size; none when no set holds it.
     Holding holding(std::uint32_t crc, std::uint32_t size) const;
@@ -137,17 +185,29 @@ class Catalogue {
 
   private:
     friend class CatalogueBuilder;
-    struct KeyRun {
-        std::uint32_t first = 0, count = 0, families = 0;
-    };
-    std::vector<std::unique_ptr<char[]>> text_;  // the blocks every string_view points into
-    std::vector<CatalogueSet> sets_;
-    std::vector<CatalogueRom> roms_;
-    std::vector<SetId> devices_;
-    std::unordered_map<std::string_view, SetId> names_;      // kind, list, NUL, name -> set
-    std::unordered_map<std::uint64_t, std::uint32_t> keys_;  // crc << 32 | size -> run
-    std::vector<KeyRun> runs_;
-    std::vector<RomId> holders_;
+    struct StoredSet;
+    struct StoredRom;
+    struct KeyRun;
+    struct TextRef;
+    // `count` items at `at`, once checked; throws CatalogueDamaged when they are not as written.
+    template <typename T>
+    const T* checked(const T* at, std::size_t count = 1) const;
+    std::string_view text(const TextRef& ref) const;
+    const StoredSet& storedSet(SetId id) const;
+
+    std::shared_ptr<const void> owner_;
+    std::shared_ptr<const ChunkChecks> checks_;
+    const std::uint8_t* block_ = nullptr;
+    std::size_t length_ = 0;
+    const StoredSet* sets_ = nullptr;
+    const StoredRom* roms_ = nullptr;
+    const SetId* devices_ = nullptr;
+    const KeyRun* runs_ = nullptr;
+    const RomId* holders_ = nullptr;
+    const SetId* byName_ = nullptr;
+    const char* pool_ = nullptr;
+    std::size_t setCount_ = 0, romCount_ = 0, deviceCount_ = 0, runCount_ = 0, holderCount_ = 0,
+                poolBytes_ = 0;
 };
 
 }  // namespace chipsight::board

@@ -178,13 +178,17 @@ Catalogue loadCatalogue(const std::vector<std::string>& datPaths,
         Staging staging;
         DatResult result;
         try {
-            result = readDatFile(path, staging);
+            // The bytes are checksummed as they are read (a fraction of the parsing): the
+            // compiled catalogue knows a DAT written just before by them.
+            result = readDatFile(path, staging, {}, true);
         } catch (const std::bad_alloc&) {
             // Staged, not added: the catalogue holds none of this file's sets.
             file.failure = kOutOfMemory;
             continue;
         }
         file.format = result.format;
+        file.fileBytes = result.fileBytes;
+        file.fileCrc = result.fileCrc;
         if (!result.ok) {
             file.failure = result.line > 0
                                ? "line " + std::to_string(result.line) + ": " + result.reason

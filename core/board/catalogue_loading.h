@@ -16,6 +16,9 @@ struct CatalogueFile {
     std::string path;
     DatFormat format = DatFormat::None;  // None: of no known format, so nothing came from it
     std::size_t sets = 0, roms = 0;
+    // The bytes the sets were read from: how many from the file's start, and their CRC-32.
+    std::uint64_t fileBytes = 0;
+    std::uint32_t fileCrc = 0;
     // Why nothing came from it, as the DAT loading says it: "line 12: unclosed <rom> element",
     // "out of memory", or why the file could not be read. Empty when it was read.
     std::string failure;

@@ -15,6 +15,7 @@
 #include "chipsight/version.h"
 #include "core/board/board_doctor.h"
 #include "core/board/board_text.h"
+#include "core/board/catalogue_cache.h"
 #include "core/board/catalogue_loading.h"
 #include "core/checksum/crc32.h"
 #include "core/databases/custom_db.h"
@@ -145,10 +146,14 @@ void Session::loadDatabases() {
 
 std::int32_t Session::loadDats() {
     m_dats.clear();
+    m_catalogue.reset();
     m_anySha1.reset();
     const std::vector<DatFile> files = findDatFiles(m_database.directory, kCustomFile, m_datPaths);
     // The cache is named by where the files were looked for.
     const std::string key = datCacheKey(m_database.directory, m_datPaths);
+    // The catalogue's file sits beside the DATs' own, named by the same key.
+    m_catalogueFile = datCacheFile(userCacheDirectory(), key);
+    m_catalogueFile.replace(m_catalogueFile.rfind('.'), std::string::npos, ".sets");
     // The front end hears of the load once it has taken longer than the delay.
     const auto start = std::chrono::steady_clock::now();
     bool shown = false;
@@ -609,25 +614,58 @@ Outcome Session::identifyTypedEntry(std::string_view checksumText, std::string_v
     return identifyManual(checksum, size, text::kManualLabel);
 }
 
-const board::Catalogue& Session::boardCatalogue() {
-    if (!m_catalogue) {
-        std::vector<std::string> paths;
-        for (const LoadedDat& dat : m_dats)
-            if (dat.failure.empty() && dat.format != DatFormat::None) paths.push_back(dat.path);
-        // Their failures were said when the DATs were loaded; a DAT that fails now gives none
-        // of its sets.
-        std::vector<board::CatalogueFile> files;
-        m_catalogue = board::loadCatalogue(paths, files);
+namespace {
+
+// The DATs of a load that hold sets, each as it was loaded.
+std::vector<board::CatalogueSource> catalogueSources(const std::vector<LoadedDat>& dats) {
+    std::vector<board::CatalogueSource> sources;
+    for (const LoadedDat& dat : dats)
+        if (dat.failure.empty() && dat.format != DatFormat::None)
+            sources.push_back({dat.path, dat.identity});
+    return sources;
+}
+
+}  // namespace
+
+board::Catalogue Session::compileCatalogue() {
+    std::vector<board::CatalogueSource> sources = catalogueSources(m_dats);
+    std::vector<std::string> paths;
+    for (const board::CatalogueSource& source : sources) paths.push_back(source.path);
+    const std::int64_t readSince = timeNow();
+    // Their failures were said when the DATs were loaded; a DAT that fails now gives none of
+    // its sets, and the catalogue is not kept.
+    std::vector<board::CatalogueFile> files;
+    board::Catalogue catalogue = board::loadCatalogue(paths, files);
+    bool whole = files.size() == sources.size();
+    for (std::size_t i = 0; whole && i < files.size(); ++i) {
+        whole = files[i].failure.empty();
+        sources[i].contentBytes = files[i].fileBytes;
+        sources[i].contentCrc = files[i].fileCrc;
     }
+    if (whole && !sources.empty() && !m_catalogueFile.empty() &&
+        makeDirectories(userCacheDirectory()))
+        board::storeCatalogue(m_catalogueFile, catalogue, sources, readSince);
+    return catalogue;
+}
+
+const board::Catalogue& Session::boardCatalogue() {
+    if (!m_catalogue && !m_catalogueFile.empty())
+        m_catalogue = board::openCatalogueCache(m_catalogueFile, catalogueSources(m_dats));
+    if (!m_catalogue) m_catalogue = compileCatalogue();
     return *m_catalogue;
 }
 
 Outcome Session::identifyBoard(const std::vector<std::string>& paths) {
-    return identifyBoard(paths, boardCatalogue());
+    return identifyBoard(paths, static_cast<const board::Catalogue*>(nullptr));
 }
 
 Outcome Session::identifyBoard(const std::vector<std::string>& paths,
                                const board::Catalogue& catalogue) {
+    return identifyBoard(paths, &catalogue);
+}
+
+Outcome Session::identifyBoard(const std::vector<std::string>& paths,
+                               const board::Catalogue* catalogue) {
     BoardDumps dumps;
     m_board = &dumps;
     // Whatever ends the reading of the dumps, the session stops collecting them.
@@ -651,14 +689,34 @@ Outcome Session::identifyBoard(const std::vector<std::string>& paths,
         }
     }
     m_board = nullptr;
+    Outcome judged;
+    if (catalogue) {
+        judged = reportBoard(dumps, *catalogue);
+    } else {
+        try {
+            judged = reportBoard(dumps, boardCatalogue());
+        } catch (const board::CatalogueDamaged&) {
+            // The compiled catalogue costs time, never the answer: it goes, and the DATs are
+            // read again.
+            removeFile(m_catalogueFile);
+            m_catalogue = compileCatalogue();
+            judged = reportBoard(dumps, *m_catalogue);
+        }
+    }
+    return outcome == Outcome::Failed ? outcome : judged;
+}
+
+Outcome Session::reportBoard(const BoardDumps& dumps, const board::Catalogue& catalogue) {
     board::BoardAnswer answer = board::judgeBoard(catalogue, dumps.dumps);
     std::vector<std::span<const std::uint8_t>> bytes(dumps.bytes.begin(), dumps.bytes.end());
     bool twoBitsSkipped = false;
     board::examineBoard(catalogue, dumps.dumps, bytes, answer, &twoBitsSkipped);
+    // Rendered whole before any of it is shown: a catalogue found damaged on the way leaves
+    // nothing half said.
+    std::string text = board::boardText(catalogue, dumps.dumps, answer, twoBitsSkipped);
     m_frontEnd.boardJudged(catalogue, dumps.dumps, answer);
-    appendReport(board::boardText(catalogue, dumps.dumps, answer, twoBitsSkipped));
+    appendReport(text);
     scrollLog();
-    if (outcome == Outcome::Failed) return outcome;
     return answer.candidates.empty() ? Outcome::NotFound : Outcome::Found;
 }
 

@@ -59,8 +59,8 @@ class Session {
     Outcome identifyBoard(const std::vector<std::string>& paths);
     // The same against a catalogue of the caller's.
     Outcome identifyBoard(const std::vector<std::string>& paths, const board::Catalogue& catalogue);
-    // The sets a board is judged against: every DAT the last load read, read again whole when
-    // the first board asks for them.
+    // The sets a board is judged against: every DAT the last load read, compiled when the first
+    // board asks for them and kept in the cache for the runs that follow.
     const board::Catalogue& boardCatalogue();
     // Looks up a typed checksum and size under the manual label, reading them as the Manual
     // Entry dialog does: each that reads as 0 shows its message and is looked up as 0.
@@ -185,6 +185,13 @@ class Session {
     };
     BoardDumps* m_board = nullptr;
     std::optional<board::Catalogue> m_catalogue;
+    Outcome identifyBoard(const std::vector<std::string>& paths, const board::Catalogue* catalogue);
+    // Where the catalogue of the DATs loaded is kept between runs; empty for none.
+    std::string m_catalogueFile;
+    // The board of `dumps` judged against `catalogue`, and its answer reported.
+    Outcome reportBoard(const BoardDumps& dumps, const board::Catalogue& catalogue);
+    // The catalogue read from the DATs themselves, and stored in the cache when it can be.
+    board::Catalogue compileCatalogue();
     // Reports the image read from `path` under `name`, or shows the message for how its read
     // ended; `shownAs` names a member of an archive (or the archive) in its messages, and is
     // empty for a file named on its own. The doctor reads `bytes` when given, else `path`

@@ -103,7 +103,10 @@ class Cli : public ::testing::Test {
         writeFile(db.file("CHIPLORE.GAM"), games);
         writeFile(test, Bytes{0, 1, 2, 3});
         writeFile(other, Bytes{4, 5, 6, 7});
+        // The compiled caches the runs write stay the test's own.
+        ::setenv("XDG_CACHE_HOME", cache.path().c_str(), 1);
     }
+    void TearDown() override { ::unsetenv("XDG_CACHE_HOME"); }
     // Runs the program, and again with --json unless it adds entries: the objects must say
     // what the report says, with the same messages and the same exit status.
     ProcessResult cli(std::vector<std::string> args) {
@@ -142,7 +145,7 @@ class Cli : public ::testing::Test {
     }
     std::string dat() const { return db.file("Chipsight.dat"); }
 
-    TempDir db, files;
+    TempDir db, files, cache;
     const std::string test = files.file("test.bin"), other = files.file("other.bin");
 };
 
@@ -479,6 +482,27 @@ TEST_F(Cli, ABoardIsJudgedAsOneWithTheDoctorsFindsAgainstItsChips) {
                                                 "bits_off bits_off", "missing",
                                                 "found_transformed interleaved"}));
     EXPECT_EQ(board.at("chips").at(2).at("near").at("bits").at(0).at("address"), 0x123);
+
+    // The sets were compiled into the cache by the first run and read from it by the second. A
+    // byte of it damaged costs reading the DAT again, and a new cache; a changed DAT is read.
+    std::filesystem::path sets;
+    for (const auto& f : std::filesystem::recursive_directory_iterator(cache.path()))
+        if (f.path().extension() == ".sets") sets = f.path();
+    ASSERT_FALSE(sets.empty());
+    Bytes damaged = readFile(sets.string());
+    std::uint64_t blockAt = 0;
+    std::memcpy(&blockAt, damaged.data() + 40, 8);
+    ASSERT_LT(blockAt + 100, damaged.size());
+    damaged[blockAt + 100] ^= 0xFF;
+    writeFile(sets.string(), damaged);
+    const ProcessResult again = runCli(args);
+    EXPECT_EQ(again.out.substr(again.out.rfind("============================")), block);
+    EXPECT_NE(readFile(sets.string()), damaged);
+    const Bytes xmlBytes = readFile(xml);
+    std::string changed(xmlBytes.begin(), xmlBytes.end());
+    changed.replace(changed.find("second revision"), 15, "third revision");
+    writeFile(xml, changed);
+    EXPECT_NE(runCli(args).out.find("brd2 : Board, third revision, 1 of 5"), std::string::npos);
 }
 
 // Files are read on several threads, yet stdout and stderr carry the same bytes in the same

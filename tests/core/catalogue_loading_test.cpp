@@ -68,9 +68,9 @@ std::vector<Dump> forge(const Catalogue& c, SetId set,
     std::vector<Dump> dumps;
     std::uint32_t seed = 1;
     for (const std::string_view name : names) {
-        const CatalogueRom* found = nullptr;
+        std::optional<CatalogueRom> found;
         for (const CatalogueRom& r : c.roms(set))
-            if (r.name == name) found = &r;
+            if (r.name == name) found = r;
         if (!found) {
             ADD_FAILURE() << "no ROM " << name;
             continue;
