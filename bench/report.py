@@ -101,6 +101,10 @@ ROWS = [
     Row("doctor: the same against 1,000,000 synthetic chips without SHA-1 (nothing to hash)",
         "doctor/identify/mame:0/doctor:1/real_time", "doctor/identify/mame:0/doctor:0/real_time",
         "real_time", False, None),
+    Row("board of 64 dumps (ListXML + software lists, catalogue from the cache) vs plain chipsight-cli on them",
+        "board/cli/board:1/real_time", "board/cli/board:0/real_time", "real_time", False, 1.5),
+    Row("ranking a board of 64 dumps vs 5 ms", "board/ranking/real_time", "board/ranking/real_time",
+        "ranking_s", False, 1.0, "limit_s"),
     Row("doctor 1 MiB: one-bit search against 10,000 entries of its size vs none",
         "doctor/examine/entries:10000/real_time", "doctor/examine/entries:0/real_time", "real_time", False, 1.2),
 ]
