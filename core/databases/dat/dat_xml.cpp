@@ -21,6 +21,7 @@
 #include <utility>
 
 #include "core/databases/dat/dat_internal.h"
+#include "core/sys/byte_order.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -285,8 +286,7 @@ class IconvEncoding {
         if (done == std::size_t(-1) && errno == EINVAL) return Probe::Short;
         if (done == std::size_t(-1) || inLeft != 0 || sizeof out - outLeft != 4)
             return Probe::Invalid;
-        c = std::uint32_t(out[0]) | std::uint32_t(out[1]) << 8 | std::uint32_t(out[2]) << 16 |
-            std::uint32_t(out[3]) << 24;
+        c = load32(out);
         return Probe::Char;
     }
 
