@@ -21,6 +21,7 @@
 
 #include "bench/bench_support.h"
 #include "bench/real_dats.h"
+#include "core/databases/dat/dat_internal.h"
 #include "core/databases/dat/dat_reader.h"
 #include "core/databases/dat/dat_set.h"
 #include "core/sys/file_layer.h"
@@ -93,6 +94,22 @@ struct CountingSink : chipsight::DatSink {
     void rom(const chipsight::DatRom&) override { ++entries; }
     std::uint64_t entries = 0;
 };
+
+// The ListXML alone through each engine of the XML reader: what our scanner buys over expat.
+void listXml(benchmark::State& state, chipsight::dat::XmlEngine engine) {
+    const RealDats& dats = realDats();
+    if (!dats.missing.empty()) return state.SkipWithError(dats.missing.c_str());
+    const std::string& path = dats.paths.front();
+    std::uint64_t entries = 0;
+    for (auto _ : state) {
+        CountingSink sink;
+        if (!chipsight::dat::readDatFileWith(path, sink, {}, engine).ok)
+            return state.SkipWithError(("cannot read " + path).c_str());
+        entries = sink.entries;
+    }
+    state.SetBytesProcessed(std::int64_t(state.iterations() * std::filesystem::file_size(path)));
+    state.counters["entries"] = double(entries);
+}
 
 void ours(benchmark::State& state) {
     const RealDats& dats = realDats();
@@ -302,6 +319,14 @@ BENCHMARK(plainDatAndRead)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 
+BENCHMARK_CAPTURE(listXml, scanner, chipsight::dat::XmlEngine::Scanner)
+    ->Name("dat-xml/scanner")
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(listXml, expat, chipsight::dat::XmlEngine::ExpatOnly)
+    ->Name("dat-xml/expat")
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 BENCHMARK(ours)->Name("dat-load/chipsight")->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(xmllint)->Name("dat-load/xmllint")->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(memory)

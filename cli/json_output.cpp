@@ -4,13 +4,11 @@
 #include <cstdio>
 #include <iostream>
 
+#include "core/sys/number_reading.h"
+
 namespace chipsight::cli {
 
-std::string hex8(std::uint32_t value) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%08X", value);
-    return text;
-}
+std::string hex8(std::uint32_t value) { return hexDigits(value, 8); }
 
 namespace {
 

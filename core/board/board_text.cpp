@@ -2,21 +2,14 @@
 // report's rule for names, so none can forge a line.
 #include "core/board/board_text.h"
 
-#include <cstdio>
-
 #include "core/identify/identify.h"
+#include "core/sys/number_reading.h"
 
 namespace chipsight::board {
 namespace {
 
 constexpr const char* kLine = "\r\n";
 constexpr const char* kIndent = "\r\n\t";
-
-std::string hexText(std::uint64_t v) {
-    char buffer[24];
-    std::snprintf(buffer, sizeof buffer, "0x%llX", static_cast<unsigned long long>(v));
-    return buffer;
-}
 
 std::string setText(const Catalogue& c, SetId id) {
     const CatalogueSet& set = c.set(id);

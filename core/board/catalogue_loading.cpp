@@ -7,28 +7,11 @@
 #include <string_view>
 
 #include "core/databases/dat/dat_loading.h"
+#include "core/sys/number_reading.h"
 
 namespace chipsight::board {
 
 namespace {
-
-int hexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;  // the readers give SHA-1s in lower case
-}
-
-// The readers give a SHA-1 as 40 hex digits or not at all.
-std::optional<Sha1> sha1Of(std::string_view hex) {
-    if (hex.size() != 40) return std::nullopt;
-    Sha1 sha1{};
-    for (std::size_t i = 0; i < sha1.size(); ++i) {
-        const int high = hexDigit(hex[2 * i]), low = hexDigit(hex[2 * i + 1]);
-        if (high < 0 || low < 0) return std::nullopt;
-        sha1[i] = std::uint8_t(high << 4 | low);
-    }
-    return sha1;
-}
 
 RomStatus statusOf(DatRomStatus status) {
     switch (status) {
@@ -73,7 +56,7 @@ class Staging : public DatSink {
             r.region = region;
             r.size = rom.size.value_or(0);
             r.crc = rom.crc.value_or(0);
-            r.sha1 = sha1Of(rom.sha1);
+            r.sha1 = sha1FromHex(rom.sha1);
             r.offset = rom.offset;
             r.dataWidth = rom.dataWidth;
             r.status = statusOf(rom.status);

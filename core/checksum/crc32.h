@@ -16,6 +16,10 @@ std::uint32_t Crc32(std::uint32_t crc, const std::uint8_t* data, std::uint32_t l
 // faster path must agree with.
 std::uint32_t crc32Portable(std::uint32_t crc, const std::uint8_t* data, std::size_t length);
 
+// The portable path's table: the step of the CRC register (without the inversions at its ends)
+// over one byte b is table[(r ^ b) & 0xFF] ^ r >> 8.
+const std::uint32_t* crc32ByteTable();
+
 // The CRC-32 of A followed by B, from the CRC-32 of A, the CRC-32 of B and the length of B.
 std::uint32_t crc32Combine(std::uint32_t crcA, std::uint32_t crcB, std::uint64_t lengthB);
 

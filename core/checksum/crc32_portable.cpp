@@ -2,6 +2,7 @@
 #include <array>
 
 #include "core/checksum/crc32.h"
+#include "core/sys/byte_order.h"
 
 namespace chipsight {
 namespace {
@@ -27,13 +28,13 @@ constexpr Tables kTables = makeTables();
 
 }  // namespace
 
+const std::uint32_t* crc32ByteTable() { return kTables[0].data(); }
+
 std::uint32_t crc32Portable(std::uint32_t crc, const std::uint8_t* data, std::size_t length) {
     if (data == nullptr) return 0;
     std::uint32_t r = ~crc;
     while (length >= 8) {
-        // Bytes are assembled explicitly, so the result does not depend on the host's byte order.
-        const std::uint32_t lo = r ^ (std::uint32_t(data[0]) | std::uint32_t(data[1]) << 8 |
-                                      std::uint32_t(data[2]) << 16 | std::uint32_t(data[3]) << 24);
+        const std::uint32_t lo = r ^ load32(data);
         r = kTables[7][lo & 0xFF] ^ kTables[6][(lo >> 8) & 0xFF] ^ kTables[5][(lo >> 16) & 0xFF] ^
             kTables[4][lo >> 24] ^ kTables[3][data[4]] ^ kTables[2][data[5]] ^ kTables[1][data[6]] ^
             kTables[0][data[7]];

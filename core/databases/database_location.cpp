@@ -5,7 +5,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdlib>
 
 #include "core/sys/file_layer.h"
@@ -64,20 +63,6 @@ DatabaseLocation locateDatabases(const std::string& programDir) {
     // Without a home directory there is nowhere else to look.
     if (data.empty()) return {programDir, false};
     return {data, true};
-}
-
-bool makeDirectories(const std::string& directory) {
-    const auto isDirectory = [](const std::string& path) {
-        struct stat st {};
-        return fileSystemCalls().stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-    };
-    for (std::size_t end = directory.find('/', 1);; end = directory.find('/', end + 1)) {
-        const std::string part = directory.substr(0, end);
-        // A parent the user may not write to can still exist, which is all that is needed.
-        if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST && !isDirectory(part)) return false;
-        if (end == std::string::npos) break;
-    }
-    return isDirectory(directory);
 }
 
 }  // namespace chipsight

@@ -32,8 +32,4 @@ std::string userDataDirectory();
 // $XDG_CACHE_HOME/chipsight, or ~/.cache/chipsight, by the same rules.
 std::string userCacheDirectory();
 
-// Makes `directory` and each missing parent, private to the user (mode 0700), as the XDG
-// base-directory convention asks. True when the directory exists afterwards.
-bool makeDirectories(const std::string& directory);
-
 }  // namespace chipsight

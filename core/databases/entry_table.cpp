@@ -7,6 +7,8 @@
 #include <span>
 #include <stdexcept>
 
+#include "core/sys/byte_order.h"
+
 namespace chipsight {
 
 namespace {
@@ -184,7 +186,7 @@ void EntryTable::readKeys(std::size_t count) {
     next_.resize(first + count);  // written when their pair has several entries
     IndexKey* key = keys_.data() + first;
     for (std::size_t i = 0; i < count; ++i, record += stride, ++key)
-        *key = {readU32(record + crcAt), readU32(record + sizeAt)};
+        *key = {load32(record + crcAt), load32(record + sizeAt)};
 }
 
 }  // namespace chipsight

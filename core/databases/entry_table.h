@@ -197,10 +197,6 @@ class EntryTable {
         std::size_t gameBytes;
     };
 
-    static std::uint32_t readU32(const std::uint8_t* p) {
-        return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 |
-               std::uint32_t(p[3]) << 24;
-    }
     KeyIndexView ownIndex() const {
         if (tags_.empty()) return {};
         return {keys_.data(),    next_.data(),   keys_.size(), tags_.data(),

@@ -4,19 +4,10 @@
 #include <algorithm>
 #include <cstring>
 
+#include "core/sys/byte_order.h"
+
 namespace chipsight {
-namespace {
-
-std::uint32_t getU32(const std::uint8_t* p) {
-    return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 |
-           std::uint32_t(p[3]) << 24;
-}
-
-void putU32(std::uint8_t* p, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = std::uint8_t(v >> (8 * i));
-}
-
-}  // namespace
+namespace {}  // namespace
 
 std::string_view fieldText(std::span<const std::uint8_t> field) {
     const auto nul = std::find(field.begin(), field.end(), std::uint8_t{0});
@@ -31,8 +22,8 @@ void writeField(std::span<std::uint8_t> field, std::string_view text) {
 
 RomEntry RomEntry::decode(std::span<const std::uint8_t, kSize> b) {
     RomEntry e;
-    e.crc = getU32(&b[0]);
-    e.size = getU32(&b[4]);
+    e.crc = load32(&b[0]);
+    e.size = load32(&b[4]);
     std::copy_n(&b[8], kNameWidth, e.name.begin());
     std::copy_n(&b[26], kDescriptionWidth, e.description.begin());
     std::copy_n(&b[106], 2, e.reserved.begin());
@@ -41,8 +32,8 @@ RomEntry RomEntry::decode(std::span<const std::uint8_t, kSize> b) {
 
 std::array<std::uint8_t, RomEntry::kSize> RomEntry::encode() const {
     std::array<std::uint8_t, kSize> b{};
-    putU32(&b[0], crc);
-    putU32(&b[4], size);
+    store32(&b[0], crc);
+    store32(&b[4], size);
     std::copy(name.begin(), name.end(), &b[8]);
     std::copy(description.begin(), description.end(), &b[26]);
     std::copy(reserved.begin(), reserved.end(), &b[106]);
@@ -51,10 +42,10 @@ std::array<std::uint8_t, RomEntry::kSize> RomEntry::encode() const {
 
 RomTableRecord RomTableRecord::decode(std::span<const std::uint8_t, kSize> b) {
     RomTableRecord r;
-    r.gameIndex = std::int16_t(std::uint16_t(b[kGameIndexAt] | b[kGameIndexAt + 1] << 8));
+    r.gameIndex = std::int16_t(load16(&b[kGameIndexAt]));
     std::copy_n(&b[kNameAt], kNameWidth, r.name.begin());
-    r.crc = getU32(&b[kCrcAt]);
-    r.size = getU32(&b[kSizeAt]);
+    r.crc = load32(&b[kCrcAt]);
+    r.size = load32(&b[kSizeAt]);
     return r;
 }
 

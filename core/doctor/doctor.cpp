@@ -5,7 +5,6 @@
 #include <openssl/evp.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 #include <memory>
 
@@ -14,6 +13,7 @@
 #include "core/doctor/one_bit.h"
 #include "core/doctor/transform_crcs.h"
 #include "core/sys/byte_order.h"
+#include "core/sys/number_reading.h"
 
 namespace chipsight::doctor {
 namespace {
@@ -21,12 +21,6 @@ namespace {
 // Each SHA-1 check hashes the image from the flipped bit on; past this many candidates the
 // rest are counted, not hashed, so that a huge database cannot stall a report.
 constexpr std::size_t kMaxHashed = 64;
-
-std::string hexText(std::uint64_t v) {
-    char buffer[24];
-    std::snprintf(buffer, sizeof buffer, "0x%llX", static_cast<unsigned long long>(v));
-    return buffer;
-}
 
 // How the database says the entry sits on the board, in words.
 std::string boardOf(const DatEntryInfo& info) {

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "core/identify/identify.h"
+#include "core/sys/number_reading.h"
 
 namespace chipsight::doctor {
 namespace {
@@ -12,17 +13,7 @@ namespace {
 // Runs of 0x00 and 0xFF shown, before the rest are counted.
 constexpr std::size_t kFillsShown = 8;
 
-std::string byteHex(std::uint8_t v) {
-    char buffer[8];
-    std::snprintf(buffer, sizeof buffer, "0x%02X", unsigned(v));
-    return buffer;
-}
-
-std::string hex(std::uint64_t v) {
-    char buffer[24];
-    std::snprintf(buffer, sizeof buffer, "0x%llX", static_cast<unsigned long long>(v));
-    return buffer;
-}
+std::string byteHex(std::uint8_t v) { return hexText(v, 2); }
 
 void lead(std::string& block) { block += kLineLead; }
 
@@ -85,9 +76,7 @@ void appendFindings(std::string& block, const Findings& f) {
             lead(block);
             block += "overdump: " + std::to_string(t.parts) + " copies of one block of " +
                      std::to_string(t.size) + " bytes [";
-            char crc[16];
-            std::snprintf(crc, sizeof crc, "%X", unsigned(t.crc));
-            block += crc;
+            block += hexDigits(t.crc);
             block += t.entries.empty() ? "], not found" : "]";
         }
         for (const FoundEntry& e : t.entries) {
@@ -99,7 +88,7 @@ void appendFindings(std::string& block, const Findings& f) {
     }
     for (const OneBitFinding& o : f.oneBit) {
         lead(block);
-        block += "one bit off at byte " + hex(o.byte) + ", D" + std::to_string(o.bit);
+        block += "one bit off at byte " + hexText(o.byte) + ", D" + std::to_string(o.bit);
         if (o.confirmed) {
             block += " (SHA-1 confirms): ";
         } else {
@@ -149,7 +138,7 @@ void appendFindings(std::string& block, const Findings& f) {
     for (std::size_t i = 0; i < f.fills.size() && i < kFillsShown; ++i) {
         const FillRun& run = f.fills[i];
         lead(block);
-        block += byteHex(run.value) + " fills " + hex(run.start) + "-" + hex(run.end - 1);
+        block += byteHex(run.value) + " fills " + hexText(run.start) + "-" + hexText(run.end - 1);
         const std::uint64_t size = run.end - run.start;
         if ((size & (size - 1)) == 0 && run.start % size == 0)
             block += " (the block where " + blockLines(run.start, size, length) + ")";
@@ -181,7 +170,7 @@ void appendReadsComparison(std::string& block, const ReadsComparison& c, std::ui
     block += "first bytes that differ:";
     for (std::size_t i = 0; i < c.firstDiffering.size(); ++i) {
         block += i == 0 ? " " : ", ";
-        block += hex(c.firstDiffering[i]);
+        block += hexText(c.firstDiffering[i]);
     }
     if (c.differingBytes > c.firstDiffering.size()) block += ", ...";
 }

@@ -22,34 +22,19 @@ std::uint32_t crcOf(std::span<const std::uint8_t> bytes) {
 
 // The change a flipped bit makes to the CRC-32 of a message is the same whatever the message
 // holds: the register's step over the bit, then over every byte after it. The steps over a zero
-// byte, from register 0, are those of the table.
-struct ZeroSteps {
-    std::uint32_t table[256];
-    ZeroSteps() {
-        for (std::uint32_t i = 0; i < 256; ++i) {
-            std::uint32_t r = i;
-            for (int k = 0; k < 8; ++k) r = r & 1 ? (r >> 1) ^ 0xEDB88320u : r >> 1;
-            table[i] = r;
-        }
-    }
-    std::uint32_t overZero(std::uint32_t r) const { return table[r & 0xFF] ^ (r >> 8); }
-};
-const ZeroSteps& zeroSteps() {
-    static const ZeroSteps steps;
-    return steps;
-}
+// byte, from register 0, are those of the CRC's byte table.
 
 // The change of the CRC-32 of an n-byte message when bit `bit` of byte `byte` flips, for every
 // bit, numbered byte * 8 + bit.
 std::vector<std::uint32_t> bitChanges(std::uint64_t n) {
     std::vector<std::uint32_t> changes(n * 8);
-    const ZeroSteps& steps = zeroSteps();
+    const std::uint32_t* table = crc32ByteTable();
     std::uint32_t last[8];
-    for (int bit = 0; bit < 8; ++bit) last[bit] = steps.table[1u << bit];
+    for (int bit = 0; bit < 8; ++bit) last[bit] = table[1u << bit];
     for (std::uint64_t byte = n; byte-- > 0;) {
         for (int bit = 0; bit < 8; ++bit) {
             changes[byte * 8 + bit] = last[bit];
-            last[bit] = steps.overZero(last[bit]);
+            last[bit] = table[last[bit] & 0xFF] ^ last[bit] >> 8;
         }
     }
     return changes;
@@ -152,12 +137,9 @@ void sameSize(std::size_t d, const DumpView& dump, const ExpectedRom& rom, NearS
                     case Transform::WordSwap:
                         made[i] = dump.bytes[i ^ 2];
                         break;
-                    case Transform::BitReversal: {
-                        std::uint8_t v = dump.bytes[i], r = 0;
-                        for (int b = 0; b < 8; ++b) r = std::uint8_t(r | ((v >> b & 1) << (7 - b)));
-                        made[i] = r;
+                    case Transform::BitReversal:
+                        made[i] = reverseBits(dump.bytes[i]);
                         break;
-                    }
                     default:
                         made[i] = std::uint8_t(~dump.bytes[i]);
                         break;

@@ -40,15 +40,6 @@ constexpr std::size_t kStreamsFrom = 4096;
 // The bytes the direct path makes each transform of at a time.
 constexpr std::size_t kChunk = 16 << 10;
 
-void store32(std::uint8_t* p, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = std::uint8_t(v >> 8 * i);
-}
-std::uint8_t reverseBits(std::uint8_t b) {
-    b = std::uint8_t(b << 4 | b >> 4);
-    b = std::uint8_t((b & 0x33) << 2 | (b >> 2 & 0x33));
-    return std::uint8_t((b & 0x55) << 1 | (b >> 1 & 0x55));
-}
-
 #if defined(__x86_64__)
 // Field elements with bit t the coefficient of x^t, modulo the generator P.
 constexpr std::uint32_t kLowGenerator = std::uint32_t(detail::kGenerator);

@@ -14,6 +14,13 @@ struct TransformCrcs {
     std::uint32_t lane[4]{};          // bytes 4i+j
 };
 
+// D0..D7 of `b` read as D7..D0.
+constexpr std::uint8_t reverseBits(std::uint8_t b) {
+    b = std::uint8_t(b << 4 | b >> 4);
+    b = std::uint8_t((b & 0x33) << 2 | (b >> 2 & 0x33));
+    return std::uint8_t((b & 0x55) << 1 | (b >> 1 & 0x55));
+}
+
 // The CRC-32 of `length` bytes of `value`.
 std::uint32_t crcOfRepeated(std::uint8_t value, std::uint64_t length);
 

@@ -2,13 +2,12 @@
 #include "core/identify/identify.h"
 
 #include <algorithm>
-#include <cinttypes>
-#include <cstdio>
 #include <cstring>
 #include <vector>
 
 #include "core/checksum/crc32.h"
 #include "core/identify/texts.h"
+#include "core/sys/number_reading.h"
 
 namespace chipsight {
 namespace {
@@ -23,12 +22,6 @@ constexpr BlankRow kBlankBlocks[] = {
     {256, 0xFEA8A821},  {1024, 0xB83AFFF4},  {2048, 0x3F55D17F},  {4096, 0xF154670A},
     {8192, 0xB4293435}, {16384, 0x690B37D3}, {32768, 0x1B43EABD}, {65536, 0xDEAB7E4E},
 };
-
-std::string hex(std::uint32_t v) {
-    char buffer[16];
-    std::snprintf(buffer, sizeof buffer, "%" PRIX32, v);
-    return buffer;
-}
 
 // The database's texts come from files anyone may have written: they obey the rule of file
 // names, so that neither can forge a line or reach a terminal as a control sequence.
@@ -50,7 +43,7 @@ void appendEntryLine(std::string& block, const DatEntry& e) {
 void appendNotFound(std::string& block, std::string_view name, std::uint32_t crc) {
     block += "\r\n";
     block += name;
-    block += ":[" + hex(crc) + text::kNotFound;
+    block += ":[" + hexDigits(crc) + text::kNotFound;
 }
 
 }  // namespace
@@ -129,9 +122,10 @@ std::string reportText(const Identification& found, const EntryTable& entries) {
     if (found.found) {
         for (const PartMatch& part : found.parts) {
             block += "\r\n" + name;
-            block += found.typed ? ": [" + hex(part.crc) + "]"
-                                 : ": (" + std::to_string(part.part) + "/" +
-                                       std::to_string(part.parts) + ") [" + hex(part.crc) + "]";
+            block += found.typed
+                         ? ": [" + hexDigits(part.crc) + "]"
+                         : ": (" + std::to_string(part.part) + "/" + std::to_string(part.parts) +
+                               ") [" + hexDigits(part.crc) + "]";
             for (const std::size_t at : part.entries)
                 entries.visitEntry(at, [&](const auto& e) { appendEntryLine(block, e); });
         }

@@ -176,6 +176,163 @@ GzipCheck checkGzip(File& file, std::uint64_t limit) {
 // A run of zeros, for the holes of a sparse member.
 constexpr std::array<std::uint8_t, 64 << 10> kZeros{};
 
+// An archive opened, its first member's header read.
+struct Opened {
+    std::optional<Archive> archive;
+    archive_entry* entry = nullptr;
+    // A single compressed stream: one member, named after the file, its length known nowhere.
+    bool stream = false;
+    // A zip read member by member without its central directory: it ends damaged.
+    bool withoutDirectory = false;
+};
+
+// Checks a gzip file whole, then opens `source` as a container, a zip without its directory,
+// or a compressed stream, whichever reads; the end to report when none does.
+std::optional<ArchiveEnd> openArchive(Source& source, std::uint64_t limit, Opened& opened) {
+    switch (checkGzip(source.file, limit)) {
+        case GzipCheck::Damaged:
+            return ArchiveEnd::Damaged;
+        case GzipCheck::TooLarge:
+            return ArchiveEnd::TooLarge;
+        case GzipCheck::NotGzip:
+        case GzipCheck::Whole:
+            break;
+    }
+    const auto opens = [&](Formats formats) {
+        opened.archive = openAs(source, formats);
+        return opened.archive &&
+               fine(archive_read_next_header(opened.archive->get(), &opened.entry));
+    };
+    // A zip whose central directory is missing or cannot be read (cut short, most often) can
+    // still be read member by member, but not known whole: it ends damaged once the members it
+    // has were handed on. Inside a compressor that is the only way to read a zip, and no fault.
+    if (!opens(Formats::Containers)) {
+        opened.withoutDirectory = opens(Formats::StreamedZip);
+        if (!opened.withoutDirectory) {
+            // Not a container; a compressed stream, then, if a compressor took it.
+            opened.stream = true;
+            if (!opens(Formats::Stream) ||
+                archive_filter_code(opened.archive->get(), 0) == ARCHIVE_FILTER_NONE)
+                return ArchiveEnd::NotAnArchive;
+        }
+    }
+    opened.withoutDirectory = opened.withoutDirectory &&
+                              archive_filter_code(opened.archive->get(), 0) == ARCHIVE_FILTER_NONE;
+    return std::nullopt;
+}
+
+// The member's path inside the archive, in UTF-8; a stream's is made from the file's name.
+std::string memberName(archive_entry* entry, const Opened& opened, const std::string& path) {
+    if (opened.stream) return streamMemberName(path);
+    // A name the archive says is Unicode comes converted (and composed, as libarchive does),
+    // any other with its bytes as they are.
+    const char* name = archive_entry_pathname(entry);
+    if (!name) name = archive_entry_pathname_utf8(entry);
+    return name ? name : "";
+}
+
+// Where a member's bytes go as they unpack: its digest, and its bytes while they may be kept.
+class MemberSink {
+  public:
+    // `claimed`: the length the member says it has, when `sizeKnown`; `keep`: its bytes are
+    // wanted, up to `keepAtMost`. `unpacked` counts the bytes of every member, against `limit`.
+    MemberSink(ArchiveMember& m, bool sizeKnown, std::uint64_t claimed, bool keep,
+               std::uint64_t keepAtMost, int splitLevel, std::uint64_t& unpacked,
+               std::uint64_t limit)
+        : m_(m),
+          sizeKnown_(sizeKnown),
+          claimed_(claimed),
+          keepAtMost_(keepAtMost),
+          limit_(limit),
+          unpacked_(unpacked),
+          digest_(m.image.length, splitLevel),
+          kept_(keep) {}
+
+    // False when the member unpacks to more than it claimed or the archive to more than limit.
+    bool take(const std::uint8_t* bytes, std::size_t n) {
+        unpacked_ += n;
+        got_ += n;
+        if (unpacked_ > limit_ || (sizeKnown_ && got_ > claimed_)) return false;
+        if (sizeKnown_)
+            digest_.add({bytes, n});
+        else if (got_ <= 0xFFFFFFFFull)
+            unsized_.add({bytes, n});
+        if (kept_) {
+            kept_ = got_ <= keepAtMost_;
+            try {
+                if (kept_) m_.bytes.insert(m_.bytes.end(), bytes, bytes + n);
+            } catch (const std::bad_alloc&) {
+                kept_ = false;
+            }
+            if (!kept_) std::vector<std::uint8_t>().swap(m_.bytes);
+        }
+        return true;
+    }
+    // The holes of a sparse member are zeros, wherever the runs of its map leave them: before
+    // a block's offset, and after the last block up to its length.
+    bool fillTo(std::uint64_t offset) {
+        while (got_ < offset)
+            if (!take(kZeros.data(),
+                      std::size_t(std::min<std::uint64_t>(offset - got_, kZeros.size()))))
+                return false;
+        return true;
+    }
+    std::uint64_t got() const { return got_; }
+
+    // Gives the member its status, digest and bytes from what came.
+    void finish(int splitLevel) {
+        m_.image.status = lengthStatus(got_);
+        if (m_.image.status != ImageStatus::TooLarge) m_.image.length = std::uint32_t(got_);
+        if (m_.image.status == ImageStatus::Read) {
+            if (sizeKnown_) {
+                digest_.finish();
+                m_.image.digest = digest_;
+            } else {
+                m_.image.digest = unsized_.finish(splitLevel);
+            }
+            m_.bytesKept = kept_;
+        }
+        if (!m_.bytesKept) std::vector<std::uint8_t>().swap(m_.bytes);
+    }
+
+  private:
+    ArchiveMember& m_;
+    const bool sizeKnown_;
+    const std::uint64_t claimed_, keepAtMost_, limit_;
+    std::uint64_t& unpacked_;
+    ImageDigest digest_;
+    UnsizedDigest unsized_;
+    std::uint64_t got_ = 0;
+    bool kept_;
+};
+
+// Unpacks the current member into `sink`; the end to report when that fails. `first`: of a
+// stream's first member, whose data alone tells whether it is compressed data at all.
+std::optional<ArchiveEnd> unpackMember(archive* ar, archive_entry* entry, MemberSink& sink,
+                                       bool sizeKnown, std::uint64_t claimed, bool firstOfStream,
+                                       const std::uint64_t& unpacked, std::uint64_t limit) {
+    const auto overOrDamaged = [&] {
+        return unpacked > limit ? ArchiveEnd::TooLarge : ArchiveEnd::Damaged;
+    };
+    for (;;) {
+        const void* block = nullptr;
+        std::size_t size = 0;
+        la_int64_t offset = 0;
+        const int status = archive_read_data_block(ar, &block, &size, &offset);
+        if (status == ARCHIVE_EOF) break;
+        if (status != ARCHIVE_OK || offset < 0 || std::uint64_t(offset) < sink.got())
+            return firstOfStream && sink.got() == 0 ? ArchiveEnd::NotAnArchive
+                                                    : ArchiveEnd::Damaged;
+        if (!sink.fillTo(std::uint64_t(offset)) ||
+            !sink.take(static_cast<const std::uint8_t*>(block), size))
+            return overOrDamaged();
+    }
+    if (sizeKnown && archive_entry_sparse_count(entry) > 0 && !sink.fillTo(claimed))
+        return overOrDamaged();
+    if (sizeKnown && sink.got() != claimed) return ArchiveEnd::Damaged;
+    return std::nullopt;
+}
+
 }  // namespace
 
 Utf8Names::Utf8Names() {
@@ -211,36 +368,10 @@ ArchiveEnd readArchive(const std::string& path, int splitLevel, bool keepBytes,
     auto file = File::open(path, File::Mode::Read);
     if (!file) return ArchiveEnd::CannotOpen;
     Source source{std::move(*file)};
-    switch (checkGzip(source.file, limit)) {
-        case GzipCheck::Damaged:
-            return ArchiveEnd::Damaged;
-        case GzipCheck::TooLarge:
-            return ArchiveEnd::TooLarge;
-        case GzipCheck::NotGzip:
-        case GzipCheck::Whole:
-            break;
-    }
-    archive_entry* entry = nullptr;
-    std::optional<Archive> a;
-    const auto opens = [&](Formats formats) {
-        a = openAs(source, formats);
-        return a && fine(archive_read_next_header(a->get(), &entry));
-    };
-    // A zip whose central directory is missing or cannot be read (cut short, most often) can
-    // still be read member by member, but not known whole: it ends damaged once the members it
-    // has were handed on. Inside a compressor that is the only way to read a zip, and no fault.
-    bool withoutDirectory = false, stream = false;
-    if (!opens(Formats::Containers)) {
-        withoutDirectory = opens(Formats::StreamedZip);
-        if (!withoutDirectory) {
-            // Not a container; a compressed stream, then, if a compressor took it.
-            stream = true;
-            if (!opens(Formats::Stream) || archive_filter_code(a->get(), 0) == ARCHIVE_FILTER_NONE)
-                return ArchiveEnd::NotAnArchive;
-        }
-    }
-    archive* const ar = a->get();
-    withoutDirectory = withoutDirectory && archive_filter_code(ar, 0) == ARCHIVE_FILTER_NONE;
+    Opened opened;
+    if (const auto failed = openArchive(source, limit, opened)) return *failed;
+    archive* const ar = opened.archive->get();
+    archive_entry* entry = opened.entry;
     // Members of a known length are held whole for the doctor only up to half the machine's
     // memory; of one known only at its end, no more than an image's bytes are kept.
     const std::uint64_t holdable = std::min<std::uint64_t>(0xFFFFFFFFull, physicalMemory() / 2);
@@ -252,7 +383,7 @@ ArchiveEnd readArchive(const std::string& path, int splitLevel, bool keepBytes,
             // have leaves the position past its end. An archive written to while it was read
             // is no more to be trusted than an image would be.
             if (status == ARCHIVE_EOF)
-                return withoutDirectory || source.position > source.file.length() ||
+                return opened.withoutDirectory || source.position > source.file.length() ||
                                !source.file.unchangedSinceOpen()
                            ? ArchiveEnd::Damaged
                            : ArchiveEnd::Done;
@@ -262,19 +393,11 @@ ArchiveEnd readArchive(const std::string& path, int splitLevel, bool keepBytes,
         if (archive_entry_filetype(entry) != AE_IFREG || archive_entry_hardlink(entry) != nullptr)
             continue;
         ArchiveMember m;
-        if (stream) {
-            m.path = streamMemberName(path);
-        } else {
-            // In UTF-8: a name the archive says is Unicode comes converted (and composed, as
-            // libarchive does), any other with its bytes as they are.
-            const char* name = archive_entry_pathname(entry);
-            if (!name) name = archive_entry_pathname_utf8(entry);
-            m.path = name ? name : "";
-        }
+        m.path = memberName(entry, opened, path);
         // A single stream says its length nowhere ahead (gzip only at the end of each member,
         // modulo 4 GiB), nor does a zip member written with its length after it: such a member
         // is checksummed in blocks as it unpacks, whatever its length turns out to be.
-        const bool sizeKnown = !stream && archive_entry_size_is_set(entry) != 0;
+        const bool sizeKnown = !opened.stream && archive_entry_size_is_set(entry) != 0;
         const std::uint64_t claimed = sizeKnown ? std::uint64_t(archive_entry_size(entry)) : 0;
         if (sizeKnown) {
             m.image.length = std::uint32_t(claimed);
@@ -293,65 +416,11 @@ ArchiveEnd readArchive(const std::string& path, int splitLevel, bool keepBytes,
                                          : sizeKnown
                                              ? holdable
                                              : std::min<std::uint64_t>(holdable, kKeepBytesAtMost);
-        ImageDigest digest(m.image.length, splitLevel);
-        UnsizedDigest unsized;
-        std::uint64_t got = 0;
-        bool kept = keepBytes;
-        const auto take = [&](const std::uint8_t* bytes, std::size_t n) {
-            unpacked += n;
-            got += n;
-            if (unpacked > limit || (sizeKnown && got > claimed)) return false;
-            if (sizeKnown)
-                digest.add({bytes, n});
-            else if (got <= 0xFFFFFFFFull)
-                unsized.add({bytes, n});
-            if (kept) {
-                kept = got <= keepAtMost;
-                try {
-                    if (kept) m.bytes.insert(m.bytes.end(), bytes, bytes + n);
-                } catch (const std::bad_alloc&) {
-                    kept = false;
-                }
-                if (!kept) std::vector<std::uint8_t>().swap(m.bytes);
-            }
-            return true;
-        };
-        // The holes of a sparse member are zeros, wherever the runs of its map leave them: before
-        // a block's offset, and after the last block up to its length.
-        const auto fillTo = [&](std::uint64_t offset) {
-            while (got < offset)
-                if (!take(kZeros.data(),
-                          std::size_t(std::min<std::uint64_t>(offset - got, kZeros.size()))))
-                    return false;
-            return true;
-        };
-        for (;;) {
-            const void* block = nullptr;
-            std::size_t size = 0;
-            la_int64_t offset = 0;
-            const int status = archive_read_data_block(ar, &block, &size, &offset);
-            if (status == ARCHIVE_EOF) break;
-            if (status != ARCHIVE_OK || offset < 0 || std::uint64_t(offset) < got)
-                return stream && first && got == 0 ? ArchiveEnd::NotAnArchive : ArchiveEnd::Damaged;
-            if (!fillTo(std::uint64_t(offset)) ||
-                !take(static_cast<const std::uint8_t*>(block), size))
-                return unpacked > limit ? ArchiveEnd::TooLarge : ArchiveEnd::Damaged;
-        }
-        if (sizeKnown && archive_entry_sparse_count(entry) > 0 && !fillTo(claimed))
-            return unpacked > limit ? ArchiveEnd::TooLarge : ArchiveEnd::Damaged;
-        if (sizeKnown && got != claimed) return ArchiveEnd::Damaged;
-        m.image.status = lengthStatus(got);
-        if (m.image.status != ImageStatus::TooLarge) m.image.length = std::uint32_t(got);
-        if (m.image.status == ImageStatus::Read) {
-            if (sizeKnown) {
-                digest.finish();
-                m.image.digest = digest;
-            } else {
-                m.image.digest = unsized.finish(splitLevel);
-            }
-            m.bytesKept = kept;
-        }
-        if (!m.bytesKept) std::vector<std::uint8_t>().swap(m.bytes);
+        MemberSink sink(m, sizeKnown, claimed, keepBytes, keepAtMost, splitLevel, unpacked, limit);
+        if (const auto failed = unpackMember(ar, entry, sink, sizeKnown, claimed,
+                                             opened.stream && first, unpacked, limit))
+            return *failed;
+        sink.finish(splitLevel);
         member(m);
     }
 }

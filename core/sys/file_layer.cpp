@@ -17,6 +17,7 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <random>
 #include <thread>
 
 namespace chipsight {
@@ -37,6 +38,13 @@ FileSystemCalls FileSystemCalls::posix() {
         .close = [](int fd) { return ::close(fd); },
         .dup = [](int fd) { return ::fcntl(fd, F_DUPFD_CLOEXEC, 0); },
         .unlink = [](const char* p) { return ::unlink(p); },
+        .rename = [](const char* from, const char* to) { return ::rename(from, to); },
+        .mkdir = [](const char* p, mode_t m) { return ::mkdir(p, m); },
+        .opendir = [](const char* p) { return ::opendir(p); },
+        .readdir = [](DIR* d) { return ::readdir(d); },
+        .closedir = [](DIR* d) { return ::closedir(d); },
+        .fstatat = [](int fd, const char* p, struct stat* s,
+                      int f) { return ::fstatat(fd, p, s, f); },
         .mmap = [](void* a, std::size_t n, int prot, int flags, int fd,
                    off_t offset) { return ::mmap(a, n, prot, flags, fd, offset); },
         .munmap = [](void* a, std::size_t n) { return ::munmap(a, n); },
@@ -94,6 +102,7 @@ std::optional<File> File::open(const std::string& path, Mode mode, OpenFailure* 
     };
     const bool reading = mode == Mode::Read || mode == Mode::ReadDatabase;
     const bool wait = mode == Mode::ReadDatabase || mode == Mode::Append;
+    const bool fresh = mode == Mode::CreateNew;
     // O_NONBLOCK keeps a FIFO or a device from blocking the open; such files are refused below.
     int flags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK | (reading ? O_RDONLY : O_RDWR);
     if (mode == Mode::Append) flags |= O_NOFOLLOW;
@@ -109,8 +118,8 @@ std::optional<File> File::open(const std::string& path, Mode mode, OpenFailure* 
             // Knowing whether this open made the file lets a failed first append take it away.
             fd = openRetryingInterrupts(path, flags | O_CREAT | O_EXCL);
             created = fd >= 0;
-            if (fd < 0 && errno == EEXIST) fd = openRetryingInterrupts(path, flags);
-            if (fd < 0 && errno == ENOENT) continue;
+            if (fd < 0 && errno == EEXIST && !fresh) fd = openRetryingInterrupts(path, flags);
+            if (fd < 0 && errno == ENOENT && !fresh) continue;
         }
         if (fd < 0) return fail(OpenFailure::Unavailable);
         // An image (Mode::Read) is looked at once, under the lock: whatever is not a regular file
@@ -315,6 +324,74 @@ void syncDirectoryOf(const std::string& path) {
 
 bool removeFile(const std::string& path) { return fileSystemCalls().unlink(path.c_str()) == 0; }
 
+std::optional<File> createTemporaryBeside(const std::string& path, std::string& made) {
+    thread_local std::mt19937_64 random{std::random_device{}()};
+    static constexpr char kLetters[] =
+        "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    // Another maker's name is taken again only by a rare chance; a few tries get past it.
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        made = path + ".";
+        for (int i = 0; i < 8; ++i) made += kLetters[random() % (sizeof kLetters - 1)];
+        made += ".tmp";
+        if (auto file = File::open(made, File::Mode::CreateNew)) return file;
+        if (errno != EEXIST) break;
+    }
+    made.clear();
+    return std::nullopt;
+}
+
+bool renameFile(const std::string& from, const std::string& to) {
+    return fileSystemCalls().rename(from.c_str(), to.c_str()) == 0;
+}
+
+bool makeDirectories(const std::string& path) {
+    auto& os = fileSystemCalls();
+    const auto isDirectory = [&](const std::string& at) {
+        struct stat st {};
+        return os.stat(at.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    };
+    for (std::size_t end = path.find('/', 1);; end = path.find('/', end + 1)) {
+        const std::string part = path.substr(0, end);
+        // A parent the user may not write to can still exist, which is all that is needed.
+        if (os.mkdir(part.c_str(), 0700) != 0 && errno != EEXIST && !isDirectory(part))
+            return false;
+        if (end == std::string::npos) break;
+    }
+    return isDirectory(path);
+}
+
+std::optional<Directory> Directory::open(const std::string& path) {
+    DIR* dir = fileSystemCalls().opendir(path.c_str());
+    if (dir == nullptr) return std::nullopt;
+    return Directory(dir);
+}
+
+Directory::~Directory() {
+    if (dir_ != nullptr) fileSystemCalls().closedir(dir_);
+}
+
+bool Directory::next(std::string_view& name, unsigned char& type) {
+    auto& os = fileSystemCalls();
+    for (;;) {
+        // Only a null with errno set is a failure; the end of the listing leaves errno alone.
+        errno = 0;
+        const dirent* e = os.readdir(dir_);
+        if (e == nullptr) {
+            failed_ = errno != 0;
+            return false;
+        }
+        name = e->d_name;
+        if (name == "." || name == "..") continue;
+        type = e->d_type;
+        return true;
+    }
+}
+
+bool Directory::status(const std::string& name, struct stat& st, bool ownStatus) const {
+    return fileSystemCalls().fstatat(::dirfd(dir_), name.c_str(), &st,
+                                     ownStatus ? AT_SYMLINK_NOFOLLOW : 0) == 0;
+}
+
 std::uint64_t physicalMemory() {
     const long pages = ::sysconf(_SC_PHYS_PAGES);
     const long pageSize = ::sysconf(_SC_PAGESIZE);
@@ -339,10 +416,14 @@ std::string resolveInDirectory(const std::string& directory, const std::string& 
     const std::string exact = directory + "/" + name;
     struct stat st {};
     if (fileSystemCalls().stat(exact.c_str(), &st) == 0) return exact;
-    std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(directory.c_str()), ::closedir);
+    auto dir = Directory::open(directory);
     if (!dir) return exact;
-    while (const dirent* e = ::readdir(dir.get())) {
-        if (::strcasecmp(e->d_name, name.c_str()) == 0) return directory + "/" + e->d_name;
+    std::string_view entry;
+    unsigned char type;
+    while (dir->next(entry, type)) {
+        if (entry.size() == name.size() &&
+            ::strncasecmp(entry.data(), name.data(), name.size()) == 0)
+            return directory + "/" + std::string(entry);
     }
     return exact;
 }

@@ -2,6 +2,7 @@
 // operating-system call it makes goes through one replaceable table, so tests can inject faults.
 #pragma once
 
+#include <dirent.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 
@@ -11,6 +12,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 namespace chipsight {
 
@@ -30,6 +32,12 @@ struct FileSystemCalls {
     std::function<int(int)> close;
     std::function<int(int)> dup;
     std::function<int(const char*)> unlink;
+    std::function<int(const char*, const char*)> rename;
+    std::function<int(const char*, mode_t)> mkdir;
+    std::function<DIR*(const char*)> opendir;
+    std::function<dirent*(DIR*)> readdir;
+    std::function<int(DIR*)> closedir;
+    std::function<int(int, const char*, struct stat*, int)> fstatat;
     std::function<void*(void*, std::size_t, int, int, int, off_t)> mmap;
     std::function<int(void*, std::size_t)> munmap;
 
@@ -90,7 +98,9 @@ class File {
         // A database file to append to: like ReadWriteCreate, but it waits for the lock, and a
         // symbolic link in the last component is refused, so an append can never land in a
         // file the link points at. created() tells whether this open made the file.
-        Append
+        Append,
+        // A file that this open makes, for writing: refused when anything stands at the path.
+        CreateNew
     };
 
     // Opens `path`; nothing when it cannot be opened, with the reason in `failure` when given.
@@ -103,7 +113,9 @@ class File {
           length_(other.length_),
           created_(other.created_),
           modified_(other.modified_),
-          changed_(other.changed_) {
+          changed_(other.changed_),
+          device_(other.device_),
+          inode_(other.inode_) {
         other.fd_ = -1;
     }
     File& operator=(File&&) = delete;
@@ -113,6 +125,9 @@ class File {
     // The length as measured when the lock was taken, or as set by truncate().
     std::uint64_t length() const { return length_; }
     bool created() const { return created_; }
+    // The device and inode of the open file: what it is, whatever path names it.
+    std::uint64_t device() const { return device_; }
+    std::uint64_t inode() const { return inode_; }
     // The last-write time of the open file in whole seconds.
     std::int64_t modificationTime() const;
     // Reads up to `count` bytes from the current position and returns how many arrived; an
@@ -147,11 +162,14 @@ class File {
           length_(std::uint64_t(status.st_size)),
           created_(created),
           modified_(status.st_mtim),
-          changed_(status.st_ctim) {}
+          changed_(status.st_ctim),
+          device_(std::uint64_t(status.st_dev)),
+          inode_(std::uint64_t(status.st_ino)) {}
     int fd_;
     std::uint64_t length_;
     bool created_;
     struct timespec modified_, changed_;
+    std::uint64_t device_, inode_;
 };
 
 // A file's bytes mapped into memory for reading; unmapped when destroyed.
@@ -184,6 +202,45 @@ void syncDirectoryOf(const std::string& path);
 
 // Removes the directory entry `path`; false when the operating system refuses.
 bool removeFile(const std::string& path);
+
+// Makes a new file beside `path` (its name plus a random part and ".tmp") for a whole file to
+// be written into and then renamed over `path`, so that no reader ever sees it half written.
+// Its name goes into `made`; nothing when no file can be made there.
+std::optional<File> createTemporaryBeside(const std::string& path, std::string& made);
+
+// Renames `from` to `to`, replacing whatever `to` named; false when the operating system refuses.
+bool renameFile(const std::string& from, const std::string& to);
+
+// Makes the directory `path` and each missing parent, private to the user (mode 0700), as the
+// XDG base-directory convention asks. True when the directory exists afterwards.
+bool makeDirectories(const std::string& path);
+
+// An open directory, read entry by entry; closed when destroyed.
+class Directory {
+  public:
+    // Nothing when `path` cannot be opened as a directory.
+    static std::optional<Directory> open(const std::string& path);
+    Directory(Directory&& other) noexcept : dir_(other.dir_), failed_(other.failed_) {
+        other.dir_ = nullptr;
+    }
+    Directory& operator=(Directory&&) = delete;
+    Directory(const Directory&) = delete;
+    ~Directory();
+
+    // The next entry but "." and "..": its name, valid until the next call, and its type as the
+    // directory gives it (DT_UNKNOWN where it gives none). False at the end of the listing, or
+    // where the system could not read on (failed() then tells so).
+    bool next(std::string_view& name, unsigned char& type);
+    bool failed() const { return failed_; }
+    // The status of the entry `name`, of what a link points at unless `ownStatus`; false when
+    // it cannot be had. Safe on several threads at once.
+    bool status(const std::string& name, struct stat& st, bool ownStatus = false) const;
+
+  private:
+    explicit Directory(DIR* dir) : dir_(dir) {}
+    DIR* dir_;
+    bool failed_ = false;
+};
 
 // The physical memory of the machine in bytes: a file larger than this is never read whole.
 std::uint64_t physicalMemory();

@@ -1,6 +1,8 @@
 // Number readings shared by the dialogs and the command line.
 #include "core/sys/number_reading.h"
 
+#include <cstdio>
+
 namespace chipsight {
 namespace {
 
@@ -9,13 +11,7 @@ bool isScanSpace(char c) {
 }
 
 int digitValue(char c, int base) {
-    int v = -1;
-    if (c >= '0' && c <= '9')
-        v = c - '0';
-    else if (c >= 'a' && c <= 'f')
-        v = c - 'a' + 10;
-    else if (c >= 'A' && c <= 'F')
-        v = c - 'A' + 10;
+    const int v = hexDigitValue(c);
     return v < base ? v : -1;
 }
 
@@ -70,6 +66,25 @@ std::uint32_t readSize(std::string_view text) {
     const std::uint32_t decimal = scanDecimal(text).value_or(0);
     return decimal != 0 ? decimal : scanHex(text).value_or(0);
 }
+
+std::optional<std::array<std::uint8_t, 20>> sha1FromHex(std::string_view hex) {
+    if (hex.size() != 40) return std::nullopt;
+    std::array<std::uint8_t, 20> bytes{};
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        const int high = hexDigitValue(hex[2 * i]), low = hexDigitValue(hex[2 * i + 1]);
+        if (high < 0 || low < 0) return std::nullopt;
+        bytes[i] = std::uint8_t(high << 4 | low);
+    }
+    return bytes;
+}
+
+std::string hexDigits(std::uint64_t v, int digits) {
+    char buffer[24];
+    std::snprintf(buffer, sizeof buffer, "%0*llX", digits, static_cast<unsigned long long>(v));
+    return buffer;
+}
+
+std::string hexText(std::uint64_t v, int digits) { return "0x" + hexDigits(v, digits); }
 
 std::string keptHexDigits(std::string_view text) {
     std::size_t n = 0;

@@ -1,13 +1,31 @@
-// Readings of typed numbers, as the scanf conversions "%X" and "%d" read them, and the filter
-// of the checksum boxes.
+// Readings of typed numbers, as the scanf conversions "%X" and "%d" read them, the filter of the
+// checksum boxes, and the hexadecimal digits every reader and report of the program shares.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 
 namespace chipsight {
+
+// The value of one hexadecimal digit of either case; -1 for any other character. Inline: the
+// DAT readers test every character of every SHA-1 with it.
+constexpr int hexDigitValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// The 20 bytes of a SHA-1 written as 40 hexadecimal digits; nothing for any other text.
+std::optional<std::array<std::uint8_t, 20>> sha1FromHex(std::string_view hex);
+
+// `v` in upper-case hexadecimal digits, at least `digits` of them ("%0*llX").
+std::string hexDigits(std::uint64_t v, int digits = 1);
+// The same after "0x": how the reports write offsets and bytes.
+std::string hexText(std::uint64_t v, int digits = 1);
 
 // "%X": white space, an optional sign, an optional 0x or 0X, hexadecimal digits. Nothing when
 // no digit could be read or the number does not fit in 32 bits; a minus sign negates modulo 2^32.

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <type_traits>
 
+#include "tests/support/fault_injection.h"
 #include "tests/support/test_support.h"
 
 namespace chipsight {
@@ -250,6 +251,30 @@ TEST_F(DatSetCache, ACacheDirectoryThatCannotBeMadeIsNoError) {
                                     dir.file("plain/chipsight"), "key");
         EXPECT_EQ(sets(*set), "a.dat b.dat ");
         EXPECT_FALSE(set->files()[0].fromCache);
+    }
+}
+
+// Each step of writing the cache failing in turn: no cache, whole or broken, stands under its
+// name, no temporary file is left, the answers are the DATs' all the same, and the next start
+// reads the DATs again and writes the cache.
+TEST_F(DatSetCache, AWriteThatFailsAtAnyStepLeavesNoCacheAndTheNextStartReadsTheDats) {
+    const testing::FileFaults faults[] = {
+        {.name = ".tmp", .openError = EACCES},   {.name = ".tmp", .writeLimit = 100},
+        {.name = ".tmp", .syncError = EIO},      {.name = ".tmp", .closeError = EIO},
+        {.name = ".tmp", .renameError = EACCES}, {.name = "/chipsight", .mkdirError = EACCES},
+    };
+    for (const testing::FileFaults& fault : faults) {
+        std::filesystem::remove_all(dir.file("cache"));
+        {
+            const testing::InjectedFaults injected(fault);
+            EXPECT_EQ(sets(*load()), "a.dat b.dat ");
+        }
+        EXPECT_FALSE(std::filesystem::exists(file)) << "fault " << &fault - faults;
+        EXPECT_TRUE(!std::filesystem::exists(cache) || std::filesystem::is_empty(cache));
+        const auto again = load();
+        EXPECT_FALSE(again->files()[0].fromCache);
+        EXPECT_EQ(sets(*again), "a.dat b.dat ");
+        EXPECT_TRUE(load()->files()[1].fromCache);
     }
 }
 

@@ -45,6 +45,18 @@ FileSystemCalls faulty(std::shared_ptr<State> s) {
         if (s->aimed.count(fd) && s->faults.syncError != 0) return errno = s->faults.syncError, -1;
         return real.fsync(fd);
     };
+    const auto aimed = [s](const char* path) {
+        return std::string_view(path).ends_with(s->faults.name);
+    };
+    os.rename = [s, real, aimed](const char* from, const char* to) {
+        if (s->faults.renameError != 0 && (aimed(from) || aimed(to)))
+            return errno = s->faults.renameError, -1;
+        return real.rename(from, to);
+    };
+    os.mkdir = [s, real, aimed](const char* path, mode_t mode) {
+        if (s->faults.mkdirError != 0 && aimed(path)) return errno = s->faults.mkdirError, -1;
+        return real.mkdir(path, mode);
+    };
     os.close = [s, real](int fd) {
         // The descriptor is released either way, as Linux does after a failing close.
         const bool fail = s->aimed.erase(fd) > 0 && s->faults.closeError != 0;

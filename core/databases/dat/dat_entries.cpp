@@ -2,23 +2,17 @@
 #include <algorithm>
 
 #include "core/databases/dat/dat_internal.h"
+#include "core/sys/number_reading.h"
 
 namespace chipsight::dat {
 
 namespace {
 
-int hexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 std::optional<std::uint64_t> parseHex(std::string_view text, std::uint64_t limit) {
     if (text.empty()) return std::nullopt;
     std::uint64_t value = 0;
     for (char c : text) {
-        const int d = hexDigit(c);
+        const int d = hexDigitValue(c);
         if (d < 0 || value > (limit >> 4)) return std::nullopt;
         value = value << 4 | std::uint64_t(d);
     }
@@ -94,8 +88,8 @@ const char* SetCollector::add(const RomFields& rom, const AreaFields& area) {
     std::optional<std::uint64_t> offset;
     if (rom.hasOffset && !(offset = parseOffset(rom.offset))) return "offset is not a number";
     if (rom.hasSha1 && !rom.sha1.empty() &&
-        (rom.sha1.size() != 40 ||
-         !std::all_of(rom.sha1.begin(), rom.sha1.end(), [](char c) { return hexDigit(c) >= 0; })))
+        (rom.sha1.size() != 40 || !std::all_of(rom.sha1.begin(), rom.sha1.end(),
+                                               [](char c) { return hexDigitValue(c) >= 0; })))
         return "sha1 is not 40 hex digits";
 
     if (count_ == kept_.size()) kept_.emplace_back();
@@ -152,7 +146,7 @@ void SetCollector::keepWhole(const RomFields& rom, const AreaFields& area) {
     // are no entries have never been held to it.
     const bool sha1 =
         rom.hasSha1 && rom.sha1.size() == 40 &&
-        std::all_of(rom.sha1.begin(), rom.sha1.end(), [](char c) { return hexDigit(c) >= 0; });
+        std::all_of(rom.sha1.begin(), rom.sha1.end(), [](char c) { return hexDigitValue(c) >= 0; });
     w.sha1.assign(sha1 ? rom.sha1 : std::string_view{});
     for (char& c : w.sha1) c = char(c >= 'A' && c <= 'F' ? c + ('a' - 'A') : c);
     w.merge.assign(rom.merge);

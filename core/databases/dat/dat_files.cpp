@@ -1,7 +1,5 @@
 #include "core/databases/dat/dat_files.h"
 
-#include <dirent.h>
-#include <fcntl.h>
 #include <strings.h>
 #include <sys/stat.h>
 
@@ -12,6 +10,8 @@
 #include <thread>
 #include <tuple>
 #include <utility>
+
+#include "core/sys/file_layer.h"
 
 namespace chipsight {
 namespace {
@@ -29,19 +29,17 @@ bool endsWithNoCase(const std::string& name, const char* suffix) {
 // with a second thread.
 template <typename Wanted, typename Visit>
 void scan(const std::string& dir, Wanted&& wanted, Visit&& visit) {
-    DIR* d = ::opendir(dir.c_str());
-    if (d == nullptr) return;
+    auto d = Directory::open(dir);
+    if (!d) return;
     std::vector<std::string> names;
-    while (const dirent* e = ::readdir(d)) {
-        const std::string_view name = e->d_name;
-        if (name != "." && name != ".." && wanted(std::string(name), e->d_type))
-            names.emplace_back(name);
-    }
+    std::string_view name;
+    unsigned char type;
+    while (d->next(name, type))
+        if (wanted(std::string(name), type)) names.emplace_back(name);
     std::vector<struct stat> status(names.size());
     std::vector<char> ok(names.size());
     const auto statRange = [&](std::size_t from, std::size_t to) {
-        for (std::size_t i = from; i < to; ++i)
-            ok[i] = ::fstatat(::dirfd(d), names[i].c_str(), &status[i], 0) == 0;
+        for (std::size_t i = from; i < to; ++i) ok[i] = d->status(names[i], status[i]);
     };
     constexpr std::size_t kWorthAThread = 64;
     const std::size_t half = names.size() / 2;
@@ -55,7 +53,7 @@ void scan(const std::string& dir, Wanted&& wanted, Visit&& visit) {
     }
     statRange(0, second.joinable() ? half : names.size());
     if (second.joinable()) second.join();
-    ::closedir(d);
+    d.reset();
     for (std::size_t i = 0; i < names.size(); ++i)
         if (ok[i]) visit(names[i], status[i]);
 }
@@ -109,10 +107,11 @@ std::vector<DatFile> findDatFiles(const std::string& databaseDir, const std::str
         });
     Walk walk(found);
     struct stat st {};
-    if (::stat((databaseDir + "/dats").c_str(), &st) == 0)
+    auto& os = fileSystemCalls();
+    if (os.stat((databaseDir + "/dats").c_str(), &st) == 0)
         walk.directory(databaseDir + "/dats", st);
     for (const std::string& path : extra) {
-        if (::stat(path.c_str(), &st) != 0) continue;
+        if (os.stat(path.c_str(), &st) != 0) continue;
         if (S_ISDIR(st.st_mode))
             walk.directory(path, st);
         else if (S_ISREG(st.st_mode))

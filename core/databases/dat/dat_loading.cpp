@@ -15,7 +15,7 @@ namespace chipsight {
 
 std::optional<DatIdentity> datIdentityOf(const std::string& path) {
     struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+    if (fileSystemCalls().stat(path.c_str(), &st) != 0) return std::nullopt;
     return datIdentityOf(st);
 }
 

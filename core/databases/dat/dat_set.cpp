@@ -1,9 +1,6 @@
 #include "core/databases/dat/dat_set.h"
 
-#include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -20,6 +17,7 @@
 
 #include "core/checksum/crc32.h"
 #include "core/databases/database_location.h"
+#include "core/sys/file_layer.h"
 
 namespace chipsight {
 
@@ -39,9 +37,9 @@ struct MappedCacheFile final : DatBlockSource {
     void forget() const {
         std::call_once(forgotten, [&] {
             struct stat st {};
-            if (::lstat(path.c_str(), &st) == 0 && std::uint64_t(st.st_dev) == device &&
-                std::uint64_t(st.st_ino) == inode)
-                ::unlink(path.c_str());
+            if (fileSystemCalls().lstat(path.c_str(), &st) == 0 &&
+                std::uint64_t(st.st_dev) == device && std::uint64_t(st.st_ino) == inode)
+                removeFile(path);
         });
     }
 
@@ -121,23 +119,6 @@ std::uint32_t headerCrc(const std::uint8_t* block, std::uint64_t length) {
     return Crc32(0, block, std::uint32_t(std::min<std::uint64_t>(length, DatStore::kHeaderBytes)));
 }
 
-struct Unmap {
-    std::size_t length;
-    void operator()(void* p) const { ::munmap(p, length); }
-};
-
-bool writeAll(int fd, const void* data, std::size_t length) {
-    const auto* at = static_cast<const std::uint8_t*>(data);
-    while (length > 0) {
-        const ssize_t n = ::write(fd, at, length);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        at += n;
-        length -= std::size_t(n);
-    }
-    return true;
-}
-
 double secondsSince(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
@@ -189,18 +170,16 @@ void DatSetLoad::takeFiles(DatSet& set, std::vector<LoadedDat> files) {
 }
 
 std::shared_ptr<DatSet> DatSetLoad::readCache(const std::string& file) {
-    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return nullptr;
-    struct stat st {};
-    void* base = MAP_FAILED;
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && std::uint64_t(st.st_size) >= kHeaderBytes)
-        base = ::mmap(nullptr, std::size_t(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
-    ::close(fd);
-    if (base == MAP_FAILED) return nullptr;
-    const std::uint64_t length = std::uint64_t(st.st_size);
+    // Never written in place, only renamed into place whole: no writer ever holds it.
+    auto opened = File::open(file, File::Mode::Read);
+    if (!opened || opened->length() < kHeaderBytes) return nullptr;
+    const std::uint64_t length = opened->length();
+    auto mapped = opened->map(std::size_t(length));
+    if (!mapped) return nullptr;
     auto set = std::make_shared<DatSet>();
-    set->mapping_ = std::shared_ptr<const void>(base, Unmap{std::size_t(length)});
-    const auto* p = static_cast<const std::uint8_t*>(base);
+    const auto mapping = std::make_shared<const File::Mapping>(std::move(*mapped));
+    set->mapping_ = std::shared_ptr<const void>(mapping, mapping->bytes());
+    const std::uint8_t* p = mapping->bytes();
 
     if (std::memcmp(p, kMagic, sizeof kMagic) != 0 || get<std::uint32_t>(p + 8) != kVersion ||
         get<std::uint32_t>(p + 12) != kByteOrderMark)
@@ -230,8 +209,8 @@ std::shared_ptr<DatSet> DatSetLoad::readCache(const std::string& file) {
     set->cacheFile_ = std::make_shared<MappedCacheFile>(
         p + dataAt, sumsAt - dataAt, reinterpret_cast<const std::uint32_t*>(p + sumsAt));
     set->cacheFile_->path = file;
-    set->cacheFile_->device = std::uint64_t(st.st_dev);
-    set->cacheFile_->inode = std::uint64_t(st.st_ino);
+    set->cacheFile_->device = opened->device();
+    set->cacheFile_->inode = opened->inode();
 
     std::uint64_t at = kHeaderBytes;
     std::vector<LoadedDat> loaded;
@@ -427,57 +406,68 @@ bool storeDatSet(const std::string& file, const DatSet& set) {
     const std::uint64_t keysAt = alignUp(at, kAlign);
     const Layout layout = layoutOf(keysAt, set.size(), set.slots_);
 
-    std::string temporary = file + ".XXXXXX";
-    const int fd = ::mkstemp(temporary.data());
-    if (fd < 0) return false;
-    static const std::uint8_t zeros[kAlign] = {};
-    // The table now, the header once the sums are known; the blocks and the index are summed as
-    // they are written.
-    bool ok = writeAll(fd, head.data(), head.size());
-    ChunkSums sums;
-    std::uint64_t written = dataAt;
-    // Writes `length` bytes at `offset`, after zeros up to there.
-    const auto place = [&](std::uint64_t offset, const void* data, std::uint64_t length) {
-        const auto* bytes = static_cast<const std::uint8_t*>(data);
-        sums.add(zeros, offset - written);
-        sums.add(bytes, length);
-        if (!writeAll(fd, zeros, offset - written) || !writeAll(fd, bytes, length)) return false;
-        written = offset + length;
-        return true;
-    };
-    at = dataAt;
-    for (const LoadedDat& dat : set.files()) {
-        if (!ok || !dat.store || dat.store->blockLength() == 0) continue;
-        ok = place(at, dat.store->block(), dat.store->blockLength());
-        at = alignUp(at + dat.store->blockLength(), 8);
-    }
-    ok = ok && place(layout.keys, index->keyData_, set.size() * sizeof(IndexKey)) &&
-         place(layout.next, index->nextData_, set.size() * 4) &&
-         place(layout.tags, index->tagData_, set.slots_) &&
-         place(layout.entries, index->entryData_, set.slots_ * 4) &&
-         place(layout.filter, index->filterData_, filterBytes);
-    const std::vector<std::uint32_t> chunkSums = sums.finish();
-    const std::uint64_t sumsBytes = chunkSums.size() * 4;
-    ok = ok && sumsBytes <= UINT32_MAX && writeAll(fd, chunkSums.data(), sumsBytes);
+    // Written whole under a name of its own, then renamed into place: a reader finds the old
+    // cache or the new one, never a part of one, and a write that fails leaves nothing behind.
+    std::string temporary;
+    auto out = createTemporaryBeside(file, temporary);
+    if (!out) return false;
+    try {
+        static const std::uint8_t zeros[kAlign] = {};
+        // The table now, the header once the sums are known; the blocks and the index are
+        // summed as they are written.
+        out->write(head.data(), head.size());
+        ChunkSums sums;
+        std::uint64_t written = dataAt;
+        // Writes `length` bytes at `offset`, after zeros up to there.
+        const auto place = [&](std::uint64_t offset, const void* data, std::uint64_t length) {
+            const auto* bytes = static_cast<const std::uint8_t*>(data);
+            sums.add(zeros, offset - written);
+            sums.add(bytes, length);
+            out->write(zeros, offset - written);
+            out->write(bytes, length);
+            written = offset + length;
+        };
+        at = dataAt;
+        for (const LoadedDat& dat : set.files()) {
+            if (!dat.store || dat.store->blockLength() == 0) continue;
+            place(at, dat.store->block(), dat.store->blockLength());
+            at = alignUp(at + dat.store->blockLength(), 8);
+        }
+        place(layout.keys, index->keyData_, set.size() * sizeof(IndexKey));
+        place(layout.next, index->nextData_, set.size() * 4);
+        place(layout.tags, index->tagData_, set.slots_);
+        place(layout.entries, index->entryData_, set.slots_ * 4);
+        place(layout.filter, index->filterData_, filterBytes);
+        const std::vector<std::uint32_t> chunkSums = sums.finish();
+        const std::uint64_t sumsBytes = chunkSums.size() * 4;
+        if (sumsBytes > UINT32_MAX) throw FileError("too many chunks", EFBIG);
+        out->write(chunkSums.data(), sumsBytes);
 
-    std::uint8_t* h = head.data();
-    std::memcpy(h, kMagic, sizeof kMagic);
-    putAt(head, 8, kVersion);
-    putAt(head, 12, kByteOrderMark);
-    const std::uint64_t fields[] = {
-        set.files().size(),    set.size(), set.slots_, tableBytes, keysAt, layout.end,
-        layout.end + sumsBytes};
-    std::memcpy(h + 16, fields, sizeof fields);
-    putAt(head, 72,
-          Crc32(0, reinterpret_cast<const std::uint8_t*>(chunkSums.data()),
-                std::uint32_t(sumsBytes)));
-    putAt(head, kChecksummedHeader,
-          Crc32(Crc32(0, h, kChecksummedHeader), h + kHeaderBytes, std::uint32_t(tableBytes)));
-    ok = ok && ::pwrite(fd, h, kHeaderBytes, 0) == ssize_t(kHeaderBytes);
-    ok = ::close(fd) == 0 && ok;
-    if (ok) ok = ::rename(temporary.c_str(), file.c_str()) == 0;
-    if (!ok) ::unlink(temporary.c_str());
-    return ok;
+        std::uint8_t* h = head.data();
+        std::memcpy(h, kMagic, sizeof kMagic);
+        putAt(head, 8, kVersion);
+        putAt(head, 12, kByteOrderMark);
+        const std::uint64_t fields[] = {
+            set.files().size(),    set.size(), set.slots_, tableBytes, keysAt, layout.end,
+            layout.end + sumsBytes};
+        std::memcpy(h + 16, fields, sizeof fields);
+        putAt(head, 72,
+              Crc32(0, reinterpret_cast<const std::uint8_t*>(chunkSums.data()),
+                    std::uint32_t(sumsBytes)));
+        putAt(head, kChecksummedHeader,
+              Crc32(Crc32(0, h, kChecksummedHeader), h + kHeaderBytes, std::uint32_t(tableBytes)));
+        out->seek(0);
+        out->write(h, kHeaderBytes);
+        // On the disk before its name is: a crash then leaves the old cache or the whole new one.
+        out->sync();
+        out->close();
+        if (!renameFile(temporary, file)) throw FileError("rename failed", errno);
+    } catch (const FileError&) {
+        out.reset();
+        removeFile(temporary);
+        return false;
+    }
+    return true;
 }
 
 std::shared_ptr<const DatSet> loadDatSet(const std::vector<DatFile>& dats,

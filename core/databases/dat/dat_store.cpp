@@ -4,6 +4,9 @@
 #include <limits>
 #include <new>
 
+#include "core/sys/byte_order.h"
+#include "core/sys/number_reading.h"
+
 namespace chipsight {
 namespace {
 
@@ -17,19 +20,12 @@ constexpr std::size_t kSetBytes = 3 * kTextBytes;
 
 constexpr std::uint8_t kBadDump = 1, kHasOffset = 2, kHasSha1 = 4;
 
-std::uint16_t u16(const std::uint8_t* p) { return std::uint16_t(p[0] | p[1] << 8); }
-std::uint32_t u32(const std::uint8_t* p) {
-    return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 |
-           std::uint32_t(p[3]) << 24;
-}
-std::uint64_t u64(const std::uint8_t* p) { return u32(p) | std::uint64_t(u32(p + 4)) << 32; }
-
 class Writer {
   public:
     explicit Writer(std::vector<std::uint8_t>& out) : out_(out) {}
-    void u16(std::uint16_t v) { bytes(v, 2); }
-    void u32(std::uint32_t v) { bytes(v, 4); }
-    void u64(std::uint64_t v) { bytes(v, 8); }
+    void u16(std::uint16_t v) { store16(grow(2), v); }
+    void u32(std::uint32_t v) { store32(grow(4), v); }
+    void u64(std::uint64_t v) { store64(grow(8), v); }
     void raw(const void* p, std::size_t n) {
         if (n == 0) return;
         const std::size_t at = out_.size();
@@ -38,30 +34,12 @@ class Writer {
     }
 
   private:
-    void bytes(std::uint64_t v, int n) {
-        for (int i = 0; i < n; ++i) out_.push_back(std::uint8_t(v >> (8 * i)));
+    std::uint8_t* grow(std::size_t n) {
+        out_.resize(out_.size() + n);
+        return out_.data() + out_.size() - n;
     }
     std::vector<std::uint8_t>& out_;
 };
-
-int hexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
-// The 20 bytes of a SHA-1 written as 40 hex digits; none for anything else.
-std::optional<std::array<std::uint8_t, 20>> sha1Bytes(std::string_view hex) {
-    if (hex.size() != 40) return std::nullopt;
-    std::array<std::uint8_t, 20> bytes{};
-    for (std::size_t i = 0; i < 20; ++i) {
-        const int hi = hexDigit(hex[2 * i]), lo = hexDigit(hex[2 * i + 1]);
-        if (hi < 0 || lo < 0) return std::nullopt;
-        bytes[i] = std::uint8_t(hi << 4 | lo);
-    }
-    return bytes;
-}
 
 }  // namespace
 
@@ -113,7 +91,7 @@ void DatStoreBuilder::rom(const DatRom& rom) {
     e.dataWidth = std::uint8_t(rom.dataWidth <= 255 ? rom.dataWidth : 0);
     e.flags = std::uint8_t((rom.badDump ? kBadDump : 0) | (rom.hasOffset ? kHasOffset : 0));
     e.offset = rom.hasOffset ? rom.offset : 0;
-    if (const auto sha1 = sha1Bytes(rom.sha1)) {
+    if (const auto sha1 = sha1FromHex(rom.sha1)) {
         e.sha1 = *sha1;
         e.flags |= kHasSha1;
     }
@@ -166,10 +144,10 @@ std::shared_ptr<const DatStore> DatStore::open(std::shared_ptr<const std::uint8_
                                                std::size_t file) {
     const std::uint8_t* p = block.get();
     if (length < kHeaderBytes || std::memcmp(p, kMagic, sizeof kMagic) != 0 ||
-        u32(p + 8) != kLayoutVersion || u32(p + 12) > std::uint32_t(DatFormat::ClrMamePro))
+        load32(p + 8) != kLayoutVersion || load32(p + 12) > std::uint32_t(DatFormat::ClrMamePro))
         return nullptr;
-    const std::uint64_t count = u64(p + 16), sets = u64(p + 24), texts = u64(p + 32),
-                        pool = u64(p + 40);
+    const std::uint64_t count = load64(p + 16), sets = load64(p + 24), texts = load64(p + 32),
+                        pool = load64(p + 40);
     // Each count is below the length of a block in memory (under 2^48 bytes), so none of the
     // products below can overflow.
     if (count > length || sets > length || texts > length || pool > length) return nullptr;
@@ -178,7 +156,7 @@ std::shared_ptr<const DatStore> DatStore::open(std::shared_ptr<const std::uint8_
     if (need != length) return nullptr;
     std::shared_ptr<DatStore> store(new DatStore);
     store->length_ = length;
-    store->format_ = DatFormat(u32(p + 12));
+    store->format_ = DatFormat(load32(p + 12));
     store->count_ = count;
     store->sets_ = sets;
     store->texts_ = texts;
@@ -220,7 +198,7 @@ std::uint32_t DatStore::crc(std::size_t i) const {
     const std::uint8_t* at = keys_ + i * kKeyBytes;
     if (!looked(whole, at, 4))
         if (const DatStore* other = reread()) return other->crc(i);
-    return u32(at);
+    return load32(at);
 }
 
 std::uint32_t DatStore::romSize(std::size_t i) const {
@@ -229,12 +207,12 @@ std::uint32_t DatStore::romSize(std::size_t i) const {
     const std::uint8_t* at = keys_ + i * kKeyBytes + 4;
     if (!looked(whole, at, 4))
         if (const DatStore* other = reread()) return other->romSize(i);
-    return u32(at);
+    return load32(at);
 }
 
 std::string_view DatStore::text(const std::uint8_t* at, bool& whole) const {
     looked(whole, at, kTextBytes);
-    const std::uint64_t offset = u32(at), length = u32(at + 4);
+    const std::uint64_t offset = load32(at), length = load32(at + 4);
     if (offset + length > poolBytes_) return {};
     looked(whole, pool_ + offset, std::size_t(length));
     return {reinterpret_cast<const char*>(pool_ + offset), std::size_t(length)};
@@ -253,20 +231,20 @@ DatEntryInfo DatStore::info(std::size_t i) const {
     looked(whole, e, kEntryBytes);
     DatEntryInfo info;
     info.name = text(e, whole);
-    if (const std::uint32_t set = u32(e + 8); set < sets_) {
+    if (const std::uint32_t set = load32(e + 8); set < sets_) {
         const std::uint8_t* s = setTable_ + std::size_t(set) * kSetBytes;
         looked(whole, s, kSetBytes);
         info.setName = text(s, whole);
         info.setDescription = text(s + kTextBytes, whole);
         info.listName = text(s + 2 * kTextBytes, whole);
     }
-    info.region = shortText(u16(e + 12), whole);
-    info.endianness = shortText(u16(e + 14), whole);
-    info.loadFlag = shortText(u16(e + 16), whole);
+    info.region = shortText(load16(e + 12), whole);
+    info.endianness = shortText(load16(e + 14), whole);
+    info.loadFlag = shortText(load16(e + 16), whole);
     const std::uint8_t flags = e[18];
     info.dataWidth = e[19];
     info.badDump = flags & kBadDump;
-    if (flags & kHasOffset) info.offset = u64(e + 20);
+    if (flags & kHasOffset) info.offset = load64(e + 20);
     if (flags & kHasSha1) {
         std::array<std::uint8_t, 20> sha1;
         std::memcpy(sha1.data(), e + 28, sha1.size());
