@@ -15,8 +15,6 @@
 // block, tens of megabytes for MAME's lists, a chunk at a time as it is read.
 #include "core/board/catalogue_cache.h"
 
-#include <unistd.h>
-#include <cstdio>
 #include <cstring>
 #include <memory>
 
@@ -150,31 +148,15 @@ bool storeCatalogue(const std::string& file, const Catalogue& catalogue,
     h.sumsCrc = crcOf(chunkSums.data(), chunkSums.size() * 4);
     h.headerCrc = Crc32(crcOf(&h, kChecksummed), table.data(), std::uint32_t(table.size()));
 
-    // The process number keeps two runs writing at once apart; the rename makes one of them
-    // the file, whole.
-    const std::string temporary = file + "." + std::to_string(::getpid()) + ".tmp";
-    std::optional<File> out = File::open(temporary, File::Mode::ReadWriteCreate);
-    if (!out) return false;
     static const std::uint8_t zeros[64] = {};
-    try {
-        out->truncate(0);
-        out->write(&h, sizeof h);
-        out->write(table.data(), table.size());
-        out->write(zeros, h.blockAt - kHeaderBytes - table.size());
-        out->write(block.data(), block.size());
-        out->write(zeros, alignUp(block.size(), 8) - block.size());
-        out->write(chunkSums.data(), chunkSums.size() * 4);
-        out->sync();
-        out->close();
-    } catch (const FileError&) {
-        removeFile(temporary);
-        return false;
-    }
-    if (std::rename(temporary.c_str(), file.c_str()) != 0) {
-        removeFile(temporary);
-        return false;
-    }
-    return true;
+    return replaceFileWith(file, [&](File& out) {
+        out.write(&h, sizeof h);
+        out.write(table.data(), table.size());
+        out.write(zeros, h.blockAt - kHeaderBytes - table.size());
+        out.write(block.data(), block.size());
+        out.write(zeros, alignUp(block.size(), 8) - block.size());
+        out.write(chunkSums.data(), chunkSums.size() * 4);
+    });
 }
 
 }  // namespace chipsight::board

@@ -344,6 +344,24 @@ bool renameFile(const std::string& from, const std::string& to) {
     return fileSystemCalls().rename(from.c_str(), to.c_str()) == 0;
 }
 
+bool replaceFileWith(const std::string& path, const std::function<void(File&)>& write) {
+    std::string temporary;
+    auto out = createTemporaryBeside(path, temporary);
+    if (!out) return false;
+    try {
+        write(*out);
+        // On the disk before its name is: a crash then leaves the old file or the whole new one.
+        out->sync();
+        out->close();
+        if (!renameFile(temporary, path)) throw FileError("rename failed", errno);
+    } catch (const FileError&) {
+        out.reset();
+        removeFile(temporary);
+        return false;
+    }
+    return true;
+}
+
 bool makeDirectories(const std::string& path) {
     auto& os = fileSystemCalls();
     const auto isDirectory = [&](const std::string& at) {

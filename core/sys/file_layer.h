@@ -211,6 +211,12 @@ std::optional<File> createTemporaryBeside(const std::string& path, std::string& 
 // Renames `from` to `to`, replacing whatever `to` named; false when the operating system refuses.
 bool renameFile(const std::string& from, const std::string& to);
 
+// Writes the file `path` whole through `write` (which writes into the file it is given and
+// throws FileError on a failure): into a temporary file beside it, synced, then renamed over
+// `path`, so a reader finds the old file or the whole new one, and a failure at any step leaves
+// nothing behind. False when the file was not written.
+bool replaceFileWith(const std::string& path, const std::function<void(File&)>& write);
+
 // Makes the directory `path` and each missing parent, private to the user (mode 0700), as the
 // XDG base-directory convention asks. True when the directory exists afterwards.
 bool makeDirectories(const std::string& path);

@@ -408,14 +408,11 @@ bool storeDatSet(const std::string& file, const DatSet& set) {
 
     // Written whole under a name of its own, then renamed into place: a reader finds the old
     // cache or the new one, never a part of one, and a write that fails leaves nothing behind.
-    std::string temporary;
-    auto out = createTemporaryBeside(file, temporary);
-    if (!out) return false;
-    try {
+    return replaceFileWith(file, [&](File& out) {
         static const std::uint8_t zeros[kAlign] = {};
         // The table now, the header once the sums are known; the blocks and the index are
         // summed as they are written.
-        out->write(head.data(), head.size());
+        out.write(head.data(), head.size());
         ChunkSums sums;
         std::uint64_t written = dataAt;
         // Writes `length` bytes at `offset`, after zeros up to there.
@@ -423,8 +420,8 @@ bool storeDatSet(const std::string& file, const DatSet& set) {
             const auto* bytes = static_cast<const std::uint8_t*>(data);
             sums.add(zeros, offset - written);
             sums.add(bytes, length);
-            out->write(zeros, offset - written);
-            out->write(bytes, length);
+            out.write(zeros, offset - written);
+            out.write(bytes, length);
             written = offset + length;
         };
         at = dataAt;
@@ -441,7 +438,7 @@ bool storeDatSet(const std::string& file, const DatSet& set) {
         const std::vector<std::uint32_t> chunkSums = sums.finish();
         const std::uint64_t sumsBytes = chunkSums.size() * 4;
         if (sumsBytes > UINT32_MAX) throw FileError("too many chunks", EFBIG);
-        out->write(chunkSums.data(), sumsBytes);
+        out.write(chunkSums.data(), sumsBytes);
 
         std::uint8_t* h = head.data();
         std::memcpy(h, kMagic, sizeof kMagic);
@@ -456,18 +453,9 @@ bool storeDatSet(const std::string& file, const DatSet& set) {
                     std::uint32_t(sumsBytes)));
         putAt(head, kChecksummedHeader,
               Crc32(Crc32(0, h, kChecksummedHeader), h + kHeaderBytes, std::uint32_t(tableBytes)));
-        out->seek(0);
-        out->write(h, kHeaderBytes);
-        // On the disk before its name is: a crash then leaves the old cache or the whole new one.
-        out->sync();
-        out->close();
-        if (!renameFile(temporary, file)) throw FileError("rename failed", errno);
-    } catch (const FileError&) {
-        out.reset();
-        removeFile(temporary);
-        return false;
-    }
-    return true;
+        out.seek(0);
+        out.write(h, kHeaderBytes);
+    });
 }
 
 std::shared_ptr<const DatSet> loadDatSet(const std::vector<DatFile>& dats,
