@@ -56,9 +56,6 @@ std::string title(int count);
 // `prefix` followed by the decimal digits of `n` (prefix + std::to_string(n) makes GCC 12 at -O3
 // warn of an overlapping copy that cannot happen).
 std::string numbered(std::string_view prefix, long long n);
-// `size` random bytes (drawn from `seed`) whose CRC-32 is `crc`: the last four are solved for
-// it, so a test can stand a dump of any chip whose checksum it knows. `size` is at least 4.
-Bytes bytesWithCrc(std::uint32_t crc, std::size_t size, std::uint32_t seed = 1);
 RomEntry makeEntry(std::uint32_t crc, std::uint32_t size, const std::string& name,
                    const std::string& description);
 Bytes randomBytes(std::size_t size, std::mt19937& rng);
