@@ -221,19 +221,6 @@ TEST_F(Archives, NamesKeepTheirBytes) {
     EXPECT_TRUE(ui.boxes().empty());
 }
 
-TEST_F(Archives, AThousandMembersComeInOrder) {
-    std::vector<Member> members;
-    std::string expected;
-    for (int i = 0; i < 1000; ++i) {
-        members.push_back(
-            {numbered("m", i) + ".bin", randomBytes(std::size_t(1) << (i % 12), unsigned(i))});
-        expected += reportOf(members.back().bytes, "many.zip/" + members.back().path);
-    }
-    writeArchive(dir.file("many.zip"), "zip", members);
-    EXPECT_EQ(identify(dir.file("many.zip")), expected);
-    EXPECT_TRUE(ui.boxes().empty());
-}
-
 TEST_F(Archives, TheDoctorExaminesAMembersOwnBytes) {
     core.m_entries = {makeEntry(0x8BB98613, 4, "CHIP", "Demo")};
     core.setDoctor(true);

@@ -235,6 +235,9 @@ TEST(DatReaderMalformed, SaysWhereAndWhyAndLoadsNothingOfAFileThatIsMalformed) {
     const std::string rom = "<rom name=\"r\" size=\"1\" crc=\"00000001\"/>\n";
     const std::string tail = "</machine>\n</mame>\n";
     const std::string clr = "clrmamepro ( name x )\ngame ( name g\n";
+    const auto bad = [&](const std::string& attributes) {
+        return head + "<rom name=\"r\" " + attributes + "/>\n" + tail;
+    };
     const Bad cases[] = {
         {head + rom, DatFormat::ListXml, 4, "unclosed <machine> element"},
         {head + "<rom name=\"r\" si", DatFormat::ListXml, 3, "unclosed <machine> element"},
@@ -242,16 +245,13 @@ TEST(DatReaderMalformed, SaysWhereAndWhyAndLoadsNothingOfAFileThatIsMalformed) {
          "end tag does not match <machine>"},
         {head + rom + "<rom name=\"r\" size=\"12k\" crc=\"00000001\"/>\n" + tail,
          DatFormat::ListXml, 4, "size is not a number"},
-        {head + "<rom name=\"r\" size=\"4294967296\" crc=\"1\"/>\n" + tail, DatFormat::ListXml, 3,
-         "size is not a number"},
-        {head + "<rom name=\"r\" size=\"1\" crc=\"0000001\"/>\n" + tail, DatFormat::ListXml, 3,
-         "crc is not 8 hex digits"},
-        {head + "<rom name=\"r\" size=\"1\" crc=\"0000000g\"/>\n" + tail, DatFormat::ListXml, 3,
-         "crc is not 8 hex digits"},
-        {head + "<rom name=\"r\" size=\"1\" crc=\"00000001\" sha1=\"abc\"/>\n" + tail,
-         DatFormat::ListXml, 3, "sha1 is not 40 hex digits"},
-        {head + "<rom name=\"r\" size=\"1\" crc=\"00000001\" offset=\"x\"/>\n" + tail,
-         DatFormat::ListXml, 3, "offset is not a number"},
+        {bad("size=\"4294967296\" crc=\"1\""), DatFormat::ListXml, 3, "size is not a number"},
+        {bad("size=\"1\" crc=\"0000001\""), DatFormat::ListXml, 3, "crc is not 8 hex digits"},
+        {bad("size=\"1\" crc=\"0000000g\""), DatFormat::ListXml, 3, "crc is not 8 hex digits"},
+        {bad("size=\"1\" crc=\"00000001\" sha1=\"abc\""), DatFormat::ListXml, 3,
+         "sha1 is not 40 hex digits"},
+        {bad("size=\"1\" crc=\"00000001\" offset=\"x\""), DatFormat::ListXml, 3,
+         "offset is not a number"},
         {head + rom + "<rom name=\"&nbsp;\"/>\n" + tail, DatFormat::ListXml, 4,
          "not well-formed XML (undefined entity)"},
         {head + rom + "<rom name=\"a\" name=\"b\"/>\n" + tail, DatFormat::ListXml, 4,
