@@ -10,8 +10,6 @@
 #include <thread>
 
 #include <nlohmann/json.hpp>
-#include "core/checksum/crc32.h"
-#include "core/doctor/doctor.h"
 #include "core/identify/identify.h"
 #include "tests/support/archive_writer.h"
 #include "tests/support/process.h"
