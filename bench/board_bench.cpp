@@ -5,11 +5,11 @@
 #include <chrono>
 
 #include "bench/bench_support.h"
+#include "bench/forge.h"
 #include "bench/real_dats.h"
 #include "core/board/board.h"
 #include "core/board/catalogue_loading.h"
 #include "core/sys/file_layer.h"
-#include "tests/support/forge.h"
 
 namespace {
 
@@ -46,8 +46,8 @@ const Board& board() {
                 // Appended piece by piece: GCC 12 at -O3 misreads "u" + text as overlapping.
                 std::string name = "u";
                 name.append(std::to_string(i)).append(".bin");
-                bench::writeFile(b.dir.file(name), chipsight::testing::bytesWithCrc(
-                                                       roms[i].crc, roms[i].size, 1 + i));
+                bench::writeFile(b.dir.file(name),
+                                 bench::bytesWithCrc(roms[i].crc, roms[i].size, 1 + i));
                 b.dumps.push_back({name, roms[i].crc, roms[i].size, std::nullopt});
             }
         }

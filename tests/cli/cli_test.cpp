@@ -10,8 +10,6 @@
 #include <thread>
 
 #include <nlohmann/json.hpp>
-#include "core/checksum/crc32.h"
-#include "core/doctor/doctor.h"
 #include "core/identify/identify.h"
 #include "tests/support/archive_writer.h"
 #include "tests/support/process.h"
@@ -404,25 +402,11 @@ TEST_F(Cli, DoctorLinesAndReadsCompared) {
 // chip's state, and the doctor's finds named against the right ROM: a byte-swapped dump, a dump
 // one bit off, and a 16-bit ROM dumped as two 8-bit halves; the JSON object says the same.
 TEST_F(Cli, ABoardIsJudgedAsOneWithTheDoctorsFindsAgainstItsChips) {
-    std::mt19937 rng(5);
-    const auto chip = [&](std::size_t n) {
-        Bytes b(n);
-        for (auto& x : b) x = std::uint8_t(rng());
-        return b;
-    };
-    const Bytes a = chip(4096), b = chip(4096), c = chip(4096), d = chip(4096), e = chip(8192),
-                clone = chip(4096);
+    const Bytes a = randomBytes(4096, 1), b = randomBytes(4096, 2), c = randomBytes(4096, 3),
+                d = randomBytes(4096, 4), e = randomBytes(8192, 5), clone = randomBytes(4096, 6);
     const auto rom = [](const std::string& name, const Bytes& bytes, const std::string& more = "") {
-        char crc[9];
-        std::snprintf(crc, sizeof crc, "%08x", Crc32(0, bytes.data(), std::uint32_t(bytes.size())));
-        std::string sha1;
-        for (const std::uint8_t x : doctor::sha1(bytes)) {
-            char two[3];
-            std::snprintf(two, sizeof two, "%02x", x);
-            sha1 += two;
-        }
         return "<rom name=\"" + name + "\" size=\"" + std::to_string(bytes.size()) + "\" crc=\"" +
-               crc + "\" sha1=\"" + sha1 + "\"" + more + "/>";
+               hexText(crcOf(bytes)) + "\" sha1=\"" + sha1Hex(bytes) + "\"" + more + "/>";
     };
     const std::string xml = files.file("mame.xml");
     writeFile(xml,
@@ -674,8 +658,7 @@ TEST(Processes, CopiesIdentifyingAtOnceWhileAnotherAppendsAllFindTheChip) {
     roms.reserve(1000000 * 28);
     for (std::uint32_t i = 1; i < 1000000; ++i)
         append(roms, romTableBytes(0, "C", i * 2654435761u, 65536));
-    append(roms,
-           romTableBytes(0, "KNOWN", Crc32(0, image.data(), std::uint32_t(image.size())), 65536));
+    append(roms, romTableBytes(0, "KNOWN", crcOf(image), 65536));
     writeFile(db.file("CHIPLORE.ROM"), roms);
     writeFile(db.file("CHIPLORE.GAM"), gameBytes("The game"));
     Child appender({CHIPSIGHT_APPENDER, db.file("Chipsight.dat"), "100000", "400"});

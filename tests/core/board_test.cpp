@@ -1,12 +1,15 @@
-// Boards judged against hand-built catalogues shaped like MAME's: families of revisions, PROMs
-// many games share, a BIOS, devices, identical sets; and dumps forged to a given CRC-32.
+// Boards judged against hand-built catalogues shaped like MAME's (families of revisions, PROMs
+// many games share, a BIOS, devices, identical sets) and against catalogues loaded from DATs of
+// every format.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
 #include "core/board/board.h"
+#include "core/board/catalogue_loading.h"
 #include "core/checksum/crc32.h"
+#include "core/databases/dat/dat_internal.h"
 #include "tests/support/test_support.h"
 
 namespace chipsight::board {
@@ -69,33 +72,22 @@ std::vector<std::string> setNames(const Catalogue& catalogue, const std::vector<
     return out;
 }
 
-// "name [from set|device set] state [= dump]", one per chip line.
+// "name origin state [= dump]", one per chip line; the origin is "from SET" for a chip taken over
+// from a parent or a BIOS, "device SET" for a device's, and the set itself otherwise.
 std::vector<std::string> chips(const Catalogue& catalogue, const BoardAnswer& answer,
                                const std::vector<Dump>& dumps) {
     std::vector<std::string> out;
     for (const ChipLine& line : answer.chips) {
         std::string text(catalogue.rom(line.rom).name);
-        const std::string origin =
-            line.origin == kNoSet ? "?" : std::string(catalogue.set(line.origin).name);
-        if (line.from == ChipFrom::Inherited) text += " from " + origin;
-        if (line.from == ChipFrom::Device) text += " device " + origin;
-        switch (line.state) {
-            case ChipState::Found:
-                text += " found";
-                break;
-            case ChipState::BadDumpKnown:
-                text += " bad dump known";
-                break;
-            case ChipState::NoGoodDump:
-                text += " no good dump";
-                break;
-            case ChipState::Missing:
-                text += " missing";
-                break;
-            default:
-                text += " ?";
-                break;
-        }
+        text += line.from == ChipFrom::Inherited ? " from "
+                : line.from == ChipFrom::Device  ? " device "
+                                                 : " ";
+        text += line.origin == kNoSet ? "?" : std::string(catalogue.set(line.origin).name);
+        text += line.state == ChipState::Found          ? " found"
+                : line.state == ChipState::BadDumpKnown ? " bad dump known"
+                : line.state == ChipState::NoGoodDump   ? " no good dump"
+                : line.state == ChipState::Missing      ? " missing"
+                                                        : " ?";
         if (line.dump) text += " = " + dumps[*line.dump].name;
         out.push_back(text);
     }
@@ -178,10 +170,11 @@ TEST_F(BoardOfAFamily, TwoChipsPulledStillNameTheRevisionAndTheChipsMissing) {
     EXPECT_EQ(counts(best), "3 of 5");
     EXPECT_EQ(romNames(catalogue, best.missing), (std::vector<std::string>{"gg3", "gfx1"}));
     // Its own chip first, then those it takes from its parent.
-    EXPECT_EQ(chips(catalogue, answer, board),
-              (std::vector<std::string>{"go1 found = a.bin", "gg2 from galaga found = b.bin",
-                                        "gg3 from galaga missing", "gfx1 from galaga missing",
-                                        "prom1 from galaga found = e.bin"}));
+    EXPECT_EQ(
+        chips(catalogue, answer, board),
+        (std::vector<std::string>{"go1 galagao found = a.bin", "gg2 from galaga found = b.bin",
+                                  "gg3 from galaga missing", "gfx1 from galaga missing",
+                                  "prom1 from galaga found = e.bin"}));
 }
 
 TEST(Board, APromManyGamesShareDoesNotDragAnUnrelatedGameUp) {
@@ -290,7 +283,7 @@ TEST_F(BoardWithABios, TheGameIsTheAnswerWithTheBiosChipsAsItsOwn) {
     EXPECT_EQ(counts(answer.candidates[0]), "6 of 6");
     EXPECT_EQ(
         chips(catalogue, answer, board),
-        (std::vector<std::string>{"ka-p2 found = p2", "k-p1 from kof98 found = p1",
+        (std::vector<std::string>{"ka-p2 kof98a found = p2", "k-p1 from kof98 found = p1",
                                   "sp-s2 from neogeo found = sp", "sm1 from neogeo found = sm",
                                   "sfix from neogeo found = sfix", "lo from neogeo found = lo"}));
 }
@@ -334,8 +327,9 @@ TEST(Board, SetsOfTheSameRomsAreTiedAndNodumpsAndBadDumpsAreSaid) {
               std::vector<std::string>{"invaders"});
     EXPECT_TRUE(answer.candidates[2].tiedWith.empty());
     EXPECT_EQ(chips(catalogue, answer, board),
-              (std::vector<std::string>{"i1 found = 1", "i2 found = 2", "pal no good dump",
-                                        "i3 found = 3", "i4 bad dump known = 4"}));
+              (std::vector<std::string>{"i1 invaders found = 1", "i2 invaders found = 2",
+                                        "pal invaders no good dump", "i3 invaders found = 3",
+                                        "i4 invaders bad dump known = 4"}));
 }
 
 TEST(Board, DeviceRomsExplainDumpsButAreCountedApart) {
@@ -359,19 +353,402 @@ TEST(Board, DeviceRomsExplainDumpsButAreCountedApart) {
     EXPECT_EQ(names(original), (std::vector<std::string>{"polepos", "poleposb"}));
     EXPECT_EQ(counts(original.candidates[0]), "2 of 2, devices 0 of 1");
     EXPECT_EQ(chips(catalogue, original, cpuOnly),
-              (std::vector<std::string>{"pp1 found = 1", "pp2 found = 2",
+              (std::vector<std::string>{"pp1 polepos found = 1", "pp2 polepos found = 2",
                                         "51xx device namco51 missing"}));
 }
 
-TEST(ForgedDump, HasTheCrcAskedForAtEverySize) {
-    for (const std::size_t size : {4u, 5u, 7u, 64u, 4096u, 65537u})
-        for (const std::uint32_t crc : {0x00000000u, 0xFFFFFFFFu, 0xDEADBEEFu, 0x12345678u}) {
-            const testing::Bytes bytes = testing::bytesWithCrc(crc, size, std::uint32_t(size));
-            ASSERT_EQ(bytes.size(), size);
-            EXPECT_EQ(Crc32(0, bytes.data(), std::uint32_t(size)), crc) << size;
+// Catalogues loaded from hand-made DATs of every format: the sets, their relations and every
+// ROM as the DAT lists it, and a board of forged dumps judged against what was loaded.
+
+// A set on one line, "name "description" cloneof P romof R bios device uses D...", then each of
+// its ROMs on one of its own, "  name size crc [sha1 00112233] [bad|nodump] [merge M]
+// [bios B] region[@offset] [wN]". A name that resolves to no set is shown with a "?".
+std::vector<std::string> describe(const Catalogue& c) {
+    std::vector<std::string> out;
+    const auto related = [&](SetId id, std::string_view name) {
+        return id == kNoSet ? std::string("?").append(name) : std::string(c.set(id).name);
+    };
+    for (SetId id = 0; id < c.setCount(); ++id) {
+        const CatalogueSet& s = c.set(id);
+        std::string line = std::string(s.name) + " \"" + std::string(s.description) + "\"";
+        if (!s.cloneOf.empty()) line.append(" cloneof ").append(related(s.parent, s.cloneOf));
+        if (!s.romOf.empty()) line.append(" romof ").append(related(s.romOfSet, s.romOf));
+        if (s.isBios) line += " bios";
+        if (s.isDevice) line += " device";
+        for (const SetId device : c.devices(id))
+            line.append(" uses ").append(std::string(c.set(device).name));
+        out.push_back(line);
+        for (const CatalogueRom& r : c.roms(id)) {
+            std::string rom = "  ";
+            rom.append(r.name).append(" ").append(std::to_string(r.size));
+            if (r.dumpable()) rom.append(" ").append(testing::hexText(r.crc));
+            if (r.sha1)
+                rom.append(" sha1 ").append(testing::hexText(std::uint32_t((*r.sha1)[0]) << 24 |
+                                                             (*r.sha1)[1] << 16 |
+                                                             (*r.sha1)[2] << 8 | (*r.sha1)[3]));
+            if (r.status == RomStatus::BadDump) rom += " bad";
+            if (r.status == RomStatus::NoDump) rom += " nodump";
+            if (!r.merge.empty()) rom.append(" merge ").append(std::string(r.merge));
+            if (!r.bios.empty()) rom.append(" bios ").append(std::string(r.bios));
+            rom.append(" ").append(std::string(r.region));
+            if (r.offset) rom.append("@").append(std::to_string(*r.offset));
+            if (r.dataWidth) rom.append(" w").append(std::to_string(r.dataWidth));
+            out.push_back(rom);
         }
-    EXPECT_NE(testing::bytesWithCrc(0x1234, 64, 1), testing::bytesWithCrc(0x1234, 64, 2));
+    }
+    return out;
 }
 
+// Dumps of the ROMs named, as read from a board.
+std::vector<Dump> forge(const Catalogue& c, SetId set,
+                        std::initializer_list<std::string_view> names) {
+    std::vector<Dump> dumps;
+    for (const std::string_view name : names) {
+        std::optional<CatalogueRom> found;
+        for (const CatalogueRom& r : c.roms(set))
+            if (r.name == name) found = r;
+        if (found)
+            dumps.push_back({std::string(name) + ".bin", found->crc, found->size, {}});
+        else
+            ADD_FAILURE() << "no ROM " << name;
+    }
+    return dumps;
+}
+
+std::string best(const BoardAnswer& answer) {
+    return answer.candidates.empty() ? "" : std::string(answer.candidates[0].name);
+}
+
+// Loads `dats` (file name, text) written to a temporary directory.
+struct Loaded {
+    testing::TempDir dir;
+    Catalogue catalogue;
+    std::vector<CatalogueFile> files;
+};
+
+void load(Loaded& loaded, const std::vector<std::pair<std::string, std::string>>& dats) {
+    std::vector<std::string> paths;
+    for (const auto& [name, text] : dats) {
+        paths.push_back(loaded.dir.file(name));
+        if (!text.empty()) testing::writeFile(paths.back(), text);
+    }
+    loaded.catalogue = loadCatalogue(paths, loaded.files);
+}
+
+// A BIOS with two choices, a game on it with a clone, and the devices they use.
+const char* const kListXml = R"(<?xml version="1.0"?>
+<mame build="test">
+  <machine name="mvs" isbios="yes">
+    <description>MVS BIOS</description>
+    <biosset name="euro" description="Europe" default="yes"/>
+    <biosset name="asia" description="Asia"/>
+    <rom name="euro.sp1" bios="euro" size="4096" crc="b1000001" region="mainbios" offset="0"/>
+    <rom name="asia.sp1" bios="asia" size="4096" crc="b1000002" region="mainbios" offset="0"/>
+    <rom name="sfix.sfix" size="4096" crc="b1000003" sha1="00112233445566778899AABBCCDDEEFF00112233" region="fixed" offset="0"/>
+    <device_ref name="audiocpu"/>
+    <device_ref name="speaker"/>
+  </machine>
+  <machine name="puzzle" romof="mvs">
+    <description>Puzzle &amp; Match</description>
+    <rom name="euro.sp1" merge="euro.sp1" bios="euro" size="4096" crc="b1000001" region="mainbios" offset="0"/>
+    <rom name="asia.sp1" merge="asia.sp1" bios="asia" size="4096" crc="b1000002" region="mainbios" offset="0"/>
+    <rom name="sfix.sfix" merge="sfix.sfix" size="4096" crc="b1000003" region="fixed" offset="0"/>
+    <rom name="pz.p1" size="4096" crc="a1000001" region="cslot1:maincpu" offset="0x100"/>
+    <rom name="pz.c1" size="4096" status="nodump" region="cslot1:sprites" offset="0"/>
+    <chip type="cpu" tag="maincpu" name="68000" clock="12000000"/>
+    <device_ref name="audiocpu"/>
+    <device_ref name="speaker"/>
+    <driver status="good"/>
+  </machine>
+  <machine name="puzzlea" cloneof="puzzle" romof="puzzle">
+    <description>Puzzle &amp; Match (set 2)</description>
+    <rom name="euro.sp1" merge="euro.sp1" bios="euro" size="4096" crc="b1000001" region="mainbios" offset="0"/>
+    <rom name="asia.sp1" merge="asia.sp1" bios="asia" size="4096" crc="b1000002" region="mainbios" offset="0"/>
+    <rom name="sfix.sfix" merge="sfix.sfix" size="4096" crc="b1000003" region="fixed" offset="0"/>
+    <rom name="pza.p1" size="4096" crc="a2000001" status="baddump" region="cslot1:maincpu" offset="0x100"/>
+    <rom name="pz.c1" merge="pz.c1" size="4096" status="nodump" region="cslot1:sprites" offset="0"/>
+    <device_ref name="audiocpu"/>
+  </machine>
+  <machine name="audiocpu" isdevice="yes" runnable="no">
+    <description>Sound CPU</description>
+    <rom name="audio.bin" size="4096" crc="d1000001" region="audiocpu:prg"/>
+  </machine>
+  <machine name="speaker" isdevice="yes" runnable="no">
+    <description>Speaker</description>
+  </machine>
+</mame>
+)";
+
+TEST(CatalogueLoading, ListXmlMachinesKeepEveryRomTheirBiosChoicesAndTheirDevices) {
+    Loaded loaded;
+    load(loaded, {{"mame.xml", kListXml}});
+    ASSERT_EQ(loaded.files.size(), 1u);
+    EXPECT_EQ(loaded.files[0].format, DatFormat::ListXml);
+    EXPECT_EQ(loaded.files[0].failure, "");
+    EXPECT_EQ(loaded.files[0].sets, 5u);
+    EXPECT_EQ(loaded.files[0].roms, 14u);
+    const Catalogue& c = loaded.catalogue;
+    EXPECT_EQ(describe(c),
+              (std::vector<std::string>{
+                  "mvs \"MVS BIOS\" bios uses audiocpu",
+                  "  euro.sp1 4096 b1000001 bios euro mainbios@0",
+                  "  asia.sp1 4096 b1000002 bios asia mainbios@0",
+                  "  sfix.sfix 4096 b1000003 sha1 00112233 fixed@0",
+                  "puzzle \"Puzzle & Match\" romof mvs uses audiocpu",
+                  "  euro.sp1 4096 b1000001 merge euro.sp1 bios euro mainbios@0",
+                  "  asia.sp1 4096 b1000002 merge asia.sp1 bios asia mainbios@0",
+                  "  sfix.sfix 4096 b1000003 merge sfix.sfix fixed@0",
+                  "  pz.p1 4096 a1000001 cslot1:maincpu@256",
+                  "  pz.c1 4096 nodump cslot1:sprites@0",
+                  "puzzlea \"Puzzle & Match (set 2)\" cloneof puzzle romof puzzle uses audiocpu",
+                  "  euro.sp1 4096 b1000001 merge euro.sp1 bios euro mainbios@0",
+                  "  asia.sp1 4096 b1000002 merge asia.sp1 bios asia mainbios@0",
+                  "  sfix.sfix 4096 b1000003 merge sfix.sfix fixed@0",
+                  "  pza.p1 4096 a2000001 bad cslot1:maincpu@256",
+                  "  pz.c1 4096 nodump merge pz.c1 cslot1:sprites@0",
+                  "audiocpu \"Sound CPU\" device",
+                  "  audio.bin 4096 d1000001 audiocpu:prg",
+                  "speaker \"Speaker\" device",
+              }));
+    const auto puzzle = c.find(SetKind::Machine, "", "puzzle"),
+               mvs = c.find(SetKind::Machine, "", "mvs"),
+               audio = c.find(SetKind::Machine, "", "audiocpu");
+    ASSERT_TRUE(puzzle && mvs && audio);
+    EXPECT_EQ(c.originOf(*puzzle, c.roms(*puzzle)[0]), *mvs);
+
+    // Puzzle's board as it is: the European BIOS, its own ROM and the sound CPU's.
+    std::vector<Dump> board = forge(c, *puzzle, {"euro.sp1", "sfix.sfix", "pz.p1"});
+    const std::vector<Dump> sound = forge(c, *audio, {"audio.bin"});
+    board.insert(board.end(), sound.begin(), sound.end());
+    const BoardAnswer answer = judgeBoard(c, board);
+    EXPECT_EQ(best(answer), "puzzle");
+    ASSERT_FALSE(answer.candidates.empty());
+    EXPECT_EQ(answer.candidates[0].matched, 3u);
+    EXPECT_EQ(answer.candidates[0].dumpable, 3u);
+    EXPECT_EQ(
+        chips(c, answer, board),
+        (std::vector<std::string>{"pz.p1 puzzle found = pz.p1.bin", "pz.c1 puzzle no good dump",
+                                  "euro.sp1 from mvs found = euro.sp1.bin",
+                                  "sfix.sfix from mvs found = sfix.sfix.bin",
+                                  "audio.bin device audiocpu found = audio.bin.bin"}));
+}
+
+// An item and its clone, whose 16-bit ROM is loaded in pieces, and a second list with an item
+// of the same name as the first list's clone.
+const char* const kNes = R"(<?xml version="1.0"?>
+<softwarelist name="nes" description="NES cartridges">
+  <software name="quest">
+    <description>Quest</description>
+    <part name="cart" interface="nes_cart">
+      <dataarea name="prg" size="8192">
+        <rom name="quest.prg" size="8192" crc="c1000001" sha1="00112233445566778899aabbccddeeff00112233" offset="0"/>
+      </dataarea>
+      <dataarea name="chr" size="4096">
+        <rom name="quest.chr" size="4096" crc="c1000002" offset="0"/>
+      </dataarea>
+    </part>
+  </software>
+  <software name="questj" cloneof="quest">
+    <description>Quest (Japan)</description>
+    <part name="cart" interface="nes_cart">
+      <dataarea name="prg" size="16384" width="16" endianness="little">
+        <rom name="questj.lo" size="4096" crc="c2000001" offset="0" loadflag="load16_byte"/>
+        <rom size="4096" offset="0x2000" loadflag="continue"/>
+        <rom name="questj.hi" size="4096" crc="c2000002" offset="1" loadflag="load16_byte"/>
+      </dataarea>
+      <dataarea name="chr" size="4096">
+        <rom name="quest.chr" size="4096" crc="c1000002" offset="0"/>
+        <rom name="questj.chr2" size="4096" status="nodump" offset="0x1000"/>
+      </dataarea>
+    </part>
+  </software>
+</softwarelist>
+)";
+
+const char* const kFamicom = R"(<?xml version="1.0"?>
+<softwarelist name="famicom" description="Famicom cartridges">
+  <software name="questj" cloneof="quest">
+    <description>Quest (Famicom)</description>
+    <part name="cart" interface="famicom_cart">
+      <dataarea name="prg" size="4096"><rom name="fc.prg" size="4096" crc="c3000001" offset="0"/></dataarea>
+    </part>
+  </software>
+</softwarelist>
+)";
+
+TEST(CatalogueLoading, SoftwareListItemsResolveWithinTheirListAndKeepTheirDataAreas) {
+    Loaded loaded;
+    load(loaded, {{"nes.xml", kNes}, {"famicom.xml", kFamicom}});
+    ASSERT_EQ(loaded.files.size(), 2u);
+    EXPECT_EQ(loaded.files[0].format, DatFormat::SoftwareList);
+    const Catalogue& c = loaded.catalogue;
+    EXPECT_EQ(describe(c), (std::vector<std::string>{
+                               "quest \"Quest\"",
+                               "  quest.prg 8192 c1000001 sha1 00112233 prg@0",
+                               "  quest.chr 4096 c1000002 chr@0",
+                               "questj \"Quest (Japan)\" cloneof quest",
+                               "  questj.lo 4096 c2000001 prg@0 w16",
+                               "  questj.hi 4096 c2000002 prg@1 w16",
+                               "  quest.chr 4096 c1000002 chr@0",
+                               "  questj.chr2 4096 nodump chr@4096",
+                               "questj \"Quest (Famicom)\" cloneof ?quest",
+                               "  fc.prg 4096 c3000001 prg@0",
+                           }));
+    const auto questj = c.find(SetKind::SoftwareItem, "nes", "questj");
+    ASSERT_TRUE(questj);
+    EXPECT_EQ(c.set(*questj).list, "nes");
+    EXPECT_EQ(c.find(SetKind::SoftwareItem, "famicom", "questj"), SetId(2));
+    EXPECT_EQ(best(judgeBoard(c, forge(c, *questj, {"questj.lo", "questj.hi", "quest.chr"}))),
+              "questj");
+}
+
+// A BIOS in a resource block, a game on it and its clone as a split DAT lists it: its own ROMs
+// only. A Logiqx DAT has sets of the same names, which must not mix with these.
+const char* const kClrMamePro = R"dat(clrmamepro (
+	name "Test arcade"
+	description "Test arcade"
+)
+
+resource (
+	name sysbios
+	description "System BIOS"
+	rom ( name bios.u1 size 4096 crc e1000001 )
+)
+
+game (
+	name racer
+	description "Racer"
+	romof sysbios
+	rom ( name racer.u2 size 4096 crc e2000001 sha1 00112233445566778899aabbccddeeff00112233 )
+	rom ( name bios.u1 merge bios.u1 size 4096 crc e1000001 )
+)
+
+game (
+	name racerb
+	description "Racer (bootleg)"
+	cloneof racer
+	romof racer
+	rom ( name racerb.u2 size 4096 crc e3000001 flags baddump )
+	rom ( name racer.u3 size 4096 flags nodump )
+)
+)dat";
+
+const char* const kLogiqx = R"(<?xml version="1.0"?>
+<datafile>
+  <header><name>Other arcade</name></header>
+  <game name="sysbios" isbios="yes">
+    <description>Other BIOS</description>
+    <rom name="other.u1" size="4096" crc="f1000001" status="good"/>
+  </game>
+  <machine name="racer" romof="sysbios">
+    <description>Racer (other)</description>
+    <rom name="other.u2" size="4096" crc="f2000001"/>
+  </machine>
+  <machine name="racerb" cloneof="racer" romof="racer">
+    <description>Racer (other bootleg)</description>
+    <rom name="other.u3" size="4096" crc="f3000001"/>
+  </machine>
+</datafile>
+)";
+
+TEST(CatalogueLoading, DatGamesKeepTheirRelationsWithinTheirOwnDat) {
+    Loaded loaded;
+    load(loaded, {{"arcade.dat", kClrMamePro}, {"other.xml", kLogiqx}});
+    ASSERT_EQ(loaded.files.size(), 2u);
+    EXPECT_EQ(loaded.files[0].format, DatFormat::ClrMamePro);
+    EXPECT_EQ(loaded.files[1].format, DatFormat::Logiqx);
+    const Catalogue& c = loaded.catalogue;
+    EXPECT_EQ(describe(c), (std::vector<std::string>{
+                               "sysbios \"System BIOS\" bios",
+                               "  bios.u1 4096 e1000001 ",
+                               "racer \"Racer\" romof sysbios",
+                               "  racer.u2 4096 e2000001 sha1 00112233 ",
+                               "  bios.u1 4096 e1000001 merge bios.u1 ",
+                               "racerb \"Racer (bootleg)\" cloneof racer romof racer",
+                               "  racerb.u2 4096 e3000001 bad ",
+                               "  racer.u3 4096 nodump ",
+                               "sysbios \"Other BIOS\" bios",
+                               "  other.u1 4096 f1000001 ",
+                               "racer \"Racer (other)\" romof sysbios",
+                               "  other.u2 4096 f2000001 ",
+                               "racerb \"Racer (other bootleg)\" cloneof racer romof racer",
+                               "  other.u3 4096 f3000001 ",
+                           }));
+    const std::string other = loaded.dir.file("other.xml");
+    const auto racer = c.find(SetKind::DatGame, loaded.dir.file("arcade.dat"), "racer"),
+               otherRacer = c.find(SetKind::DatGame, other, "racer"),
+               otherBootleg = c.find(SetKind::DatGame, other, "racerb");
+    ASSERT_TRUE(racer && otherRacer && otherBootleg);
+    EXPECT_EQ(c.set(*otherBootleg).parent, *otherRacer);
+    const std::vector<Dump> board = forge(c, *racer, {"racer.u2", "bios.u1"});
+    const BoardAnswer answer = judgeBoard(c, board);
+    EXPECT_EQ(best(answer), "racer");
+    EXPECT_EQ(chips(c, answer, board),
+              (std::vector<std::string>{"racer.u2 racer found = racer.u2.bin",
+                                        "bios.u1 from sysbios found = bios.u1.bin"}));
+}
+
+TEST(CatalogueLoading, AFileThatFailsGivesNoneOfItsSetsAndSaysWhy) {
+    // Its first machine is whole; the second is cut off.
+    const std::string cut = std::string(kListXml).substr(
+        0, std::string(kListXml).find("<machine name=\"puzzlea\"") + 60);
+    Loaded loaded;
+    load(loaded, {{"cut.xml", cut},
+                  {"missing.dat", ""},
+                  {"readme.txt", "Nothing to see here.\n"},
+                  {"arcade.dat", kClrMamePro}});
+    ASSERT_EQ(loaded.files.size(), 4u);
+    EXPECT_EQ(loaded.files[0].format, DatFormat::ListXml);
+    EXPECT_EQ(loaded.files[0].failure, "line 26: unclosed <machine> element");
+    EXPECT_EQ(loaded.files[0].sets, 0u);
+    EXPECT_EQ(loaded.files[1].failure, "cannot open the file");
+    EXPECT_EQ(loaded.files[2].format, DatFormat::None);
+    EXPECT_EQ(loaded.files[2].failure, "");
+    EXPECT_EQ(loaded.files[3].sets, 3u);
+    EXPECT_EQ(loaded.files[3].roms, 5u);
+    EXPECT_EQ(loaded.catalogue.setCount(), 3u);
+    EXPECT_FALSE(loaded.catalogue.find(SetKind::Machine, "", "mvs"));
+}
+
+// What a sink that wants whole sets hears, one line per set and one per ROM.
+struct SetRecorder : DatSink {
+    bool wantsSets() const override { return true; }
+    void rom(const DatRom& r) override { entries.push_back(std::string(r.name)); }
+    void set(const DatWholeSet& s) override {
+        std::string line = std::string(s.name) + "|" + std::string(s.description) + "|" +
+                           std::string(s.listName) + "|" + std::string(s.cloneOf) + "|" +
+                           std::string(s.romOf) + (s.isBios ? "|bios" : "") +
+                           (s.isDevice ? "|device" : "");
+        for (const std::string_view ref : s.deviceRefs) line += "|uses " + std::string(ref);
+        sets.push_back(line);
+        for (const DatSetRom& r : s.roms)
+            sets.push_back(
+                "  " + std::string(r.name) + "|" + (r.size ? std::to_string(*r.size) : "-") + "|" +
+                (r.crc ? testing::hexText(*r.crc) : "-") + "|" + std::string(r.sha1) + "|" +
+                std::to_string(int(r.status)) + "|" + std::string(r.merge) + "|" +
+                std::string(r.bios) + "|" + std::string(r.region) + "|" +
+                (r.offset ? std::to_string(*r.offset) : "-") + "|" + std::to_string(r.dataWidth));
+    }
+    std::vector<std::string> entries, sets;
+};
+
+TEST(CatalogueLoading, WholeSetsAreTheSameWhicheverWayTheXmlIsReadAndEntriesAreUnchanged) {
+    for (const char* dat : {kListXml, kNes, kLogiqx}) {
+        SetRecorder scanner, expat, pieces;
+        ASSERT_TRUE(dat::readDatBytesWith(dat, scanner, dat::XmlEngine::Scanner).ok);
+        ASSERT_TRUE(dat::readDatBytesWith(dat, expat, dat::XmlEngine::ExpatOnly).ok);
+        ASSERT_TRUE(dat::readDatBytesWith(dat, pieces, dat::XmlEngine::Scanner, 7).ok);
+        EXPECT_FALSE(scanner.sets.empty());
+        EXPECT_EQ(scanner.sets, expat.sets);
+        EXPECT_EQ(scanner.sets, pieces.sets);
+        // The entries are those a sink that wants no sets gets.
+        struct Names : DatSink {
+            void rom(const DatRom& r) override { names.push_back(std::string(r.name)); }
+            std::vector<std::string> names;
+        } plain;
+        ASSERT_TRUE(readDatBytes(dat, plain).ok);
+        EXPECT_EQ(scanner.entries, plain.names);
+    }
+}
 }  // namespace
 }  // namespace chipsight::board

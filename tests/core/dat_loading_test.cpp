@@ -1,7 +1,11 @@
+// DAT files found in the database directory and loaded beside the chip tables, through the
+// compiled cache.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
-#include "core/checksum/crc32.h"
+#include <algorithm>
+
+#include "core/databases/dat/dat_files.h"
 #include "tests/support/test_support.h"
 
 namespace chipsight {
@@ -17,9 +21,8 @@ class DatLoading : public ::testing::Test {
         ::setenv("XDG_CACHE_HOME", dir.file("cache").c_str(), 1);
         const Bytes image(16, 0x42);
         testing::writeFile(dir.file("image.bin"), image);
-        crc = Crc32(0, image.data(), 16);
-        char hex[9];
-        std::snprintf(hex, sizeof hex, "%08x", crc);
+        crc = testing::crcOf(image);
+        const std::string hex = testing::hexText(crc);
         testing::writeFile(dir.file("Chipsight.dat"),
                            testing::romEntryBytes(crc, 16, "CUSTOM", "mine"));
         std::filesystem::create_directories(dir.path() / "dats/mame");
@@ -29,13 +32,12 @@ class DatLoading : public ::testing::Test {
             "<software name=\"mine\"><description>Mine &amp; Co</description>"
             "<part name=\"c\"><dataarea name=\"rom\" size=\"16\"><rom name=\"a rom name "
             "longer than eighteen.bin\" size=\"16\" crc=\"" +
-                std::string(hex) +
-                "\" status=\"baddump\"/></dataarea></part></software></softwarelist>\n");
+                hex + "\" status=\"baddump\"/></dataarea></part></software></softwarelist>\n");
         testing::writeFile(
             dir.file("older.dat"),
             "clrmamepro ( name \"x\" )\ngame ( name set1 description \"Set One\" rom ( "
             "name \"u 1.bin\" size 16 crc " +
-                std::string(hex) + " ) )\n");
+                hex + " ) )\n");
         testing::writeFile(dir.file("broken.xml"), std::string("<datafile><game name=\"g\"><rom"));
         testing::writeFile(dir.file("page.xml"), std::string("<html><body/></html>"));
     }
@@ -62,12 +64,10 @@ TEST_F(DatLoading, DatEntriesFollowTheChipsInPathOrderCountInTheTitleAndComeBack
         "\r\n\t- CUSTOM : mine"
         "\r\n\t- a rom name longer than eighteen.bin : Mine & Co [vec:mine] (BAD DUMP)"
         "\r\n\t- u 1.bin : Set One [set1]";
-    char hex[9];
-    std::snprintf(hex, sizeof hex, "%X", crc);
-    EXPECT_NE(log.find("image.bin: (1/1) [" + std::string(hex) + "]" + lines + "\r\n"),
-              std::string::npos)
+    const std::string hex = testing::hexText(crc, "%X");
+    EXPECT_NE(log.find("image.bin: (1/1) [" + hex + "]" + lines + "\r\n"), std::string::npos)
         << log;
-    EXPECT_NE(log.find("typed: [" + std::string(hex) + "]" + lines + "\r\n"), std::string::npos);
+    EXPECT_NE(log.find("typed: [" + hex + "]" + lines + "\r\n"), std::string::npos);
     EXPECT_EQ(first.frontEnd.title, testing::title(3));
     const auto boxes = first.frontEnd.boxes();
     ASSERT_EQ(boxes.size(), 1u);
@@ -122,6 +122,60 @@ TEST_F(DatLoading, OneCacheServesTheDirectoryWhateverItsName) {
             EXPECT_TRUE(name == names[0] || !dat.store || dat.fromCache) << dat.path;
         }
     }
+}
+
+// A database directory as a user fills it: its own DAT-like files, a crowded neighbourhood that
+// is not walked, and a dats directory with a link to a collection elsewhere and a link loop.
+TEST(DatFiles, FindsEveryDatOnceInPathOrder) {
+    testing::TempDir db, elsewhere;
+    const auto make = [](const std::string& path) { testing::writeFile(path, std::string("x")); };
+    std::filesystem::create_directories(db.path() / "dats/nested");
+    std::filesystem::create_directories(db.path() / "photos");
+    for (const char* name :
+         {"mame.xml", "B.DAT.GZ", "Chipsight.dat", "CHIPSIGHT.DAT", "notes.txt", "CHIPLORE.ROM",
+          "photos/board.xml", "dats/nested/sets.Dat", "dats/readme.md", "dats/x.xml.gz"})
+        make(db.file(name));
+    make(elsewhere.file("vectrex.xml"));
+    make(elsewhere.file("extra.bin"));
+    std::filesystem::create_directory_symlink(elsewhere.path(), db.path() / "dats/hash");
+    std::filesystem::create_directory_symlink(db.path() / "dats", db.path() / "dats/nested/loop");
+    std::filesystem::create_symlink(db.file("missing.xml"), db.path() / "dats/dangling.xml");
+
+    const std::string d = db.path().string();
+    std::vector<std::string> expected{d + "/B.DAT.GZ",
+                                      d + "/dats/hash/vectrex.xml",
+                                      d + "/dats/nested/sets.Dat",
+                                      d + "/dats/x.xml.gz",
+                                      d + "/mame.xml",
+                                      elsewhere.file("extra.bin")};
+    std::sort(expected.begin(), expected.end());
+    std::vector<std::string> found;
+    for (const DatFile& file :
+         findDatFiles(d, "Chipsight.dat", {elsewhere.file("extra.bin"), d + "/dats/x.xml.gz"})) {
+        found.push_back(file.path);
+        EXPECT_EQ(file.identity, datIdentityOf(file.path));
+    }
+    EXPECT_EQ(found, expected);
+    EXPECT_TRUE(findDatFiles(d + "/none", "Chipsight.dat").empty());
+}
+
+// One DAT reached by several paths: its own, a link to it, a linked directory, a second name of
+// the same file, and named again by the user. It is found once, by the first of its paths.
+TEST(DatFiles, FindsAFileReachedThroughLinksOnce) {
+    testing::TempDir db;
+    std::filesystem::create_directories(db.path() / "dats/sub");
+    testing::writeFile(db.file("mame.xml"), std::string("x"));
+    testing::writeFile(db.file("dats/sub/list.xml"), std::string("y"));
+    std::filesystem::create_symlink(db.file("mame.xml"), db.path() / "dats/again.xml");
+    std::filesystem::create_directory_symlink(db.path(), db.path() / "dats/top");
+    std::filesystem::create_hard_link(db.file("dats/sub/list.xml"), db.path() / "dats/hard.xml");
+
+    const std::string d = db.path().string();
+    std::vector<std::string> found;
+    for (const DatFile& file :
+         findDatFiles(d, "Chipsight.dat", {d + "/dats/top/dats/sub/list.xml"}))
+        found.push_back(file.path);
+    EXPECT_EQ(found, (std::vector<std::string>{d + "/dats/again.xml", d + "/dats/hard.xml"}));
 }
 
 }  // namespace

@@ -2,16 +2,13 @@
 // they keep, and what a malformed file says. Every XML case is read by the scanner and by
 // expat alone, which must agree.
 #include <gtest/gtest.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <zlib.h>
 
 #include <cstdio>
-#include <fstream>
 
 #include "core/databases/dat/dat_internal.h"
 #include "tests/support/fault_injection.h"
+#include "tests/support/process.h"
 #include "tests/support/test_support.h"
 
 namespace chipsight {
@@ -238,6 +235,9 @@ TEST(DatReaderMalformed, SaysWhereAndWhyAndLoadsNothingOfAFileThatIsMalformed) {
     const std::string rom = "<rom name=\"r\" size=\"1\" crc=\"00000001\"/>\n";
     const std::string tail = "</machine>\n</mame>\n";
     const std::string clr = "clrmamepro ( name x )\ngame ( name g\n";
+    const auto bad = [&](const std::string& attributes) {
+        return head + "<rom name=\"r\" " + attributes + "/>\n" + tail;
+    };
     const Bad cases[] = {
         {head + rom, DatFormat::ListXml, 4, "unclosed <machine> element"},
         {head + "<rom name=\"r\" si", DatFormat::ListXml, 3, "unclosed <machine> element"},
@@ -245,16 +245,13 @@ TEST(DatReaderMalformed, SaysWhereAndWhyAndLoadsNothingOfAFileThatIsMalformed) {
          "end tag does not match <machine>"},
         {head + rom + "<rom name=\"r\" size=\"12k\" crc=\"00000001\"/>\n" + tail,
          DatFormat::ListXml, 4, "size is not a number"},
-        {head + "<rom name=\"r\" size=\"4294967296\" crc=\"1\"/>\n" + tail, DatFormat::ListXml, 3,
-         "size is not a number"},
-        {head + "<rom name=\"r\" size=\"1\" crc=\"0000001\"/>\n" + tail, DatFormat::ListXml, 3,
-         "crc is not 8 hex digits"},
-        {head + "<rom name=\"r\" size=\"1\" crc=\"0000000g\"/>\n" + tail, DatFormat::ListXml, 3,
-         "crc is not 8 hex digits"},
-        {head + "<rom name=\"r\" size=\"1\" crc=\"00000001\" sha1=\"abc\"/>\n" + tail,
-         DatFormat::ListXml, 3, "sha1 is not 40 hex digits"},
-        {head + "<rom name=\"r\" size=\"1\" crc=\"00000001\" offset=\"x\"/>\n" + tail,
-         DatFormat::ListXml, 3, "offset is not a number"},
+        {bad("size=\"4294967296\" crc=\"1\""), DatFormat::ListXml, 3, "size is not a number"},
+        {bad("size=\"1\" crc=\"0000001\""), DatFormat::ListXml, 3, "crc is not 8 hex digits"},
+        {bad("size=\"1\" crc=\"0000000g\""), DatFormat::ListXml, 3, "crc is not 8 hex digits"},
+        {bad("size=\"1\" crc=\"00000001\" sha1=\"abc\""), DatFormat::ListXml, 3,
+         "sha1 is not 40 hex digits"},
+        {bad("size=\"1\" crc=\"00000001\" offset=\"x\""), DatFormat::ListXml, 3,
+         "offset is not a number"},
         {head + rom + "<rom name=\"&nbsp;\"/>\n" + tail, DatFormat::ListXml, 4,
          "not well-formed XML (undefined entity)"},
         {head + rom + "<rom name=\"a\" name=\"b\"/>\n" + tail, DatFormat::ListXml, 4,
@@ -321,10 +318,10 @@ std::string gzip(std::string_view text) {
     return out;
 }
 
-TEST(DatReaderFiles, ReadsPlainAndGzipFilesInPiecesAsItReadsBytes) {
+// Over 2 MiB, so tokens lie across the pieces the file is read in.
+TEST(DatReaderFiles, ReadsPlainAndGzipFilesInPiecesAndFailsOnesCutShortOrDamaged) {
     testing::TempDir dir;
-    // Over 2 MiB, so tokens lie across the pieces the file is read in.
-    const std::string xml = bigListXml(6000, 250);
+    const std::string xml = bigListXml(6000, 250), path = dir.file("list.dat");
     ASSERT_GT(xml.size(), 2u << 20);
     const Read whole = readBoth(xml);
     ASSERT_TRUE(whole.result.ok);
@@ -336,8 +333,7 @@ TEST(DatReaderFiles, ReadsPlainAndGzipFilesInPiecesAsItReadsBytes) {
     EXPECT_EQ(unpacked.roms, whole.roms);
     EXPECT_EQ(unpacked.result.bytes, xml.size());
 
-    for (const std::string* content : {&xml, &packed}) {
-        const std::string path = dir.file("list.dat");
+    for (const std::string* content : {&packed, &xml}) {
         testing::writeFile(path, *content);
         Recorder sink;
         std::vector<std::uint64_t> progress;
@@ -350,37 +346,23 @@ TEST(DatReaderFiles, ReadsPlainAndGzipFilesInPiecesAsItReadsBytes) {
         EXPECT_EQ(progress.back(), content->size());
         EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
     }
-}
-
-TEST(DatReaderFiles, AFileThatCannotBeReadToItsEndOrIsDamagedFails) {
-    testing::TempDir dir;
-    const std::string xml = bigListXml(6000, 250);
-    const std::string path = dir.file("list.dat");
-    testing::writeFile(path, xml);
+    const auto failed = [](const DatResult& r, DatFormat format, const char* reason) {
+        EXPECT_EQ(std::tie(r.ok, r.format, r.reason), std::make_tuple(false, format, reason));
+    };
     {
         testing::InjectedFaults injected(
             {.name = "list.dat", .readLimit = 1 << 20, .readError = EIO});
         Recorder sink;
-        const DatResult result = readDatFile(path, sink);
-        EXPECT_FALSE(result.ok);
-        EXPECT_EQ(result.format, DatFormat::ListXml);
-        EXPECT_EQ(result.reason, "the file could not be read to its end");
+        failed(readDatFile(path, sink), DatFormat::ListXml,
+               "the file could not be read to its end");
     }
-    std::string packed = gzip(xml);
-    packed[packed.size() - 6] ^= 0x55;  // the CRC-32 of what it holds
-    const Read damaged = readBoth(packed);
-    EXPECT_FALSE(damaged.result.ok);
-    EXPECT_EQ(damaged.result.format, DatFormat::ListXml);
-    EXPECT_EQ(damaged.result.reason, "the compressed data is damaged");
-    const Read cut = readBoth(gzip(xml).substr(0, 5000));
-    EXPECT_FALSE(cut.result.ok);
-    EXPECT_EQ(cut.result.reason, "the compressed data ends early");
-
+    std::string damaged = packed;
+    damaged[damaged.size() - 6] ^= 0x55;  // the CRC-32 of what it holds
+    failed(readBoth(damaged).result, DatFormat::ListXml, "the compressed data is damaged");
+    failed(readBoth(packed.substr(0, 5000)).result, DatFormat::ListXml,
+           "the compressed data ends early");
     Recorder sink;
-    const DatResult missing = readDatFile(dir.file("missing.dat"), sink);
-    EXPECT_FALSE(missing.ok);
-    EXPECT_EQ(missing.format, DatFormat::None);
-    EXPECT_EQ(missing.reason, "cannot open the file");
+    failed(readDatFile(dir.file("missing.dat"), sink), DatFormat::None, "cannot open the file");
 }
 
 // Writes `head`, `fill` over and over to `fillBytes` bytes, and `tail` as a gzip file, without
@@ -399,56 +381,8 @@ void writeGzipped(const std::string& path, const std::string& head, std::string_
     EXPECT_EQ(gzclose(out), Z_OK);
 }
 
-// What readDatFile makes of `path` in a child process that may take at most `budget` bytes
-// of address space beyond what it has: "entries N" or "line L: reason".
-std::string readWithin(const std::string& path, std::size_t budget) {
-    int pipeEnds[2];
-    if (::pipe(pipeEnds) != 0) return "no pipe";
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::close(pipeEnds[0]);
-        std::string said;
-        std::size_t pages = 0;
-        std::ifstream("/proc/self/statm") >> pages;
-        const rlim_t limit = pages * std::size_t(::sysconf(_SC_PAGESIZE)) + budget;
-        const rlimit capped{limit, limit};
-        if (::setrlimit(RLIMIT_AS, &capped) != 0) ::_exit(2);
-        try {
-            Recorder sink;
-            const DatResult result = readDatFile(path, sink);
-            said = result.ok ? "entries " + std::to_string(sink.lines.size())
-                             : "line " + std::to_string(result.line) + ": " + result.reason;
-        } catch (const std::bad_alloc&) {
-            said = "out of memory";
-        }
-        const bool written = ::write(pipeEnds[1], said.data(), said.size()) == ssize_t(said.size());
-        ::_exit(written ? 0 : 1);
-    }
-    ::close(pipeEnds[1]);
-    std::string said;
-    char buffer[256];
-    for (ssize_t got; (got = ::read(pipeEnds[0], buffer, sizeof buffer)) > 0;)
-        said.append(buffer, std::size_t(got));
-    ::close(pipeEnds[0]);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? said : "the child failed";
-}
-
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kAddressSanitizer = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kAddressSanitizer = true;
-#else
-constexpr bool kAddressSanitizer = false;
-#endif
-#else
-constexpr bool kAddressSanitizer = false;
-#endif
-
 TEST(DatReaderFiles, ACommentOrBlanksAsLongAsTheFileAreReadWithoutHoldingThem) {
-    if (kAddressSanitizer)
+    if (testing::kAddressSanitizer)
         GTEST_SKIP() << "AddressSanitizer reserves more address space than the limit leaves";
     // 64 MiB of comment or blanks in a small gzip file: a reader that holds them runs out of
     // the 16 MiB the child may take. Each DAT ends in a mistake whose line tells that every
@@ -480,7 +414,16 @@ TEST(DatReaderFiles, ACommentOrBlanksAsLongAsTheFileAreReadWithoutHoldingThem) {
     const std::string path = dir.file("long.xml.gz");
     for (const Case& c : cases) {
         writeGzipped(path, c.head, c.fill, kFill, c.tail);
-        EXPECT_EQ(readWithin(path, kBudget), c.said) << c.head;
+        EXPECT_EQ(testing::saidWithin(
+                      kBudget,
+                      [&] {
+                          Recorder sink;
+                          const DatResult r = readDatFile(path, sink);
+                          return r.ok ? testing::numbered("entries ", sink.lines.size())
+                                      : testing::numbered("line ", r.line) + ": " + r.reason;
+                      }),
+                  c.said)
+            << c.head;
     }
 }
 

@@ -18,21 +18,6 @@ namespace {
 
 using namespace testing;
 
-Bytes randomBytes(std::mt19937& rng, std::size_t n) {
-    Bytes b(n);
-    for (auto& x : b) x = std::uint8_t(rng());
-    return b;
-}
-
-std::string sha1Hex(const Bytes& bytes) {
-    std::string hex;
-    for (const std::uint8_t b : doctor::sha1(bytes)) {
-        hex += "0123456789abcdef"[b >> 4];
-        hex += "0123456789abcdef"[b & 15];
-    }
-    return hex;
-}
-
 // The entries collected, as the DAT entries of a table.
 std::shared_ptr<const DatSet> storeOf(const DatStoreBuilder& builder) {
     const std::vector<std::uint8_t> block = builder.finish(DatFormat::ListXml);
@@ -70,10 +55,10 @@ class Doctor : public CoreTest {
 TEST_F(Doctor, EveryFaultOfARandomTrueImageIsFound) {
     std::mt19937 rng(4711);
     constexpr std::size_t n = 1 << 14;
-    const Bytes chip = randomBytes(rng, n);
-    std::vector<Bytes> halves{randomBytes(rng, n / 2), randomBytes(rng, n / 2)};
+    const Bytes chip = randomBytes(n, rng);
+    std::vector<Bytes> halves{randomBytes(n / 2, rng), randomBytes(n / 2, rng)};
     std::vector<Bytes> lanes;
-    for (int j = 0; j < 4; ++j) lanes.push_back(randomBytes(rng, n / 4));
+    for (int j = 0; j < 4; ++j) lanes.push_back(randomBytes(n / 4, rng));
     std::vector<std::string> hashes;  // kept while the builder reads them
     DatStoreBuilder builder;
     const auto add = [&](const Bytes& bytes, const char* name, std::string_view flag) {
@@ -185,7 +170,7 @@ TEST_F(Doctor, EveryFaultOfARandomTrueImageIsFound) {
 TEST_F(Doctor, SaysNothingOfAnUntouchedImageAgainst100000RandomEntries) {
     std::mt19937 rng(90210);
     constexpr std::size_t n = 1 << 16;
-    const Bytes image = randomBytes(rng, n);
+    const Bytes image = randomBytes(n, rng);
     DatStoreBuilder builder;
     std::vector<std::uint32_t> sameSize;
     for (int i = 0; i < 100000; ++i) {
@@ -210,7 +195,7 @@ TEST(OneBit, EveryFlipIsFoundAndEveryHitIsAFlipOnEveryPath) {
     std::mt19937 rng(1234);
     for (int round = 0; round < 200; ++round) {
         const std::size_t n = std::size_t(1) << (rng() % 21);
-        const Bytes image = randomBytes(rng, n);
+        const Bytes image = randomBytes(n, rng);
         const std::uint32_t crc = crc32Portable(0, image.data(), n);
         std::vector<std::uint32_t> crcs;
         for (int i = 0; i < 50; ++i) crcs.push_back(std::uint32_t(rng()));
@@ -240,7 +225,7 @@ TEST(OneBit, EveryFlipIsFoundAndEveryHitIsAFlipOnEveryPath) {
 TEST(TransformCrcs, FromTheBitStreamsAsFromEachTransformMade) {
     std::mt19937 rng(99);
     for (std::size_t n = 1; n <= (std::size_t(1) << 20); n *= 2) {
-        const Bytes image = randomBytes(rng, n);
+        const Bytes image = randomBytes(n, rng);
         const doctor::TransformCrcs fast = doctor::transformCrcs(image);
         const doctor::TransformCrcs direct = doctor::transformCrcsDirect(image);
         EXPECT_EQ(fast.byteSwap, direct.byteSwap) << n;
@@ -261,10 +246,8 @@ namespace {
 // Against one ROM: each way a dump, or two, can be it is named against the right dump, bits off
 // as far as two with the bit and its direction, and confirmed by the SHA-1.
 TEST(NearRom, EachFaultOfADumpIsNamedAgainstTheRom) {
-    std::mt19937 rng(99);
     constexpr std::size_t n = 4096;
-    Bytes rom(n);
-    for (auto& b : rom) b = std::uint8_t(rng());
+    const Bytes rom = testing::randomBytes(n, 99);
     const ExpectedRom expected{Crc32(0, rom.data(), n), n, sha1(rom)};
     std::vector<Bytes> dumps(7);
     dumps[0].resize(n);  // bytes swapped
@@ -283,7 +266,7 @@ TEST(NearRom, EachFaultOfADumpIsNamedAgainstTheRom) {
     dumps[5].insert(dumps[5].end(), rom.begin(), rom.end());
     dumps[6] = Bytes(n, 0x5A);  // nothing of it
     std::vector<DumpView> views;
-    for (const Bytes& d : dumps) views.push_back({d, Crc32(0, d.data(), std::uint32_t(d.size()))});
+    for (const Bytes& d : dumps) views.push_back({d, testing::crcOf(d)});
     const NearSearch found = findNear(expected, views);
     std::vector<std::string> said;
     for (const NearMatch& m : found.matches) {
@@ -315,10 +298,9 @@ TEST(NearRom, EachFaultOfADumpIsNamedAgainstTheRom) {
     Bytes big(1 << 20, 0x11);
     Bytes bigDump = big;
     bigDump[5] ^= 0x03;
-    const DumpView bigView{bigDump, Crc32(0, bigDump.data(), std::uint32_t(bigDump.size()))};
-    EXPECT_TRUE(findNear({Crc32(0, big.data(), std::uint32_t(big.size())), 1 << 20, sha1(big)},
-                         std::span(&bigView, 1))
-                    .twoBitsSkipped);
+    const DumpView bigView{bigDump, testing::crcOf(bigDump)};
+    EXPECT_TRUE(
+        findNear({testing::crcOf(big), 1 << 20, sha1(big)}, std::span(&bigView, 1)).twoBitsSkipped);
 }
 
 }  // namespace

@@ -98,17 +98,20 @@ TEST(EntryTableIndex, LargeLoadsMatchInTableOrder) {
     }
 }
 
-// Keys that half the entries share among a thousand others, entered all at once (region by
-// region, as a large load is), in runs and one by one: each entry costs a slot or two to enter
-// however many share its pair, each pair takes one slot, and lookups give a pair's entries in
-// order. Over a damaged index a lookup still ends and gives only entries of the pair, in order.
+// Keys that half the entries share among a thousand others and ten thousand pairs of one
+// checksum in as many sizes, entered all at once (region by region, as a large load is), in runs
+// and one by one: each entry costs a slot or two to enter however many share its pair, each pair
+// takes one slot, and lookups give a pair's entries in order. Over a damaged index a lookup still
+// ends and gives only entries of the pair, in order.
 TEST(KeyIndex, TakesOneSlotForEachPairAndFewProbesForEachEntry) {
     std::mt19937 rng(5);
     constexpr std::uint32_t kCount = 40000;
     std::vector<IndexKey> keys(kCount);
     std::map<std::pair<std::uint32_t, std::uint32_t>, std::vector<std::uint32_t>> expected;
     for (std::uint32_t i = 0; i < kCount; ++i) {
-        keys[i] = i % 2 ? IndexKey{0, 0} : IndexKey{std::uint32_t(rng() % 1000), 1u << (rng() % 2)};
+        keys[i] = i % 2   ? IndexKey{0, 0}
+                  : i % 4 ? IndexKey{7, i}
+                          : IndexKey{std::uint32_t(rng() % 1000), 1u << (rng() % 2)};
         expected[{keys[i].crc, keys[i].size}].push_back(i);
     }
     const std::size_t slots = KeyIndexView::slotsFor(kCount);

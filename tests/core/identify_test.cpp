@@ -11,7 +11,6 @@
 #include <csignal>
 #include <cstdlib>
 #include <optional>
-#include <random>
 
 #include "core/checksum/crc32.h"
 #include "core/doctor/doctor.h"
@@ -31,18 +30,11 @@ constexpr auto npos = std::string::npos;
 
 enum Change { CutShort, Grown, WrittenOver };
 
-Bytes randomImage(std::size_t size, unsigned seed) {
-    Bytes bytes(size);
-    std::mt19937 rng(seed);
-    for (auto& b : bytes) b = std::uint8_t(rng());
-    return bytes;
-}
-
 // Changes the file at `path` of `size` bytes from another descriptor, as an EPROM programmer
 // rewriting it would.
 void change(const std::string& path, std::size_t size, Change how) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
-    const Bytes bytes = how == WrittenOver ? randomImage(size, 777) : Bytes(size, 0x5A);
+    const Bytes bytes = how == WrittenOver ? randomBytes(size, 777) : Bytes(size, 0x5A);
     if (how == CutShort)
         EXPECT_EQ(::ftruncate(fd, off_t(size / 4)), 0);
     else
@@ -164,10 +156,10 @@ TEST_F(Identify, TypedChecksumsAreReportedAsFilesAreAndBlankPairsSkippedUnderIgn
 // wins over its first bytes, whether it is read in pieces or mapped.
 TEST_F(Identify, ADumpThatLooksLikeAnArchiveIsReportedWholeWhenKnown) {
     const std::string path = dir.file("fw.bin");
-    writeArchive(path, "gz", {{"kernel", randomImage(1000, 5)}});
+    writeArchive(path, "gz", {{"kernel", randomBytes(1000, 5)}});
     const Bytes stream = readFile(path);
     for (const std::uint32_t size : {4096u, 4u << 20}) {
-        Bytes dump = randomImage(size, 7);
+        Bytes dump = randomBytes(size, 7);
         std::copy(stream.begin(), stream.end(), dump.begin());
         writeFile(path, dump);
         const std::uint32_t crc = Crc32(0, dump.data(), dump.size());
@@ -176,10 +168,8 @@ TEST_F(Identify, ADumpThatLooksLikeAnArchiveIsReportedWholeWhenKnown) {
         core.m_logText.clear();
         EXPECT_EQ(core.identifyFile(path), Outcome::Found);
         EXPECT_TRUE(ui.boxes().empty());
-        char digits[9];
-        std::snprintf(digits, sizeof digits, "%X", crc);
         EXPECT_EQ(core.m_logText, "============================\r\nfw.bin: (1/1) [" +
-                                      std::string(digits) + "]\r\n\t- FW : Board\r\n");
+                                      hexText(crc, "%X") + "]\r\n\t- FW : Board\r\n");
     }
 }
 
@@ -202,7 +192,7 @@ TEST_F(Identify, ADumpNotFoundIsReadOnceForTheDoctorAndItsRecord) {
     ::unsetenv("XDG_CACHE_HOME");
     own.setDoctor(true);
     const std::string path = dir.file("dump.bin");
-    const Bytes dump = randomImage(1 << 20, 9);
+    const Bytes dump = randomBytes(1 << 20, 9);
     writeFile(path, dump);
     int opens = 0;
     FileSystemCalls calls = FileSystemCalls::posix();
@@ -314,7 +304,7 @@ TEST_F(ChangingFile, IsAnErrorReadingWhetherReadInPiecesOrMapped) {
             core.setDoctor(way == 2);
             const std::size_t size = std::size_t(way == 0 ? 1 : 4) << 20;
             const std::string path = dir.file(numbered("image", how * 3 + way));
-            writeFile(path, randomImage(size, 1));
+            writeFile(path, randomBytes(size, 1));
             FileSystemCalls calls = FileSystemCalls::posix();
             int reads = 0, maps = 0;
             calls.read = [&](int fd, void* buffer, std::size_t count) {
@@ -345,7 +335,7 @@ TEST_F(ChangingFile, IsAnErrorReadingWhetherReadInPiecesOrMapped) {
 TEST_F(ChangingFile, CutShortHalfWayThroughTheDigestOfAMapping) {
     const std::size_t size = std::size_t(8) << 20;
     const std::string path = dir.file("halfway.bin");
-    writeFile(path, randomImage(size, 3));
+    writeFile(path, randomBytes(size, 3));
     FileSystemCalls calls = FileSystemCalls::posix();
     int unmaps = 0;
     calls.mmap = [&](void* at, std::size_t length, int prot, int flags, int fd, off_t offset) {
@@ -361,7 +351,7 @@ TEST_F(ChangingFile, CutShortHalfWayThroughTheDigestOfAMapping) {
         expectFailure(path, errorReading, false);
     }
     EXPECT_EQ(unmaps, 1);
-    writeFile(path, randomImage(size, 4));
+    writeFile(path, randomBytes(size, 4));
     expectReportOfItsBytes(path);
 }
 

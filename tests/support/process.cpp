@@ -7,6 +7,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <fstream>
+#include <new>
 #include <stdexcept>
 #include <utility>
 
@@ -74,6 +76,33 @@ ProcessResult Child::finish() {
     result.err = readAll(err_);
     ::close(out_), ::close(err_);
     return result;
+}
+
+std::string saidWithin(std::size_t budget, const std::function<std::string()>& body) {
+    int ends[2];
+    if (::pipe(ends) != 0) return "no pipe";
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(ends[0]);
+        std::size_t pages = 0;
+        std::ifstream("/proc/self/statm") >> pages;
+        const rlim_t cap = pages * std::size_t(::sysconf(_SC_PAGESIZE)) + budget;
+        const rlimit limit{cap, cap};
+        if (::setrlimit(RLIMIT_AS, &limit) != 0) ::_exit(2);
+        std::string said;
+        try {
+            said = body();
+        } catch (const std::bad_alloc&) {
+            said = "out of memory";
+        }
+        ::_exit(::write(ends[1], said.data(), said.size()) == ssize_t(said.size()) ? 0 : 1);
+    }
+    ::close(ends[1]);
+    const std::string said = readAll(ends[0]);
+    ::close(ends[0]);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? said : "the child failed";
 }
 
 }  // namespace chipsight::testing

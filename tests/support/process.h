@@ -3,6 +3,7 @@
 
 #include <sys/types.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -40,5 +41,23 @@ class Child {
 inline ProcessResult runProcess(std::vector<std::string> args) {
     return Child(std::move(args)).finish();
 }
+
+// What `body` says when run in a child process that may take at most `budget` bytes of address
+// space beyond what it holds at its start: "out of memory" when an allocation failed, "the child
+// failed" when it said nothing.
+std::string saidWithin(std::size_t budget, const std::function<std::string()>& body);
+
+// AddressSanitizer reserves more address space than such a budget leaves.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kAddressSanitizer = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kAddressSanitizer = true;
+#else
+constexpr bool kAddressSanitizer = false;
+#endif
+#else
+constexpr bool kAddressSanitizer = false;
+#endif
 
 }  // namespace chipsight::testing

@@ -4,12 +4,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <random>
 #include <stdexcept>
 
 #include "core/checksum/crc32.h"
+#include "core/doctor/doctor.h"
 
 namespace chipsight::testing {
 
@@ -89,6 +91,28 @@ RomEntry makeEntry(std::uint32_t crc, std::uint32_t size, const std::string& nam
     writeField(entry.name, name);
     writeField(entry.description, description);
     return entry;
+}
+
+Bytes randomBytes(std::size_t size, std::mt19937& rng) {
+    Bytes bytes(size);
+    for (auto& b : bytes) b = std::uint8_t(rng());
+    return bytes;
+}
+
+std::string hexText(std::uint32_t value, const char* format) {
+    char text[16];
+    std::snprintf(text, sizeof text, format, value);
+    return text;
+}
+
+std::string sha1Hex(std::span<const std::uint8_t> bytes) {
+    std::string hex;
+    for (const std::uint8_t b : doctor::sha1(bytes)) hex += hexText(b, "%02x");
+    return hex;
+}
+
+std::uint32_t crcOf(std::span<const std::uint8_t> bytes) {
+    return Crc32(0, bytes.data(), std::uint32_t(bytes.size()));
 }
 
 std::ostream& operator<<(std::ostream& out, const Call& call) {

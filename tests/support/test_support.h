@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <filesystem>
 #include <ostream>
+#include <random>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -14,7 +16,6 @@
 #include "core/databases/rom_database.h"
 #include "core/session/front_end.h"
 #include "core/session/session.h"
-#include "tests/support/forge.h"
 
 namespace chipsight::testing {
 
@@ -57,6 +58,16 @@ std::string title(int count);
 std::string numbered(std::string_view prefix, long long n);
 RomEntry makeEntry(std::uint32_t crc, std::uint32_t size, const std::string& name,
                    const std::string& description);
+Bytes randomBytes(std::size_t size, std::mt19937& rng);
+inline Bytes randomBytes(std::size_t size, std::uint32_t seed) {
+    std::mt19937 rng(seed);
+    return randomBytes(size, rng);
+}
+// `value` printed by `format` ("%08x", "%X", ...), and a SHA-1 in lower-case hex digits.
+std::string hexText(std::uint32_t value, const char* format = "%08x");
+std::string sha1Hex(std::span<const std::uint8_t> bytes);
+// The CRC-32 of all of `bytes`.
+std::uint32_t crcOf(std::span<const std::uint8_t> bytes);
 
 // One call the core made on its front end: "messageBox", "pull", "push", "setTitle", "enable"
 // or "scroll".

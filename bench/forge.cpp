@@ -1,12 +1,12 @@
 // Dumps forged to a checksum: random bytes whose last four are solved for the CRC-32 wanted.
-#include "tests/support/forge.h"
+#include "bench/forge.h"
 
 #include <random>
 #include <stdexcept>
 
 #include "core/checksum/crc32.h"
 
-namespace chipsight::testing {
+namespace bench {
 
 std::vector<std::uint8_t> bytesWithCrc(std::uint32_t crc, std::size_t size, std::uint32_t seed) {
     if (size < 4) throw std::invalid_argument("bytesWithCrc needs at least four bytes");
@@ -40,4 +40,4 @@ std::vector<std::uint8_t> bytesWithCrc(std::uint32_t crc, std::size_t size, std:
     return bytes;
 }
 
-}  // namespace chipsight::testing
+}  // namespace bench
