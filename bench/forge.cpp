@@ -31,7 +31,7 @@ std::vector<std::uint8_t> bytesWithCrc(std::uint32_t crc, std::size_t size, std:
         r = (r ^ table[entry[k]]) << 8;
     }
     // Forward from the register after the random bytes, each byte picks its entry.
-    r = ~Crc32(0, bytes.data(), std::uint32_t(size - 4));
+    r = ~chipsight::Crc32(0, bytes.data(), std::uint32_t(size - 4));
     for (int k = 0; k < 4; ++k) {
         const std::uint8_t byte = std::uint8_t((r ^ entry[k]) & 0xFF);
         bytes[size - 4 + std::size_t(k)] = byte;
