@@ -233,10 +233,9 @@ class Judge {
         const Tally own = tally(best, active);
         for (const CatalogueRom& rom : inSetOrder(best)) {
             if (!own.carries(rom)) continue;
-            if (rom.merge.empty())
-                add(rom, ChipFrom::Own, best);
-            else
-                add(rom, ChipFrom::Inherited, c_.originOf(best, rom));
+            const SetId origin = rom.merge.empty() ? best : c_.originOf(best, rom);
+            add(rom, origin == best || origin == kNoSet ? ChipFrom::Own : ChipFrom::Inherited,
+                origin == kNoSet ? best : origin);
         }
         for (const SetId device : c_.devices(best)) {
             const Tally t = tally(device, active);
@@ -304,14 +303,15 @@ class Judge {
         return {out.matched + counts[best].matched, out.dumpable + counts[best].dumpable, best};
     }
 
-    // Its own ROMs, then those it takes over, each group as the set lists them.
+    // Its own ROMs, then those it takes over, each group as the set lists them. A merge name
+    // that leads to no ROM of the romof chain (MAME lists hundreds) takes nothing over: the chip
+    // is the set's own, as MAME's audit then wants it in the set's own files.
     std::vector<CatalogueRom> inSetOrder(SetId set) const {
-        std::vector<CatalogueRom> out;
+        std::vector<CatalogueRom> own, taken;
         for (const CatalogueRom& rom : c_.roms(set))
-            if (rom.merge.empty()) out.push_back(rom);
-        for (const CatalogueRom& rom : c_.roms(set))
-            if (!rom.merge.empty()) out.push_back(rom);
-        return out;
+            (rom.merge.empty() || c_.originOf(set, rom) == kNoSet ? own : taken).push_back(rom);
+        own.insert(own.end(), taken.begin(), taken.end());
+        return own;
     }
 
     std::vector<std::uint64_t> romKeys(SetId set) const {

@@ -621,6 +621,7 @@ game (
 	romof sysbios
 	rom ( name racer.u2 size 4096 crc e2000001 sha1 00112233445566778899aabbccddeeff00112233 )
 	rom ( name bios.u1 merge bios.u1 size 4096 crc e1000001 )
+	rom ( name racer.u4 merge gone.u4 size 4096 crc e2000004 )
 )
 
 game (
@@ -664,6 +665,7 @@ TEST(CatalogueLoading, DatGamesKeepTheirRelationsWithinTheirOwnDat) {
                                "racer \"Racer\" romof sysbios",
                                "  racer.u2 4096 e2000001 sha1 00112233 ",
                                "  bios.u1 4096 e1000001 merge bios.u1 ",
+                               "  racer.u4 4096 e2000004 merge gone.u4 ",
                                "racerb \"Racer (bootleg)\" cloneof racer romof racer",
                                "  racerb.u2 4096 e3000001 bad ",
                                "  racer.u3 4096 nodump ",
@@ -680,11 +682,13 @@ TEST(CatalogueLoading, DatGamesKeepTheirRelationsWithinTheirOwnDat) {
                otherBootleg = c.find(SetKind::DatGame, other, "racerb");
     ASSERT_TRUE(racer && otherRacer && otherBootleg);
     EXPECT_EQ(c.set(*otherBootleg).parent, *otherRacer);
-    const std::vector<Dump> board = forge(c, *racer, {"racer.u2", "bios.u1"});
+    // A merge name its romof set does not hold takes nothing over: the chip is racer's own.
+    const std::vector<Dump> board = forge(c, *racer, {"racer.u2", "bios.u1", "racer.u4"});
     const BoardAnswer answer = judgeBoard(c, board);
     EXPECT_EQ(best(answer), "racer");
     EXPECT_EQ(chips(c, answer, board),
               (std::vector<std::string>{"racer.u2 racer found = racer.u2.bin",
+                                        "racer.u4 racer found = racer.u4.bin",
                                         "bios.u1 from sysbios found = bios.u1.bin"}));
 }
 
@@ -705,7 +709,7 @@ TEST(CatalogueLoading, AFileThatFailsGivesNoneOfItsSetsAndSaysWhy) {
     EXPECT_EQ(loaded.files[2].format, DatFormat::None);
     EXPECT_EQ(loaded.files[2].failure, "");
     EXPECT_EQ(loaded.files[3].sets, 3u);
-    EXPECT_EQ(loaded.files[3].roms, 5u);
+    EXPECT_EQ(loaded.files[3].roms, 6u);
     EXPECT_EQ(loaded.catalogue.setCount(), 3u);
     EXPECT_FALSE(loaded.catalogue.find(SetKind::Machine, "", "mvs"));
 }
