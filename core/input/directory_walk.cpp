@@ -1,44 +1,47 @@
 // The walk of a directory tree, depth first, sorted, without following links.
 #include "core/input/directory_walk.h"
 
+#include <dirent.h>
+#include <sys/stat.h>
 #include <algorithm>
-#include <filesystem>
-#include <system_error>
+
+#include <utility>
+
+#include "core/sys/file_layer.h"
 
 namespace chipsight {
 namespace {
 
-void walk(const std::filesystem::path& directory, const std::string& below,
-          std::vector<WalkedFile>& out) {
-    std::error_code error;
-    std::filesystem::directory_iterator it(directory, error), end;
-    if (error) {
-        out.push_back({directory.string(), below});
+void walk(const std::string& directory, const std::string& below, std::vector<WalkedFile>& out) {
+    auto d = Directory::open(directory);
+    if (!d) {
+        out.push_back({directory, below});
         return;
     }
-    std::vector<std::filesystem::directory_entry> entries;
-    for (; it != end; it.increment(error)) {
-        if (error) {
-            // Listed in part: the directory is named for the rest.
-            out.push_back({directory.string(), below});
-            break;
-        }
-        entries.push_back(*it);
-    }
-    std::sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) {
-        return a.path().filename().native() < b.path().filename().native();
-    });
-    for (const auto& entry : entries) {
-        const std::string name =
-            (below.empty() ? "" : below + "/") + entry.path().filename().native();
+    std::vector<std::pair<std::string, unsigned char>> entries;
+    std::string_view name;
+    unsigned char type;
+    while (d->next(name, type)) entries.emplace_back(name, type);
+    // Listed in part: the directory is named for the rest.
+    if (d->failed()) out.push_back({directory, below});
+    std::sort(entries.begin(), entries.end());
+    for (auto& [entryName, entryType] : entries) {
+        const std::string path =
+            directory.ends_with('/') ? directory + entryName : directory + "/" + entryName;
+        const std::string named = below.empty() ? entryName : below + "/" + entryName;
         // The entry itself, not what a link points at.
-        const auto type = entry.symlink_status(error).type();
-        if (error)
-            out.push_back({entry.path().string(), name});
-        else if (type == std::filesystem::file_type::directory)
-            walk(entry.path(), name, out);
-        else if (type == std::filesystem::file_type::regular)
-            out.push_back({entry.path().string(), name});
+        if (entryType == DT_UNKNOWN) {
+            struct stat st {};
+            if (!d->status(entryName, st, true)) {
+                out.push_back({path, named});
+                continue;
+            }
+            entryType = S_ISDIR(st.st_mode) ? DT_DIR : S_ISREG(st.st_mode) ? DT_REG : DT_UNKNOWN;
+        }
+        if (entryType == DT_DIR)
+            walk(path, named, out);
+        else if (entryType == DT_REG)
+            out.push_back({path, named});
     }
 }
 
