@@ -76,6 +76,7 @@ int main(int argc, char** argv) {
     core.setIgnoreBad(ignoreBad);
     core.setDoctor(doctor);
     core.setNamePaths(o.recursive || o.json || !o.boards.empty());
+    core.setWriteSet(o.writeSet, o.force);
 
     // With no database file at all every lookup is Not Found; say once where they were looked for.
     if (!core.commandLine().empty() || !manual.empty() || !readGroups.empty() ||

@@ -32,8 +32,8 @@ std::optional<std::uint32_t> boundedNumber(const std::string& text, std::uint32_
 }
 
 // The options whose value is the next argument, whatever it starts with.
-constexpr const char* kValueOptions[] = {"--db-dir", "--dat", "--split-level", "--jobs",
-                                         "--reads-rule"};
+constexpr const char* kValueOptions[] = {"--db-dir", "--dat",        "--split-level",
+                                         "--jobs",   "--reads-rule", "--write-set"};
 
 // Takes --manual and --add out of the command line with the arguments they need, as they are:
 // a name or a description may well begin with a dash, which the parser would take for an
@@ -79,6 +79,7 @@ std::string usageMessage(const CLI::ParseError& e) {
         {"--reads-rule", "--reads-rule takes majority or and"},
         {"--reads", "--reads needs two or more files"},
         {"--board", "--board needs a file, folder or archive"},
+        {"--write-set", "--write-set needs a directory"},
     };
     if (dynamic_cast<const CLI::ExtrasError*>(&e) == nullptr) {
         for (const auto& [option, needs] : kNeeds)
@@ -161,6 +162,14 @@ std::optional<int> parseOptions(int argc, char** argv, Options& o) {
         ->expected(1, CLI::detail::expected_max_vector_size)
         ->trigger_on_parse()
         ->group(lookup);
+    app.add_option("--write-set", o.writeSet,
+                   "with --board: write the best set as DIR/SET.zip (DIR/LIST/ITEM.zip for a "
+                   "software list's item), every chip found under the name the set gives it")
+        ->option_text("DIR")
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast)
+        ->group(lookup);
+    app.add_flag("--force", o.force, "let --write-set replace a zip that is there already")
+        ->group(lookup);
     std::string readsRule;
     app.add_option("--reads-rule", readsRule,
                    "how --reads makes one image: majority (each bit as most reads have it, the "
@@ -237,6 +246,9 @@ std::optional<int> parseOptions(int argc, char** argv, Options& o) {
             return usageError("--reads-rule takes majority or and");
         o.readsAnd = readsRule == "and";
     }
+    if (app.count("--write-set") != 0 && (o.writeSet.empty() || o.boards.empty()))
+        return usageError(o.writeSet.empty() ? "--write-set needs a directory"
+                                             : "--write-set needs --board");
     if (app.count("--jobs") != 0) {
         const auto n = boundedNumber(jobs, 1, 64);
         if (!n) return usageError("--jobs takes a number from 1 to 64");

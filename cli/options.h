@@ -18,6 +18,8 @@ struct Options {
     int splitLevel = 1;
     bool noIgnoreBad = false, crlf = false, doctor = false, recursive = false, json = false;
     bool readsAnd = false;  // --reads-rule and
+    std::string writeSet;   // --write-set: the folder a board's best set is written into
+    bool force = false;     // --force: a zip already there is replaced
     unsigned jobs = std::max(1u, std::thread::hardware_concurrency());
     std::vector<std::string> files;
     std::vector<std::vector<std::string>> readGroups, manual, additions, boards;

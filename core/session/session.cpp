@@ -27,6 +27,7 @@
 #include "core/input/directory_walk.h"
 #include "core/input/image_file.h"
 #include "core/input/whole_image.h"
+#include "core/repair/set_writer.h"
 #include "core/sys/file_layer.h"
 #include "core/sys/large_pages.h"
 #include "core/sys/number_reading.h"
@@ -714,9 +715,21 @@ Outcome Session::reportBoard(const BoardDumps& dumps, const board::Catalogue& ca
     // Rendered whole before any of it is shown: a catalogue found damaged on the way leaves
     // nothing half said.
     std::string text = board::boardText(catalogue, dumps.dumps, answer, twoBitsSkipped);
+    // The set is written before the answer is shown, which then says where it went.
+    std::string failure;
+    if (!m_writeSetFolder.empty()) {
+        const repair::SetPlan plan = repair::planSet(catalogue, bytes, answer);
+        const std::string written =
+            repair::writeSet(m_writeSetFolder, plan, m_writeSetReplace, failure);
+        if (failure.empty()) text.append("\r\n").append(written);
+    }
     m_frontEnd.boardJudged(catalogue, dumps.dumps, answer);
     appendReport(text);
     scrollLog();
+    if (!failure.empty()) {
+        error(failure, MB_ICONSTOP);
+        return Outcome::Failed;
+    }
     return answer.candidates.empty() ? Outcome::NotFound : Outcome::Found;
 }
 

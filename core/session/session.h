@@ -59,6 +59,12 @@ class Session {
     Outcome identifyBoard(const std::vector<std::string>& paths);
     // The same against a catalogue of the caller's.
     Outcome identifyBoard(const std::vector<std::string>& paths, const board::Catalogue& catalogue);
+    // After each board's answer, write its best set into `folder` (nothing when empty), a zip
+    // already there replaced only when `replace`.
+    void setWriteSet(std::string folder, bool replace) {
+        m_writeSetFolder = std::move(folder);
+        m_writeSetReplace = replace;
+    }
     // The sets a board is judged against: every DAT the last load read, compiled when the first
     // board asks for them and kept in the cache for the runs that follow.
     const board::Catalogue& boardCatalogue();
@@ -186,6 +192,8 @@ class Session {
     BoardDumps* m_board = nullptr;
     std::optional<board::Catalogue> m_catalogue;
     Outcome identifyBoard(const std::vector<std::string>& paths, const board::Catalogue* catalogue);
+    std::string m_writeSetFolder;
+    bool m_writeSetReplace = false;
     // Where the catalogue of the DATs loaded is kept between runs; empty for none.
     std::string m_catalogueFile;
     // The board of `dumps` judged against `catalogue`, and its answer reported.

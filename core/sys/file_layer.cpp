@@ -39,6 +39,7 @@ FileSystemCalls FileSystemCalls::posix() {
         .dup = [](int fd) { return ::fcntl(fd, F_DUPFD_CLOEXEC, 0); },
         .unlink = [](const char* p) { return ::unlink(p); },
         .rename = [](const char* from, const char* to) { return ::rename(from, to); },
+        .link = [](const char* from, const char* to) { return ::link(from, to); },
         .mkdir = [](const char* p, mode_t m) { return ::mkdir(p, m); },
         .opendir = [](const char* p) { return ::opendir(p); },
         .readdir = [](DIR* d) { return ::readdir(d); },
@@ -344,19 +345,28 @@ bool renameFile(const std::string& from, const std::string& to) {
     return fileSystemCalls().rename(from.c_str(), to.c_str()) == 0;
 }
 
-bool replaceFileWith(const std::string& path, const std::function<void(File&)>& write) {
+bool replaceFileWith(const std::string& path, const std::function<void(File&)>& write, bool replace,
+                     int* error) {
     std::string temporary;
     auto out = createTemporaryBeside(path, temporary);
-    if (!out) return false;
+    if (!out) {
+        if (error) *error = errno;
+        return false;
+    }
     try {
         write(*out);
         // On the disk before its name is: a crash then leaves the old file or the whole new one.
         out->sync();
         out->close();
-        if (!renameFile(temporary, path)) throw FileError("rename failed", errno);
-    } catch (const FileError&) {
+        // A second name made for it fails where a file stands, where a rename would replace it.
+        if (replace ? !renameFile(temporary, path)
+                    : fileSystemCalls().link(temporary.c_str(), path.c_str()) != 0)
+            throw FileError(replace ? "rename failed" : "link failed", errno);
+        if (!replace) removeFile(temporary);
+    } catch (const FileError& e) {
         out.reset();
         removeFile(temporary);
+        if (error) *error = e.error();
         return false;
     }
     return true;

@@ -33,6 +33,7 @@ struct FileSystemCalls {
     std::function<int(int)> dup;
     std::function<int(const char*)> unlink;
     std::function<int(const char*, const char*)> rename;
+    std::function<int(const char*, const char*)> link;
     std::function<int(const char*, mode_t)> mkdir;
     std::function<DIR*(const char*)> opendir;
     std::function<dirent*(DIR*)> readdir;
@@ -214,8 +215,11 @@ bool renameFile(const std::string& from, const std::string& to);
 // Writes the file `path` whole through `write` (which writes into the file it is given and
 // throws FileError on a failure): into a temporary file beside it, synced, then renamed over
 // `path`, so a reader finds the old file or the whole new one, and a failure at any step leaves
-// nothing behind. False when the file was not written.
-bool replaceFileWith(const std::string& path, const std::function<void(File&)>& write);
+// nothing behind. Unless `replace`, a file already at `path` is kept and the write fails with
+// EEXIST. False when the file was not written, with the system's error number in `error` when
+// given.
+bool replaceFileWith(const std::string& path, const std::function<void(File&)>& write,
+                     bool replace = true, int* error = nullptr);
 
 // Makes the directory `path` and each missing parent, private to the user (mode 0700), as the
 // XDG base-directory convention asks. True when the directory exists afterwards.

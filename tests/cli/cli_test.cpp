@@ -677,5 +677,86 @@ TEST(Processes, CopiesIdentifyingAtOnceWhileAnotherAppendsAllFindTheChip) {
     }
 }
 
+// A board's best set written as the zip MAME takes: a software list's item as LIST/ITEM.zip,
+// its chips under the list's names, in name order; a zip there already is kept without --force.
+// MAME's own audit agrees, and calls the zip with a chip missing bad, as the board said. Names
+// that would lead out of the folder write nothing.
+TEST_F(Cli, TheBestSetIsWrittenAsTheZipMameTakesAndNothingOutsideTheFolder) {
+    const Bytes a = randomBytes(4096, 1), b = randomBytes(4096, 2), c = randomBytes(4096, 3);
+    const auto rom = [](const std::string& name, const Bytes& bytes) {
+        return "<rom name=\"" + name + "\" size=\"4096\" crc=\"" + hexText(crcOf(bytes)) +
+               "\" sha1=\"" + sha1Hex(bytes) + "\"/>";
+    };
+    const auto item = [](const std::string& name, const std::string& roms) {
+        return "<software name=\"" + name + "\"><description>" + name +
+               "</description><part name=\"cart\" interface=\"nes_cart\"><dataarea name=\"prg\" "
+               "size=\"8192\">" +
+               roms + "</dataarea></part></software>";
+    };
+    std::filesystem::create_directories(files.file("hash"));
+    writeFile(files.file("hash/nes.xml"), "<?xml version=\"1.0\"?><softwarelist name=\"nes\">" +
+                                              item("item", rom("b.prg", b) + rom("a.prg", a)) +
+                                              "</softwarelist>\n");
+    writeFile(files.file("hash/evil.xml"), "<?xml version=\"1.0\"?><softwarelist name=\"..\">" +
+                                               item("evil", rom("c.prg", c)) + "</softwarelist>\n");
+    for (const char* dir : {"board", "evil", "out"})
+        std::filesystem::create_directory(files.file(dir));
+    writeFile(files.file("board/a.bin"), a);
+    writeFile(files.file("board/b.bin"), b);
+    writeFile(files.file("evil/c.bin"), c);
+    const std::string out = files.file("out");
+    const auto board = [&](const std::string& dir, bool force) {
+        std::vector<std::string> args = {"--dat",         files.file("hash"), "--board",
+                                         files.file(dir), "--write-set",      out};
+        if (force) args.push_back("--force");
+        args.insert(args.begin(), {"--db-dir", db.path().string()});
+        return runCli(args);
+    };
+    ProcessResult run = board("board", false);
+    const std::string zip = out + "/nes/item.zip";
+    EXPECT_NE(run.out.find("Set written: " + zip + ", 2 of 2 chips\n"), std::string::npos)
+        << run.out << run.err;
+    std::vector<std::pair<std::string, Bytes>> members;
+    for (const Member& m : membersOf(zip)) members.emplace_back(m.path, m.bytes);
+    EXPECT_EQ(members, (std::vector<std::pair<std::string, Bytes>>{{"a.prg", a}, {"b.prg", b}}));
+    const Bytes written = readFile(zip);
+    run = board("board", false);
+    EXPECT_EQ(run.err, "chipsight-cli: Error: Cannot write " + zip +
+                           ": a file of that name is there already\n");
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(readFile(zip), written);
+
+    // Nothing written for the item of a list named "..".
+    const auto everything = [&] {
+        std::vector<std::string> paths;
+        for (const auto& f : std::filesystem::recursive_directory_iterator(files.path()))
+            paths.push_back(f.path().string());
+        std::sort(paths.begin(), paths.end());
+        return paths;
+    };
+    const std::vector<std::string> before = everything();
+    run = board("evil", false);
+    EXPECT_NE(run.err.find("The set ..:evil cannot stand as a file's path"), std::string::npos)
+        << run.err;
+    EXPECT_EQ(everything(), before);
+
+    if (::access("/usr/games/mame", X_OK) != 0) {
+        GTEST_SKIP() << "MAME is not installed: its audit of the zip is not run";
+    }
+    const auto audit = [&] {
+        return runProcess({"/usr/games/mame", "-hashpath", files.file("hash"), "-rompath", out,
+                           "-verifysoftlist", "nes"})
+            .out;
+    };
+    EXPECT_NE(audit().find("romset nes:item is good"), std::string::npos);
+    std::filesystem::remove(files.file("board/b.bin"));
+    run = board("board", true);
+    EXPECT_NE(run.out.find(", 1 of 2 chips; not in it: b.prg (missing)\n"), std::string::npos)
+        << run.out;
+    const std::string bad = audit();
+    EXPECT_NE(bad.find("b.prg (4096 bytes) - NOT FOUND"), std::string::npos) << bad;
+    EXPECT_NE(bad.find("romset nes:item is bad"), std::string::npos) << bad;
+}
+
 }  // namespace
 }  // namespace chipsight

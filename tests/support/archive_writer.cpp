@@ -70,4 +70,21 @@ void writeArchive(const std::string& path, const std::string& kind,
     check(archive_write_close(w));
 }
 
+std::vector<Member> membersOf(const std::string& path) {
+    std::unique_ptr<archive, decltype(&archive_read_free)> a(archive_read_new(), archive_read_free);
+    archive_read_support_format_all(a.get());
+    if (archive_read_open_filename(a.get(), path.c_str(), 1 << 16) != ARCHIVE_OK)
+        throw std::runtime_error(archive_error_string(a.get()));
+    std::vector<Member> members;
+    archive_entry* entry = nullptr;
+    while (archive_read_next_header(a.get(), &entry) == ARCHIVE_OK) {
+        Member& m = members.emplace_back(Member{archive_entry_pathname(entry)});
+        m.bytes.resize(std::size_t(archive_entry_size(entry)));
+        if (archive_read_data(a.get(), m.bytes.data(), m.bytes.size()) !=
+            la_ssize_t(m.bytes.size()))
+            throw std::runtime_error("cannot read " + m.path);
+    }
+    return members;
+}
+
 }  // namespace chipsight::testing

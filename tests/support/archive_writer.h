@@ -20,5 +20,7 @@ struct Member {
 // "tar.xz", "tar.bz2", or "gz", "xz", "bz2" (one member, as a single compressed stream).
 void writeArchive(const std::string& path, const std::string& kind,
                   const std::vector<Member>& members);
+// The regular members of the archive at `path`, in the order it holds them.
+std::vector<Member> membersOf(const std::string& path);
 
 }  // namespace chipsight::testing

@@ -1,0 +1,70 @@
+// Choosing the zip's members from the board's chips, and writing it.
+#include "core/repair/set_writer.h"
+
+#include <algorithm>
+
+#include "core/identify/identify.h"
+#include "core/sys/file_layer.h"
+
+namespace chipsight::repair {
+
+SetPlan planSet(const board::Catalogue& catalogue,
+                std::span<const std::span<const std::uint8_t>> bytes,
+                const board::BoardAnswer& answer) {
+    using namespace board;
+    SetPlan plan;
+    if (answer.candidates.empty()) return plan.refused = "No set holds a dump of the board", plan;
+    const CatalogueSet set = catalogue.set(answer.candidates.front().set);
+    const bool item = set.kind == SetKind::SoftwareItem;
+    if (!safeComponent(set.name) || (item && !safeComponent(set.list)))
+        return plan.refused = "The set " +
+                              reportName(item ? std::string(set.list) + ":" + std::string(set.name)
+                                              : std::string(set.name)) +
+                              " cannot stand as a file's path",
+               plan;
+    plan.file = item ? std::string(set.list) + "/" : std::string();
+    plan.file.append(set.name).append(".zip");
+    for (const ChipLine& line : answer.chips) {
+        // A device's ROMs live in the device's own set.
+        if (line.from == ChipFrom::Device) continue;
+        ++plan.chips;
+        const CatalogueRom rom = catalogue.rom(line.rom);
+        const std::string name(rom.name);
+        const auto leave = [&](const char* why) { plan.left.push_back(name + " (" + why + ")"); };
+        if (!safeMemberName(rom.name)) {
+            leave("a name that cannot stand in a zip");
+        } else if (line.state != ChipState::Found || !line.dump) {
+            leave(line.state == ChipState::NoGoodDump ? "no good dump known"
+                  : line.state == ChipState::Missing  ? "missing"
+                                                      : "not found as it is");
+        } else if (*line.dump >= bytes.size() || bytes[*line.dump].size() != rom.size) {
+            leave("its dump's bytes were not kept");
+        } else if (std::any_of(plan.members.begin(), plan.members.end(),
+                               [&](const ZipMember& m) { return m.name == name; })) {
+            --plan.chips;  // the same name twice is one file
+        } else {
+            plan.members.push_back({name, bytes[*line.dump]});
+        }
+    }
+    return plan;
+}
+
+std::string writeSet(const std::string& folder, const SetPlan& plan, bool replace,
+                     std::string& failure) {
+    if (plan.file.empty()) return failure = plan.refused, std::string();
+    if (plan.members.empty())
+        return failure = "No chip of " + plan.file + " was found as the set has it", std::string();
+    const std::string path = folder + "/" + plan.file;
+    const std::size_t slash = path.rfind('/');
+    if (!makeDirectories(path.substr(0, slash)))
+        return failure = "Cannot make the folder " + path.substr(0, slash), std::string();
+    const std::string why = writeZip(path, plan.members, replace);
+    if (!why.empty()) return failure = "Cannot write " + path + ": " + why, std::string();
+    std::string line = "Set written: " + path + ", " + std::to_string(plan.members.size()) +
+                       " of " + std::to_string(plan.chips) + " chips";
+    for (std::size_t i = 0; i < plan.left.size(); ++i)
+        line += (i == 0 ? "; not in it: " : ", ") + plan.left[i];
+    return line;
+}
+
+}  // namespace chipsight::repair

@@ -1,0 +1,40 @@
+// The best set of a board written as the zip an emulator takes: every chip found on the board
+// under the name the set gives it, the parent's and BIOS's included (the non-merged layout), in
+// the folder where MAME looks for it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "core/board/board.h"
+#include "core/repair/zip_writer.h"
+
+namespace chipsight::repair {
+
+struct SetPlan {
+    // Where the zip goes below the folder chosen: SET.zip, or LIST/ITEM.zip for an item of a
+    // software list. Empty when the set's names cannot stand as a path (then `refused` says why).
+    std::string file;
+    std::vector<ZipMember> members;  // views into the dumps' bytes
+    std::size_t chips = 0;           // of the set, its devices' left out
+    // Chips of the set that no dump gives as the set has them, and chips whose names cannot
+    // stand in a zip, each as "NAME (why)".
+    std::vector<std::string> left;
+    std::string refused;
+};
+
+// What of the board's best set can be written. `bytes[d]` are dump d's bytes, empty where they
+// were not kept.
+SetPlan planSet(const board::Catalogue& catalogue,
+                std::span<const std::span<const std::uint8_t>> bytes,
+                const board::BoardAnswer& answer);
+
+// Writes the plan's zip below `folder` (making the list's folder when needed); the line that
+// says what was written, or the failure naming the file and why, in `failure`.
+std::string writeSet(const std::string& folder, const SetPlan& plan, bool replace,
+                     std::string& failure);
+
+}  // namespace chipsight::repair
