@@ -9,6 +9,7 @@
 #include "bench/real_dats.h"
 #include "core/board/board.h"
 #include "core/board/catalogue_loading.h"
+#include "core/repair/zip_writer.h"
 #include "core/sys/file_layer.h"
 
 namespace {
@@ -95,8 +96,46 @@ void ranking(benchmark::State& state) {
     state.counters["limit_s"] = 0.005;
 }
 
+// The 64 dumps read from their files and written as one zip, as --write-set writes a set
+// (synced before it is renamed into place); against zip -0 of the same files.
+void writeSet(benchmark::State& state) {
+    const Board& b = board();
+    if (!b.missing.empty()) return state.SkipWithError(b.missing.c_str());
+    static bench::TempDir out;
+    const std::string zip = out.file("set.zip");
+    for (auto _ : state) {
+        std::vector<std::vector<std::uint8_t>> bytes;
+        std::vector<chipsight::repair::ZipMember> members;
+        for (const auto& dump : b.dumps) {
+            auto file = chipsight::File::open(b.dir.file(dump.name), chipsight::File::Mode::Read);
+            if (!file) return state.SkipWithError("cannot read a dump");
+            bytes.emplace_back(file->length());
+            file->read(bytes.back().data(), bytes.back().size());
+        }
+        for (std::size_t i = 0; i < bytes.size(); ++i)
+            members.push_back({b.dumps[i].name, bytes[i]});
+        if (!chipsight::repair::writeZip(zip, members, true).empty())
+            return state.SkipWithError("cannot write the zip");
+    }
+}
+
+void zipStored(benchmark::State& state) {
+    const Board& b = board();
+    if (!b.missing.empty()) return state.SkipWithError(b.missing.c_str());
+    static bench::TempDir out;
+    std::vector<std::string> command = {"/usr/bin/zip", "-q", "-0",
+                                        "-j",           "-X", out.file("set.zip")};
+    for (const auto& dump : b.dumps) command.push_back(b.dir.file(dump.name));
+    for (auto _ : state) {
+        std::filesystem::remove(out.file("set.zip"));
+        if (bench::runProgram(command) != 0) return state.SkipWithError("zip failed");
+    }
+}
+
 }  // namespace
 
+BENCHMARK(writeSet)->Name("write-set/chipsight")->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(zipStored)->Name("write-set/zip-0")->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(boardCli)
     ->Name("board/cli")
     ->ArgName("board")

@@ -103,6 +103,8 @@ ROWS = [
         "real_time", False, None),
     Row("board of 64 dumps (ListXML + software lists, catalogue from the cache) vs plain chipsight-cli on them",
         "board/cli/board:1/real_time", "board/cli/board:0/real_time", "real_time", False, 1.5),
+    Row("writing a set of 64 ROMs (read, zipped, synced) vs zip -0 of the same files",
+        "write-set/chipsight/real_time", "write-set/zip-0/real_time", "real_time", False, 2.0),
     Row("ranking a board of 64 dumps vs 5 ms", "board/ranking/real_time", "board/ranking/real_time",
         "ranking_s", False, 1.0, "limit_s"),
     Row("doctor 1 MiB: one-bit search against 10,000 entries of its size vs none",
