@@ -52,6 +52,8 @@ enum StringId : int {
     kDoctorEntry = 111,
     kLoadProgress = 112,
     kBoardEntry = 113,
+    kWriteSetEntry = 114,
+    kReplaceQuestion = 115,
 };
 
 }  // namespace
@@ -199,6 +201,7 @@ bool CMainDialog::onInitDialog() {
         m_doctorItem->setCheckable(true);
         m_doctorItem->setChecked(false);
         appendSystemMenuItem(IDM_BOARD, loadString(kBoardEntry));
+        appendSystemMenuItem(IDM_WRITE_SET, loadString(kWriteSetEntry));
         appendSystemMenuItem(IDM_DATABASES, loadString(kDatabasesEntry));
         appendSystemMenuItem(IDM_ABOUTBOX, about);
     }
@@ -316,6 +319,17 @@ void CMainDialog::onSystemCommand(unsigned id, long param) {
         // A folder of the board's dumps, or an archive of them.
         CFileDialog dialog(true, QString(), QString(), OFN_FOLDERORFILE, QString(), this);
         if (dialog.doModal() == IDOK) m_session.identifyBoard({dialog.getPathBytes()});
+    } else if ((id & 0xFFF0) == IDM_WRITE_SET) {
+        // The folder the set's zip goes into; a zip there already is replaced only when asked.
+        CFileDialog dialog(true, QString(), QString(), OFN_FOLDERORFILE, QString(), this);
+        if (dialog.doModal() != IDOK) return;
+        const std::string folder = dialog.getPathBytes();
+        bool exists = false;
+        m_session.writeBoardSet(folder, false, &exists);
+        if (exists &&
+            ::messageBox(this, loadString(kReplaceQuestion).arg(bytesToText(folder)),
+                         QStringLiteral("Chipsight"), MB_YESNO | MB_ICONQUESTION) == IDYES)
+            m_session.writeBoardSet(folder, true);
     } else if ((id & 0xFFF0) == IDM_DATABASES) {
         ::messageBox(this, bytesToText(m_session.databaseListing()), loadString(kDatabasesCaption),
                      MB_OK | MB_ICONINFORMATION);

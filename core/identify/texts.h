@@ -17,6 +17,9 @@ inline constexpr const char* kFailedReadingCustom = "Failed reading Chipsight.da
 // A DAT file that cannot be read or is malformed: "Failed reading PATH!", then a line saying
 // where and why.
 inline constexpr const char* kFailedReadingHead = "Failed reading ";
+// Asked to write a board's set before any board was identified.
+inline constexpr const char* kNoBoardYet =
+    "Identify a board first: its set is written from the board's answer.";
 inline constexpr const char* kFailedReadingTail = "!";
 // The window title; the version comes from the build, the rest never changes.
 inline constexpr const char* kTitleFormat =

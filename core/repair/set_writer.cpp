@@ -49,22 +49,25 @@ SetPlan planSet(const board::Catalogue& catalogue,
     return plan;
 }
 
-std::string writeSet(const std::string& folder, const SetPlan& plan, bool replace,
-                     std::string& failure) {
-    if (plan.file.empty()) return failure = plan.refused, std::string();
+SetWritten writeSet(const std::string& folder, const SetPlan& plan, bool replace) {
+    SetWritten out;
+    if (plan.file.empty()) return out.failure = plan.refused, out;
     if (plan.members.empty())
-        return failure = "No chip of " + plan.file + " was found as the set has it", std::string();
+        return out.failure = "No chip of " + plan.file + " was found as the set has it", out;
     const std::string path = folder + "/" + plan.file;
     const std::size_t slash = path.rfind('/');
     if (!makeDirectories(path.substr(0, slash)))
-        return failure = "Cannot make the folder " + path.substr(0, slash), std::string();
+        return out.failure = "Cannot make the folder " + path.substr(0, slash), out;
     const std::string why = writeZip(path, plan.members, replace);
-    if (!why.empty()) return failure = "Cannot write " + path + ": " + why, std::string();
-    std::string line = "Set written: " + path + ", " + std::to_string(plan.members.size()) +
-                       " of " + std::to_string(plan.chips) + " chips";
+    if (!why.empty()) {
+        out.exists = why == kFileExists;
+        return out.failure = "Cannot write " + path + ": " + why, out;
+    }
+    out.line = "Set written: " + path + ", " + std::to_string(plan.members.size()) + " of " +
+               std::to_string(plan.chips) + " chips";
     for (std::size_t i = 0; i < plan.left.size(); ++i)
-        line += (i == 0 ? "; not in it: " : ", ") + plan.left[i];
-    return line;
+        out.line += (i == 0 ? "; not in it: " : ", ") + plan.left[i];
+    return out;
 }
 
 }  // namespace chipsight::repair

@@ -32,9 +32,13 @@ SetPlan planSet(const board::Catalogue& catalogue,
                 std::span<const std::span<const std::uint8_t>> bytes,
                 const board::BoardAnswer& answer);
 
-// Writes the plan's zip below `folder` (making the list's folder when needed); the line that
-// says what was written, or the failure naming the file and why, in `failure`.
-std::string writeSet(const std::string& folder, const SetPlan& plan, bool replace,
-                     std::string& failure);
+struct SetWritten {
+    std::string line;     // what was written: "Set written: PATH, 13 of 14 chips; not in it: ..."
+    std::string failure;  // else why not, naming the file
+    bool exists = false;  // the failure is a zip there already, not to be replaced
+};
+
+// Writes the plan's zip below `folder` (making the list's folder when needed).
+SetWritten writeSet(const std::string& folder, const SetPlan& plan, bool replace);
 
 }  // namespace chipsight::repair

@@ -98,7 +98,7 @@ std::string writeZip(const std::string& path, std::vector<ZipMember> members, bo
         replace, &error);
     if (written) return {};
     if (!failure.empty()) return failure;
-    return error == EEXIST ? "a file of that name is there already" : std::strerror(error);
+    return error == EEXIST ? kFileExists : std::strerror(error);
 }
 
 }  // namespace chipsight::repair

@@ -22,6 +22,9 @@ bool safeComponent(std::string_view name);
 // Whether `name` may stand as a member's name: safe components joined by single slashes.
 bool safeMemberName(std::string_view name);
 
+// The words for a file that is there already, which a write not to replace it fails with.
+inline constexpr const char* kFileExists = "a file of that name is there already";
+
 // Writes `members` as the zip `path`, whole or not at all (see replaceFileWith); a file already
 // there is replaced only when `replace`. Empty when written, else why not, in the program's words.
 std::string writeZip(const std::string& path, std::vector<ZipMember> members, bool replace);

@@ -147,6 +147,7 @@ void Session::loadDatabases() {
 
 std::int32_t Session::loadDats() {
     m_dats.clear();
+    m_lastBoard.reset();
     m_catalogue.reset();
     m_anySha1.reset();
     const std::vector<DatFile> files = findDatFiles(m_database.directory, kCustomFile, m_datPaths);
@@ -690,47 +691,72 @@ Outcome Session::identifyBoard(const std::vector<std::string>& paths,
         }
     }
     m_board = nullptr;
-    Outcome judged;
-    if (catalogue) {
-        judged = reportBoard(dumps, *catalogue);
-    } else {
+    m_lastBoard.reset();
+    board::BoardAnswer answer;
+    Outcome judged = Outcome::NotFound;
+    bool reported = false;
+    if (!catalogue) {
         try {
-            judged = reportBoard(dumps, boardCatalogue());
+            catalogue = &boardCatalogue();
+            judged = reportBoard(dumps, *catalogue, answer);
+            reported = true;
         } catch (const board::CatalogueDamaged&) {
             // The compiled catalogue costs time, never the answer: it goes, and the DATs are
             // read again.
             removeFile(m_catalogueFile);
             m_catalogue = compileCatalogue();
-            judged = reportBoard(dumps, *m_catalogue);
+            catalogue = &*m_catalogue;
         }
     }
+    if (!reported) judged = reportBoard(dumps, *catalogue, answer);
+    m_lastBoard.emplace(LastBoard{std::move(dumps), std::move(answer), catalogue});
     return outcome == Outcome::Failed ? outcome : judged;
 }
 
-Outcome Session::reportBoard(const BoardDumps& dumps, const board::Catalogue& catalogue) {
-    board::BoardAnswer answer = board::judgeBoard(catalogue, dumps.dumps);
+Outcome Session::reportBoard(const BoardDumps& dumps, const board::Catalogue& catalogue,
+                             board::BoardAnswer& answer) {
+    answer = board::judgeBoard(catalogue, dumps.dumps);
     std::vector<std::span<const std::uint8_t>> bytes(dumps.bytes.begin(), dumps.bytes.end());
     bool twoBitsSkipped = false;
     board::examineBoard(catalogue, dumps.dumps, bytes, answer, &twoBitsSkipped);
     // Rendered whole before any of it is shown: a catalogue found damaged on the way leaves
-    // nothing half said.
+    // nothing half said. The set is written first, and the answer then says where it went.
     std::string text = board::boardText(catalogue, dumps.dumps, answer, twoBitsSkipped);
-    // The set is written before the answer is shown, which then says where it went.
-    std::string failure;
+    repair::SetWritten written;
     if (!m_writeSetFolder.empty()) {
-        const repair::SetPlan plan = repair::planSet(catalogue, bytes, answer);
-        const std::string written =
-            repair::writeSet(m_writeSetFolder, plan, m_writeSetReplace, failure);
-        if (failure.empty()) text.append("\r\n").append(written);
+        written = repair::writeSet(m_writeSetFolder, repair::planSet(catalogue, bytes, answer),
+                                   m_writeSetReplace);
+        if (written.failure.empty()) text.append("\r\n").append(written.line);
     }
     m_frontEnd.boardJudged(catalogue, dumps.dumps, answer);
     appendReport(text);
     scrollLog();
-    if (!failure.empty()) {
-        error(failure, MB_ICONSTOP);
+    if (!written.failure.empty()) {
+        error(written.failure, MB_ICONSTOP);
         return Outcome::Failed;
     }
     return answer.candidates.empty() ? Outcome::NotFound : Outcome::Found;
+}
+
+Outcome Session::writeBoardSet(const std::string& folder, bool replace, bool* exists) {
+    if (!m_lastBoard) {
+        error(text::kNoBoardYet, MB_ICONEXCLAMATION);
+        return Outcome::Failed;
+    }
+    const LastBoard& last = *m_lastBoard;
+    std::vector<std::span<const std::uint8_t>> bytes(last.dumps.bytes.begin(),
+                                                     last.dumps.bytes.end());
+    const repair::SetWritten written =
+        repair::writeSet(folder, repair::planSet(*last.catalogue, bytes, last.answer), replace);
+    if (exists) *exists = written.exists;
+    if (written.exists && exists) return Outcome::Failed;
+    if (!written.failure.empty()) {
+        error(written.failure, MB_ICONSTOP);
+        return Outcome::Failed;
+    }
+    appendReport(written.line);
+    scrollLog();
+    return Outcome::Found;
 }
 
 Outcome Session::identifyManual(std::uint32_t checksum, std::uint32_t size, std::string label) {

@@ -65,6 +65,11 @@ class Session {
         m_writeSetFolder = std::move(folder);
         m_writeSetReplace = replace;
     }
+    // Writes the best set of the last board answered into `folder`, a zip there already replaced
+    // only when `replace`: the line saying what was written goes to the log, a failure to a
+    // message. With `exists`, a zip that is there already is only told there (for the window to
+    // ask whether to replace it). Failed when no board was answered since the databases loaded.
+    Outcome writeBoardSet(const std::string& folder, bool replace, bool* exists = nullptr);
     // The sets a board is judged against: every DAT the last load read, compiled when the first
     // board asks for them and kept in the cache for the runs that follow.
     const board::Catalogue& boardCatalogue();
@@ -197,7 +202,15 @@ class Session {
     // Where the catalogue of the DATs loaded is kept between runs; empty for none.
     std::string m_catalogueFile;
     // The board of `dumps` judged against `catalogue`, and its answer reported.
-    Outcome reportBoard(const BoardDumps& dumps, const board::Catalogue& catalogue);
+    Outcome reportBoard(const BoardDumps& dumps, const board::Catalogue& catalogue,
+                        board::BoardAnswer& answer);
+    // The last board answered, for its set to be written later.
+    struct LastBoard {
+        BoardDumps dumps;
+        board::BoardAnswer answer;
+        const board::Catalogue* catalogue = nullptr;
+    };
+    std::optional<LastBoard> m_lastBoard;
     // The catalogue read from the DATs themselves, and stored in the cache when it can be.
     board::Catalogue compileCatalogue();
     // Reports the image read from `path` under `name`, or shows the message for how its read

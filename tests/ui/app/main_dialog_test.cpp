@@ -220,10 +220,10 @@ TEST_F(MainWindowTest, HelpShowsUsageAndEveryWayToAMenuEndsInAbout) {
         ASSERT_NE(menu, nullptr) << way;
         EXPECT_EQ(menu == &dialog->systemMenu(), way == 2);
         const QList<QAction*> actions = menu->actions();
-        ASSERT_GE(actions.size(), 5);
-        EXPECT_TRUE(actions[actions.size() - 5]->isSeparator());
+        ASSERT_GE(actions.size(), 6);
+        EXPECT_TRUE(actions[actions.size() - 6]->isSeparator());
         // The doctor's check item, off at start; each click turns it over.
-        QAction* doctor = actions[actions.size() - 4];
+        QAction* doctor = actions[actions.size() - 5];
         EXPECT_EQ(doctor->text(), "&Doctor dumps that are not found");
         EXPECT_TRUE(doctor->isCheckable());
         EXPECT_EQ(doctor->isChecked(), way == 1);
@@ -231,7 +231,8 @@ TEST_F(MainWindowTest, HelpShowsUsageAndEveryWayToAMenuEndsInAbout) {
         if (way < 2) doctor->trigger();
         EXPECT_EQ(doctor->isChecked(), way == 0);
         EXPECT_EQ(dialog->m_session.doctor(), way == 0);
-        EXPECT_EQ(actions[actions.size() - 3]->text(), "Identify a &board...");
+        EXPECT_EQ(actions[actions.size() - 4]->text(), "Identify a &board...");
+        EXPECT_EQ(actions[actions.size() - 3]->text(), "&Write set...");
         EXPECT_EQ(actions[actions.size() - 2]->text(), "&Databases...");
         EXPECT_EQ(actions.back()->text(), "&About Chipsight...");
         if (way == 0) {
@@ -298,4 +299,20 @@ TEST_F(MainWindowTest, ABoardIsIdentifiedFromAFolderOrAnArchive) {
     EXPECT_NE(log.find(answer, first + 1), std::string::npos) << log;
     EXPECT_NE(log.find("\t- u2, 4 bytes: found, board.zip/b.bin\r\n"), std::string::npos) << log;
     EXPECT_TRUE(ui.fileRequests.back().folders);
+
+    // Its set written into a folder; a second time, only when the user says to replace it.
+    ui.fileAnswers = {path("sets"), path("sets"), path("sets")};
+    const auto written = [&] { return readFile(file("sets/m.zip")); };
+    dialog->onSystemCommand(IDM_WRITE_SET, 0);
+    EXPECT_NE(log.find("Set written: " + file("sets/m.zip") + ", 2 of 2 chips\r\n"),
+              std::string::npos)
+        << log;
+    const Bytes zip = written();
+    writeFile(file("sets/m.zip"), Bytes{1});
+    ui.boxAnswers = {[](const auto&) { return IDNO; }, [](const auto&) { return IDYES; }};
+    dialog->onSystemCommand(IDM_WRITE_SET, 0);
+    EXPECT_EQ(written(), Bytes{1});
+    dialog->onSystemCommand(IDM_WRITE_SET, 0);
+    EXPECT_EQ(written(), zip);
+    EXPECT_EQ(ui.boxes.size(), 2u);
 }
