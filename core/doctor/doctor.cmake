@@ -3,6 +3,7 @@ find_package(OpenSSL REQUIRED COMPONENTS Crypto)
 target_sources(chipsight_doctor PRIVATE
     ${CMAKE_CURRENT_LIST_DIR}/doctor.cpp
     ${CMAKE_CURRENT_LIST_DIR}/doctor_lines.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/flipped_sha1.cpp
     ${CMAKE_CURRENT_LIST_DIR}/near_rom.cpp
     ${CMAKE_CURRENT_LIST_DIR}/one_bit.cpp
     ${CMAKE_CURRENT_LIST_DIR}/reads.cpp
