@@ -1,7 +1,8 @@
 // The dump doctor: identifyFile of a 1 MiB image that is not found, with the doctor on and off,
 // against MAME's ListXML and every software list (some 9,000 checksums of 1 MiB go through the
-// one-bit search) and against a million synthetic chips; and the doctor's examination of a 1 MiB
-// image against 10,000 entries of its size and against none.
+// one-bit search) and against a million synthetic chips, with the SHA-1 speed that the
+// confirmations of the search's candidates are bound by; the doctor's examination of a 1 MiB
+// image against 10,000 entries of its size and against none; and the one-bit search alone.
 #include <benchmark/benchmark.h>
 #include <stdlib.h>
 
@@ -12,6 +13,7 @@
 #include "bench/real_dats.h"
 #include "core/checksum/crc32.h"
 #include "core/doctor/doctor.h"
+#include "core/doctor/one_bit.h"
 
 namespace {
 
@@ -24,10 +26,11 @@ constexpr std::int64_t k1MiB = 1 << 20;
 struct DoctorFiles {
     bench::TempDir dir, cache, synthetic;
     std::string image = dir.file("image.bin");
+    std::vector<std::uint8_t> bytes = bench::randomBytes(std::size_t(k1MiB), 20);
     std::unique_ptr<bench::QuietCore> cores[2];
     std::string missing;
     DoctorFiles() {
-        bench::writeFile(image, bench::randomBytes(std::size_t(k1MiB), 20));
+        bench::writeFile(image, bytes);
         bench::writeDatabase(synthetic.path(), 1000000, bench::kMaxGames);
         cores[0] = std::make_unique<bench::QuietCore>(synthetic.path());
         cores[0]->core.loadDatabases();
@@ -63,6 +66,14 @@ void identifyWithDoctor(benchmark::State& state) {
     }
     core.setDoctor(false);
     state.SetBytesProcessed(state.iterations() * k1MiB);
+    if (state.range(1) != 0) {
+        // What the confirmations hashed, from the examination the doctor made in each iteration.
+        chipsight::doctor::SameSizeIndex index;
+        const auto findings = chipsight::doctor::examine(
+            f.bytes, chipsight::Crc32(0, f.bytes.data(), std::uint32_t(k1MiB)), core.entries(),
+            index);
+        state.counters["hashed_bytes"] = double(findings.oneBitHashedBytes);
+    }
 }
 
 BENCHMARK(identifyWithDoctor)
@@ -98,5 +109,39 @@ BENCHMARK(examineOneBit)
     ->Arg(10000)
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+namespace {
+
+// OpenSSL's SHA-1 of 1 MiB, through the same calls as the doctor's confirmations.
+void sha1Speed(benchmark::State& state) {
+    const std::vector<std::uint8_t> bytes = bench::randomBytes(std::size_t(k1MiB), 22);
+    for (auto _ : state) benchmark::DoNotOptimize(chipsight::doctor::sha1(bytes));
+    state.SetBytesProcessed(state.iterations() * k1MiB);
+}
+
+BENCHMARK(sha1Speed)->Name("doctor/sha1")->UseRealTime()->Unit(benchmark::kMillisecond);
+
+// The one-bit search alone, of a 1 MiB image against `entries` random checksums of its size.
+void oneBitSearch(benchmark::State& state) {
+    std::mt19937 rng(8);
+    std::vector<std::uint32_t> crcs(std::size_t(state.range(0)));
+    for (auto& c : crcs) c = std::uint32_t(rng());
+    std::vector<chipsight::doctor::OneBitHit> hits;
+    for (auto _ : state) {
+        hits.clear();
+        chipsight::doctor::findOneBitAway(0x12345678u, std::uint32_t(k1MiB), crcs, hits);
+        benchmark::DoNotOptimize(hits.data());
+    }
+    state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+
+BENCHMARK(oneBitSearch)
+    ->Name("doctor/one-bit")
+    ->ArgNames({"entries"})
+    ->Arg(10000)
+    ->UseRealTime()
+    ->Unit(benchmark::kMicrosecond);
 
 }  // namespace

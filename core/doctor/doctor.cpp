@@ -6,10 +6,11 @@
 
 #include <algorithm>
 #include <cstring>
-#include <memory>
+#include <thread>
 
 #include "core/checksum/crc32.h"
 #include "core/checksum/image_digest.h"
+#include "core/doctor/flipped_sha1.h"
 #include "core/doctor/one_bit.h"
 #include "core/doctor/transform_crcs.h"
 #include "core/sys/byte_order.h"
@@ -21,6 +22,8 @@ namespace {
 // Each SHA-1 check hashes the image from the flipped bit on; past this many candidates the
 // rest are counted, not hashed, so that a huge database cannot stall a report.
 constexpr std::size_t kMaxHashed = 64;
+// Below this many bytes to hash, a second thread costs more to start than it saves.
+constexpr std::uint64_t kSharedHashing = 1 << 19;
 
 // How the database says the entry sits on the board, in words.
 std::string boardOf(const DatEntryInfo& info) {
@@ -76,36 +79,6 @@ std::vector<FoundEntry> entriesOf(
     return found;
 }
 
-// The SHA-1 of the image with one bit flipped, for each hit in order of its byte, the hashing
-// of the bytes before the flips shared; empty for a hit that could not be hashed.
-std::vector<std::optional<std::array<std::uint8_t, 20>>> flippedSha1s(
-    std::span<const std::uint8_t> image, const std::vector<OneBitHit>& hits) {
-    std::vector<std::optional<std::array<std::uint8_t, 20>>> out(hits.size());
-    using Ctx = std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)>;
-    Ctx run(EVP_MD_CTX_new(), EVP_MD_CTX_free), one(EVP_MD_CTX_new(), EVP_MD_CTX_free);
-    if (!run || !one || EVP_DigestInit_ex(run.get(), EVP_sha1(), nullptr) != 1) return out;
-    std::vector<std::size_t> order(hits.size());
-    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
-    std::sort(order.begin(), order.end(),
-              [&](std::size_t a, std::size_t b) { return hits[a].byte < hits[b].byte; });
-    std::uint64_t at = 0;
-    for (const std::size_t i : order) {
-        const std::uint64_t byte = hits[i].byte, block = byte & ~std::uint64_t(63);
-        if (block > at && EVP_DigestUpdate(run.get(), image.data() + at, block - at) != 1) break;
-        at = std::max(at, block);
-        const std::uint8_t flipped = image[byte] ^ std::uint8_t(1u << hits[i].bit);
-        std::array<std::uint8_t, 20> digest{};
-        unsigned length = 0;
-        if (EVP_MD_CTX_copy_ex(one.get(), run.get()) == 1 &&
-            EVP_DigestUpdate(one.get(), image.data() + at, byte - at) == 1 &&
-            EVP_DigestUpdate(one.get(), &flipped, 1) == 1 &&
-            EVP_DigestUpdate(one.get(), image.data() + byte + 1, image.size() - byte - 1) == 1 &&
-            EVP_DigestFinal_ex(one.get(), digest.data(), &length) == 1 && length == 20)
-            out[i] = digest;
-    }
-    return out;
-}
-
 void findOneBitOff(std::span<const std::uint8_t> image, std::uint32_t crc, const EntryTable& table,
                    SameSizeIndex& index, Findings& findings) {
     const auto size = std::uint32_t(image.size());
@@ -131,7 +104,13 @@ void findOneBitOff(std::span<const std::uint8_t> image, std::uint32_t crc, const
             toHash.push_back(hits[i]);
     }
     if (toHash.size() > kMaxHashed) toHash.resize(kMaxHashed);
-    const auto flipped = flippedSha1s(image, toHash);
+    std::uint64_t suffixes = 0;
+    for (const OneBitHit& h : toHash) suffixes += size - (h.byte & ~std::uint64_t(63));
+    const unsigned threads =
+        suffixes < kSharedHashing ? 1 : std::clamp(std::thread::hardware_concurrency(), 1u, 2u);
+    const FlippedSha1s confirmed = flippedSha1s(image, toHash, threads);
+    findings.oneBitHashedBytes = confirmed.suffixBytes;
+    const auto& flipped = confirmed.digests;
     for (std::size_t i = 0; i < hits.size(); ++i) {
         const auto hashed = std::find_if(toHash.begin(), toHash.end(), [&](const OneBitHit& h) {
             return h.entryCrc == hits[i].entryCrc;

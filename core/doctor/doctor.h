@@ -58,7 +58,9 @@ struct Findings {
     std::uint32_t copies = 1;  // the image is this many copies of one block
     std::vector<OneBitFinding> oneBit;
     std::size_t oneBitUnchecked = 0;  // candidates past the number the doctor hashes
-    bool sameByte = false;            // every byte is the same (then no line health below)
+    // What confirming the candidates hashed: from each one's 64-byte block to the end, summed.
+    std::uint64_t oneBitHashedBytes = 0;
+    bool sameByte = false;  // every byte is the same (then no line health below)
     std::uint8_t firstByte = 0;
     std::uint8_t allBits = 0xFF, anyBits = 0;  // AND and OR of every byte
     std::uint32_t mirroredLines = 0;           // bit k: the halves that A_k selects are identical

@@ -7,12 +7,14 @@
 namespace chipsight::doctor {
 namespace detail {
 #if defined(__x86_64__)
-// In one_bit_clmul.cpp, built with the carry-less multiply instruction, and one_bit_avx2.cpp,
-// built with AVX2 and VPCLMULQDQ.
+// In one_bit_clmul.cpp, built with the carry-less multiply instruction, one_bit_avx2.cpp, built
+// with AVX2 and VPCLMULQDQ, and one_bit_avx512.cpp, built with AVX-512, VPCLMULQDQ and GFNI.
 void searchClmul(std::uint32_t imageCrc, std::uint32_t length,
                  std::span<const std::uint32_t> entryCrcs, std::vector<OneBitHit>& hits);
 void searchAvx2(std::uint32_t imageCrc, std::uint32_t length,
                 std::span<const std::uint32_t> entryCrcs, std::vector<OneBitHit>& hits);
+void searchAvx512(std::uint32_t imageCrc, std::uint32_t length,
+                  std::span<const std::uint32_t> entryCrcs, std::vector<OneBitHit>& hits);
 #endif
 }  // namespace detail
 
@@ -46,7 +48,11 @@ void findOneBitAway(std::uint32_t imageCrc, std::uint32_t length,
                     std::span<const std::uint32_t> entryCrcs, std::vector<OneBitHit>& hits) {
     if (entryCrcs.empty() || length == 0) return;
 #if defined(__x86_64__)
+    static const bool avx512 =
+        crc32PathSupported(Crc32Path::VpclmulAvx512) && __builtin_cpu_supports("avx512bw") &&
+        __builtin_cpu_supports("avx512vbmi") && __builtin_cpu_supports("gfni");
     static const bool avx2 = crc32PathSupported(Crc32Path::VpclmulAvx2);
+    if (avx512) return detail::searchAvx512(imageCrc, length, entryCrcs, hits);
     static const bool clmul = crc32PathSupported(Crc32Path::Pclmul);
     if (avx2) return detail::searchAvx2(imageCrc, length, entryCrcs, hits);
     if (clmul) return detail::searchClmul(imageCrc, length, entryCrcs, hits);

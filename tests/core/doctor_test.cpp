@@ -6,6 +6,7 @@
 #include <random>
 
 #include "core/checksum/crc32.h"
+#include "core/doctor/flipped_sha1.h"
 #include "core/doctor/near_rom.h"
 #include "core/doctor/one_bit.h"
 #include "core/doctor/transform_crcs.h"
@@ -220,6 +221,29 @@ TEST(OneBit, EveryFlipIsFoundAndEveryHitIsAFlipOnEveryPath) {
         }
         EXPECT_TRUE(flipFound) << "length " << n << " byte " << byte << " bit " << bit;
     }
+}
+
+TEST(FlippedSha1, OnTwoThreadsEachHitGetsTheDigestOfItsOwnFlip) {
+    std::mt19937 rng(77);
+    constexpr std::size_t n = 1 << 20;
+    const Bytes image = randomBytes(rng, n);
+    // Hits in no order, two in one block, one at the last byte; all in the second half, so that
+    // the second thread is ready long before the first state is.
+    std::vector<doctor::OneBitHit> hits = {
+        {0, n - 1, 7}, {0, n / 2 + 4100, 3}, {0, n / 2 + 4097, 5}};
+    for (int i = 0; i < 12; ++i) hits.push_back({0, n / 2 + rng() % (n / 2), int(rng() % 8)});
+    const doctor::FlippedSha1s serial = doctor::flippedSha1s(image, hits, 1);
+    const doctor::FlippedSha1s shared = doctor::flippedSha1s(image, hits, 2);
+    std::uint64_t suffixes = 0;
+    for (std::size_t i = 0; i < hits.size(); ++i) {
+        Bytes flipped = image;
+        flipped[hits[i].byte] ^= std::uint8_t(1 << hits[i].bit);
+        EXPECT_EQ(serial.digests[i], doctor::sha1(flipped)) << i;
+        EXPECT_EQ(shared.digests[i], doctor::sha1(flipped)) << i;
+        suffixes += n - hits[i].byte / 64 * 64;
+    }
+    EXPECT_EQ(serial.suffixBytes, suffixes);
+    EXPECT_EQ(shared.suffixBytes, suffixes);
 }
 
 TEST(TransformCrcs, FromTheBitStreamsAsFromEachTransformMade) {
