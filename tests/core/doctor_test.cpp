@@ -226,7 +226,7 @@ TEST(OneBit, EveryFlipIsFoundAndEveryHitIsAFlipOnEveryPath) {
 TEST(FlippedSha1, OnTwoThreadsEachHitGetsTheDigestOfItsOwnFlip) {
     std::mt19937 rng(77);
     constexpr std::size_t n = 1 << 20;
-    const Bytes image = randomBytes(rng, n);
+    const Bytes image = randomBytes(n, rng);
     // Hits in no order, two in one block, one at the last byte; all in the second half, so that
     // the second thread is ready long before the first state is.
     std::vector<doctor::OneBitHit> hits = {
