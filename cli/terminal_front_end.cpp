@@ -60,6 +60,18 @@ void TerminalFrontEnd::boardJudged(const board::Catalogue& catalogue,
     writeJson({{"board", boardJson(catalogue, dumps, answer)}});
 }
 
+void TerminalFrontEnd::setWritten(const std::string& path, const repair::SetPlan& plan) {
+    if (!json) return;
+    nlohmann::ordered_json left = nlohmann::ordered_json::array();
+    for (const repair::SetPlan::Left& chip : plan.left)
+        left.push_back({{"name", chip.name}, {"why", chip.why}});
+    writeJson({{"set_written",
+                {{"path", path},
+                 {"chips", plan.members.size()},
+                 {"of", plan.chips},
+                 {"left", std::move(left)}}}});
+}
+
 void TerminalFrontEnd::logAppended(std::string_view text) {
     if (json) return;
     clearProgressForReport();

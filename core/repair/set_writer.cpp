@@ -30,7 +30,7 @@ SetPlan planSet(const board::Catalogue& catalogue,
         ++plan.chips;
         const CatalogueRom rom = catalogue.rom(line.rom);
         const std::string name(rom.name);
-        const auto leave = [&](const char* why) { plan.left.push_back(name + " (" + why + ")"); };
+        const auto leave = [&](const char* why) { plan.left.push_back({name, why}); };
         if (!safeMemberName(rom.name)) {
             leave("a name that cannot stand in a zip");
         } else if (line.state != ChipState::Found || !line.dump) {
@@ -54,7 +54,7 @@ SetWritten writeSet(const std::string& folder, const SetPlan& plan, bool replace
     if (plan.file.empty()) return out.failure = plan.refused, out;
     if (plan.members.empty())
         return out.failure = "No chip of " + plan.file + " was found as the set has it", out;
-    const std::string path = folder + "/" + plan.file;
+    const std::string path = out.path = folder + "/" + plan.file;
     const std::size_t slash = path.rfind('/');
     if (!makeDirectories(path.substr(0, slash)))
         return out.failure = "Cannot make the folder " + path.substr(0, slash), out;
@@ -66,7 +66,8 @@ SetWritten writeSet(const std::string& folder, const SetPlan& plan, bool replace
     out.line = "Set written: " + path + ", " + std::to_string(plan.members.size()) + " of " +
                std::to_string(plan.chips) + " chips";
     for (std::size_t i = 0; i < plan.left.size(); ++i)
-        out.line += (i == 0 ? "; not in it: " : ", ") + plan.left[i];
+        out.line +=
+            (i == 0 ? "; not in it: " : ", ") + plan.left[i].name + " (" + plan.left[i].why + ")";
     return out;
 }
 

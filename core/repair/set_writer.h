@@ -21,8 +21,11 @@ struct SetPlan {
     std::vector<ZipMember> members;  // views into the dumps' bytes
     std::size_t chips = 0;           // of the set, its devices' left out
     // Chips of the set that no dump gives as the set has them, and chips whose names cannot
-    // stand in a zip, each as "NAME (why)".
-    std::vector<std::string> left;
+    // stand in a zip, each with why ("missing").
+    struct Left {
+        std::string name, why;
+    };
+    std::vector<Left> left;
     std::string refused;
 };
 
@@ -33,6 +36,7 @@ SetPlan planSet(const board::Catalogue& catalogue,
                 const board::BoardAnswer& answer);
 
 struct SetWritten {
+    std::string path;     // of the zip
     std::string line;     // what was written: "Set written: PATH, 13 of 14 chips; not in it: ..."
     std::string failure;  // else why not, naming the file
     bool exists = false;  // the failure is a zip there already, not to be replaced

@@ -8,6 +8,7 @@
 #include <span>
 
 #include "core/board/board.h"
+#include "core/repair/set_writer.h"
 #include "core/session/image_record.h"
 
 namespace chipsight {
@@ -56,6 +57,10 @@ class FrontEnd {
     virtual void boardJudged(const board::Catalogue& catalogue, std::span<const board::Dump> dumps,
                              const board::BoardAnswer& answer) {
         static_cast<void>(catalogue), static_cast<void>(dumps), static_cast<void>(answer);
+    }
+    // With records wanted: the zip of a board's set written to `path` from `plan`.
+    virtual void setWritten(const std::string& path, const repair::SetPlan& plan) {
+        static_cast<void>(path), static_cast<void>(plan);
     }
     // A front end whose messages each wait for the user (boxes to click) says so here; it then
     // hears once per archive of its members whose length is no image's, where others hear of

@@ -723,12 +723,14 @@ Outcome Session::reportBoard(const BoardDumps& dumps, const board::Catalogue& ca
     // nothing half said. The set is written first, and the answer then says where it went.
     std::string text = board::boardText(catalogue, dumps.dumps, answer, twoBitsSkipped);
     repair::SetWritten written;
+    repair::SetPlan plan;
     if (!m_writeSetFolder.empty()) {
-        written = repair::writeSet(m_writeSetFolder, repair::planSet(catalogue, bytes, answer),
-                                   m_writeSetReplace);
+        plan = repair::planSet(catalogue, bytes, answer);
+        written = repair::writeSet(m_writeSetFolder, plan, m_writeSetReplace);
         if (written.failure.empty()) text.append("\r\n").append(written.line);
     }
     m_frontEnd.boardJudged(catalogue, dumps.dumps, answer);
+    if (!written.line.empty()) m_frontEnd.setWritten(written.path, plan);
     appendReport(text);
     scrollLog();
     if (!written.failure.empty()) {
@@ -746,14 +748,15 @@ Outcome Session::writeBoardSet(const std::string& folder, bool replace, bool* ex
     const LastBoard& last = *m_lastBoard;
     std::vector<std::span<const std::uint8_t>> bytes(last.dumps.bytes.begin(),
                                                      last.dumps.bytes.end());
-    const repair::SetWritten written =
-        repair::writeSet(folder, repair::planSet(*last.catalogue, bytes, last.answer), replace);
+    const repair::SetPlan plan = repair::planSet(*last.catalogue, bytes, last.answer);
+    const repair::SetWritten written = repair::writeSet(folder, plan, replace);
     if (exists) *exists = written.exists;
     if (written.exists && exists) return Outcome::Failed;
     if (!written.failure.empty()) {
         error(written.failure, MB_ICONSTOP);
         return Outcome::Failed;
     }
+    m_frontEnd.setWritten(written.path, plan);
     appendReport(written.line);
     scrollLog();
     return Outcome::Found;
