@@ -343,7 +343,9 @@ TEST_F(Cli, ReadsAreComparedWithoutHoldingThem) {
     EXPECT_NE(run.out.find("majority of 3 reads:["), std::string::npos) << run.out << run.err;
     // The majority is held, and little more: not the reads. (Under AddressSanitizer, whose
     // quarantine holds freed memory and whose shadow adds an eighth, the peak says nothing.)
-    if (!kAddressSanitizer) EXPECT_LT(run.peakKiB, long(2 * kSize / 1024)) << run.peakKiB;
+    if (!kAddressSanitizer) {
+        EXPECT_LT(run.peakKiB, long(2 * kSize / 1024)) << run.peakKiB;
+    }
 }
 
 // The doctor's lines follow the plain report, and only with --doctor; reads are compared and
