@@ -77,6 +77,7 @@ int main(int argc, char** argv) {
     core.setDoctor(doctor);
     core.setNamePaths(o.recursive || o.json || !o.boards.empty());
     core.setWriteSet(o.writeSet, o.force);
+    core.setBurn(o.burn, chipsight::repair::epromPart(o.eprom));
 
     // With no database file at all every lookup is Not Found; say once where they were looked for.
     if (!core.commandLine().empty() || !manual.empty() || !readGroups.empty() ||

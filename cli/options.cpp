@@ -12,6 +12,7 @@
 #include "chipsight/version.h"
 #include "core/identify/identify.h"
 #include "core/identify/texts.h"
+#include "core/repair/burn.h"
 #include "core/sys/number_reading.h"
 
 namespace chipsight::cli {
@@ -32,8 +33,8 @@ std::optional<std::uint32_t> boundedNumber(const std::string& text, std::uint32_
 }
 
 // The options whose value is the next argument, whatever it starts with.
-constexpr const char* kValueOptions[] = {"--db-dir", "--dat",        "--split-level",
-                                         "--jobs",   "--reads-rule", "--write-set"};
+constexpr const char* kValueOptions[] = {"--db-dir",     "--dat",       "--split-level", "--jobs",
+                                         "--reads-rule", "--write-set", "--burn",        "--eprom"};
 
 // Takes --manual and --add out of the command line with the arguments they need, as they are:
 // a name or a description may well begin with a dash, which the parser would take for an
@@ -80,6 +81,8 @@ std::string usageMessage(const CLI::ParseError& e) {
         {"--reads", "--reads needs two or more files"},
         {"--board", "--board needs a file, folder or archive"},
         {"--write-set", "--write-set needs a directory"},
+        {"--burn", "--burn needs a directory"},
+        {"--eprom", "--eprom needs an EPROM type"},
     };
     if (dynamic_cast<const CLI::ExtrasError*>(&e) == nullptr) {
         for (const auto& [option, needs] : kNeeds)
@@ -168,7 +171,21 @@ std::optional<int> parseOptions(int argc, char** argv, Options& o) {
         ->option_text("DIR")
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast)
         ->group(lookup);
-    app.add_flag("--force", o.force, "let --write-set replace a zip that is there already")
+    app.add_option("--burn", o.burn,
+                   "with --board: write the image to program for each chip of the best set that "
+                   "is missing, bad or bits off, as DIR/SET/ROM, with its CRC-32 and byte sums")
+        ->option_text("DIR")
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast)
+        ->group(lookup);
+    app.add_option("--eprom", o.eprom,
+                   "fit the images of --burn to this EPROM (" + repair::epromPartNames() +
+                       "): repeated to fill it, a 16-bit ROM split into even and odd bytes for "
+                       "8-bit parts")
+        ->option_text("TYPE")
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast)
+        ->group(lookup);
+    app.add_flag("--force", o.force,
+                 "let --write-set and --burn replace a file that is there already")
         ->group(lookup);
     std::string readsRule;
     app.add_option("--reads-rule", readsRule,
@@ -249,6 +266,10 @@ std::optional<int> parseOptions(int argc, char** argv, Options& o) {
     if (app.count("--write-set") != 0 && (o.writeSet.empty() || o.boards.empty()))
         return usageError(o.writeSet.empty() ? "--write-set needs a directory"
                                              : "--write-set needs --board");
+    if (app.count("--burn") != 0 && (o.burn.empty() || o.boards.empty()))
+        return usageError(o.burn.empty() ? "--burn needs a directory" : "--burn needs --board");
+    if (app.count("--eprom") != 0 && !repair::epromPart(o.eprom))
+        return usageError("--eprom takes one of " + repair::epromPartNames());
     if (app.count("--jobs") != 0) {
         const auto n = boundedNumber(jobs, 1, 64);
         if (!n) return usageError("--jobs takes a number from 1 to 64");

@@ -19,7 +19,9 @@ struct Options {
     bool noIgnoreBad = false, crlf = false, doctor = false, recursive = false, json = false;
     bool readsAnd = false;  // --reads-rule and
     std::string writeSet;   // --write-set: the folder a board's best set is written into
-    bool force = false;     // --force: a zip already there is replaced
+    bool force = false;     // --force: a file already there is replaced
+    std::string burn;       // --burn: the folder a board's images to burn are written into
+    std::string eprom;      // --eprom: the part they are fitted to
     unsigned jobs = std::max(1u, std::thread::hardware_concurrency());
     std::vector<std::string> files;
     std::vector<std::vector<std::string>> readGroups, manual, additions, boards;

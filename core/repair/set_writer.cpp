@@ -10,18 +10,22 @@ namespace chipsight::repair {
 
 SetPlan planSet(const board::Catalogue& catalogue,
                 std::span<const std::span<const std::uint8_t>> bytes,
-                const board::BoardAnswer& answer) {
+                const board::BoardAnswer& answer, const RomSource& source) {
     using namespace board;
     SetPlan plan;
-    if (answer.candidates.empty()) return plan.refused = "No set holds a dump of the board", plan;
+    if (answer.candidates.empty()) {
+        plan.refused = "No set holds a dump of the board";
+        return plan;
+    }
     const CatalogueSet set = catalogue.set(answer.candidates.front().set);
     const bool item = set.kind == SetKind::SoftwareItem;
-    if (!safeComponent(set.name) || (item && !safeComponent(set.list)))
-        return plan.refused = "The set " +
-                              reportName(item ? std::string(set.list) + ":" + std::string(set.name)
-                                              : std::string(set.name)) +
-                              " cannot stand as a file's path",
-               plan;
+    if (!safeComponent(set.name) || (item && !safeComponent(set.list))) {
+        plan.refused = "The set " +
+                       reportName(item ? std::string(set.list) + ":" + std::string(set.name)
+                                       : std::string(set.name)) +
+                       " cannot stand as a file's path";
+        return plan;
+    }
     plan.file = item ? std::string(set.list) + "/" : std::string();
     plan.file.append(set.name).append(".zip");
     for (const ChipLine& line : answer.chips) {
@@ -34,6 +38,13 @@ SetPlan planSet(const board::Catalogue& catalogue,
         if (!safeMemberName(rom.name)) {
             leave("a name that cannot stand in a zip");
         } else if (line.state != ChipState::Found || !line.dump) {
+            std::optional<std::vector<std::uint8_t>> held;
+            if (source && rom.dumpable()) held = source(rom);
+            if (held && held->size() == rom.size) {
+                plan.taken.push_back(std::move(*held));
+                plan.fromCollection.push_back(name);
+                continue;
+            }
             leave(line.state == ChipState::NoGoodDump ? "no good dump known"
                   : line.state == ChipState::Missing  ? "missing"
                                                       : "not found as it is");
@@ -46,6 +57,9 @@ SetPlan planSet(const board::Catalogue& catalogue,
             plan.members.push_back({name, bytes[*line.dump]});
         }
     }
+    // Added once every chip is placed: `taken` no longer moves.
+    for (std::size_t i = 0; i < plan.taken.size(); ++i)
+        plan.members.push_back({plan.fromCollection[i], plan.taken[i]});
     return plan;
 }
 
@@ -65,6 +79,8 @@ SetWritten writeSet(const std::string& folder, const SetPlan& plan, bool replace
     }
     out.line = "Set written: " + path + ", " + std::to_string(plan.members.size()) + " of " +
                std::to_string(plan.chips) + " chips";
+    for (std::size_t i = 0; i < plan.fromCollection.size(); ++i)
+        out.line += (i == 0 ? "; from the collection: " : ", ") + plan.fromCollection[i];
     for (std::size_t i = 0; i < plan.left.size(); ++i)
         out.line +=
             (i == 0 ? "; not in it: " : ", ") + plan.left[i].name + " (" + plan.left[i].why + ")";

@@ -10,16 +10,27 @@
 #include <vector>
 
 #include "core/board/board.h"
+#include "core/repair/burn_plan.h"
 #include "core/repair/zip_writer.h"
 
 namespace chipsight::repair {
 
+// Moved, never copied: its members view the bytes it holds.
 struct SetPlan {
+    SetPlan() = default;
+    SetPlan(SetPlan&&) = default;
+    SetPlan& operator=(SetPlan&&) = default;
+    SetPlan(const SetPlan&) = delete;
+    SetPlan& operator=(const SetPlan&) = delete;
+
     // Where the zip goes below the folder chosen: SET.zip, or LIST/ITEM.zip for an item of a
     // software list. Empty when the set's names cannot stand as a path (then `refused` says why).
     std::string file;
-    std::vector<ZipMember> members;  // views into the dumps' bytes
-    std::size_t chips = 0;           // of the set, its devices' left out
+    std::vector<ZipMember> members;  // views into the dumps' bytes, or into `taken`
+    // The bytes of chips no dump gives, taken from the collection, and their names.
+    std::vector<std::vector<std::uint8_t>> taken;
+    std::vector<std::string> fromCollection;
+    std::size_t chips = 0;  // of the set, its devices' left out
     // Chips of the set that no dump gives as the set has them, and chips whose names cannot
     // stand in a zip, each with why ("missing").
     struct Left {
@@ -30,10 +41,10 @@ struct SetPlan {
 };
 
 // What of the board's best set can be written. `bytes[d]` are dump d's bytes, empty where they
-// were not kept.
+// were not kept; a chip no dump gives is taken from `source` when it has it.
 SetPlan planSet(const board::Catalogue& catalogue,
                 std::span<const std::span<const std::uint8_t>> bytes,
-                const board::BoardAnswer& answer);
+                const board::BoardAnswer& answer, const RomSource& source = {});
 
 struct SetWritten {
     std::string path;     // of the zip

@@ -725,16 +725,24 @@ Outcome Session::reportBoard(const BoardDumps& dumps, const board::Catalogue& ca
     repair::SetWritten written;
     repair::SetPlan plan;
     if (!m_writeSetFolder.empty()) {
-        plan = repair::planSet(catalogue, bytes, answer);
+        plan = repair::planSet(catalogue, bytes, answer, m_romSource);
         written = repair::writeSet(m_writeSetFolder, plan, m_writeSetReplace);
         if (written.failure.empty()) text.append("\r\n").append(written.line);
+    }
+    repair::BurnWritten burnt;
+    if (!m_burnFolder.empty() && !answer.candidates.empty()) {
+        burnt = repair::writeBurn(
+            m_burnFolder, std::string(catalogue.set(answer.candidates.front().set).name),
+            repair::planBurn(catalogue, bytes, answer, m_burnPart, m_romSource), m_writeSetReplace);
+        for (const std::string& line : burnt.lines) text.append("\r\n").append(line);
     }
     m_frontEnd.boardJudged(catalogue, dumps.dumps, answer);
     if (!written.line.empty()) m_frontEnd.setWritten(written.path, plan);
     appendReport(text);
     scrollLog();
-    if (!written.failure.empty()) {
-        error(written.failure, MB_ICONSTOP);
+    if (!written.failure.empty() || !burnt.failure.empty()) {
+        for (const std::string* failure : {&written.failure, &burnt.failure})
+            if (!failure->empty()) error(*failure, MB_ICONSTOP);
         return Outcome::Failed;
     }
     return answer.candidates.empty() ? Outcome::NotFound : Outcome::Found;
@@ -748,7 +756,7 @@ Outcome Session::writeBoardSet(const std::string& folder, bool replace, bool* ex
     const LastBoard& last = *m_lastBoard;
     std::vector<std::span<const std::uint8_t>> bytes(last.dumps.bytes.begin(),
                                                      last.dumps.bytes.end());
-    const repair::SetPlan plan = repair::planSet(*last.catalogue, bytes, last.answer);
+    const repair::SetPlan plan = repair::planSet(*last.catalogue, bytes, last.answer, m_romSource);
     const repair::SetWritten written = repair::writeSet(folder, plan, replace);
     if (exists) *exists = written.exists;
     if (written.exists && exists) return Outcome::Failed;

@@ -65,6 +65,12 @@ class Session {
         m_writeSetFolder = std::move(folder);
         m_writeSetReplace = replace;
     }
+    // After each board's answer, write the images to burn for its missing, bad and bits-off
+    // chips into `folder` (nothing when empty), fitted to `part` when given.
+    void setBurn(std::string folder, std::optional<repair::EpromPart> part) {
+        m_burnFolder = std::move(folder);
+        m_burnPart = part;
+    }
     // Writes the best set of the last board answered into `folder`, a zip there already replaced
     // only when `replace`: the line saying what was written goes to the log, a failure to a
     // message. With `exists`, a zip that is there already is only told there (for the window to
@@ -199,6 +205,10 @@ class Session {
     Outcome identifyBoard(const std::vector<std::string>& paths, const board::Catalogue* catalogue);
     std::string m_writeSetFolder;
     bool m_writeSetReplace = false;
+    std::string m_burnFolder;
+    std::optional<repair::EpromPart> m_burnPart;
+    // The ROMs of the user's collection, for the chips a board lacks; none without one.
+    repair::RomSource m_romSource;
     // Where the catalogue of the DATs loaded is kept between runs; empty for none.
     std::string m_catalogueFile;
     // The board of `dumps` judged against `catalogue`, and its answer reported.

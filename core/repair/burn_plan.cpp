@@ -1,0 +1,102 @@
+// Choosing each chip's image to burn, and writing the images.
+#include "core/repair/burn_plan.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include "core/checksum/crc32.h"
+#include "core/doctor/doctor.h"
+#include "core/repair/zip_writer.h"
+#include "core/sys/file_layer.h"
+
+namespace chipsight::repair {
+
+namespace {
+
+// Whether `bytes` are the ROM: its size and CRC-32, and its SHA-1 where the database gives one.
+bool isTheRom(std::span<const std::uint8_t> bytes, const board::CatalogueRom& rom) {
+    return bytes.size() == rom.size &&
+           Crc32(0, bytes.data(), std::uint32_t(bytes.size())) == rom.crc &&
+           (!rom.sha1 || doctor::sha1(bytes) == *rom.sha1);
+}
+
+}  // namespace
+
+std::vector<BurnChip> planBurn(const board::Catalogue& catalogue,
+                               std::span<const std::span<const std::uint8_t>> bytes,
+                               const board::BoardAnswer& answer,
+                               const std::optional<EpromPart>& part, const RomSource& source) {
+    using board::ChipState;
+    std::vector<BurnChip> chips;
+    for (const board::ChipLine& line : answer.chips) {
+        if (line.state != ChipState::Missing && line.state != ChipState::BadDumpKnown &&
+            line.state != ChipState::BitsOff)
+            continue;
+        const board::CatalogueRom rom = catalogue.rom(line.rom);
+        BurnChip& chip = chips.emplace_back();
+        chip.rom = std::string(rom.name);
+        if (!rom.dumpable()) {
+            chip.why = "no good dump known";
+            continue;
+        }
+        std::optional<std::vector<std::uint8_t>> image;
+        if (line.state == ChipState::BitsOff && line.dump && line.near &&
+            *line.dump < bytes.size()) {
+            std::vector<std::uint8_t> mended(bytes[*line.dump].begin(), bytes[*line.dump].end());
+            for (const doctor::BitOff& bit : line.near->bits)
+                if (bit.byte < mended.size()) mended[bit.byte] ^= std::uint8_t(1u << bit.bit);
+            if (isTheRom(mended, rom)) {
+                image = std::move(mended);
+                chip.from = "its dump with " + std::to_string(line.near->bits.size()) +
+                            (line.near->bits.size() == 1 ? " bit" : " bits") + " put back";
+            }
+        }
+        if (!image && source) {
+            image = source(rom);
+            if (image && !isTheRom(*image, rom)) image.reset();
+            if (image) chip.from = "the collection";
+        }
+        if (!image) {
+            chip.why = "not in the collection";
+            continue;
+        }
+        if (!safeComponent(chip.rom)) {
+            chip.why = "a name that cannot stand as a file name";
+            continue;
+        }
+        chip.images = fitToPart(chip.rom, *image, rom.dataWidth, part, chip.why);
+    }
+    return chips;
+}
+
+BurnWritten writeBurn(const std::string& folder, const std::string& setName,
+                      const std::vector<BurnChip>& chips, bool replace) {
+    BurnWritten out;
+    if (!safeComponent(setName))
+        return out.failure = "The set " + setName + " cannot stand as a folder's name", out;
+    const std::string dir = folder + "/" + setName;
+    std::vector<std::string> left;
+    for (const BurnChip& chip : chips) {
+        if (chip.images.empty()) {
+            left.push_back("Not burnt: " + chip.rom + " (" + chip.why + ")");
+            continue;
+        }
+        if (!makeDirectories(dir)) return out.failure = "Cannot make the folder " + dir, out;
+        for (const BurnImage& image : chip.images) {
+            const std::string path = dir + "/" + image.name;
+            int error = 0;
+            if (!replaceFileWith(
+                    path, [&](File& file) { file.write(image.bytes.data(), image.bytes.size()); },
+                    replace, &error))
+                return out.failure = "Cannot write " + path + ": " +
+                                     (error == EEXIST ? kFileExists : std::strerror(error)),
+                       out;
+            out.lines.push_back("Image to burn, from " + chip.from + ": " +
+                                burnLine(path, image.bytes));
+        }
+    }
+    out.lines.insert(out.lines.end(), left.begin(), left.end());
+    return out;
+}
+
+}  // namespace chipsight::repair
