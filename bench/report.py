@@ -127,6 +127,13 @@ ROWS = [
         "write-set/chipsight/real_time", "write-set/zip-0/real_time", "real_time", False, 2.0),
     Row("ranking a board of 64 dumps vs 5 ms", "board/ranking/real_time", "board/ranking/real_time",
         "ranking_s", False, 1.0, "limit_s"),
+    Row("indexing a collection of 10,000 ROMs (9,000 files, 100 zips of 10) vs rhash --crc32 --sha1 -r "
+        "over the same ROMs (the zips' members as files)",
+        "collection/first/real_time", "collection/rhash/zips:0/real_time", "real_time", False, 1.5),
+    Row("  the same vs rhash over the zip files themselves, not unpacked", "collection/first/real_time",
+        "collection/rhash/zips:1/real_time", "real_time", False, None),
+    Row("indexing the same collection again, unchanged, from the cache vs 50 ms", "collection/again/real_time",
+        "collection/again/real_time", "again_s", False, 1.0, "limit_s"),
     Row("doctor 1 MiB: one-bit search against 10,000 entries of its size vs none",
         "doctor/examine/entries:10000/real_time", "doctor/examine/entries:0/real_time", "real_time", False, 1.2),
     Row("doctor: one-bit search of a 1 MiB image against 10,000 checksums of its size vs identifying it",

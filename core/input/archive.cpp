@@ -236,16 +236,20 @@ class MemberSink {
   public:
     // `claimed`: the length the member says it has, when `sizeKnown`; `keep`: its bytes are
     // wanted, up to `keepAtMost`. `unpacked` counts the bytes of every member, against `limit`.
+    // `anyLength`: a member of a length that is not a power of two is unpacked for its bytes.
     MemberSink(ArchiveMember& m, bool sizeKnown, std::uint64_t claimed, bool keep,
                std::uint64_t keepAtMost, int splitLevel, std::uint64_t& unpacked,
-               std::uint64_t limit)
+               std::uint64_t limit, bool anyLength)
         : m_(m),
           sizeKnown_(sizeKnown),
+          anyLength_(anyLength),
+          digesting_(sizeKnown && lengthStatus(claimed) == ImageStatus::Read),
           claimed_(claimed),
           keepAtMost_(keepAtMost),
           limit_(limit),
           unpacked_(unpacked),
-          digest_(m.image.length, splitLevel),
+          // The digest takes only a length that is a power of two.
+          digest_(digesting_ ? m.image.length : 0, splitLevel),
           kept_(keep) {}
 
     // False when the member unpacks to more than it claimed or the archive to more than limit.
@@ -253,9 +257,9 @@ class MemberSink {
         unpacked_ += n;
         got_ += n;
         if (unpacked_ > limit_ || (sizeKnown_ && got_ > claimed_)) return false;
-        if (sizeKnown_)
+        if (digesting_)
             digest_.add({bytes, n});
-        else if (got_ <= 0xFFFFFFFFull)
+        else if (!sizeKnown_ && got_ <= 0xFFFFFFFFull)
             unsized_.add({bytes, n});
         if (kept_) {
             kept_ = got_ <= keepAtMost_;
@@ -291,13 +295,15 @@ class MemberSink {
                 m_.image.digest = unsized_.finish(splitLevel);
             }
             m_.bytesKept = kept_;
+        } else if (anyLength_ && m_.image.status == ImageStatus::NotPowerOfTwo) {
+            m_.bytesKept = kept_;
         }
         if (!m_.bytesKept) std::vector<std::uint8_t>().swap(m_.bytes);
     }
 
   private:
     ArchiveMember& m_;
-    const bool sizeKnown_;
+    const bool sizeKnown_, anyLength_, digesting_;
     const std::uint64_t claimed_, keepAtMost_, limit_;
     std::uint64_t& unpacked_;
     ImageDigest digest_;
@@ -363,7 +369,8 @@ bool looksLikeArchive(std::span<const std::uint8_t> head) {
 }
 
 ArchiveEnd readArchive(const std::string& path, int splitLevel, bool keepBytes,
-                       const std::function<void(ArchiveMember&)>& member, std::uint64_t limit) {
+                       const std::function<void(ArchiveMember&)>& member, std::uint64_t limit,
+                       bool anyLength) {
     const Utf8Names utf8;
     auto file = File::open(path, File::Mode::Read);
     if (!file) return ArchiveEnd::CannotOpen;
@@ -401,7 +408,9 @@ ArchiveEnd readArchive(const std::string& path, int splitLevel, bool keepBytes,
         const std::uint64_t claimed = sizeKnown ? std::uint64_t(archive_entry_size(entry)) : 0;
         if (sizeKnown) {
             m.image.length = std::uint32_t(claimed);
-            if (const ImageStatus status = lengthStatus(claimed); status != ImageStatus::Read) {
+            if (const ImageStatus status = lengthStatus(claimed);
+                status != ImageStatus::Read &&
+                !(anyLength && status == ImageStatus::NotPowerOfTwo)) {
                 m.image.status = status;
                 member(m);
                 continue;
@@ -416,7 +425,8 @@ ArchiveEnd readArchive(const std::string& path, int splitLevel, bool keepBytes,
                                          : sizeKnown
                                              ? holdable
                                              : std::min<std::uint64_t>(holdable, kKeepBytesAtMost);
-        MemberSink sink(m, sizeKnown, claimed, keepBytes, keepAtMost, splitLevel, unpacked, limit);
+        MemberSink sink(m, sizeKnown, claimed, keepBytes, keepAtMost, splitLevel, unpacked, limit,
+                        anyLength);
         if (const auto failed = unpackMember(ar, entry, sink, sizeKnown, claimed,
                                              opened.stream && first, unpacked, limit))
             return *failed;

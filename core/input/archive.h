@@ -70,9 +70,11 @@ enum class ArchiveEnd {
 // `keepBytes` is set, its bytes. Links, directories and devices are passed over; archives
 // inside are members like any other. NotAnArchive comes with no member handed on. A gzip file is
 // checked whole before its first member is handed on: one whose checksums do not match is
-// Damaged with none. Unpacking stops at `limit` bytes in all.
+// Damaged with none. Unpacking stops at `limit` bytes in all. With `anyLength`, a member whose
+// length is not a power of two is unpacked too (a collection of ROMs holds such), and comes as
+// NotPowerOfTwo with its length, no digest, and its bytes when `keepBytes`.
 ArchiveEnd readArchive(const std::string& path, int splitLevel, bool keepBytes,
                        const std::function<void(ArchiveMember&)>& member,
-                       std::uint64_t limit = kMaxUnpacked);
+                       std::uint64_t limit = kMaxUnpacked, bool anyLength = false);
 
 }  // namespace chipsight

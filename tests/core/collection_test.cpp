@@ -1,0 +1,146 @@
+// The user's collection of ROMs: found by checksum in folders and archives, kept in the cache.
+#include <gtest/gtest.h>
+
+#include <openssl/evp.h>
+
+#include <algorithm>
+#include <filesystem>
+
+#include "core/checksum/crc32.h"
+#include "core/repair/collection.h"
+#include "core/sys/file_layer.h"
+#include "tests/support/archive_writer.h"
+#include "tests/support/test_support.h"
+
+namespace chipsight::repair {
+namespace {
+
+using testing::Bytes;
+using Sha1 = std::array<std::uint8_t, 20>;
+
+std::uint32_t crcOf(const Bytes& b) { return Crc32(0, b.data(), std::uint32_t(b.size())); }
+Sha1 sha1Of(const Bytes& b) {
+    Sha1 d{};
+    unsigned n = 0;
+    EVP_Digest(b.data(), b.size(), d.data(), &n, EVP_sha1(), nullptr);
+    return d;
+}
+
+// Files made by a test are as new as the run that indexes them, and the index trusts no file
+// written within a step of the file system's clock of its reading. Seen an hour older, they are
+// settled, as a user's collection is.
+class SettledFiles {
+  public:
+    SettledFiles() : scoped_(settled()) {}
+
+  private:
+    static FileSystemCalls settled() {
+        FileSystemCalls calls = FileSystemCalls::posix();
+        const auto age = [](struct stat* st) {
+            st->st_mtim.tv_sec -= 3600;
+            st->st_ctim.tv_sec -= 3600;
+        };
+        calls.stat = [age](const char* path, struct stat* st) {
+            const int r = ::stat(path, st);
+            if (r == 0) age(st);
+            return r;
+        };
+        calls.fstat = [age](int fd, struct stat* st) {
+            const int r = ::fstat(fd, st);
+            if (r == 0) age(st);
+            return r;
+        };
+        return calls;
+    }
+    ScopedFileSystemCalls scoped_;
+};
+
+struct Expected {
+    std::string path, member;
+    Bytes bytes;
+};
+
+class CollectionTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::filesystem::create_directories(dir.path() / "roms" / "sub");
+        roms = std::filesystem::canonical(dir.path() / "roms").string();
+        // Lengths of every kind: a power of two, and not, plain and inside an archive.
+        expected = {{roms + "/a.bin", "", testing::randomBytes(4096, 1)},
+                    {roms + "/set.zip", "x.bin", testing::randomBytes(8192, 2)},
+                    {roms + "/set.zip", "dir/odd.bin", testing::randomBytes(1000, 3)},
+                    {roms + "/sub/b.rom", "", testing::randomBytes(3000, 4)}};
+        testing::writeFile(expected[0].path, expected[0].bytes);
+        testing::writeArchive(
+            expected[1].path, "zip",
+            {{expected[1].member, expected[1].bytes}, {expected[2].member, expected[2].bytes}});
+        testing::writeFile(expected[3].path, expected[3].bytes);
+    }
+    // Every ROM is found by its checksums at its place, and read back.
+    void expectFound(const Collection& c) {
+        ASSERT_EQ(c.size(), expected.size());
+        for (const Expected& e : expected) {
+            const std::uint32_t crc = crcOf(e.bytes), size = std::uint32_t(e.bytes.size());
+            const CollectionRom* rom = c.find(crc, size, sha1Of(e.bytes));
+            ASSERT_NE(rom, nullptr) << e.path << " " << e.member;
+            EXPECT_EQ(rom->path, e.path);
+            EXPECT_EQ(rom->member, e.member);
+            EXPECT_EQ(c.find(crc, size, std::nullopt), rom);
+            EXPECT_EQ(c.find(crc, size, Sha1{}), nullptr);
+            EXPECT_EQ(c.find(crc, size + 1, std::nullopt), nullptr);
+            EXPECT_EQ(c.bytesOf(*rom), e.bytes);
+        }
+    }
+    testing::TempDir dir;
+    std::string roms, cache = dir.file("cache");
+    std::vector<Expected> expected;
+    SettledFiles settled;
+};
+
+TEST_F(CollectionTest, FindsRomsOfFoldersAndArchivesAndReadsOnlyWhatChanged) {
+    CollectionStats stats;
+    const Collection first = Collection::index({roms}, cache, &stats);
+    EXPECT_EQ(stats.files, 3u);
+    EXPECT_EQ(stats.roms, 4u);
+    EXPECT_EQ(stats.fromCache, 0u);
+    EXPECT_EQ(stats.skipped, 0u);
+    expectFound(first);
+
+    const Collection second = Collection::index({roms}, cache, &stats);
+    EXPECT_EQ(stats.fromCache, 3u);
+    EXPECT_EQ(stats.files, 3u);
+    expectFound(second);
+
+    // Same length, other bytes: read again, and the old entry no longer gives bytes.
+    const Bytes old = expected[3].bytes;
+    expected[3].bytes = testing::randomBytes(3000, 5);
+    testing::writeFile(expected[3].path, expected[3].bytes);
+    const Collection third = Collection::index({roms}, cache, &stats);
+    EXPECT_EQ(stats.fromCache, 2u);
+    expectFound(third);
+    EXPECT_EQ(third.find(crcOf(old), 3000, std::nullopt), nullptr);
+    EXPECT_EQ(second.bytesOf(*second.find(crcOf(old), 3000, std::nullopt)), std::nullopt);
+}
+
+TEST_F(CollectionTest, DamagedIndexIsReadAgainNotTrusted) {
+    Collection::index({roms}, cache, nullptr);
+    // One bit off in a stored checksum: trusted, it would lose a.bin and name another ROM.
+    const std::string file = collectionIndexFile(cache, {roms});
+    Bytes index = testing::readFile(file);
+    const std::uint32_t crc = crcOf(expected[0].bytes);
+    const std::uint8_t le[4] = {std::uint8_t(crc), std::uint8_t(crc >> 8), std::uint8_t(crc >> 16),
+                                std::uint8_t(crc >> 24)};
+    const auto at = std::search(index.begin(), index.end(), le, le + 4);
+    ASSERT_NE(at, index.end());
+    *at ^= 1;
+    testing::writeFile(file, index);
+
+    CollectionStats stats;
+    const Collection c = Collection::index({roms}, cache, &stats);
+    EXPECT_EQ(stats.fromCache, 0u);
+    expectFound(c);
+    EXPECT_EQ(c.find(crc ^ 1, 4096, std::nullopt), nullptr);
+}
+
+}  // namespace
+}  // namespace chipsight::repair
