@@ -78,6 +78,7 @@ int main(int argc, char** argv) {
     core.setNamePaths(o.recursive || o.json || !o.boards.empty());
     core.setWriteSet(o.writeSet, o.force);
     core.setBurn(o.burn, chipsight::repair::epromPart(o.eprom));
+    core.setCollection(o.collection);
 
     // With no database file at all every lookup is Not Found; say once where they were looked for.
     if (!core.commandLine().empty() || !manual.empty() || !readGroups.empty() ||

@@ -33,8 +33,9 @@ std::optional<std::uint32_t> boundedNumber(const std::string& text, std::uint32_
 }
 
 // The options whose value is the next argument, whatever it starts with.
-constexpr const char* kValueOptions[] = {"--db-dir",     "--dat",       "--split-level", "--jobs",
-                                         "--reads-rule", "--write-set", "--burn",        "--eprom"};
+constexpr const char* kValueOptions[] = {"--db-dir", "--dat",        "--split-level",
+                                         "--jobs",   "--reads-rule", "--write-set",
+                                         "--burn",   "--eprom",      "--collection"};
 
 // Takes --manual and --add out of the command line with the arguments they need, as they are:
 // a name or a description may well begin with a dash, which the parser would take for an
@@ -82,6 +83,7 @@ std::string usageMessage(const CLI::ParseError& e) {
         {"--board", "--board needs a file, folder or archive"},
         {"--write-set", "--write-set needs a directory"},
         {"--burn", "--burn needs a directory"},
+        {"--collection", "--collection needs a folder, archive or file"},
         {"--eprom", "--eprom needs an EPROM type"},
     };
     if (dynamic_cast<const CLI::ExtrasError*>(&e) == nullptr) {
@@ -170,6 +172,14 @@ std::optional<int> parseOptions(int argc, char** argv, Options& o) {
                    "software list's item), every chip found under the name the set gives it")
         ->option_text("DIR")
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast)
+        ->group(lookup);
+    app.add_option("--collection", o.collection,
+                   "with --board: your own ROM sets (a folder, archive or file; may be given more "
+                   "than once), from which --write-set and --burn take the chips the board lacks")
+        ->option_text("PATH")
+        ->expected(1)
+        ->allow_extra_args(false)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
         ->group(lookup);
     app.add_option("--burn", o.burn,
                    "with --board: write the image to program for each chip of the best set that "

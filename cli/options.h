@@ -25,6 +25,7 @@ struct Options {
     unsigned jobs = std::max(1u, std::thread::hardware_concurrency());
     std::vector<std::string> files;
     std::vector<std::vector<std::string>> readGroups, manual, additions, boards;
+    std::vector<std::string> collection;  // --collection: the user's ROM sets
 };
 
 // Reads the command line into `o`; an exit status when the program ends here (help, version,

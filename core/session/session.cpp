@@ -748,6 +748,19 @@ Outcome Session::reportBoard(const BoardDumps& dumps, const board::Catalogue& ca
     return answer.candidates.empty() ? Outcome::NotFound : Outcome::Found;
 }
 
+void Session::setCollection(const std::vector<std::string>& paths) {
+    m_collection.reset();
+    m_romSource = {};
+    if (paths.empty()) return;
+    repair::CollectionStats stats;
+    m_collection = repair::Collection::index(paths, userCacheDirectory(), &stats);
+    for (const std::string& problem : stats.problems) error(problem, MB_ICONEXCLAMATION);
+    m_romSource = [this](const board::CatalogueRom& rom) {
+        const repair::CollectionRom* held = m_collection->find(rom.crc, rom.size, rom.sha1);
+        return held ? m_collection->bytesOf(*held) : std::nullopt;
+    };
+}
+
 Outcome Session::writeBoardSet(const std::string& folder, bool replace, bool* exists) {
     if (!m_lastBoard) {
         error(text::kNoBoardYet, MB_ICONEXCLAMATION);

@@ -17,6 +17,7 @@
 #include "core/doctor/reads.h"
 #include "core/identify/identify.h"
 #include "core/input/image_file.h"
+#include "core/repair/collection.h"
 #include "core/session/front_end.h"
 
 namespace chipsight {
@@ -65,6 +66,9 @@ class Session {
         m_writeSetFolder = std::move(folder);
         m_writeSetReplace = replace;
     }
+    // The user's own ROM sets, for the chips a board lacks: indexed now (from the cache where
+    // their files are unchanged); each file left out is said in a message. None when empty.
+    void setCollection(const std::vector<std::string>& paths);
     // After each board's answer, write the images to burn for its missing, bad and bits-off
     // chips into `folder` (nothing when empty), fitted to `part` when given.
     void setBurn(std::string folder, std::optional<repair::EpromPart> part) {
@@ -208,6 +212,7 @@ class Session {
     std::string m_burnFolder;
     std::optional<repair::EpromPart> m_burnPart;
     // The ROMs of the user's collection, for the chips a board lacks; none without one.
+    std::optional<repair::Collection> m_collection;
     repair::RomSource m_romSource;
     // Where the catalogue of the DATs loaded is kept between runs; empty for none.
     std::string m_catalogueFile;
