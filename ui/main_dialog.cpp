@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
+#include <QSettings>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QVBoxLayout>
@@ -54,7 +55,16 @@ enum StringId : int {
     kBoardEntry = 113,
     kWriteSetEntry = 114,
     kReplaceQuestion = 115,
+    kBurnEntry = 116,
+    kCollectionEntry = 117,
 };
+
+// Where the window keeps what the user sets once: the folders of their own ROM sets.
+QSettings settings() {
+    return QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Chipsight"),
+                     QStringLiteral("chipsight"));
+}
+constexpr const char* kCollectionKey = "collection";
 
 }  // namespace
 
@@ -202,6 +212,8 @@ bool CMainDialog::onInitDialog() {
         m_doctorItem->setChecked(false);
         appendSystemMenuItem(IDM_BOARD, loadString(kBoardEntry));
         appendSystemMenuItem(IDM_WRITE_SET, loadString(kWriteSetEntry));
+        appendSystemMenuItem(IDM_BURN, loadString(kBurnEntry));
+        appendSystemMenuItem(IDM_COLLECTION, loadString(kCollectionEntry));
         appendSystemMenuItem(IDM_DATABASES, loadString(kDatabasesEntry));
         appendSystemMenuItem(IDM_ABOUTBOX, about);
     }
@@ -210,6 +222,10 @@ bool CMainDialog::onInitDialog() {
     m_logEdit->setAccessibleName(loadString(kLogName));
     item(IDC_SPLIT_LEVEL)->setAccessibleName(loadString(kSplitLevelName));
     dragAcceptFiles(true);
+    std::vector<std::string> collection;
+    for (const QString& path : settings().value(kCollectionKey).toStringList())
+        collection.push_back(textToBytes(path));
+    m_session.setCollection(collection);
     m_session.loadDatabases();
     // Taken from the back of a reversed list, so each piece leaves it in constant time.
     std::reverse(m_session.m_commandLine.begin(), m_session.m_commandLine.end());
@@ -330,6 +346,17 @@ void CMainDialog::onSystemCommand(unsigned id, long param) {
             ::messageBox(this, loadString(kReplaceQuestion).arg(bytesToText(folder)),
                          QStringLiteral("Chipsight"), MB_YESNO | MB_ICONQUESTION) == IDYES)
             m_session.writeBoardSet(folder, true);
+    } else if ((id & 0xFFF0) == IDM_BURN) {
+        // The folder the images go into, each in the folder of its set.
+        CFileDialog dialog(true, QString(), QString(), OFN_FOLDERORFILE, QString(), this);
+        if (dialog.doModal() == IDOK) m_session.burnBoardImages(dialog.getPathBytes());
+    } else if ((id & 0xFFF0) == IDM_COLLECTION) {
+        // The folder (or archive) of the user's own ROM sets, kept for the runs that follow.
+        CFileDialog dialog(true, QString(), QString(), OFN_FOLDERORFILE, QString(), this);
+        if (dialog.doModal() != IDOK) return;
+        const std::string path = dialog.getPathBytes();
+        settings().setValue(kCollectionKey, QStringList{bytesToText(path)});
+        m_session.setCollection({path});
     } else if ((id & 0xFFF0) == IDM_DATABASES) {
         ::messageBox(this, bytesToText(m_session.databaseListing()), loadString(kDatabasesCaption),
                      MB_OK | MB_ICONINFORMATION);

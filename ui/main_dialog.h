@@ -39,6 +39,8 @@ inline constexpr unsigned IDM_DOCTOR = 48;
 // The system command that identifies the dumps of a board, a folder or an archive of them.
 inline constexpr unsigned IDM_BOARD = 64;
 inline constexpr unsigned IDM_WRITE_SET = 80;
+inline constexpr unsigned IDM_BURN = 96;
+inline constexpr unsigned IDM_COLLECTION = 112;
 inline constexpr unsigned kMonitorTimer = 0;
 inline constexpr unsigned kMonitorPeriodMs = 500;
 

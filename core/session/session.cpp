@@ -730,10 +730,8 @@ Outcome Session::reportBoard(const BoardDumps& dumps, const board::Catalogue& ca
         if (written.failure.empty()) text.append("\r\n").append(written.line);
     }
     repair::BurnWritten burnt;
-    if (!m_burnFolder.empty() && !answer.candidates.empty()) {
-        burnt = repair::writeBurn(
-            m_burnFolder, std::string(catalogue.set(answer.candidates.front().set).name),
-            repair::planBurn(catalogue, bytes, answer, m_burnPart, m_romSource), m_writeSetReplace);
+    if (!m_burnFolder.empty()) {
+        burnt = burnImages(catalogue, bytes, answer, m_burnFolder, m_writeSetReplace);
         for (const std::string& line : burnt.lines) text.append("\r\n").append(line);
     }
     m_frontEnd.boardJudged(catalogue, dumps.dumps, answer);
@@ -752,13 +750,47 @@ void Session::setCollection(const std::vector<std::string>& paths) {
     m_collection.reset();
     m_romSource = {};
     if (paths.empty()) return;
-    repair::CollectionStats stats;
-    m_collection = repair::Collection::index(paths, userCacheDirectory(), &stats);
-    for (const std::string& problem : stats.problems) error(problem, MB_ICONEXCLAMATION);
-    m_romSource = [this](const board::CatalogueRom& rom) {
+    // Indexed when a chip is first wanted from it: a window that keeps a collection in its
+    // settings starts without reading it.
+    m_romSource = [this, paths](const board::CatalogueRom& rom) {
+        if (!m_collection) {
+            repair::CollectionStats stats;
+            m_collection = repair::Collection::index(paths, userCacheDirectory(), &stats);
+            for (const std::string& problem : stats.problems) error(problem, MB_ICONEXCLAMATION);
+        }
         const repair::CollectionRom* held = m_collection->find(rom.crc, rom.size, rom.sha1);
         return held ? m_collection->bytesOf(*held) : std::nullopt;
     };
+}
+
+repair::BurnWritten Session::burnImages(const board::Catalogue& catalogue,
+                                        std::span<const std::span<const std::uint8_t>> bytes,
+                                        const board::BoardAnswer& answer, const std::string& folder,
+                                        bool replace) {
+    if (answer.candidates.empty()) return {{}, "No set holds a dump of the board"};
+    return repair::writeBurn(folder, std::string(catalogue.set(answer.candidates.front().set).name),
+                             repair::planBurn(catalogue, bytes, answer, m_burnPart, m_romSource),
+                             replace);
+}
+
+Outcome Session::burnBoardImages(const std::string& folder) {
+    if (!m_lastBoard) {
+        error(text::kNoBoardYet, MB_ICONEXCLAMATION);
+        return Outcome::Failed;
+    }
+    const LastBoard& last = *m_lastBoard;
+    std::vector<std::span<const std::uint8_t>> bytes(last.dumps.bytes.begin(),
+                                                     last.dumps.bytes.end());
+    const repair::BurnWritten burnt = burnImages(*last.catalogue, bytes, last.answer, folder, true);
+    if (!burnt.lines.empty()) {
+        std::string text;
+        for (const std::string& line : burnt.lines) (text += text.empty() ? "" : "\r\n") += line;
+        appendReport(text);
+        scrollLog();
+    }
+    if (burnt.failure.empty()) return Outcome::Found;
+    error(burnt.failure, MB_ICONSTOP);
+    return Outcome::Failed;
 }
 
 Outcome Session::writeBoardSet(const std::string& folder, bool replace, bool* exists) {

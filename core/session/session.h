@@ -66,8 +66,13 @@ class Session {
         m_writeSetFolder = std::move(folder);
         m_writeSetReplace = replace;
     }
-    // The user's own ROM sets, for the chips a board lacks: indexed now (from the cache where
-    // their files are unchanged); each file left out is said in a message. None when empty.
+    // Writes the images to burn for the last board answered into `folder`, replacing what is
+    // there (the window asks for a folder of the user's choosing), fitted to the part set by
+    // setBurn; the lines go to the log, a failure to a message.
+    Outcome burnBoardImages(const std::string& folder);
+    // The user's own ROM sets, for the chips a board lacks: indexed when a chip is first wanted
+    // from them (from the cache where their files are unchanged); each file left out is said in
+    // a message. None when empty.
     void setCollection(const std::vector<std::string>& paths);
     // After each board's answer, write the images to burn for its missing, bad and bits-off
     // chips into `folder` (nothing when empty), fitted to `part` when given.
@@ -213,6 +218,10 @@ class Session {
     std::optional<repair::EpromPart> m_burnPart;
     // The ROMs of the user's collection, for the chips a board lacks; none without one.
     std::optional<repair::Collection> m_collection;
+    repair::BurnWritten burnImages(const board::Catalogue& catalogue,
+                                   std::span<const std::span<const std::uint8_t>> bytes,
+                                   const board::BoardAnswer& answer, const std::string& folder,
+                                   bool replace);
     repair::RomSource m_romSource;
     // Where the catalogue of the DATs loaded is kept between runs; empty for none.
     std::string m_catalogueFile;

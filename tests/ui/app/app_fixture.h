@@ -37,8 +37,15 @@ class MainWindowTest : public ::testing::Test {
         writeFile(db.file("CHIPLORE.GAM"), Bytes{});
         writeFile(db.file("Chipsight.dat"), chips);
         writeFile(file("test.bin"), Bytes{0, 1, 2, 3});
+        // The settings and caches the window keeps stay the test's own.
+        ::setenv("XDG_CONFIG_HOME", file("config").c_str(), 1);
+        ::setenv("XDG_CACHE_HOME", file("cache").c_str(), 1);
     }
-    void TearDown() override { stop(); }
+    void TearDown() override {
+        stop();
+        ::unsetenv("XDG_CONFIG_HOME");
+        ::unsetenv("XDG_CACHE_HOME");
+    }
 
     void stop() {
         if (dialog) dialog->endDialog(IDCANCEL);

@@ -220,10 +220,10 @@ TEST_F(MainWindowTest, HelpShowsUsageAndEveryWayToAMenuEndsInAbout) {
         ASSERT_NE(menu, nullptr) << way;
         EXPECT_EQ(menu == &dialog->systemMenu(), way == 2);
         const QList<QAction*> actions = menu->actions();
-        ASSERT_GE(actions.size(), 6);
-        EXPECT_TRUE(actions[actions.size() - 6]->isSeparator());
+        ASSERT_GE(actions.size(), 8);
+        EXPECT_TRUE(actions[actions.size() - 8]->isSeparator());
         // The doctor's check item, off at start; each click turns it over.
-        QAction* doctor = actions[actions.size() - 5];
+        QAction* doctor = actions[actions.size() - 7];
         EXPECT_EQ(doctor->text(), "&Doctor dumps that are not found");
         EXPECT_TRUE(doctor->isCheckable());
         EXPECT_EQ(doctor->isChecked(), way == 1);
@@ -231,8 +231,10 @@ TEST_F(MainWindowTest, HelpShowsUsageAndEveryWayToAMenuEndsInAbout) {
         if (way < 2) doctor->trigger();
         EXPECT_EQ(doctor->isChecked(), way == 0);
         EXPECT_EQ(dialog->m_session.doctor(), way == 0);
-        EXPECT_EQ(actions[actions.size() - 4]->text(), "Identify a &board...");
-        EXPECT_EQ(actions[actions.size() - 3]->text(), "&Write set...");
+        const QStringList board = {"Identify a &board...", "&Write set...", "Images to b&urn...",
+                                   "&Collection of ROM sets..."};
+        for (int i = 0; i < board.size(); ++i)
+            EXPECT_EQ(actions[actions.size() - 6 + i]->text(), board[i]);
         EXPECT_EQ(actions[actions.size() - 2]->text(), "&Databases...");
         EXPECT_EQ(actions.back()->text(), "&About Chipsight...");
         if (way == 0) {
@@ -275,7 +277,6 @@ TEST_F(MainWindowTest, NamesThatAreNotUtf8ArriveAsTheirBytes) {
 // The window's board entry takes a folder of dumps or an archive of them, and the board's block
 // follows the reports of its dumps.
 TEST_F(MainWindowTest, ABoardIsIdentifiedFromAFolderOrAnArchive) {
-    ::setenv("XDG_CACHE_HOME", file("cache").c_str(), 1);
     writeFile(db.file("board.xml"),
               std::string("<?xml version=\"1.0\"?><mame><machine name=\"m\"><description>Machine"
                           "</description><rom name=\"u1\" size=\"4\" crc=\"8bb98613\"/>"
@@ -289,7 +290,6 @@ TEST_F(MainWindowTest, ABoardIsIdentifiedFromAFolderOrAnArchive) {
     ui.fileAnswers = {path("board"), path("board.zip")};
     dialog->onSystemCommand(IDM_BOARD, 0);
     dialog->onSystemCommand(IDM_BOARD, 0);
-    ::unsetenv("XDG_CACHE_HOME");
     const std::string& log = dialog->m_session.logText();
     const std::string answer = "Board of 2 dumps: m : Machine, 2 of 2 chips, complete\r\n";
     EXPECT_EQ(reports("board.zip/a.bin"), 1) << log;
@@ -315,4 +315,31 @@ TEST_F(MainWindowTest, ABoardIsIdentifiedFromAFolderOrAnArchive) {
     dialog->onSystemCommand(IDM_WRITE_SET, 0);
     EXPECT_EQ(written(), zip);
     EXPECT_EQ(ui.boxes.size(), 2u);
+}
+
+// The collection chosen once is kept for the next start; the images of the chips a board lacks
+// are burnt from it into the folder chosen.
+TEST_F(MainWindowTest, TheCollectionIsKeptAndTheChipsABoardLacksAreBurntFromIt) {
+    writeFile(db.file("board.xml"),
+              std::string("<?xml version=\"1.0\"?><mame><machine name=\"m\"><description>Machine"
+                          "</description><rom name=\"u1\" size=\"4\" crc=\"8bb98613\"/>"
+                          "<rom name=\"u2\" size=\"4\" crc=\"60d3b885\"/></machine></mame>\n"));
+    std::filesystem::create_directories(file("board"));
+    writeFile(file("board/a.bin"), Bytes{0, 1, 2, 3});
+    std::filesystem::create_directories(file("mine/m"));
+    writeFile(file("mine/m/u2"), Bytes{4, 5, 6, 7});
+    start();
+    ui.fileAnswers = {path("mine")};
+    dialog->onSystemCommand(IDM_COLLECTION, 0);
+    start();  // the collection comes from the settings now
+    ui.fileAnswers = {path("board"), path("burn")};
+    dialog->onSystemCommand(IDM_BOARD, 0);
+    dialog->onSystemCommand(IDM_BURN, 0);
+    EXPECT_EQ(readFile(file("burn/m/u2")), (Bytes{4, 5, 6, 7}));
+    const std::string& log = dialog->m_session.logText();
+    EXPECT_NE(log.find("Image to burn, from the collection: " + file("burn") +
+                       "/m/u2: CRC-32 "
+                       "60D3B885, byte sums 16 (8-bit) 0016 (16-bit) 00000016 (32-bit)\r\n"),
+              std::string::npos)
+        << log;
 }
