@@ -716,7 +716,7 @@ Outcome Session::identifyBoard(const std::vector<std::string>& paths,
 Outcome Session::reportBoard(const BoardDumps& dumps, const board::Catalogue& catalogue,
                              board::BoardAnswer& answer) {
     answer = board::judgeBoard(catalogue, dumps.dumps);
-    std::vector<std::span<const std::uint8_t>> bytes(dumps.bytes.begin(), dumps.bytes.end());
+    const std::vector<std::span<const std::uint8_t>> bytes = dumps.views();
     bool twoBitsSkipped = false;
     board::examineBoard(catalogue, dumps.dumps, bytes, answer, &twoBitsSkipped);
     // Rendered whole before any of it is shown: a catalogue found damaged on the way leaves
@@ -773,15 +773,16 @@ repair::BurnWritten Session::burnImages(const board::Catalogue& catalogue,
                              replace);
 }
 
+const Session::LastBoard* Session::lastBoard() {
+    if (!m_lastBoard) error(text::kNoBoardYet, MB_ICONEXCLAMATION);
+    return m_lastBoard ? &*m_lastBoard : nullptr;
+}
+
 Outcome Session::burnBoardImages(const std::string& folder) {
-    if (!m_lastBoard) {
-        error(text::kNoBoardYet, MB_ICONEXCLAMATION);
-        return Outcome::Failed;
-    }
-    const LastBoard& last = *m_lastBoard;
-    std::vector<std::span<const std::uint8_t>> bytes(last.dumps.bytes.begin(),
-                                                     last.dumps.bytes.end());
-    const repair::BurnWritten burnt = burnImages(*last.catalogue, bytes, last.answer, folder, true);
+    const LastBoard* last = lastBoard();
+    if (!last) return Outcome::Failed;
+    const repair::BurnWritten burnt =
+        burnImages(*last->catalogue, last->dumps.views(), last->answer, folder, true);
     if (!burnt.lines.empty()) {
         std::string text;
         for (const std::string& line : burnt.lines) (text += text.empty() ? "" : "\r\n") += line;
@@ -794,14 +795,10 @@ Outcome Session::burnBoardImages(const std::string& folder) {
 }
 
 Outcome Session::writeBoardSet(const std::string& folder, bool replace, bool* exists) {
-    if (!m_lastBoard) {
-        error(text::kNoBoardYet, MB_ICONEXCLAMATION);
-        return Outcome::Failed;
-    }
-    const LastBoard& last = *m_lastBoard;
-    std::vector<std::span<const std::uint8_t>> bytes(last.dumps.bytes.begin(),
-                                                     last.dumps.bytes.end());
-    const repair::SetPlan plan = repair::planSet(*last.catalogue, bytes, last.answer, m_romSource);
+    const LastBoard* last = lastBoard();
+    if (!last) return Outcome::Failed;
+    const repair::SetPlan plan =
+        repair::planSet(*last->catalogue, last->dumps.views(), last->answer, m_romSource);
     const repair::SetWritten written = repair::writeSet(folder, plan, replace);
     if (exists) *exists = written.exists;
     if (written.exists && exists) return Outcome::Failed;

@@ -208,6 +208,9 @@ class Session {
     struct BoardDumps {
         std::vector<board::Dump> dumps;
         std::vector<std::vector<std::uint8_t>> bytes;
+        std::vector<std::span<const std::uint8_t>> views() const {
+            return {bytes.begin(), bytes.end()};
+        }
     };
     BoardDumps* m_board = nullptr;
     std::optional<board::Catalogue> m_catalogue;
@@ -235,6 +238,8 @@ class Session {
         const board::Catalogue* catalogue = nullptr;
     };
     std::optional<LastBoard> m_lastBoard;
+    // The last board answered; none, said in a message, before any.
+    const LastBoard* lastBoard();
     // The catalogue read from the DATs themselves, and stored in the cache when it can be.
     board::Catalogue compileCatalogue();
     // Reports the image read from `path` under `name`, or shows the message for how its read
