@@ -6,6 +6,7 @@
 
 #include "core/checksum/crc32.h"
 #include "core/doctor/doctor.h"
+#include "core/identify/identify.h"
 #include "core/repair/zip_writer.h"
 #include "core/sys/file_layer.h"
 
@@ -73,7 +74,8 @@ BurnWritten writeBurn(const std::string& folder, const std::string& setName,
                       const std::vector<BurnChip>& chips, bool replace) {
     BurnWritten out;
     if (!safeComponent(setName))
-        return out.failure = "The set " + setName + " cannot stand as a folder's name", out;
+        return out.failure = "The set " + reportName(setName) + " cannot stand as a folder's name",
+               out;
     const std::string dir = folder + "/" + setName;
     std::vector<std::string> left;
     for (const BurnChip& chip : chips) {

@@ -37,7 +37,9 @@ SetPlan planSet(const board::Catalogue& catalogue,
         const auto leave = [&](const char* why) { plan.left.push_back({name, why}); };
         if (!safeMemberName(rom.name)) {
             leave("a name that cannot stand in a zip");
-        } else if (line.state != ChipState::Found || !line.dump) {
+        } else if (!line.dump ||
+                   (line.state != ChipState::Found && line.state != ChipState::BadDumpKnown)) {
+            // A known bad dump is the dump the set has: MAME's audit wants it as it is.
             std::optional<std::vector<std::uint8_t>> held;
             if (source && rom.dumpable()) held = source(rom);
             if (held && held->size() == rom.size) {
