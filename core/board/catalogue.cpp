@@ -78,7 +78,7 @@ struct Catalogue::StoredRom {
     Sha1 sha1;
     std::uint16_t biosChoice;
     RomStatus status;
-    std::uint8_t flags;  // kHasSha1, kHasOffset
+    std::uint8_t flags;  // kHasSha1, kHasOffset, kBigEndian
 };
 
 struct Catalogue::KeyRun {
@@ -91,7 +91,7 @@ constexpr char kMagic[8] = {'C', 'S', 'C', 'A', 'T', 'L', 'O', 'G'};
 constexpr std::uint32_t kLayoutVersion = 1;
 constexpr std::uint32_t kByteOrderMark = 0x01020304;
 constexpr std::size_t kHeaderBytes = 64;
-constexpr std::uint8_t kBios = 1, kDevice = 2, kHasSha1 = 1, kHasOffset = 2;
+constexpr std::uint8_t kBios = 1, kDevice = 2, kHasSha1 = 1, kHasOffset = 2, kBigEndian = 4;
 
 std::size_t alignUp(std::size_t n) { return (n + 7) & ~std::size_t(7); }
 
@@ -206,6 +206,7 @@ void CatalogueBuilder::addRom(const RomInfo& info) {
     rom.status = info.status;
     if (info.sha1) rom.sha1 = *info.sha1, rom.flags |= kHasSha1;
     if (info.offset) rom.offset = *info.offset, rom.flags |= kHasOffset;
+    if (info.bigEndian) rom.flags |= kBigEndian;
     rom.set = SetId(s.sets.size() - 1);
     s.roms.push_back(rom);
     ++set.romCount;
@@ -418,6 +419,7 @@ CatalogueRom Catalogue::rom(RomId id) const {
     out.region = text(r.region);
     if (r.flags & kHasOffset) out.offset = r.offset;
     out.dataWidth = r.dataWidth;
+    out.bigEndian = r.flags & kBigEndian;
     out.id = id;
     out.set = r.set;
     out.biosChoice = r.biosChoice;

@@ -56,6 +56,7 @@ struct RomInfo {
     std::string_view region{};
     std::optional<std::uint64_t> offset{};
     std::uint32_t dataWidth = 0;  // in bits; 0 where not known
+    bool bigEndian = false;       // its words are big-endian
 };
 
 // A ROM as the catalogue gives it: a copy, whose texts are views into the catalogue.

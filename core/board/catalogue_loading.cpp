@@ -59,6 +59,7 @@ class Staging : public DatSink {
             r.sha1 = sha1FromHex(rom.sha1);
             r.offset = rom.offset;
             r.dataWidth = rom.dataWidth;
+            r.bigEndian = rom.bigEndian;
             r.status = statusOf(rom.status);
             roms_.push_back(r);
         }
@@ -96,6 +97,7 @@ class Staging : public DatSink {
                 rom.region = view(r.region);
                 rom.offset = r.offset;
                 rom.dataWidth = r.dataWidth;
+                rom.bigEndian = r.bigEndian;
                 builder.addRom(rom);
             }
             for (std::size_t i = s.firstRef; i < s.firstRef + s.refCount; ++i)
@@ -117,6 +119,7 @@ class Staging : public DatSink {
     struct StagedRom {
         Text name, merge, bios, region;
         std::uint32_t size = 0, crc = 0, dataWidth = 0;
+        bool bigEndian = false;
         RomStatus status = RomStatus::Good;
         std::optional<Sha1> sha1;
         std::optional<std::uint64_t> offset;

@@ -45,8 +45,8 @@ std::string epromPartNames() {
 }
 
 std::vector<BurnImage> fitToPart(std::string_view romName, std::span<const std::uint8_t> rom,
-                                 unsigned dataWidth, const std::optional<EpromPart>& part,
-                                 std::string& refused) {
+                                 unsigned dataWidth, bool bigEndian,
+                                 const std::optional<EpromPart>& part, std::string& refused) {
     const std::string name(romName);
     if (!part) return {{name, {rom.begin(), rom.end()}}};
     std::vector<BurnImage> images;
@@ -64,6 +64,9 @@ std::vector<BurnImage> fitToPart(std::string_view romName, std::span<const std::
         return {};
     } else {
         images = {{name, {rom.begin(), rom.end()}}};
+        if (part->width == 16 && bigEndian)
+            for (std::size_t i = 0; i + 1 < images[0].bytes.size(); i += 2)
+                std::swap(images[0].bytes[i], images[0].bytes[i + 1]);
     }
     for (BurnImage& image : images) {
         const std::size_t size = image.bytes.size();

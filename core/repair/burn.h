@@ -28,13 +28,14 @@ struct BurnImage {
     std::vector<std::uint8_t> bytes;
 };
 
-// `rom` (of a ROM `dataWidth` bits wide, 0 where the database does not say) as the images to
-// program: as it is without a part; with one, each image filled to the part's size by repeating
-// it, and a 16-bit ROM on 8-bit parts split into its even and odd bytes. Empty, with the reason
-// in `refused`, when it does not fit the part.
+// `rom` (of a ROM `dataWidth` bits wide, 0 where the database does not say, its words
+// `bigEndian` or not) as the images to program: as it is without a part; with one, each image
+// filled to the part's size by repeating it, a 16-bit ROM on 8-bit parts split into its even and
+// odd bytes, and a big-endian one on a 16-bit part byte-swapped, as a programmer takes a word's
+// low byte first. Empty, with the reason in `refused`, when it does not fit the part.
 std::vector<BurnImage> fitToPart(std::string_view romName, std::span<const std::uint8_t> rom,
-                                 unsigned dataWidth, const std::optional<EpromPart>& part,
-                                 std::string& refused);
+                                 unsigned dataWidth, bool bigEndian,
+                                 const std::optional<EpromPart>& part, std::string& refused);
 
 // The sums of the bytes, kept to 8, 16 and 32 bits, as device programmers show them.
 struct ByteSums {

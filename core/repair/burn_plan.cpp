@@ -65,7 +65,7 @@ std::vector<BurnChip> planBurn(const board::Catalogue& catalogue,
             chip.why = "a name that cannot stand as a file name";
             continue;
         }
-        chip.images = fitToPart(chip.rom, *image, rom.dataWidth, part, chip.why);
+        chip.images = fitToPart(chip.rom, *image, rom.dataWidth, rom.bigEndian, part, chip.why);
     }
     return chips;
 }

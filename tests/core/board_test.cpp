@@ -393,6 +393,7 @@ std::vector<std::string> describe(const Catalogue& c) {
             rom.append(" ").append(std::string(r.region));
             if (r.offset) rom.append("@").append(std::to_string(*r.offset));
             if (r.dataWidth) rom.append(" w").append(std::to_string(r.dataWidth));
+            if (r.bigEndian) rom.append(" big");
             out.push_back(rom);
         }
     }
@@ -551,7 +552,7 @@ const char* const kNes = R"(<?xml version="1.0"?>
   <software name="questj" cloneof="quest">
     <description>Quest (Japan)</description>
     <part name="cart" interface="nes_cart">
-      <dataarea name="prg" size="16384" width="16" endianness="little">
+      <dataarea name="prg" size="16384" width="16" endianness="big">
         <rom name="questj.lo" size="4096" crc="c2000001" offset="0" loadflag="load16_byte"/>
         <rom size="4096" offset="0x2000" loadflag="continue"/>
         <rom name="questj.hi" size="4096" crc="c2000002" offset="1" loadflag="load16_byte"/>
@@ -587,8 +588,8 @@ TEST(CatalogueLoading, SoftwareListItemsResolveWithinTheirListAndKeepTheirDataAr
                                "  quest.prg 8192 c1000001 sha1 00112233 prg@0",
                                "  quest.chr 4096 c1000002 chr@0",
                                "questj \"Quest (Japan)\" cloneof quest",
-                               "  questj.lo 4096 c2000001 prg@0 w16",
-                               "  questj.hi 4096 c2000002 prg@1 w16",
+                               "  questj.lo 4096 c2000001 prg@0 w16 big",
+                               "  questj.hi 4096 c2000002 prg@1 w16 big",
                                "  quest.chr 4096 c1000002 chr@0",
                                "  questj.chr2 4096 nodump chr@4096",
                                "questj \"Quest (Famicom)\" cloneof ?quest",

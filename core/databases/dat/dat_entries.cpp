@@ -159,6 +159,7 @@ void SetCollector::keepWhole(const RomFields& rom, const AreaFields& area) {
     p.crc = rom.crc && rom.crc->size() == 8 ? parseHex(*rom.crc, 0xFFFFFFFFu) : std::nullopt;
     p.offset = rom.hasOffset ? parseOffset(rom.offset) : std::nullopt;
     p.dataWidth = area.width;
+    p.bigEndian = area.endianness == "big";
     p.status = rom.status == "nodump"    ? DatRomStatus::NoDump
                : rom.status == "baddump" ? DatRomStatus::BadDump
                                          : DatRomStatus::Good;

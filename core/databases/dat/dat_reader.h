@@ -42,6 +42,7 @@ struct DatSetRom {
     std::optional<std::uint32_t> size, crc;
     std::optional<std::uint64_t> offset;
     std::uint32_t dataWidth = 0;  // of the software list's dataarea, in bits; 0 where not given
+    bool bigEndian = false;       // the dataarea's words are big-endian
     DatRomStatus status = DatRomStatus::Good;
 };
 
