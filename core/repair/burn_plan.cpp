@@ -4,24 +4,12 @@
 #include <cerrno>
 #include <cstring>
 
-#include "core/checksum/crc32.h"
-#include "core/doctor/doctor.h"
 #include "core/identify/identify.h"
+#include "core/repair/mend.h"
 #include "core/repair/zip_writer.h"
 #include "core/sys/file_layer.h"
 
 namespace chipsight::repair {
-
-namespace {
-
-// Whether `bytes` are the ROM: its size and CRC-32, and its SHA-1 where the database gives one.
-bool isTheRom(std::span<const std::uint8_t> bytes, const board::CatalogueRom& rom) {
-    return bytes.size() == rom.size &&
-           Crc32(0, bytes.data(), std::uint32_t(bytes.size())) == rom.crc &&
-           (!rom.sha1 || doctor::sha1(bytes) == *rom.sha1);
-}
-
-}  // namespace
 
 std::vector<BurnChip> planBurn(const board::Catalogue& catalogue,
                                std::span<const std::span<const std::uint8_t>> bytes,
@@ -40,18 +28,10 @@ std::vector<BurnChip> planBurn(const board::Catalogue& catalogue,
             chip.why = "no good dump known";
             continue;
         }
-        std::optional<std::vector<std::uint8_t>> image;
-        if (line.state == ChipState::BitsOff && line.dump && line.near &&
-            *line.dump < bytes.size()) {
-            std::vector<std::uint8_t> mended(bytes[*line.dump].begin(), bytes[*line.dump].end());
-            for (const doctor::BitOff& bit : line.near->bits)
-                if (bit.byte < mended.size()) mended[bit.byte] ^= std::uint8_t(1u << bit.bit);
-            if (isTheRom(mended, rom)) {
-                image = std::move(mended);
-                chip.from = "its dump with " + std::to_string(line.near->bits.size()) +
-                            (line.near->bits.size() == 1 ? " bit" : " bits") + " put back";
-            }
-        }
+        std::optional<std::vector<std::uint8_t>> image = mendedRom(line, bytes, rom);
+        if (image)
+            chip.from = "its dump with " + std::to_string(line.near->bits.size()) +
+                        (line.near->bits.size() == 1 ? " bit" : " bits") + " put back";
         if (!image && source) {
             image = source(rom);
             if (image && !isTheRom(*image, rom)) image.reset();

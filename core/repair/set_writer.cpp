@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "core/identify/identify.h"
+#include "core/repair/mend.h"
 #include "core/sys/file_layer.h"
 
 namespace chipsight::repair {
@@ -40,10 +41,18 @@ SetPlan planSet(const board::Catalogue& catalogue,
         } else if (!line.dump ||
                    (line.state != ChipState::Found && line.state != ChipState::BadDumpKnown)) {
             // A known bad dump is the dump the set has: MAME's audit wants it as it is.
+            // The doctor's find undone, else the user's collection.
+            if (std::optional<std::vector<std::uint8_t>> mended = mendedRom(line, bytes, rom)) {
+                plan.taken.push_back(std::move(*mended));
+                plan.takenNames.push_back(name);
+                plan.mended.push_back(name);
+                continue;
+            }
             std::optional<std::vector<std::uint8_t>> held;
             if (source && rom.dumpable()) held = source(rom);
             if (held && held->size() == rom.size) {
                 plan.taken.push_back(std::move(*held));
+                plan.takenNames.push_back(name);
                 plan.fromCollection.push_back(name);
                 continue;
             }
@@ -61,7 +70,7 @@ SetPlan planSet(const board::Catalogue& catalogue,
     }
     // Added once every chip is placed: `taken` no longer moves.
     for (std::size_t i = 0; i < plan.taken.size(); ++i)
-        plan.members.push_back({plan.fromCollection[i], plan.taken[i]});
+        plan.members.push_back({plan.takenNames[i], plan.taken[i]});
     return plan;
 }
 
@@ -81,6 +90,8 @@ SetWritten writeSet(const std::string& folder, const SetPlan& plan, bool replace
     }
     out.line = "Set written: " + path + ", " + std::to_string(plan.members.size()) + " of " +
                std::to_string(plan.chips) + " chips";
+    for (std::size_t i = 0; i < plan.mended.size(); ++i)
+        out.line += (i == 0 ? "; mended from the dumps: " : ", ") + plan.mended[i];
     for (std::size_t i = 0; i < plan.fromCollection.size(); ++i)
         out.line += (i == 0 ? "; from the collection: " : ", ") + plan.fromCollection[i];
     for (std::size_t i = 0; i < plan.left.size(); ++i)

@@ -27,9 +27,10 @@ struct SetPlan {
     // software list. Empty when the set's names cannot stand as a path (then `refused` says why).
     std::string file;
     std::vector<ZipMember> members;  // views into the dumps' bytes, or into `taken`
-    // The bytes of chips no dump gives, taken from the collection, and their names.
+    // The bytes of chips no dump gives as they are, and their names: mended from the dumps by
+    // undoing the doctor's find, or taken from the collection.
     std::vector<std::vector<std::uint8_t>> taken;
-    std::vector<std::string> fromCollection;
+    std::vector<std::string> takenNames, mended, fromCollection;
     std::size_t chips = 0;  // of the set, its devices' left out
     // Chips of the set that no dump gives as the set has them, and chips whose names cannot
     // stand in a zip, each with why ("missing").

@@ -470,6 +470,21 @@ TEST_F(Cli, ABoardIsJudgedAsOneWithTheDoctorsFindsAgainstItsChips) {
                                                 "found_transformed interleaved"}));
     EXPECT_EQ(board.at("chips").at(2).at("near").at("bits").at(0).at("address"), 0x123);
 
+    // Its set written with the doctor's finds undone: each chip exactly as the set has it.
+    std::vector<std::string> writeArgs = args;
+    writeArgs.insert(writeArgs.end(), {"--write-set", files.file("sets")});
+    const std::string written = runCli(writeArgs).out;
+    EXPECT_NE(written.find("Set written: " + files.file("sets") +
+                           "/brd.zip, 4 of 5 chips; mended "
+                           "from the dumps: b.u2, c.u3, e.u5; not in it: d.u4 (missing)\n"),
+              std::string::npos)
+        << written;
+    std::vector<std::pair<std::string, Bytes>> members;
+    for (const Member& m : membersOf(files.file("sets/brd.zip")))
+        members.emplace_back(m.path, m.bytes);
+    EXPECT_EQ(members, (std::vector<std::pair<std::string, Bytes>>{
+                           {"a.u1", a}, {"b.u2", b}, {"c.u3", c}, {"e.u5", e}}));
+
     // The sets were compiled into the cache by the first run and read from it by the second. A
     // byte of it damaged costs reading the DAT again, and a new cache; a changed DAT is read.
     std::filesystem::path sets;
