@@ -3,6 +3,7 @@
 #include <numeric>
 
 #include "core/repair/burn.h"
+#include "core/repair/zip_writer.h"
 #include "tests/support/test_support.h"
 
 namespace chipsight::repair {
@@ -53,6 +54,12 @@ TEST(Burn, RomsAreFittedToThePartAndListedWithTheirSums) {
     EXPECT_EQ(refused, "narrow is not 16 bits wide, as a 27C160 is");
     EXPECT_FALSE(epromPart("27C999"));
     EXPECT_EQ(fitToPart("as-is", byte, 0, true, std::nullopt, refused)[0].bytes, byte);
+
+    // Names from a DAT or an archive never lead out of the folder written into.
+    for (const char* name : {"../x", "/etc/x", "a/../x", "a//x", "x\n", "..", ""})
+        EXPECT_FALSE(safeMemberName(name)) << name;
+    EXPECT_TRUE(safeMemberName("sub/x.bin"));
+    EXPECT_FALSE(safeComponent("sub/x.bin"));
 
     EXPECT_EQ(burnLine("out/x.bin", Bytes{1, 2, 3, 0xFF}),
               "out/x.bin: CRC-32 9C53D059, byte sums 05 (8-bit) 0105 (16-bit) 00000105 (32-bit)");
