@@ -18,6 +18,7 @@
 
 #include "core/checksum/crc32.h"
 #include "core/databases/dat/dat_loading.h"
+#include "core/doctor/doctor.h"
 #include "core/input/archive.h"
 #include "core/input/directory_walk.h"
 #include "core/sys/byte_order.h"
@@ -64,17 +65,10 @@ class Hasher {
     std::uint64_t size_ = 0;
 };
 
-Sha1 sha1Of(std::span<const std::uint8_t> bytes) {
-    Sha1 digest{};
-    unsigned length = 0;
-    EVP_Digest(bytes.data(), bytes.size(), digest.data(), &length, EVP_sha1(), nullptr);
-    return digest;
-}
-
 bool holdsRom(std::span<const std::uint8_t> bytes, const CollectionRom& rom) {
     return bytes.size() == rom.size &&
            Crc32(0, bytes.data(), std::uint32_t(bytes.size())) == rom.crc &&
-           sha1Of(bytes) == rom.sha1;
+           doctor::sha1(bytes) == rom.sha1;
 }
 
 constexpr std::size_t kPiece = 1 << 20;
@@ -322,7 +316,7 @@ bool readCollectionFile(const std::string& path, IndexedFile& into, CollectionSt
                 member.crc = m.image.status == ImageStatus::Read
                                  ? m.image.digest.crc()
                                  : Crc32(0, m.bytes.data(), member.size);
-                member.sha1 = sha1Of(m.bytes);
+                member.sha1 = doctor::sha1(m.bytes);
                 into.roms.push_back(std::move(member));
             },
             kMaxUnpacked, true);
