@@ -72,6 +72,22 @@ void TerminalFrontEnd::setWritten(const std::string& path, const repair::SetPlan
                  {"left", std::move(left)}}}});
 }
 
+void TerminalFrontEnd::imagesBurnt(const repair::BurnWritten& burnt) {
+    if (!json) return;
+    nlohmann::ordered_json images = nlohmann::ordered_json::array(),
+                           left = nlohmann::ordered_json::array();
+    for (const repair::BurnWritten::Image& image : burnt.images)
+        images.push_back({{"path", image.path},
+                          {"from", image.from},
+                          {"crc", hexDigits(image.crc, 8)},
+                          {"sum8", image.sums.sum8},
+                          {"sum16", image.sums.sum16},
+                          {"sum32", image.sums.sum32}});
+    for (const repair::BurnWritten::Left& chip : burnt.left)
+        left.push_back({{"name", chip.name}, {"why", chip.why}});
+    writeJson({{"burnt", {{"images", std::move(images)}, {"left", std::move(left)}}}});
+}
+
 void TerminalFrontEnd::logAppended(std::string_view text) {
     if (json) return;
     clearProgressForReport();

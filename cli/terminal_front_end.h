@@ -30,6 +30,7 @@ class TerminalFrontEnd : public FrontEnd {
     void boardJudged(const board::Catalogue& catalogue, std::span<const board::Dump> dumps,
                      const board::BoardAnswer& answer) override;
     void setWritten(const std::string& path, const repair::SetPlan& plan) override;
+    void imagesBurnt(const repair::BurnWritten& burnt) override;
     void logAppended(std::string_view text) override;
     void setTitle(const std::string&) override {}
     void enableAddCustomButton() override {}

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "core/checksum/crc32.h"
 #include "core/identify/identify.h"
 #include "core/repair/mend.h"
 #include "core/repair/zip_writer.h"
@@ -61,6 +62,7 @@ BurnWritten writeBurn(const std::string& folder, const std::string& setName,
     for (const BurnChip& chip : chips) {
         if (chip.images.empty()) {
             left.push_back("Not burnt: " + chip.rom + " (" + chip.why + ")");
+            out.left.push_back({chip.rom, chip.why});
             continue;
         }
         if (!makeDirectories(dir)) return out.failure = "Cannot make the folder " + dir, out;
@@ -75,6 +77,9 @@ BurnWritten writeBurn(const std::string& folder, const std::string& setName,
                        out;
             out.lines.push_back("Image to burn, from " + chip.from + ": " +
                                 burnLine(path, image.bytes));
+            out.images.push_back({path, chip.from,
+                                  Crc32(0, image.bytes.data(), std::uint32_t(image.bytes.size())),
+                                  byteSums(image.bytes)});
         }
     }
     out.lines.insert(out.lines.end(), left.begin(), left.end());

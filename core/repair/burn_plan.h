@@ -36,6 +36,16 @@ std::vector<BurnChip> planBurn(const board::Catalogue& catalogue,
                                const std::optional<EpromPart>& part, const RomSource& source);
 
 struct BurnWritten {
+    struct Image {
+        std::string path, from;
+        std::uint32_t crc = 0;
+        ByteSums sums;
+    };
+    std::vector<Image> images;  // each image written
+    struct Left {
+        std::string name, why;
+    };
+    std::vector<Left> left;          // the chips not burnt
     std::vector<std::string> lines;  // one per image written, then one per chip not burnt
     std::string failure;             // the first write that failed, naming the file and why
 };

@@ -62,6 +62,8 @@ class FrontEnd {
     virtual void setWritten(const std::string& path, const repair::SetPlan& plan) {
         static_cast<void>(path), static_cast<void>(plan);
     }
+    // With records wanted: the images to burn written for a board, and the chips not burnt.
+    virtual void imagesBurnt(const repair::BurnWritten& burnt) { static_cast<void>(burnt); }
     // A front end whose messages each wait for the user (boxes to click) says so here; it then
     // hears once per archive of its members whose length is no image's, where others hear of
     // each.

@@ -736,6 +736,7 @@ Outcome Session::reportBoard(const BoardDumps& dumps, const board::Catalogue& ca
     }
     m_frontEnd.boardJudged(catalogue, dumps.dumps, answer);
     if (!written.line.empty()) m_frontEnd.setWritten(written.path, plan);
+    if (!m_burnFolder.empty() && burnt.failure.empty()) m_frontEnd.imagesBurnt(burnt);
     appendReport(text);
     scrollLog();
     if (!written.failure.empty() || !burnt.failure.empty()) {
@@ -767,7 +768,11 @@ repair::BurnWritten Session::burnImages(const board::Catalogue& catalogue,
                                         std::span<const std::span<const std::uint8_t>> bytes,
                                         const board::BoardAnswer& answer, const std::string& folder,
                                         bool replace) {
-    if (answer.candidates.empty()) return {{}, "No set holds a dump of the board"};
+    if (answer.candidates.empty()) {
+        repair::BurnWritten none;
+        none.failure = "No set holds a dump of the board";
+        return none;
+    }
     return repair::writeBurn(folder, std::string(catalogue.set(answer.candidates.front().set).name),
                              repair::planBurn(catalogue, bytes, answer, m_burnPart, m_romSource),
                              replace);

@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <numeric>
 #include <random>
 #include <thread>
 
@@ -816,6 +817,14 @@ TEST_F(Cli, TheBestSetIsWrittenAsTheZipMameTakesAndNothingOutsideTheFolder) {
               std::string::npos)
         << run.out << run.err;
     EXPECT_EQ(readFile(burnt), sixteen);
+    const std::string burntJson = burn({"--json"}).out;
+    const auto image = nlohmann::json::parse(burntJson.substr(burntJson.rfind("{\"burnt\"")))
+                           .at("burnt")
+                           .at("images")
+                           .at(0);
+    EXPECT_EQ(image.at("path"), burnt);
+    EXPECT_EQ(image.at("crc"), hexText(crcOf(sixteen), "%08X"));
+    EXPECT_EQ(image.at("sum32"), 16 * std::accumulate(b.begin(), b.end(), 0u));
     if (!mame) GTEST_SKIP() << "MAME is not installed: its audit of the zips is not run";
 }
 
