@@ -31,4 +31,11 @@ const KnownHeader* knownHeaderOf(std::span<const std::uint8_t> head, std::uint64
     return nullptr;
 }
 
+bool headerMayLead(std::uint64_t length) {
+    if (length > 0xFFFFFFFFull || powerOfTwo(length)) return false;
+    return std::any_of(kHeaders.begin(), kHeaders.end(), [&](const KnownHeader& h) {
+        return length > h.bytes && powerOfTwo(length - h.bytes);
+    });
+}
+
 }  // namespace chipsight

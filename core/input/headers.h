@@ -24,4 +24,8 @@ inline constexpr std::size_t kLongestHeader = 128;
 // file of a power of two bytes is identified whole, whatever it starts with.
 const KnownHeader* knownHeaderOf(std::span<const std::uint8_t> head, std::uint64_t length);
 
+// Whether a file of `length` bytes, a length identification refuses, could be a known header
+// and a dump after it: its first bytes then tell.
+bool headerMayLead(std::uint64_t length);
+
 }  // namespace chipsight
