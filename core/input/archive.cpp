@@ -450,14 +450,16 @@ ArchiveEnd readArchive(const std::string& path, int splitLevel, bool keepBytes,
         const std::uint64_t claimed = sizeKnown ? std::uint64_t(archive_entry_size(entry)) : 0;
         if (sizeKnown) {
             m.image.length = std::uint32_t(claimed);
-            if (const ImageStatus status = lengthStatus(claimed);
-                status != ImageStatus::Read &&
+            const ImageStatus status = lengthStatus(claimed);
+            if (status != ImageStatus::Read &&
                 !(status == ImageStatus::NotPowerOfTwo && (anyLength || headerMayLead(claimed)))) {
                 m.image.status = status;
                 member(m);
                 continue;
             }
-            if (keepBytes && claimed > holdable) {
+            // A member looked at only for a header is refused for its length when it has none,
+            // as it always was, whatever memory could hold.
+            if (keepBytes && claimed > holdable && (status == ImageStatus::Read || anyLength)) {
                 m.image.status = ImageStatus::OutOfMemory;
                 member(m);
                 continue;
