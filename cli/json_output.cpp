@@ -133,6 +133,7 @@ nlohmann::ordered_json toJson(const ImageRecord& r) {
         for (int bit = 7; bit >= 0; --bit) bits += char('0' + ((r.anyBits >> bit) & 1));
         j["unused_bits"] = bits;
     }
+    if (!r.headerKind.empty()) j["header"] = {{"kind", r.headerKind}, {"bytes", r.headerBytes}};
     j["found"] = r.found;
     j["matches"] = nlohmann::ordered_json::array();
     for (const RecordPart& part : r.parts) {

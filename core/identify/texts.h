@@ -29,6 +29,11 @@ inline constexpr const char* kTitleFormat =
 inline constexpr const char* kErrorOpening = "Error opening file :(";
 inline constexpr const char* kBelow4GiB = "ROM size must be below 4 GiB!";
 inline constexpr const char* kNotPowerOfTwo = "ROM size must be power of 2!";
+// The line under a report of a dump identified without its header, as the block joins its lines:
+// "\t** iNES header of 16 bytes left out".
+inline constexpr const char* kHeaderLeftOutHead = "\r\n\t** ";
+inline constexpr const char* kHeaderLeftOutMiddle = " header of ";
+inline constexpr const char* kHeaderLeftOutTail = " bytes left out";
 // The message for many members of one archive: "N files in ARCHIVE, the first:".
 inline constexpr const char* kOddMembersOf = " files in ";
 inline constexpr const char* kOddMembersFirst = ", the first:";

@@ -244,12 +244,15 @@ class MemberSink {
           sizeKnown_(sizeKnown),
           anyLength_(anyLength),
           digesting_(sizeKnown && lengthStatus(claimed) == ImageStatus::Read),
+          // A member a collection takes whole is not looked at for a header.
+          heading_(sizeKnown && !anyLength && headerMayLead(claimed)),
           claimed_(claimed),
           keepAtMost_(keepAtMost),
           limit_(limit),
           unpacked_(unpacked),
           // The digest takes only a length that is a power of two.
           digest_(digesting_ ? m.image.length : 0, splitLevel),
+          splitLevel_(splitLevel),
           kept_(keep) {}
 
     // False when the member unpacks to more than it claimed or the archive to more than limit.
@@ -257,7 +260,9 @@ class MemberSink {
         unpacked_ += n;
         got_ += n;
         if (unpacked_ > limit_ || (sizeKnown_ && got_ > claimed_)) return false;
-        if (digesting_)
+        if (heading_)
+            takeHeaded(bytes, n);
+        else if (digesting_)
             digest_.add({bytes, n});
         else if (!sizeKnown_ && got_ <= 0xFFFFFFFFull)
             unsized_.add({bytes, n});
@@ -287,7 +292,16 @@ class MemberSink {
     void finish(int splitLevel) {
         m_.image.status = lengthStatus(got_);
         if (m_.image.status != ImageStatus::TooLarge) m_.image.length = std::uint32_t(got_);
-        if (m_.image.status == ImageStatus::Read) {
+        if (header_ && got_ == claimed_) {
+            // Identified, and kept, by the bytes after its header.
+            m_.image.status = ImageStatus::Read;
+            m_.image.header = header_;
+            m_.image.length -= header_->bytes;
+            digest_.finish();
+            m_.image.digest = digest_;
+            m_.bytesKept = kept_;
+            if (kept_) m_.bytes.erase(m_.bytes.begin(), m_.bytes.begin() + header_->bytes);
+        } else if (m_.image.status == ImageStatus::Read) {
             if (sizeKnown_) {
                 digest_.finish();
                 m_.image.digest = digest_;
@@ -302,11 +316,39 @@ class MemberSink {
     }
 
   private:
+    // A member of a length no image has, which may be a known header and a dump: its first
+    // bytes are held until they tell which, then the dump's go to the digest as they come.
+    void takeHeaded(const std::uint8_t* bytes, std::size_t n) {
+        const std::size_t headLength =
+            std::size_t(std::min<std::uint64_t>(kLongestHeader, claimed_));
+        if (!header_ && head_.size() < headLength) {
+            const std::size_t part = std::min(n, headLength - head_.size());
+            head_.insert(head_.end(), bytes, bytes + part);
+            bytes += part;
+            n -= part;
+            if (head_.size() < headLength) return;
+            header_ = knownHeaderOf(head_, claimed_);
+            if (!header_) {
+                // Refused for its length: nothing of it is wanted.
+                heading_ = false;
+                kept_ = false;
+                return;
+            }
+            digest_ = ImageDigest(std::uint32_t(claimed_ - header_->bytes), splitLevel_);
+            digest_.add({head_.data() + header_->bytes, head_.size() - header_->bytes});
+        }
+        if (header_) digest_.add({bytes, n});
+    }
+
     ArchiveMember& m_;
     const bool sizeKnown_, anyLength_, digesting_;
+    bool heading_;
     const std::uint64_t claimed_, keepAtMost_, limit_;
     std::uint64_t& unpacked_;
     ImageDigest digest_;
+    const int splitLevel_;
+    std::vector<std::uint8_t> head_;
+    const KnownHeader* header_ = nullptr;
     UnsizedDigest unsized_;
     std::uint64_t got_ = 0;
     bool kept_;
@@ -408,14 +450,16 @@ ArchiveEnd readArchive(const std::string& path, int splitLevel, bool keepBytes,
         const std::uint64_t claimed = sizeKnown ? std::uint64_t(archive_entry_size(entry)) : 0;
         if (sizeKnown) {
             m.image.length = std::uint32_t(claimed);
-            if (const ImageStatus status = lengthStatus(claimed);
-                status != ImageStatus::Read &&
-                !(anyLength && status == ImageStatus::NotPowerOfTwo)) {
+            const ImageStatus status = lengthStatus(claimed);
+            if (status != ImageStatus::Read &&
+                !(status == ImageStatus::NotPowerOfTwo && (anyLength || headerMayLead(claimed)))) {
                 m.image.status = status;
                 member(m);
                 continue;
             }
-            if (keepBytes && claimed > holdable) {
+            // A member looked at only for a header is refused for its length when it has none,
+            // as it always was, whatever memory could hold.
+            if (keepBytes && claimed > holdable && (status == ImageStatus::Read || anyLength)) {
                 m.image.status = ImageStatus::OutOfMemory;
                 member(m);
                 continue;

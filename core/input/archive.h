@@ -72,7 +72,9 @@ enum class ArchiveEnd {
 // checked whole before its first member is handed on: one whose checksums do not match is
 // Damaged with none. Unpacking stops at `limit` bytes in all. With `anyLength`, a member whose
 // length is not a power of two is unpacked too (a collection of ROMs holds such), and comes as
-// NotPowerOfTwo with its length, no digest, and its bytes when `keepBytes`.
+// NotPowerOfTwo with its length, no digest, and its bytes when `keepBytes`. Without it, a member
+// whose length is told ahead, and which starts with a known header, is taken by the bytes after
+// the header as readImageFile takes a file.
 ArchiveEnd readArchive(const std::string& path, int splitLevel, bool keepBytes,
                        const std::function<void(ArchiveMember&)>& member,
                        std::uint64_t limit = kMaxUnpacked, bool anyLength = false);

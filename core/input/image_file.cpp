@@ -45,6 +45,7 @@ ImageStatus lengthStatus(std::uint64_t length) {
 
 // The bytes an archive is told by, at most.
 constexpr std::size_t kHead = 512;
+static_assert(kLongestHeader <= kHead, "a header is told by the bytes read for an archive");
 
 ImageFile readImageFile(const std::string& path, int splitLevel, bool findArchives,
                         std::vector<std::uint8_t>* keep) {
@@ -53,19 +54,32 @@ ImageFile readImageFile(const std::string& path, int splitLevel, bool findArchiv
     if (!file) return image;
     const std::uint64_t length = file->length();
     image.status = lengthStatus(length);
+    // The first bytes tell an archive or a known header, when the length is not an image's.
+    std::uint8_t head[kHead];
+    std::size_t got = 0;
+    if (image.status == ImageStatus::NotPowerOfTwo ||
+        (findArchives && image.status != ImageStatus::Read))
+        got = file->read(head, kHead);
     // An archive's length is seldom one an image may have: such a file is looked at first.
-    if (findArchives && image.status != ImageStatus::Read) {
-        std::uint8_t head[kHead];
-        const std::size_t got = file->read(head, kHead);
-        if (looksLikeArchive({head, got})) {
-            image.archive = true;
+    if (findArchives && image.status != ImageStatus::Read && looksLikeArchive({head, got})) {
+        image.archive = true;
+        return image;
+    }
+    if (image.status == ImageStatus::TooLarge) return image;
+    image.length = std::uint32_t(length);
+    if (image.status == ImageStatus::NotPowerOfTwo) {
+        image.header = knownHeaderOf({head, got}, length);
+        if (!image.header) return image;
+        image.length -= image.header->bytes;
+        image.status = ImageStatus::ReadFailed;
+        try {
+            file->seek(image.header->bytes);
+        } catch (const FileError&) {
             return image;
         }
     }
-    if (image.status == ImageStatus::TooLarge) return image;
-    const auto size = std::uint32_t(length);
-    image.length = size;
-    if (image.status != ImageStatus::Read) return image;
+    const std::uint32_t size = image.length;
+    const std::uint32_t skip = image.header ? image.header->bytes : 0;
     image.digest = ImageDigest(size, splitLevel);
     image.status = ImageStatus::ReadFailed;
     if (keep) {
@@ -83,13 +97,13 @@ ImageFile readImageFile(const std::string& path, int splitLevel, bool findArchiv
         }
     }
     if (size >= kMapAtLeast && !keep) {
-        if (auto mapping = file->map(size)) {
+        if (auto mapping = file->map(std::size_t(skip) + size)) {
             // A page past the end of a file cut short meanwhile stops the digest there.
             ImageDigest& digest = image.digest;
             const std::uint8_t* bytes = mapping->bytes();
             const auto read = [&] {
                 image.archive = findArchives && looksLikeArchive({bytes, kHead});
-                digest.add({bytes, size});
+                digest.add({bytes + skip, size});
             };
             if (!readMapped(*mapping, read)) return image;
             if (!file->unchangedSinceOpen()) return image;
@@ -109,8 +123,8 @@ ImageFile readImageFile(const std::string& path, int splitLevel, bool findArchiv
     while (image.digest.added() < size) {
         const std::size_t want = std::min<std::size_t>(kPiece, size - image.digest.added());
         std::uint8_t* buffer = keep ? keep->data() + image.digest.added() : piece;
-        const std::size_t got = file->read(buffer, want);
-        if (findArchives && image.digest.added() == 0 && got == want &&
+        got = file->read(buffer, want);
+        if (findArchives && !image.header && image.digest.added() == 0 && got == want &&
             looksLikeArchive({buffer, got}))
             image.archive = true;
         image.digest.add({buffer, got});

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/checksum/image_digest.h"
+#include "core/input/headers.h"
 
 namespace chipsight {
 
@@ -22,7 +23,11 @@ enum class ImageStatus {
 
 struct ImageFile {
     ImageStatus status = ImageStatus::CannotOpen;
+    // The bytes identified: those after the header, when there is one.
     std::uint32_t length = 0;
+    // The known header the file starts with, left out of the digest and of the kept bytes; null
+    // for a file identified whole.
+    const KnownHeader* header = nullptr;
     // The digest at `splitLevel` levels of the bytes read; finished only when status is Read.
     ImageDigest digest{0, 0};
     // The file carries an archive's signature and was asked to be looked at for one: it is for
@@ -47,10 +52,12 @@ ImageStatus lengthStatus(std::uint64_t length);
 // `findArchives`, a file whose first bytes look like an archive's comes back marked as one; the
 // bytes looked at are those read for the digest anyway, except for a file of a length that
 // identification refuses, which costs one more read. A file of an image's length is digested
-// whether it looks like an archive or not. With `keep`, an image of up to 64 MiB
-// is read into it, resized to the file's length, and not mapped: for a buffer kept from image
-// to image, whose memory then needs no clearing. It holds the image's bytes when the status is
-// Read and its size is the length; a larger image, or one it finds no memory for, is read as
+// whether it looks like an archive or not. A file of a length that identification refuses, which
+// starts with a known header after which the length is one it admits, is identified by the
+// bytes after the header; telling it costs that one read too. With `keep`, an image of up to
+// 64 MiB is read into it, resized to the length identified, and not mapped: for a buffer kept from
+// image to image, whose memory then needs no clearing. It holds the image's bytes when the status
+// is Read and its size is the length; a larger image, or one it finds no memory for, is read as
 // without it, and it is left empty.
 ImageFile readImageFile(const std::string& path, int splitLevel, bool findArchives = false,
                         std::vector<std::uint8_t>* keep = nullptr);

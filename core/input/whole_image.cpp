@@ -12,9 +12,23 @@ WholeImage readWholeImage(const std::string& path) {
     auto file = File::open(path, File::Mode::Read);
     if (!file) return image;
     const std::uint64_t length = file->length();
-    if ((image.status = lengthStatus(length)) != ImageStatus::Read) return image;
+    if ((image.status = lengthStatus(length)) == ImageStatus::TooLarge) return image;
+    // The bytes identified are those after a known header, as readImageFile takes them.
+    std::uint32_t skip = 0;
+    if (image.status == ImageStatus::NotPowerOfTwo) {
+        std::uint8_t head[kLongestHeader];
+        const KnownHeader* header = knownHeaderOf({head, file->read(head, sizeof head)}, length);
+        if (!header) return image;
+        skip = header->bytes;
+        try {
+            file->seek(skip);
+        } catch (const FileError&) {
+            image.status = ImageStatus::ReadFailed;
+            return image;
+        }
+    }
     try {
-        image.bytes.resize(std::size_t(length));
+        image.bytes.resize(std::size_t(length - skip));
     } catch (const std::bad_alloc&) {
         image.status = ImageStatus::OutOfMemory;
         return image;

@@ -15,7 +15,7 @@ struct WholeImage {
 };
 
 // Reads the file at `path` under a shared lock, refusing what identification refuses (a length
-// of 4 GiB or more, or not a power of two), as readImageFile does.
+// of 4 GiB or more, or not a power of two) and leaving out a known header, as readImageFile does.
 WholeImage readWholeImage(const std::string& path);
 
 }  // namespace chipsight::doctor

@@ -41,6 +41,9 @@ struct ImageRecord {
     bool blank = false;
     std::uint8_t anyBits = 0xFF;  // the OR of every byte
     std::optional<std::array<std::uint8_t, 20>> sha1;
+    // The known header left out of the bytes identified: its kind and length.
+    std::string headerKind;
+    std::uint32_t headerBytes = 0;
     bool found = false;
     std::vector<RecordPart> parts;
     // With the doctor on: how the reads compared of which the image is the majority, and what

@@ -386,12 +386,17 @@ Outcome Session::reportImage(const std::string& path, const std::string& name,
     m_lastCrc = report.crc;
     m_lastFileName = name;
     m_lastSize = image.length;
+    // The line goes under the identification's, above the doctor's.
+    if (image.header)
+        report.block += text::kHeaderLeftOutHead + std::string(image.header->kind) +
+                        text::kHeaderLeftOutMiddle + std::to_string(image.header->bytes) +
+                        text::kHeaderLeftOutTail;
     std::optional<doctor::Examination> examination;
     if (m_doctor != 0) {
         examination = examine(found, path, bytes, member);
         doctor::appendExamination(report.block, *examination);
     }
-    if (m_frontEnd.wantsRecords()) record(path, found, bytes, examination);
+    if (m_frontEnd.wantsRecords()) record(path, found, bytes, examination, {}, image.header);
     if (m_board) {
         board::Dump dump{name, found.crc, found.size, std::nullopt};
         // The bytes of a dump the board's doctor may look at, from the read that identified
@@ -438,9 +443,13 @@ bool Session::anySha1() {
 void Session::record(const std::string& path, const Identification& found,
                      const std::vector<std::uint8_t>* bytes,
                      std::optional<doctor::Examination> examination,
-                     std::optional<doctor::ReadsComparison> reads) {
+                     std::optional<doctor::ReadsComparison> reads, const KnownHeader* header) {
     ImageRecord r = recordOf(found, m_entries, entrySources());
     r.path = path;
+    if (header) {
+        r.headerKind = header->kind;
+        r.headerBytes = header->bytes;
+    }
     r.examination = std::move(examination);
     r.reads = std::move(reads);
     if (anySha1()) {

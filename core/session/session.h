@@ -250,11 +250,12 @@ class Session {
                         const std::string& shownAs, const ImageFile& image,
                         const std::vector<std::uint8_t>* bytes, bool member = false);
     // Hands the front end the record of what was found of the image at `path`, with what the
-    // doctor made of it and of the reads it is the majority of.
+    // doctor made of it and of the reads it is the majority of, and the header left out of it.
     void record(const std::string& path, const Identification& found,
                 const std::vector<std::uint8_t>* bytes,
                 std::optional<doctor::Examination> examination,
-                std::optional<doctor::ReadsComparison> reads = std::nullopt);
+                std::optional<doctor::ReadsComparison> reads = std::nullopt,
+                const KnownHeader* header = nullptr);
     EntrySources entrySources() const;
     // Whether any DAT entry carries a SHA-1: then records carry the image's (asked once).
     bool anySha1();

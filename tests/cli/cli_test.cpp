@@ -87,6 +87,9 @@ FromJson fromJson(const std::string& out) {
                 text += "\n\t** warning some unused bits [" +
                         j.at("unused_bits").get<std::string>() + "] possible bad ROM.";
         }
+        if (j.contains("header"))
+            text += "\n\t** " + j.at("header").at("kind").get<std::string>() + " header of " +
+                    std::to_string(j.at("header").at("bytes").get<int>()) + " bytes left out";
         text += "\n";
     }
     return result;
@@ -147,6 +150,22 @@ class Cli : public ::testing::Test {
     TempDir db, files, cache;
     const std::string test = files.file("test.bin"), other = files.file("other.bin");
 };
+
+// A dump behind a known header is found by the bytes after it, and says so in its report and
+// its record.
+TEST_F(Cli, DumpBehindAKnownHeaderIsFoundByTheBytesAfterIt) {
+    const std::string nes = files.file("game.nes");
+    Bytes bytes{'N', 'E', 'S', 0x1A};
+    bytes.resize(16);
+    append(bytes, {2, 3});
+    writeFile(nes, bytes);
+    EXPECT_EQ(cli({nes}).out,
+              "============================\ngame.nes: (1/1) [EAE621C7]\n\t- U2 : Demo board\n"
+              "\t- U3 : Spare\n\t** iNES header of 16 bytes left out\n");
+    EXPECT_EQ(nlohmann::json::parse(runCli({"--db-dir", db.path().string(), "--json", nes}).out)
+                  .at("header"),
+              nlohmann::json::parse(R"({"kind": "iNES", "bytes": 16})"));
+}
 
 TEST_F(Cli, WorkedExamplesWithCrlfOrPlainLineFeedsInArgumentOrder) {
     ProcessResult run = cli({"--crlf", "--split-level", "2", test});

@@ -230,6 +230,29 @@ TEST_F(Archives, TheDoctorExaminesAMembersOwnBytes) {
               std::string::npos);
 }
 
+// A member behind a known header is identified, and examined, by the bytes after it; one of that
+// length without the header's signature is refused for its length as ever.
+TEST_F(Archives, AMemberBehindAKnownHeaderIsTakenWithoutIt) {
+    core.m_entries = {makeEntry(0x8BB98613, 4, "CHIP", "Demo")};
+    core.setDoctor(true);
+    Bytes nes{'N', 'E', 'S', 0x1A};
+    nes.resize(16);
+    append(nes, {1, 0, 3, 2});
+    Bytes odd = nes;
+    odd[0] = 'X';
+    for (const std::string kind : {"zip", "tar.gz"}) {
+        const std::string path = dir.file("set." + kind);
+        writeArchive(path, kind, {{"swapped.nes", nes}, {"odd.nes", odd}});
+        EXPECT_NE(identify(path).find("\r\n\t** iNES header of 16 bytes left out\r\n\t>> bytes "
+                                      "swapped in each 16-bit word: CHIP : Demo"),
+                  std::string::npos)
+            << kind;
+        EXPECT_EQ(ui.boxes(),
+                  Calls{box("ROM size must be power of 2!\n" + path + "/odd.nes", "Error", 0)})
+            << kind;
+    }
+}
+
 // The bounds: the bytes an archive unpacks to, and a member too large for the database's sizes,
 // known from its header before any of its bytes are read.
 TEST(ArchiveBounds, UnpackingStopsAtTheLimitAndHugeMembersAreRefused) {

@@ -80,6 +80,46 @@ TEST_F(Identify, WorkedExamples) {
     EXPECT_EQ(ui.calls.back(), scrolled(2));
 }
 
+// A dump behind a header its emulator wants is identified by the bytes after it, whether read in
+// pieces or mapped, its bytes kept or not; a file of that length without a known signature is
+// refused as ever.
+TEST_F(Identify, DumpsBehindAKnownHeaderAreIdentifiedWithoutIt) {
+    struct Header {
+        std::string kind;
+        Bytes bytes;
+    };
+    Bytes a78(128, 0), lnx(64, 0);
+    std::copy_n("ATARI7800", 9, a78.begin() + 1);
+    std::copy_n("LYNX", 4, lnx.begin());
+    const Header headers[] = {{"iNES", {'N', 'E', 'S', 0x1A, 1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
+                              {"A78", a78},
+                              {"LNX", lnx}};
+    for (const std::size_t size : {16ul << 10, 2ul << 20}) {
+        const Bytes dump = randomBytes(size, 5);
+        const std::uint32_t crc = Crc32(0, dump.data(), size);
+        core.m_entries = {makeEntry(crc, std::uint32_t(size), "PRG", "Game")};
+        char line[64];
+        std::snprintf(line, sizeof line, "game: (1/1) [%X]\r\n", crc);
+        for (const Header& header : headers) {
+            Bytes file = header.bytes;
+            append(file, dump);
+            for (const bool doctor : {false, true}) {
+                core.setDoctor(doctor);
+                EXPECT_EQ(identify("game", file),
+                          "============================\r\n" + std::string(line) +
+                              "\t- PRG : Game\r\n\t** " + header.kind + " header of " +
+                              std::to_string(header.bytes.size()) + " bytes left out\r\n")
+                    << header.kind << " " << size;
+                EXPECT_EQ(core.m_lastSize, size);
+            }
+            file[header.kind == "A78" ? 1 : 0] ^= 0x20;
+            ui.calls.clear();
+            EXPECT_EQ(identify("game", file), "");
+            EXPECT_EQ(ui.calls, Calls{box(expected::kNotPowerOfTwo, "Error", MB_OK)});
+        }
+    }
+}
+
 class IdentifyFailure : public Identify {
   protected:
     void SetUp() override {
