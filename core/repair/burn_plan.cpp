@@ -39,7 +39,7 @@ std::vector<BurnChip> planBurn(const board::Catalogue& catalogue,
             if (image) chip.from = "the collection";
         }
         if (!image) {
-            chip.why = "not in the collection";
+            chip.why = source ? "not in the collection" : "no collection given to take it from";
             continue;
         }
         if (!safeComponent(chip.rom)) {
