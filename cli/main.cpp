@@ -62,6 +62,7 @@ int main(int argc, char** argv) {
     Session core(frontEnd, chipsight::executablePath(), files);
     if (!dbDir.empty()) core.useDatabaseDirectory(dbDir);
     for (std::string& dat : dats) core.addDatPath(std::move(dat));
+    core.setCacheLimit(o.cacheLimit);
     core.loadDatabases();
     if (listDatabases && o.json) {
         // A line of the listing an object.

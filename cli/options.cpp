@@ -5,6 +5,7 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <iostream>
@@ -33,9 +34,9 @@ std::optional<std::uint32_t> boundedNumber(const std::string& text, std::uint32_
 }
 
 // The options whose value is the next argument, whatever it starts with.
-constexpr const char* kValueOptions[] = {"--db-dir", "--dat",        "--split-level",
-                                         "--jobs",   "--reads-rule", "--write-set",
-                                         "--burn",   "--eprom",      "--collection"};
+constexpr const char* kValueOptions[] = {"--db-dir",     "--dat",        "--split-level", "--jobs",
+                                         "--reads-rule", "--write-set",  "--burn",        "--eprom",
+                                         "--collection", "--cache-limit"};
 
 // Takes --manual and --add out of the command line with the arguments they need, as they are:
 // a name or a description may well begin with a dash, which the parser would take for an
@@ -84,6 +85,7 @@ std::string usageMessage(const CLI::ParseError& e) {
         {"--write-set", "--write-set needs a directory"},
         {"--burn", "--burn needs a directory"},
         {"--collection", "--collection needs a folder, archive or file"},
+        {"--cache-limit", "--cache-limit takes a size such as 500M or 2G"},
         {"--eprom", "--eprom needs an EPROM type"},
     };
     if (dynamic_cast<const CLI::ExtrasError*>(&e) == nullptr) {
@@ -181,6 +183,14 @@ std::optional<int> parseOptions(int argc, char** argv, Options& o) {
         ->allow_extra_args(false)
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
         ->group(lookup);
+    std::string cacheLimit;
+    app.add_option("--cache-limit", cacheLimit,
+                   "keep the compiled DATs, catalogues and collection indexes under SIZE bytes "
+                   "(a K, M or G after the number: 1024 of the one before; default 2G); those "
+                   "unused for 30 days go whatever the size")
+        ->option_text("SIZE")
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast)
+        ->group(databases);
     app.add_option("--burn", o.burn,
                    "with --board: write the image to program for each chip of the best set that "
                    "is missing, bad or bits off, as DIR/SET/ROM, with its CRC-32 and byte sums")
@@ -276,6 +286,20 @@ std::optional<int> parseOptions(int argc, char** argv, Options& o) {
     if (app.count("--write-set") != 0 && (o.writeSet.empty() || o.boards.empty()))
         return usageError(o.writeSet.empty() ? "--write-set needs a directory"
                                              : "--write-set needs --board");
+    if (app.count("--cache-limit") != 0) {
+        std::uint64_t scale = 1;
+        std::string digits = cacheLimit;
+        const std::size_t unit = digits.empty()
+                                     ? std::string::npos
+                                     : std::string("KMG").find(char(std::toupper(digits.back())));
+        if (unit != std::string::npos) {
+            scale = std::uint64_t(1) << (10 * (unit + 1));
+            digits.pop_back();
+        }
+        const auto n = boundedNumber(digits, 0, 0xFFFFFFFFu);
+        if (!n) return usageError("--cache-limit takes a size such as 500M or 2G");
+        o.cacheLimit = *n * scale;
+    }
     if (app.count("--burn") != 0 && (o.burn.empty() || o.boards.empty()))
         return usageError(o.burn.empty() ? "--burn needs a directory" : "--burn needs --board");
     if (app.count("--eprom") != 0 && !repair::epromPart(o.eprom))

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <algorithm>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <thread>
@@ -25,7 +26,8 @@ struct Options {
     unsigned jobs = std::max(1u, std::thread::hardware_concurrency());
     std::vector<std::string> files;
     std::vector<std::vector<std::string>> readGroups, manual, additions, boards;
-    std::vector<std::string> collection;  // --collection: the user's ROM sets
+    std::vector<std::string> collection;                // --collection: the user's ROM sets
+    std::uint64_t cacheLimit = std::uint64_t(2) << 30;  // --cache-limit, in bytes
 };
 
 // Reads the command line into `o`; an exit status when the program ends here (help, version,

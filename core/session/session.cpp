@@ -7,6 +7,7 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <memory>
 #include <new>
@@ -167,6 +168,12 @@ std::int32_t Session::loadDats() {
         m_frontEnd.loadProgress(file, done, all);
     };
     std::shared_ptr<const DatSet> set = loadDatSet(files, userCacheDirectory(), key, progress);
+    // What this load uses is marked used; the cache is then kept in bounds around it.
+    const std::string datsFile = datCacheFile(userCacheDirectory(), key);
+    markCacheFileUsed(datsFile);
+    markCacheFileUsed(m_catalogueFile);
+    m_cacheSize = keepCache(userCacheDirectory(), {datsFile, m_catalogueFile}, m_cacheLimit,
+                            std::int64_t(std::time(nullptr)));
     if (shown) m_frontEnd.loadProgress({}, total, total);
     for (const LoadedDat& dat : set->files()) {
         if (!dat.failure.empty())
@@ -186,6 +193,10 @@ std::string Session::databaseListing() const {
     std::string text = std::string(kRomTableFile) + ", " + kGameTableFile + ", " + kCustomFile +
                        ": " + std::to_string(m_entryCount - inDats) + " entries, in " +
                        reportName(m_database.directory) + "\n";
+    // The compiled files kept between runs.
+    char cache[96];
+    std::snprintf(cache, sizeof cache, "%zu files, %.1f MiB (at most %.1f MiB)", m_cacheSize.files,
+                  double(m_cacheSize.bytes) / 1048576.0, double(m_cacheLimit) / 1048576.0);
     for (const LoadedDat& dat : m_dats) {
         char time[32];
         std::snprintf(time, sizeof time, "%.1f ms", dat.seconds * 1000);
@@ -199,7 +210,7 @@ std::string Session::databaseListing() const {
                 std::to_string(dat.store ? dat.store->size() : 0) + " entries, " +
                 (dat.fromCache ? "from the cache" : "read") + ", " + time + "\n";
     }
-    return text;
+    return text + "Cache: " + cache + ", in " + reportName(userCacheDirectory()) + "\n";
 }
 
 void Session::updateTitle() {
@@ -766,6 +777,7 @@ void Session::setCollection(const std::vector<std::string>& paths) {
         if (!m_collection) {
             repair::CollectionStats stats;
             m_collection = repair::Collection::index(paths, userCacheDirectory(), &stats);
+            markCacheFileUsed(repair::collectionIndexFile(userCacheDirectory(), paths));
             for (const std::string& problem : stats.problems) error(problem, MB_ICONEXCLAMATION);
         }
         const repair::CollectionRom* held = m_collection->find(rom.crc, rom.size, rom.sha1);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/board/board.h"
+#include "core/databases/cache_keeping.h"
 #include "core/databases/dat/dat_set.h"
 #include "core/databases/database_location.h"
 #include "core/databases/rom_database.h"
@@ -70,6 +71,8 @@ class Session {
     // there (the window asks for a folder of the user's choosing), fitted to the part set by
     // setBurn; the lines go to the log, a failure to a message.
     Outcome burnBoardImages(const std::string& folder);
+    // The size the cache may take, kept at every load of the databases (see keepCache).
+    void setCacheLimit(std::uint64_t bytes) { m_cacheLimit = bytes; }
     // The user's own ROM sets, for the chips a board lacks: indexed when a chip is first wanted
     // from them (from the cache where their files are unchanged); each file left out is said in
     // a message. None when empty.
@@ -217,6 +220,8 @@ class Session {
     Outcome identifyBoard(const std::vector<std::string>& paths, const board::Catalogue* catalogue);
     std::string m_writeSetFolder;
     bool m_writeSetReplace = false;
+    std::uint64_t m_cacheLimit = kDefaultCacheLimit;
+    CacheSize m_cacheSize;
     std::string m_burnFolder;
     std::optional<repair::EpromPart> m_burnPart;
     // The ROMs of the user's collection, for the chips a board lacks; none without one.

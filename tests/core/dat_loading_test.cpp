@@ -178,5 +178,40 @@ TEST(DatFiles, FindsAFileReachedThroughLinksOnce) {
     EXPECT_EQ(found, (std::vector<std::string>{d + "/dats/again.xml", d + "/dats/hard.xml"}));
 }
 
+// Each load keeps the cache in bounds: what it uses stays, whatever the limit; a compiled file
+// unused for a month goes, and a temporary a write left a day ago; then, over the limit, the
+// least recently used go first. The listing says what is left.
+TEST_F(DatLoading, TheCacheKeepsWhatALoadUsesAndDropsWhatIsUnusedOrTooMuch) {
+    testing::CoreFixture first(dir);
+    run(first);
+    const std::filesystem::path cache = dir.file("cache/chipsight");
+    std::uint64_t used = 0;
+    for (const auto& f : std::filesystem::directory_iterator(cache)) used += f.file_size();
+    const auto aged = [&](const std::string& name, std::size_t bytes, int days) {
+        testing::writeFile((cache / name).string(), Bytes(bytes, 1));
+        std::filesystem::last_write_time(
+            cache / name,
+            std::filesystem::file_time_type::clock::now() - std::chrono::hours(24 * days));
+    };
+    aged("month.dats", 10, 31);
+    aged("left.tmp", 10, 2);
+    aged("writing.tmp", 10, 0);
+    aged("older.roms", 1000, 5);
+    aged("newer.sets", 1000, 3);
+    testing::CoreFixture second(dir);
+    second.core.setCacheLimit(used + 20 + 1000);
+    run(second);
+    std::vector<std::string> left;
+    for (const auto& f : std::filesystem::directory_iterator(cache))
+        left.push_back(f.path().filename().string());
+    std::sort(left.begin(), left.end());
+    ASSERT_EQ(left.size(), 3u);
+    EXPECT_TRUE(left[0].ends_with(".dats")) << left[0];
+    EXPECT_EQ(std::vector<std::string>(left.begin() + 1, left.end()),
+              (std::vector<std::string>{"newer.sets", "writing.tmp"}));
+    EXPECT_NE(second.core.databaseListing().find("Cache: 3 files, "), std::string::npos)
+        << second.core.databaseListing();
+}
+
 }  // namespace
 }  // namespace chipsight
