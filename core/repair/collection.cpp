@@ -134,15 +134,6 @@ std::optional<std::vector<std::uint8_t>> readWholeFile(const std::string& path) 
     return bytes;
 }
 
-std::string canonicalPath(const std::string& path) {
-    if (char* real = ::realpath(path.c_str(), nullptr)) {
-        std::string resolved = real;
-        std::free(real);
-        return resolved;
-    }
-    return path;
-}
-
 std::string collectionKey(const std::vector<std::string>& paths) {
     std::string key = "collection";
     for (const std::string& path : paths) {

@@ -14,7 +14,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <random>
@@ -460,6 +462,18 @@ std::string executablePath() {
     char buffer[PATH_MAX];
     const ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
     return n > 0 ? std::string(buffer, std::size_t(n)) : std::string();
+}
+
+std::string canonicalPath(const std::string& path) {
+    if (char* real = ::realpath(path.c_str(), nullptr)) {
+        std::string resolved = real;
+        std::free(real);
+        return resolved;
+    }
+    std::error_code error;
+    std::string plain = std::filesystem::absolute(path, error).lexically_normal().string();
+    while (plain.size() > 1 && plain.back() == '/') plain.pop_back();
+    return error ? path : plain;
 }
 
 }  // namespace chipsight

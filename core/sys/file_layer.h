@@ -269,4 +269,8 @@ std::string resolveInDirectory(const std::string& directory, const std::string& 
 // The absolute path of the running executable.
 std::string executablePath();
 
+// `path` with its links resolved, as one name for every way of naming a file or folder; a path
+// that does not exist (yet) is made absolute and spelt plainly, without a trailing slash.
+std::string canonicalPath(const std::string& path);
+
 }  // namespace chipsight

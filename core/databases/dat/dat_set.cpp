@@ -330,22 +330,10 @@ std::shared_ptr<const DatSet> openDatSetCache(const std::string& file) {
 }
 
 std::string datCacheKey(const std::string& databaseDir, const std::vector<std::string>& extra) {
-    const auto canonical = [](const std::string& path) {
-        if (char* real = ::realpath(path.c_str(), nullptr)) {
-            std::string resolved = real;
-            std::free(real);
-            return resolved;
-        }
-        // What does not exist (yet) is named by its absolute path, spelt plainly.
-        std::error_code error;
-        std::string plain = std::filesystem::absolute(path, error).lexically_normal().string();
-        while (plain.size() > 1 && plain.back() == '/') plain.pop_back();
-        return error ? path : plain;
-    };
-    std::string key = canonical(databaseDir);
+    std::string key = canonicalPath(databaseDir);
     for (const std::string& path : extra) {
         key += '\n';  // piece by piece: GCC 12 misreads "\n" + text at -O3
-        key += canonical(path);
+        key += canonicalPath(path);
     }
     return key;
 }
