@@ -176,9 +176,7 @@ Catalogue loadCatalogue(const std::vector<std::string>& datPaths,
         file.fileBytes = result.fileBytes;
         file.fileCrc = result.fileCrc;
         if (!result.ok) {
-            file.failure = result.line > 0
-                               ? "line " + std::to_string(result.line) + ": " + result.reason
-                               : result.reason;
+            file.failure = datFailure(result);
             continue;
         }
         staging.addTo(builder, kindOf(result.format), path, file);

@@ -44,12 +44,19 @@ bool sameSha1(std::span<const std::uint8_t> bytes, const ExpectedRom& rom) {
     return rom.sha1 && sha1(bytes) == *rom.sha1;
 }
 
-// Whether the dump with the bits flipped has the ROM's SHA-1; the dump is copied once.
+// `dump` into `out` with the bits flipped.
+void flipped(std::span<const std::uint8_t> dump, const std::vector<BitOff>& bits, Bytes& out) {
+    out.assign(dump.begin(), dump.end());
+    for (const BitOff& b : bits)
+        if (b.byte < out.size()) out[b.byte] ^= std::uint8_t(1u << b.bit);
+}
+
+// Whether the dump with the bits flipped has the ROM's SHA-1; `scratch` is reused from one
+// candidate to the next.
 bool flippedMatches(std::span<const std::uint8_t> dump, const std::vector<BitOff>& bits,
                     const ExpectedRom& rom, Bytes& scratch) {
     if (!rom.sha1) return false;
-    scratch.assign(dump.begin(), dump.end());
-    for (const BitOff& b : bits) scratch[b.byte] ^= std::uint8_t(1u << b.bit);
+    flipped(dump, bits, scratch);
     return sha1(scratch) == *rom.sha1;
 }
 
@@ -127,26 +134,7 @@ void sameSize(std::size_t d, const DumpView& dump, const ExpectedRom& rom, NearS
         NearMatch m;
         m.transform = transform;
         m.dump = d;
-        if (rom.sha1) {
-            Bytes made(dump.bytes.begin(), dump.bytes.end());
-            for (std::size_t i = 0; i < made.size(); ++i) {
-                switch (transform) {
-                    case Transform::ByteSwap:
-                        made[i] = dump.bytes[i ^ 1];
-                        break;
-                    case Transform::WordSwap:
-                        made[i] = dump.bytes[i ^ 2];
-                        break;
-                    case Transform::BitReversal:
-                        made[i] = reverseBits(dump.bytes[i]);
-                        break;
-                    default:
-                        made[i] = std::uint8_t(~dump.bytes[i]);
-                        break;
-                }
-            }
-            m.confirmed = sameSha1(made, rom);
-        }
+        if (rom.sha1) m.confirmed = sameSha1(madeRom(m, dump.bytes, {}, n), rom);
         out.matches.push_back(std::move(m));
     }
     std::vector<OneBitHit> hits;
@@ -171,35 +159,29 @@ void sameSize(std::size_t d, const DumpView& dump, const ExpectedRom& rom, NearS
 // A dump `parts` times the ROM's size that holds it as a share of its bytes, or as copies.
 void largerDump(std::size_t d, const DumpView& dump, const ExpectedRom& rom, NearSearch& out) {
     const std::uint64_t n = rom.size, parts = dump.bytes.size() / n;
-    const auto add = [&](Transform transform, std::uint32_t part,
-                         std::span<const std::uint8_t> made) {
+    const auto add = [&](Transform transform, std::uint32_t part) {
         NearMatch m;
         m.kind = NearMatch::Kind::Within;
         m.transform = transform;
         m.part = part;
         m.parts = std::uint32_t(parts);
         m.dump = d;
-        m.confirmed = sameSha1(made, rom);
+        m.confirmed = sameSha1(madeRom(m, dump.bytes, {}, n), rom);
         out.matches.push_back(std::move(m));
-    };
-    const auto share = [&](std::uint32_t part) {
-        Bytes made(n);
-        for (std::uint64_t i = 0; i < n; ++i) made[i] = dump.bytes[i * parts + part];
-        return made;
     };
     const TransformCrcs t = transformCrcs(dump.bytes);
     if (parts == 2) {
-        if (t.even == rom.crc) add(Transform::EvenOdd, 1, share(0));
-        if (t.odd == rom.crc) add(Transform::EvenOdd, 2, share(1));
+        if (t.even == rom.crc) add(Transform::EvenOdd, 1);
+        if (t.odd == rom.crc) add(Transform::EvenOdd, 2);
     } else if (parts == 4) {
         for (std::uint32_t lane = 0; lane < 4; ++lane)
-            if (t.lane[lane] == rom.crc) add(Transform::ByteLanes, lane + 1, share(lane));
+            if (t.lane[lane] == rom.crc) add(Transform::ByteLanes, lane + 1);
     }
     const std::span<const std::uint8_t> first = dump.bytes.first(n);
     if (crcOf(first) != rom.crc) return;
     for (std::uint64_t copy = 1; copy < parts; ++copy)
         if (std::memcmp(first.data(), dump.bytes.data() + copy * n, n) != 0) return;
-    add(Transform::Overdump, 1, first);
+    add(Transform::Overdump, 1);
 }
 
 // The checksum of a dump spread over the even (or the odd) bytes of one twice its size, the
@@ -211,6 +193,55 @@ std::uint32_t spreadCrc(std::span<const std::uint8_t> bytes, bool odd) {
 }
 
 }  // namespace
+
+std::vector<std::uint8_t> madeRom(const NearMatch& m, std::span<const std::uint8_t> dump,
+                                  std::span<const std::uint8_t> second, std::uint64_t romSize) {
+    Bytes made;
+    switch (m.kind) {
+        case NearMatch::Kind::Transformed:
+            if (dump.size() != romSize) break;
+            made.resize(romSize);
+            for (std::size_t i = 0; i < made.size(); ++i) {
+                switch (m.transform) {
+                    case Transform::ByteSwap:
+                        made[i] = dump[i ^ 1];
+                        break;
+                    case Transform::WordSwap:
+                        made[i] = dump[i ^ 2];
+                        break;
+                    case Transform::BitReversal:
+                        made[i] = reverseBits(dump[i]);
+                        break;
+                    default:
+                        made[i] = std::uint8_t(~dump[i]);
+                        break;
+                }
+            }
+            break;
+        case NearMatch::Kind::Within:
+            if (m.parts == 0 || m.part == 0 || m.part > m.parts || dump.size() != romSize * m.parts)
+                break;
+            if (m.transform == Transform::Overdump) {
+                made.assign(dump.begin(), dump.begin() + std::ptrdiff_t(romSize));
+                break;
+            }
+            made.resize(romSize);
+            for (std::uint64_t i = 0; i < romSize; ++i) made[i] = dump[i * m.parts + m.part - 1];
+            break;
+        case NearMatch::Kind::Interleaved:
+            if (dump.size() * 2 != romSize || second.size() * 2 != romSize) break;
+            made.resize(romSize);
+            for (std::size_t i = 0; i < dump.size(); ++i) {
+                made[i * 2] = dump[i];
+                made[i * 2 + 1] = second[i];
+            }
+            break;
+        case NearMatch::Kind::BitsOff:
+            if (dump.size() == romSize) flipped(dump, m.bits, made);
+            break;
+    }
+    return made;
+}
 
 NearSearch findNear(const ExpectedRom& rom, std::span<const DumpView> dumps) {
     NearSearch out;
@@ -243,14 +274,9 @@ NearSearch findNear(const ExpectedRom& rom, std::span<const DumpView> dumps) {
             m.transform = Transform::EvenOdd;
             m.dump = halves[a];
             m.second = halves[b];
-            if (rom.sha1) {
-                Bytes made(rom.size);
-                for (std::size_t i = 0; i < rom.size / 2; ++i) {
-                    made[i * 2] = dumps[halves[a]].bytes[i];
-                    made[i * 2 + 1] = dumps[halves[b]].bytes[i];
-                }
-                m.confirmed = sameSha1(made, rom);
-            }
+            if (rom.sha1)
+                m.confirmed = sameSha1(
+                    madeRom(m, dumps[halves[a]].bytes, dumps[halves[b]].bytes, rom.size), rom);
             out.matches.push_back(std::move(m));
         }
     }

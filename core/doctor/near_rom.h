@@ -58,6 +58,13 @@ struct NearSearch {
 // What confirming the candidates of a two-bit search may cost, at most.
 inline constexpr double kTwoBitsBudgetSeconds = 0.1;
 
+// The ROM's bytes as `match` makes them from `dump` (and `second`, the odd bytes of an
+// interleaved pair): the dump transformed, the share or first copy of a larger dump, the two
+// interleaved, or the dump with its bits flipped back. Empty when the dumps' lengths do not fit
+// the match and the ROM's `romSize`.
+std::vector<std::uint8_t> madeRom(const NearMatch& match, std::span<const std::uint8_t> dump,
+                                  std::span<const std::uint8_t> second, std::uint64_t romSize);
+
 // Looks for the ROM among `dumps`: each of its size transformed or one or two bits off, each of
 // twice its size (or four times) holding it as its even or odd bytes, a byte lane, or as copies,
 // and each pair of half its size interleaved.

@@ -86,13 +86,16 @@ ByteSums byteSums(std::span<const std::uint8_t> bytes) {
     return {std::uint8_t(sum), std::uint16_t(sum), sum};
 }
 
-std::string burnLine(const std::string& path, std::span<const std::uint8_t> bytes) {
-    const ByteSums s = byteSums(bytes);
+std::string burnLine(const std::string& path, std::uint32_t crc, const ByteSums& s) {
     char text[96];
     std::snprintf(text, sizeof text,
-                  ": CRC-32 %08X, byte sums %02X (8-bit) %04X (16-bit) %08X (32-bit)",
-                  Crc32(0, bytes.data(), std::uint32_t(bytes.size())), s.sum8, s.sum16, s.sum32);
+                  ": CRC-32 %08X, byte sums %02X (8-bit) %04X (16-bit) %08X (32-bit)", crc, s.sum8,
+                  s.sum16, s.sum32);
     return path + text;
+}
+
+std::string burnLine(const std::string& path, std::span<const std::uint8_t> bytes) {
+    return burnLine(path, Crc32(0, bytes.data(), std::uint32_t(bytes.size())), byteSums(bytes));
 }
 
 }  // namespace chipsight::repair

@@ -47,5 +47,7 @@ ByteSums byteSums(std::span<const std::uint8_t> bytes);
 
 // "PATH: CRC-32 1A2B3C4D, byte sums 4D (8-bit) 3C4D (16-bit) 00013C4D (32-bit)".
 std::string burnLine(const std::string& path, std::span<const std::uint8_t> bytes);
+// The same from the image's CRC-32 and sums, taken already.
+std::string burnLine(const std::string& path, std::uint32_t crc, const ByteSums& sums);
 
 }  // namespace chipsight::repair

@@ -75,11 +75,11 @@ BurnWritten writeBurn(const std::string& folder, const std::string& setName,
                 return out.failure = "Cannot write " + path + ": " +
                                      (error == EEXIST ? kFileExists : std::strerror(error)),
                        out;
+            const BurnWritten::Image& done = out.images.emplace_back(BurnWritten::Image{
+                path, chip.from, Crc32(0, image.bytes.data(), std::uint32_t(image.bytes.size())),
+                byteSums(image.bytes)});
             out.lines.push_back("Image to burn, from " + chip.from + ": " +
-                                burnLine(path, image.bytes));
-            out.images.push_back({path, chip.from,
-                                  Crc32(0, image.bytes.data(), std::uint32_t(image.bytes.size())),
-                                  byteSums(image.bytes)});
+                                burnLine(path, done.crc, done.sums));
         }
     }
     out.lines.insert(out.lines.end(), left.begin(), left.end());

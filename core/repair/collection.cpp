@@ -21,6 +21,7 @@
 #include "core/doctor/doctor.h"
 #include "core/input/archive.h"
 #include "core/input/directory_walk.h"
+#include "core/repair/mend.h"
 #include "core/sys/byte_order.h"
 #include "core/sys/file_layer.h"
 
@@ -64,12 +65,6 @@ class Hasher {
     std::uint32_t crc_ = 0;
     std::uint64_t size_ = 0;
 };
-
-bool holdsRom(std::span<const std::uint8_t> bytes, const CollectionRom& rom) {
-    return bytes.size() == rom.size &&
-           Crc32(0, bytes.data(), std::uint32_t(bytes.size())) == rom.crc &&
-           doctor::sha1(bytes) == rom.sha1;
-}
 
 constexpr std::size_t kPiece = 1 << 20;
 
@@ -445,14 +440,15 @@ const CollectionRom* Collection::find(std::uint32_t crc, std::uint32_t size,
 std::optional<std::vector<std::uint8_t>> Collection::bytesOf(const CollectionRom& rom) const {
     if (rom.member.empty()) {
         auto bytes = readWholeFile(rom.path);
-        if (!bytes || !holdsRom(*bytes, rom)) return std::nullopt;
+        if (!bytes || !isTheRom(*bytes, rom.crc, rom.size, rom.sha1)) return std::nullopt;
         return bytes;
     }
     std::optional<std::vector<std::uint8_t>> found;
     const ArchiveEnd end = readArchive(
         rom.path, 0, true,
         [&](ArchiveMember& m) {
-            if (!found && m.bytesKept && m.path == rom.member && holdsRom(m.bytes, rom))
+            if (!found && m.bytesKept && m.path == rom.member &&
+                isTheRom(m.bytes, rom.crc, rom.size, rom.sha1))
                 found = std::move(m.bytes);
         },
         kMaxUnpacked, true);

@@ -3,6 +3,7 @@
 // ROM by the database's checksums, so a fix never puts wrong bytes in a set or a burn.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -12,7 +13,10 @@
 
 namespace chipsight::repair {
 
-// Whether `bytes` are the ROM: its size and CRC-32, and its SHA-1 where the database gives one.
+// Whether `bytes` are the ROM of this CRC-32 and size, and SHA-1 where one is given.
+bool isTheRom(std::span<const std::uint8_t> bytes, std::uint32_t crc, std::uint32_t size,
+              const std::optional<std::array<std::uint8_t, 20>>& sha1);
+// The same for a ROM of the catalogue.
 bool isTheRom(std::span<const std::uint8_t> bytes, const board::CatalogueRom& rom);
 
 // The ROM of `line` (found transformed, or bits off) from `bytes` (each dump's, empty where not

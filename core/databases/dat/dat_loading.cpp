@@ -77,9 +77,7 @@ LoadedDat loadDat(const std::string& path, const std::function<void(std::uint64_
         loaded.contentBytes = result.fileBytes;
         loaded.contentCrc = result.fileCrc;
         if (!result.ok) {
-            loaded.failure = result.line > 0
-                                 ? "line " + std::to_string(result.line) + ": " + result.reason
-                                 : result.reason;
+            loaded.failure = datFailure(result);
         } else if (result.format != DatFormat::None) {
             // The store keeps the block as it was built, not a copy of it.
             const auto block =

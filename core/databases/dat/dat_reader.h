@@ -79,6 +79,13 @@ struct DatResult {
     std::uint32_t fileCrc = 0;
 };
 
+// Why a read failed, as the program says it: "line 12: unclosed <rom> element", or the reason
+// alone where it is at no line.
+inline std::string datFailure(const DatResult& result) {
+    return result.line > 0 ? "line " + std::to_string(result.line) + ": " + result.reason
+                           : result.reason;
+}
+
 // Reads the file at `path` (plain or gzip, told by its first bytes), telling the format by its
 // content. A file of no known format returns format None and ok, having sent nothing. A file
 // that cannot be opened, or whose reading fails before its format is known, returns format None
