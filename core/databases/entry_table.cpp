@@ -7,8 +7,6 @@
 #include <span>
 #include <stdexcept>
 
-#include "core/sys/byte_order.h"
-
 namespace chipsight {
 
 namespace {
@@ -74,30 +72,45 @@ void EntryTable::push_back(const RomEntry& entry) {
 }
 
 template <typename Keep>
-void EntryTable::appendRun(Kind kind, std::size_t count, Keep&& keep) {
-    if (count == 0) return;
+void EntryTable::appendRun(Kind kind, const IndexedRun& run, Keep&& keep) {
+    if (run.size() == 0) return;
+    // More entries than a position can name are as many as this memory cannot hold.
+    if (run.size() >= KeyIndexView::kMaxEntries - size_) throw std::bad_alloc();
     // Everything that may fail to allocate comes before anything changes.
-    reserveIndex(keys_.size() + count);
     makeRoom(segments_, segments_.size() + 1);
+    makeRoom(runs_, runs_.size() + 1);
     const std::uint32_t source = keep();
     segments_.push_back({std::uint32_t(size_), kind, source});
-    const std::size_t first = keys_.size();
-    readKeys(count);
-    size_ += count;
-    link(first);
+    runs_.push_back({size_, run.size(), own_.size(), &run});
+    size_ += run.size();
 }
 
 void EntryTable::appendChips(std::shared_ptr<const std::uint8_t[]> roms, std::size_t count,
                              std::shared_ptr<const std::uint8_t[]> games, std::size_t gameBytes) {
-    appendRun(Kind::Chips, count, [&] {
-        chips_.push_back({std::move(roms), std::move(games), gameBytes});
+    if (count == 0) return;
+    appendChips(IndexedRun::make(std::move(roms), count, kChipShape), std::move(games), gameBytes);
+}
+
+void EntryTable::appendChips(std::shared_ptr<const IndexedRun> run,
+                             std::shared_ptr<const std::uint8_t[]> games, std::size_t gameBytes) {
+    if (!run) return;
+    const IndexedRun& indexed = *run;
+    appendRun(Kind::Chips, indexed, [&] {
+        chips_.push_back({std::move(run), std::move(games), gameBytes});
         return std::uint32_t(chips_.size() - 1);
     });
 }
 
 void EntryTable::appendRecords(std::shared_ptr<const std::uint8_t[]> records, std::size_t count) {
-    appendRun(Kind::Records, count, [&] {
-        records_.push_back(std::move(records));
+    if (count == 0) return;
+    appendRecords(IndexedRun::make(std::move(records), count, kRecordShape));
+}
+
+void EntryTable::appendRecords(std::shared_ptr<const IndexedRun> run) {
+    if (!run) return;
+    const IndexedRun& indexed = *run;
+    appendRun(Kind::Records, indexed, [&] {
+        records_.push_back(std::move(run));
         return std::uint32_t(records_.size() - 1);
     });
 }
@@ -106,7 +119,9 @@ void EntryTable::appendDats(std::shared_ptr<const DatSet> set) {
     if (dats_) throw std::logic_error("the entry table has its DAT entries already");
     if (set->size() == 0) return;
     makeRoom(segments_, segments_.size() + 1);
+    makeRoom(runs_, runs_.size() + 1);
     segments_.push_back({std::uint32_t(size_), Kind::Dat, 0});
+    runs_.push_back({size_, set->size(), own_.size(), nullptr});
     datFirst_ = std::uint32_t(size_);
     datCount_ = std::uint32_t(set->size());
     size_ += set->size();
@@ -119,6 +134,7 @@ void EntryTable::clear() {
     own_.clear();
     chips_.clear();
     records_.clear();
+    runs_.clear();
     dats_.reset();
     datFirst_ = datCount_ = 0;
     keys_.clear();
@@ -141,7 +157,7 @@ RomEntry EntryTable::operator[](std::size_t i) const {
             const Chips& chips = chips_[segment.source];
             return joinRecord(
                 RomTableRecord::decode(std::span<const std::uint8_t, RomTableRecord::kSize>(
-                    chips.roms.get() + k * RomTableRecord::kSize, RomTableRecord::kSize)),
+                    chips.run->record(k), RomTableRecord::kSize)),
                 {chips.games.get(), chips.gameBytes});
         }
         case Kind::Dat: {
@@ -158,7 +174,7 @@ RomEntry EntryTable::operator[](std::size_t i) const {
             break;
     }
     return RomEntry::decode(std::span<const std::uint8_t, RomEntry::kSize>(
-        records_[segment.source].get() + k * RomEntry::kSize, RomEntry::kSize));
+        records_[segment.source]->record(k), RomEntry::kSize));
 }
 
 bool EntryTable::operator==(const EntryTable& other) const {
@@ -166,27 +182,6 @@ bool EntryTable::operator==(const EntryTable& other) const {
     for (std::size_t i = 0; i < size(); ++i)
         if (!((*this)[i] == other[i])) return false;
     return true;
-}
-
-void EntryTable::readKeys(std::size_t count) {
-    // Room was made by reserveIndex; the records are read in order.
-    const Segment& segment = segments_.back();
-    std::size_t stride = RomEntry::kSize, crcAt = kRecordCrcAt, sizeAt = kRecordSizeAt;
-    const std::uint8_t* record = nullptr;
-    if (segment.kind == Kind::Chips) {
-        stride = RomTableRecord::kSize;
-        crcAt = kCrcAt;
-        sizeAt = kSizeAt;
-        record = chips_[segment.source].roms.get();
-    } else {
-        record = records_[segment.source].get();
-    }
-    const std::size_t first = keys_.size();
-    keys_.resize(first + count);  // all written below
-    next_.resize(first + count);  // written when their pair has several entries
-    IndexKey* key = keys_.data() + first;
-    for (std::size_t i = 0; i < count; ++i, record += stride, ++key)
-        *key = {load32(record + crcAt), load32(record + sizeAt)};
 }
 
 }  // namespace chipsight

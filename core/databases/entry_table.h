@@ -9,10 +9,10 @@
 // The entries of a DAT file stay in the block of their DatStore, mapped from the cache or built
 // by its reader.
 //
-// The table's index (see key_index.h) holds the entries kept whole, the chips and the custom
-// records, numbered as though the DAT entries were not there. The entries of all DAT files come
-// as one run after the chips, with an index of their own (see dat_set.h), which the compiled
-// cache keeps ready to probe.
+// Each load of chips or of custom records is a run with an index of its own (see
+// indexed_run.h), which the cache keeps compiled, and so are the entries of all DAT files,
+// which come as one run after the chips (see dat_set.h). The table's own index (see
+// key_index.h) holds only the entries kept whole. A lookup asks each index in table order.
 //
 // What this shape is for, as measured by scripts/bench (a simpler table breaks these):
 // - loading 1,000,000 chips takes at most 3x a plain read() of the two files, and 1,000,000
@@ -41,6 +41,7 @@
 #include <vector>
 
 #include "core/databases/dat/dat_set.h"
+#include "core/databases/indexed_run.h"
 #include "core/databases/rom_database.h"
 #include "core/index/key_index.h"
 #include "core/sys/large_pages.h"
@@ -62,9 +63,18 @@ class EntryTable {
     // each, whose games are the first `gameBytes` bytes of `games`. The table keeps both.
     void appendChips(std::shared_ptr<const std::uint8_t[]> roms, std::size_t count,
                      std::shared_ptr<const std::uint8_t[]> games, std::size_t gameBytes);
+    // The same for a run of chip records (of kChipShape) indexed already.
+    void appendChips(std::shared_ptr<const IndexedRun> run,
+                     std::shared_ptr<const std::uint8_t[]> games, std::size_t gameBytes);
     // Appends the `count` custom records at the start of `records`, RomEntry::kSize bytes each.
     // The table keeps them.
     void appendRecords(std::shared_ptr<const std::uint8_t[]> records, std::size_t count);
+    // The same for a run of custom records (of kRecordShape) indexed already.
+    void appendRecords(std::shared_ptr<const IndexedRun> run);
+    // Where a chip record and a custom record keep their checksum and size.
+    static constexpr RecordShape kChipShape{RomTableRecord::kSize, RomTableRecord::kCrcAt,
+                                            RomTableRecord::kSizeAt};
+    static constexpr RecordShape kRecordShape{RomEntry::kSize, 0, 4};
     // Appends the entries of every DAT file of a load, which the table keeps. A table takes
     // one such run; it throws std::logic_error when it has one already.
     void appendDats(std::shared_ptr<const DatSet> set);
@@ -111,6 +121,8 @@ class EntryTable {
     // of it.
     void prefetch(std::uint32_t crc, std::uint32_t size) const {
         ownIndex().prefetch(crc, size);
+        for (const Run& run : runs_)
+            if (run.indexed) run.indexed->prefetch(crc, size);
         if (dats_) dats_->index().prefetch(crc, size);
     }
 
@@ -118,33 +130,39 @@ class EntryTable {
     // entry of a DAT file where `visit` takes one, else with a RomEntry.
     template <typename Visit>
     void forEachMatch(std::uint32_t crc, std::uint32_t size, Visit&& visit) const {
-        // The table's own entries come along their pair's ring in order, and those numbered from
-        // the run's start on come after the run.
         // A visitor that takes a position as well hears where in the table each entry is.
-        const auto own = [&](std::size_t at) {
+        const auto at = [&](std::size_t position) {
             if constexpr (std::is_invocable_v<Visit, const RomEntry&, std::size_t>)
-                visit((*this)[at], at);
+                visit((*this)[position], position);
             else
-                visit((*this)[at]);
+                visit((*this)[position]);
         };
-        bool datsSeen = !dats_;
-        const auto visitDats = [&] {
-            datsSeen = true;
-            dats_->forEachMatch(crc, size, [&](std::uint32_t n) {
-                if constexpr (std::is_invocable_v<Visit, const DatEntry&, std::size_t>)
-                    visit(dats_->entry(n), datFirst_ + n);
-                else if constexpr (std::is_invocable_v<Visit, const DatEntry&>)
-                    visit(dats_->entry(n));
-                else
-                    own(datFirst_ + n);
-            });
+        // The runs come in table order between the table's own entries: a run that `ownBefore`
+        // of them precede comes before own entry number ownBefore.
+        std::size_t r = 0, inRuns = 0;
+        const auto runsUpTo = [&](std::size_t own) {
+            for (; r < runs_.size() && runs_[r].ownBefore <= own; inRuns += runs_[r++].count) {
+                const Run& run = runs_[r];
+                if (run.indexed) {
+                    run.indexed->forEachMatch(crc, size,
+                                              [&](std::uint32_t k) { at(run.first + k); });
+                    continue;
+                }
+                dats_->forEachMatch(crc, size, [&](std::uint32_t n) {
+                    if constexpr (std::is_invocable_v<Visit, const DatEntry&, std::size_t>)
+                        visit(dats_->entry(n), run.first + n);
+                    else if constexpr (std::is_invocable_v<Visit, const DatEntry&>)
+                        visit(dats_->entry(n));
+                    else
+                        at(run.first + n);
+                });
+            }
         };
         ownIndex().forEachMatch(crc, size, [&](std::uint32_t n) {
-            if (n < datFirst_) return own(n);
-            if (!datsSeen) visitDats();
-            own(n + datCount_);
+            runsUpTo(n);
+            at(n + inRuns);
         });
-        if (!datsSeen) visitDats();
+        runsUpTo(SIZE_MAX);
     }
 
     // Calls `visit` with the entry at position `at`: a DatEntry for an entry of a DAT file,
@@ -160,41 +178,48 @@ class EntryTable {
     // Calls `visit` with the checksum of every entry of `size`, in table order.
     template <typename Visit>
     void forEachCrcOfSize(std::uint32_t size, Visit&& visit) const {
-        const auto own = [&](std::size_t from, std::size_t to) {
-            for (std::size_t i = from; i < to; ++i)
-                if (keys_[i].size == size) visit(keys_[i].crc);
+        const auto keys = [&](const IndexKey* key, std::size_t count) {
+            for (std::size_t i = 0; i < count; ++i)
+                if (key[i].size == size) visit(key[i].crc);
         };
-        const std::size_t before = std::min<std::size_t>(datFirst_, keys_.size());
-        own(0, before);
-        if (dats_) {
-            const IndexKey* keys = dats_->keys();
-            for (std::size_t i = 0; i < dats_->size(); ++i)
-                if (keys[i].size == size) visit(keys[i].crc);
+        for (std::size_t s = 0; s < segments_.size(); ++s) {
+            const Segment& segment = segments_[s];
+            const std::size_t count =
+                (s + 1 < segments_.size() ? segments_[s + 1].first : size_) - segment.first;
+            if (segment.kind == Kind::Own) {
+                keys(keys_.data() + segment.source, count);
+            } else if (segment.kind == Kind::Dat) {
+                keys(dats_->keys(), count);
+            } else {
+                const std::span<const IndexKey> run = runOf(segment).keys();
+                keys(run.data(), run.size());
+            }
         }
-        own(before, keys_.size());
     }
 
     bool operator==(const EntryTable& other) const;
 
   private:
-    // Where a chip record and a custom record keep their checksum and size.
-    static constexpr std::size_t kCrcAt = RomTableRecord::kCrcAt, kSizeAt = RomTableRecord::kSizeAt;
-    static constexpr std::size_t kRecordCrcAt = 0, kRecordSizeAt = 4;
-
     enum class Kind : std::uint32_t { Own, Chips, Records, Dat };
     // A run of entries of one kind, from entry `first` to the next run: own_[source] on for
-    // entries kept whole, the records of chips_[source], those of records_[source], or the
-    // entries of dats_[source].
+    // entries kept whole, the run of chips_[source], that of records_[source], or the entries
+    // of dats_.
     struct Segment {
         std::uint32_t first;
         Kind kind;
         std::uint32_t source;
     };
-    // The bytes of one load of chip records and their games.
+    // One load of chip records and their games.
     struct Chips {
-        std::shared_ptr<const std::uint8_t[]> roms;
+        std::shared_ptr<const IndexedRun> run;
         std::shared_ptr<const std::uint8_t[]> games;
         std::size_t gameBytes;
+    };
+    // A run with an index of its own (none for the DAT run), `ownBefore` of the table's own
+    // entries before it.
+    struct Run {
+        std::size_t first, count, ownBefore;
+        const IndexedRun* indexed;
     };
 
     KeyIndexView ownIndex() const {
@@ -208,17 +233,18 @@ class EntryTable {
         while (segments_[s].first > i) --s;
         return segments_[s];
     }
+    const IndexedRun& runOf(const Segment& segment) const {
+        return segment.kind == Kind::Chips ? *chips_[segment.source].run
+                                           : *records_[segment.source];
+    }
     // How many of the table's own entries the index takes before it must grow.
     std::size_t indexRoom() const { return tags_.size() / KeyIndexView::kSlotsPerEntry; }
-    // Appends a run of `count` entries of `kind`, whose bytes `keep` stores, returning their
-    // number among those of the kind.
+    // Appends `run`, of `kind`, whose owner `keep` stores, returning its number among those of
+    // the kind.
     template <typename Keep>
-    void appendRun(Kind kind, std::size_t count, Keep&& keep);
+    void appendRun(Kind kind, const IndexedRun& run, Keep&& keep);
     // Makes room in the index for `count` of the table's own entries in all.
     void reserveIndex(std::size_t count);
-    // Appends the keys of the `count` records of the last segment to keys_ (and room for
-    // their links to next_).
-    void readKeys(std::size_t count);
     // Enters the table's own entries from number `first` on into the index.
     void link(std::size_t first) {
         linkKeys(keys_.data(), next_.data(), std::uint32_t(first), std::uint32_t(keys_.size()),
@@ -232,12 +258,13 @@ class EntryTable {
     std::vector<Segment> segments_;
     std::vector<RomEntry> own_;
     std::vector<Chips> chips_;
-    std::vector<std::shared_ptr<const std::uint8_t[]>> records_;
+    std::vector<std::shared_ptr<const IndexedRun>> records_;
+    std::vector<Run> runs_;
     // The run of DAT entries, from entry datFirst_ on.
     std::shared_ptr<const DatSet> dats_;
     std::uint32_t datFirst_ = 0, datCount_ = 0;
-    // The keys of every entry but the DAT entries, in table order, and each one's link in the
-    // ring of its pair's entries.
+    // The keys of the entries kept whole, in table order, and each one's link in the ring of
+    // its pair's entries.
     Large<IndexKey> keys_;
     Large<std::uint32_t> next_;
     // A power of two of slots, or none before the first entry.
