@@ -83,6 +83,9 @@ bool storeCheckedFile(const std::string& path, const char (&magic)[8], std::uint
     const std::vector<std::uint32_t> chunkSums = sums.finish();
     h.sumsCrc = crcOf(chunkSums.data(), chunkSums.size() * 4);
     h.headerCrc = crcOf(head.data(), head.size(), crcOf(&h, kChecksummed));
+    const std::size_t slash = path.rfind('/');
+    if (slash != std::string::npos && slash > 0 && !makeDirectories(path.substr(0, slash)))
+        return false;
     return replaceFileWith(path, [&](File& out) {
         out.write(&h, sizeof h);
         out.write(head.data(), head.size());

@@ -38,7 +38,8 @@ constexpr std::size_t checkedPartBytes(std::size_t length) { return (length + 63
 std::optional<CheckedFile> openCheckedFile(const std::string& path, const char (&magic)[8],
                                            std::uint32_t version);
 
-// Writes `head` and the block of `parts` as the file at `path`. False when it could not be.
+// Writes `head` and the block of `parts` as the file at `path`, making its directory when
+// missing. False when it could not be.
 bool storeCheckedFile(const std::string& path, const char (&magic)[8], std::uint32_t version,
                       std::span<const std::uint8_t> head,
                       std::initializer_list<std::span<const std::uint8_t>> parts);

@@ -32,8 +32,8 @@ CacheSize keepCache(const std::string& dir, const std::vector<std::string>& inUs
     std::string_view name;
     unsigned char type;
     while (d->next(name, type)) {
-        const bool compiled =
-            name.ends_with(".dats") || name.ends_with(".sets") || name.ends_with(".roms");
+        const bool compiled = name.ends_with(".dats") || name.ends_with(".sets") ||
+                              name.ends_with(".roms") || name.ends_with(".runs");
         const bool temporary = name.ends_with(".tmp");
         struct stat st {};
         if ((!compiled && !temporary) || !d->status(std::string(name), st, true) ||

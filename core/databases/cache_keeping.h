@@ -21,7 +21,7 @@ struct CacheSize {
 // Marks the compiled file `path` as used now; nothing when there is none.
 void markCacheFileUsed(const std::string& path);
 
-// Removes from `dir` the compiled files (".dats", ".sets", ".roms") last used more than
+// Removes from `dir` the compiled files (".dats", ".sets", ".roms", ".runs") last used more than
 // `unusedDays` days before `now` (seconds since 1970), temporaries a write left behind a day ago
 // or more, and then, least recently used first, as many as bring the rest under `limit` bytes;
 // never one of `inUse`. Returns what is left. A file that cannot be removed is left and counted.

@@ -21,6 +21,7 @@
 #include "core/checksum/crc32.h"
 #include "core/databases/custom_db.h"
 #include "core/databases/dat/dat_files.h"
+#include "core/databases/table_files.h"
 #include "core/doctor/doctor_lines.h"
 #include "core/doctor/reads.h"
 #include "core/identify/texts.h"
@@ -39,40 +40,6 @@ namespace {
 using text::kError;
 using text::kValidationError;
 
-// The content of the file at `path`, its whole records of `recordSize` bytes (or all of it
-// when `recordSize` is 1): nothing when it cannot be opened; `complete` is false when fewer
-// bytes arrived than asked for. A file that a writer holds for too long, or that is larger than
-// the machine's memory, counts as opened and not read in full: it exists, so the user hears of it.
-struct WholeFile {
-    bool opened = false;
-    bool complete = false;
-    // Not cleared before the read: every byte that counts is one that arrived.
-    std::shared_ptr<std::uint8_t[]> bytes;
-    std::size_t size = 0;
-};
-
-WholeFile readWholeFile(const std::string& path, std::size_t recordSize = 1) {
-    WholeFile result;
-    OpenFailure failure = OpenFailure::Unavailable;
-    auto file = File::open(path, File::Mode::ReadDatabase, &failure);
-    result.opened = file || failure == OpenFailure::Busy;
-    if (!file) return result;
-    // Trailing bytes short of a record are never read, so they can never make a read fail.
-    const std::uint64_t wanted = file->length() / recordSize * recordSize;
-    if (wanted > physicalMemory()) return result;
-    try {
-        // On huge pages when large: a table of a million records would otherwise have the
-        // kernel fault in and clear tens of thousands of small pages.
-        result.bytes = std::shared_ptr<std::uint8_t[]>(
-            static_cast<std::uint8_t*>(allocateLargePages(std::max<std::size_t>(wanted, 1))),
-            [](std::uint8_t* p) { freeLargePages(p); });
-    } catch (const std::bad_alloc&) {
-        return result;
-    }
-    result.size = file->read(result.bytes.get(), wanted);
-    result.complete = result.size == wanted;
-    return result;
-}
 }  // namespace
 
 Session::Session(FrontEnd& frontEnd, std::string programPath, std::vector<std::string> arguments)
@@ -111,20 +78,21 @@ void Session::loadDatabases() {
     }
 
     std::int32_t customCount = 0;
-    WholeFile custom =
-        readWholeFile(resolveInDirectory(m_database.directory, kCustomFile), RomEntry::kSize);
+    const std::string customPath = resolveInDirectory(m_database.directory, kCustomFile);
+    CustomRecords custom = readCustomRecords(customPath, runCacheFile(customPath));
     if (custom.opened) {
-        // The table keeps the records as they were read; only the index is written.
-        const std::size_t whole = custom.size / RomEntry::kSize;
+        // The table keeps the records as they were read or compiled; only the index is made.
+        const std::size_t before = m_entries.size();
         bool kept = true;
         try {
-            m_entries.appendRecords(std::move(custom.bytes), whole);
+            m_entries.appendRecords(std::move(custom.run));
+            m_entries.appendRecords(std::move(custom.rest), custom.restCount);
         } catch (const std::bad_alloc&) {
             kept = false;
         }
-        if (kept) m_customLoaded = whole;
+        m_customLoaded = m_entries.size() - before;
         if (custom.complete && kept) {
-            customCount = std::int32_t(whole);
+            customCount = std::int32_t(m_customLoaded);
         } else {
             // The records before the one that came short stay in the table, uncounted.
             error(text::kFailedReadingCustom, MB_ICONSTOP);
@@ -133,8 +101,12 @@ void Session::loadDatabases() {
 
     // The table keeps the two files' bytes and joins each chip with its game when it is shown.
     try {
-        m_entries.appendChips(std::move(roms.bytes), std::size_t(romCount), std::move(games.bytes),
-                              games.size);
+        if (romCount > 0) {
+            const std::string romPath = resolveInDirectory(m_database.directory, kRomTableFile);
+            m_entries.appendChips(
+                chipRun(runCacheFile(romPath), std::move(roms.bytes), std::size_t(romCount)),
+                std::move(games.bytes), games.size);
+        }
     } catch (const std::bad_alloc&) {
         // A table too large to index in this memory is as good as one that could not be read.
         error(text::kFailedReadingRomTable, MB_ICONSTOP);
@@ -144,6 +116,11 @@ void Session::loadDatabases() {
     const std::int32_t datCount = loadDats();
     m_entryCount = customCount + romCount + datCount;
     updateTitle();
+}
+
+std::string Session::runCacheFile(const std::string& table) const {
+    std::string file = datCacheFile(userCacheDirectory(), canonicalPath(table));
+    return file.replace(file.rfind('.'), std::string::npos, ".runs");
 }
 
 std::int32_t Session::loadDats() {
@@ -172,8 +149,13 @@ std::int32_t Session::loadDats() {
     const std::string datsFile = datCacheFile(userCacheDirectory(), key);
     markCacheFileUsed(datsFile);
     markCacheFileUsed(m_catalogueFile);
-    m_cacheSize = keepCache(userCacheDirectory(), {datsFile, m_catalogueFile}, m_cacheLimit,
-                            std::int64_t(std::time(nullptr)));
+    std::vector<std::string> inUse = {datsFile, m_catalogueFile};
+    for (const char* table : {kCustomFile, kRomTableFile}) {
+        inUse.push_back(runCacheFile(resolveInDirectory(m_database.directory, table)));
+        markCacheFileUsed(inUse.back());
+    }
+    m_cacheSize =
+        keepCache(userCacheDirectory(), inUse, m_cacheLimit, std::int64_t(std::time(nullptr)));
     if (shown) m_frontEnd.loadProgress({}, total, total);
     for (const LoadedDat& dat : set->files()) {
         if (!dat.failure.empty())

@@ -233,6 +233,8 @@ class Session {
     repair::RomSource m_romSource;
     // Where the catalogue of the DATs loaded is kept between runs; empty for none.
     std::string m_catalogueFile;
+    // Where the run of the table file `table` is kept compiled between runs.
+    std::string runCacheFile(const std::string& table) const;
     // The board of `dumps` judged against `catalogue`, and its answer reported.
     Outcome reportBoard(const BoardDumps& dumps, const board::Catalogue& catalogue,
                         board::BoardAnswer& answer);

@@ -113,9 +113,10 @@ TEST_F(DatLoading, OneCacheServesTheDirectoryWhateverItsName) {
         testing::CoreFixture f(dir);
         f.core.useDatabaseDirectory(name);
         f.core.loadDatabases();
-        EXPECT_EQ(
-            std::distance(std::filesystem::directory_iterator(dir.file("cache/chipsight")), {}), 1)
-            << name;
+        std::size_t dats = 0;
+        for (const auto& file : std::filesystem::directory_iterator(dir.file("cache/chipsight")))
+            dats += file.path().extension() == ".dats";
+        EXPECT_EQ(dats, 1u) << name;
         ASSERT_EQ(f.core.dats().size(), 3u) << name;
         for (const LoadedDat& dat : f.core.dats()) {
             EXPECT_EQ(dat.path.rfind(name + "/", 0), 0u) << dat.path;
@@ -201,15 +202,21 @@ TEST_F(DatLoading, TheCacheKeepsWhatALoadUsesAndDropsWhatIsUnusedOrTooMuch) {
     testing::CoreFixture second(dir);
     second.core.setCacheLimit(used + 20 + 1000);
     run(second);
+    // The compiled tables of the load (".runs") stay with its DATs.
     std::vector<std::string> left;
+    std::size_t runs = 0;
     for (const auto& f : std::filesystem::directory_iterator(cache))
-        left.push_back(f.path().filename().string());
+        if (f.path().extension() == ".runs")
+            ++runs;
+        else
+            left.push_back(f.path().filename().string());
     std::sort(left.begin(), left.end());
     ASSERT_EQ(left.size(), 3u);
     EXPECT_TRUE(left[0].ends_with(".dats")) << left[0];
     EXPECT_EQ(std::vector<std::string>(left.begin() + 1, left.end()),
               (std::vector<std::string>{"newer.sets", "writing.tmp"}));
-    EXPECT_NE(second.core.databaseListing().find("Cache: 3 files, "), std::string::npos)
+    EXPECT_NE(second.core.databaseListing().find("Cache: " + std::to_string(3 + runs) + " files, "),
+              std::string::npos)
         << second.core.databaseListing();
 }
 

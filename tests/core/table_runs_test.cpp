@@ -1,0 +1,129 @@
+// The chip table and the custom file compiled in the cache: a start that finds them compiled
+// gives the table their files give, reads of the custom file only what was appended, and
+// trusts nothing damaged or made for other records.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+
+#include "core/databases/custom_db.h"
+#include "tests/support/fault_injection.h"
+#include "tests/support/test_support.h"
+
+namespace chipsight {
+namespace {
+
+using testing::Bytes;
+namespace fs = std::filesystem;
+
+class TableRuns : public ::testing::Test {
+  protected:
+    TableRuns() { ::setenv("XDG_CACHE_HOME", dir.file("cache").c_str(), 1); }
+    ~TableRuns() override { ::unsetenv("XDG_CACHE_HOME"); }
+
+    // `count` records of each file, of checksums drawn from `seed`: some pairs repeat, so the
+    // index has rings to keep.
+    void writeTables(int count, std::uint32_t seed) {
+        std::mt19937 rng(seed);
+        Bytes roms, custom;
+        for (int i = 0; i < count; ++i) {
+            const std::uint32_t crc = rng() % (count / 2);
+            testing::append(roms, testing::romTableBytes(std::int16_t(i % 3),
+                                                         testing::numbered("C", i), crc, 1024));
+            testing::append(custom,
+                            testing::romEntryBytes(crc, 1024, testing::numbered("X", i), "mine"));
+        }
+        Bytes games = testing::gameBytes("G0");
+        testing::append(games, testing::gameBytes("G1"));
+        testing::writeFile(dir.file("CHIPLORE.ROM"), roms);
+        testing::writeFile(dir.file("CHIPLORE.GAM"), games);
+        testing::writeFile(dir.file("Chipsight.dat"), custom);
+    }
+
+    // Loads the directory with `cache` as the cache, `faults` in force, and checks that the
+    // table and every lookup are those of the files read without a cache; returns the boxes.
+    testing::Calls loadAndCompare(const std::string& cache, testing::FileFaults faults = {}) {
+        ::setenv("XDG_CACHE_HOME", dir.file("fresh" + std::to_string(fresh++)).c_str(), 1);
+        testing::CoreFixture expected(dir);
+        expected.core.loadDatabases();
+        ::setenv("XDG_CACHE_HOME", cache.c_str(), 1);
+        testing::CoreFixture f(dir);
+        {
+            testing::InjectedFaults injected(std::move(faults));
+            f.core.loadDatabases();
+        }
+        EXPECT_TRUE(f.core.m_entries == expected.core.m_entries);
+        EXPECT_EQ(f.core.m_entryCount, expected.core.m_entryCount);
+        for (std::uint32_t crc = 0; crc < 64; ++crc) {
+            std::vector<std::size_t> got, want;
+            f.core.m_entries.forEachMatch(
+                crc, 1024, [&](const RomEntry&, std::size_t at) { got.push_back(at); });
+            expected.core.m_entries.forEachMatch(
+                crc, 1024, [&](const RomEntry&, std::size_t at) { want.push_back(at); });
+            EXPECT_EQ(got, want) << crc;
+        }
+        return f.frontEnd.boxes();
+    }
+    std::vector<fs::path> runFiles() const {
+        std::vector<fs::path> out;
+        for (const auto& f : fs::directory_iterator(dir.file("cache/chipsight")))
+            if (f.path().extension() == ".runs") out.push_back(f.path());
+        return out;
+    }
+
+    testing::TempDir dir;
+    int fresh = 0;
+};
+
+TEST_F(TableRuns, AStartReadsOnlyWhatWasAppendedAndTrustsNothingElse) {
+    writeTables(120, 1);
+    const std::string cache = dir.file("cache");
+    EXPECT_TRUE(loadAndCompare(cache).empty());
+    ASSERT_EQ(runFiles().size(), 2u);
+
+    // Appended since: the compiled start stands, and only the chunks that tell it is the same
+    // start and the new records are read.
+    for (std::uint32_t k = 0; k < 3; ++k)
+        ASSERT_EQ(appendRecord(dir.file("Chipsight.dat"),
+                               testing::makeEntry(k, 1024, testing::numbered("NEW", k), "")),
+                  AppendResult::Added);
+    EXPECT_TRUE(
+        loadAndCompare(cache, {.name = "Chipsight.dat", .readLimit = 2 * 4096 + 3 * 108}).empty());
+
+    // A byte changed anywhere in a compiled file costs time, never an answer. Each time the
+    // files are compiled anew, and the custom file grows, so that its compiled start stands.
+    std::uint32_t k = 3;
+    for (const double where : {0.01, 0.2, 0.5, 0.7, 0.9, 0.99}) {
+        for (const fs::path& run : runFiles()) fs::remove(run);
+        loadAndCompare(cache);
+        ASSERT_EQ(appendRecord(dir.file("Chipsight.dat"),
+                               testing::makeEntry(k, 1024, testing::numbered("NEW", k), "")),
+                  AppendResult::Added);
+        ++k;
+        for (const fs::path& run : runFiles()) {
+            const std::streamoff at = std::streamoff(double(fs::file_size(run)) * where);
+            std::fstream file(run, std::ios::in | std::ios::out | std::ios::binary);
+            file.seekg(at);
+            const char was = char(file.get());
+            file.seekp(at);
+            file.put(char(was ^ 0x20));
+        }
+        EXPECT_TRUE(loadAndCompare(cache).empty()) << where;
+    }
+
+    // Files of other records, the custom one made anew in the same length, are read as they are.
+    writeTables(120, 2);
+    EXPECT_TRUE(loadAndCompare(cache).empty());
+    // And a short read of them is said, compiled or not.
+    testing::CoreFixture f(dir);
+    testing::InjectedFaults injected({.name = "Chipsight.dat", .readLimit = 500});
+    f.core.loadDatabases();
+    EXPECT_EQ(f.frontEnd.boxes(),
+              testing::Calls{testing::box("Failed reading Chipsight.dat!", "Error", MB_ICONSTOP)});
+    EXPECT_EQ(f.core.m_entries.size(), 4u + 120u);
+}
+
+}  // namespace
+}  // namespace chipsight
