@@ -149,6 +149,7 @@ nlohmann::ordered_json toJson(const ImageRecord& r) {
             if (!e.list.empty()) entry["list"] = e.list;
             entry["database"] = e.database;
             if (!e.status.empty()) entry["status"] = e.status;
+            if (e.sha1Differs) entry["sha1_differs"] = true;
             p["entries"].push_back(std::move(entry));
         }
         j["matches"].push_back(std::move(p));

@@ -3,9 +3,11 @@
 
 #include <algorithm>
 #include <cstring>
+#include <type_traits>
 #include <vector>
 
 #include "core/checksum/crc32.h"
+#include "core/checksum/sha1.h"
 #include "core/identify/texts.h"
 #include "core/sys/number_reading.h"
 
@@ -44,6 +46,15 @@ void appendNotFound(std::string& block, std::string_view name, std::uint32_t crc
     block += "\r\n";
     block += name;
     block += ":[" + hexDigits(crc) + text::kNotFound;
+}
+
+// The SHA-1 its DAT gives the entry at `at`; none for an entry of the program's own tables.
+std::optional<std::array<std::uint8_t, 20>> sha1At(const EntryTable& entries, std::size_t at) {
+    std::optional<std::array<std::uint8_t, 20>> sha1;
+    entries.visitEntry(at, [&](const auto& e) {
+        if constexpr (std::is_same_v<std::decay_t<decltype(e)>, DatEntry>) sha1 = e.info().sha1;
+    });
+    return sha1;
 }
 
 }  // namespace
@@ -89,7 +100,7 @@ Identification identify(const EntryTable& entries, const ImageDigest& digest, st
         for (std::uint32_t j = 0; j < parts; ++j) {
             const std::uint32_t crc = digest.partCrc(i, j);
             if (ignoreBad && isBlankBlock(partSize, crc)) continue;
-            PartMatch part{i, j + 1, parts, crc, partSize, {}};
+            PartMatch part{i, j + 1, parts, crc, partSize, {}, {}};
             entries.forEachMatch(crc, partSize,
                                  [&](const auto&, std::size_t at) { part.entries.push_back(at); });
             if (!part.entries.empty()) found.parts.push_back(std::move(part));
@@ -106,12 +117,36 @@ Identification identifyTyped(const EntryTable& entries, std::uint32_t crc, std::
     found.size = size;
     found.crc = crc;
     found.typed = true;
-    PartMatch part{0, 1, 1, crc, size, {}};
+    PartMatch part{0, 1, 1, crc, size, {}, {}};
     entries.forEachMatch(crc, size,
                          [&](const auto&, std::size_t at) { part.entries.push_back(at); });
     if (!part.entries.empty()) found.parts.push_back(std::move(part));
     found.found = !found.parts.empty();
     return found;
+}
+
+bool anySha1ToCheck(const Identification& found, const EntryTable& entries) {
+    if (found.typed) return false;
+    for (const PartMatch& part : found.parts)
+        for (const std::size_t at : part.entries)
+            if (sha1At(entries, at)) return true;
+    return false;
+}
+
+void checkSha1s(Identification& found, const EntryTable& entries,
+                std::span<const std::uint8_t> image) {
+    if (found.typed || image.size() != found.size) return;
+    for (PartMatch& part : found.parts) {
+        part.sha1Differs.clear();
+        std::optional<std::array<std::uint8_t, 20>> partSha1;
+        for (const std::size_t at : part.entries) {
+            const auto given = sha1At(entries, at);
+            if (!given) continue;
+            if (!partSha1)
+                partSha1 = sha1Of(image.subspan(std::size_t(part.part - 1) * part.size, part.size));
+            if (*given != *partSha1) part.sha1Differs.push_back(at);
+        }
+    }
 }
 
 std::string reportText(const Identification& found, const EntryTable& entries) {
@@ -126,8 +161,12 @@ std::string reportText(const Identification& found, const EntryTable& entries) {
                          ? ": [" + hexDigits(part.crc) + "]"
                          : ": (" + std::to_string(part.part) + "/" + std::to_string(part.parts) +
                                ") [" + hexDigits(part.crc) + "]";
-            for (const std::size_t at : part.entries)
+            for (const std::size_t at : part.entries) {
                 entries.visitEntry(at, [&](const auto& e) { appendEntryLine(block, e); });
+                if (std::find(part.sha1Differs.begin(), part.sha1Differs.end(), at) !=
+                    part.sha1Differs.end())
+                    block += text::kSha1Differs;
+            }
         }
         return block;
     }

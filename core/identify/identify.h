@@ -1,6 +1,7 @@
 // Report lines and the report of an image: the pure part of identification.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <span>
 #include <string>
@@ -40,6 +41,8 @@ struct PartMatch {
     std::uint32_t parts = 1;  // at this level
     std::uint32_t crc = 0, size = 0;
     std::vector<std::size_t> entries;
+    // Those of `entries` whose DAT gives a SHA-1 that is not the part's (see checkSha1s).
+    std::vector<std::size_t> sha1Differs;
 };
 
 // What one lookup pass found of an image or of a typed checksum and size: all that the report
@@ -62,6 +65,16 @@ Identification identify(const EntryTable& entries, const ImageDigest& digest, st
 // Looks up a typed checksum and size, named `label`.
 Identification identifyTyped(const EntryTable& entries, std::uint32_t crc, std::uint32_t size,
                              std::string_view label);
+
+// Whether some entry a part of the image `found` matched has a SHA-1 from its DAT: only then is
+// checkSha1s worth the bytes.
+bool anySha1ToCheck(const Identification& found, const EntryTable& entries);
+// For each part of the image `found` (whose bytes identified are `image`) that matched an entry
+// whose DAT gives a SHA-1, takes the part's SHA-1 and notes the entries whose SHA-1 is another.
+// A part whose entries give none costs nothing.
+void checkSha1s(Identification& found, const EntryTable& entries,
+                std::span<const std::uint8_t> image);
+
 // The report block of what was found, from the block head to the last line, without the tail.
 std::string reportText(const Identification& found, const EntryTable& entries);
 

@@ -19,9 +19,10 @@ namespace chipsight {
 
 struct RecordEntry {
     std::string name, description;
-    std::string set, list;  // of a DAT entry; empty for the program's own tables
-    std::string database;   // the path of the database file it came from
-    std::string status;     // "good" or "baddump" for a DAT entry; empty otherwise
+    std::string set, list;     // of a DAT entry; empty for the program's own tables
+    std::string database;      // the path of the database file it came from
+    std::string status;        // "good" or "baddump" for a DAT entry; empty otherwise
+    bool sha1Differs = false;  // matched by CRC-32 and size, but its DAT gives another SHA-1
 };
 
 // A part of the image that matched, with the entries it matched in table order.

@@ -264,9 +264,13 @@ class Session {
     EntrySources entrySources() const;
     // Whether any DAT entry carries a SHA-1: then records carry the image's (asked once).
     bool anySha1();
-    // Whether an image's bytes are wanted after its digest: by the doctor, a record's SHA-1, or a
-    // board.
+    // Whether an image's bytes are wanted after its digest: by the doctor, a board, or the SHA-1
+    // of a record or of a part that matched an entry with one.
     bool keepsBytes();
+    // Notes in `found` the entries matched whose DAT gives a SHA-1 other than the bytes': those
+    // at `bytes` when given, else read again from `path` unless it is a `member` of an archive.
+    void checkSha1sOf(Identification& found, const std::string& path,
+                      const std::vector<std::uint8_t>* bytes, bool member);
     std::optional<bool> m_anySha1;
     // How many entries the table's start holds from the custom database and from the chip table.
     std::size_t m_customLoaded = 0, m_chipsLoaded = 0;
