@@ -113,8 +113,13 @@ nlohmann::ordered_json toJson(const ImageRecord& r) {
     nlohmann::ordered_json j;
     if (!r.path.empty()) j["path"] = r.path;
     j["name"] = r.name;
-    j["size"] = r.size;
-    j["crc"] = hex8(r.crc);
+    // A typed hash has no checksum and size of its own: its entries' are in their matches.
+    if (!r.hash.empty()) {
+        j[r.hash.size() == 40 ? "sha1" : "md5"] = r.hash;
+    } else {
+        j["size"] = r.size;
+        j["crc"] = hex8(r.crc);
+    }
     if (r.sha1) {
         std::string digits;
         for (std::uint8_t byte : *r.sha1) {

@@ -31,6 +31,7 @@ ImageRecord recordOf(const Identification& found, const EntryTable& entries,
     r.size = found.size;
     r.crc = found.crc;
     r.typed = found.typed;
+    r.hash = found.hash;
     r.blank = found.blank;
     r.anyBits = found.anyBits;
     r.found = found.found;

@@ -39,6 +39,7 @@ struct ImageRecord {
     std::string name;  // as the report names it
     std::uint32_t size = 0, crc = 0;
     bool typed = false;  // a typed checksum and size: no bytes, so no blank or bits
+    std::string hash;    // a typed SHA-1 or MD5 looked up instead, in lower-case hex digits
     bool blank = false;
     std::uint8_t anyBits = 0xFF;  // the OR of every byte
     std::optional<std::array<std::uint8_t, 20>> sha1;

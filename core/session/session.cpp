@@ -854,7 +854,14 @@ Outcome Session::writeBoardSet(const std::string& folder, bool replace, bool* ex
 
 Outcome Session::identifyManual(std::uint32_t checksum, std::uint32_t size, std::string label) {
     if (m_ignoreBad != 0 && isBlankBlock(size, checksum)) return Outcome::Skipped;
-    const Identification found = identifyTyped(m_entries, checksum, size, label);
+    return reportTyped(identifyTyped(m_entries, checksum, size, label));
+}
+
+Outcome Session::identifyHash(const TypedHash& hash) {
+    return reportTyped(chipsight::identifyHash(m_entries, m_dats, hash, text::kManualLabel));
+}
+
+Outcome Session::reportTyped(const Identification& found) {
     const Report report = reportOf(found, m_entries);
     if (m_frontEnd.wantsRecords()) m_frontEnd.recorded(recordOf(found, m_entries, entrySources()));
     appendReport(report.block);
