@@ -450,7 +450,8 @@ bool Session::anySha1() {
 
 void Session::checkSha1sOf(Identification& found, const std::string& path,
                            const std::vector<std::uint8_t>* bytes, bool member) {
-    if (!anySha1ToCheck(found, m_entries)) return;
+    // Without a DAT that gives SHA-1s, the entries matched are not even looked at.
+    if (!anySha1() || !anySha1ToCheck(found, m_entries)) return;
     doctor::WholeImage read;
     if (!bytes) {
         if (member || path.empty()) return;
