@@ -113,8 +113,13 @@ nlohmann::ordered_json toJson(const ImageRecord& r) {
     nlohmann::ordered_json j;
     if (!r.path.empty()) j["path"] = r.path;
     j["name"] = r.name;
-    j["size"] = r.size;
-    j["crc"] = hex8(r.crc);
+    // A typed hash has no checksum and size of its own: its entries' are in their matches.
+    if (!r.hash.empty()) {
+        j[r.hash.size() == 40 ? "sha1" : "md5"] = r.hash;
+    } else {
+        j["size"] = r.size;
+        j["crc"] = hex8(r.crc);
+    }
     if (r.sha1) {
         std::string digits;
         for (std::uint8_t byte : *r.sha1) {
@@ -149,6 +154,7 @@ nlohmann::ordered_json toJson(const ImageRecord& r) {
             if (!e.list.empty()) entry["list"] = e.list;
             entry["database"] = e.database;
             if (!e.status.empty()) entry["status"] = e.status;
+            if (e.sha1Differs) entry["sha1_differs"] = true;
             p["entries"].push_back(std::move(entry));
         }
         j["matches"].push_back(std::move(p));

@@ -82,8 +82,8 @@ int main(int argc, char** argv) {
     core.setCollection(o.collection);
 
     // With no database file at all every lookup is Not Found; say once where they were looked for.
-    if (!core.commandLine().empty() || !manual.empty() || !readGroups.empty() ||
-        !o.boards.empty()) {
+    if (!core.commandLine().empty() || !manual.empty() || !o.manualHashes.empty() ||
+        !readGroups.empty() || !o.boards.empty()) {
         bool anyFile = false;
         for (const char* name :
              {chipsight::kRomTableFile, chipsight::kGameTableFile, chipsight::kCustomFile})
@@ -130,6 +130,10 @@ int main(int argc, char** argv) {
     for (const auto& m : manual) {
         const std::string checksum = asBoxHolds(frontEnd, m[0], 8, "checksum", true);
         note(core.identifyTypedEntry(checksum, asBoxHolds(frontEnd, m[1], 10, "size", false)));
+        core.clearLog();
+    }
+    for (const chipsight::TypedHash& hash : o.manualHashes) {
+        note(core.identifyHash(hash));
         core.clearLog();
     }
     for (const auto& a : additions) {

@@ -19,6 +19,8 @@
 namespace chipsight::cli {
 namespace {
 
+constexpr const char* kBadHash = "--manual-hash takes a SHA-1 (40 hex digits) or an MD5 (32)";
+
 int usageError(const std::string& message) {
     std::cerr << "chipsight-cli: " << message << "\nTry 'chipsight-cli --help'.\n";
     return 2;
@@ -34,9 +36,9 @@ std::optional<std::uint32_t> boundedNumber(const std::string& text, std::uint32_
 }
 
 // The options whose value is the next argument, whatever it starts with.
-constexpr const char* kValueOptions[] = {"--db-dir",     "--dat",        "--split-level", "--jobs",
-                                         "--reads-rule", "--write-set",  "--burn",        "--eprom",
-                                         "--collection", "--cache-limit"};
+constexpr const char* kValueOptions[] = {
+    "--db-dir", "--dat",   "--split-level", "--jobs",        "--reads-rule", "--write-set",
+    "--burn",   "--eprom", "--collection",  "--cache-limit", "--manual-hash"};
 
 // Takes --manual and --add out of the command line with the arguments they need, as they are:
 // a name or a description may well begin with a dash, which the parser would take for an
@@ -87,6 +89,7 @@ std::string usageMessage(const CLI::ParseError& e) {
         {"--collection", "--collection needs a folder, archive or file"},
         {"--cache-limit", "--cache-limit takes a size such as 500M or 2G"},
         {"--eprom", "--eprom needs an EPROM type"},
+        {"--manual-hash", kBadHash},
     };
     if (dynamic_cast<const CLI::ExtrasError*>(&e) == nullptr) {
         for (const auto& [option, needs] : kNeeds)
@@ -221,6 +224,15 @@ std::optional<int> parseOptions(int argc, char** argv, Options& o) {
         ->allow_extra_args(false)
         ->trigger_on_parse()
         ->group(lookup);
+    std::vector<std::string> manualHashes;
+    app.add_option("--manual-hash", manualHashes,
+                   "look up a typed SHA-1 (40 hex digits) or MD5 (32) among the DATs' entries "
+                   "(after the files); may be given more than once")
+        ->option_text("HASH")
+        ->expected(1)
+        ->allow_extra_args(false)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+        ->group(lookup);
     app.add_option_function<std::vector<std::string>>(
            "--add", groupsOf(o.additions), "add an entry to the custom database Chipsight.dat")
         ->option_text("CRC SIZE NAME DESCRIPTION")
@@ -263,6 +275,11 @@ std::optional<int> parseOptions(int argc, char** argv, Options& o) {
     if (version) {
         std::cout << "chipsight-cli " << kVersion << '\n';
         return 0;
+    }
+    for (const std::string& text : manualHashes) {
+        const auto hash = readTypedHash(text);
+        if (!hash) return usageError(kBadHash);
+        o.manualHashes.push_back(*hash);
     }
     if (dbDir->count() != 0 && o.dbDir.empty()) return usageError("--db-dir needs a directory");
     for (const std::string& dat : o.dats) {
@@ -309,8 +326,8 @@ std::optional<int> parseOptions(int argc, char** argv, Options& o) {
         if (!n) return usageError("--jobs takes a number from 1 to 64");
         o.jobs = *n;
     }
-    if (o.files.empty() && o.manual.empty() && o.additions.empty() && o.readGroups.empty() &&
-        o.boards.empty() && !o.listDatabases)
+    if (o.files.empty() && o.manual.empty() && o.manualHashes.empty() && o.additions.empty() &&
+        o.readGroups.empty() && o.boards.empty() && !o.listDatabases)
         return usageError("no FILE given");
     return std::nullopt;
 }

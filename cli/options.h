@@ -9,6 +9,8 @@
 #include <thread>
 #include <vector>
 
+#include "core/identify/identify.h"
+
 namespace chipsight::cli {
 
 // What the command line asks for.
@@ -26,6 +28,7 @@ struct Options {
     unsigned jobs = std::max(1u, std::thread::hardware_concurrency());
     std::vector<std::string> files;
     std::vector<std::vector<std::string>> readGroups, manual, additions, boards;
+    std::vector<TypedHash> manualHashes;                // --manual-hash, in order
     std::vector<std::string> collection;                // --collection: the user's ROM sets
     std::uint64_t cacheLimit = std::uint64_t(2) << 30;  // --cache-limit, in bytes
 };

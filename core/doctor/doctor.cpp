@@ -2,14 +2,13 @@
 // health of the data and address lines.
 #include "core/doctor/doctor.h"
 
-#include <openssl/evp.h>
-
 #include <algorithm>
 #include <cstring>
 #include <thread>
 
 #include "core/checksum/crc32.h"
 #include "core/checksum/image_digest.h"
+#include "core/checksum/sha1.h"
 #include "core/doctor/flipped_sha1.h"
 #include "core/doctor/one_bit.h"
 #include "core/doctor/transform_crcs.h"
@@ -244,11 +243,6 @@ Findings examine(std::span<const std::uint8_t> image, std::uint32_t crc, const E
     return f;
 }
 
-std::array<std::uint8_t, 20> sha1(std::span<const std::uint8_t> bytes) {
-    std::array<std::uint8_t, 20> digest{};
-    unsigned length = 0;
-    EVP_Digest(bytes.data(), bytes.size(), digest.data(), &length, EVP_sha1(), nullptr);
-    return digest;
-}
+std::array<std::uint8_t, 20> sha1(std::span<const std::uint8_t> bytes) { return sha1Of(bytes); }
 
 }  // namespace chipsight::doctor

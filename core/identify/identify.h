@@ -1,10 +1,13 @@
 // Report lines and the report of an image: the pure part of identification.
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
+#include <variant>
 #include <vector>
 
 #include "core/checksum/image_digest.h"
@@ -40,6 +43,8 @@ struct PartMatch {
     std::uint32_t parts = 1;  // at this level
     std::uint32_t crc = 0, size = 0;
     std::vector<std::size_t> entries;
+    // Those of `entries` whose DAT gives a SHA-1 that is not the part's (see checkSha1s).
+    std::vector<std::size_t> sha1Differs;
 };
 
 // What one lookup pass found of an image or of a typed checksum and size: all that the report
@@ -48,7 +53,10 @@ struct PartMatch {
 struct Identification {
     std::string name;  // as the report names it (the label of a typed pair), its controls kept
     std::uint32_t size = 0, crc = 0;
-    bool typed = false;           // a typed pair: no bytes, so no blank test or bits
+    bool typed = false;  // a typed pair: no bytes, so no blank test or bits
+    // A typed SHA-1 or MD5 looked up instead of a pair, in lower-case hex digits (40 or 32);
+    // empty otherwise. Its parts are the runs of entries of one checksum and size.
+    std::string hash;
     bool blank = false;           // an image that is empty or all 0xFF bytes
     std::uint8_t anyBits = 0xFF;  // the OR of every byte of an image
     bool found = false;           // some part matched, at a level the image has
@@ -62,6 +70,24 @@ Identification identify(const EntryTable& entries, const ImageDigest& digest, st
 // Looks up a typed checksum and size, named `label`.
 Identification identifyTyped(const EntryTable& entries, std::uint32_t crc, std::uint32_t size,
                              std::string_view label);
+// A SHA-1 or an MD5 typed to be looked up among the entries the DATs give them for.
+using TypedHash = std::variant<std::array<std::uint8_t, 20>, std::array<std::uint8_t, 16>>;
+// 40 hexadecimal digits of either case are a SHA-1, 32 an MD5; nothing for any other text.
+std::optional<TypedHash> readTypedHash(std::string_view text);
+// Looks up `hash` in the DATs `dats` (those whose entries `entries` holds), named `label`: the
+// entries that carry it, in table order.
+Identification identifyHash(const EntryTable& entries, const std::vector<LoadedDat>& dats,
+                            const TypedHash& hash, std::string_view label);
+
+// Whether some entry a part of the image `found` matched has a SHA-1 from its DAT: only then is
+// checkSha1s worth the bytes.
+bool anySha1ToCheck(const Identification& found, const EntryTable& entries);
+// For each part of the image `found` (whose bytes identified are `image`) that matched an entry
+// whose DAT gives a SHA-1, takes the part's SHA-1 and notes the entries whose SHA-1 is another.
+// A part whose entries give none costs nothing.
+void checkSha1s(Identification& found, const EntryTable& entries,
+                std::span<const std::uint8_t> image);
+
 // The report block of what was found, from the block head to the last line, without the tail.
 std::string reportText(const Identification& found, const EntryTable& entries);
 

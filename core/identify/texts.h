@@ -51,6 +51,9 @@ inline constexpr const char* kUnusedBitsHead = "\r\n\t** warning some unused bit
 inline constexpr const char* kUnusedBitsTail = "] possible bad ROM.";
 inline constexpr const char* kEntryLead = "\r\n\t- ";
 inline constexpr const char* kEntrySeparator = " : ";
+// Under an entry that matched by CRC-32 and size, when its DAT gives a SHA-1 other than the
+// bytes'.
+inline constexpr const char* kSha1Differs = "\r\n\tCRC matches, SHA-1 differs";
 // What a typed checksum is reported under.
 inline constexpr const char* kManualLabel = "Manualy Entered";
 

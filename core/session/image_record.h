@@ -19,9 +19,10 @@ namespace chipsight {
 
 struct RecordEntry {
     std::string name, description;
-    std::string set, list;  // of a DAT entry; empty for the program's own tables
-    std::string database;   // the path of the database file it came from
-    std::string status;     // "good" or "baddump" for a DAT entry; empty otherwise
+    std::string set, list;     // of a DAT entry; empty for the program's own tables
+    std::string database;      // the path of the database file it came from
+    std::string status;        // "good" or "baddump" for a DAT entry; empty otherwise
+    bool sha1Differs = false;  // matched by CRC-32 and size, but its DAT gives another SHA-1
 };
 
 // A part of the image that matched, with the entries it matched in table order.
@@ -38,6 +39,7 @@ struct ImageRecord {
     std::string name;  // as the report names it
     std::uint32_t size = 0, crc = 0;
     bool typed = false;  // a typed checksum and size: no bytes, so no blank or bits
+    std::string hash;    // a typed SHA-1 or MD5 looked up instead, in lower-case hex digits
     bool blank = false;
     std::uint8_t anyBits = 0xFF;  // the OR of every byte
     std::optional<std::array<std::uint8_t, 20>> sha1;

@@ -228,9 +228,7 @@ Outcome Session::identifyFileAs(const std::string& path, const std::string& name
     return outcome;
 }
 
-bool Session::keepsBytes() {
-    return m_doctor != 0 || m_board != nullptr || (m_frontEnd.wantsRecords() && anySha1());
-}
+bool Session::keepsBytes() { return m_doctor != 0 || m_board != nullptr || anySha1(); }
 
 bool Session::opensAsArchive(const ImageFile& image) const {
     if (!image.archive) return false;
@@ -374,7 +372,8 @@ Outcome Session::reportImage(const std::string& path, const std::string& name,
             break;
     }
 
-    const Identification found = identify(m_entries, image.digest, name, m_ignoreBad != 0);
+    Identification found = identify(m_entries, image.digest, name, m_ignoreBad != 0);
+    checkSha1sOf(found, path, bytes, member);
     Report report = reportOf(found, m_entries);
     m_lastCrc = report.crc;
     m_lastFileName = name;
@@ -424,13 +423,28 @@ EntrySources Session::entrySources() const {
 }
 
 bool Session::anySha1() {
-    if (!m_anySha1) {
-        m_anySha1 = false;
-        for (const LoadedDat& dat : m_dats)
-            for (std::size_t i = 0; dat.store && i < dat.store->size() && !*m_anySha1; ++i)
-                if (dat.store->info(i).sha1) m_anySha1 = true;
-    }
+    if (!m_anySha1)
+        m_anySha1 = std::any_of(m_dats.begin(), m_dats.end(), [](const LoadedDat& dat) {
+            return dat.store && dat.store->sha1Count() > 0;
+        });
     return *m_anySha1;
+}
+
+void Session::checkSha1sOf(Identification& found, const std::string& path,
+                           const std::vector<std::uint8_t>* bytes, bool member) {
+    // Without a DAT that gives SHA-1s, the entries matched are not even looked at.
+    if (!anySha1() || !anySha1ToCheck(found, m_entries)) return;
+    doctor::WholeImage read;
+    if (!bytes) {
+        if (member || path.empty()) return;
+        read = doctor::readWholeImage(path);
+        // Only the bytes identified tell their SHA-1: a file rewritten since is left unjudged.
+        if (read.status != ImageStatus::Read || read.bytes.size() != found.size ||
+            Crc32(0, read.bytes.data(), found.size) != found.crc)
+            return;
+        bytes = &read.bytes;
+    }
+    checkSha1s(found, m_entries, *bytes);
 }
 
 void Session::record(const std::string& path, const Identification& found,
@@ -556,7 +570,8 @@ Outcome Session::identifyReads(const std::vector<std::string>& paths, doctor::Re
     ImageDigest digest(length, m_splitLevel);
     digest.add(comparison.majority);
     digest.finish();
-    const Identification found = identify(m_entries, digest, name, m_ignoreBad != 0);
+    Identification found = identify(m_entries, digest, name, m_ignoreBad != 0);
+    checkSha1sOf(found, {}, &comparison.majority, false);
     Report report = reportOf(found, m_entries);
     doctor::appendReadsComparison(report.block, comparison, length);
     m_lastCrc = report.crc;
@@ -822,7 +837,14 @@ Outcome Session::writeBoardSet(const std::string& folder, bool replace, bool* ex
 
 Outcome Session::identifyManual(std::uint32_t checksum, std::uint32_t size, std::string label) {
     if (m_ignoreBad != 0 && isBlankBlock(size, checksum)) return Outcome::Skipped;
-    const Identification found = identifyTyped(m_entries, checksum, size, label);
+    return reportTyped(identifyTyped(m_entries, checksum, size, label));
+}
+
+Outcome Session::identifyHash(const TypedHash& hash) {
+    return reportTyped(chipsight::identifyHash(m_entries, m_dats, hash, text::kManualLabel));
+}
+
+Outcome Session::reportTyped(const Identification& found) {
     const Report report = reportOf(found, m_entries);
     if (m_frontEnd.wantsRecords()) m_frontEnd.recorded(recordOf(found, m_entries, entrySources()));
     appendReport(report.block);

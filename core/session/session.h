@@ -48,6 +48,9 @@ class Session {
                           const std::string& name = {},
                           const std::vector<std::uint8_t>* bytes = nullptr);
     Outcome identifyManual(std::uint32_t checksum, std::uint32_t size, std::string label);
+    // Looks up a typed SHA-1 or MD5 among the DATs' entries, reported as a typed checksum is,
+    // under the manual label with the hash in place of the checksum.
+    Outcome identifyHash(const TypedHash& hash);
     // Compares two or more reads of one chip and identifies the per-bit majority of them under
     // the name "majority of N reads" (with the And rule, the AND of them, "AND of N reads"), the
     // comparison's lines after its report; then, with the doctor on, the doctor's. Reads that
@@ -266,9 +269,15 @@ class Session {
     EntrySources entrySources() const;
     // Whether any DAT entry carries a SHA-1: then records carry the image's (asked once).
     bool anySha1();
-    // Whether an image's bytes are wanted after its digest: by the doctor, a record's SHA-1, or a
-    // board.
+    // Whether an image's bytes are wanted after its digest: by the doctor, a board, or the SHA-1
+    // of a record or of a part that matched an entry with one.
     bool keepsBytes();
+    // Notes in `found` the entries matched whose DAT gives a SHA-1 other than the bytes': those
+    // at `bytes` when given, else read again from `path` unless it is a `member` of an archive.
+    void checkSha1sOf(Identification& found, const std::string& path,
+                      const std::vector<std::uint8_t>* bytes, bool member);
+    // Reports a typed lookup.
+    Outcome reportTyped(const Identification& found);
     std::optional<bool> m_anySha1;
     // How many entries the table's start holds from the custom database and from the chip table.
     std::size_t m_customLoaded = 0, m_chipsLoaded = 0;

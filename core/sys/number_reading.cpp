@@ -67,15 +67,38 @@ std::uint32_t readSize(std::string_view text) {
     return decimal != 0 ? decimal : scanHex(text).value_or(0);
 }
 
-std::optional<std::array<std::uint8_t, 20>> sha1FromHex(std::string_view hex) {
-    if (hex.size() != 40) return std::nullopt;
-    std::array<std::uint8_t, 20> bytes{};
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
+namespace {
+// The bytes `hex` writes two digits each, when it is exactly that many digits.
+template <std::size_t N>
+std::optional<std::array<std::uint8_t, N>> bytesFromHex(std::string_view hex) {
+    if (hex.size() != 2 * N) return std::nullopt;
+    std::array<std::uint8_t, N> bytes{};
+    for (std::size_t i = 0; i < N; ++i) {
         const int high = hexDigitValue(hex[2 * i]), low = hexDigitValue(hex[2 * i + 1]);
         if (high < 0 || low < 0) return std::nullopt;
         bytes[i] = std::uint8_t(high << 4 | low);
     }
     return bytes;
+}
+}  // namespace
+
+std::optional<std::array<std::uint8_t, 20>> sha1FromHex(std::string_view hex) {
+    return bytesFromHex<20>(hex);
+}
+
+std::optional<std::array<std::uint8_t, 16>> md5FromHex(std::string_view hex) {
+    return bytesFromHex<16>(hex);
+}
+
+std::string lowerHex(std::span<const std::uint8_t> bytes) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string text;
+    text.reserve(2 * bytes.size());
+    for (const std::uint8_t b : bytes) {
+        text += kDigits[b >> 4];
+        text += kDigits[b & 15];
+    }
+    return text;
 }
 
 std::string hexDigits(std::uint64_t v, int digits) {

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -21,6 +22,10 @@ constexpr int hexDigitValue(char c) {
 
 // The 20 bytes of a SHA-1 written as 40 hexadecimal digits; nothing for any other text.
 std::optional<std::array<std::uint8_t, 20>> sha1FromHex(std::string_view hex);
+// The 16 bytes of an MD5 written as 32 hexadecimal digits; nothing for any other text.
+std::optional<std::array<std::uint8_t, 16>> md5FromHex(std::string_view hex);
+// `bytes` as lower-case hexadecimal digits, two a byte, as DATs write their SHA-1s and MD5s.
+std::string lowerHex(std::span<const std::uint8_t> bytes);
 
 // `v` in upper-case hexadecimal digits, at least `digits` of them ("%0*llX").
 std::string hexDigits(std::uint64_t v, int digits = 1);

@@ -197,7 +197,7 @@ class Reader {
 
     bool readRom(std::uint64_t line) {
         // The fields are kept as they come, as the tokens they were read from do not last.
-        std::string name, size, crc, sha1, merge, status, region, offset, bios;
+        std::string name, size, crc, sha1, md5, merge, status, region, offset, bios;
         bool hasSize = false, hasCrc = false, hasSha1 = false, hasMerge = false, hasOffset = false;
         for (;;) {
             const auto token = tokens_.next();
@@ -223,6 +223,8 @@ class Reader {
                 crc = *text, hasCrc = true;
             else if (key == "sha1")
                 sha1 = *text, hasSha1 = true;
+            else if (key == "md5")
+                md5 = *text;
             else if (key == "merge")
                 merge = *text, hasMerge = true;
             else if (key == "flags" || key == "status")
@@ -240,6 +242,7 @@ class Reader {
         if (hasCrc) rom.crc = crc;
         rom.sha1 = sha1;
         rom.hasSha1 = hasSha1;
+        rom.md5 = md5;
         rom.merge = merge;
         rom.hasMerge = hasMerge;
         rom.status = status;

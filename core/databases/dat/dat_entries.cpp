@@ -97,6 +97,12 @@ const char* SetCollector::add(const RomFields& rom, const AreaFields& area) {
     k.name.assign(rom.name);
     k.sha1.assign(rom.sha1);
     for (char& c : k.sha1) c = char(c >= 'A' && c <= 'F' ? c + ('a' - 'A') : c);
+    // An MD5 was never held to its format, so one that is not 32 hex digits is left out rather
+    // than failing a file that has always loaded.
+    k.md5.clear();
+    if (rom.md5.size() == 32 &&
+        std::all_of(rom.md5.begin(), rom.md5.end(), [](char c) { return hexDigitValue(c) >= 0; }))
+        for (const char c : rom.md5) k.md5 += char(c >= 'A' && c <= 'F' ? c + ('a' - 'A') : c);
     k.region.assign(rom.region.empty() ? area.name : rom.region);
     k.endianness.assign(area.endianness);
     k.loadFlag.assign(rom.loadFlag);
@@ -119,6 +125,7 @@ void SetCollector::flush(DatSink& sink, std::string_view setName, std::string_vi
         rom.setDescription = description;
         rom.listName = listName;
         rom.sha1 = k.sha1;
+        rom.md5 = k.md5;
         rom.region = k.region;
         rom.endianness = k.endianness;
         rom.loadFlag = k.loadFlag;

@@ -26,7 +26,7 @@ class ByteSource {
 
 // A ROM as a DAT gives it: every field as written (decoded), absent fields empty.
 struct RomFields {
-    std::string_view name, sha1, merge, status, region, offset, loadFlag, bios;
+    std::string_view name, sha1, md5, merge, status, region, offset, loadFlag, bios;
     std::optional<std::string_view> size, crc;
     bool hasSha1 = false, hasMerge = false, hasOffset = false;
 };
@@ -71,7 +71,7 @@ class SetCollector {
 
   private:
     struct Kept {
-        std::string name, sha1, region, endianness, loadFlag;
+        std::string name, sha1, md5, region, endianness, loadFlag;
         std::uint32_t crc = 0, size = 0, dataWidth = 0;
         std::uint64_t offset = 0;
         bool hasOffset = false, badDump = false;

@@ -21,6 +21,7 @@ const char* datFormatName(DatFormat format);
 struct DatRom {
     std::string_view name, setName, setDescription, listName;  // listName: software lists only
     std::string_view sha1;                                     // 40 lower-case hex digits, or empty
+    std::string_view md5;                                      // 32 lower-case hex digits, or empty
     // Where not given, empty. A software list's ROM has its dataarea's name as its region.
     std::string_view region, endianness, loadFlag;
     std::uint32_t crc = 0, size = 0;

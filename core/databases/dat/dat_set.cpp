@@ -76,7 +76,7 @@ namespace {
 constexpr char kMagic[8] = {'C', 'S', 'D', 'A', 'T', 'S', 'E', 'T'};
 // Changes whenever this layout, a store's block or what the readers make of a DAT changes, so
 // that a cache made by another version is compiled again.
-constexpr std::uint32_t kVersion = 6;
+constexpr std::uint32_t kVersion = 7;
 constexpr std::uint32_t kByteOrderMark = 0x01020304;
 constexpr std::size_t kHeaderBytes = 88, kChecksummedHeader = 80, kRecordBytes = 112, kAlign = 64;
 

@@ -11,14 +11,17 @@ namespace chipsight {
 namespace {
 
 constexpr char kMagic[8] = {'C', 'S', 'D', 'A', 'T', 'S', 'T', 'O'};
-constexpr std::uint32_t kLayoutVersion = 1;
+// A block of another version is never read: the cache's blocks of version 1 held the SHA-1 in
+// the entries and no MD5.
+constexpr std::uint32_t kLayoutVersion = 2;
 constexpr std::size_t kHeaderBytes = DatStore::kHeaderBytes;
 constexpr std::size_t kKeyBytes = 8;
-constexpr std::size_t kEntryBytes = 48;
+constexpr std::size_t kEntryBytes = 28;
+constexpr std::size_t kSha1Bytes = 20, kMd5Bytes = 16;
 constexpr std::size_t kTextBytes = 8;
 constexpr std::size_t kSetBytes = 3 * kTextBytes;
 
-constexpr std::uint8_t kBadDump = 1, kHasOffset = 2, kHasSha1 = 4;
+constexpr std::uint8_t kBadDump = 1, kHasOffset = 2, kHasSha1 = 4, kHasMd5 = 8;
 
 class Writer {
   public:
@@ -94,6 +97,12 @@ void DatStoreBuilder::rom(const DatRom& rom) {
     if (const auto sha1 = sha1FromHex(rom.sha1)) {
         e.sha1 = *sha1;
         e.flags |= kHasSha1;
+        ++sha1s_;
+    }
+    if (const auto md5 = md5FromHex(rom.md5)) {
+        e.md5 = *md5;
+        e.flags |= kHasMd5;
+        ++md5s_;
     }
     entries_.push_back(e);
     keys_.push_back(rom.crc);
@@ -102,7 +111,8 @@ void DatStoreBuilder::rom(const DatRom& rom) {
 
 std::vector<std::uint8_t> DatStoreBuilder::finish(DatFormat format) const {
     std::vector<std::uint8_t> out;
-    out.reserve(kHeaderBytes + entries_.size() * (kKeyBytes + kEntryBytes) +
+    const std::size_t hashBytes = (sha1s_ != 0 ? kSha1Bytes : 0) + (md5s_ != 0 ? kMd5Bytes : 0);
+    out.reserve(kHeaderBytes + entries_.size() * (kKeyBytes + kEntryBytes + hashBytes) +
                 sets_.size() * kSetBytes + shortTexts_.size() * kTextBytes + pool_.size());
     Writer w(out);
     w.raw(kMagic, sizeof kMagic);
@@ -112,6 +122,8 @@ std::vector<std::uint8_t> DatStoreBuilder::finish(DatFormat format) const {
     w.u64(sets_.size());
     w.u64(shortTexts_.size());
     w.u64(pool_.size());
+    w.u64(sha1s_);
+    w.u64(md5s_);
     for (const std::uint32_t k : keys_) w.u32(k);
     const auto text = [&](Text t) {
         w.u32(t.offset);
@@ -126,8 +138,11 @@ std::vector<std::uint8_t> DatStoreBuilder::finish(DatFormat format) const {
         w.raw(&e.flags, 1);
         w.raw(&e.dataWidth, 1);
         w.u64(e.offset);
-        w.raw(e.sha1.data(), e.sha1.size());
     }
+    if (sha1s_ != 0)
+        for (const Entry& e : entries_) w.raw(e.sha1.data(), e.sha1.size());
+    if (md5s_ != 0)
+        for (const Entry& e : entries_) w.raw(e.md5.data(), e.md5.size());
     for (const Set& s : sets_) {
         text(s.name);
         text(s.description);
@@ -147,12 +162,16 @@ std::shared_ptr<const DatStore> DatStore::open(std::shared_ptr<const std::uint8_
         load32(p + 8) != kLayoutVersion || load32(p + 12) > std::uint32_t(DatFormat::ClrMamePro))
         return nullptr;
     const std::uint64_t count = load64(p + 16), sets = load64(p + 24), texts = load64(p + 32),
-                        pool = load64(p + 40);
+                        pool = load64(p + 40), sha1s = load64(p + 48), md5s = load64(p + 56);
     // Each count is below the length of a block in memory (under 2^48 bytes), so none of the
     // products below can overflow.
-    if (count > length || sets > length || texts > length || pool > length) return nullptr;
-    const std::uint64_t need = kHeaderBytes + count * (kKeyBytes + kEntryBytes) + sets * kSetBytes +
-                               texts * kTextBytes + pool;
+    if (count > length || sets > length || texts > length || pool > length || sha1s > count ||
+        md5s > count)
+        return nullptr;
+    const std::uint64_t sha1Bytes = sha1s != 0 ? count * kSha1Bytes : 0,
+                        md5Bytes = md5s != 0 ? count * kMd5Bytes : 0;
+    const std::uint64_t need = kHeaderBytes + count * (kKeyBytes + kEntryBytes) + sha1Bytes +
+                               md5Bytes + sets * kSetBytes + texts * kTextBytes + pool;
     if (need != length) return nullptr;
     std::shared_ptr<DatStore> store(new DatStore);
     store->length_ = length;
@@ -161,9 +180,14 @@ std::shared_ptr<const DatStore> DatStore::open(std::shared_ptr<const std::uint8_
     store->sets_ = sets;
     store->texts_ = texts;
     store->poolBytes_ = pool;
+    store->sha1Count_ = sha1s;
+    store->md5Count_ = md5s;
     store->keys_ = p + kHeaderBytes;
     store->entries_ = store->keys_ + count * kKeyBytes;
-    store->setTable_ = store->entries_ + count * kEntryBytes;
+    const std::uint8_t* hashes = store->entries_ + count * kEntryBytes;
+    if (sha1s != 0) store->sha1s_ = hashes;
+    if (md5s != 0) store->md5s_ = hashes + sha1Bytes;
+    store->setTable_ = hashes + sha1Bytes + md5Bytes;
     store->textTable_ = store->setTable_ + sets * kSetBytes;
     store->pool_ = store->textTable_ + texts * kTextBytes;
     store->block_ = std::move(block);
@@ -245,14 +269,59 @@ DatEntryInfo DatStore::info(std::size_t i) const {
     info.dataWidth = e[19];
     info.badDump = flags & kBadDump;
     if (flags & kHasOffset) info.offset = load64(e + 20);
-    if (flags & kHasSha1) {
-        std::array<std::uint8_t, 20> sha1;
-        std::memcpy(sha1.data(), e + 28, sha1.size());
-        info.sha1 = sha1;
+    // A flag without its part (a damaged block) says nothing.
+    if ((flags & kHasSha1) && sha1s_) {
+        const std::uint8_t* at = sha1s_ + i * kSha1Bytes;
+        looked(whole, at, kSha1Bytes);
+        info.sha1.emplace();
+        std::memcpy(info.sha1->data(), at, kSha1Bytes);
+    }
+    if ((flags & kHasMd5) && md5s_) {
+        const std::uint8_t* at = md5s_ + i * kMd5Bytes;
+        looked(whole, at, kMd5Bytes);
+        info.md5.emplace();
+        std::memcpy(info.md5->data(), at, kMd5Bytes);
     }
     if (!whole)
         if (const DatStore* other = reread()) return other->info(i);
     return info;
+}
+
+bool DatStore::scanHashes(const std::uint8_t* hashes, std::uint8_t flag, const std::uint8_t* hash,
+                          std::size_t length, std::vector<std::size_t>& found) const {
+    if (!hashes) return true;
+    bool whole = true;
+    if (!looked(whole, hashes, count_ * length)) return false;
+    // The first eight bytes tell nearly every entry apart, compared as one word.
+    std::uint64_t head;
+    std::memcpy(&head, hash, sizeof head);
+    for (std::size_t i = 0; i < count_; ++i) {
+        const std::uint8_t* at = hashes + i * length;
+        std::uint64_t word;
+        std::memcpy(&word, at, sizeof word);
+        if (word != head || std::memcmp(at + 8, hash + 8, length - 8) != 0) continue;
+        // An entry without one holds zeros there, which a typed hash may be.
+        const std::uint8_t* e = entries_ + i * kEntryBytes;
+        if (!looked(whole, e, kEntryBytes)) return false;
+        if (e[18] & flag) found.push_back(i);
+    }
+    return true;
+}
+
+std::vector<std::size_t> DatStore::entriesWithSha1(const std::array<std::uint8_t, 20>& sha1) const {
+    if (const DatStore* other = instead()) return other->entriesWithSha1(sha1);
+    std::vector<std::size_t> found;
+    if (!scanHashes(sha1s_, kHasSha1, sha1.data(), sha1.size(), found))
+        if (const DatStore* other = reread()) return other->entriesWithSha1(sha1);
+    return found;
+}
+
+std::vector<std::size_t> DatStore::entriesWithMd5(const std::array<std::uint8_t, 16>& md5) const {
+    if (const DatStore* other = instead()) return other->entriesWithMd5(md5);
+    std::vector<std::size_t> found;
+    if (!scanHashes(md5s_, kHasMd5, md5.data(), md5.size(), found))
+        if (const DatStore* other = reread()) return other->entriesWithMd5(md5);
+    return found;
 }
 
 }  // namespace chipsight

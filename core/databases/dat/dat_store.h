@@ -3,11 +3,13 @@
 //
 // The block, all numbers little-endian:
 //   header   magic "CSDATSTO", u32 layout version, u32 format, u64 entries, u64 sets,
-//            u64 short texts, u64 pool bytes
+//            u64 short texts, u64 pool bytes, u64 entries with a SHA-1, u64 entries with an MD5
 //   keys     per entry u32 crc, u32 size (what the index reads, apart from the rest)
 //   entries  per entry kEntryBytes: name (u32 offset, u32 length into the pool), u32 set,
 //            u16 region, u16 endianness, u16 load flag (1-based numbers of short texts, 0 for
-//            none), u8 flags, u8 data width, u64 offset, 20 bytes of SHA-1
+//            none), u8 flags, u8 data width, u64 offset
+//   sha1s    per entry 20 bytes (zero for an entry without one); left out when no entry has one
+//   md5s     per entry 16 bytes, the same way
 //   sets     per set: name, description, list (each u32 offset, u32 length)
 //   texts    per short text: u32 offset, u32 length
 //   pool     the bytes of every text
@@ -17,6 +19,9 @@
 // damaged cache therefore gives wrong texts at worst, never a read out of bounds; and a block
 // mapped from the cache has its bytes checked against the cache's checksums as they are read,
 // so that a damaged one gives way to its DAT read again.
+//
+// The SHA-1s and MD5s lie apart from the entries so that a lookup by one of them, which no index
+// serves, passes over those bytes alone: 20 MB for a million entries' SHA-1s.
 #pragma once
 
 #include <array>
@@ -41,6 +46,7 @@ struct DatEntryInfo {
     std::string_view name, setName, setDescription, listName;
     std::string_view region, endianness, loadFlag;
     std::optional<std::array<std::uint8_t, 20>> sha1;
+    std::optional<std::array<std::uint8_t, 16>> md5;
     std::optional<std::uint64_t> offset;
     std::uint32_t dataWidth = 0;
     bool badDump = false;
@@ -72,6 +78,7 @@ class DatStoreBuilder : public DatSink {
         std::uint8_t flags, dataWidth;
         std::uint64_t offset;
         std::array<std::uint8_t, 20> sha1;
+        std::array<std::uint8_t, 16> md5;
     };
     Text add(std::string_view text);
     std::uint16_t shortText(std::string_view text);
@@ -85,6 +92,7 @@ class DatStoreBuilder : public DatSink {
     std::vector<Text> shortTexts_;
     std::unordered_map<std::string, std::uint16_t> shortTextNumbers_;
     std::string pool_;
+    std::size_t sha1s_ = 0, md5s_ = 0;  // how many entries have one
 };
 
 class DatStore;
@@ -104,7 +112,7 @@ class DatBlockSource {
 class DatStore {
   public:
     // The bytes of a block's header, which open() reads.
-    static constexpr std::size_t kHeaderBytes = 48;
+    static constexpr std::size_t kHeaderBytes = 64;
 
     // The store over a block, which it keeps alive; none when the block's header and length do
     // not agree. With a `source`, the block is file number `file` of a cache: its header is
@@ -119,6 +127,13 @@ class DatStore {
     std::uint32_t crc(std::size_t i) const;
     std::uint32_t romSize(std::size_t i) const;
     DatEntryInfo info(std::size_t i) const;
+    // How many entries their DAT gives a SHA-1, and an MD5.
+    std::size_t sha1Count() const { return sha1Count_; }
+    std::size_t md5Count() const { return md5Count_; }
+    // The numbers of the entries whose DAT gives `sha1` (or `md5`), in order: one pass over the
+    // SHA-1s (MD5s) of the block, and none over a block that holds none.
+    std::vector<std::size_t> entriesWithSha1(const std::array<std::uint8_t, 20>& sha1) const;
+    std::vector<std::size_t> entriesWithMd5(const std::array<std::uint8_t, 16>& md5) const;
     // The block the store reads, as DatStore::open took it.
     const std::uint8_t* block() const { return block_.get(); }
     std::size_t blockLength() const { return length_; }
@@ -139,12 +154,20 @@ class DatStore {
     // when they cannot be had.
     const DatStore* reread() const;
     const DatStore* instead() const { return instead_.load(std::memory_order_acquire); }
+    // Adds to `found` the entries whose `length` bytes at `hashes` are `hash` and whose flags
+    // have `flag`; false when the block is found damaged on the way.
+    bool scanHashes(const std::uint8_t* hashes, std::uint8_t flag, const std::uint8_t* hash,
+                    std::size_t length, std::vector<std::size_t>& found) const;
 
     std::shared_ptr<const std::uint8_t[]> block_;
     DatFormat format_ = DatFormat::None;
     std::size_t length_ = 0, count_ = 0, sets_ = 0, texts_ = 0, poolBytes_ = 0;
+    std::size_t sha1Count_ = 0, md5Count_ = 0;
     const std::uint8_t* keys_ = nullptr;
     const std::uint8_t* entries_ = nullptr;
+    // None when no entry has one.
+    const std::uint8_t* sha1s_ = nullptr;
+    const std::uint8_t* md5s_ = nullptr;
     const std::uint8_t* setTable_ = nullptr;
     const std::uint8_t* textTable_ = nullptr;
     const std::uint8_t* pool_ = nullptr;

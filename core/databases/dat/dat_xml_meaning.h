@@ -127,6 +127,8 @@ class DatXml {
                         rom.crc = v;
                     else if (n == "sha1")
                         rom.sha1 = v, rom.hasSha1 = true;
+                    else if (n == "md5")
+                        rom.md5 = v;
                     else if (n == "merge")
                         rom.merge = v, rom.hasMerge = true;
                     else if (n == "status")
