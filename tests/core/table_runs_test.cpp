@@ -125,5 +125,39 @@ TEST_F(TableRuns, AStartReadsOnlyWhatWasAppendedAndTrustsNothingElse) {
     EXPECT_EQ(f.core.m_entries.size(), 4u + 120u);
 }
 
+// Every byte of a compiled file's header and head changed, and the file cut anywhere: never
+// trusted for a wrong answer.
+TEST_F(TableRuns, NoChangedByteOrCutOfACompiledFileIsTrusted) {
+    writeTables(40, 3);
+    const std::string cache = dir.file("cache");
+    loadAndCompare(cache);
+    // Grown since, so the custom file's compiled start is taken as it stands.
+    ASSERT_EQ(appendRecord(dir.file("Chipsight.dat"), testing::makeEntry(1, 1024, "NEW", "")),
+              AppendResult::Added);
+    loadAndCompare(cache);
+    testing::CoreFixture expected(dir);
+    ::setenv("XDG_CACHE_HOME", dir.file("elsewhere").c_str(), 1);
+    expected.core.loadDatabases();
+    ::setenv("XDG_CACHE_HOME", cache.c_str(), 1);
+    for (const fs::path& run : runFiles()) {
+        const Bytes original = testing::readFile(run.string());
+        const auto check = [&](const Bytes& bytes, std::size_t what) {
+            testing::writeFile(run.string(), bytes);
+            testing::CoreFixture f(dir);
+            f.core.loadDatabases();
+            ASSERT_TRUE(f.core.m_entries == expected.core.m_entries) << run << " " << what;
+            ASSERT_EQ(f.core.m_entryCount, expected.core.m_entryCount);
+        };
+        for (std::size_t at = 0; at < 256; ++at) {
+            Bytes changed = original;
+            changed[at] ^= 0x01;
+            check(changed, at);
+        }
+        for (const std::size_t cut : {std::size_t(0), std::size_t(63), std::size_t(200),
+                                      original.size() / 2, original.size() - 1})
+            check(Bytes(original.begin(), original.begin() + std::ptrdiff_t(cut)), cut);
+    }
+}
+
 }  // namespace
 }  // namespace chipsight
