@@ -53,7 +53,7 @@ inline constexpr const char* kEntryLead = "\r\n\t- ";
 inline constexpr const char* kEntrySeparator = " : ";
 // Under an entry that matched by CRC-32 and size, when its DAT gives a SHA-1 other than the
 // bytes'.
-inline constexpr const char* kSha1Differs = "\r\n\tCRC matches, SHA-1 differs";
+inline constexpr const char* kSha1Differs = "\r\n\t  CRC matches, SHA-1 differs";
 // What a typed checksum is reported under.
 inline constexpr const char* kManualLabel = "Manualy Entered";
 

@@ -107,7 +107,7 @@ TEST_F(HashCli, TheReportAndJsonSayWhichEntrysSha1IsNotTheBytes) {
               "test.bin: (1/1) [8BB98613]\n"
               "\t- same : Demo [demo]\n"
               "\t- other : Demo [demo]\n"
-              "\tCRC matches, SHA-1 differs\n"
+              "\t  CRC matches, SHA-1 differs\n"
               "\t- plain : Demo [demo]\n");
     const std::vector<nlohmann::json> found = objects(cli({"--json", test}).out);
     ASSERT_EQ(found.size(), 1u);

@@ -105,11 +105,11 @@ TEST_F(HashKeys, AnEntryWhoseSha1IsNotTheBytesSaysSoUnderItsLine) {
               "test.bin: (1/1) [8BB98613]\r\n"
               "\t- same : Demo [demo]\r\n"
               "\t- other : Demo [demo]\r\n"
-              "\tCRC matches, SHA-1 differs\r\n"
+              "\t  CRC matches, SHA-1 differs\r\n"
               "\t- plain : Demo [demo]\r\n"
               "test.bin: (1/2) [36DE2269]\r\n"
               "\t- low : Demo [demo]\r\n"
-              "\tCRC matches, SHA-1 differs\r\n"
+              "\t  CRC matches, SHA-1 differs\r\n"
               "test.bin: (2/2) [EAE621C7]\r\n"
               "\t- high : Demo [demo]\r\n");
 }
