@@ -158,20 +158,18 @@ TEST_F(BoardOfAFamily, TheCloneSpecificChipDecidesTheRevisionAndTheFamilyStaysTo
     EXPECT_TRUE(answer.unexplained.otherSets.empty());
     EXPECT_TRUE(answer.unexplained.knownChips.empty());
     EXPECT_TRUE(answer.unexplained.unknown.empty());
-}
 
-TEST_F(BoardOfAFamily, TwoChipsPulledStillNameTheRevisionAndTheChipsMissing) {
-    const std::vector<Dump> board{dump("a.bin", 0x2001), dump("b.bin", 0x1002),
-                                  dump("e.bin", 0x5001)};
-    const BoardAnswer answer = judgeBoard(catalogue, board);
-    ASSERT_FALSE(answer.candidates.empty());
-    const Candidate& best = answer.candidates[0];
-    EXPECT_EQ(best.name, "galagao");
-    EXPECT_EQ(counts(best), "3 of 5");
-    EXPECT_EQ(romNames(catalogue, best.missing), (std::vector<std::string>{"gg3", "gfx1"}));
-    // Its own chip first, then those it takes from its parent.
+    // Two chips pulled: the revision is still named, with the chips missing; its own chip first,
+    // then those it takes from its parent.
+    const std::vector<Dump> pulled{board[0], board[1], board[4]};
+    const BoardAnswer fewer = judgeBoard(catalogue, pulled);
+    ASSERT_FALSE(fewer.candidates.empty());
+    EXPECT_EQ(fewer.candidates[0].name, "galagao");
+    EXPECT_EQ(counts(fewer.candidates[0]), "3 of 5");
+    EXPECT_EQ(romNames(catalogue, fewer.candidates[0].missing),
+              (std::vector<std::string>{"gg3", "gfx1"}));
     EXPECT_EQ(
-        chips(catalogue, answer, board),
+        chips(catalogue, fewer, pulled),
         (std::vector<std::string>{"go1 galagao found = a.bin", "gg2 from galaga found = b.bin",
                                   "gg3 from galaga missing", "gfx1 from galaga missing",
                                   "prom1 from galaga found = e.bin"}));
@@ -240,41 +238,36 @@ TEST(Board, AMixedBoardIsSplitByTheSetsItsChipsComeFrom) {
     EXPECT_EQ(answer.unexplained.unknown, std::vector<std::size_t>{6});
 }
 
-// A BIOS and three games that take its ROMs over, as MAME lists them.
-class BoardWithABios : public ::testing::Test {
-  protected:
-    BoardWithABios() {
-        CatalogueBuilder b;
-        // Two BIOS programs to choose from (a board carries one), and the chips all boards have.
-        const std::vector<RomSpec> bios{{"sp-s2", 0x1001, {}, RomStatus::Good, "euro"},
-                                        {"sp-u2", 0x1005, {}, RomStatus::Good, "us"},
-                                        {"sm1", 0x1002},
-                                        {"sfix", 0x1003},
-                                        {"lo", 0x1004}};
-        addSet(b, {.name = "neogeo", .isBios = true}, bios);
-        // A game lists the BIOS's ROMs after its own, under the names they have there.
-        const auto game = [&](const SetInfo& set, std::vector<RomSpec> roms) {
-            for (const RomSpec& rom : bios)
-                roms.push_back({rom.name, rom.crc, rom.name, rom.status, rom.bios});
-            addSet(b, set, roms);
-        };
-        game({.name = "mslug", .romOf = "neogeo"},
-             {{"ms-p1", 0x2001}, {"ms-s1", 0x2002}, {"ms-m1", 0x2003}});
-        game({.name = "kof98", .romOf = "neogeo"}, {{"k-p1", 0x3001}, {"k-p2", 0x3002}});
-        // Its BIOS ROMs come through its parent.
-        game({.name = "kof98a", .cloneOf = "kof98", .romOf = "kof98"},
-             {{"k-p1", 0x3001, "k-p1"}, {"ka-p2", 0x3102}});
-        game({.name = "lbowling", .romOf = "neogeo"}, {{"lb-p1", 0x4001}});
-        game(clone("ng_mv1", "neogeo"), {});
-        catalogue = b.build();
-    }
-    Catalogue catalogue;
-    std::vector<Dump> bios{dump("sp", 0x1001), dump("sm", 0x1002), dump("sfix", 0x1003),
-                           dump("lo", 0x1004)};
-};
+// A BIOS and three games that take its ROMs over, as MAME lists them: a game's board is the game
+// with the BIOS chips as its own, the BIOS chips alone are the motherboard.
+TEST(Board, AGameOnABiosOwnsItsChipsAndTheBiosAloneIsTheMotherboard) {
+    CatalogueBuilder b;
+    // Two BIOS programs to choose from (a board carries one), and the chips all boards have.
+    const std::vector<RomSpec> bios{{"sp-s2", 0x1001, {}, RomStatus::Good, "euro"},
+                                    {"sp-u2", 0x1005, {}, RomStatus::Good, "us"},
+                                    {"sm1", 0x1002},
+                                    {"sfix", 0x1003},
+                                    {"lo", 0x1004}};
+    addSet(b, {.name = "neogeo", .isBios = true}, bios);
+    // A game lists the BIOS's ROMs after its own, under the names they have there.
+    const auto game = [&](const SetInfo& set, std::vector<RomSpec> roms) {
+        for (const RomSpec& rom : bios)
+            roms.push_back({rom.name, rom.crc, rom.name, rom.status, rom.bios});
+        addSet(b, set, roms);
+    };
+    game({.name = "mslug", .romOf = "neogeo"},
+         {{"ms-p1", 0x2001}, {"ms-s1", 0x2002}, {"ms-m1", 0x2003}});
+    game({.name = "kof98", .romOf = "neogeo"}, {{"k-p1", 0x3001}, {"k-p2", 0x3002}});
+    // Its BIOS ROMs come through its parent.
+    game({.name = "kof98a", .cloneOf = "kof98", .romOf = "kof98"},
+         {{"k-p1", 0x3001, "k-p1"}, {"ka-p2", 0x3102}});
+    game({.name = "lbowling", .romOf = "neogeo"}, {{"lb-p1", 0x4001}});
+    game(clone("ng_mv1", "neogeo"), {});
+    const Catalogue catalogue = b.build();
+    const std::vector<Dump> motherboard{dump("sp", 0x1001), dump("sm", 0x1002),
+                                        dump("sfix", 0x1003), dump("lo", 0x1004)};
 
-TEST_F(BoardWithABios, TheGameIsTheAnswerWithTheBiosChipsAsItsOwn) {
-    std::vector<Dump> board = bios;
+    std::vector<Dump> board = motherboard;
     board.push_back(dump("p1", 0x3001));
     board.push_back(dump("p2", 0x3102));
     const BoardAnswer answer = judgeBoard(catalogue, board);
@@ -286,15 +279,13 @@ TEST_F(BoardWithABios, TheGameIsTheAnswerWithTheBiosChipsAsItsOwn) {
         (std::vector<std::string>{"ka-p2 kof98a found = p2", "k-p1 from kof98 found = p1",
                                   "sp-s2 from neogeo found = sp", "sm1 from neogeo found = sm",
                                   "sfix from neogeo found = sfix", "lo from neogeo found = lo"}));
-}
 
-TEST_F(BoardWithABios, TheBiosChipsAloneAreTheMotherboardNotAGameMissingItsCartridge) {
-    const BoardAnswer answer = judgeBoard(catalogue, bios);
     // The motherboard holds exactly the BIOS's ROMs; of the two, the machine is said first.
-    EXPECT_EQ(names(answer),
+    const BoardAnswer alone = judgeBoard(catalogue, motherboard);
+    EXPECT_EQ(names(alone),
               (std::vector<std::string>{"ng_mv1", "neogeo", "lbowling", "kof98", "kof98a"}));
-    EXPECT_EQ(counts(answer.candidates[0]), "4 of 4");
-    EXPECT_EQ(setNames(catalogue, answer.candidates[0].tiedWith),
+    EXPECT_EQ(counts(alone.candidates[0]), "4 of 4");
+    EXPECT_EQ(setNames(catalogue, alone.candidates[0].tiedWith),
               std::vector<std::string>{"neogeo"});
 }
 
