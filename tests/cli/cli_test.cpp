@@ -2,6 +2,7 @@
 // sharing one database: appenders killed at random moments, copies identifying at once while
 // another appends, a database larger than memory.
 #include <fcntl.h>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <unistd.h>
@@ -20,6 +21,7 @@ namespace chipsight {
 namespace {
 
 using namespace testing;
+using ::testing::HasSubstr;
 
 // The words of `line` between '|' signs.
 std::vector<std::string> words(const std::string& line) {
@@ -285,7 +287,7 @@ TEST_F(Cli, ErrorsGoToStderrInOrderAndExitTwo) {
               "to this folder!\n"
               "chipsight-cli: Error: Error opening file :(\n"
               "chipsight-cli: Error: ROM size must be power of 2!\n");
-    EXPECT_NE(run.out.find("test.bin:[8BB98613] Not Found!"), std::string::npos);
+    EXPECT_THAT(run.out, HasSubstr("test.bin:[8BB98613] Not Found!"));
     EXPECT_EQ(run.status, 2);
     // Usage errors: nothing on stdout, status 2, and a message with a hint on stderr.
     const auto usage = [](const char* args) {
@@ -310,7 +312,7 @@ TEST_F(Cli, OptionsAndExitStatusOfBlankImages) {
     EXPECT_EQ(runCli({"--version"}).out, "chipsight-cli 1.05\n");
     const ProcessResult help = runCli({"--help"});
     EXPECT_EQ(help.status, 0);
-    EXPECT_NE(help.out.find("--split-level N"), std::string::npos);
+    EXPECT_THAT(help.out, HasSubstr("--split-level N"));
     // Ignore Bad is on by default: a blank image or pair is not looked up, so not found.
     writeFile(files.file("blank.bin"), Bytes(256, 0xFF));
     ASSERT_EQ(cli({"--add", "FEA8A821", "256", "BLANK", "erased"}).status, 0);
@@ -320,7 +322,7 @@ TEST_F(Cli, OptionsAndExitStatusOfBlankImages) {
     EXPECT_EQ(cli({"--no-ignore-bad", files.file("blank.bin")}).status, 0);
     // "--" ends the options, so a file may start with a dash.
     writeFile(files.file("-dash.bin"), Bytes{0, 1, 2, 3});
-    EXPECT_NE(cli({"--", files.file("-dash.bin")}).out.find("-dash.bin:["), std::string::npos);
+    EXPECT_THAT(cli({"--", files.file("-dash.bin")}).out, HasSubstr("-dash.bin:["));
 }
 
 // Typed names and descriptions may start with a dash; --json says what was stored; --dat may be
@@ -328,7 +330,7 @@ TEST_F(Cli, OptionsAndExitStatusOfBlankImages) {
 // control bytes, in messages or in the listing of databases.
 TEST_F(Cli, TypedTextsOptionsAndNamesOnTheTerminal) {
     ASSERT_EQ(cli({"--add", "8BB98613", "4", "-U2", "-prototype-"}).status, 0);
-    EXPECT_NE(cli({test}).out.find("\t- -U2 : -prototype-"), std::string::npos);
+    EXPECT_THAT(cli({test}).out, HasSubstr("\t- -U2 : -prototype-"));
     const ProcessResult added =
         cli({"--json", "--add", "8bb98613", "4", std::string(25, 'N'), "-" + std::string(99, 'D')});
     EXPECT_EQ(nlohmann::json::parse(added.out),
@@ -348,9 +350,8 @@ TEST_F(Cli, TypedTextsOptionsAndNamesOnTheTerminal) {
     writeFile(files.file("dats/c.xml"), xml);
     const ProcessResult listed = raw({"--dat", dat, "--dat", files.file("dats"), "--databases"});
     EXPECT_EQ(listed.status, 0) << listed.err;
-    EXPECT_NE(listed.out.find("a?]0;title??b.xml: Logiqx XML, 1 entries"), std::string::npos)
-        << listed.out;
-    EXPECT_NE(listed.out.find("dats/c.xml: Logiqx XML, 1 entries"), std::string::npos);
+    EXPECT_THAT(listed.out, HasSubstr("a?]0;title??b.xml: Logiqx XML, 1 entries"));
+    EXPECT_THAT(listed.out, HasSubstr("dats/c.xml: Logiqx XML, 1 entries"));
 
     writeArchive(files.file("t.zip"), "zip", {{"\x1b]0;x\x07\x1b[2J\r.bin", Bytes(3, 0)}});
     EXPECT_EQ(cli({files.file("t.zip")}).err,
@@ -369,7 +370,7 @@ TEST_F(Cli, ReadsAreComparedWithoutHoldingThem) {
         writeFile(args.back(), read);
     }
     const ProcessResult run = cli(args);
-    EXPECT_NE(run.out.find("majority of 3 reads:["), std::string::npos) << run.out << run.err;
+    EXPECT_THAT(run.out, HasSubstr("majority of 3 reads:[")) << run.err;
     // The majority is held, and little more: not the reads. (Under AddressSanitizer, whose
     // quarantine holds freed memory and whose shadow adds an eighth, the peak says nothing.)
     if (!kAddressSanitizer) {
@@ -414,9 +415,7 @@ TEST_F(Cli, DoctorLinesAndReadsCompared) {
     // The EPROM rule: a bit read as 0 by any read is 0, where the majority reads it lifted.
     EXPECT_EQ(cli({"--reads", third, third, test}).status, 1);
     run = cli({"--reads-rule", "and", "--reads", third, third, test});
-    EXPECT_NE(run.out.find("AND of 3 reads: (1/1) [8BB98613]\n\t- CHIP : Demo\n"),
-              std::string::npos)
-        << run.out;
+    EXPECT_THAT(run.out, HasSubstr("AND of 3 reads: (1/1) [8BB98613]\n\t- CHIP : Demo\n"));
     writeFile(files.file("odd.bin"), Bytes(8, 0));
     run = cli({"--reads", test, files.file("missing.bin"), "--reads", test, files.file("odd.bin")});
     EXPECT_EQ(run.err, "chipsight-cli: Error: Cannot open the read " + files.file("missing.bin") +
@@ -491,11 +490,10 @@ TEST_F(Cli, ABoardIsJudgedAsOneWithTheDoctorsFindsAgainstItsChips) {
 
     // Its set written with the doctor's finds undone: each chip exactly as the set has it.
     const std::string written = board({"--write-set", files.file("sets")});
-    EXPECT_NE(written.find("Set written: " + files.file("sets") +
-                           "/brd.zip, 4 of 5 chips; mended "
-                           "from the dumps: b.u2, c.u3, e.u5; not in it: d.u4 (missing)\n"),
-              std::string::npos)
-        << written;
+    EXPECT_THAT(written,
+                HasSubstr("Set written: " + files.file("sets") +
+                          "/brd.zip, 4 of 5 chips; mended "
+                          "from the dumps: b.u2, c.u3, e.u5; not in it: d.u4 (missing)\n"));
     EXPECT_EQ(members(files.file("sets/brd.zip")),
               (std::vector<std::pair<std::string, Bytes>>{
                   {"a.u1", a}, {"b.u2", b}, {"c.u3", c}, {"e.u5", e}}));
@@ -519,7 +517,7 @@ TEST_F(Cli, ABoardIsJudgedAsOneWithTheDoctorsFindsAgainstItsChips) {
     std::string changed(xmlBytes.begin(), xmlBytes.end());
     changed.replace(changed.find("second revision"), 15, "third revision");
     writeFile(xml, changed);
-    EXPECT_NE(board().find("brd2 : Board, third revision, 1 of 5"), std::string::npos);
+    EXPECT_THAT(board(), HasSubstr("brd2 : Board, third revision, 1 of 5"));
 }
 
 // Files are read on several threads, yet stdout and stderr carry the same bytes in the same
@@ -541,8 +539,8 @@ TEST_F(Cli, ReportsAndMessagesComeInArgumentOrderWhateverTheJobs) {
     };
     const ProcessResult one = withJobs({"--jobs", "1"});
     EXPECT_EQ(one.status, 2);
-    EXPECT_NE(one.out.find("f0.bin: (2/2) [EAE621C7]"), std::string::npos);
-    EXPECT_NE(one.err.find("Error opening file :("), std::string::npos);
+    EXPECT_THAT(one.out, HasSubstr("f0.bin: (2/2) [EAE621C7]"));
+    EXPECT_THAT(one.err, HasSubstr("Error opening file :("));
     EXPECT_LT(one.out.find("f0.bin"), one.out.find("f3.bin"));
     EXPECT_LT(one.out.find("f298.bin"), one.out.find("Manualy Entered"));
     for (const char* jobs : {"--jobs|3", "--jobs|8", ""}) {
@@ -676,7 +674,7 @@ TEST(Processes, ADatabaseLargerThanMemoryGivesItsMessageAndTheFilesAreStillIdent
         const auto run =
             runProcess({CHIPSIGHT_CLI, "--db-dir", db.path().string(), db.file("a.bin")});
         EXPECT_EQ(run.err, "chipsight-cli: Error: Failed reading " + file + "!\n");
-        EXPECT_NE(run.out.find("a.bin:[52A028B7] Not Found!"), std::string::npos) << run.out;
+        EXPECT_THAT(run.out, HasSubstr("a.bin:[52A028B7] Not Found!"));
         EXPECT_EQ(run.status, 2) << file;
     }
 }
@@ -706,7 +704,7 @@ TEST(Processes, CopiesIdentifyingAtOnceWhileAnotherAppendsAllFindTheChip) {
     EXPECT_EQ(appender.finish().status, 0);
     for (const auto& run : runs) {
         EXPECT_EQ(run.status, 0) << run.err;
-        EXPECT_NE(run.out.find("- KNOWN : The game"), std::string::npos);
+        EXPECT_THAT(run.out, HasSubstr("- KNOWN : The game"));
     }
 }
 
@@ -740,8 +738,7 @@ TEST_F(Cli, TheBestSetIsWrittenAsTheZipMameTakesAndNothingOutsideTheFolder) {
     };
     ProcessResult run = board("board", {"--write-set", out});
     const std::string zip = out + "/nes/item.zip";
-    EXPECT_NE(run.out.find("Set written: " + zip + ", 2 of 2 chips\n"), std::string::npos)
-        << run.out << run.err;
+    EXPECT_THAT(run.out, HasSubstr("Set written: " + zip + ", 2 of 2 chips\n")) << run.err;
     EXPECT_EQ(members(zip),
               (std::vector<std::pair<std::string, Bytes>>{{"a.prg", a}, {"b.prg", b}}));
     const Bytes written = readFile(zip);
@@ -761,8 +758,7 @@ TEST_F(Cli, TheBestSetIsWrittenAsTheZipMameTakesAndNothingOutsideTheFolder) {
     };
     const std::vector<std::string> before = everything();
     run = board("evil", {"--write-set", out});
-    EXPECT_NE(run.err.find("The set ..:evil cannot stand as a file's path"), std::string::npos)
-        << run.err;
+    EXPECT_THAT(run.err, HasSubstr("The set ..:evil cannot stand as a file's path"));
     EXPECT_EQ(everything(), before);
 
     const bool mame = ::access("/usr/games/mame", X_OK) == 0;
@@ -772,12 +768,11 @@ TEST_F(Cli, TheBestSetIsWrittenAsTheZipMameTakesAndNothingOutsideTheFolder) {
             .out;
     };
     if (mame) {
-        EXPECT_NE(audit().find("romset nes:item is good"), std::string::npos);
+        EXPECT_THAT(audit(), HasSubstr("romset nes:item is good"));
     }
     std::filesystem::remove(files.file("board/b.bin"));
     run = board("board", {"--write-set", out, "--force"});
-    EXPECT_NE(run.out.find(", 1 of 2 chips; not in it: b.prg (missing)\n"), std::string::npos)
-        << run.out;
+    EXPECT_THAT(run.out, HasSubstr(", 1 of 2 chips; not in it: b.prg (missing)\n"));
     EXPECT_EQ(
         lastObject(board("board", {"--write-set", out, "--force", "--json"}).out, "set_written"),
         nlohmann::json::parse("{\"path\":\"" + zip +
@@ -785,8 +780,8 @@ TEST_F(Cli, TheBestSetIsWrittenAsTheZipMameTakesAndNothingOutsideTheFolder) {
                               "\"why\":\"missing\"}]}"));
     if (mame) {
         const std::string bad = audit();
-        EXPECT_NE(bad.find("b.prg (4096 bytes) - NOT FOUND"), std::string::npos) << bad;
-        EXPECT_NE(bad.find("romset nes:item is bad"), std::string::npos) << bad;
+        EXPECT_THAT(bad, HasSubstr("b.prg (4096 bytes) - NOT FOUND"));
+        EXPECT_THAT(bad, HasSubstr("romset nes:item is bad"));
     }
 
     // The missing chip from the user's collection (a zip of theirs), into the set and burnt for a
@@ -802,20 +797,19 @@ TEST_F(Cli, TheBestSetIsWrittenAsTheZipMameTakesAndNothingOutsideTheFolder) {
     Bytes sixteen;
     for (int i = 0; i < 16; ++i) sixteen.insert(sixteen.end(), b.begin(), b.end());
     EXPECT_EQ(readFile(burnt), sixteen);
-    EXPECT_NE(run.out.find("Set written: " + zip + ", 2 of 2 chips; from the collection: b.prg\n" +
-                           "Image to burn, from the collection: " + burnt + ": CRC-32 " +
-                           hexText(crcOf(sixteen), "%08X") + ", byte sums "),
-              std::string::npos)
-        << run.out << run.err;
+    EXPECT_THAT(run.out,
+                HasSubstr("Set written: " + zip + ", 2 of 2 chips; from the collection: b.prg\n" +
+                          "Image to burn, from the collection: " + burnt + ": CRC-32 " +
+                          hexText(crcOf(sixteen), "%08X") + ", byte sums "))
+        << run.err;
     EXPECT_EQ(membersOf(zip).size(), 2u);
     Bytes off = b;
     off[0x345] ^= 0x04;
     writeFile(files.file("board/b.bin"), off);
     std::filesystem::remove(burnt);
     run = burn({});
-    EXPECT_NE(run.out.find("Image to burn, from its dump with 1 bit put back: " + burnt),
-              std::string::npos)
-        << run.out << run.err;
+    EXPECT_THAT(run.out, HasSubstr("Image to burn, from its dump with 1 bit put back: " + burnt))
+        << run.err;
     EXPECT_EQ(readFile(burnt), sixteen);
     const auto image = lastObject(burn({"--json"}).out, "burnt").at("images").at(0);
     EXPECT_EQ(image.at("path"), burnt);
