@@ -115,6 +115,12 @@ std::uint32_t crcOf(std::span<const std::uint8_t> bytes) {
     return Crc32(0, bytes.data(), std::uint32_t(bytes.size()));
 }
 
+int occurrences(std::string_view text, std::string_view what) {
+    int n = 0;
+    for (auto at = text.find(what); at != text.npos; at = text.find(what, at + 1)) ++n;
+    return n;
+}
+
 std::ostream& operator<<(std::ostream& out, const Call& call) {
     return out << call.what << " \"" << call.text << "\" " << call.caption << " " << call.type
                << "/" << call.lines;

@@ -68,6 +68,8 @@ std::string hexText(std::uint32_t value, const char* format = "%08x");
 std::string sha1Hex(std::span<const std::uint8_t> bytes);
 // The CRC-32 of all of `bytes`.
 std::uint32_t crcOf(std::span<const std::uint8_t> bytes);
+// How many times `what` starts in `text`.
+int occurrences(std::string_view text, std::string_view what);
 
 // One call the core made on its front end: "messageBox", "pull", "push", "setTitle", "enable"
 // or "scroll".

@@ -82,12 +82,7 @@ class MainWindowTest : public ::testing::Test {
     }
     // How many reports of `name` the log holds.
     int reports(const std::string& name) const {
-        int n = 0;
-        const std::string& log = dialog->m_session.logText();
-        for (auto at = log.find(name + ":"); at != std::string::npos;
-             at = log.find(name + ":", at + 1))
-            ++n;
-        return n;
+        return chipsight::testing::occurrences(dialog->m_session.logText(), name + ":");
     }
 
     const Bytes chips = join({romEntryBytes(0xEAE621C7, 2, "U2", "Demo board"),
