@@ -15,6 +15,8 @@
 namespace chipsight::board {
 namespace {
 
+using namespace testing;
+
 constexpr std::uint32_t kSize = 0x1000;
 
 struct RomSpec {
@@ -133,7 +135,7 @@ class BoardOfAFamily : public ::testing::Test {
                 {"gfx1", 0x1004},
                 {"prom1", 0x5001}});
         for (int i = 0; i < 10; ++i)
-            addSet(b, {.name = testing::numbered("namco", i)},
+            addSet(b, {.name = numbered("namco", i)},
                    {{"cpu", 0x7000u + std::uint32_t(i)}, {"prom1", 0x5001}});
         catalogue = b.build();
     }
@@ -181,7 +183,7 @@ TEST(Board, APromManyGamesShareDoesNotDragAnUnrelatedGameUp) {
     addSet(b, {.name = "rallyx"},
            {{"rx1", 0x2001}, {"p1", 0x5001}, {"p2", 0x5002}, {"p3", 0x5003}, {"p4", 0x5004}});
     for (int i = 0; i < 30; ++i)
-        addSet(b, {.name = testing::numbered("namco", 10 + i)},
+        addSet(b, {.name = numbered("namco", 10 + i)},
                {{"cpu", 0x7000u + std::uint32_t(i)},
                 {"p1", 0x5001},
                 {"p2", 0x5002},
@@ -372,11 +374,11 @@ std::vector<std::string> describe(const Catalogue& c) {
         for (const CatalogueRom& r : c.roms(id)) {
             std::string rom = "  ";
             rom.append(r.name).append(" ").append(std::to_string(r.size));
-            if (r.dumpable()) rom.append(" ").append(testing::hexText(r.crc));
+            if (r.dumpable()) rom.append(" ").append(hexText(r.crc));
             if (r.sha1)
-                rom.append(" sha1 ").append(testing::hexText(std::uint32_t((*r.sha1)[0]) << 24 |
-                                                             (*r.sha1)[1] << 16 |
-                                                             (*r.sha1)[2] << 8 | (*r.sha1)[3]));
+                rom.append(" sha1 ").append(hexText(std::uint32_t((*r.sha1)[0]) << 24 |
+                                                    (*r.sha1)[1] << 16 | (*r.sha1)[2] << 8 |
+                                                    (*r.sha1)[3]));
             if (r.status == RomStatus::BadDump) rom += " bad";
             if (r.status == RomStatus::NoDump) rom += " nodump";
             if (!r.merge.empty()) rom.append(" merge ").append(std::string(r.merge));
@@ -413,7 +415,7 @@ std::string best(const BoardAnswer& answer) {
 
 // Loads `dats` (file name, text) written to a temporary directory.
 struct Loaded {
-    testing::TempDir dir;
+    TempDir dir;
     Catalogue catalogue;
     std::vector<CatalogueFile> files;
 };
@@ -422,7 +424,7 @@ void load(Loaded& loaded, const std::vector<std::pair<std::string, std::string>>
     std::vector<std::string> paths;
     for (const auto& [name, text] : dats) {
         paths.push_back(loaded.dir.file(name));
-        if (!text.empty()) testing::writeFile(paths.back(), text);
+        if (!text.empty()) writeFile(paths.back(), text);
     }
     loaded.catalogue = loadCatalogue(paths, loaded.files);
 }
@@ -720,7 +722,7 @@ struct SetRecorder : DatSink {
         for (const DatSetRom& r : s.roms)
             sets.push_back(
                 "  " + std::string(r.name) + "|" + (r.size ? std::to_string(*r.size) : "-") + "|" +
-                (r.crc ? testing::hexText(*r.crc) : "-") + "|" + std::string(r.sha1) + "|" +
+                (r.crc ? hexText(*r.crc) : "-") + "|" + std::string(r.sha1) + "|" +
                 std::to_string(int(r.status)) + "|" + std::string(r.merge) + "|" +
                 std::string(r.bios) + "|" + std::string(r.region) + "|" +
                 (r.offset ? std::to_string(*r.offset) : "-") + "|" + std::to_string(r.dataWidth));

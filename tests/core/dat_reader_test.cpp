@@ -14,6 +14,8 @@
 namespace chipsight {
 namespace {
 
+using namespace testing;
+
 // Every field of a ROM on one line: set|description|list|name|crc|size|sha1|region|offset|
 // width|endianness|loadflag, then "bad" for a bad dump.
 struct Recorder : DatSink {
@@ -221,7 +223,7 @@ INSTANTIATE_TEST_SUITE_P(
              "<?xml version=\"1.0\"?><!-- x -- y -->",
              DatFormat::None,
              {}}),
-    [](const auto& info) { return testing::numbered("case", info.index); });
+    [](const auto& info) { return numbered("case", info.index); });
 
 struct Bad {
     std::string dat;
@@ -293,11 +295,11 @@ TEST(DatReaderMalformed, SaysWhereAndWhyAndLoadsNothingOfAFileThatIsMalformed) {
 std::string bigListXml(int machines, std::size_t padding) {
     std::string xml = "<?xml version=\"1.0\"?>\n<mame>\n";
     for (int i = 0; i < machines; ++i) {
-        const std::string n = testing::numbered("m", i);
+        const std::string n = numbered("m", i);
         xml += "<machine name=\"" + n + "\"><description>" + n + " &amp; co</description><!--" +
                std::string(padding, 'x') + "-->\n";
         for (int r = 0; r < 3; ++r)
-            xml += "<rom name=\"" + n + testing::numbered(".", r) +
+            xml += "<rom name=\"" + n + numbered(".", r) +
                    "\" size=\"1024\" crc=\"0000abcd\" sha1=\"" + kSha1 + "\"/>\n";
         xml += "</machine>\n";
     }
@@ -320,7 +322,7 @@ std::string gzip(std::string_view text) {
 
 // Over 2 MiB, so tokens lie across the pieces the file is read in.
 TEST(DatReaderFiles, ReadsPlainAndGzipFilesInPiecesAndFailsOnesCutShortOrDamaged) {
-    testing::TempDir dir;
+    TempDir dir;
     const std::string xml = bigListXml(6000, 250), path = dir.file("list.dat");
     ASSERT_GT(xml.size(), 2u << 20);
     const Read whole = readBoth(xml);
@@ -334,7 +336,7 @@ TEST(DatReaderFiles, ReadsPlainAndGzipFilesInPiecesAndFailsOnesCutShortOrDamaged
     EXPECT_EQ(unpacked.result.bytes, xml.size());
 
     for (const std::string* content : {&packed, &xml}) {
-        testing::writeFile(path, *content);
+        writeFile(path, *content);
         Recorder sink;
         std::vector<std::uint64_t> progress;
         const DatResult result =
@@ -350,8 +352,7 @@ TEST(DatReaderFiles, ReadsPlainAndGzipFilesInPiecesAndFailsOnesCutShortOrDamaged
         EXPECT_EQ(std::tie(r.ok, r.format, r.reason), std::make_tuple(false, format, reason));
     };
     {
-        testing::InjectedFaults injected(
-            {.name = "list.dat", .readLimit = 1 << 20, .readError = EIO});
+        InjectedFaults injected({.name = "list.dat", .readLimit = 1 << 20, .readError = EIO});
         Recorder sink;
         failed(readDatFile(path, sink), DatFormat::ListXml,
                "the file could not be read to its end");
@@ -382,7 +383,7 @@ void writeGzipped(const std::string& path, const std::string& head, std::string_
 }
 
 TEST(DatReaderFiles, ACommentOrBlanksAsLongAsTheFileAreReadWithoutHoldingThem) {
-    if (testing::kAddressSanitizer)
+    if (kAddressSanitizer)
         GTEST_SKIP() << "AddressSanitizer reserves more address space than the limit leaves";
     // 64 MiB of comment or blanks in a small gzip file: a reader that holds them runs out of
     // the 16 MiB the child may take. Each DAT ends in a mistake whose line tells that every
@@ -410,18 +411,17 @@ TEST(DatReaderFiles, ACommentOrBlanksAsLongAsTheFileAreReadWithoutHoldingThem) {
         {"<mame>\n" + machine + "<!--", "x\n", "--\n>",
          line(2 + lines) + "not well-formed XML (not well-formed (invalid token))"},
     };
-    testing::TempDir dir;
+    TempDir dir;
     const std::string path = dir.file("long.xml.gz");
     for (const Case& c : cases) {
         writeGzipped(path, c.head, c.fill, kFill, c.tail);
-        EXPECT_EQ(testing::saidWithin(
-                      kBudget,
-                      [&] {
-                          Recorder sink;
-                          const DatResult r = readDatFile(path, sink);
-                          return r.ok ? testing::numbered("entries ", sink.lines.size())
-                                      : testing::numbered("line ", r.line) + ": " + r.reason;
-                      }),
+        EXPECT_EQ(saidWithin(kBudget,
+                             [&] {
+                                 Recorder sink;
+                                 const DatResult r = readDatFile(path, sink);
+                                 return r.ok ? numbered("entries ", sink.lines.size())
+                                             : numbered("line ", r.line) + ": " + r.reason;
+                             }),
                   c.said)
             << c.head;
     }

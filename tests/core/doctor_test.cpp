@@ -271,7 +271,7 @@ namespace {
 // as far as two with the bit and its direction, and confirmed by the SHA-1.
 TEST(NearRom, EachFaultOfADumpIsNamedAgainstTheRom) {
     constexpr std::size_t n = 4096;
-    const Bytes rom = testing::randomBytes(n, 99);
+    const Bytes rom = randomBytes(n, 99);
     const ExpectedRom expected{Crc32(0, rom.data(), n), n, sha1(rom)};
     std::vector<Bytes> dumps(7);
     dumps[0].resize(n);  // bytes swapped
@@ -290,7 +290,7 @@ TEST(NearRom, EachFaultOfADumpIsNamedAgainstTheRom) {
     dumps[5].insert(dumps[5].end(), rom.begin(), rom.end());
     dumps[6] = Bytes(n, 0x5A);  // nothing of it
     std::vector<DumpView> views;
-    for (const Bytes& d : dumps) views.push_back({d, testing::crcOf(d)});
+    for (const Bytes& d : dumps) views.push_back({d, crcOf(d)});
     const NearSearch found = findNear(expected, views);
     std::vector<std::string> said;
     for (const NearMatch& m : found.matches) {
@@ -322,9 +322,8 @@ TEST(NearRom, EachFaultOfADumpIsNamedAgainstTheRom) {
     Bytes big(1 << 20, 0x11);
     Bytes bigDump = big;
     bigDump[5] ^= 0x03;
-    const DumpView bigView{bigDump, testing::crcOf(bigDump)};
-    EXPECT_TRUE(
-        findNear({testing::crcOf(big), 1 << 20, sha1(big)}, std::span(&bigView, 1)).twoBitsSkipped);
+    const DumpView bigView{bigDump, crcOf(bigDump)};
+    EXPECT_TRUE(findNear({crcOf(big), 1 << 20, sha1(big)}, std::span(&bigView, 1)).twoBitsSkipped);
 }
 
 }  // namespace

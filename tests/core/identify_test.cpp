@@ -334,7 +334,7 @@ TEST_F(ChangingFile, IsAnErrorReadingWhetherReadInPiecesOrMapped) {
         for (const int way : {0, 1, 2, 3}) {  // in pieces, mapped, kept, mapped and half read
             if (way == 3 && how != CutShort) continue;
             const bool mapped = way % 2 == 1;
-            SCOPED_TRACE(testing::numbered(numbered("way ", way) + ", change ", how));
+            SCOPED_TRACE(numbered(numbered("way ", way) + ", change ", how));
             SetUp();  // the log and the last result of a failure, no entries
             core.m_entries.clear();
             core.setDoctor(way == 2);

@@ -46,6 +46,12 @@ Bytes bytesOf(const std::string& text) { return Bytes(text.begin(), text.end());
 
 void append(Bytes& to, const Bytes& more) { to.insert(to.end(), more.begin(), more.end()); }
 
+Bytes join(std::initializer_list<Bytes> parts) {
+    Bytes out;
+    for (const Bytes& part : parts) append(out, part);
+    return out;
+}
+
 namespace {
 // Little-endian numbers of `width` bytes and texts NUL-padded to `width`, one after another.
 struct Record {

@@ -43,6 +43,7 @@ void writeFile(const std::string& path, const std::string& text);
 Bytes readFile(const std::string& path);
 Bytes bytesOf(const std::string& text);
 void append(Bytes& to, const Bytes& more);
+Bytes join(std::initializer_list<Bytes> parts);
 
 // Records as the database files store them.
 Bytes romEntryBytes(std::uint32_t crc, std::uint32_t size, const std::string& name,

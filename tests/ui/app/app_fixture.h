@@ -17,16 +17,11 @@
 #include "ui/main_dialog.h"
 
 using chipsight::testing::Bytes;
+using chipsight::testing::join;
 using chipsight::testing::readFile;
 using chipsight::testing::romEntryBytes;
 using chipsight::testing::writeFile;
 namespace expected = chipsight::expected;
-
-inline Bytes join(std::initializer_list<Bytes> parts) {
-    Bytes out;
-    for (const Bytes& part : parts) out.insert(out.end(), part.begin(), part.end());
-    return out;
-}
 
 class MainWindowTest : public ::testing::Test {
   protected:
