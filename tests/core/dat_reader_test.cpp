@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "core/databases/dat/dat_internal.h"
+#include "tests/support/archive_writer.h"
 #include "tests/support/fault_injection.h"
 #include "tests/support/process.h"
 #include "tests/support/test_support.h"
@@ -306,20 +307,6 @@ std::string bigListXml(int machines, std::size_t padding) {
     return xml + "</mame>\n";
 }
 
-std::string gzip(std::string_view text) {
-    z_stream z{};
-    EXPECT_EQ(deflateInit2(&z, 6, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY), Z_OK);
-    std::string out(deflateBound(&z, uLong(text.size())), '\0');
-    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
-    z.avail_in = uInt(text.size());
-    z.next_out = reinterpret_cast<Bytef*>(out.data());
-    z.avail_out = uInt(out.size());
-    EXPECT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
-    out.resize(z.total_out);
-    deflateEnd(&z);
-    return out;
-}
-
 // Over 2 MiB, so tokens lie across the pieces the file is read in.
 TEST(DatReaderFiles, ReadsPlainAndGzipFilesInPiecesAndFailsOnesCutShortOrDamaged) {
     TempDir dir;
@@ -330,7 +317,9 @@ TEST(DatReaderFiles, ReadsPlainAndGzipFilesInPiecesAndFailsOnesCutShortOrDamaged
     ASSERT_EQ(whole.roms.size(), 18000u);
     EXPECT_EQ(whole.roms[4], "m1|m1 & co||m1.1|0000abcd|1024|" + std::string(kSha1) + "||-|0||");
 
-    const std::string packed = gzip(xml);
+    writeArchive(path, "gz", {{"list.dat", bytesOf(xml)}});
+    const Bytes gz = readFile(path);
+    const std::string packed(gz.begin(), gz.end());
     const Read unpacked = readBoth(packed);
     EXPECT_EQ(unpacked.roms, whole.roms);
     EXPECT_EQ(unpacked.result.bytes, xml.size());
