@@ -252,12 +252,11 @@ TEST(TransformCrcs, FromTheBitStreamsAsFromEachTransformMade) {
         const Bytes image = randomBytes(n, rng);
         const doctor::TransformCrcs fast = doctor::transformCrcs(image);
         const doctor::TransformCrcs direct = doctor::transformCrcsDirect(image);
-        EXPECT_EQ(fast.byteSwap, direct.byteSwap) << n;
-        EXPECT_EQ(fast.wordSwap, direct.wordSwap) << n;
-        EXPECT_EQ(fast.reversed, direct.reversed) << n;
-        EXPECT_EQ(fast.even, direct.even) << n;
-        EXPECT_EQ(fast.odd, direct.odd) << n;
-        for (int j = 0; j < 4; ++j) EXPECT_EQ(fast.lane[j], direct.lane[j]) << n << " lane " << j;
+        const auto all = [](const doctor::TransformCrcs& t) {
+            return std::tie(t.byteSwap, t.wordSwap, t.reversed, t.even, t.odd, t.lane[0], t.lane[1],
+                            t.lane[2], t.lane[3]);
+        };
+        EXPECT_EQ(all(fast), all(direct)) << n;
     }
 }
 
@@ -298,25 +297,17 @@ TEST(NearRom, EachFaultOfADumpIsNamedAgainstTheRom) {
                            " " + std::to_string(m.part) + "/" + std::to_string(m.parts) + " d" +
                            std::to_string(m.dump) + "," + std::to_string(m.second);
         for (const BitOff& b : m.bits)
-            line.append(" ")
-                .append(std::to_string(b.byte))
-                .append(":D")
-                .append(std::to_string(b.bit))
-                .append(b.rose ? "+" : "-");
+            line +=
+                " " + std::to_string(b.byte) + ":D" + std::to_string(b.bit) + (b.rose ? "+" : "-");
         said.push_back(line + (m.confirmed ? " sha1" : ""));
     }
-    const std::string rose = (dumps[1][0x123] & 0x08) ? "+" : "-";
+    const auto rose = [](bool set) { return std::string(set ? "+" : "-"); };
     EXPECT_EQ(said, (std::vector<std::string>{
                         "0 t0 1/1 d0,0 sha1",
-                        std::string("3 t0 1/1 d1,0 291:D3").append(rose).append(" sha1"),
-                        std::string("3 t0 1/1 d2,0 7:D0")
-                            .append(dumps[2][7] & 1 ? "+" : "-")
-                            .append(" 4000:D7")
-                            .append(dumps[2][4000] & 0x80 ? "+" : "-")
-                            .append(" sha1"),
-                        "1 t6 1/2 d5,0 sha1",
-                        "2 t4 1/1 d4,3 sha1",
-                    }));
+                        "3 t0 1/1 d1,0 291:D3" + rose(dumps[1][0x123] & 0x08) + " sha1",
+                        "3 t0 1/1 d2,0 7:D0" + rose(dumps[2][7] & 1) + " 4000:D7" +
+                            rose(dumps[2][4000] & 0x80) + " sha1",
+                        "1 t6 1/2 d5,0 sha1", "2 t4 1/1 d4,3 sha1"}));
     EXPECT_FALSE(found.twoBitsSkipped);
     // A megabyte ROM has too many two-bit candidates to confirm within the budget: said.
     Bytes big(1 << 20, 0x11);
