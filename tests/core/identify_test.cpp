@@ -123,7 +123,7 @@ TEST_F(Identify, DumpsBehindAKnownHeaderAreIdentifiedWithoutIt) {
                 core.setDoctor(doctor);
                 EXPECT_EQ(identify("game", file),
                           "============================\r\ngame: (1/1) [" + hexText(crc, "%X") +
-                              "]\r\n" + "\t- PRG : Game\r\n\t** " + header.kind + " header of " +
+                              "]\r\n\t- PRG : Game\r\n\t** " + header.kind + " header of " +
                               std::to_string(header.bytes.size()) + " bytes left out\r\n")
                     << header.kind << " " << size;
                 EXPECT_EQ(core.m_lastSize, size);
