@@ -2,6 +2,7 @@
 // sharing one database: appenders killed at random moments, copies identifying at once while
 // another appends, a database larger than memory.
 #include <fcntl.h>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <unistd.h>
@@ -20,6 +21,7 @@ namespace chipsight {
 namespace {
 
 using namespace testing;
+using ::testing::HasSubstr;
 
 // The words of `line` between '|' signs.
 std::vector<std::string> words(const std::string& line) {
@@ -31,6 +33,24 @@ std::vector<std::string> words(const std::string& line) {
 ProcessResult runCli(std::vector<std::string> args) {
     args.insert(args.begin(), CHIPSIGHT_CLI);
     return runProcess(std::move(args));
+}
+
+// The value under `key` of the last JSON object of `out` that starts with it.
+nlohmann::json lastObject(const std::string& out, const std::string& key) {
+    return nlohmann::json::parse(out.substr(out.rfind("{\"" + key + "\""))).at(key);
+}
+
+// A <rom> element of a DAT for `bytes`, with its CRC-32 and SHA-1.
+std::string romXml(const std::string& name, const Bytes& bytes, const std::string& more = "") {
+    return "<rom name=\"" + name + "\" size=\"" + std::to_string(bytes.size()) + "\" crc=\"" +
+           hexText(crcOf(bytes)) + "\" sha1=\"" + sha1Hex(bytes) + "\"" + more + "/>";
+}
+
+// The regular members of the archive at `path`: name and bytes, in order.
+std::vector<std::pair<std::string, Bytes>> members(const std::string& path) {
+    std::vector<std::pair<std::string, Bytes>> out;
+    for (const Member& m : membersOf(path)) out.emplace_back(m.path, m.bytes);
+    return out;
 }
 
 // The report text that the --json objects of a run stand for, built from the objects alone, and
@@ -112,13 +132,12 @@ class Cli : public ::testing::Test {
     // Runs the program, and again with --json unless it adds entries: the objects must say
     // what the report says, with the same messages and the same exit status.
     ProcessResult cli(std::vector<std::string> args) {
-        args.insert(args.begin(), {"--db-dir", db.path().string()});
-        ProcessResult run = runCli(args);
+        ProcessResult run = raw(args);
         if (std::find(args.begin(), args.end(), "--add") != args.end() ||
             std::find(args.begin(), args.end(), "--json") != args.end())
             return run;
         args.insert(args.begin(), "--json");
-        const ProcessResult json = runCli(args);
+        const ProcessResult json = raw(args);
         FromJson expected;
         EXPECT_NO_THROW(expected = fromJson(json.out)) << json.out;
         std::string report = run.out;
@@ -145,27 +164,16 @@ class Cli : public ::testing::Test {
         EXPECT_EQ(json.status, run.status);
         return run;
     }
+    // The program over this test's database, without the JSON cross-check.
+    ProcessResult raw(std::vector<std::string> args) {
+        args.insert(args.begin(), {"--db-dir", db.path().string()});
+        return runCli(std::move(args));
+    }
     std::string dat() const { return db.file("Chipsight.dat"); }
 
     TempDir db, files, cache;
     const std::string test = files.file("test.bin"), other = files.file("other.bin");
 };
-
-// A dump behind a known header is found by the bytes after it, and says so in its report and
-// its record.
-TEST_F(Cli, DumpBehindAKnownHeaderIsFoundByTheBytesAfterIt) {
-    const std::string nes = files.file("game.nes");
-    Bytes bytes{'N', 'E', 'S', 0x1A};
-    bytes.resize(16);
-    append(bytes, {2, 3});
-    writeFile(nes, bytes);
-    EXPECT_EQ(cli({nes}).out,
-              "============================\ngame.nes: (1/1) [EAE621C7]\n\t- U2 : Demo board\n"
-              "\t- U3 : Spare\n\t** iNES header of 16 bytes left out\n");
-    EXPECT_EQ(nlohmann::json::parse(runCli({"--db-dir", db.path().string(), "--json", nes}).out)
-                  .at("header"),
-              nlohmann::json::parse(R"({"kind": "iNES", "bytes": 16})"));
-}
 
 TEST_F(Cli, WorkedExamplesWithCrlfOrPlainLineFeedsInArgumentOrder) {
     ProcessResult run = cli({"--crlf", "--split-level", "2", test});
@@ -190,6 +198,15 @@ TEST_F(Cli, WorkedExamplesWithCrlfOrPlainLineFeedsInArgumentOrder) {
     EXPECT_EQ(run.status, 1);
     writeFile(none.file("chipsight.dat"), Bytes{});  // one of the three, empty or not
     EXPECT_EQ(runCli({"--db-dir", none.path().string(), test}).err, "");
+    // A dump behind a known header is found by the bytes after it, and says so in its report and
+    // in its JSON record (from which the cross-check builds the same line).
+    Bytes nes{'N', 'E', 'S', 0x1A};
+    nes.resize(16);
+    append(nes, {2, 3});
+    writeFile(files.file("game.nes"), nes);
+    EXPECT_EQ(cli({files.file("game.nes")}).out,
+              "============================\ngame.nes: (1/1) [EAE621C7]\n\t- U2 : Demo board\n"
+              "\t- U3 : Spare\n\t** iNES header of 16 bytes left out\n");
 }
 
 TEST_F(Cli, TypedValuesAreReadAsTheWindowsBoxesHoldThem) {
@@ -270,27 +287,32 @@ TEST_F(Cli, ErrorsGoToStderrInOrderAndExitTwo) {
               "to this folder!\n"
               "chipsight-cli: Error: Error opening file :(\n"
               "chipsight-cli: Error: ROM size must be power of 2!\n");
-    EXPECT_NE(run.out.find("test.bin:[8BB98613] Not Found!"), std::string::npos);
+    EXPECT_THAT(run.out, HasSubstr("test.bin:[8BB98613] Not Found!"));
     EXPECT_EQ(run.status, 2);
-    run = runCli({"--db-dir", "", test});
-    EXPECT_EQ(run.err, "chipsight-cli: --db-dir needs a directory\nTry 'chipsight-cli --help'.\n");
-    EXPECT_EQ(run.status, 2);
+    // Usage errors: nothing on stdout, status 2, and a message with a hint on stderr.
+    const auto usage = [](const char* args) {
+        const std::string hint = "\nTry 'chipsight-cli --help'.\n";
+        const ProcessResult r = runCli(words(args));
+        EXPECT_EQ(r.out + std::to_string(r.status), "2") << args;
+        EXPECT_TRUE(r.err.starts_with("chipsight-cli: ") && r.err.ends_with(hint)) << r.err;
+        return r.err.substr(0, r.err.size() - std::min(hint.size(), r.err.size()));
+    };
     for (const char* bad : {"", "--split-level|0|x", "--split-level|10|x", "--split-level|+2|x",
                             "--frobnicate", "--db-dir", "--jobs|0|x", "--jobs|65|x", "--jobs|2x|x",
-                            "--jobs", "--manual|1", "--reads|x", "--reads|x|--doctor"}) {
-        run = runCli(words(bad));
-        EXPECT_EQ(run.out + std::to_string(run.status), "2") << bad;
-        EXPECT_TRUE(run.err.starts_with("chipsight-cli: ") &&
-                    run.err.ends_with("\nTry 'chipsight-cli --help'.\n"))
-            << run.err;
-    }
+                            "--jobs", "--reads|x", "--reads|x|--doctor"})
+        usage(bad);
+    EXPECT_EQ(usage("--db-dir||x"), "chipsight-cli: --db-dir needs a directory");
+    EXPECT_EQ(usage("--frobnicate|x"), "chipsight-cli: unknown option --frobnicate");
+    EXPECT_EQ(usage("--split-level"), "chipsight-cli: --split-level takes a number from 1 to 9");
+    EXPECT_EQ(usage("--add|1|2|N"), "chipsight-cli: --add needs CRC, SIZE, NAME and DESCRIPTION");
+    EXPECT_EQ(usage("--manual|1"), "chipsight-cli: --manual needs CRC and SIZE");
 }
 
 TEST_F(Cli, OptionsAndExitStatusOfBlankImages) {
     EXPECT_EQ(runCli({"--version"}).out, "chipsight-cli 1.05\n");
     const ProcessResult help = runCli({"--help"});
     EXPECT_EQ(help.status, 0);
-    EXPECT_NE(help.out.find("--split-level N"), std::string::npos);
+    EXPECT_THAT(help.out, HasSubstr("--split-level N"));
     // Ignore Bad is on by default: a blank image or pair is not looked up, so not found.
     writeFile(files.file("blank.bin"), Bytes(256, 0xFF));
     ASSERT_EQ(cli({"--add", "FEA8A821", "256", "BLANK", "erased"}).status, 0);
@@ -300,7 +322,7 @@ TEST_F(Cli, OptionsAndExitStatusOfBlankImages) {
     EXPECT_EQ(cli({"--no-ignore-bad", files.file("blank.bin")}).status, 0);
     // "--" ends the options, so a file may start with a dash.
     writeFile(files.file("-dash.bin"), Bytes{0, 1, 2, 3});
-    EXPECT_NE(cli({"--", files.file("-dash.bin")}).out.find("-dash.bin:["), std::string::npos);
+    EXPECT_THAT(cli({"--", files.file("-dash.bin")}).out, HasSubstr("-dash.bin:["));
 }
 
 // Typed names and descriptions may start with a dash; --json says what was stored; --dat may be
@@ -308,7 +330,7 @@ TEST_F(Cli, OptionsAndExitStatusOfBlankImages) {
 // control bytes, in messages or in the listing of databases.
 TEST_F(Cli, TypedTextsOptionsAndNamesOnTheTerminal) {
     ASSERT_EQ(cli({"--add", "8BB98613", "4", "-U2", "-prototype-"}).status, 0);
-    EXPECT_NE(cli({test}).out.find("\t- -U2 : -prototype-"), std::string::npos);
+    EXPECT_THAT(cli({test}).out, HasSubstr("\t- -U2 : -prototype-"));
     const ProcessResult added =
         cli({"--json", "--add", "8bb98613", "4", std::string(25, 'N'), "-" + std::string(99, 'D')});
     EXPECT_EQ(nlohmann::json::parse(added.out),
@@ -326,27 +348,15 @@ TEST_F(Cli, TypedTextsOptionsAndNamesOnTheTerminal) {
         "size=\"4\" crc=\"8bb98613\"/></game></datafile>\n";
     writeFile(dat, xml);
     writeFile(files.file("dats/c.xml"), xml);
-    const ProcessResult listed = runCli(
-        {"--db-dir", db.path().string(), "--dat", dat, "--dat", files.file("dats"), "--databases"});
+    const ProcessResult listed = raw({"--dat", dat, "--dat", files.file("dats"), "--databases"});
     EXPECT_EQ(listed.status, 0) << listed.err;
-    EXPECT_NE(listed.out.find("a?]0;title??b.xml: Logiqx XML, 1 entries"), std::string::npos)
-        << listed.out;
-    EXPECT_NE(listed.out.find("dats/c.xml: Logiqx XML, 1 entries"), std::string::npos);
+    EXPECT_THAT(listed.out, HasSubstr("a?]0;title??b.xml: Logiqx XML, 1 entries"));
+    EXPECT_THAT(listed.out, HasSubstr("dats/c.xml: Logiqx XML, 1 entries"));
 
     writeArchive(files.file("t.zip"), "zip", {{"\x1b]0;x\x07\x1b[2J\r.bin", Bytes(3, 0)}});
     EXPECT_EQ(cli({files.file("t.zip")}).err,
               "chipsight-cli: Error: ROM size must be power of 2! " + files.file("t.zip") +
                   "/?]0;x??[2J?.bin\n");
-
-    for (const auto& [args, message] : std::vector<std::pair<std::string, std::string>>{
-             {"--frobnicate|x", "unknown option --frobnicate"},
-             {"--split-level", "--split-level takes a number from 1 to 9"},
-             {"--add|1|2|N", "--add needs CRC, SIZE, NAME and DESCRIPTION"},
-             {"--manual|1", "--manual needs CRC and SIZE"}}) {
-        const ProcessResult run = runCli(words(args));
-        EXPECT_EQ(run.err, "chipsight-cli: " + message + "\nTry 'chipsight-cli --help'.\n");
-        EXPECT_EQ(run.status, 2);
-    }
 }
 
 // Reads are compared a block of each at a time: three reads of 64 MiB are not held whole.
@@ -360,7 +370,7 @@ TEST_F(Cli, ReadsAreComparedWithoutHoldingThem) {
         writeFile(args.back(), read);
     }
     const ProcessResult run = cli(args);
-    EXPECT_NE(run.out.find("majority of 3 reads:["), std::string::npos) << run.out << run.err;
+    EXPECT_THAT(run.out, HasSubstr("majority of 3 reads:[")) << run.err;
     // The majority is held, and little more: not the reads. (Under AddressSanitizer, whose
     // quarantine holds freed memory and whose shadow adds an eighth, the peak says nothing.)
     if (!kAddressSanitizer) {
@@ -384,19 +394,14 @@ TEST_F(Cli, DoctorLinesAndReadsCompared) {
                            "\t>> data lines: D7 always 0, D6 always 0, D5 always 0, D4 always "
                            "0, D3 always 0, D2 always 0, the others toggle\n");
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(nlohmann::json::parse(
-                  runCli({"--db-dir", db.path().string(), "--json", "--doctor", swapped}).out)
-                  .at("doctor"),
+    EXPECT_EQ(nlohmann::json::parse(raw({"--json", "--doctor", swapped}).out).at("doctor"),
               nlohmann::json::parse(R"([{"kind": "transform", "transform": "byte_swap", "part": 1,
                   "parts": 1, "crc": "8BB98613", "size": 4, "entries": [{"name": "CHIP",
                   "description": "Demo"}]}, {"kind": "data_lines", "always_0": [7, 6, 5, 4, 3, 2],
                   "always_1": []}])"));
     writeFile(third, Bytes{0, 1, 2, 7});
-    EXPECT_EQ(
-        nlohmann::json::parse(
-            runCli({"--db-dir", db.path().string(), "--json", "--reads", test, third, test}).out)
-            .at("doctor"),
-        nlohmann::json::parse(R"([{"kind": "reads", "rule": "majority", "reads": 3, "size": 4,
+    EXPECT_EQ(nlohmann::json::parse(raw({"--json", "--reads", test, third, test}).out).at("doctor"),
+              nlohmann::json::parse(R"([{"kind": "reads", "rule": "majority", "reads": 3, "size": 4,
                   "differing_bytes": 1, "flips": [0, 0, 1, 0, 0, 0, 0, 0],
                   "first_differing": [3]}])"));
     run = cli({"--reads", test, third, test});
@@ -410,9 +415,7 @@ TEST_F(Cli, DoctorLinesAndReadsCompared) {
     // The EPROM rule: a bit read as 0 by any read is 0, where the majority reads it lifted.
     EXPECT_EQ(cli({"--reads", third, third, test}).status, 1);
     run = cli({"--reads-rule", "and", "--reads", third, third, test});
-    EXPECT_NE(run.out.find("AND of 3 reads: (1/1) [8BB98613]\n\t- CHIP : Demo\n"),
-              std::string::npos)
-        << run.out;
+    EXPECT_THAT(run.out, HasSubstr("AND of 3 reads: (1/1) [8BB98613]\n\t- CHIP : Demo\n"));
     writeFile(files.file("odd.bin"), Bytes(8, 0));
     run = cli({"--reads", test, files.file("missing.bin"), "--reads", test, files.file("odd.bin")});
     EXPECT_EQ(run.err, "chipsight-cli: Error: Cannot open the read " + files.file("missing.bin") +
@@ -427,21 +430,17 @@ TEST_F(Cli, DoctorLinesAndReadsCompared) {
 TEST_F(Cli, ABoardIsJudgedAsOneWithTheDoctorsFindsAgainstItsChips) {
     const Bytes a = randomBytes(4096, 1), b = randomBytes(4096, 2), c = randomBytes(4096, 3),
                 d = randomBytes(4096, 4), e = randomBytes(8192, 5), clone = randomBytes(4096, 6);
-    const auto rom = [](const std::string& name, const Bytes& bytes, const std::string& more = "") {
-        return "<rom name=\"" + name + "\" size=\"" + std::to_string(bytes.size()) + "\" crc=\"" +
-               hexText(crcOf(bytes)) + "\" sha1=\"" + sha1Hex(bytes) + "\"" + more + "/>";
-    };
     const std::string xml = files.file("mame.xml");
     writeFile(xml,
               "<?xml version=\"1.0\"?><mame><machine name=\"brd\"><description>Board"
               "</description>" +
-                  rom("a.u1", a) + rom("b.u2", b) + rom("c.u3", c) + rom("d.u4", d) +
-                  rom("e.u5", e, " region=\"maincpu\"") +
+                  romXml("a.u1", a) + romXml("b.u2", b) + romXml("c.u3", c) + romXml("d.u4", d) +
+                  romXml("e.u5", e, " region=\"maincpu\"") +
                   "</machine><machine name=\"brd2\" cloneof=\"brd\" romof=\"brd\">"
                   "<description>Board, second revision</description>" +
-                  rom("a.u1", a, " merge=\"a.u1\"") + rom("b.u2", b, " merge=\"b.u2\"") +
-                  rom("c.u3", c, " merge=\"c.u3\"") + rom("d.u4", d, " merge=\"d.u4\"") +
-                  rom("z.u9", clone) + "</machine></mame>\n");
+                  romXml("a.u1", a, " merge=\"a.u1\"") + romXml("b.u2", b, " merge=\"b.u2\"") +
+                  romXml("c.u3", c, " merge=\"c.u3\"") + romXml("d.u4", d, " merge=\"d.u4\"") +
+                  romXml("z.u9", clone) + "</machine></mame>\n");
     std::filesystem::create_directory(files.file("board"));
     writeFile(files.file("board/a.bin"), a);
     Bytes swapped(4096), off = c, even, odd;
@@ -452,11 +451,13 @@ TEST_F(Cli, ABoardIsJudgedAsOneWithTheDoctorsFindsAgainstItsChips) {
     for (std::size_t i = 0; i < 4096; ++i) even.push_back(e[2 * i]), odd.push_back(e[2 * i + 1]);
     writeFile(files.file("board/e-even.bin"), even);
     writeFile(files.file("board/e-odd.bin"), odd);
-    const std::vector<std::string> args = {"--db-dir", db.path().string(), "--dat",
-                                           xml,        "--board",          files.file("board")};
-    const ProcessResult run = runCli(args);
+    const auto board = [&](std::vector<std::string> more = {}) {
+        more.insert(more.begin(), {"--dat", xml, "--board", files.file("board")});
+        return raw(more).out;
+    };
+    const std::string out = board();
     const std::string rose = (off[0x123] & 0x08) ? "read 1 for 0 (charge lost)" : "read 0 for 1";
-    const std::string block = run.out.substr(run.out.rfind("============================"));
+    const std::string block = out.substr(out.rfind("============================"));
     EXPECT_EQ(block,
               "============================\n"
               "Board of 5 dumps: brd : Board, 1 of 5 chips\n"
@@ -474,36 +475,28 @@ TEST_F(Cli, ABoardIsJudgedAsOneWithTheDoctorsFindsAgainstItsChips) {
                   "\t- d.u4, 4096 bytes: missing\n"
                   "\t- e.u5, 8192 bytes, region maincpu: found as e-even.bin (even bytes) and "
                   "e-odd.bin (odd bytes) interleaved (SHA-1 confirms)\n")
-        << run.out << run.err;
-    std::vector<std::string> jsonArgs = args;
-    jsonArgs.insert(jsonArgs.begin(), "--json");
-    const std::string out = runCli(jsonArgs).out;
-    const auto board = nlohmann::json::parse(out.substr(out.rfind("{\"board\""))).at("board");
-    EXPECT_EQ(board.at("candidates").at(0).at("set"), "brd");
+        << out;
+    const auto json = lastObject(board({"--json"}), "board");
+    EXPECT_EQ(json.at("candidates").at(0).at("set"), "brd");
     std::vector<std::string> states;
-    for (const auto& line : board.at("chips"))
+    for (const auto& line : json.at("chips"))
         states.push_back(
             line.at("state").get<std::string>() +
             (line.contains("near") ? " " + line.at("near").at("kind").get<std::string>() : ""));
     EXPECT_EQ(states, (std::vector<std::string>{"found", "found_transformed transformed",
                                                 "bits_off bits_off", "missing",
                                                 "found_transformed interleaved"}));
-    EXPECT_EQ(board.at("chips").at(2).at("near").at("bits").at(0).at("address"), 0x123);
+    EXPECT_EQ(json.at("chips").at(2).at("near").at("bits").at(0).at("address"), 0x123);
 
     // Its set written with the doctor's finds undone: each chip exactly as the set has it.
-    std::vector<std::string> writeArgs = args;
-    writeArgs.insert(writeArgs.end(), {"--write-set", files.file("sets")});
-    const std::string written = runCli(writeArgs).out;
-    EXPECT_NE(written.find("Set written: " + files.file("sets") +
-                           "/brd.zip, 4 of 5 chips; mended "
-                           "from the dumps: b.u2, c.u3, e.u5; not in it: d.u4 (missing)\n"),
-              std::string::npos)
-        << written;
-    std::vector<std::pair<std::string, Bytes>> members;
-    for (const Member& m : membersOf(files.file("sets/brd.zip")))
-        members.emplace_back(m.path, m.bytes);
-    EXPECT_EQ(members, (std::vector<std::pair<std::string, Bytes>>{
-                           {"a.u1", a}, {"b.u2", b}, {"c.u3", c}, {"e.u5", e}}));
+    const std::string written = board({"--write-set", files.file("sets")});
+    EXPECT_THAT(written,
+                HasSubstr("Set written: " + files.file("sets") +
+                          "/brd.zip, 4 of 5 chips; mended "
+                          "from the dumps: b.u2, c.u3, e.u5; not in it: d.u4 (missing)\n"));
+    EXPECT_EQ(members(files.file("sets/brd.zip")),
+              (std::vector<std::pair<std::string, Bytes>>{
+                  {"a.u1", a}, {"b.u2", b}, {"c.u3", c}, {"e.u5", e}}));
 
     // The sets were compiled into the cache by the first run and read from it by the second. A
     // byte of it damaged costs reading the DAT again, and a new cache; a changed DAT is read.
@@ -517,14 +510,14 @@ TEST_F(Cli, ABoardIsJudgedAsOneWithTheDoctorsFindsAgainstItsChips) {
     ASSERT_LT(blockAt + 100, damaged.size());
     damaged[blockAt + 100] ^= 0xFF;
     writeFile(sets.string(), damaged);
-    const ProcessResult again = runCli(args);
-    EXPECT_EQ(again.out.substr(again.out.rfind("============================")), block);
+    const std::string again = board();
+    EXPECT_EQ(again.substr(again.rfind("============================")), block);
     EXPECT_NE(readFile(sets.string()), damaged);
     const Bytes xmlBytes = readFile(xml);
     std::string changed(xmlBytes.begin(), xmlBytes.end());
     changed.replace(changed.find("second revision"), 15, "third revision");
     writeFile(xml, changed);
-    EXPECT_NE(runCli(args).out.find("brd2 : Board, third revision, 1 of 5"), std::string::npos);
+    EXPECT_THAT(board(), HasSubstr("brd2 : Board, third revision, 1 of 5"));
 }
 
 // Files are read on several threads, yet stdout and stderr carry the same bytes in the same
@@ -546,8 +539,8 @@ TEST_F(Cli, ReportsAndMessagesComeInArgumentOrderWhateverTheJobs) {
     };
     const ProcessResult one = withJobs({"--jobs", "1"});
     EXPECT_EQ(one.status, 2);
-    EXPECT_NE(one.out.find("f0.bin: (2/2) [EAE621C7]"), std::string::npos);
-    EXPECT_NE(one.err.find("Error opening file :("), std::string::npos);
+    EXPECT_THAT(one.out, HasSubstr("f0.bin: (2/2) [EAE621C7]"));
+    EXPECT_THAT(one.err, HasSubstr("Error opening file :("));
     EXPECT_LT(one.out.find("f0.bin"), one.out.find("f3.bin"));
     EXPECT_LT(one.out.find("f298.bin"), one.out.find("Manualy Entered"));
     for (const char* jobs : {"--jobs|3", "--jobs|8", ""}) {
@@ -681,7 +674,7 @@ TEST(Processes, ADatabaseLargerThanMemoryGivesItsMessageAndTheFilesAreStillIdent
         const auto run =
             runProcess({CHIPSIGHT_CLI, "--db-dir", db.path().string(), db.file("a.bin")});
         EXPECT_EQ(run.err, "chipsight-cli: Error: Failed reading " + file + "!\n");
-        EXPECT_NE(run.out.find("a.bin:[52A028B7] Not Found!"), std::string::npos) << run.out;
+        EXPECT_THAT(run.out, HasSubstr("a.bin:[52A028B7] Not Found!"));
         EXPECT_EQ(run.status, 2) << file;
     }
 }
@@ -711,7 +704,7 @@ TEST(Processes, CopiesIdentifyingAtOnceWhileAnotherAppendsAllFindTheChip) {
     EXPECT_EQ(appender.finish().status, 0);
     for (const auto& run : runs) {
         EXPECT_EQ(run.status, 0) << run.err;
-        EXPECT_NE(run.out.find("- KNOWN : The game"), std::string::npos);
+        EXPECT_THAT(run.out, HasSubstr("- KNOWN : The game"));
     }
 }
 
@@ -721,45 +714,35 @@ TEST(Processes, CopiesIdentifyingAtOnceWhileAnotherAppendsAllFindTheChip) {
 // that would lead out of the folder write nothing.
 TEST_F(Cli, TheBestSetIsWrittenAsTheZipMameTakesAndNothingOutsideTheFolder) {
     const Bytes a = randomBytes(4096, 1), b = randomBytes(4096, 2), c = randomBytes(4096, 3);
-    const auto rom = [](const std::string& name, const Bytes& bytes) {
-        return "<rom name=\"" + name + "\" size=\"4096\" crc=\"" + hexText(crcOf(bytes)) +
-               "\" sha1=\"" + sha1Hex(bytes) + "\"/>";
-    };
-    const auto item = [](const std::string& name, const std::string& roms) {
-        return "<software name=\"" + name + "\"><description>" + name +
+    const auto list = [](const std::string& list, const std::string& item,
+                         const std::string& roms) {
+        return "<?xml version=\"1.0\"?><softwarelist name=\"" + list + "\"><software name=\"" +
+               item + "\"><description>" + item +
                "</description><part name=\"cart\" interface=\"nes_cart\"><dataarea name=\"prg\" "
                "size=\"8192\">" +
-               roms + "</dataarea></part></software>";
+               roms + "</dataarea></part></software></softwarelist>\n";
     };
     std::filesystem::create_directories(files.file("hash"));
-    writeFile(files.file("hash/nes.xml"), "<?xml version=\"1.0\"?><softwarelist name=\"nes\">" +
-                                              item("item", rom("b.prg", b) + rom("a.prg", a)) +
-                                              "</softwarelist>\n");
-    writeFile(files.file("hash/evil.xml"), "<?xml version=\"1.0\"?><softwarelist name=\"..\">" +
-                                               item("evil", rom("c.prg", c)) + "</softwarelist>\n");
+    writeFile(files.file("hash/nes.xml"),
+              list("nes", "item", romXml("b.prg", b) + romXml("a.prg", a)));
+    writeFile(files.file("hash/evil.xml"), list("..", "evil", romXml("c.prg", c)));
     for (const char* dir : {"board", "evil", "out"})
         std::filesystem::create_directory(files.file(dir));
     writeFile(files.file("board/a.bin"), a);
     writeFile(files.file("board/b.bin"), b);
     writeFile(files.file("evil/c.bin"), c);
     const std::string out = files.file("out");
-    const auto board = [&](const std::string& dir, bool force, bool json = false) {
-        std::vector<std::string> args = {"--dat",         files.file("hash"), "--board",
-                                         files.file(dir), "--write-set",      out};
-        if (force) args.push_back("--force");
-        if (json) args.push_back("--json");
-        args.insert(args.begin(), {"--db-dir", db.path().string()});
-        return runCli(args);
+    const auto board = [&](const std::string& dir, std::vector<std::string> more) {
+        more.insert(more.begin(), {"--dat", files.file("hash"), "--board", files.file(dir)});
+        return raw(more);
     };
-    ProcessResult run = board("board", false);
+    ProcessResult run = board("board", {"--write-set", out});
     const std::string zip = out + "/nes/item.zip";
-    EXPECT_NE(run.out.find("Set written: " + zip + ", 2 of 2 chips\n"), std::string::npos)
-        << run.out << run.err;
-    std::vector<std::pair<std::string, Bytes>> members;
-    for (const Member& m : membersOf(zip)) members.emplace_back(m.path, m.bytes);
-    EXPECT_EQ(members, (std::vector<std::pair<std::string, Bytes>>{{"a.prg", a}, {"b.prg", b}}));
+    EXPECT_THAT(run.out, HasSubstr("Set written: " + zip + ", 2 of 2 chips\n")) << run.err;
+    EXPECT_EQ(members(zip),
+              (std::vector<std::pair<std::string, Bytes>>{{"a.prg", a}, {"b.prg", b}}));
     const Bytes written = readFile(zip);
-    run = board("board", false);
+    run = board("board", {"--write-set", out});
     EXPECT_EQ(run.err, "chipsight-cli: Error: Cannot write " + zip +
                            ": a file of that name is there already\n");
     EXPECT_EQ(run.status, 2);
@@ -774,9 +757,8 @@ TEST_F(Cli, TheBestSetIsWrittenAsTheZipMameTakesAndNothingOutsideTheFolder) {
         return paths;
     };
     const std::vector<std::string> before = everything();
-    run = board("evil", false);
-    EXPECT_NE(run.err.find("The set ..:evil cannot stand as a file's path"), std::string::npos)
-        << run.err;
+    run = board("evil", {"--write-set", out});
+    EXPECT_THAT(run.err, HasSubstr("The set ..:evil cannot stand as a file's path"));
     EXPECT_EQ(everything(), before);
 
     const bool mame = ::access("/usr/games/mame", X_OK) == 0;
@@ -786,21 +768,20 @@ TEST_F(Cli, TheBestSetIsWrittenAsTheZipMameTakesAndNothingOutsideTheFolder) {
             .out;
     };
     if (mame) {
-        EXPECT_NE(audit().find("romset nes:item is good"), std::string::npos);
+        EXPECT_THAT(audit(), HasSubstr("romset nes:item is good"));
     }
     std::filesystem::remove(files.file("board/b.bin"));
-    run = board("board", true);
-    EXPECT_NE(run.out.find(", 1 of 2 chips; not in it: b.prg (missing)\n"), std::string::npos)
-        << run.out;
-    const std::string json = board("board", true, true).out;
-    EXPECT_EQ(nlohmann::json::parse(json.substr(json.rfind("{\"set_written\""))),
-              nlohmann::json::parse("{\"set_written\":{\"path\":\"" + zip +
-                                    "\",\"chips\":1,\"of\":2,\"left\":[{\"name\":\"b.prg\","
-                                    "\"why\":\"missing\"}]}}"));
+    run = board("board", {"--write-set", out, "--force"});
+    EXPECT_THAT(run.out, HasSubstr(", 1 of 2 chips; not in it: b.prg (missing)\n"));
+    EXPECT_EQ(
+        lastObject(board("board", {"--write-set", out, "--force", "--json"}).out, "set_written"),
+        nlohmann::json::parse("{\"path\":\"" + zip +
+                              "\",\"chips\":1,\"of\":2,\"left\":[{\"name\":\"b.prg\","
+                              "\"why\":\"missing\"}]}"));
     if (mame) {
         const std::string bad = audit();
-        EXPECT_NE(bad.find("b.prg (4096 bytes) - NOT FOUND"), std::string::npos) << bad;
-        EXPECT_NE(bad.find("romset nes:item is bad"), std::string::npos) << bad;
+        EXPECT_THAT(bad, HasSubstr("b.prg (4096 bytes) - NOT FOUND"));
+        EXPECT_THAT(bad, HasSubstr("romset nes:item is bad"));
     }
 
     // The missing chip from the user's collection (a zip of theirs), into the set and burnt for a
@@ -808,39 +789,29 @@ TEST_F(Cli, TheBestSetIsWrittenAsTheZipMameTakesAndNothingOutsideTheFolder) {
     std::filesystem::create_directory(files.file("mine"));
     writeArchive(files.file("mine/nes.zip"), "zip", {{"b.prg", b}});
     const auto burn = [&](std::vector<std::string> more) {
-        std::vector<std::string> args = {
-            "--db-dir",         db.path().string(), "--dat",
-            files.file("hash"), "--board",          files.file("board"),
-            "--burn",           files.file("burn"), "--eprom",
-            "27c512",           "--force"};
-        args.insert(args.end(), more.begin(), more.end());
-        return runCli(args);
+        more.insert(more.begin(), {"--burn", files.file("burn"), "--eprom", "27c512", "--force"});
+        return board("board", more);
     };
     run = burn({"--collection", files.file("mine"), "--write-set", out});
     const std::string burnt = files.file("burn/item/b.prg");
     Bytes sixteen;
     for (int i = 0; i < 16; ++i) sixteen.insert(sixteen.end(), b.begin(), b.end());
     EXPECT_EQ(readFile(burnt), sixteen);
-    EXPECT_NE(run.out.find("Set written: " + zip + ", 2 of 2 chips; from the collection: b.prg\n" +
-                           "Image to burn, from the collection: " + burnt + ": CRC-32 " +
-                           hexText(crcOf(sixteen), "%08X") + ", byte sums "),
-              std::string::npos)
-        << run.out << run.err;
+    EXPECT_THAT(run.out,
+                HasSubstr("Set written: " + zip + ", 2 of 2 chips; from the collection: b.prg\n" +
+                          "Image to burn, from the collection: " + burnt + ": CRC-32 " +
+                          hexText(crcOf(sixteen), "%08X") + ", byte sums "))
+        << run.err;
     EXPECT_EQ(membersOf(zip).size(), 2u);
     Bytes off = b;
     off[0x345] ^= 0x04;
     writeFile(files.file("board/b.bin"), off);
     std::filesystem::remove(burnt);
     run = burn({});
-    EXPECT_NE(run.out.find("Image to burn, from its dump with 1 bit put back: " + burnt),
-              std::string::npos)
-        << run.out << run.err;
+    EXPECT_THAT(run.out, HasSubstr("Image to burn, from its dump with 1 bit put back: " + burnt))
+        << run.err;
     EXPECT_EQ(readFile(burnt), sixteen);
-    const std::string burntJson = burn({"--json"}).out;
-    const auto image = nlohmann::json::parse(burntJson.substr(burntJson.rfind("{\"burnt\"")))
-                           .at("burnt")
-                           .at("images")
-                           .at(0);
+    const auto image = lastObject(burn({"--json"}).out, "burnt").at("images").at(0);
     EXPECT_EQ(image.at("path"), burnt);
     EXPECT_EQ(image.at("crc"), hexText(crcOf(sixteen), "%08X"));
     EXPECT_EQ(image.at("sum32"), 16 * std::accumulate(b.begin(), b.end(), 0u));

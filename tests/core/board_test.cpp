@@ -3,6 +3,7 @@
 // every format.
 #include <gtest/gtest.h>
 
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -15,27 +16,33 @@
 namespace chipsight::board {
 namespace {
 
+using namespace testing;
+
 constexpr std::uint32_t kSize = 0x1000;
 
-struct RomSpec {
-    std::string_view name;
-    std::uint32_t crc;
-    std::string_view merge{};
-    RomStatus status = RomStatus::Good;
-    std::string_view bios{};
-};
-
-void addSet(CatalogueBuilder& builder, const SetInfo& set, const std::vector<RomSpec>& roms,
+// Adds `set` with its ROMs, each "NAME:CRC" (the CRC in hex) followed by ">MERGE", "@BIOS",
+// "!bad" or "!nodump" where the ROM has them, and the devices it uses.
+void addSet(CatalogueBuilder& builder, const SetInfo& set, const std::string& roms,
             std::initializer_list<std::string_view> devices = {}) {
     builder.addSet(set);
-    for (const RomSpec& rom : roms)
-        builder.addRom({.name = rom.name,
+    std::istringstream in(roms);
+    for (std::string rom; in >> rom;) {
+        const auto field = [&](char mark) {
+            const auto at = rom.find(mark);
+            return at == rom.npos ? ""
+                                  : rom.substr(at + 1, rom.find_first_of(">@!", at + 1) - at - 1);
+        };
+        const std::string status = field('!');
+        builder.addRom({.name = rom.substr(0, rom.find(':')),
                         .size = kSize,
-                        .crc = rom.crc,
-                        .status = rom.status,
-                        .merge = rom.merge,
-                        .bios = rom.bios,
+                        .crc = std::uint32_t(std::stoul(field(':'), nullptr, 16)),
+                        .status = status == "bad"      ? RomStatus::BadDump
+                                  : status == "nodump" ? RomStatus::NoDump
+                                                       : RomStatus::Good,
+                        .merge = field('>'),
+                        .bios = field('@'),
                         .region = "maincpu"});
+    }
     for (const std::string_view device : devices) builder.addDeviceRef(device);
 }
 
@@ -43,7 +50,17 @@ SetInfo clone(std::string_view name, std::string_view parent) {
     return {.name = name, .cloneOf = parent, .romOf = parent};
 }
 
-Dump dump(std::string name, std::uint32_t crc) { return {std::move(name), crc, kSize, {}}; }
+// Dumps as read from a board, each "NAME:CRC" (the CRC in hex).
+std::vector<Dump> dumps(const std::string& list) {
+    std::vector<Dump> out;
+    std::istringstream in(list);
+    for (std::string d; in >> d;)
+        out.push_back({d.substr(0, d.find(':')),
+                       std::uint32_t(std::stoul(d.substr(d.find(':') + 1), nullptr, 16)),
+                       kSize,
+                       {}});
+    return out;
+}
 
 // "14 of 14", and the devices' apart.
 std::string counts(const Candidate& c) {
@@ -95,55 +112,25 @@ std::vector<std::string> chips(const Catalogue& catalogue, const BoardAnswer& an
 }
 
 // A parent, two clones and a bootleg, an unrelated hack that shares most of the parent's ROMs,
-// and ten other games that share the video PROM.
-class BoardOfAFamily : public ::testing::Test {
-  protected:
-    BoardOfAFamily() {
-        CatalogueBuilder b;
-        addSet(b, {.name = "galaga", .description = "Galaga (Namco rev. B)"},
-               {{"gg1", 0x1001},
-                {"gg2", 0x1002},
-                {"gg3", 0x1003},
-                {"gfx1", 0x1004},
-                {"prom1", 0x5001}});
-        // As MAME lists a clone: in region order, what it takes over under its parent's name.
-        addSet(b, clone("galagao", "galaga"),
-               {{"gg2", 0x1002, "gg2"},
-                {"go1", 0x2001},
-                {"gg3", 0x1003, "gg3"},
-                {"gfx1", 0x1004, "gfx1"},
-                {"prom1", 0x5001, "prom1"}});
-        addSet(b, clone("galagamw", "galaga"),
-               {{"gg1", 0x1001, "gg1"},
-                {"gg2", 0x1002, "gg2"},
-                {"mw3", 0x3003},
-                {"gfx1", 0x1004, "gfx1"},
-                {"prom1", 0x5001, "prom1"}});
-        addSet(b, clone("gallag", "galaga"),
-               {{"gb1", 0x4001},
-                {"gg2", 0x1002, "gg2"},
-                {"gg3", 0x1003, "gg3"},
-                {"gb4", 0x4004},
-                {"prom1", 0x5001, "prom1"},
-                {"gallag.6", 0x4006}});
-        addSet(b, {.name = "xgalaga"},
-               {{"xg1", 0x6001},
-                {"gg2", 0x1002},
-                {"gg3", 0x1003},
-                {"gfx1", 0x1004},
-                {"prom1", 0x5001}});
-        for (int i = 0; i < 10; ++i)
-            addSet(b, {.name = testing::numbered("namco", i)},
-                   {{"cpu", 0x7000u + std::uint32_t(i)}, {"prom1", 0x5001}});
-        catalogue = b.build();
-    }
-    Catalogue catalogue;
-};
+// and ten other games that share the video PROM: the clone-specific chip decides the revision,
+// and the family stays together.
+TEST(BoardOfAFamily, TheCloneSpecificChipDecidesTheRevisionAndTheFamilyStaysTogether) {
+    CatalogueBuilder b;
+    addSet(b, {.name = "galaga", .description = "Galaga (Namco rev. B)"},
+           "gg1:1001 gg2:1002 gg3:1003 gfx1:1004 prom1:5001");
+    // As MAME lists a clone: in region order, what it takes over under its parent's name.
+    addSet(b, clone("galagao", "galaga"),
+           "gg2:1002>gg2 go1:2001 gg3:1003>gg3 gfx1:1004>gfx1 prom1:5001>prom1");
+    addSet(b, clone("galagamw", "galaga"),
+           "gg1:1001>gg1 gg2:1002>gg2 mw3:3003 gfx1:1004>gfx1 prom1:5001>prom1");
+    addSet(b, clone("gallag", "galaga"),
+           "gb1:4001 gg2:1002>gg2 gg3:1003>gg3 gb4:4004 prom1:5001>prom1 gallag.6:4006");
+    addSet(b, {.name = "xgalaga"}, "xg1:6001 gg2:1002 gg3:1003 gfx1:1004 prom1:5001");
+    for (int i = 0; i < 10; ++i)
+        addSet(b, {.name = numbered("namco", i)}, "cpu:" + hexText(0x7000 + i) + " prom1:5001");
+    const Catalogue catalogue = b.build();
 
-TEST_F(BoardOfAFamily, TheCloneSpecificChipDecidesTheRevisionAndTheFamilyStaysTogether) {
-    const std::vector<Dump> board{dump("a.bin", 0x2001), dump("b.bin", 0x1002),
-                                  dump("c.bin", 0x1003), dump("d.bin", 0x1004),
-                                  dump("e.bin", 0x5001)};
+    const std::vector<Dump> board = dumps("a.bin:2001 b.bin:1002 c.bin:1003 d.bin:1004 e.bin:5001");
     const BoardAnswer answer = judgeBoard(catalogue, board);
     // xgalaga explains as much as galaga and more than the other revisions, but it is another
     // game: it comes after the whole family.
@@ -158,20 +145,18 @@ TEST_F(BoardOfAFamily, TheCloneSpecificChipDecidesTheRevisionAndTheFamilyStaysTo
     EXPECT_TRUE(answer.unexplained.otherSets.empty());
     EXPECT_TRUE(answer.unexplained.knownChips.empty());
     EXPECT_TRUE(answer.unexplained.unknown.empty());
-}
 
-TEST_F(BoardOfAFamily, TwoChipsPulledStillNameTheRevisionAndTheChipsMissing) {
-    const std::vector<Dump> board{dump("a.bin", 0x2001), dump("b.bin", 0x1002),
-                                  dump("e.bin", 0x5001)};
-    const BoardAnswer answer = judgeBoard(catalogue, board);
-    ASSERT_FALSE(answer.candidates.empty());
-    const Candidate& best = answer.candidates[0];
-    EXPECT_EQ(best.name, "galagao");
-    EXPECT_EQ(counts(best), "3 of 5");
-    EXPECT_EQ(romNames(catalogue, best.missing), (std::vector<std::string>{"gg3", "gfx1"}));
-    // Its own chip first, then those it takes from its parent.
+    // Two chips pulled: the revision is still named, with the chips missing; its own chip first,
+    // then those it takes from its parent.
+    const std::vector<Dump> pulled{board[0], board[1], board[4]};
+    const BoardAnswer fewer = judgeBoard(catalogue, pulled);
+    ASSERT_FALSE(fewer.candidates.empty());
+    EXPECT_EQ(fewer.candidates[0].name, "galagao");
+    EXPECT_EQ(counts(fewer.candidates[0]), "3 of 5");
+    EXPECT_EQ(romNames(catalogue, fewer.candidates[0].missing),
+              (std::vector<std::string>{"gg3", "gfx1"}));
     EXPECT_EQ(
-        chips(catalogue, answer, board),
+        chips(catalogue, fewer, pulled),
         (std::vector<std::string>{"go1 galagao found = a.bin", "gg2 from galaga found = b.bin",
                                   "gg3 from galaga missing", "gfx1 from galaga missing",
                                   "prom1 from galaga found = e.bin"}));
@@ -179,21 +164,15 @@ TEST_F(BoardOfAFamily, TwoChipsPulledStillNameTheRevisionAndTheChipsMissing) {
 
 TEST(Board, APromManyGamesShareDoesNotDragAnUnrelatedGameUp) {
     CatalogueBuilder b;
-    addSet(b, {.name = "bosco"}, {{"bo1", 0x1001}, {"bo2", 0x1002}, {"p1", 0x5001}});
-    addSet(b, {.name = "rallyx"},
-           {{"rx1", 0x2001}, {"p1", 0x5001}, {"p2", 0x5002}, {"p3", 0x5003}, {"p4", 0x5004}});
+    addSet(b, {.name = "bosco"}, "bo1:1001 bo2:1002 p1:5001");
+    const std::string proms = " p1:5001 p2:5002 p3:5003 p4:5004";
+    addSet(b, {.name = "rallyx"}, "rx1:2001" + proms);
     for (int i = 0; i < 30; ++i)
-        addSet(b, {.name = testing::numbered("namco", 10 + i)},
-               {{"cpu", 0x7000u + std::uint32_t(i)},
-                {"p1", 0x5001},
-                {"p2", 0x5002},
-                {"p3", 0x5003},
-                {"p4", 0x5004}});
+        addSet(b, {.name = numbered("namco", 10 + i)}, "cpu:" + hexText(0x7000 + i) + proms);
     const Catalogue catalogue = b.build();
     // The two CPU ROMs only bosco holds, and four PROMs that rallyx and thirty others hold.
-    const std::vector<Dump> board{dump("1", 0x1001), dump("2", 0x1002), dump("3", 0x5001),
-                                  dump("4", 0x5002), dump("5", 0x5003), dump("6", 0x5004)};
-    const BoardAnswer answer = judgeBoard(catalogue, board);
+    const BoardAnswer answer =
+        judgeBoard(catalogue, dumps("1:1001 2:1002 3:5001 4:5002 5:5003 6:5004"));
     ASSERT_FALSE(answer.candidates.empty());
     EXPECT_EQ(answer.candidates[0].name, "bosco");
     // Nor are the PROMs left over said to be rallyx's: no set is told apart by them.
@@ -210,23 +189,17 @@ TEST(Board, APromManyGamesShareDoesNotDragAnUnrelatedGameUp) {
 
 TEST(Board, AMixedBoardIsSplitByTheSetsItsChipsComeFrom) {
     CatalogueBuilder b;
-    addSet(b, {.name = "puckman"},
-           {{"pm1", 0x1001}, {"pm2", 0x1002}, {"pm3", 0x1003}, {"pm4", 0x1004}});
+    addSet(b, {.name = "puckman"}, "pm1:1001 pm2:1002 pm3:1003 pm4:1004");
     std::uint32_t own = 0x2000;
     for (const char* name : {"pacman", "pacmanf", "puckmod", "pacmod", "hangly", "newpuc2"})
         addSet(b, clone(name, "puckman"),
-               {{"pm1", 0x1001, "pm1"},
-                {"pm2", 0x1002, "pm2"},
-                {"pm3", 0x1003, "pm3"},
-                {"own", ++own}});
-    addSet(b, {.name = "digdug"}, {{"dd1", 0x3001}, {"dd2", 0x3002}});
+               "pm1:1001>pm1 pm2:1002>pm2 pm3:1003>pm3 own:" + hexText(++own));
+    addSet(b, {.name = "digdug"}, "dd1:3001 dd2:3002");
     b.addRom({.name = "dd3", .size = kSize, .crc = 0x3003, .sha1 = Sha1{1}});
     const Catalogue catalogue = b.build();
     // puckman's four chips, two of digdug's, and one nobody knows: it has the CRC-32 of
     // digdug's third chip but not its SHA-1.
-    std::vector<Dump> board{dump("1", 0x1001), dump("2", 0x3001), dump("3", 0x1002),
-                            dump("4", 0x1003), dump("5", 0x3002), dump("6", 0x1004),
-                            dump("7", 0x3003)};
+    std::vector<Dump> board = dumps("1:1001 2:3001 3:1002 4:1003 5:3002 6:1004 7:3003");
     board.back().sha1 = Sha1{2};
     const BoardAnswer answer = judgeBoard(catalogue, board);
     ASSERT_FALSE(answer.candidates.empty());
@@ -240,43 +213,26 @@ TEST(Board, AMixedBoardIsSplitByTheSetsItsChipsComeFrom) {
     EXPECT_EQ(answer.unexplained.unknown, std::vector<std::size_t>{6});
 }
 
-// A BIOS and three games that take its ROMs over, as MAME lists them.
-class BoardWithABios : public ::testing::Test {
-  protected:
-    BoardWithABios() {
-        CatalogueBuilder b;
-        // Two BIOS programs to choose from (a board carries one), and the chips all boards have.
-        const std::vector<RomSpec> bios{{"sp-s2", 0x1001, {}, RomStatus::Good, "euro"},
-                                        {"sp-u2", 0x1005, {}, RomStatus::Good, "us"},
-                                        {"sm1", 0x1002},
-                                        {"sfix", 0x1003},
-                                        {"lo", 0x1004}};
-        addSet(b, {.name = "neogeo", .isBios = true}, bios);
-        // A game lists the BIOS's ROMs after its own, under the names they have there.
-        const auto game = [&](const SetInfo& set, std::vector<RomSpec> roms) {
-            for (const RomSpec& rom : bios)
-                roms.push_back({rom.name, rom.crc, rom.name, rom.status, rom.bios});
-            addSet(b, set, roms);
-        };
-        game({.name = "mslug", .romOf = "neogeo"},
-             {{"ms-p1", 0x2001}, {"ms-s1", 0x2002}, {"ms-m1", 0x2003}});
-        game({.name = "kof98", .romOf = "neogeo"}, {{"k-p1", 0x3001}, {"k-p2", 0x3002}});
-        // Its BIOS ROMs come through its parent.
-        game({.name = "kof98a", .cloneOf = "kof98", .romOf = "kof98"},
-             {{"k-p1", 0x3001, "k-p1"}, {"ka-p2", 0x3102}});
-        game({.name = "lbowling", .romOf = "neogeo"}, {{"lb-p1", 0x4001}});
-        game(clone("ng_mv1", "neogeo"), {});
-        catalogue = b.build();
-    }
-    Catalogue catalogue;
-    std::vector<Dump> bios{dump("sp", 0x1001), dump("sm", 0x1002), dump("sfix", 0x1003),
-                           dump("lo", 0x1004)};
-};
+// A BIOS and three games that take its ROMs over, as MAME lists them: a game's board is the game
+// with the BIOS chips as its own, the BIOS chips alone are the motherboard.
+TEST(Board, AGameOnABiosOwnsItsChipsAndTheBiosAloneIsTheMotherboard) {
+    CatalogueBuilder b;
+    // Two BIOS programs to choose from (a board carries one), and the chips all boards have.
+    addSet(b, {.name = "neogeo", .isBios = true},
+           "sp-s2:1001@euro sp-u2:1005@us sm1:1002 sfix:1003 lo:1004");
+    // A game lists the BIOS's ROMs after its own, under the names they have there.
+    const std::string bios =
+        " sp-s2:1001>sp-s2@euro sp-u2:1005>sp-u2@us sm1:1002>sm1 sfix:1003>sfix lo:1004>lo";
+    addSet(b, {.name = "mslug", .romOf = "neogeo"}, "ms-p1:2001 ms-s1:2002 ms-m1:2003" + bios);
+    addSet(b, {.name = "kof98", .romOf = "neogeo"}, "k-p1:3001 k-p2:3002" + bios);
+    // Its BIOS ROMs come through its parent.
+    addSet(b, {.name = "kof98a", .cloneOf = "kof98", .romOf = "kof98"},
+           "k-p1:3001>k-p1 ka-p2:3102" + bios);
+    addSet(b, {.name = "lbowling", .romOf = "neogeo"}, "lb-p1:4001" + bios);
+    addSet(b, clone("ng_mv1", "neogeo"), bios);
+    const Catalogue catalogue = b.build();
 
-TEST_F(BoardWithABios, TheGameIsTheAnswerWithTheBiosChipsAsItsOwn) {
-    std::vector<Dump> board = bios;
-    board.push_back(dump("p1", 0x3001));
-    board.push_back(dump("p2", 0x3102));
+    const std::vector<Dump> board = dumps("sp:1001 sm:1002 sfix:1003 lo:1004 p1:3001 p2:3102");
     const BoardAnswer answer = judgeBoard(catalogue, board);
     ASSERT_FALSE(answer.candidates.empty());
     EXPECT_EQ(answer.candidates[0].name, "kof98a");
@@ -286,37 +242,24 @@ TEST_F(BoardWithABios, TheGameIsTheAnswerWithTheBiosChipsAsItsOwn) {
         (std::vector<std::string>{"ka-p2 kof98a found = p2", "k-p1 from kof98 found = p1",
                                   "sp-s2 from neogeo found = sp", "sm1 from neogeo found = sm",
                                   "sfix from neogeo found = sfix", "lo from neogeo found = lo"}));
-}
 
-TEST_F(BoardWithABios, TheBiosChipsAloneAreTheMotherboardNotAGameMissingItsCartridge) {
-    const BoardAnswer answer = judgeBoard(catalogue, bios);
     // The motherboard holds exactly the BIOS's ROMs; of the two, the machine is said first.
-    EXPECT_EQ(names(answer),
+    const BoardAnswer alone = judgeBoard(catalogue, {board.begin(), board.begin() + 4});
+    EXPECT_EQ(names(alone),
               (std::vector<std::string>{"ng_mv1", "neogeo", "lbowling", "kof98", "kof98a"}));
-    EXPECT_EQ(counts(answer.candidates[0]), "4 of 4");
-    EXPECT_EQ(setNames(catalogue, answer.candidates[0].tiedWith),
+    EXPECT_EQ(counts(alone.candidates[0]), "4 of 4");
+    EXPECT_EQ(setNames(catalogue, alone.candidates[0].tiedWith),
               std::vector<std::string>{"neogeo"});
 }
 
 TEST(Board, SetsOfTheSameRomsAreTiedAndNodumpsAndBadDumpsAreSaid) {
     CatalogueBuilder b;
     // Nobody has read the PAL; the only dump of i4 the database knows is a bad one.
-    addSet(b, {.name = "invaders"},
-           {{"i1", 0x1001},
-            {"i2", 0x1002},
-            {"pal", 0, {}, RomStatus::NoDump},
-            {"i3", 0x1003},
-            {"i4", 0x1004, {}, RomStatus::BadDump}});
-    addSet(b, clone("invadrmr", "invaders"),
-           {{"i1", 0x1001, "i1"},
-            {"i2", 0x1002, "i2"},
-            {"i3", 0x1003, "i3"},
-            {"i4", 0x1004, "i4", RomStatus::BadDump}});
-    addSet(b, clone("sitv", "invaders"),
-           {{"i1", 0x1001, "i1"}, {"i2", 0x1002, "i2"}, {"i3", 0x1003, "i3"}, {"tv4", 0x2004}});
+    addSet(b, {.name = "invaders"}, "i1:1001 i2:1002 pal:0!nodump i3:1003 i4:1004!bad");
+    addSet(b, clone("invadrmr", "invaders"), "i1:1001>i1 i2:1002>i2 i3:1003>i3 i4:1004>i4!bad");
+    addSet(b, clone("sitv", "invaders"), "i1:1001>i1 i2:1002>i2 i3:1003>i3 tv4:2004");
     const Catalogue catalogue = b.build();
-    const std::vector<Dump> board{dump("1", 0x1001), dump("2", 0x1002), dump("3", 0x1003),
-                                  dump("4", 0x1004)};
+    const std::vector<Dump> board = dumps("1:1001 2:1002 3:1003 4:1004");
     const BoardAnswer answer = judgeBoard(catalogue, board);
     EXPECT_EQ(names(answer), (std::vector<std::string>{"invaders", "invadrmr", "sitv"}));
     EXPECT_EQ(counts(answer.candidates[0]), "4 of 4");
@@ -334,21 +277,18 @@ TEST(Board, SetsOfTheSameRomsAreTiedAndNodumpsAndBadDumpsAreSaid) {
 
 TEST(Board, DeviceRomsExplainDumpsButAreCountedApart) {
     CatalogueBuilder b;
-    addSet(b, {.name = "polepos"}, {{"pp1", 0x1001}, {"pp2", 0x1002}}, {"z80", "namco51"});
+    addSet(b, {.name = "polepos"}, "pp1:1001 pp2:1002", {"z80", "namco51"});
     // A bootleg that carries the MCU's program in an EPROM of its own.
-    addSet(b, clone("poleposb", "polepos"),
-           {{"pp1", 0x1001, "pp1"}, {"pp2", 0x1002, "pp2"}, {"51xx", 0x5100}});
-    addSet(b, {.name = "namco51", .isDevice = true}, {{"51xx", 0x5100}});
-    addSet(b, {.name = "z80", .isDevice = true}, {});
+    addSet(b, clone("poleposb", "polepos"), "pp1:1001>pp1 pp2:1002>pp2 51xx:5100");
+    addSet(b, {.name = "namco51", .isDevice = true}, "51xx:5100");
+    addSet(b, {.name = "z80", .isDevice = true}, "");
     const Catalogue catalogue = b.build();
 
-    const std::vector<Dump> withMcu{dump("1", 0x1001), dump("2", 0x1002), dump("mcu", 0x5100)};
-    const BoardAnswer bootleg = judgeBoard(catalogue, withMcu);
+    const BoardAnswer bootleg = judgeBoard(catalogue, dumps("1:1001 2:1002 mcu:5100"));
     EXPECT_EQ(names(bootleg), (std::vector<std::string>{"poleposb", "polepos", "namco51"}));
-    const Candidate& polepos = bootleg.candidates[1];
-    EXPECT_EQ(counts(polepos), "2 of 2, devices 1 of 1");
+    EXPECT_EQ(counts(bootleg.candidates[1]), "2 of 2, devices 1 of 1");
 
-    const std::vector<Dump> cpuOnly{dump("1", 0x1001), dump("2", 0x1002)};
+    const std::vector<Dump> cpuOnly = dumps("1:1001 2:1002");
     const BoardAnswer original = judgeBoard(catalogue, cpuOnly);
     EXPECT_EQ(names(original), (std::vector<std::string>{"polepos", "poleposb"}));
     EXPECT_EQ(counts(original.candidates[0]), "2 of 2, devices 0 of 1");
@@ -381,11 +321,11 @@ std::vector<std::string> describe(const Catalogue& c) {
         for (const CatalogueRom& r : c.roms(id)) {
             std::string rom = "  ";
             rom.append(r.name).append(" ").append(std::to_string(r.size));
-            if (r.dumpable()) rom.append(" ").append(testing::hexText(r.crc));
+            if (r.dumpable()) rom.append(" ").append(hexText(r.crc));
             if (r.sha1)
-                rom.append(" sha1 ").append(testing::hexText(std::uint32_t((*r.sha1)[0]) << 24 |
-                                                             (*r.sha1)[1] << 16 |
-                                                             (*r.sha1)[2] << 8 | (*r.sha1)[3]));
+                rom.append(" sha1 ").append(hexText(std::uint32_t((*r.sha1)[0]) << 24 |
+                                                    (*r.sha1)[1] << 16 | (*r.sha1)[2] << 8 |
+                                                    (*r.sha1)[3]));
             if (r.status == RomStatus::BadDump) rom += " bad";
             if (r.status == RomStatus::NoDump) rom += " nodump";
             if (!r.merge.empty()) rom.append(" merge ").append(std::string(r.merge));
@@ -422,7 +362,7 @@ std::string best(const BoardAnswer& answer) {
 
 // Loads `dats` (file name, text) written to a temporary directory.
 struct Loaded {
-    testing::TempDir dir;
+    TempDir dir;
     Catalogue catalogue;
     std::vector<CatalogueFile> files;
 };
@@ -431,7 +371,7 @@ void load(Loaded& loaded, const std::vector<std::pair<std::string, std::string>>
     std::vector<std::string> paths;
     for (const auto& [name, text] : dats) {
         paths.push_back(loaded.dir.file(name));
-        if (!text.empty()) testing::writeFile(paths.back(), text);
+        if (!text.empty()) writeFile(paths.back(), text);
     }
     loaded.catalogue = loadCatalogue(paths, loaded.files);
 }
@@ -729,7 +669,7 @@ struct SetRecorder : DatSink {
         for (const DatSetRom& r : s.roms)
             sets.push_back(
                 "  " + std::string(r.name) + "|" + (r.size ? std::to_string(*r.size) : "-") + "|" +
-                (r.crc ? testing::hexText(*r.crc) : "-") + "|" + std::string(r.sha1) + "|" +
+                (r.crc ? hexText(*r.crc) : "-") + "|" + std::string(r.sha1) + "|" +
                 std::to_string(int(r.status)) + "|" + std::string(r.merge) + "|" +
                 std::string(r.bios) + "|" + std::string(r.region) + "|" +
                 (r.offset ? std::to_string(*r.offset) : "-") + "|" + std::to_string(r.dataWidth));

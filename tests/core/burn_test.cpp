@@ -9,7 +9,7 @@
 namespace chipsight::repair {
 namespace {
 
-using testing::Bytes;
+using namespace testing;
 
 std::uint32_t sumOf(const Bytes& bytes) {
     return std::accumulate(bytes.begin(), bytes.end(), std::uint32_t(0));
@@ -18,7 +18,7 @@ std::uint32_t sumOf(const Bytes& bytes) {
 // A 16-bit ROM on two 8-bit parts takes one byte lane each; a 27C256's image on a 27C512 is
 // repeated to fill it; what does not fit is refused; the line gives what a programmer shows.
 TEST(Burn, RomsAreFittedToThePartAndListedWithTheirSums) {
-    const Bytes word = testing::randomBytes(64 << 10, 7), byte = testing::randomBytes(32 << 10, 8);
+    const Bytes word = randomBytes(64 << 10, 7), byte = randomBytes(32 << 10, 8);
     std::string refused;
     const auto split = fitToPart("prog.u1", word, 16, false, epromPart("27c256"), refused);
     ASSERT_EQ(split.size(), 2u) << refused;

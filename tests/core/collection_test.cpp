@@ -15,10 +15,9 @@
 namespace chipsight::repair {
 namespace {
 
-using testing::Bytes;
+using namespace testing;
 using Sha1 = std::array<std::uint8_t, 20>;
 
-std::uint32_t crcOf(const Bytes& b) { return Crc32(0, b.data(), std::uint32_t(b.size())); }
 Sha1 sha1Of(const Bytes& b) {
     Sha1 d{};
     unsigned n = 0;
@@ -66,15 +65,15 @@ class CollectionTest : public ::testing::Test {
         std::filesystem::create_directories(dir.path() / "roms" / "sub");
         roms = std::filesystem::canonical(dir.path() / "roms").string();
         // Lengths of every kind: a power of two, and not, plain and inside an archive.
-        expected = {{roms + "/a.bin", "", testing::randomBytes(4096, 1)},
-                    {roms + "/set.zip", "x.bin", testing::randomBytes(8192, 2)},
-                    {roms + "/set.zip", "dir/odd.bin", testing::randomBytes(1000, 3)},
-                    {roms + "/sub/b.rom", "", testing::randomBytes(3000, 4)}};
-        testing::writeFile(expected[0].path, expected[0].bytes);
-        testing::writeArchive(
+        expected = {{roms + "/a.bin", "", randomBytes(4096, 1)},
+                    {roms + "/set.zip", "x.bin", randomBytes(8192, 2)},
+                    {roms + "/set.zip", "dir/odd.bin", randomBytes(1000, 3)},
+                    {roms + "/sub/b.rom", "", randomBytes(3000, 4)}};
+        writeFile(expected[0].path, expected[0].bytes);
+        writeArchive(
             expected[1].path, "zip",
             {{expected[1].member, expected[1].bytes}, {expected[2].member, expected[2].bytes}});
-        testing::writeFile(expected[3].path, expected[3].bytes);
+        writeFile(expected[3].path, expected[3].bytes);
     }
     // Every ROM is found by its checksums at its place, and read back.
     void expectFound(const Collection& c) {
@@ -91,7 +90,7 @@ class CollectionTest : public ::testing::Test {
             EXPECT_EQ(c.bytesOf(*rom), e.bytes);
         }
     }
-    testing::TempDir dir;
+    TempDir dir;
     std::string roms, cache = dir.file("cache");
     std::vector<Expected> expected;
     SettledFiles settled;
@@ -113,8 +112,8 @@ TEST_F(CollectionTest, FindsRomsOfFoldersAndArchivesAndReadsOnlyWhatChanged) {
 
     // Same length, other bytes: read again, and the old entry no longer gives bytes.
     const Bytes old = expected[3].bytes;
-    expected[3].bytes = testing::randomBytes(3000, 5);
-    testing::writeFile(expected[3].path, expected[3].bytes);
+    expected[3].bytes = randomBytes(3000, 5);
+    writeFile(expected[3].path, expected[3].bytes);
     const Collection third = Collection::index({roms}, cache, &stats);
     EXPECT_EQ(stats.fromCache, 2u);
     expectFound(third);
@@ -126,14 +125,14 @@ TEST_F(CollectionTest, DamagedIndexIsReadAgainNotTrusted) {
     Collection::index({roms}, cache, nullptr);
     // One bit off in a stored checksum: trusted, it would lose a.bin and name another ROM.
     const std::string file = collectionIndexFile(cache, {roms});
-    Bytes index = testing::readFile(file);
+    Bytes index = readFile(file);
     const std::uint32_t crc = crcOf(expected[0].bytes);
     const std::uint8_t le[4] = {std::uint8_t(crc), std::uint8_t(crc >> 8), std::uint8_t(crc >> 16),
                                 std::uint8_t(crc >> 24)};
     const auto at = std::search(index.begin(), index.end(), le, le + 4);
     ASSERT_NE(at, index.end());
     *at ^= 1;
-    testing::writeFile(file, index);
+    writeFile(file, index);
 
     CollectionStats stats;
     const Collection c = Collection::index({roms}, cache, &stats);

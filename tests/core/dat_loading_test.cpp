@@ -11,7 +11,7 @@
 namespace chipsight {
 namespace {
 
-using testing::Bytes;
+using namespace testing;
 
 // A database directory with a custom entry, a DAT of each kind of text, a malformed DAT and a
 // file of no known format; the compiled cache in a directory of the test's own.
@@ -20,55 +20,53 @@ class DatLoading : public ::testing::Test {
     DatLoading() {
         ::setenv("XDG_CACHE_HOME", dir.file("cache").c_str(), 1);
         const Bytes image(16, 0x42);
-        testing::writeFile(dir.file("image.bin"), image);
-        crc = testing::crcOf(image);
-        const std::string hex = testing::hexText(crc);
-        testing::writeFile(dir.file("Chipsight.dat"),
-                           testing::romEntryBytes(crc, 16, "CUSTOM", "mine"));
+        writeFile(dir.file("image.bin"), image);
+        crc = crcOf(image);
+        const std::string hex = hexText(crc);
+        writeFile(dir.file("Chipsight.dat"), romEntryBytes(crc, 16, "CUSTOM", "mine"));
         std::filesystem::create_directories(dir.path() / "dats/mame");
-        testing::writeFile(
-            dir.file("dats/mame/list.xml"),
-            "<?xml version=\"1.0\"?>\n<softwarelist name=\"vec\">"
-            "<software name=\"mine\"><description>Mine &amp; Co</description>"
-            "<part name=\"c\"><dataarea name=\"rom\" size=\"16\"><rom name=\"a rom name "
-            "longer than eighteen.bin\" size=\"16\" crc=\"" +
-                hex + "\" status=\"baddump\"/></dataarea></part></software></softwarelist>\n");
-        testing::writeFile(
-            dir.file("older.dat"),
-            "clrmamepro ( name \"x\" )\ngame ( name set1 description \"Set One\" rom ( "
-            "name \"u 1.bin\" size 16 crc " +
-                hex + " ) )\n");
-        testing::writeFile(dir.file("broken.xml"), std::string("<datafile><game name=\"g\"><rom"));
-        testing::writeFile(dir.file("page.xml"), std::string("<html><body/></html>"));
+        writeFile(dir.file("dats/mame/list.xml"),
+                  "<?xml version=\"1.0\"?>\n<softwarelist name=\"vec\">"
+                  "<software name=\"mine\"><description>Mine &amp; Co</description>"
+                  "<part name=\"c\"><dataarea name=\"rom\" size=\"16\"><rom name=\"a rom name "
+                  "longer than eighteen.bin\" size=\"16\" crc=\"" +
+                      hex +
+                      "\" status=\"baddump\"/></dataarea></part></software></softwarelist>\n");
+        writeFile(dir.file("older.dat"),
+                  "clrmamepro ( name \"x\" )\ngame ( name set1 description \"Set One\" rom ( "
+                  "name \"u 1.bin\" size 16 crc " +
+                      hex + " ) )\n");
+        writeFile(dir.file("broken.xml"), std::string("<datafile><game name=\"g\"><rom"));
+        writeFile(dir.file("page.xml"), std::string("<html><body/></html>"));
     }
     ~DatLoading() override { ::unsetenv("XDG_CACHE_HOME"); }
 
     // The log of a fresh core that loaded the directory and identified the image, then typed its
     // checksum.
-    std::string run(testing::CoreFixture& f) {
+    std::string run(CoreFixture& f) {
         f.core.loadDatabases();
         f.core.identifyFile(dir.file("image.bin"));
         f.core.identifyManual(crc, 16, "typed");
         return f.core.logText();
     }
 
-    testing::TempDir dir;
+    TempDir dir;
     std::uint32_t crc = 0;
 };
 
 TEST_F(DatLoading, DatEntriesFollowTheChipsInPathOrderCountInTheTitleAndComeBackFromTheCache) {
-    testing::CoreFixture first(dir);
+    CoreFixture first(dir);
     first.core.m_progressDelay = std::chrono::milliseconds(0);
     const std::string log = run(first);
     const std::string lines =
         "\r\n\t- CUSTOM : mine"
         "\r\n\t- a rom name longer than eighteen.bin : Mine & Co [vec:mine] (BAD DUMP)"
         "\r\n\t- u 1.bin : Set One [set1]";
-    const std::string hex = testing::hexText(crc, "%X");
+    const std::string hex = hexText(crc, "%X");
     EXPECT_NE(log.find("image.bin: (1/1) [" + hex + "]" + lines + "\r\n"), std::string::npos)
         << log;
     EXPECT_NE(log.find("typed: [" + hex + "]" + lines + "\r\n"), std::string::npos);
-    EXPECT_EQ(first.frontEnd.title, testing::title(3));
+    EXPECT_EQ(first.frontEnd.title, title(3));
     const auto boxes = first.frontEnd.boxes();
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].text.rfind("Failed reading " + dir.file("broken.xml") + "!\nline 1: ", 0),
@@ -90,15 +88,15 @@ TEST_F(DatLoading, DatEntriesFollowTheChipsInPathOrderCountInTheTitleAndComeBack
     EXPECT_EQ(percent, 100);
     EXPECT_FALSE(first.core.dats()[1].fromCache || first.core.dats()[2].fromCache);
 
-    testing::CoreFixture second(dir);
+    CoreFixture second(dir);
     EXPECT_EQ(run(second), log);
     EXPECT_TRUE(second.core.dats()[1].fromCache && second.core.dats()[2].fromCache);
 
     // A DAT written since is read again.
-    testing::writeFile(dir.file("older.dat"), std::string("clrmamepro ( name \"x\" )\n"));
-    testing::CoreFixture third(dir);
+    writeFile(dir.file("older.dat"), std::string("clrmamepro ( name \"x\" )\n"));
+    CoreFixture third(dir);
     EXPECT_EQ(run(third).find("u 1.bin"), std::string::npos);
-    EXPECT_EQ(third.frontEnd.title, testing::title(2));
+    EXPECT_EQ(third.frontEnd.title, title(2));
 }
 
 // The database directory named in other ways (a trailing slash, "." and ".." in it, relative to
@@ -110,7 +108,7 @@ TEST_F(DatLoading, OneCacheServesTheDirectoryWhateverItsName) {
     const std::string names[] = {d, d + "/", d + "/./dats/..",
                                  std::filesystem::relative(dir.path()).string(), d + "/self"};
     for (const std::string& name : names) {
-        testing::CoreFixture f(dir);
+        CoreFixture f(dir);
         f.core.useDatabaseDirectory(name);
         f.core.loadDatabases();
         std::size_t dats = 0;
@@ -128,8 +126,8 @@ TEST_F(DatLoading, OneCacheServesTheDirectoryWhateverItsName) {
 // A database directory as a user fills it: its own DAT-like files, a crowded neighbourhood that
 // is not walked, and a dats directory with a link to a collection elsewhere and a link loop.
 TEST(DatFiles, FindsEveryDatOnceInPathOrder) {
-    testing::TempDir db, elsewhere;
-    const auto make = [](const std::string& path) { testing::writeFile(path, std::string("x")); };
+    TempDir db, elsewhere;
+    const auto make = [](const std::string& path) { writeFile(path, std::string("x")); };
     std::filesystem::create_directories(db.path() / "dats/nested");
     std::filesystem::create_directories(db.path() / "photos");
     for (const char* name :
@@ -163,10 +161,10 @@ TEST(DatFiles, FindsEveryDatOnceInPathOrder) {
 // One DAT reached by several paths: its own, a link to it, a linked directory, a second name of
 // the same file, and named again by the user. It is found once, by the first of its paths.
 TEST(DatFiles, FindsAFileReachedThroughLinksOnce) {
-    testing::TempDir db;
+    TempDir db;
     std::filesystem::create_directories(db.path() / "dats/sub");
-    testing::writeFile(db.file("mame.xml"), std::string("x"));
-    testing::writeFile(db.file("dats/sub/list.xml"), std::string("y"));
+    writeFile(db.file("mame.xml"), std::string("x"));
+    writeFile(db.file("dats/sub/list.xml"), std::string("y"));
     std::filesystem::create_symlink(db.file("mame.xml"), db.path() / "dats/again.xml");
     std::filesystem::create_directory_symlink(db.path(), db.path() / "dats/top");
     std::filesystem::create_hard_link(db.file("dats/sub/list.xml"), db.path() / "dats/hard.xml");
@@ -183,13 +181,13 @@ TEST(DatFiles, FindsAFileReachedThroughLinksOnce) {
 // unused for a month goes, and a temporary a write left a day ago; then, over the limit, the
 // least recently used go first. The listing says what is left.
 TEST_F(DatLoading, TheCacheKeepsWhatALoadUsesAndDropsWhatIsUnusedOrTooMuch) {
-    testing::CoreFixture first(dir);
+    CoreFixture first(dir);
     run(first);
     const std::filesystem::path cache = dir.file("cache/chipsight");
     std::uint64_t used = 0;
     for (const auto& f : std::filesystem::directory_iterator(cache)) used += f.file_size();
     const auto aged = [&](const std::string& name, std::size_t bytes, int days) {
-        testing::writeFile((cache / name).string(), Bytes(bytes, 1));
+        writeFile((cache / name).string(), Bytes(bytes, 1));
         std::filesystem::last_write_time(
             cache / name,
             std::filesystem::file_time_type::clock::now() - std::chrono::hours(24 * days));
@@ -199,7 +197,7 @@ TEST_F(DatLoading, TheCacheKeepsWhatALoadUsesAndDropsWhatIsUnusedOrTooMuch) {
     aged("writing.tmp", 10, 0);
     aged("older.roms", 1000, 5);
     aged("newer.sets", 1000, 3);
-    testing::CoreFixture second(dir);
+    CoreFixture second(dir);
     second.core.setCacheLimit(used + 20 + 1000);
     run(second);
     // The compiled tables of the load (".runs") stay with its DATs.

@@ -7,12 +7,15 @@
 #include <cstdio>
 
 #include "core/databases/dat/dat_internal.h"
+#include "tests/support/archive_writer.h"
 #include "tests/support/fault_injection.h"
 #include "tests/support/process.h"
 #include "tests/support/test_support.h"
 
 namespace chipsight {
 namespace {
+
+using namespace testing;
 
 // Every field of a ROM on one line: set|description|list|name|crc|size|sha1|region|offset|
 // width|endianness|loadflag, then "bad" for a bad dump.
@@ -221,7 +224,7 @@ INSTANTIATE_TEST_SUITE_P(
              "<?xml version=\"1.0\"?><!-- x -- y -->",
              DatFormat::None,
              {}}),
-    [](const auto& info) { return testing::numbered("case", info.index); });
+    [](const auto& info) { return numbered("case", info.index); });
 
 struct Bad {
     std::string dat;
@@ -293,34 +296,20 @@ TEST(DatReaderMalformed, SaysWhereAndWhyAndLoadsNothingOfAFileThatIsMalformed) {
 std::string bigListXml(int machines, std::size_t padding) {
     std::string xml = "<?xml version=\"1.0\"?>\n<mame>\n";
     for (int i = 0; i < machines; ++i) {
-        const std::string n = testing::numbered("m", i);
+        const std::string n = numbered("m", i);
         xml += "<machine name=\"" + n + "\"><description>" + n + " &amp; co</description><!--" +
                std::string(padding, 'x') + "-->\n";
         for (int r = 0; r < 3; ++r)
-            xml += "<rom name=\"" + n + testing::numbered(".", r) +
+            xml += "<rom name=\"" + n + numbered(".", r) +
                    "\" size=\"1024\" crc=\"0000abcd\" sha1=\"" + kSha1 + "\"/>\n";
         xml += "</machine>\n";
     }
     return xml + "</mame>\n";
 }
 
-std::string gzip(std::string_view text) {
-    z_stream z{};
-    EXPECT_EQ(deflateInit2(&z, 6, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY), Z_OK);
-    std::string out(deflateBound(&z, uLong(text.size())), '\0');
-    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
-    z.avail_in = uInt(text.size());
-    z.next_out = reinterpret_cast<Bytef*>(out.data());
-    z.avail_out = uInt(out.size());
-    EXPECT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
-    out.resize(z.total_out);
-    deflateEnd(&z);
-    return out;
-}
-
 // Over 2 MiB, so tokens lie across the pieces the file is read in.
 TEST(DatReaderFiles, ReadsPlainAndGzipFilesInPiecesAndFailsOnesCutShortOrDamaged) {
-    testing::TempDir dir;
+    TempDir dir;
     const std::string xml = bigListXml(6000, 250), path = dir.file("list.dat");
     ASSERT_GT(xml.size(), 2u << 20);
     const Read whole = readBoth(xml);
@@ -328,13 +317,15 @@ TEST(DatReaderFiles, ReadsPlainAndGzipFilesInPiecesAndFailsOnesCutShortOrDamaged
     ASSERT_EQ(whole.roms.size(), 18000u);
     EXPECT_EQ(whole.roms[4], "m1|m1 & co||m1.1|0000abcd|1024|" + std::string(kSha1) + "||-|0||");
 
-    const std::string packed = gzip(xml);
+    writeArchive(path, "gz", {{"list.dat", bytesOf(xml)}});
+    const Bytes gz = readFile(path);
+    const std::string packed(gz.begin(), gz.end());
     const Read unpacked = readBoth(packed);
     EXPECT_EQ(unpacked.roms, whole.roms);
     EXPECT_EQ(unpacked.result.bytes, xml.size());
 
     for (const std::string* content : {&packed, &xml}) {
-        testing::writeFile(path, *content);
+        writeFile(path, *content);
         Recorder sink;
         std::vector<std::uint64_t> progress;
         const DatResult result =
@@ -350,8 +341,7 @@ TEST(DatReaderFiles, ReadsPlainAndGzipFilesInPiecesAndFailsOnesCutShortOrDamaged
         EXPECT_EQ(std::tie(r.ok, r.format, r.reason), std::make_tuple(false, format, reason));
     };
     {
-        testing::InjectedFaults injected(
-            {.name = "list.dat", .readLimit = 1 << 20, .readError = EIO});
+        InjectedFaults injected({.name = "list.dat", .readLimit = 1 << 20, .readError = EIO});
         Recorder sink;
         failed(readDatFile(path, sink), DatFormat::ListXml,
                "the file could not be read to its end");
@@ -382,7 +372,7 @@ void writeGzipped(const std::string& path, const std::string& head, std::string_
 }
 
 TEST(DatReaderFiles, ACommentOrBlanksAsLongAsTheFileAreReadWithoutHoldingThem) {
-    if (testing::kAddressSanitizer)
+    if (kAddressSanitizer)
         GTEST_SKIP() << "AddressSanitizer reserves more address space than the limit leaves";
     // 64 MiB of comment or blanks in a small gzip file: a reader that holds them runs out of
     // the 16 MiB the child may take. Each DAT ends in a mistake whose line tells that every
@@ -410,18 +400,17 @@ TEST(DatReaderFiles, ACommentOrBlanksAsLongAsTheFileAreReadWithoutHoldingThem) {
         {"<mame>\n" + machine + "<!--", "x\n", "--\n>",
          line(2 + lines) + "not well-formed XML (not well-formed (invalid token))"},
     };
-    testing::TempDir dir;
+    TempDir dir;
     const std::string path = dir.file("long.xml.gz");
     for (const Case& c : cases) {
         writeGzipped(path, c.head, c.fill, kFill, c.tail);
-        EXPECT_EQ(testing::saidWithin(
-                      kBudget,
-                      [&] {
-                          Recorder sink;
-                          const DatResult r = readDatFile(path, sink);
-                          return r.ok ? testing::numbered("entries ", sink.lines.size())
-                                      : testing::numbered("line ", r.line) + ": " + r.reason;
-                      }),
+        EXPECT_EQ(saidWithin(kBudget,
+                             [&] {
+                                 Recorder sink;
+                                 const DatResult r = readDatFile(path, sink);
+                                 return r.ok ? numbered("entries ", sink.lines.size())
+                                             : numbered("line ", r.line) + ": " + r.reason;
+                             }),
                   c.said)
             << c.head;
     }

@@ -20,6 +20,8 @@
 namespace chipsight {
 namespace {
 
+using namespace testing;
+
 std::shared_ptr<const DatStore> storeOf(const std::vector<std::uint8_t>& block) {
     std::shared_ptr<std::uint8_t[]> bytes(new std::uint8_t[block.size()]);
     std::copy(block.begin(), block.end(), bytes.get());
@@ -29,30 +31,16 @@ std::shared_ptr<const DatStore> storeOf(const std::vector<std::uint8_t>& block) 
 std::vector<std::uint8_t> sample() {
     DatStoreBuilder b;
     DatRom rom;
-    rom.name = "pacman.6e";
-    rom.setName = "puckman";
-    rom.setDescription = "Puck Man (Japan set 1)";
-    rom.crc = 0xC1E6AB10;
-    rom.size = 4096;
-    rom.region = "maincpu";
+    rom.name = "pacman.6e", rom.setName = "puckman", rom.setDescription = "Puck Man (Japan set 1)";
+    rom.crc = 0xC1E6AB10, rom.size = 4096, rom.region = "maincpu";
     rom.sha1 = "E87E059C5BE45753F7E9F33DFF851F16D6751181";
     b.rom(rom);
-    rom.name = "a name much longer than eighteen bytes.bin";
-    rom.crc = 0x1A6FB2D4;
-    rom.sha1 = "not a sha1";
-    rom.hasOffset = true;
-    rom.offset = 0x1000;
+    rom.name = "a name much longer than eighteen bytes.bin", rom.crc = 0x1A6FB2D4;
+    rom.sha1 = "not a sha1", rom.hasOffset = true, rom.offset = 0x1000;
     b.rom(rom);
-    rom.name = "u1";
-    rom.setName = "game";
-    rom.setDescription = "Game \xC3\xA9";
-    rom.listName = "vectrex";
-    rom.badDump = true;
-    rom.hasOffset = false;
-    rom.region = "rom";
-    rom.endianness = "big";
-    rom.loadFlag = "load16_byte";
-    rom.dataWidth = 16;
+    rom.name = "u1", rom.setName = "game", rom.setDescription = "Game \xC3\xA9";
+    rom.listName = "vectrex", rom.badDump = true, rom.hasOffset = false, rom.region = "rom";
+    rom.endianness = "big", rom.loadFlag = "load16_byte", rom.dataWidth = 16;
     b.rom(rom);
     return b.finish(DatFormat::SoftwareList);
 }
@@ -105,9 +93,9 @@ class DatSetCache : public ::testing::Test {
   protected:
     DatSetCache() {
         for (const char* name : {"a.dat", "b.dat"})
-            testing::writeFile(dir.file(name), std::string("<datafile><game name=\"") + name +
-                                                   "\"><rom name=\"u1\" size=\"1024\" "
-                                                   "crc=\"12345678\"/></game></datafile>");
+            writeFile(dir.file(name), std::string("<datafile><game name=\"") + name +
+                                          "\"><rom name=\"u1\" size=\"1024\" "
+                                          "crc=\"12345678\"/></game></datafile>");
     }
     std::shared_ptr<const DatSet> load() {
         return loadDatSet({datFileAt(paths[0]), datFileAt(paths[1])}, cache, "key");
@@ -121,7 +109,7 @@ class DatSetCache : public ::testing::Test {
         return names;
     }
 
-    testing::TempDir dir;
+    TempDir dir;
     const std::vector<std::string> paths = {dir.file("a.dat"), dir.file("b.dat")};
     const std::string cache = dir.file("cache/chipsight"), file = datCacheFile(cache, "key");
 };
@@ -137,14 +125,14 @@ TEST_F(DatSetCache, IsTrustedOnlyForTheSameFilesUnchanged) {
     EXPECT_TRUE(set->files()[0].fromCache && set->files()[1].fromCache);
     EXPECT_EQ(sets(*set), "a.dat b.dat ");
     const std::vector<DatFile> found = {datFileAt(paths[0]), datFileAt(paths[1])};
-    testing::writeFile(paths[1], std::string("<datafile><game name=\"c.dat\"><rom name=\"u1\" "
-                                             "size=\"1024\" crc=\"12345678\"/></game></datafile>"));
+    writeFile(paths[1], std::string("<datafile><game name=\"c.dat\"><rom name=\"u1\" "
+                                    "size=\"1024\" crc=\"12345678\"/></game></datafile>"));
     set = loadDatSet(found, cache, "key");
     EXPECT_EQ(sets(*set), "a.dat c.dat ");
     EXPECT_TRUE(set->files()[0].fromCache);
     EXPECT_FALSE(set->files()[1].fromCache);
 
-    testing::writeFile(dir.file("b.dat"), std::string("<datafile/>"));
+    writeFile(dir.file("b.dat"), std::string("<datafile/>"));
     set = load();
     EXPECT_TRUE(set->files()[0].fromCache);
     EXPECT_FALSE(set->files()[1].fromCache);
@@ -192,17 +180,17 @@ std::string answers(const std::shared_ptr<const DatSet>& set) {
 TEST_F(DatSetCache, AnyByteChangedGivesTheAnswersOfTheDatsThemselves) {
     std::string roms;
     for (int k = 0; k < 150; ++k)
-        roms += "<rom name=\"" + testing::numbered("f", k) + "\" size=\"512\" crc=\"" +
+        roms += "<rom name=\"" + numbered("f", k) + "\" size=\"512\" crc=\"" +
                 std::to_string(10000000 + k) + "\"/>";
-    testing::writeFile(paths[0],
-                       "<datafile><game name=\"g1\"><description>Game One</description>"
-                       "<rom name=\"u1\" size=\"1024\" crc=\"12345678\" "
-                       "sha1=\"0123456789abcdef0123456789abcdef01234567\"/>"
-                       "<rom name=\"u2\" size=\"2048\" crc=\"deadbeef\"/></game>"
-                       "<game name=\"g2\"><description>Game Two</description>"
-                       "<rom name=\"u3\" size=\"1024\" crc=\"12345678\" status=\"baddump\"/>"
-                       "</game><game name=\"g3\"><description>Fillers</description>" +
-                           roms + "</game></datafile>");
+    writeFile(paths[0],
+              "<datafile><game name=\"g1\"><description>Game One</description>"
+              "<rom name=\"u1\" size=\"1024\" crc=\"12345678\" "
+              "sha1=\"0123456789abcdef0123456789abcdef01234567\"/>"
+              "<rom name=\"u2\" size=\"2048\" crc=\"deadbeef\"/></game>"
+              "<game name=\"g2\"><description>Game Two</description>"
+              "<rom name=\"u3\" size=\"1024\" crc=\"12345678\" status=\"baddump\"/>"
+              "</game><game name=\"g3\"><description>Fillers</description>" +
+                  roms + "</game></datafile>");
     const auto list = [](const char* crc) {
         return std::string(
                    "<softwarelist name=\"vec\"><software name=\"s\"><description>Soft"
@@ -212,14 +200,14 @@ TEST_F(DatSetCache, AnyByteChangedGivesTheAnswersOfTheDatsThemselves) {
                    "name=\"p2\" size=\"1024\" crc=\"") +
                crc + "\"/></dataarea></part></software></softwarelist>";
     };
-    testing::writeFile(paths[1], list("12345678"));
+    writeFile(paths[1], list("12345678"));
     const auto start = [&] {
         return answers(loadDatSet({datFileAt(paths[0]), datFileAt(paths[1])}, cache, "key"));
     };
     const auto fresh = [&] { return answers(makeDatSet({loadDat(paths[0]), loadDat(paths[1])})); };
     const std::string expected = fresh();
     ASSERT_EQ(start(), expected);
-    const auto whole = testing::readFile(file);
+    const auto whole = readFile(file);
     const std::size_t table =
         88 + ((112 + paths[0].size() + 7) / 8 + (112 + paths[1].size() + 7) / 8) * 8;
     std::vector<std::size_t> sample;
@@ -228,7 +216,7 @@ TEST_F(DatSetCache, AnyByteChangedGivesTheAnswersOfTheDatsThemselves) {
     const auto damage = [&](std::size_t at) {
         auto damaged = whole;
         damaged[at] ^= std::uint8_t(1 << (at % 8));
-        testing::writeFile(file, damaged);
+        writeFile(file, damaged);
     };
     // A changed byte of the header or the table of files, and any cut, makes the file untrusted.
     for (const std::size_t at : sample) {
@@ -237,11 +225,11 @@ TEST_F(DatSetCache, AnyByteChangedGivesTheAnswersOfTheDatsThemselves) {
             EXPECT_FALSE(openDatSetCache(file)) << at;
         }
         ASSERT_EQ(start(), expected) << "byte " << at;
-        testing::writeFile(file, testing::Bytes(whole.begin(), whole.begin() + long(at)));
+        writeFile(file, Bytes(whole.begin(), whole.begin() + long(at)));
         EXPECT_FALSE(openDatSetCache(file)) << at;
     }
 
-    testing::writeFile(paths[1], list("0badf00d"));
+    writeFile(paths[1], list("0badf00d"));
     const std::string changed = fresh();
     for (const std::size_t at : sample) {
         damage(at);
@@ -297,12 +285,12 @@ void dirtyTheHeap(std::uint8_t fill) {
 // left with different bytes each time, it is the same bytes.
 TEST_F(DatSetCache, HoldsTheSameBytesWhateverTheMemoryHeldBefore) {
     const std::vector<LoadedDat> files = {loadDat(paths[0]), loadDat(paths[1])};
-    std::vector<testing::Bytes> made;
+    std::vector<Bytes> made;
     for (const std::uint8_t fill : {0x00, 0xA5}) {
         dirtyTheHeap(fill);
         const std::string out = dir.file("made" + std::to_string(fill));
         ASSERT_TRUE(storeDatSet(out, *makeDatSet(files)));
-        made.push_back(testing::readFile(out));
+        made.push_back(readFile(out));
     }
     ASSERT_EQ(made[0].size(), made[1].size());
     const auto differ = std::mismatch(made[0].begin(), made[0].end(), made[1].begin());
@@ -310,29 +298,19 @@ TEST_F(DatSetCache, HoldsTheSameBytesWhateverTheMemoryHeldBefore) {
         << "first differing byte at " << differ.first - made[0].begin();
 }
 
-TEST_F(DatSetCache, ACacheDirectoryThatCannotBeMadeIsNoError) {
-    testing::writeFile(dir.file("plain"), std::string("x"));
-    for (int i = 0; i < 2; ++i) {
-        const auto set = loadDatSet({datFileAt(paths[0]), datFileAt(paths[1])},
-                                    dir.file("plain/chipsight"), "key");
-        EXPECT_EQ(sets(*set), "a.dat b.dat ");
-        EXPECT_FALSE(set->files()[0].fromCache);
-    }
-}
-
 // Each step of writing the cache failing in turn: no cache, whole or broken, stands under its
 // name, no temporary file is left, the answers are the DATs' all the same, and the next start
-// reads the DATs again and writes the cache.
+// reads the DATs again and writes the cache. A cache directory that cannot be made is no error.
 TEST_F(DatSetCache, AWriteThatFailsAtAnyStepLeavesNoCacheAndTheNextStartReadsTheDats) {
-    const testing::FileFaults faults[] = {
+    const FileFaults faults[] = {
         {.name = ".tmp", .openError = EACCES},   {.name = ".tmp", .writeLimit = 100},
         {.name = ".tmp", .syncError = EIO},      {.name = ".tmp", .closeError = EIO},
         {.name = ".tmp", .renameError = EACCES}, {.name = "/chipsight", .mkdirError = EACCES},
     };
-    for (const testing::FileFaults& fault : faults) {
+    for (const FileFaults& fault : faults) {
         std::filesystem::remove_all(dir.file("cache"));
         {
-            const testing::InjectedFaults injected(fault);
+            const InjectedFaults injected(fault);
             EXPECT_EQ(sets(*load()), "a.dat b.dat ");
         }
         EXPECT_FALSE(std::filesystem::exists(file)) << "fault " << &fault - faults;
@@ -341,6 +319,14 @@ TEST_F(DatSetCache, AWriteThatFailsAtAnyStepLeavesNoCacheAndTheNextStartReadsThe
         EXPECT_FALSE(again->files()[0].fromCache);
         EXPECT_EQ(sets(*again), "a.dat b.dat ");
         EXPECT_TRUE(load()->files()[1].fromCache);
+    }
+    // A file where the cache directory should be is no error either, start after start.
+    writeFile(dir.file("plain"), std::string("x"));
+    for (int i = 0; i < 2; ++i) {
+        const auto set = loadDatSet({datFileAt(paths[0]), datFileAt(paths[1])},
+                                    dir.file("plain/chipsight"), "key");
+        EXPECT_EQ(sets(*set), "a.dat b.dat ");
+        EXPECT_FALSE(set->files()[0].fromCache);
     }
 }
 

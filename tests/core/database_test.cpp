@@ -58,8 +58,7 @@ class Database : public CoreTest {
 };
 
 TEST_F(Database, CustomRecordsLoadFirstThenTheChipsInFileOrderWhateverTheLetterCase) {
-    Bytes custom, roms, games = gameBytes("Game 0");
-    append(games, gameBytes("Game 1"));
+    Bytes custom, roms;
     for (int k = 0; k < 3; ++k)
         append(custom, romEntryBytes(0x2000 + k, 2048, numbered("X", k), "Mine"));
     for (int k = 0; k < 5; ++k)
@@ -70,7 +69,7 @@ TEST_F(Database, CustomRecordsLoadFirstThenTheChipsInFileOrderWhateverTheLetterC
     writeFile(dir.file("chipsight.DAT"),
               romEntryBytes(2, 2, "variant", ""));  // the exact name wins
     writeFile(dir.file("chiplore.rom"), roms);
-    writeFile(dir.file("Chiplore.Gam"), games);
+    writeFile(dir.file("Chiplore.Gam"), join({gameBytes("Game 0"), gameBytes("Game 1")}));
     core.m_splitLevel = 5;
     core.loadDatabases();
     EXPECT_TRUE(ui.boxes().empty());
@@ -119,14 +118,14 @@ TEST_F(Database, MissingOrEmptyTablesSayWhatIsWrongAndKeepTheRest) {
 
 // Each record of each file read short in turn: the message of that file, and what is kept.
 TEST_F(Database, AShortReadAtEveryRecordOfEveryFile) {
-    Bytes roms, games = gameBytes("G0"), custom;
-    append(games, gameBytes("G1"));
+    Bytes roms, custom;
     for (int k = 0; k < 4; ++k) {
         append(roms, romTableBytes(std::int16_t(k % 2), numbered("C", k), 0x100u + k, 64));
         append(custom, romEntryBytes(0x200u + k, 64, numbered("X", k), "mine"));
     }
-    const Files files = {
-        {"CHIPLORE.ROM", roms}, {"CHIPLORE.GAM", games}, {"Chipsight.dat", custom}};
+    const Files files = {{"CHIPLORE.ROM", roms},
+                         {"CHIPLORE.GAM", join({gameBytes("G0"), gameBytes("G1")})},
+                         {"Chipsight.dat", custom}};
     const std::pair<std::size_t, std::size_t> shapes[] = {
         {28, 4}, {80, 2}, {108, 4}};  // record size, count
     for (std::size_t file = 0; file < 3; ++file) {
@@ -161,9 +160,8 @@ TEST_F(Database, AddedEntriesReachTheFileAndTheTableAfterTheLoadedOnesAndLoadBac
     EXPECT_EQ(ui.title, title(2));
     EXPECT_TRUE(core.appendCustomEntry("1ABCD", "4294967295", name18, "   "));
     EXPECT_EQ(ui.title, title(3));
-    Bytes expected = romEntryBytes(0x1ABCD, 0xFFFFFFFF, name18, "   ");
-    append(expected, expected);
-    EXPECT_EQ(readFile(dat), expected);
+    const Bytes entry = romEntryBytes(0x1ABCD, 0xFFFFFFFF, name18, "   ");
+    EXPECT_EQ(readFile(dat), join({entry, entry}));
     const std::string mine = "\r\n\t- " + name18 + " :    ", chip = "\r\n\t- CHIP : Game";
     EXPECT_EQ(buildManualReport(core.m_entries, 0x1ABCD, 0xFFFFFFFF, "L").block,
               "============================\r\nL: [1ABCD]" + chip + mine + mine);
@@ -284,16 +282,14 @@ TEST_F(SharedFiles, TheLengthIsTakenUnderTheLock) {
     ASSERT_TRUE(core.appendCustomEntry("A000", "64", "nA", "mine"));
     other.writeLine("go");
     EXPECT_EQ(other.finish().out, "added 0000B000\n");
-    Bytes expected = romEntryBytes(1, 1, "first", "kept");
-    append(expected, romEntryBytes(0xA000, 64, "nA", "mine"));
-    append(expected, appended(0xB000));
-    EXPECT_EQ(readFile(dat), expected);
+    EXPECT_EQ(readFile(dat), join({romEntryBytes(1, 1, "first", "kept"),
+                                   romEntryBytes(0xA000, 64, "nA", "mine"), appended(0xB000)}));
 }
 
 TEST_F(SharedFiles, AFailedCloseTakesBackOnlyItsOwnRecordBeforeLettingGo) {
     core.loadDatabases();
     ASSERT_TRUE(core.appendCustomEntry("1", "1", "first", "kept"));
-    Bytes expected = readFile(dat);
+    const Bytes before = readFile(dat);
     Child other({CHIPSIGHT_APPENDER, dat, "B000", "1", "failing-close"});
     ASSERT_EQ(other.readLine(), "paused");
     // The other copy's close has failed; until it has taken its record back, nobody may write.
@@ -305,8 +301,7 @@ TEST_F(SharedFiles, AFailedCloseTakesBackOnlyItsOwnRecordBeforeLettingGo) {
     other.writeLine("go");
     EXPECT_EQ(other.finish().out, "failed 0000B000\n");
     if (!free) core.appendCustomEntry("A000", "64", "nA", "mine");
-    append(expected, romEntryBytes(0xA000, 64, "nA", "mine"));
-    EXPECT_EQ(readFile(dat), expected);
+    EXPECT_EQ(readFile(dat), join({before, romEntryBytes(0xA000, 64, "nA", "mine")}));
 }
 
 TEST_F(SharedFiles, ReadersShareFilesAndWaitForAWriter) {

@@ -1,6 +1,7 @@
 // The dump doctor through the core: dumps made from random true images by each fault, each
 // finding made; nothing said of an untouched image against 100,000 random entries; with the
 // doctor off, every report is the plain one.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <random>
@@ -18,6 +19,7 @@ namespace chipsight {
 namespace {
 
 using namespace testing;
+using ::testing::HasSubstr;
 
 // The entries collected, as the DAT entries of a table.
 std::shared_ptr<const DatSet> storeOf(const DatStoreBuilder& builder) {
@@ -85,61 +87,48 @@ TEST_F(Doctor, EveryFaultOfARandomTrueImageIsFound) {
     const std::string entry =
         ": chip : Board [board] (on the board: 16-bit bus big-endian, at "
         "offset 0x0)";
-    struct Case {
-        std::string what;
-        Bytes dump;
-        std::vector<std::string> lines;
+    // The doctor's lines for `dump` hold each of `expected`.
+    const auto expect = [&](const Bytes& dump, std::initializer_list<std::string> expected) {
+        const std::string lines = doctorLines(dump);
+        for (const std::string& line : expected) EXPECT_THAT(lines, HasSubstr(line));
     };
-    std::vector<Case> cases = {
-        {"byte swap",
-         map([&](std::size_t i) { return chip[i ^ 1]; }),
-         {"bytes swapped in each 16-bit word" + entry}},
-        {"word swap",
-         map([&](std::size_t i) { return chip[i ^ 2]; }),
-         {"16-bit halves swapped in each 32-bit word" + entry}},
-        {"bit order",
-         map([&](std::size_t i) {
-             std::uint8_t r = 0;
-             for (int b = 0; b < 8; ++b) r = std::uint8_t(r | (chip[i] >> b & 1) << (7 - b));
-             return r;
-         }),
-         {"bit order reversed (D0..D7 read as D7..D0)" + entry}},
-        {"inversion",
-         map([&](std::size_t i) { return std::uint8_t(~chip[i]); }),
-         {"every bit inverted" + entry}},
-        {"two chips",
-         map([&](std::size_t i) { return halves[i % 2][i / 2]; }),
-         {"even bytes (1 of 2): hi : Board [board] (on the board: 16-bit bus big-endian, at "
-          "offset 0x0)",
-          "odd bytes (2 of 2): lo : Board [board] (on the board: 16-bit bus big-endian, "
-          "load16_byte (the odd bytes of 16-bit words), at offset 0x1)"}},
-        {"four lanes",
-         map([&](std::size_t i) { return lanes[i % 4][i / 4]; }),
-         {"byte lane 0 of 32-bit words (1 of 4): l0", "byte lane 3 of 32-bit words (4 of 4): l3"}},
-        {"stuck D5 at 0",
-         map([&](std::size_t i) { return std::uint8_t(chip[i] & ~0x20); }),
-         {"data lines: D5 always 0, the others toggle"}},
-        {"stuck D0 at 1",
-         map([&](std::size_t i) { return std::uint8_t(chip[i] | 1); }),
-         {"data lines: D0 always 1, the others toggle"}},
-        {"upper quarter erased",
-         map([&](std::size_t i) { return i >= 3 * n / 4 ? std::uint8_t(0xFF) : chip[i]; }),
-         {"0xFF fills 0x3000-0x3FFF (the block where A13=1, A12=1)"}},
-    };
+    expect(map([&](std::size_t i) { return chip[i ^ 1]; }),
+           {"bytes swapped in each 16-bit word" + entry});
+    expect(map([&](std::size_t i) { return chip[i ^ 2]; }),
+           {"16-bit halves swapped in each 32-bit word" + entry});
+    expect(map([&](std::size_t i) {
+               std::uint8_t r = 0;
+               for (int b = 0; b < 8; ++b) r = std::uint8_t(r | (chip[i] >> b & 1) << (7 - b));
+               return r;
+           }),
+           {"bit order reversed (D0..D7 read as D7..D0)" + entry});
+    expect(map([&](std::size_t i) { return std::uint8_t(~chip[i]); }),
+           {"every bit inverted" + entry});
+    expect(map([&](std::size_t i) { return halves[i % 2][i / 2]; }),
+           {"even bytes (1 of 2): hi : Board [board] (on the board: 16-bit bus big-endian, at "
+            "offset 0x0)",
+            "odd bytes (2 of 2): lo : Board [board] (on the board: 16-bit bus big-endian, "
+            "load16_byte (the odd bytes of 16-bit words), at offset 0x1)"});
+    expect(
+        map([&](std::size_t i) { return lanes[i % 4][i / 4]; }),
+        {"byte lane 0 of 32-bit words (1 of 4): l0", "byte lane 3 of 32-bit words (4 of 4): l3"});
+    expect(map([&](std::size_t i) { return std::uint8_t(chip[i] & ~0x20); }),
+           {"data lines: D5 always 0, the others toggle"});
+    expect(map([&](std::size_t i) { return std::uint8_t(chip[i] | 1); }),
+           {"data lines: D0 always 1, the others toggle"});
+    expect(map([&](std::size_t i) { return i >= 3 * n / 4 ? std::uint8_t(0xFF) : chip[i]; }),
+           {"0xFF fills 0x3000-0x3FFF (the block where A13=1, A12=1)"});
     for (const std::size_t copies : {2, 8}) {
         Bytes over;
         for (std::size_t c = 0; c < copies; ++c) over.insert(over.end(), chip.begin(), chip.end());
-        cases.push_back({"overdump",
-                         over,
-                         {"overdump: " + std::to_string(copies) + " copies of one block of 16384",
-                          "the repeated block" + entry}});
+        expect(over, {"overdump: " + std::to_string(copies) + " copies of one block of 16384",
+                      "the repeated block" + entry});
     }
     for (int round = 0; round < 6; ++round) {
         const int line = round < 4 ? int(rng() % 13) : round - 4;  // A0 and A1 read by words
-        cases.push_back(
-            {"stuck A" + std::to_string(line),
-             map([&](std::size_t i) { return chip[i & ~(std::size_t(1) << line)]; }),
-             {"(each selects two identical halves: stuck or floating): A" + std::to_string(line)}});
+        expect(
+            map([&](std::size_t i) { return chip[i & ~(std::size_t(1) << line)]; }),
+            {"(each selects two identical halves: stuck or floating): A" + std::to_string(line)});
         const std::size_t byte = round == 0 ? 0 : round == 1 ? n - 1 : rng() % n;
         const int bit = int(rng() % 8);
         Bytes flipped = chip;
@@ -147,12 +136,7 @@ TEST_F(Doctor, EveryFaultOfARandomTrueImageIsFound) {
         char at[64];
         std::snprintf(at, sizeof at,
                       "one bit off at byte 0x%zX, D%d (SHA-1 confirms): chip : ", byte, bit);
-        cases.push_back({"flipped bit", flipped, {at}});
-    }
-    for (const Case& c : cases) {
-        const std::string lines = doctorLines(c.dump);
-        for (const std::string& line : c.lines)
-            EXPECT_NE(lines.find(line), std::string::npos) << c.what << ":\n" << lines;
+        expect(flipped, {at});
     }
 
     // Without a SHA-1 the chance decides: one entry of the size is told, forty are not.
@@ -252,12 +236,11 @@ TEST(TransformCrcs, FromTheBitStreamsAsFromEachTransformMade) {
         const Bytes image = randomBytes(n, rng);
         const doctor::TransformCrcs fast = doctor::transformCrcs(image);
         const doctor::TransformCrcs direct = doctor::transformCrcsDirect(image);
-        EXPECT_EQ(fast.byteSwap, direct.byteSwap) << n;
-        EXPECT_EQ(fast.wordSwap, direct.wordSwap) << n;
-        EXPECT_EQ(fast.reversed, direct.reversed) << n;
-        EXPECT_EQ(fast.even, direct.even) << n;
-        EXPECT_EQ(fast.odd, direct.odd) << n;
-        for (int j = 0; j < 4; ++j) EXPECT_EQ(fast.lane[j], direct.lane[j]) << n << " lane " << j;
+        const auto all = [](const doctor::TransformCrcs& t) {
+            return std::tie(t.byteSwap, t.wordSwap, t.reversed, t.even, t.odd, t.lane[0], t.lane[1],
+                            t.lane[2], t.lane[3]);
+        };
+        EXPECT_EQ(all(fast), all(direct)) << n;
     }
 }
 
@@ -271,7 +254,7 @@ namespace {
 // as far as two with the bit and its direction, and confirmed by the SHA-1.
 TEST(NearRom, EachFaultOfADumpIsNamedAgainstTheRom) {
     constexpr std::size_t n = 4096;
-    const Bytes rom = testing::randomBytes(n, 99);
+    const Bytes rom = randomBytes(n, 99);
     const ExpectedRom expected{Crc32(0, rom.data(), n), n, sha1(rom)};
     std::vector<Bytes> dumps(7);
     dumps[0].resize(n);  // bytes swapped
@@ -290,7 +273,7 @@ TEST(NearRom, EachFaultOfADumpIsNamedAgainstTheRom) {
     dumps[5].insert(dumps[5].end(), rom.begin(), rom.end());
     dumps[6] = Bytes(n, 0x5A);  // nothing of it
     std::vector<DumpView> views;
-    for (const Bytes& d : dumps) views.push_back({d, testing::crcOf(d)});
+    for (const Bytes& d : dumps) views.push_back({d, crcOf(d)});
     const NearSearch found = findNear(expected, views);
     std::vector<std::string> said;
     for (const NearMatch& m : found.matches) {
@@ -298,33 +281,24 @@ TEST(NearRom, EachFaultOfADumpIsNamedAgainstTheRom) {
                            " " + std::to_string(m.part) + "/" + std::to_string(m.parts) + " d" +
                            std::to_string(m.dump) + "," + std::to_string(m.second);
         for (const BitOff& b : m.bits)
-            line.append(" ")
-                .append(std::to_string(b.byte))
-                .append(":D")
-                .append(std::to_string(b.bit))
-                .append(b.rose ? "+" : "-");
+            line +=
+                " " + std::to_string(b.byte) + ":D" + std::to_string(b.bit) + (b.rose ? "+" : "-");
         said.push_back(line + (m.confirmed ? " sha1" : ""));
     }
-    const std::string rose = (dumps[1][0x123] & 0x08) ? "+" : "-";
+    const auto rose = [](bool set) { return std::string(set ? "+" : "-"); };
     EXPECT_EQ(said, (std::vector<std::string>{
                         "0 t0 1/1 d0,0 sha1",
-                        std::string("3 t0 1/1 d1,0 291:D3").append(rose).append(" sha1"),
-                        std::string("3 t0 1/1 d2,0 7:D0")
-                            .append(dumps[2][7] & 1 ? "+" : "-")
-                            .append(" 4000:D7")
-                            .append(dumps[2][4000] & 0x80 ? "+" : "-")
-                            .append(" sha1"),
-                        "1 t6 1/2 d5,0 sha1",
-                        "2 t4 1/1 d4,3 sha1",
-                    }));
+                        "3 t0 1/1 d1,0 291:D3" + rose(dumps[1][0x123] & 0x08) + " sha1",
+                        "3 t0 1/1 d2,0 7:D0" + rose(dumps[2][7] & 1) + " 4000:D7" +
+                            rose(dumps[2][4000] & 0x80) + " sha1",
+                        "1 t6 1/2 d5,0 sha1", "2 t4 1/1 d4,3 sha1"}));
     EXPECT_FALSE(found.twoBitsSkipped);
     // A megabyte ROM has too many two-bit candidates to confirm within the budget: said.
     Bytes big(1 << 20, 0x11);
     Bytes bigDump = big;
     bigDump[5] ^= 0x03;
-    const DumpView bigView{bigDump, testing::crcOf(bigDump)};
-    EXPECT_TRUE(
-        findNear({testing::crcOf(big), 1 << 20, sha1(big)}, std::span(&bigView, 1)).twoBitsSkipped);
+    const DumpView bigView{bigDump, crcOf(bigDump)};
+    EXPECT_TRUE(findNear({crcOf(big), 1 << 20, sha1(big)}, std::span(&bigView, 1)).twoBitsSkipped);
 }
 
 }  // namespace

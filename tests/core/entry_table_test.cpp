@@ -76,19 +76,19 @@ TEST(EntryTableIndex, LargeLoadsMatchInTableOrder) {
     std::map<std::pair<std::uint32_t, std::uint32_t>, std::vector<std::string>> expected;
     for (int load = 0; load < 2; ++load) {
         constexpr std::size_t kCount = 30000;
-        testing::Bytes roms;
+        Bytes roms;
         for (std::size_t k = 0; k < kCount; ++k) {
             const std::uint32_t crc = k % 4 == 0 ? rng() % 3 : rng() % 50000;
             const std::uint32_t size = 1u << (rng() % 3);
-            const std::string name = testing::numbered(testing::numbered("L", load) + ".", k);
-            testing::append(roms, testing::romTableBytes(-1, name, crc, size));
+            const std::string name = numbered(numbered("L", load) + ".", k);
+            append(roms, romTableBytes(-1, name, crc, size));
             expected[{crc, size}].push_back(name);
         }
         auto bytes = std::make_shared<std::uint8_t[]>(roms.size());
         std::copy(roms.begin(), roms.end(), bytes.get());
         table.appendChips(std::move(bytes), kCount, nullptr, 0);
     }
-    table.push_back(testing::makeEntry(0, 1, "last", ""));
+    table.push_back(makeEntry(0, 1, "last", ""));
     expected[{0, 1}].push_back("last");
     for (const auto& [key, names] : expected) {
         std::vector<std::string> got;

@@ -22,21 +22,18 @@ void writeArchive(const std::string& path, const std::string& kind,
     const auto check = [&](int status) {
         if (status < ARCHIVE_WARN) throw std::runtime_error(archive_error_string(w));
     };
-    if (kind == "zip") {
-        check(archive_write_set_format_zip(w));
-    } else if (kind == "7z") {
-        check(archive_write_set_format_7zip(w));
-    } else if (kind == "gz" || kind == "xz" || kind == "bz2") {
-        check(archive_write_set_format_raw(w));
-        if (kind == "gz") check(archive_write_add_filter_gzip(w));
-        if (kind == "xz") check(archive_write_add_filter_xz(w));
-        if (kind == "bz2") check(archive_write_add_filter_bzip2(w));
-    } else {
-        check(archive_write_set_format_pax_restricted(w));
-        if (kind == "tar.gz") check(archive_write_add_filter_gzip(w));
-        if (kind == "tar.xz") check(archive_write_add_filter_xz(w));
-        if (kind == "tar.bz2") check(archive_write_add_filter_bzip2(w));
-    }
+    // A compressed stream's suffix names its filter; what is left names the format, a raw one
+    // when nothing is.
+    const std::string filter = kind.ends_with("gz")    ? "gzip"
+                               : kind.ends_with("xz")  ? "xz"
+                               : kind.ends_with("bz2") ? "bzip2"
+                                                       : "";
+    const std::string format = kind == "zip"             ? "zip"
+                               : kind == "7z"            ? "7zip"
+                               : kind.starts_with("tar") ? "paxr"
+                                                         : "raw";
+    check(archive_write_set_format_by_name(w, format.c_str()));
+    if (!filter.empty()) check(archive_write_add_filter_by_name(w, filter.c_str()));
     check(archive_write_open_filename(w, path.c_str()));
     for (const Member& m : members) {
         std::unique_ptr<archive_entry, decltype(&archive_entry_free)> entry(archive_entry_new(),

@@ -46,6 +46,12 @@ Bytes bytesOf(const std::string& text) { return Bytes(text.begin(), text.end());
 
 void append(Bytes& to, const Bytes& more) { to.insert(to.end(), more.begin(), more.end()); }
 
+Bytes join(std::initializer_list<Bytes> parts) {
+    Bytes out;
+    for (const Bytes& part : parts) append(out, part);
+    return out;
+}
+
 namespace {
 // Little-endian numbers of `width` bytes and texts NUL-padded to `width`, one after another.
 struct Record {
@@ -113,6 +119,12 @@ std::string sha1Hex(std::span<const std::uint8_t> bytes) {
 
 std::uint32_t crcOf(std::span<const std::uint8_t> bytes) {
     return Crc32(0, bytes.data(), std::uint32_t(bytes.size()));
+}
+
+int occurrences(std::string_view text, std::string_view what) {
+    int n = 0;
+    for (auto at = text.find(what); at != text.npos; at = text.find(what, at + 1)) ++n;
+    return n;
 }
 
 std::ostream& operator<<(std::ostream& out, const Call& call) {

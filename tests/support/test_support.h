@@ -43,6 +43,7 @@ void writeFile(const std::string& path, const std::string& text);
 Bytes readFile(const std::string& path);
 Bytes bytesOf(const std::string& text);
 void append(Bytes& to, const Bytes& more);
+Bytes join(std::initializer_list<Bytes> parts);
 
 // Records as the database files store them.
 Bytes romEntryBytes(std::uint32_t crc, std::uint32_t size, const std::string& name,
@@ -68,6 +69,8 @@ std::string hexText(std::uint32_t value, const char* format = "%08x");
 std::string sha1Hex(std::span<const std::uint8_t> bytes);
 // The CRC-32 of all of `bytes`.
 std::uint32_t crcOf(std::span<const std::uint8_t> bytes);
+// How many times `what` starts in `text`.
+int occurrences(std::string_view text, std::string_view what);
 
 // One call the core made on its front end: "messageBox", "pull", "push", "setTitle", "enable"
 // or "scroll".

@@ -8,8 +8,10 @@
 #include <QApplication>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <filesystem>
 #include <memory>
 
+#include "tests/support/archive_writer.h"
 #include "tests/support/expected_texts.h"
 #include "tests/support/test_support.h"
 #include "tests/ui/framework/scripted_blocking.h"
@@ -17,16 +19,14 @@
 #include "ui/main_dialog.h"
 
 using chipsight::testing::Bytes;
+using chipsight::testing::bytesOf;
+using chipsight::testing::join;
+using chipsight::testing::Member;
 using chipsight::testing::readFile;
 using chipsight::testing::romEntryBytes;
+using chipsight::testing::writeArchive;
 using chipsight::testing::writeFile;
 namespace expected = chipsight::expected;
-
-inline Bytes join(std::initializer_list<Bytes> parts) {
-    Bytes out;
-    for (const Bytes& part : parts) out.insert(out.end(), part.begin(), part.end());
-    return out;
-}
 
 class MainWindowTest : public ::testing::Test {
   protected:
@@ -60,6 +60,16 @@ class MainWindowTest : public ::testing::Test {
         theApp().m_pMainWnd = dialog.get();
         dialog->create();
     }
+    // A ListXML of machine m, whose chips u1 and u2 are test.bin and 04 05 06 07, and a folder
+    // "board" holding a dump of u1.
+    void writeBoard() {
+        writeFile(db.file("board.xml"),
+                  std::string("<?xml version=\"1.0\"?><mame><machine name=\"m\"><description>"
+                              "Machine</description><rom name=\"u1\" size=\"4\" crc=\"8bb98613\"/>"
+                              "<rom name=\"u2\" size=\"4\" crc=\"60d3b885\"/></machine></mame>\n"));
+        std::filesystem::create_directory(file("board"));
+        writeFile(file("board/a.bin"), Bytes{0, 1, 2, 3});
+    }
     std::string file(const std::string& name) const { return files.file(name); }
     QString path(const std::string& name) const { return QString::fromStdString(file(name)); }
 
@@ -82,12 +92,7 @@ class MainWindowTest : public ::testing::Test {
     }
     // How many reports of `name` the log holds.
     int reports(const std::string& name) const {
-        int n = 0;
-        const std::string& log = dialog->m_session.logText();
-        for (auto at = log.find(name + ":"); at != std::string::npos;
-             at = log.find(name + ":", at + 1))
-            ++n;
-        return n;
+        return chipsight::testing::occurrences(dialog->m_session.logText(), name + ":");
     }
 
     const Bytes chips = join({romEntryBytes(0xEAE621C7, 2, "U2", "Demo board"),

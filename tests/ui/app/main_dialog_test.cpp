@@ -12,7 +12,6 @@
 #include <filesystem>
 
 #include "app_fixture.h"
-#include "tests/support/archive_writer.h"
 
 namespace {
 
@@ -49,7 +48,7 @@ TEST_F(MainWindowTest, LoadFileAndDropsIdentifyInOrderPastAFolder) {
     EXPECT_EQ(dialog->m_session.logText().rfind(kWorkedExample + kWorkedExample + "=", 0), 0u);
     EXPECT_EQ(reports("b.bin"), 1);
     // An archive, loaded or dropped, has each file inside reported under its own name.
-    chipsight::testing::writeArchive(file("set.zip"), "zip", {{"x/test.bin", {0, 1, 2, 3}}});
+    writeArchive(file("set.zip"), "zip", {{"x/test.bin", {0, 1, 2, 3}}});
     ui.fileAnswers = {path("set.zip")};
     click(IDC_LOAD_FILE);
     QMimeData zip;
@@ -58,10 +57,10 @@ TEST_F(MainWindowTest, LoadFileAndDropsIdentifyInOrderPastAFolder) {
     EXPECT_EQ(reports("set.zip/x/test.bin"), 2);
     EXPECT_EQ(boxTexts().size(), 1u);
     // Members of a length no image has are said in one box for the archive, the first named.
-    std::vector<chipsight::testing::Member> odd;
+    std::vector<Member> odd;
     for (int i = 0; i < 7; ++i) odd.push_back({"m" + std::to_string(i) + ".bin", Bytes(3, 0)});
     odd.push_back({"test.bin", {0, 1, 2, 3}});
-    chipsight::testing::writeArchive(file("odd.zip"), "zip", odd);
+    writeArchive(file("odd.zip"), "zip", odd);
     ui.fileAnswers = {path("odd.zip")};
     click(IDC_LOAD_FILE);
     const std::string zipPath = file("odd.zip");
@@ -172,7 +171,7 @@ TEST_F(MainWindowTest, TheSavedLogHoldsReportsTypedTextAndBytesThatAreNotUtf8) {
     EXPECT_EQ(dialog->m_session.logText(), all);
     click(IDC_SAVE_LOG);
     EXPECT_FALSE(ui.fileRequests.back().open);
-    EXPECT_EQ(readFile(file("saved.log")), chipsight::testing::bytesOf(all)) << "extension added";
+    EXPECT_EQ(readFile(file("saved.log")), bytesOf(all)) << "extension added";
 }
 
 TEST_F(MainWindowTest, SaveLogAsksBeforeReplacingAndSaysWhenItCannot) {
@@ -190,7 +189,7 @@ TEST_F(MainWindowTest, SaveLogAsksBeforeReplacingAndSaysWhenItCannot) {
     EXPECT_GT(log()->verticalScrollBar()->maximum(), 0);
     EXPECT_EQ(log()->verticalScrollBar()->value(), log()->verticalScrollBar()->maximum());
     click(IDC_SAVE_LOG);
-    EXPECT_EQ(readFile(file("old.log")), chipsight::testing::bytesOf(dialog->m_session.logText()));
+    EXPECT_EQ(readFile(file("old.log")), bytesOf(dialog->m_session.logText()));
     click(IDC_SAVE_LOG);
     ASSERT_EQ(ui.boxes.size(), 4u);
     EXPECT_EQ(ui.boxes[0],
@@ -221,22 +220,21 @@ TEST_F(MainWindowTest, HelpShowsUsageAndEveryWayToAMenuEndsInAbout) {
         EXPECT_EQ(menu == &dialog->systemMenu(), way == 2);
         const QList<QAction*> actions = menu->actions();
         ASSERT_GE(actions.size(), 8);
-        EXPECT_TRUE(actions[actions.size() - 8]->isSeparator());
+        QStringList added;  // a separator as "-"
+        for (QAction* a : actions.mid(actions.size() - 8))
+            added << (a->isSeparator() ? QStringLiteral("-") : a->text());
+        EXPECT_EQ(added,
+                  (QStringList{"-", "&Doctor dumps that are not found", "Identify a &board...",
+                               "&Write set...", "Images to b&urn...", "&Collection of ROM sets...",
+                               "&Databases...", "&About Chipsight..."}));
         // The doctor's check item, off at start; each click turns it over.
         QAction* doctor = actions[actions.size() - 7];
-        EXPECT_EQ(doctor->text(), "&Doctor dumps that are not found");
         EXPECT_TRUE(doctor->isCheckable());
         EXPECT_EQ(doctor->isChecked(), way == 1);
         EXPECT_EQ(dialog->m_session.doctor(), way == 1);
         if (way < 2) doctor->trigger();
         EXPECT_EQ(doctor->isChecked(), way == 0);
         EXPECT_EQ(dialog->m_session.doctor(), way == 0);
-        const QStringList board = {"Identify a &board...", "&Write set...", "Images to b&urn...",
-                                   "&Collection of ROM sets..."};
-        for (int i = 0; i < board.size(); ++i)
-            EXPECT_EQ(actions[actions.size() - 6 + i]->text(), board[i]);
-        EXPECT_EQ(actions[actions.size() - 2]->text(), "&Databases...");
-        EXPECT_EQ(actions.back()->text(), "&About Chipsight...");
         if (way == 0) {
             actions[actions.size() - 2]->trigger();
             ASSERT_FALSE(ui.boxes.empty());
@@ -277,15 +275,9 @@ TEST_F(MainWindowTest, NamesThatAreNotUtf8ArriveAsTheirBytes) {
 // The window's board entry takes a folder of dumps or an archive of them, and the board's block
 // follows the reports of its dumps.
 TEST_F(MainWindowTest, ABoardIsIdentifiedFromAFolderOrAnArchive) {
-    writeFile(db.file("board.xml"),
-              std::string("<?xml version=\"1.0\"?><mame><machine name=\"m\"><description>Machine"
-                          "</description><rom name=\"u1\" size=\"4\" crc=\"8bb98613\"/>"
-                          "<rom name=\"u2\" size=\"4\" crc=\"60d3b885\"/></machine></mame>\n"));
-    std::filesystem::create_directory(file("board"));
-    writeFile(file("board/a.bin"), Bytes{0, 1, 2, 3});
+    writeBoard();
     writeFile(file("board/b.bin"), Bytes{4, 5, 6, 7});
-    chipsight::testing::writeArchive(file("board.zip"), "zip",
-                                     {{"a.bin", {0, 1, 2, 3}}, {"b.bin", {4, 5, 6, 7}}});
+    writeArchive(file("board.zip"), "zip", {{"a.bin", {0, 1, 2, 3}}, {"b.bin", {4, 5, 6, 7}}});
     start();
     ui.fileAnswers = {path("board"), path("board.zip")};
     dialog->onSystemCommand(IDM_BOARD, 0);
@@ -320,12 +312,7 @@ TEST_F(MainWindowTest, ABoardIsIdentifiedFromAFolderOrAnArchive) {
 // The collection chosen once is kept for the next start; the images of the chips a board lacks
 // are burnt from it into the folder chosen.
 TEST_F(MainWindowTest, TheCollectionIsKeptAndTheChipsABoardLacksAreBurntFromIt) {
-    writeFile(db.file("board.xml"),
-              std::string("<?xml version=\"1.0\"?><mame><machine name=\"m\"><description>Machine"
-                          "</description><rom name=\"u1\" size=\"4\" crc=\"8bb98613\"/>"
-                          "<rom name=\"u2\" size=\"4\" crc=\"60d3b885\"/></machine></mame>\n"));
-    std::filesystem::create_directories(file("board"));
-    writeFile(file("board/a.bin"), Bytes{0, 1, 2, 3});
+    writeBoard();
     std::filesystem::create_directories(file("mine/m"));
     writeFile(file("mine/m/u2"), Bytes{4, 5, 6, 7});
     start();
