@@ -506,7 +506,7 @@ TEST_F(Cli, ABoardIsJudgedAsOneWithTheDoctorsFindsAgainstItsChips) {
     ASSERT_FALSE(sets.empty());
     Bytes damaged = readFile(sets.string());
     std::uint64_t blockAt = 0;
-    std::memcpy(&blockAt, damaged.data() + 40, 8);
+    std::memcpy(&blockAt, damaged.data() + 24, 8);
     ASSERT_LT(blockAt + 100, damaged.size());
     damaged[blockAt + 100] ^= 0xFF;
     writeFile(sets.string(), damaged);
