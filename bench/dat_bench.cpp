@@ -31,8 +31,6 @@ extern char** environ;
 namespace {
 
 constexpr const char* kMame = "/usr/games/mame";
-constexpr const char* kSoftwareLists = "/usr/share/games/mame/hash";
-constexpr const char* kXmllint = "/usr/bin/xmllint";
 
 }  // namespace
 
@@ -82,11 +80,23 @@ std::string databaseDir(bool withDats) {
     return dir.string();
 }
 
+const std::vector<std::string>& thousandImages() {
+    static bench::TempDir dir;
+    static std::vector<std::string> files;
+    for (std::uint64_t i = files.size(); i < 1000; ++i) {
+        files.push_back(dir.file("chip" + std::to_string(i) + ".bin"));
+        bench::writeFile(files.back(), bench::randomBytes(64 << 10, i));
+    }
+    return files;
+}
+
 }  // namespace bench
 
 namespace {
 
 using bench::databaseDir;
+using bench::kSoftwareLists;
+using bench::kXmllint;
 using bench::RealDats;
 using bench::realDats;
 
@@ -227,14 +237,8 @@ void datIndex(benchmark::State& state) {
 
 void startUp(benchmark::State& state) { timeCli(state, {"--manual", "12345678", "1024"}); }
 
-// 1,000 files of 64 KiB, different in content, none of them known.
 void identifyFiles(benchmark::State& state) {
-    static bench::TempDir dir;
-    static std::vector<std::string> files;
-    for (std::uint64_t i = files.size(); i < 1000; ++i) {
-        files.push_back(dir.file("chip" + std::to_string(i) + ".bin"));
-        bench::writeFile(files.back(), bench::randomBytes(64 << 10, i));
-    }
+    const std::vector<std::string>& files = bench::thousandImages();
     std::vector<std::string> arguments = {"--"};
     arguments.insert(arguments.end(), files.begin(), files.end());
     timeCli(state, arguments);

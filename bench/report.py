@@ -112,6 +112,21 @@ ROWS = [
         "dat-start/dats:1/real_time", "peak_bytes", False, 1.0, "limit_bytes"),
     Row("chipsight-cli 1,000 x 64 KiB with ListXML + software lists vs the sample database",
         "dat-identify/dats:1/real_time", "dat-identify/dats:0/real_time", "real_time", False, 1.2),
+    Row("first compile of ListXML + software lists + TOSEC-shaped corpus (1,000,000 ROMs, 3,764 DATs) vs "
+        "xmllint --stream", "tosec-compile/chipsight/real_time", "tosec-compile/xmllint/real_time",
+        "real_time", False, 0.35),
+    Row("  peak memory of that compile vs 512 MB", "tosec-compile/chipsight/real_time",
+        "tosec-compile/chipsight/real_time", "peak_bytes", False, 1.0, "limit_bytes"),
+    Row("start-up from the cache with all of that + 1,000,000 chips + 1,000,000 custom records vs the sample "
+        "database", "tosec-start/chipsight/real_time", "dat-start/dats:0/real_time", "real_time", False, 5.0),
+    Row("  peak memory of that start-up vs 128 MB", "tosec-start/chipsight/real_time",
+        "tosec-start/chipsight/real_time", "peak_bytes", False, 1.0, "limit_bytes"),
+    Row("  that start-up vs its floor: finding the DATs, a stat() of each, a read() of the database files",
+        "tosec-start/chipsight/real_time", "tosec-start/floor/real_time", "real_time", False, None),
+    Row("  that floor vs the sample database's start-up", "tosec-start/floor/real_time",
+        "dat-start/dats:0/real_time", "real_time", False, None),
+    Row("chipsight-cli 1,000 x 64 KiB with all of that vs the sample database", "tosec-identify/chipsight/real_time",
+        "dat-identify/dats:0/real_time", "real_time", False, 1.2),
     Row("window log, 10,000 identifications: last 1,000 vs first 1,000", "log/10000/iterations:1/real_time",
         "log/10000/iterations:1/real_time", "last_1000_s", False, 1.5, "first_1000_s"),
     Row("doctor: identifyFile 1 MiB not found (MAME's lists) vs identifying it + SHA-1 of the candidates' "
