@@ -60,8 +60,8 @@ void cacheFile(const std::uint8_t* data, std::size_t size) {
     if (bytes.size() >= kHeader &&
         (std::memcpy(&table, &bytes[40], 8), table <= bytes.size() - kHeader)) {
         std::memcpy(&sumsAt, &bytes[56], 8);
-        // Each file's record: the checksum of its block's header.
-        constexpr std::size_t kRecord = 112;
+        // Each file's record: the copy of its block's header.
+        constexpr std::size_t kRecord = 112 + DatStore::kHeaderBytes;
         for (std::uint64_t at = kHeader;
              at <= kHeader + table && kHeader + table - at >= kRecord;) {
             std::uint64_t blockAt = 0, blockLength = 0;
@@ -71,10 +71,8 @@ void cacheFile(const std::uint8_t* data, std::size_t size) {
             std::memcpy(&pathLength, &bytes[at + 92], 4);
             std::memcpy(&failureLength, &bytes[at + 96], 4);
             const std::uint64_t head = std::min<std::uint64_t>(blockLength, DatStore::kHeaderBytes);
-            if (blockAt <= bytes.size() && head <= bytes.size() - blockAt) {
-                const std::uint32_t crc = Crc32(0, bytes.data() + blockAt, std::uint32_t(head));
-                std::memcpy(&bytes[at + 104], &crc, 4);
-            }
+            if (blockAt <= bytes.size() && head <= bytes.size() - blockAt)
+                std::memcpy(&bytes[at + 112], bytes.data() + blockAt, head);
             at += (kRecord + std::uint64_t(pathLength) + failureLength + 7) / 8 * 8;
         }
         const std::uint64_t dataAt = (kHeader + table + 7) / 8 * 8;

@@ -62,8 +62,9 @@ namespace {
 //   table   per file: u64 size, i64 modified seconds and nanoseconds, i64 changed seconds
 //           and nanoseconds, u64 inode, u64 device (its identity), u64 block offset, u64 block
 //           length, i64 read since, u64 content bytes, u32 format, u32 path length, u32 failure
-//           length, u32 content CRC-32, u32 CRC-32 of the block's header, u32 zero; then the
-//           path and the failure text; padded to 8
+//           length, u32 content CRC-32, u32 zero, u32 zero, a copy of the block's header (so
+//           that a start touches no block it does not look into); then the path and the
+//           failure text; padded to 8
 //   blocks  from the end of the table on, each file's DatStore block, at a multiple of 8
 //   index   at multiples of 64: the keys (u32 crc, u32 size per entry), the rings (u32 per
 //           entry), the slot bytes, the slots' entry numbers (u32), the filter (u64 per 16
@@ -76,9 +77,10 @@ namespace {
 constexpr char kMagic[8] = {'C', 'S', 'D', 'A', 'T', 'S', 'E', 'T'};
 // Changes whenever this layout, a store's block or what the readers make of a DAT changes, so
 // that a cache made by another version is compiled again.
-constexpr std::uint32_t kVersion = 7;
+constexpr std::uint32_t kVersion = 8;
 constexpr std::uint32_t kByteOrderMark = 0x01020304;
-constexpr std::size_t kHeaderBytes = 88, kChecksummedHeader = 80, kRecordBytes = 112, kAlign = 64;
+constexpr std::size_t kHeaderBytes = 88, kChecksummedHeader = 80,
+                      kRecordBytes = 112 + DatStore::kHeaderBytes, kAlign = 64;
 
 std::uint64_t alignUp(std::uint64_t v, std::uint64_t to) { return (v + to - 1) / to * to; }
 
@@ -112,11 +114,6 @@ Layout layoutOf(std::uint64_t keysAt, std::uint64_t count, std::uint64_t slots) 
     l.filter = alignUp(l.entries + slots * 4, kAlign);
     l.end = l.filter + KeyIndexView::filterWordsFor(slots) * 8;
     return l;
-}
-
-// The CRC-32 of a block's header, which a start reads of every block.
-std::uint32_t headerCrc(const std::uint8_t* block, std::uint64_t length) {
-    return Crc32(0, block, std::uint32_t(std::min<std::uint64_t>(length, DatStore::kHeaderBytes)));
 }
 
 double secondsSince(std::chrono::steady_clock::time_point start) {
@@ -231,7 +228,8 @@ std::shared_ptr<DatSet> DatSetLoad::readCache(const std::string& file) {
         const auto format = get<std::uint32_t>(r + 88), pathLength = get<std::uint32_t>(r + 92),
                    failureLength = get<std::uint32_t>(r + 96);
         dat.contentCrc = get<std::uint32_t>(r + 100);
-        if (format > std::uint32_t(DatFormat::ClrMamePro) || get<std::uint32_t>(r + 108) != 0 ||
+        if (format > std::uint32_t(DatFormat::ClrMamePro) || get<std::uint32_t>(r + 104) != 0 ||
+            get<std::uint32_t>(r + 108) != 0 ||
             std::uint64_t(pathLength) + failureLength > tableEnd - at - kRecordBytes)
             return nullptr;
         dat.format = DatFormat(format);
@@ -243,12 +241,11 @@ std::shared_ptr<DatSet> DatSetLoad::readCache(const std::string& file) {
         set->cacheFile_->identities.push_back(dat.identity);
         if (blockLength > 0) {
             if (blockAt % 8 != 0 || blockAt < dataAt || blockAt > keysAt ||
-                blockLength > keysAt - blockAt ||
-                headerCrc(p + blockAt, blockLength) != get<std::uint32_t>(r + 104))
+                blockLength > keysAt - blockAt)
                 return nullptr;
             dat.store =
                 DatStore::open(std::shared_ptr<const std::uint8_t[]>(set->mapping_, p + blockAt),
-                               std::size_t(blockLength), set->cacheFile_, std::size_t(i));
+                               std::size_t(blockLength), set->cacheFile_, std::size_t(i), r + 112);
             if (!dat.store) return nullptr;
         }
         dat.seconds = secondsSince(start);
@@ -380,12 +377,14 @@ bool storeDatSet(const std::string& file, const DatSet& set) {
               dat.identity.device, blockLength > 0 ? at : 0, blockLength,
               std::uint64_t(dat.readSince), dat.contentBytes})
             put(head, v);
-        const std::uint32_t blockCrc =
-            blockLength > 0 ? headerCrc(dat.store->block(), blockLength) : 0;
-        for (const std::uint32_t v :
-             {std::uint32_t(dat.format), std::uint32_t(dat.path.size()),
-              std::uint32_t(dat.failure.size()), dat.contentCrc, blockCrc, std::uint32_t(0)})
+        for (const std::uint32_t v : {std::uint32_t(dat.format), std::uint32_t(dat.path.size()),
+                                      std::uint32_t(dat.failure.size()), dat.contentCrc,
+                                      std::uint32_t(0), std::uint32_t(0)})
             put(head, v);
+        std::uint8_t header[DatStore::kHeaderBytes] = {};
+        if (blockLength >= DatStore::kHeaderBytes)
+            std::memcpy(header, dat.store->block(), DatStore::kHeaderBytes);
+        head.insert(head.end(), header, header + DatStore::kHeaderBytes);
         head.insert(head.end(), dat.path.begin(), dat.path.end());
         head.insert(head.end(), dat.failure.begin(), dat.failure.end());
         head.resize(alignUp(head.size(), 8));

@@ -156,13 +156,14 @@ std::vector<std::uint8_t> DatStoreBuilder::finish(DatFormat format) const {
 std::shared_ptr<const DatStore> DatStore::open(std::shared_ptr<const std::uint8_t[]> block,
                                                std::size_t length,
                                                std::shared_ptr<const DatBlockSource> source,
-                                               std::size_t file) {
+                                               std::size_t file, const std::uint8_t* header) {
     const std::uint8_t* p = block.get();
-    if (length < kHeaderBytes || std::memcmp(p, kMagic, sizeof kMagic) != 0 ||
-        load32(p + 8) != kLayoutVersion || load32(p + 12) > std::uint32_t(DatFormat::ClrMamePro))
+    const std::uint8_t* h = header ? header : p;
+    if (length < kHeaderBytes || std::memcmp(h, kMagic, sizeof kMagic) != 0 ||
+        load32(h + 8) != kLayoutVersion || load32(h + 12) > std::uint32_t(DatFormat::ClrMamePro))
         return nullptr;
-    const std::uint64_t count = load64(p + 16), sets = load64(p + 24), texts = load64(p + 32),
-                        pool = load64(p + 40), sha1s = load64(p + 48), md5s = load64(p + 56);
+    const std::uint64_t count = load64(h + 16), sets = load64(h + 24), texts = load64(h + 32),
+                        pool = load64(h + 40), sha1s = load64(h + 48), md5s = load64(h + 56);
     // Each count is below the length of a block in memory (under 2^48 bytes), so none of the
     // products below can overflow.
     if (count > length || sets > length || texts > length || pool > length || sha1s > count ||
@@ -175,7 +176,7 @@ std::shared_ptr<const DatStore> DatStore::open(std::shared_ptr<const std::uint8_
     if (need != length) return nullptr;
     std::shared_ptr<DatStore> store(new DatStore);
     store->length_ = length;
-    store->format_ = DatFormat(load32(p + 12));
+    store->format_ = DatFormat(load32(h + 12));
     store->count_ = count;
     store->sets_ = sets;
     store->texts_ = texts;

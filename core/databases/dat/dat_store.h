@@ -115,12 +115,14 @@ class DatStore {
     static constexpr std::size_t kHeaderBytes = 64;
 
     // The store over a block, which it keeps alive; none when the block's header and length do
-    // not agree. With a `source`, the block is file number `file` of a cache: its header is
-    // taken as checked already, and every other byte is checked as it is read.
+    // not agree. With a `source`, the block is file number `file` of a cache, whose header is
+    // `header` (a copy checked already, kept apart so that opening touches no page of the
+    // block), and every byte of the block is checked as it is read.
     static std::shared_ptr<const DatStore> open(std::shared_ptr<const std::uint8_t[]> block,
                                                 std::size_t length,
                                                 std::shared_ptr<const DatBlockSource> source = {},
-                                                std::size_t file = 0);
+                                                std::size_t file = 0,
+                                                const std::uint8_t* header = nullptr);
 
     DatFormat format() const { return format_; }
     std::size_t size() const { return count_; }
