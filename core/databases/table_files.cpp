@@ -8,7 +8,6 @@
 
 #include "core/checksum/crc32.h"
 #include "core/databases/dat/dat_loading.h"
-#include "core/databases/entry_table.h"
 #include "core/sys/file_layer.h"
 #include "core/sys/large_pages.h"
 
@@ -39,15 +38,9 @@ std::shared_ptr<std::uint8_t[]> largeBlock(std::size_t bytes) {
         [](std::uint8_t* p) { freeLargePages(p); });
 }
 
-// What a compiled run of the chips is made for: records of these bytes.
-struct ChipStamp {
-    std::uint64_t bytes;
-    std::uint32_t crc, unused;
-};
-
-// What a compiled run of the custom file is made for: the file (its device and inode) as it
-// was, its first `bytes`, the checksums of their first and last chunk, and when it was read.
-struct CustomStamp {
+// What a compiled run of a table file is made for: the file (its device and inode) as it was,
+// its first `bytes`, the checksums of their first and last chunk, and when it was read.
+struct TableStamp {
     std::uint64_t device, inode, length, bytes;
     std::int64_t modifiedSeconds, modifiedNanoseconds, changedSeconds, changedNanoseconds;
     std::int64_t readSince;
@@ -90,24 +83,10 @@ WholeFile readWholeFile(const std::string& path, std::size_t recordSize) {
     return result;
 }
 
-std::shared_ptr<const IndexedRun> chipRun(const std::string& cacheFile,
-                                          std::shared_ptr<const std::uint8_t[]> roms,
-                                          std::size_t count) {
-    const ChipStamp stamp{count * RomTableRecord::kSize,
-                          crcOf(roms.get(), count * RomTableRecord::kSize), 0};
-    const auto same = [&](std::span<const std::uint8_t> stored, std::size_t n) {
-        return n == count && stored.size() == sizeof stamp &&
-               std::memcmp(stored.data(), &stamp, sizeof stamp) == 0;
-    };
-    if (auto run = IndexedRun::open(cacheFile, EntryTable::kChipShape, roms, same)) return run;
-    auto run = IndexedRun::make(std::move(roms), count, EntryTable::kChipShape);
-    run->store(cacheFile, bytesOf(stamp), false);
-    return run;
-}
-
-CustomRecords readCustomRecords(const std::string& path, const std::string& cacheFile) {
-    constexpr std::size_t kRecord = RomEntry::kSize;
-    CustomRecords out;
+TableRecords readTableRecords(const std::string& path, const std::string& cacheFile,
+                              RecordShape shape, bool grows) {
+    const std::size_t kRecord = shape.stride;
+    TableRecords out;
     OpenFailure failure = OpenFailure::Unavailable;
     auto file = File::open(path, File::Mode::ReadDatabase, &failure);
     out.opened = file || failure == OpenFailure::Busy;
@@ -121,7 +100,7 @@ CustomRecords readCustomRecords(const std::string& path, const std::string& cach
         identity.reset();
 
     const auto trust = [&](std::span<const std::uint8_t> stored, std::size_t count) {
-        CustomStamp s;
+        TableStamp s;
         if (stored.size() != sizeof s) return false;
         std::memcpy(&s, stored.data(), sizeof s);
         if (s.device != file->device() || s.inode != file->inode() || s.bytes == 0 ||
@@ -135,16 +114,17 @@ CustomRecords readCustomRecords(const std::string& path, const std::string& cach
             return identity == then && !mayHaveChangedUnseen(then, s.readSince);
         }
         // Grown: the same start, unless so much was appended that compiling it all pays.
-        if ((whole - s.bytes) * 8 > s.bytes) return false;
+        if (!grows || (whole - s.bytes) * 8 > s.bytes) return false;
         return endCrcs(*file, s.bytes) == std::pair(s.firstCrc, s.lastCrc);
     };
     // Should the compiled copy prove damaged, the file's start is read again.
-    const auto reread = [path](std::size_t count) -> std::shared_ptr<const std::uint8_t[]> {
+    const auto reread = [path,
+                         kRecord](std::size_t count) -> std::shared_ptr<const std::uint8_t[]> {
         WholeFile again = readWholeFile(path, kRecord);
         if (again.size < count * kRecord) return nullptr;
         return again.bytes;
     };
-    out.run = IndexedRun::open(cacheFile, EntryTable::kRecordShape, nullptr, trust, reread);
+    out.run = IndexedRun::open(cacheFile, shape, nullptr, trust, reread);
 
     const std::uint64_t from = out.run ? out.run->size() * kRecord : 0;
     try {
@@ -161,23 +141,23 @@ CustomRecords readCustomRecords(const std::string& path, const std::string& cach
     // All of it read: compiled for the next start.
     std::shared_ptr<const IndexedRun> run;
     try {
-        run = IndexedRun::make(out.rest, out.restCount, EntryTable::kRecordShape);
+        run = IndexedRun::make(out.rest, out.restCount, shape);
     } catch (const std::bad_alloc&) {
         return out;
     }
     if (identity && identity->size == file->length()) {
         const std::uint64_t take = std::min(whole, kEndChunk);
-        const CustomStamp stamp{identity->device,
-                                identity->inode,
-                                identity->size,
-                                whole,
-                                identity->modifiedSeconds,
-                                identity->modifiedNanoseconds,
-                                identity->changedSeconds,
-                                identity->changedNanoseconds,
-                                readSince,
-                                crcOf(out.rest.get(), take),
-                                crcOf(out.rest.get() + whole - take, take)};
+        const TableStamp stamp{identity->device,
+                               identity->inode,
+                               identity->size,
+                               whole,
+                               identity->modifiedSeconds,
+                               identity->modifiedNanoseconds,
+                               identity->changedSeconds,
+                               identity->changedNanoseconds,
+                               readSince,
+                               crcOf(out.rest.get(), take),
+                               crcOf(out.rest.get() + whole - take, take)};
         run->store(cacheFile, bytesOf(stamp), true);
     }
     out.run = std::move(run);

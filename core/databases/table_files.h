@@ -25,24 +25,21 @@ struct WholeFile {
 };
 WholeFile readWholeFile(const std::string& path, std::size_t recordSize = 1);
 
-// The run of the `count` chip records `roms`: its index compiled in `cacheFile` for exactly
-// these records (known by their checksum), or made now and compiled there for the next start.
-// Throws std::bad_alloc when there is no memory to make it.
-std::shared_ptr<const IndexedRun> chipRun(const std::string& cacheFile,
-                                          std::shared_ptr<const std::uint8_t[]> roms,
-                                          std::size_t count);
-
-// The records of the custom file. The file is only ever appended to, so its compiled run (its
-// records and their index) stands for the start of a file that is the same file grown, and only
-// what was appended since is read.
-struct CustomRecords {
+// The records of a table file, of `shape`: the run compiled in `cacheFile` when it stands for
+// the file as it is (the same file, unchanged since, by its identity), else every whole record
+// read, made into a run and compiled there for the next start. A file that `grows` (the custom
+// file, only ever appended to) may also have grown since: the compiled run then stands for its
+// start, and only what was appended is read.
+struct TableRecords {
     bool opened = false, complete = false;
     // The compiled start of the file, or every record read when no compiled run stood for it.
     std::shared_ptr<const IndexedRun> run;
     // The whole records read after the run, or all of them when no run could be made.
     std::shared_ptr<std::uint8_t[]> rest;
     std::size_t restCount = 0;
+    std::size_t records() const { return (run ? run->size() : 0) + restCount; }
 };
-CustomRecords readCustomRecords(const std::string& path, const std::string& cacheFile);
+TableRecords readTableRecords(const std::string& path, const std::string& cacheFile,
+                              RecordShape shape, bool grows);
 
 }  // namespace chipsight

@@ -60,8 +60,10 @@ void Session::loadDatabases() {
     m_frontEnd.push();
 
     std::int32_t romCount = 0;
-    WholeFile roms, games;
-    roms = readWholeFile(resolveInDirectory(m_database.directory, kRomTableFile));
+    const std::string romPath = resolveInDirectory(m_database.directory, kRomTableFile);
+    TableRecords roms =
+        readTableRecords(romPath, runCacheFile(romPath), EntryTable::kChipShape, false);
+    WholeFile games;
     if (roms.opened) {
         if (!roms.complete) {
             error(text::kFailedReadingRomTable, MB_ICONSTOP);
@@ -72,14 +74,15 @@ void Session::loadDatabases() {
             } else if (!games.complete) {
                 error(text::kFailedReadingGameTable, MB_ICONSTOP);
             } else {
-                romCount = std::int32_t(roms.size / RomTableRecord::kSize);
+                romCount = std::int32_t(roms.records());
             }
         }
     }
 
     std::int32_t customCount = 0;
     const std::string customPath = resolveInDirectory(m_database.directory, kCustomFile);
-    CustomRecords custom = readCustomRecords(customPath, runCacheFile(customPath));
+    TableRecords custom =
+        readTableRecords(customPath, runCacheFile(customPath), EntryTable::kRecordShape, true);
     if (custom.opened) {
         // The table keeps the records as they were read or compiled; only the index is made.
         const std::size_t before = m_entries.size();
@@ -99,14 +102,14 @@ void Session::loadDatabases() {
         }
     }
 
-    // The table keeps the two files' bytes and joins each chip with its game when it is shown.
+    // The table keeps the chips as they were read or compiled and the game table's bytes, and
+    // joins each chip with its game when it is shown.
     try {
-        if (romCount > 0) {
-            const std::string romPath = resolveInDirectory(m_database.directory, kRomTableFile);
-            m_entries.appendChips(
-                chipRun(runCacheFile(romPath), std::move(roms.bytes), std::size_t(romCount)),
-                std::move(games.bytes), games.size);
-        }
+        if (romCount > 0 && roms.run)
+            m_entries.appendChips(std::move(roms.run), std::move(games.bytes), games.size);
+        else if (romCount > 0)
+            m_entries.appendChips(std::move(roms.rest), roms.restCount, std::move(games.bytes),
+                                  games.size);
     } catch (const std::bad_alloc&) {
         // A table too large to index in this memory is as good as one that could not be read.
         error(text::kFailedReadingRomTable, MB_ICONSTOP);

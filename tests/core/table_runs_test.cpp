@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <thread>
 
 #include "core/databases/custom_db.h"
 #include "tests/support/fault_injection.h"
@@ -24,8 +25,9 @@ class TableRuns : public ::testing::Test {
     ~TableRuns() override { ::unsetenv("XDG_CACHE_HOME"); }
 
     // `count` records of each file, of checksums drawn from `seed`: some pairs repeat, so the
-    // index has rings to keep.
-    void writeTables(int count, std::uint32_t seed) {
+    // index has rings to keep. Settled, the files are older than the step of their times, so
+    // that a compiled run can know them by their identity.
+    void writeTables(int count, std::uint32_t seed, bool settled = false) {
         std::mt19937 rng(seed);
         Bytes roms, custom;
         for (int i = 0; i < count; ++i) {
@@ -40,6 +42,7 @@ class TableRuns : public ::testing::Test {
         testing::writeFile(dir.file("CHIPLORE.ROM"), roms);
         testing::writeFile(dir.file("CHIPLORE.GAM"), games);
         testing::writeFile(dir.file("Chipsight.dat"), custom);
+        if (settled) std::this_thread::sleep_for(std::chrono::milliseconds(2100));
     }
 
     // Loads the directory with `cache` as the cache, `faults` in force, and checks that the
@@ -78,10 +81,18 @@ class TableRuns : public ::testing::Test {
 };
 
 TEST_F(TableRuns, AStartReadsOnlyWhatWasAppendedAndTrustsNothingElse) {
-    writeTables(120, 1);
+    writeTables(120, 1, true);
     const std::string cache = dir.file("cache");
     EXPECT_TRUE(loadAndCompare(cache).empty());
     ASSERT_EQ(runFiles().size(), 2u);
+    // As they were: nothing of either file is read again.
+    testing::CoreFixture unread(dir);
+    for (const char* name : {"CHIPLORE.ROM", "Chipsight.dat"}) {
+        testing::InjectedFaults injected({.name = name, .readLimit = 0});
+        unread.core.loadDatabases();
+        unread.core.m_entries.clear();
+    }
+    EXPECT_TRUE(unread.frontEnd.boxes().empty());
 
     // Appended since: the compiled start stands, and only the chunks that tell it is the same
     // start and the new records are read.
@@ -128,7 +139,7 @@ TEST_F(TableRuns, AStartReadsOnlyWhatWasAppendedAndTrustsNothingElse) {
 // Every byte of a compiled file's header and head changed, and the file cut anywhere: never
 // trusted for a wrong answer.
 TEST_F(TableRuns, NoChangedByteOrCutOfACompiledFileIsTrusted) {
-    writeTables(40, 3);
+    writeTables(40, 3, true);
     const std::string cache = dir.file("cache");
     loadAndCompare(cache);
     // Grown since, so the custom file's compiled start is taken as it stands.
