@@ -9,10 +9,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <random>
 #include <stdexcept>
+#include <thread>
 
 #include "core/sys/file_layer.h"
 
@@ -79,7 +81,10 @@ void writeDatabase(const std::string& directory, std::size_t chips, std::size_t 
                  rng);
     writeFile(directory + "/" + chipsight::kRomTableFile, roms);
     writeFile(directory + "/" + chipsight::kGameTableFile, gam);
+    settle();
 }
+
+void settle() { std::this_thread::sleep_for(std::chrono::milliseconds(2100)); }
 
 void writeCustomDatabase(const std::string& directory, std::size_t records) {
     std::mt19937_64 rng(records * 37);
@@ -93,6 +98,7 @@ void writeCustomDatabase(const std::string& directory, std::size_t records) {
         fillText(r + 26, 1 + rng() % chipsight::RomEntry::kDescriptionWidth, rng);
     }
     writeFile(directory + "/" + chipsight::kCustomFile, bytes);
+    settle();
 }
 
 QuietCore::QuietCore(const std::string& directory) : core(frontEnd, directory + "/chipsight", {}) {

@@ -39,6 +39,10 @@ void writeDatabase(const std::string& directory, std::size_t chips, std::size_t 
 inline constexpr std::size_t kMaxGames = 32767;  // what the records' 16-bit index can name
 // Chipsight.dat with `records` custom records in `directory`, made as writeDatabase makes chips.
 void writeCustomDatabase(const std::string& directory, std::size_t records);
+// Waits until files just written are older than the step of their times, as the files of any
+// start after the first are: the cache then knows them by their identity. (Both writers above
+// wait so.)
+void settle();
 
 // Answers every call and shows nothing (the benchmarks clear the core's log as a terminal does
 // once it has written a block out).

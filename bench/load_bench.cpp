@@ -54,6 +54,7 @@ const std::string& oneKeyDatabase(std::int64_t chips) {
                          std::vector<std::uint8_t>(std::size_t(chips) * 28, 0));
         std::filesystem::copy_file(database(chips) + "/" + chipsight::kGameTableFile,
                                    dir->file(chipsight::kGameTableFile));
+        bench::settle();
     }
     static std::map<std::int64_t, std::string> paths;
     return paths[chips] = dir->path();

@@ -2,10 +2,10 @@
 // that carry the pair, so a lookup costs the same against a million entries as against none.
 //
 // Entries come in four kinds. Those appended one by one (entries added while the program runs,
-// tests) are kept whole. Chip records loaded from CHIPLORE.ROM and custom records loaded from
-// Chipsight.dat stay the bytes they were read as, and an entry is made of its record (a chip
-// joined with its game, as joinRecord does) only when it is looked at: a million chips then take
-// their 28 bytes each instead of 108, and loading either file writes out nothing but the index.
+// tests) are kept whole. Chip records of CHIPLORE.ROM and custom records of Chipsight.dat stay
+// the bytes they were read as or mapped from the cache as, and an entry is made of its record (a
+// chip joined with its game, as joinRecord does) only when it is looked at: a million chips then
+// take their 28 bytes each instead of 108.
 // The entries of a DAT file stay in the block of their DatStore, mapped from the cache or built
 // by its reader.
 //
@@ -16,9 +16,10 @@
 //
 // What this shape is for, as measured by scripts/bench (a simpler table breaks these):
 // - loading 1,000,000 chips takes at most 3x a plain read() of the two files, and 1,000,000
-//   custom records at most 1.5x as long as the chips, because nothing is copied or joined at
-//   load, and the index of a large load is filled region by region (see link), so filling it
-//   does not wait on memory at every entry;
+//   custom records at most 1.5x as long as the chips, because a start maps their runs compiled
+//   in the cache, records and index, and reads neither file; a run that must be made anew (its
+//   file changed) is filled region by region (see linkKeys), so filling it does not wait on
+//   memory at every entry;
 // - the table of 1,000,000 entries takes at most 1.5x their 108 bytes each, because chips stay
 //   28-byte records, and the index takes 23 bytes an entry (its keys, its link in its pair's
 //   ring, and two slots of a byte, an entry number and a share of the filter);
