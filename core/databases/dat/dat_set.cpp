@@ -3,8 +3,10 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -13,6 +15,8 @@
 #include <mutex>
 #include <new>
 #include <optional>
+#include <system_error>
+#include <thread>
 #include <utility>
 
 #include "core/checksum/crc32.h"
@@ -496,9 +500,50 @@ std::shared_ptr<const DatSet> loadDatSet(const std::vector<DatFile>& dats,
     for (const LoadedDat*& dat : held)
         if (dat && dat->store && !dat->store->intact()) dat = nullptr;
 
-    // The DATs the cache still holds keep what it holds; the others are read.
-    std::vector<LoadedDat> files;
+    // The DATs the cache still holds keep what it holds; the others are read, each on its own,
+    // so on every core but one a worker reads ahead while this thread reads too, and takes them
+    // in load order. Only this thread tells of progress, in load order, and within a file only
+    // of the one it reads itself when that is the next.
+    std::vector<std::size_t> toRead;
+    for (std::size_t i = 0; i < dats.size(); ++i)
+        if (!held[i]) toRead.push_back(i);
+    std::vector<LoadedDat> read(dats.size());
+    std::vector<bool> ready(dats.size(), false);
+    std::mutex mutex;
+    std::condition_variable readyChanged;
+    std::atomic<std::size_t> claimed{0};
+    std::atomic<bool> stop{false};
     std::uint64_t done = 0;
+    const auto readOne = [&](std::size_t k, bool report) {
+        const std::size_t i = toRead[k];
+        LoadedDat loaded = loadDat(dats[i].path, [&](std::uint64_t bytes) {
+            if (report && progress) progress(dats[i].path, std::min(done + bytes, total), total);
+        });
+        const std::lock_guard<std::mutex> lock(mutex);
+        read[i] = std::move(loaded);
+        ready[i] = true;
+        readyChanged.notify_all();
+    };
+    std::vector<std::thread> workers;
+    // However this thread leaves, the workers stop at their next file and are waited for.
+    struct Joined {
+        std::atomic<bool>& stop;
+        std::vector<std::thread>& workers;
+        ~Joined() {
+            stop = true;
+            for (std::thread& worker : workers) worker.join();
+        }
+    } joined{stop, workers};
+    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+    try {
+        for (unsigned t = 1; t < std::min(cores, 4u) && t < toRead.size(); ++t)
+            workers.emplace_back([&] {
+                for (std::size_t k; !stop && (k = claimed++) < toRead.size();) readOne(k, false);
+            });
+    } catch (const std::system_error&) {
+        // Fewer workers than cores: those that started and this thread read them all.
+    }
+    std::vector<LoadedDat> files;
     // Whether the cache may name what was read: not when a file changed while it was read,
     // which the cache would name as it is now, nor when one failed for want of memory.
     bool keep = true;
@@ -509,9 +554,19 @@ std::shared_ptr<const DatSet> loadDatSet(const std::vector<DatFile>& dats,
             files.back().path = dat.path;
             files.back().readSince = now;
         } else {
-            files.push_back(loadDat(dat.path, [&](std::uint64_t bytes) {
-                if (progress) progress(dat.path, std::min(done + bytes, total), total);
-            }));
+            for (std::unique_lock<std::mutex> lock(mutex); !ready[i];) {
+                // While file i is not read, this thread reads the next file nobody has begun.
+                lock.unlock();
+                const std::size_t k = claimed++;
+                if (k < toRead.size()) {
+                    readOne(k, toRead[k] == i);
+                    lock.lock();
+                    continue;
+                }
+                lock.lock();
+                readyChanged.wait(lock, [&] { return bool(ready[i]); });
+            }
+            files.push_back(std::move(read[i]));
             keep = keep && (!dat.identity || datIdentityOf(dat.path) == dat.identity) &&
                    files.back().failure != kOutOfMemory;
         }
