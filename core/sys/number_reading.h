@@ -11,14 +11,21 @@
 
 namespace chipsight {
 
-// The value of one hexadecimal digit of either case; -1 for any other character. Inline: the
-// DAT readers test every character of every SHA-1 with it.
-constexpr int hexDigitValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
+// The value of each byte as a hexadecimal digit of either case; -1 for any other.
+inline constexpr std::array<std::int8_t, 256> kHexDigitValues = [] {
+    std::array<std::int8_t, 256> values{};
+    for (int c = 0; c < 256; ++c)
+        values[std::size_t(c)] = std::int8_t(c >= '0' && c <= '9'   ? c - '0'
+                                             : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                                             : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                                                    : -1);
+    return values;
+}();
+
+// The value of one hexadecimal digit of either case; -1 for any other character. A table, and
+// inline: the DAT readers test every character of every SHA-1 and MD5 with it, a million ROMs
+// of them in a large collection of DATs.
+constexpr int hexDigitValue(char c) { return kHexDigitValues[std::uint8_t(c)]; }
 
 // The 20 bytes of a SHA-1 written as 40 hexadecimal digits; nothing for any other text.
 std::optional<std::array<std::uint8_t, 20>> sha1FromHex(std::string_view hex);

@@ -101,8 +101,10 @@ const char* SetCollector::add(const RomFields& rom, const AreaFields& area) {
     // than failing a file that has always loaded.
     k.md5.clear();
     if (rom.md5.size() == 32 &&
-        std::all_of(rom.md5.begin(), rom.md5.end(), [](char c) { return hexDigitValue(c) >= 0; }))
-        for (const char c : rom.md5) k.md5 += char(c >= 'A' && c <= 'F' ? c + ('a' - 'A') : c);
+        std::all_of(rom.md5.begin(), rom.md5.end(), [](char c) { return hexDigitValue(c) >= 0; })) {
+        k.md5.assign(rom.md5);
+        for (char& c : k.md5) c = char(c >= 'A' && c <= 'F' ? c + ('a' - 'A') : c);
+    }
     k.region.assign(rom.region.empty() ? area.name : rom.region);
     k.endianness.assign(area.endianness);
     k.loadFlag.assign(rom.loadFlag);
