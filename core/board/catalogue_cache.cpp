@@ -1,5 +1,6 @@
 // The catalogue's cache file: a compiled file (see checked_file.h) whose head is the time the
-// DATs were read from (u64) and the table of the DATs, and whose block is the catalogue's.
+// DATs were read from (u64), the length of the catalogue's block (u64, which the file pads) and
+// the table of the DATs, and whose block is the catalogue's.
 //
 //   table    per source: its identity (size, last-write and change times, inode, device, as
 //            seven u64), u64 bytes read, u32 path length, u32 their CRC-32, the path; each
@@ -20,7 +21,7 @@ namespace chipsight::board {
 namespace {
 
 constexpr char kMagic[8] = {'C', 'S', 'C', 'A', 'T', 'F', 'I', 'L'};
-constexpr std::uint32_t kVersion = 2;
+constexpr std::uint32_t kVersion = 3;
 
 std::uint64_t alignUp(std::uint64_t n, std::uint64_t to) { return (n + to - 1) / to * to; }
 
@@ -51,10 +52,13 @@ std::vector<std::uint8_t> tableOf(const std::vector<CatalogueSource>& sources) {
 std::optional<Catalogue> openCatalogueCache(const std::string& file,
                                             const std::vector<CatalogueSource>& sources) {
     std::optional<CheckedFile> compiled = openCheckedFile(file, kMagic, kVersion);
-    if (!compiled || compiled->head.size() < 8) return {};
+    if (!compiled || compiled->head.size() < 16) return {};
     std::int64_t readSince;
+    std::uint64_t blockLength;
     std::memcpy(&readSince, compiled->head.data(), 8);
-    const std::span<const std::uint8_t> table = compiled->head.subspan(8);
+    std::memcpy(&blockLength, compiled->head.data() + 8, 8);
+    if (blockLength > compiled->block.size()) return {};
+    const std::span<const std::uint8_t> table = compiled->head.subspan(16);
     // Every source must be the file it was, by its identity; one written within a step of the
     // read may differ with the same identity, and is known by its bytes.
     std::vector<CatalogueSource> stored = sources;
@@ -77,7 +81,7 @@ std::optional<Catalogue> openCatalogueCache(const std::string& file,
         read.contentCrc = s.contentCrc;
         if (!holdsTheSameBytes(s.path, read)) return {};
     }
-    return Catalogue::open(compiled->mapping, compiled->block.data(), compiled->block.size(),
+    return Catalogue::open(compiled->mapping, compiled->block.data(), std::size_t(blockLength),
                            compiled->checks);
 }
 
@@ -85,8 +89,10 @@ bool storeCatalogue(const std::string& file, const Catalogue& catalogue,
                     const std::vector<CatalogueSource>& sources, std::int64_t readSince) {
     for (const CatalogueSource& s : sources)
         if (datIdentityOf(s.path) != s.identity) return false;
-    std::vector<std::uint8_t> head(8);
+    const std::uint64_t blockLength = catalogue.block().size();
+    std::vector<std::uint8_t> head(16);
     std::memcpy(head.data(), &readSince, 8);
+    std::memcpy(head.data() + 8, &blockLength, 8);
     const std::vector<std::uint8_t> table = tableOf(sources);
     head.insert(head.end(), table.begin(), table.end());
     return storeCheckedFile(file, kMagic, kVersion, head, {catalogue.block()});

@@ -5,6 +5,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <numeric>
@@ -456,6 +457,15 @@ TEST_F(Cli, ABoardIsJudgedAsOneWithTheDoctorsFindsAgainstItsChips) {
         return raw(more).out;
     };
     const std::string out = board();
+    // The cache file of the sets, as the first run compiled it.
+    const auto setsFile = [&] {
+        std::filesystem::path found;
+        for (const auto& f : std::filesystem::recursive_directory_iterator(cache.path()))
+            if (f.path().extension() == ".sets") found = f.path();
+        return found;
+    };
+    struct stat compiled {};
+    ASSERT_EQ(::stat(setsFile().c_str(), &compiled), 0);
     const std::string rose = (off[0x123] & 0x08) ? "read 1 for 0 (charge lost)" : "read 0 for 1";
     const std::string block = out.substr(out.rfind("============================"));
     EXPECT_EQ(block,
@@ -500,10 +510,10 @@ TEST_F(Cli, ABoardIsJudgedAsOneWithTheDoctorsFindsAgainstItsChips) {
 
     // The sets were compiled into the cache by the first run and read from it by the second. A
     // byte of it damaged costs reading the DAT again, and a new cache; a changed DAT is read.
-    std::filesystem::path sets;
-    for (const auto& f : std::filesystem::recursive_directory_iterator(cache.path()))
-        if (f.path().extension() == ".sets") sets = f.path();
-    ASSERT_FALSE(sets.empty());
+    const std::filesystem::path sets = setsFile();
+    struct stat read {};
+    ASSERT_EQ(::stat(sets.c_str(), &read), 0);
+    EXPECT_EQ(read.st_ino, compiled.st_ino) << "the later runs read the sets, never compile them";
     Bytes damaged = readFile(sets.string());
     std::uint64_t blockAt = 0;
     std::memcpy(&blockAt, damaged.data() + 24, 8);
