@@ -1,9 +1,8 @@
 // Making, compiling and mapping back a run of records with its own index.
 //
 // The compiled file (see checked_file.h) has the head: u64 records, u64 slots, u32 stride,
-// u32 where the checksum and u32 where the size lie in a record, u32 1 when the records are in
-// the block, u64 the stamp's length, the stamp; and the block: keys, links, slot bytes, slot
-// entries, filter, then the records when they are kept.
+// u32 where the checksum and u32 where the size lie in a record, u32 zero, u64 the stamp's
+// length, the stamp; and the block: keys, links, slot bytes, slot entries, filter, records.
 #include "core/databases/indexed_run.h"
 
 #include <cstring>
@@ -16,11 +15,11 @@ namespace chipsight {
 namespace {
 
 constexpr char kMagic[8] = {'C', 'S', 'R', 'U', 'N', 'I', 'D', 'X'};
-constexpr std::uint32_t kVersion = 1;
+constexpr std::uint32_t kVersion = 2;
 
 struct Head {
     std::uint64_t count, slots;
-    std::uint32_t stride, crcAt, sizeAt, withRecords;
+    std::uint32_t stride, crcAt, sizeAt, zero;
     std::uint64_t stampBytes;
 };
 
@@ -28,13 +27,13 @@ struct Head {
 struct Parts {
     std::size_t keys, next, tags, entries, filter, records;
 };
-Parts partsOf(std::size_t count, std::size_t slots, RecordShape shape, bool withRecords) {
+Parts partsOf(std::size_t count, std::size_t slots, RecordShape shape) {
     return {count * sizeof(IndexKey),
             count * 4,
             slots,
             slots * 4,
             KeyIndexView::filterWordsFor(slots) * 8,
-            withRecords ? count * shape.stride : 0};
+            count * shape.stride};
 }
 
 }  // namespace
@@ -70,20 +69,18 @@ std::shared_ptr<const IndexedRun> IndexedRun::make(std::shared_ptr<const std::ui
 }
 
 std::shared_ptr<const IndexedRun> IndexedRun::open(const std::string& file, RecordShape shape,
-                                                   std::shared_ptr<const std::uint8_t[]> records,
                                                    const Trust& trust, Reread reread) {
     std::optional<CheckedFile> compiled = openCheckedFile(file, kMagic, kVersion);
     if (!compiled || compiled->head.size() < sizeof(Head)) return nullptr;
     Head h;
     std::memcpy(&h, compiled->head.data(), sizeof h);
-    const bool withRecords = !records;
     if (h.stride != shape.stride || h.crcAt != shape.crcAt || h.sizeAt != shape.sizeAt ||
-        h.withRecords != std::uint32_t(withRecords) || h.count >= KeyIndexView::kMaxEntries ||
+        h.zero != 0 || h.count >= KeyIndexView::kMaxEntries ||
         h.slots != KeyIndexView::slotsFor(std::size_t(h.count)) ||
         h.stampBytes != compiled->head.size() - sizeof h ||
         !trust(compiled->head.subspan(sizeof h), std::size_t(h.count)))
         return nullptr;
-    const Parts p = partsOf(std::size_t(h.count), std::size_t(h.slots), shape, withRecords);
+    const Parts p = partsOf(std::size_t(h.count), std::size_t(h.slots), shape);
     const std::size_t lengths[] = {p.keys, p.next, p.tags, p.entries, p.filter, p.records};
     const std::uint8_t* at[6];
     std::size_t total = 0;
@@ -102,9 +99,7 @@ std::shared_ptr<const IndexedRun> IndexedRun::open(const std::string& file, Reco
     run->tags_ = at[2];
     run->entries_ = reinterpret_cast<const std::uint32_t*>(at[3]);
     run->filter_ = reinterpret_cast<const std::uint64_t*>(at[4]);
-    run->records_ = withRecords ? at[5] : records.get();
-    run->given_ = std::move(records);
-    run->recordsChecked_ = withRecords;
+    run->records_ = at[5];
     run->file_ = std::move(*compiled);
     run->checks_ = run->file_.checks.get();
     run->reread_ = std::move(reread);
@@ -113,17 +108,14 @@ std::shared_ptr<const IndexedRun> IndexedRun::open(const std::string& file, Reco
     return run;
 }
 
-bool IndexedRun::store(const std::string& file, std::span<const std::uint8_t> stamp,
-                       bool withRecords) const {
+bool IndexedRun::store(const std::string& file, std::span<const std::uint8_t> stamp) const {
     const IndexedRun& run = mendedRun() ? *mendedRun() : *this;
     // A run mapped from a file is written only from what checks out.
-    const Parts p = partsOf(run.count_, run.slots_, shape_, withRecords);
+    const Parts p = partsOf(run.count_, run.slots_, shape_);
     if (run.checks_ && !(run.checks_->verify(run.keys_, p.keys + p.next + p.tags + p.entries) &&
-                         (!withRecords || run.checks_->verify(run.records_, p.records))))
+                         run.checks_->verify(run.records_, p.records)))
         return false;
-    Head h{run.count_,   run.slots_,    shape_.stride,
-           shape_.crcAt, shape_.sizeAt, std::uint32_t(withRecords),
-           stamp.size()};
+    Head h{run.count_, run.slots_, shape_.stride, shape_.crcAt, shape_.sizeAt, 0, stamp.size()};
     std::vector<std::uint8_t> head(sizeof h);
     std::memcpy(head.data(), &h, sizeof h);
     head.insert(head.end(), stamp.begin(), stamp.end());
@@ -138,8 +130,8 @@ bool IndexedRun::store(const std::string& file, std::span<const std::uint8_t> st
 
 const IndexedRun* IndexedRun::mended() const {
     std::call_once(mendOnce_, [this] {
-        std::shared_ptr<const std::uint8_t[]> records = given_;
-        if (!records && reread_) records = reread_(count_);
+        std::shared_ptr<const std::uint8_t[]> records;
+        if (reread_) records = reread_(count_);
         if (!records) {
             // Nothing better to be had: the copy as it is, every byte of it taken as read.
             std::shared_ptr<std::uint8_t[]> copy(new (std::nothrow)

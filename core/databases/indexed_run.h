@@ -1,11 +1,10 @@
 // A run of fixed-size records (the chips of CHIPLORE.ROM, the records of Chipsight.dat) with a
 // (crc, size) index of its own, which the cache keeps compiled: a start with a million records
-// maps the index (and, for the custom file, the records too) instead of making it.
+// maps the records and their index instead of reading the one and making the other.
 //
 // A compiled run is checked a chunk at a time as it is read (see checked_file.h). A chunk found
-// damaged makes the run anew in memory, once, from records that can be trusted: those the caller
-// read itself, or those read again from their file; lookups then go on in the run made anew, so
-// damage costs time, never an answer.
+// damaged makes the run anew in memory, once, from the records read again from their file;
+// lookups then go on in the run made anew, so damage costs time, never an answer.
 #pragma once
 
 #include <atomic>
@@ -43,16 +42,12 @@ class IndexedRun {
     static std::shared_ptr<const IndexedRun> make(std::shared_ptr<const std::uint8_t[]> records,
                                                   std::size_t count, RecordShape shape);
     // The run compiled in `file`, when it is whole and `trust` takes its stamp; none otherwise.
-    // With `records`, the run is over those (which the caller read), and only the index is
-    // taken from the file; without, the records are the file's copy, and `reread` gives them
-    // again should the copy prove damaged.
+    // `reread` gives its records again should the compiled copy prove damaged.
     static std::shared_ptr<const IndexedRun> open(const std::string& file, RecordShape shape,
-                                                  std::shared_ptr<const std::uint8_t[]> records,
-                                                  const Trust& trust, Reread reread = {});
-    // Writes the run to `file` under `stamp`, with a copy of its records when `withRecords`.
-    // False when it could not be written.
-    bool store(const std::string& file, std::span<const std::uint8_t> stamp,
-               bool withRecords) const;
+                                                  const Trust& trust, Reread reread);
+    // Writes the run, its records and index, to `file` under `stamp`. False when it could not
+    // be written.
+    bool store(const std::string& file, std::span<const std::uint8_t> stamp) const;
 
     std::size_t size() const { return count_; }
     RecordShape shape() const { return shape_; }
@@ -60,7 +55,7 @@ class IndexedRun {
     const std::uint8_t* record(std::size_t k) const {
         if (const IndexedRun* m = mendedRun()) return m->record(k);
         const std::uint8_t* at = records_ + k * shape_.stride;
-        if (recordsChecked_ && !checks_->verify(at, shape_.stride))
+        if (checks_ && !checks_->verify(at, shape_.stride))
             if (const IndexedRun* m = mended()) return m->record(k);
         return at;
     }
@@ -118,11 +113,10 @@ class IndexedRun {
     const std::uint32_t* entries_ = nullptr;
     const std::uint64_t* filter_ = nullptr;
     KeyIndexView view_;
-    // The records the run was given, when it was; else they are the compiled file's.
+    // The records a run made was given; those of a compiled run are its file's.
     std::shared_ptr<const std::uint8_t[]> given_;
     CheckedFile file_;
     const ChunkChecks* checks_ = nullptr;
-    bool recordsChecked_ = false;
     Reread reread_;
     mutable std::once_flag mendOnce_;
     mutable std::shared_ptr<const IndexedRun> mendedHeld_;

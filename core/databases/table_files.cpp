@@ -124,7 +124,7 @@ TableRecords readTableRecords(const std::string& path, const std::string& cacheF
         if (again.size < count * kRecord) return nullptr;
         return again.bytes;
     };
-    out.run = IndexedRun::open(cacheFile, shape, nullptr, trust, reread);
+    out.run = IndexedRun::open(cacheFile, shape, trust, reread);
 
     const std::uint64_t from = out.run ? out.run->size() * kRecord : 0;
     try {
@@ -158,7 +158,7 @@ TableRecords readTableRecords(const std::string& path, const std::string& cacheF
                                readSince,
                                crcOf(out.rest.get(), take),
                                crcOf(out.rest.get() + whole - take, take)};
-        run->store(cacheFile, bytesOf(stamp), true);
+        run->store(cacheFile, bytesOf(stamp));
     }
     out.run = std::move(run);
     out.rest.reset();
