@@ -86,6 +86,11 @@ void writeDatabase(const std::string& directory, std::size_t chips, std::size_t 
 
 void settle() { std::this_thread::sleep_for(std::chrono::milliseconds(2100)); }
 
+void useCacheOf(const std::string& row) {
+    static TempDir caches;
+    ::setenv("XDG_CACHE_HOME", caches.file(row).c_str(), 1);
+}
+
 void writeCustomDatabase(const std::string& directory, std::size_t records) {
     std::mt19937_64 rng(records * 37);
     constexpr std::size_t kSize = chipsight::RomEntry::kSize;

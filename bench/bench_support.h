@@ -43,6 +43,10 @@ void writeCustomDatabase(const std::string& directory, std::size_t records);
 // start after the first are: the cache then knows them by their identity. (Both writers above
 // wait so.)
 void settle();
+// Points the cache (XDG_CACHE_HOME) of this process, and of those it starts, at a folder of the
+// bench's own for `row`, made once: a row keeps its compiled databases from run to run, whatever
+// other rows ran in between.
+void useCacheOf(const std::string& row);
 
 // Answers every call and shows nothing (the benchmarks clear the core's log as a terminal does
 // once it has written a block out).

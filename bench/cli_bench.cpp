@@ -46,6 +46,7 @@ std::string database(std::int64_t entries) {
 }
 
 void timeRuns(benchmark::State& state, std::vector<std::string> arguments, int expected) {
+    bench::useCacheOf("cli");
     const auto& paths = files();
     arguments.insert(arguments.end(), paths.begin(), paths.end());
     for (auto _ : state) {
@@ -108,6 +109,7 @@ void chipsightCliArchive(benchmark::State& state) {
         std::filesystem::path(chipsight::executablePath()).parent_path() / "chipsight-cli";
     const std::vector<std::string> arguments = {cli.string(), "--db-dir", database(1000000),
                                                 archiveOf(state.range(0) ? "tar.gz" : "zip")};
+    bench::useCacheOf("cli");
     for (auto _ : state) {
         if (bench::runProgram(arguments) != 1) {
             state.SkipWithError("chipsight-cli failed");

@@ -140,6 +140,7 @@ const std::vector<std::string>& freshImages() {
 }
 
 void identifyFresh(benchmark::State& state) {
+    bench::useCacheOf("identify-fresh");
     const auto tool = std::filesystem::path(chipsight::executablePath()).parent_path() /
                       "chipsight_identify_files";
     std::string command = "'";  // built piece by piece: GCC 12 misreads "'" + path at -O3

@@ -62,6 +62,7 @@ const std::string& oneKeyDatabase(std::int64_t chips) {
 
 // Loads the database in `dir`, of state.range(0) entries.
 void loadFrom(benchmark::State& state, const std::string& dir) {
+    bench::useCacheOf("load");
     for (auto _ : state) {
         state.PauseTiming();
         auto quiet = std::make_unique<bench::QuietCore>(dir);
@@ -132,6 +133,7 @@ void readFiles(benchmark::State& state) {
 // buffers included) and what stays with the table and its index, next to the entries' own
 // bytes (108 each). Measured by chipsight_table_memory, a fresh process for each run.
 void tableMemory(benchmark::State& state) {
+    bench::useCacheOf("load");
     const std::string& dir = database(state.range(0));
     const auto tool =
         std::filesystem::path(chipsight::executablePath()).parent_path() / "chipsight_table_memory";
