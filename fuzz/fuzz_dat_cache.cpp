@@ -72,7 +72,7 @@ void cacheFile(const std::uint8_t* data, std::size_t size) {
             std::memcpy(&failureLength, &bytes[at + 96], 4);
             const std::uint64_t head = std::min<std::uint64_t>(blockLength, DatStore::kHeaderBytes);
             if (blockAt <= bytes.size() && head <= bytes.size() - blockAt)
-                std::memcpy(&bytes[at + 112], bytes.data() + blockAt, head);
+                std::memmove(&bytes[at + 112], bytes.data() + blockAt, head);
             at += (kRecord + std::uint64_t(pathLength) + failureLength + 7) / 8 * 8;
         }
         const std::uint64_t dataAt = (kHeader + table + 7) / 8 * 8;
