@@ -280,9 +280,11 @@ TEST(NearRom, EachFaultOfADumpIsNamedAgainstTheRom) {
         std::string line = std::to_string(int(m.kind)) + " t" + std::to_string(int(m.transform)) +
                            " " + std::to_string(m.part) + "/" + std::to_string(m.parts) + " d" +
                            std::to_string(m.dump) + "," + std::to_string(m.second);
-        for (const BitOff& b : m.bits)
-            line +=
-                " " + std::to_string(b.byte) + ":D" + std::to_string(b.bit) + (b.rose ? "+" : "-");
+        // Piece by piece: GCC 12 misreads " " + a temporary string at -O3.
+        for (const BitOff& b : m.bits) {
+            line += ' ';
+            line += std::to_string(b.byte) + ":D" + std::to_string(b.bit) + (b.rose ? "+" : "-");
+        }
         said.push_back(line + (m.confirmed ? " sha1" : ""));
     }
     const auto rose = [](bool set) { return std::string(set ? "+" : "-"); };
