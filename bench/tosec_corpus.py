@@ -384,19 +384,19 @@ def counts_of(files, total_roms):
     return counts
 
 
-def write_dat(path, spec, rom_count, release, rng, shared):
+def write_dat(path, dat, rom_count, release, rng, shared):
     """One DAT of `rom_count` ROMs, as TOSEC writes it: tab-indented, one ROM line per dump."""
-    ext, sizer = FORMATS[spec["tag"]]
+    ext, sizer = FORMATS[dat["tag"]]
     out = [
         '<?xml version="1.0"?>\r\n',
         '<!DOCTYPE datafile PUBLIC "-//Logiqx//DTD ROM Management Datafile//EN" '
         '"http://www.logiqx.com/Dats/datafile.dtd">\r\n',
         "<datafile>\r\n",
         "\t<header>\r\n",
-        "\t\t<name>%s</name>\r\n" % xml_text(spec["stem"]),
-        "\t\t<description>%s</description>\r\n" % xml_text(spec["name"]),
+        "\t\t<name>%s</name>\r\n" % xml_text(dat["stem"]),
+        "\t\t<description>%s</description>\r\n" % xml_text(dat["name"]),
         "\t\t<category>TOSEC</category>\r\n",
-        "\t\t<version>%s</version>\r\n" % spec["version"],
+        "\t\t<version>%s</version>\r\n" % dat["version"],
         "\t\t<author>%s</author>\r\n" % xml_text(release.authors),
         "\t\t<email>contact@tosecdev.org</email>\r\n",
         "\t\t<homepage>TOSEC</homepage>\r\n",
@@ -404,11 +404,11 @@ def write_dat(path, spec, rom_count, release, rng, shared):
         "\t</header>\r\n",
     ]
     # Dumps listed so far in this format, some of which come again.
-    same = shared.setdefault(spec["tag"], [])
+    same = shared.setdefault(dat["tag"], [])
     seen = set()
     written = 0
     while written < rom_count:
-        for name in game_names(release, rng, spec["system"], spec["tag"]):
+        for name in game_names(release, rng, dat["system"], dat["tag"]):
             if written >= rom_count:
                 break
             alternate = 2
@@ -483,8 +483,8 @@ def main(argv):
     shutil.rmtree(partial, ignore_errors=True)
     os.makedirs(partial)
     shared, total_bytes = {}, 0
-    for spec, count in zip(files, counts):
-        total_bytes += write_dat(os.path.join(partial, spec["name"] + ".dat"), spec, count,
+    for dat, count in zip(files, counts):
+        total_bytes += write_dat(os.path.join(partial, dat["name"] + ".dat"), dat, count,
                                  release, rng, shared)
     summary = {"parameters": parameters, "bytes": total_bytes,
                "largest": sorted(counts, reverse=True)[:5],
