@@ -44,27 +44,21 @@ std::shared_ptr<const IndexedRun> IndexedRun::make(std::shared_ptr<const std::ui
     auto run = std::make_shared<IndexedRun>();
     run->shape_ = shape;
     run->count_ = count;
-    run->slots_ = KeyIndexView::slotsFor(count);
-    run->ownKeys_.resize(count);
-    run->ownNext_.resize(count);
-    run->ownTags_.assign(run->slots_, KeyIndexView::kFree);
-    run->ownEntries_.resize(run->slots_);
-    run->ownFilter_.assign(KeyIndexView::filterWordsFor(run->slots_), 0);
+    BuiltKeyIndex& built = run->built_;
+    built.keys.resize(count);  // all written below
     const std::uint8_t* record = records.get();
     for (std::size_t i = 0; i < count; ++i, record += shape.stride)
-        run->ownKeys_[i] = {load32(record + shape.crcAt), load32(record + shape.sizeAt)};
-    linkKeys(run->ownKeys_.data(), run->ownNext_.data(), 0, std::uint32_t(count),
-             run->ownTags_.data(), run->ownEntries_.data(), run->ownFilter_.data(),
-             run->slots_ - 1);
+        built.keys[i] = {load32(record + shape.crcAt), load32(record + shape.sizeAt)};
+    built.link();
+    run->slots_ = built.slotCount;
     run->records_ = records.get();
     run->given_ = std::move(records);
-    run->keys_ = run->ownKeys_.data();
-    run->next_ = run->ownNext_.data();
-    run->tags_ = run->ownTags_.data();
-    run->entries_ = run->ownEntries_.data();
-    run->filter_ = run->ownFilter_.data();
-    run->view_ = {run->keys_,    run->next_,   count,      run->tags_,
-                  run->entries_, run->filter_, run->slots_};
+    run->keys_ = built.keys.data();
+    run->next_ = built.next.data();
+    run->tags_ = built.tags.data();
+    run->entries_ = built.entries.data();
+    run->filter_ = built.filter.data();
+    run->view_ = built.view();
     return run;
 }
 

@@ -19,7 +19,6 @@
 
 #include "core/checksum/checked_file.h"
 #include "core/index/key_index.h"
-#include "core/sys/large_pages.h"
 
 namespace chipsight {
 
@@ -97,9 +96,6 @@ class IndexedRun {
     IndexedRun& operator=(const IndexedRun&) = delete;
 
   private:
-    template <typename T>
-    using Large = std::vector<T, LargePageAllocator<T>>;
-
     const IndexedRun* mendedRun() const { return mended_.load(std::memory_order_acquire); }
     // The run made anew from trusted records; none when there is no memory for it.
     const IndexedRun* mended() const;
@@ -121,11 +117,8 @@ class IndexedRun {
     mutable std::once_flag mendOnce_;
     mutable std::shared_ptr<const IndexedRun> mendedHeld_;
     mutable std::atomic<const IndexedRun*> mended_{nullptr};
-    Large<IndexKey> ownKeys_;
-    Large<std::uint32_t> ownNext_;
-    Large<std::uint8_t> ownTags_;
-    Large<std::uint32_t> ownEntries_;
-    Large<std::uint64_t> ownFilter_;
+    // The index of a run made in memory.
+    BuiltKeyIndex built_;
 };
 
 }  // namespace chipsight

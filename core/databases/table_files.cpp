@@ -62,13 +62,20 @@ std::optional<std::pair<std::uint32_t, std::uint32_t>> endCrcs(File& file, std::
     return std::pair(crcs[0], crcs[1]);
 }
 
+// The table file at `path`, opened to be read; `opened` says whether it exists, which a file
+// that a writer holds for too long does.
+std::optional<File> openTable(const std::string& path, bool& opened) {
+    OpenFailure failure = OpenFailure::Unavailable;
+    std::optional<File> file = File::open(path, File::Mode::ReadDatabase, &failure);
+    opened = file || failure == OpenFailure::Busy;
+    return file;
+}
+
 }  // namespace
 
 WholeFile readWholeFile(const std::string& path, std::size_t recordSize) {
     WholeFile result;
-    OpenFailure failure = OpenFailure::Unavailable;
-    auto file = File::open(path, File::Mode::ReadDatabase, &failure);
-    result.opened = file || failure == OpenFailure::Busy;
+    std::optional<File> file = openTable(path, result.opened);
     if (!file) return result;
     // Trailing bytes short of a record are never read, so they can never make a read fail.
     const std::uint64_t wanted = file->length() / recordSize * recordSize;
@@ -87,9 +94,7 @@ TableRecords readTableRecords(const std::string& path, const std::string& cacheF
                               RecordShape shape, bool grows) {
     const std::size_t kRecord = shape.stride;
     TableRecords out;
-    OpenFailure failure = OpenFailure::Unavailable;
-    auto file = File::open(path, File::Mode::ReadDatabase, &failure);
-    out.opened = file || failure == OpenFailure::Busy;
+    std::optional<File> file = openTable(path, out.opened);
     if (!file) return out;
     const std::uint64_t whole = file->length() / kRecord * kRecord;
     if (whole > physicalMemory()) return out;

@@ -93,4 +93,15 @@ std::size_t linkKeys(const IndexKey* keys, std::uint32_t* next, std::uint32_t fi
     return probes;
 }
 
+void BuiltKeyIndex::link() {
+    if (keys.size() >= KeyIndexView::kMaxEntries) throw std::bad_alloc();
+    slotCount = KeyIndexView::slotsFor(keys.size());
+    next.assign(keys.size(), 0);
+    tags.assign(slotCount, KeyIndexView::kFree);
+    entries.assign(slotCount, 0);
+    filter.assign(KeyIndexView::filterWordsFor(slotCount), 0);
+    linkKeys(keys.data(), next.data(), 0, std::uint32_t(keys.size()), tags.data(), entries.data(),
+             filter.data(), slotCount - 1);
+}
+
 }  // namespace chipsight

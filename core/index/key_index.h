@@ -19,7 +19,10 @@
 #include <cstddef>
 #include <cstdint>
 
+#include <vector>
+
 #include "core/checksum/chunk_checks.h"
+#include "core/sys/large_pages.h"
 
 namespace chipsight {
 
@@ -168,5 +171,28 @@ class KeyIndexView {
 std::size_t linkKeys(const IndexKey* keys, std::uint32_t* next, std::uint32_t first,
                      std::uint32_t end, std::uint8_t* tags, std::uint32_t* entries,
                      std::uint64_t* filter, std::size_t mask);
+
+// An index made whole in memory over keys given all at once (a DAT set's, a run of records'), in
+// the arrays a view reads, on huge pages like the rest of the tables.
+struct BuiltKeyIndex {
+    template <typename T>
+    using Large = std::vector<T, LargePageAllocator<T>>;
+    // Filled by the caller before link().
+    Large<IndexKey> keys;
+    Large<std::uint32_t> next;
+    Large<std::uint8_t> tags;
+    Large<std::uint32_t> entries;
+    Large<std::uint64_t> filter;
+    std::size_t slotCount = 0;
+
+    // Makes the slots, rings and filter for every key. Every array is written whole, free
+    // slots and unlinked entries included, since a cache may write them out. Throws
+    // std::bad_alloc when there is no memory for them, or more keys than an index can number.
+    void link();
+    KeyIndexView view() const {
+        return {keys.data(),    next.data(),   keys.size(), tags.data(),
+                entries.data(), filter.data(), slotCount};
+    }
+};
 
 }  // namespace chipsight

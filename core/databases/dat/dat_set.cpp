@@ -273,24 +273,18 @@ std::shared_ptr<DatSet> DatSetLoad::build(const std::vector<LoadedDat>& files) {
     takeFiles(*set, files);
     // More entries than an index can number are as many as this memory cannot hold.
     if (set->count_ >= KeyIndexView::kMaxEntries) throw std::bad_alloc();
-    set->slots_ = KeyIndexView::slotsFor(std::max<std::size_t>(set->count_, 1));
-    set->keys_.resize(set->count_);  // all written below
-    IndexKey* key = set->keys_.data();
+    BuiltKeyIndex& built = set->built_;
+    built.keys.resize(set->count_);  // all written below
+    IndexKey* key = built.keys.data();
     for (const DatStore* store : set->stores_)
         for (std::size_t i = 0; i < store->size(); ++i) *key++ = {store->crc(i), store->romSize(i)};
-    // Only the links of pairs of several entries are set, but the cache writes them all out.
-    set->next_.assign(set->count_, 0);
-    set->tags_.assign(set->slots_, KeyIndexView::kFree);
-    // The entry numbers of free slots are never read, but the cache writes them out.
-    set->entries_.assign(set->slots_, 0);
-    set->filter_.assign(KeyIndexView::filterWordsFor(set->slots_), 0);
-    linkKeys(set->keys_.data(), set->next_.data(), 0, std::uint32_t(set->count_), set->tags_.data(),
-             set->entries_.data(), set->filter_.data(), set->slots_ - 1);
-    set->keyData_ = set->keys_.data();
-    set->nextData_ = set->next_.data();
-    set->tagData_ = set->tags_.data();
-    set->entryData_ = set->entries_.data();
-    set->filterData_ = set->filter_.data();
+    built.link();
+    set->slots_ = built.slotCount;
+    set->keyData_ = built.keys.data();
+    set->nextData_ = built.next.data();
+    set->tagData_ = built.tags.data();
+    set->entryData_ = built.entries.data();
+    set->filterData_ = built.filter.data();
     makeView(*set);
     return set;
 }

@@ -32,7 +32,6 @@
 #include "core/databases/dat/dat_files.h"
 #include "core/databases/dat/dat_loading.h"
 #include "core/index/key_index.h"
-#include "core/sys/large_pages.h"
 
 namespace chipsight {
 
@@ -83,8 +82,6 @@ class DatSet {
   private:
     friend class DatSetLoad;
     friend bool storeDatSet(const std::string& file, const DatSet& set);
-    template <typename T>
-    using Large = std::vector<T, LargePageAllocator<T>>;
 
     const DatSet* rebuilt() const { return rebuilt_.load(std::memory_order_acquire); }
     // The index made anew from the entries, for one found damaged; the damaged one, taken as
@@ -112,11 +109,8 @@ class DatSet {
     mutable std::shared_ptr<const DatSet> rebuiltSet_;
     mutable std::atomic<const DatSet*> rebuilt_{nullptr};
     mutable std::atomic<bool> keysChecked_{false};
-    Large<IndexKey> keys_;
-    Large<std::uint32_t> next_;
-    Large<std::uint8_t> tags_;
-    Large<std::uint32_t> entries_;
-    Large<std::uint64_t> filter_;
+    // The index made in memory, when it is not the cache file's.
+    BuiltKeyIndex built_;
 };
 
 // Hears, while DATs are read, the file being read and how many bytes of all files are done.
