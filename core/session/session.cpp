@@ -127,7 +127,8 @@ std::string Session::runCacheFile(const std::string& table) const {
 }
 
 std::int32_t Session::loadDats() {
-    m_dats.clear();
+    m_datSet.reset();
+    m_listedDats.clear();
     m_lastBoard.reset();
     m_catalogue.reset();
     m_anySha1.reset();
@@ -160,21 +161,30 @@ std::int32_t Session::loadDats() {
     m_cacheSize =
         keepCache(userCacheDirectory(), inUse, m_cacheLimit, std::int64_t(std::time(nullptr)));
     if (shown) m_frontEnd.loadProgress({}, total, total);
-    for (const LoadedDat& dat : set->files()) {
+    for (std::size_t i = 0; i < set->files().size(); ++i) {
+        const LoadedDat& dat = set->files()[i];
         if (!dat.failure.empty())
             error(
                 text::kFailedReadingHead + dat.path + text::kFailedReadingTail + "\n" + dat.failure,
                 MB_ICONSTOP);
-        if (dat.format != DatFormat::None || !dat.failure.empty()) m_dats.push_back(dat);
+        if (dat.format != DatFormat::None || !dat.failure.empty())
+            m_listedDats.push_back(std::uint32_t(i));
     }
+    m_datSet = set;
     const std::size_t count = set->size();
     m_entries.appendDats(std::move(set));
     return std::int32_t(std::min<std::size_t>(count, INT32_MAX));
 }
 
+const std::vector<LoadedDat>& Session::datFiles() const {
+    static const std::vector<LoadedDat> none;
+    return m_datSet ? m_datSet->files() : none;
+}
+
 std::string Session::databaseListing() const {
     std::int64_t inDats = 0;
-    for (const LoadedDat& dat : m_dats) inDats += dat.store ? std::int64_t(dat.store->size()) : 0;
+    for (const LoadedDat& dat : datFiles())
+        inDats += dat.store ? std::int64_t(dat.store->size()) : 0;
     std::string text = std::string(kRomTableFile) + ", " + kGameTableFile + ", " + kCustomFile +
                        ": " + std::to_string(m_entryCount - inDats) + " entries, in " +
                        reportName(m_database.directory) + "\n";
@@ -182,7 +192,7 @@ std::string Session::databaseListing() const {
     char cache[96];
     std::snprintf(cache, sizeof cache, "%zu files, %.1f MiB (at most %.1f MiB)", m_cacheSize.files,
                   double(m_cacheSize.bytes) / 1048576.0, double(m_cacheLimit) / 1048576.0);
-    for (const LoadedDat& dat : m_dats) {
+    for (const LoadedDat& dat : dats()) {
         char time[32];
         std::snprintf(time, sizeof time, "%.1f ms", dat.seconds * 1000);
         // A path is a file name like any other: it must not forge lines of the listing.
@@ -413,7 +423,7 @@ Outcome Session::reportImage(const std::string& path, const std::string& name,
 EntrySources Session::entrySources() const {
     EntrySources sources;
     sources.datFile = [this](const DatStore* store) {
-        for (const LoadedDat& dat : m_dats)
+        for (const LoadedDat& dat : datFiles())
             if (dat.store.get() == store) return dat.path;
         return std::string();
     };
@@ -427,7 +437,7 @@ EntrySources Session::entrySources() const {
 
 bool Session::anySha1() {
     if (!m_anySha1)
-        m_anySha1 = std::any_of(m_dats.begin(), m_dats.end(), [](const LoadedDat& dat) {
+        m_anySha1 = std::ranges::any_of(datFiles(), [](const LoadedDat& dat) {
             return dat.store && dat.store->sha1Count() > 0;
         });
     return *m_anySha1;
@@ -650,7 +660,7 @@ std::vector<board::CatalogueSource> catalogueSources(const std::vector<LoadedDat
 }  // namespace
 
 board::Catalogue Session::compileCatalogue() {
-    std::vector<board::CatalogueSource> sources = catalogueSources(m_dats);
+    std::vector<board::CatalogueSource> sources = catalogueSources(datFiles());
     std::vector<std::string> paths;
     for (const board::CatalogueSource& source : sources) paths.push_back(source.path);
     const std::int64_t readSince = timeNow();
@@ -672,7 +682,7 @@ board::Catalogue Session::compileCatalogue() {
 
 const board::Catalogue& Session::boardCatalogue() {
     if (!m_catalogue && !m_catalogueFile.empty())
-        m_catalogue = board::openCatalogueCache(m_catalogueFile, catalogueSources(m_dats));
+        m_catalogue = board::openCatalogueCache(m_catalogueFile, catalogueSources(datFiles()));
     if (!m_catalogue) m_catalogue = compileCatalogue();
     return *m_catalogue;
 }
@@ -844,7 +854,7 @@ Outcome Session::identifyManual(std::uint32_t checksum, std::uint32_t size, std:
 }
 
 Outcome Session::identifyHash(const TypedHash& hash) {
-    return reportTyped(chipsight::identifyHash(m_entries, m_dats, hash, text::kManualLabel));
+    return reportTyped(chipsight::identifyHash(m_entries, datFiles(), hash, text::kManualLabel));
 }
 
 Outcome Session::reportTyped(const Identification& found) {

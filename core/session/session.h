@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdint>
 #include <optional>
+#include <ranges>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -138,8 +139,14 @@ class Session {
     // Reads the DAT file at `path`, or those in the directory `path` and below, besides the
     // database directory's own; call it before loadDatabases.
     void addDatPath(std::string path) { m_datPaths.push_back(std::move(path)); }
-    // The DAT files the last load read, in load order, with those that failed.
-    const std::vector<LoadedDat>& dats() const { return m_dats; }
+    // The DAT files the last load read, in load order, with those that failed: a view of the
+    // load's own, which a start with thousands of DATs does not copy.
+    auto dats() const {
+        return m_listedDats |
+               std::views::transform([files = &datFiles()](std::uint32_t at) -> const LoadedDat& {
+                   return (*files)[at];
+               });
+    }
     // What the last load read, a line for each database file (the program's own tables on the
     // first): its format, entries, whether it came from the compiled cache, its load time.
     std::string databaseListing() const;
@@ -191,6 +198,8 @@ class Session {
 
   private:
     FrontEnd& m_frontEnd;
+    // Every file of the last load; none before one.
+    const std::vector<LoadedDat>& datFiles() const;
     void error(const std::string& text, unsigned type);
     void appendReport(const std::string& block);
     void scrollLog();
@@ -292,7 +301,10 @@ class Session {
     bool m_databaseChosen = false;
     std::vector<std::string> m_arguments;
     std::vector<std::string> m_datPaths;
-    std::vector<LoadedDat> m_dats;
+    // Every file of the last load, those of no known format included, and which of them are
+    // listed (see dats).
+    std::shared_ptr<const DatSet> m_datSet;
+    std::vector<std::uint32_t> m_listedDats;
     std::int32_t m_doctor = 0;
     doctor::SameSizeIndex m_sameSize;
     // The last file's bytes when keepsBytes(); given back when larger than this.

@@ -417,8 +417,8 @@ bool Directory::next(std::string_view& name, unsigned char& type) {
     }
 }
 
-bool Directory::status(const std::string& name, struct stat& st, bool ownStatus) const {
-    return fileSystemCalls().fstatat(::dirfd(dir_), name.c_str(), &st,
+bool Directory::status(const char* name, struct stat& st, bool ownStatus) const {
+    return fileSystemCalls().fstatat(::dirfd(dir_), name, &st,
                                      ownStatus ? AT_SYMLINK_NOFOLLOW : 0) == 0;
 }
 

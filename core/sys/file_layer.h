@@ -244,7 +244,10 @@ class Directory {
     bool failed() const { return failed_; }
     // The status of the entry `name`, of what a link points at unless `ownStatus`; false when
     // it cannot be had. Safe on several threads at once.
-    bool status(const std::string& name, struct stat& st, bool ownStatus = false) const;
+    bool status(const char* name, struct stat& st, bool ownStatus = false) const;
+    bool status(const std::string& name, struct stat& st, bool ownStatus = false) const {
+        return status(name.c_str(), st, ownStatus);
+    }
 
   private:
     explicit Directory(DIR* dir) : dir_(dir) {}

@@ -159,12 +159,17 @@ TEST(DatFiles, FindsEveryDatOnceInPathOrder) {
 }
 
 // One DAT reached by several paths: its own, a link to it, a linked directory, a second name of
-// the same file, and named again by the user. It is found once, by the first of its paths.
+// the same file, and named again by the user. It is found once, by the first of its paths; so
+// is one in a directory that eight links lead to, whatever the order the directory lists them in.
 TEST(DatFiles, FindsAFileReachedThroughLinksOnce) {
-    TempDir db;
+    TempDir db, elsewhere;
     std::filesystem::create_directories(db.path() / "dats/sub");
     writeFile(db.file("mame.xml"), std::string("x"));
     writeFile(db.file("dats/sub/list.xml"), std::string("y"));
+    writeFile(elsewhere.file("linked.xml"), std::string("z"));
+    for (char c = 'a'; c <= 'h'; ++c)
+        std::filesystem::create_directory_symlink(elsewhere.path(),
+                                                  db.path() / "dats" / std::string{c});
     std::filesystem::create_symlink(db.file("mame.xml"), db.path() / "dats/again.xml");
     std::filesystem::create_directory_symlink(db.path(), db.path() / "dats/top");
     std::filesystem::create_hard_link(db.file("dats/sub/list.xml"), db.path() / "dats/hard.xml");
@@ -174,7 +179,8 @@ TEST(DatFiles, FindsAFileReachedThroughLinksOnce) {
     for (const DatFile& file :
          findDatFiles(d, "Chipsight.dat", {d + "/dats/top/dats/sub/list.xml"}))
         found.push_back(file.path);
-    EXPECT_EQ(found, (std::vector<std::string>{d + "/dats/again.xml", d + "/dats/hard.xml"}));
+    EXPECT_EQ(found, (std::vector<std::string>{d + "/dats/a/linked.xml", d + "/dats/again.xml",
+                                               d + "/dats/hard.xml"}));
 }
 
 // Each load keeps the cache in bounds: what it uses stays, whatever the limit; a compiled file

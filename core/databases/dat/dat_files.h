@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/databases/dat/dat_loading.h"
@@ -11,7 +12,7 @@
 namespace chipsight {
 
 // True for a name ending in .xml, .dat, .xml.gz or .dat.gz, in any letter case.
-bool hasDatName(const std::string& name);
+bool hasDatName(std::string_view name);
 
 // A DAT file found, with its identity as it was found; none when it had no status.
 struct DatFile {

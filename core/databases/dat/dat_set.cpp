@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <filesystem>
 #include <map>
 #include <mutex>
@@ -35,7 +36,7 @@ struct MappedCacheFile final : DatBlockSource {
     const ChunkChecks& chunks() const override { return checks; }
     std::shared_ptr<const DatStore> reread(std::size_t file) const override {
         forget();
-        const LoadedDat again = loadDat(paths[file]);
+        const LoadedDat again = loadDat(std::string(paths[file]));
         return again.identity == identities[file] ? again.store : nullptr;
     }
     void forget() const {
@@ -50,8 +51,12 @@ struct MappedCacheFile final : DatBlockSource {
     ChunkChecks checks;
     std::string path;
     std::uint64_t device = 0, inode = 0;
-    // Each file's path, as the start names it, and its identity, as the cache does.
-    std::vector<std::string> paths;
+    // The mapped file, which the paths below point into.
+    std::shared_ptr<const void> mapping;
+    // Each file's path, as the start names it (as the cache does, unless `renamed` holds
+    // another), and its identity, as the cache does.
+    std::vector<std::string_view> paths;
+    std::deque<std::string> renamed;
     std::vector<DatIdentity> identities;
     mutable std::once_flag forgotten;
 };
@@ -143,8 +148,10 @@ class DatSetLoad {
     // Names the files of `set` by the paths of `files`, which are the same files.
     static void rename(DatSet& set, const std::vector<DatFile>& files) {
         for (std::size_t i = 0; i < files.size(); ++i) {
+            if (set.files_[i].path == files[i].path) continue;
             set.files_[i].path = files[i].path;
-            if (set.cacheFile_) set.cacheFile_->paths[i] = files[i].path;
+            if (set.cacheFile_)
+                set.cacheFile_->paths[i] = set.cacheFile_->renamed.emplace_back(files[i].path);
         }
     }
 
@@ -212,12 +219,18 @@ std::shared_ptr<DatSet> DatSetLoad::readCache(const std::string& file) {
     set->cacheFile_->path = file;
     set->cacheFile_->device = opened->device();
     set->cacheFile_->inode = opened->inode();
+    set->cacheFile_->mapping = set->mapping_;
+    set->cacheFile_->paths.reserve(files);
+    set->cacheFile_->identities.reserve(files);
 
+    // A start opens thousands of files here: they share the time it takes, and the stores
+    // are made in one allocation.
+    const auto start = std::chrono::steady_clock::now();
+    const std::shared_ptr<DatStore[]> stores = DatStore::room(files);
     std::uint64_t at = kHeaderBytes;
     std::vector<LoadedDat> loaded;
     loaded.reserve(files);
     for (std::uint64_t i = 0; i < files; ++i) {
-        const auto start = std::chrono::steady_clock::now();
         if (tableEnd - at < kRecordBytes) return nullptr;
         const std::uint8_t* r = p + at;
         LoadedDat dat;
@@ -237,25 +250,27 @@ std::shared_ptr<DatSet> DatSetLoad::readCache(const std::string& file) {
             std::uint64_t(pathLength) + failureLength > tableEnd - at - kRecordBytes)
             return nullptr;
         dat.format = DatFormat(format);
-        dat.path.assign(reinterpret_cast<const char*>(r + kRecordBytes), pathLength);
+        const std::string_view path(reinterpret_cast<const char*>(r + kRecordBytes), pathLength);
+        dat.path = path;
         dat.failure.assign(reinterpret_cast<const char*>(r + kRecordBytes + pathLength),
                            failureLength);
         at += alignUp(kRecordBytes + pathLength + failureLength, 8);
-        set->cacheFile_->paths.push_back(dat.path);
+        set->cacheFile_->paths.push_back(path);
         set->cacheFile_->identities.push_back(dat.identity);
         if (blockLength > 0) {
             if (blockAt % 8 != 0 || blockAt < dataAt || blockAt > keysAt ||
-                blockLength > keysAt - blockAt)
+                blockLength > keysAt - blockAt ||
+                !DatStore::openIn(
+                    stores[i], std::shared_ptr<const std::uint8_t[]>(set->mapping_, p + blockAt),
+                    std::size_t(blockLength), set->cacheFile_, std::size_t(i), r + 112))
                 return nullptr;
-            dat.store =
-                DatStore::open(std::shared_ptr<const std::uint8_t[]>(set->mapping_, p + blockAt),
-                               std::size_t(blockLength), set->cacheFile_, std::size_t(i), r + 112);
-            if (!dat.store) return nullptr;
+            dat.store = std::shared_ptr<const DatStore>(stores, &stores[i]);
         }
-        dat.seconds = secondsSince(start);
         loaded.push_back(std::move(dat));
     }
     if (at != tableEnd) return nullptr;
+    const double seconds = secondsSince(start) / double(std::max<std::uint64_t>(files, 1));
+    for (LoadedDat& dat : loaded) dat.seconds = seconds;
     takeFiles(*set, std::move(loaded));
     if (set->count_ != count) return nullptr;
     set->keyData_ = reinterpret_cast<const IndexKey*>(p + layout.keys);

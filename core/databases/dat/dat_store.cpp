@@ -157,45 +157,52 @@ std::shared_ptr<const DatStore> DatStore::open(std::shared_ptr<const std::uint8_
                                                std::size_t length,
                                                std::shared_ptr<const DatBlockSource> source,
                                                std::size_t file, const std::uint8_t* header) {
+    std::shared_ptr<DatStore> store(new DatStore);
+    if (!openIn(*store, std::move(block), length, std::move(source), file, header)) return nullptr;
+    return store;
+}
+
+bool DatStore::openIn(DatStore& store, std::shared_ptr<const std::uint8_t[]> block,
+                      std::size_t length, std::shared_ptr<const DatBlockSource> source,
+                      std::size_t file, const std::uint8_t* header) {
     const std::uint8_t* p = block.get();
     const std::uint8_t* h = header ? header : p;
     if (length < kHeaderBytes || std::memcmp(h, kMagic, sizeof kMagic) != 0 ||
         load32(h + 8) != kLayoutVersion || load32(h + 12) > std::uint32_t(DatFormat::ClrMamePro))
-        return nullptr;
+        return false;
     const std::uint64_t count = load64(h + 16), sets = load64(h + 24), texts = load64(h + 32),
                         pool = load64(h + 40), sha1s = load64(h + 48), md5s = load64(h + 56);
     // Each count is below the length of a block in memory (under 2^48 bytes), so none of the
     // products below can overflow.
     if (count > length || sets > length || texts > length || pool > length || sha1s > count ||
         md5s > count)
-        return nullptr;
+        return false;
     const std::uint64_t sha1Bytes = sha1s != 0 ? count * kSha1Bytes : 0,
                         md5Bytes = md5s != 0 ? count * kMd5Bytes : 0;
     const std::uint64_t need = kHeaderBytes + count * (kKeyBytes + kEntryBytes) + sha1Bytes +
                                md5Bytes + sets * kSetBytes + texts * kTextBytes + pool;
-    if (need != length) return nullptr;
-    std::shared_ptr<DatStore> store(new DatStore);
-    store->length_ = length;
-    store->format_ = DatFormat(load32(h + 12));
-    store->count_ = count;
-    store->sets_ = sets;
-    store->texts_ = texts;
-    store->poolBytes_ = pool;
-    store->sha1Count_ = sha1s;
-    store->md5Count_ = md5s;
-    store->keys_ = p + kHeaderBytes;
-    store->entries_ = store->keys_ + count * kKeyBytes;
-    const std::uint8_t* hashes = store->entries_ + count * kEntryBytes;
-    if (sha1s != 0) store->sha1s_ = hashes;
-    if (md5s != 0) store->md5s_ = hashes + sha1Bytes;
-    store->setTable_ = hashes + sha1Bytes + md5Bytes;
-    store->textTable_ = store->setTable_ + sets * kSetBytes;
-    store->pool_ = store->textTable_ + texts * kTextBytes;
-    store->block_ = std::move(block);
-    store->chunks_ = source ? &source->chunks() : nullptr;
-    store->source_ = std::move(source);
-    store->file_ = file;
-    return store;
+    if (need != length) return false;
+    store.length_ = length;
+    store.format_ = DatFormat(load32(h + 12));
+    store.count_ = count;
+    store.sets_ = sets;
+    store.texts_ = texts;
+    store.poolBytes_ = pool;
+    store.sha1Count_ = sha1s;
+    store.md5Count_ = md5s;
+    store.keys_ = p + kHeaderBytes;
+    store.entries_ = store.keys_ + count * kKeyBytes;
+    const std::uint8_t* hashes = store.entries_ + count * kEntryBytes;
+    if (sha1s != 0) store.sha1s_ = hashes;
+    if (md5s != 0) store.md5s_ = hashes + sha1Bytes;
+    store.setTable_ = hashes + sha1Bytes + md5Bytes;
+    store.textTable_ = store.setTable_ + sets * kSetBytes;
+    store.pool_ = store.textTable_ + texts * kTextBytes;
+    store.block_ = std::move(block);
+    store.chunks_ = source ? &source->chunks() : nullptr;
+    store.source_ = std::move(source);
+    store.file_ = file;
+    return true;
 }
 
 bool DatStore::intact() const {

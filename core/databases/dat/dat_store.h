@@ -123,6 +123,16 @@ class DatStore {
                                                 std::shared_ptr<const DatBlockSource> source = {},
                                                 std::size_t file = 0,
                                                 const std::uint8_t* header = nullptr);
+    // Room for `count` stores in one allocation, for a cache that opens thousands at once:
+    // each is opened with openIn and handed out as an alias of the whole.
+    static std::shared_ptr<DatStore[]> room(std::size_t count) {
+        return std::shared_ptr<DatStore[]>(new DatStore[count]);
+    }
+    // open() into `store`, one of a room's that was not opened yet; false where open() gives
+    // none.
+    static bool openIn(DatStore& store, std::shared_ptr<const std::uint8_t[]> block,
+                       std::size_t length, std::shared_ptr<const DatBlockSource> source,
+                       std::size_t file, const std::uint8_t* header);
 
     DatFormat format() const { return format_; }
     std::size_t size() const { return count_; }
