@@ -437,7 +437,7 @@ EntrySources Session::entrySources() const {
 
 bool Session::anySha1() {
     if (!m_anySha1)
-        m_anySha1 = std::ranges::any_of(datFiles(), [](const LoadedDat& dat) {
+        m_anySha1 = std::any_of(datFiles().begin(), datFiles().end(), [](const LoadedDat& dat) {
             return dat.store && dat.store->sha1Count() > 0;
         });
     return *m_anySha1;

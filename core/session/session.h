@@ -5,7 +5,6 @@
 #include <chrono>
 #include <cstdint>
 #include <optional>
-#include <ranges>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -23,6 +22,37 @@
 #include "core/session/front_end.h"
 
 namespace chipsight {
+
+// Some of the files of a load, by their numbers in it.
+class DatList {
+  public:
+    DatList(const std::vector<LoadedDat>& files, const std::vector<std::uint32_t>& listed)
+        : files_(&files), listed_(&listed) {}
+    std::size_t size() const { return listed_->size(); }
+    bool empty() const { return listed_->empty(); }
+    const LoadedDat& operator[](std::size_t i) const { return (*files_)[(*listed_)[i]]; }
+
+    class Iterator {
+      public:
+        Iterator(const DatList& list, std::size_t at) : list_(&list), at_(at) {}
+        const LoadedDat& operator*() const { return (*list_)[at_]; }
+        Iterator& operator++() {
+            ++at_;
+            return *this;
+        }
+        bool operator==(const Iterator& other) const { return at_ == other.at_; }
+
+      private:
+        const DatList* list_;
+        std::size_t at_;
+    };
+    Iterator begin() const { return {*this, 0}; }
+    Iterator end() const { return {*this, size()}; }
+
+  private:
+    const std::vector<LoadedDat>* files_;
+    const std::vector<std::uint32_t>* listed_;
+};
 
 class Session {
   public:
@@ -141,12 +171,7 @@ class Session {
     void addDatPath(std::string path) { m_datPaths.push_back(std::move(path)); }
     // The DAT files the last load read, in load order, with those that failed: a view of the
     // load's own, which a start with thousands of DATs does not copy.
-    auto dats() const {
-        return m_listedDats |
-               std::views::transform([files = &datFiles()](std::uint32_t at) -> const LoadedDat& {
-                   return (*files)[at];
-               });
-    }
+    DatList dats() const { return {datFiles(), m_listedDats}; }
     // What the last load read, a line for each database file (the program's own tables on the
     // first): its format, entries, whether it came from the compiled cache, its load time.
     std::string databaseListing() const;
