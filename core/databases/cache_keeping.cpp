@@ -42,6 +42,9 @@ CacheSize keepCache(const std::string& dir, const std::vector<std::string>& inUs
         const std::string path = dir + "/" + std::string(name);
         const bool busy = std::find(inUse.begin(), inUse.end(), path) != inUse.end();
         const std::int64_t used = st.st_mtim.tv_sec;
+        // A file in use is marked so only when its mark is an hour old: a start does not write
+        // to the file system to say what it said a minute ago.
+        if (busy && used < now - 3600) markCacheFileUsed(path);
         if (!busy && (compiled ? used < unused : used < stale) && removeFile(path)) continue;
         entries.push_back({path, busy ? now : used, std::uint64_t(st.st_size)});
         left.bytes += std::uint64_t(st.st_size);

@@ -24,7 +24,8 @@ void markCacheFileUsed(const std::string& path);
 // Removes from `dir` the compiled files (".dats", ".sets", ".roms", ".runs") last used more than
 // `unusedDays` days before `now` (seconds since 1970), temporaries a write left behind a day ago
 // or more, and then, least recently used first, as many as bring the rest under `limit` bytes;
-// never one of `inUse`. Returns what is left. A file that cannot be removed is left and counted.
+// never one of `inUse`, which are marked as used. Returns what is left. A file that cannot be
+// removed is left and counted.
 CacheSize keepCache(const std::string& dir, const std::vector<std::string>& inUse,
                     std::uint64_t limit, std::int64_t now, int unusedDays = 30);
 

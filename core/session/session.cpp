@@ -149,15 +149,10 @@ std::int32_t Session::loadDats() {
         m_frontEnd.loadProgress(file, done, all);
     };
     std::shared_ptr<const DatSet> set = loadDatSet(files, userCacheDirectory(), key, progress);
-    // What this load uses is marked used; the cache is then kept in bounds around it.
-    const std::string datsFile = datCacheFile(userCacheDirectory(), key);
-    markCacheFileUsed(datsFile);
-    markCacheFileUsed(m_catalogueFile);
-    std::vector<std::string> inUse = {datsFile, m_catalogueFile};
-    for (const char* table : {kCustomFile, kRomTableFile}) {
+    // The cache is kept in bounds around what this load uses, which is marked used.
+    std::vector<std::string> inUse = {datCacheFile(userCacheDirectory(), key), m_catalogueFile};
+    for (const char* table : {kCustomFile, kRomTableFile})
         inUse.push_back(runCacheFile(resolveInDirectory(m_database.directory, table)));
-        markCacheFileUsed(inUse.back());
-    }
     m_cacheSize =
         keepCache(userCacheDirectory(), inUse, m_cacheLimit, std::int64_t(std::time(nullptr)));
     if (shown) m_frontEnd.loadProgress({}, total, total);

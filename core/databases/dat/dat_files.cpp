@@ -23,34 +23,50 @@ bool endsWithNoCase(std::string_view name, std::string_view suffix) {
                       [](char a, char b) { return a == std::tolower(std::uint8_t(b)); });
 }
 
-// Calls `visit(name, st)` for each entry of `dir` that passes `wanted(name, type)`, in the order
-// of their names, where the type is the one the directory gives (DT_UNKNOWN where it gives
-// none), with the entry's status, links followed. A status call costs microseconds, and a start
-// takes one for each of thousands of DATs: each is taken relative to the open directory, which
-// spares resolving the whole path again, and a large directory's are shared with a second
-// thread. The names are kept in one buffer, each ended by a null, for the same reason.
-template <typename Wanted, typename Visit>
-void scan(const std::string& dir, Wanted&& wanted, Visit&& visit) {
+// What a walk keeps of an entry's status: a start takes thousands.
+struct EntryStatus {
+    mode_t mode = 0;
+    DatIdentity identity;
+};
+EntryStatus entryStatusOf(const struct stat& st) { return {st.st_mode, datIdentityOf(st)}; }
+
+// The entries of a directory that were wanted and have a status, in the order of their names.
+struct Scanned {
+    std::vector<char> buffer;  // the names, each ended by a null (moved, never copied)
+    std::vector<std::string_view> names;
+    std::vector<EntryStatus> status;
+};
+
+// The entries of `dir` that pass `wanted(name, type)`, where the type is the one the directory
+// gives (DT_UNKNOWN where it gives none), with their status, links followed. A status call
+// costs microseconds, and a start takes one for each of thousands of DATs: each is taken
+// relative to the open directory, which spares resolving the whole path again, and a large
+// directory's are shared with a second thread.
+template <typename Wanted>
+Scanned scan(const std::string& dir, Wanted&& wanted) {
+    Scanned out;
     auto d = Directory::open(dir);
-    if (!d) return;
-    std::string buffer;
+    if (!d) return out;
     std::vector<std::size_t> starts;
     std::string_view name;
     unsigned char type;
     while (d->next(name, type)) {
         if (!wanted(name, type)) continue;
-        starts.push_back(buffer.size());
-        buffer.append(name);
-        buffer.push_back('\0');
+        starts.push_back(out.buffer.size());
+        out.buffer.insert(out.buffer.end(), name.begin(), name.end());
+        out.buffer.push_back('\0');
     }
-    std::vector<std::string_view> names;
+    std::vector<std::string_view>& names = out.names;
     names.reserve(starts.size());
-    for (const std::size_t at : starts) names.emplace_back(buffer.c_str() + at);
+    for (const std::size_t at : starts) names.emplace_back(out.buffer.data() + at);
     std::sort(names.begin(), names.end());
-    std::vector<struct stat> status(names.size());
+    std::vector<EntryStatus>& status = out.status;
+    status.resize(names.size());
     std::vector<char> ok(names.size());
     const auto statRange = [&](std::size_t from, std::size_t to) {
-        for (std::size_t i = from; i < to; ++i) ok[i] = d->status(names[i].data(), status[i]);
+        struct stat st {};
+        for (std::size_t i = from; i < to; ++i)
+            if ((ok[i] = d->status(names[i].data(), st))) status[i] = entryStatusOf(st);
     };
     constexpr std::size_t kWorthAThread = 64;
     const std::size_t half = names.size() / 2;
@@ -64,9 +80,15 @@ void scan(const std::string& dir, Wanted&& wanted, Visit&& visit) {
     }
     statRange(0, second.joinable() ? half : names.size());
     if (second.joinable()) second.join();
-    d.reset();
-    for (std::size_t i = 0; i < names.size(); ++i)
-        if (ok[i]) visit(names[i], status[i]);
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        if (!ok[i]) continue;
+        names[kept] = names[i];
+        status[kept++] = status[i];
+    }
+    names.resize(kept);
+    status.resize(kept);
+    return out;
 }
 
 class Walk {
@@ -74,27 +96,28 @@ class Walk {
     explicit Walk(std::vector<DatFile>& found) : found_(found) {}
 
     // Every DAT file in `dir` and below, through links, each directory once.
-    void directory(const std::string& dir, const struct stat& st) {
-        if (!S_ISDIR(st.st_mode) || !seen_.emplace(st.st_dev, st.st_ino).second) return;
-        scan(
-            dir,
-            // A regular file needs its status only when it is a DAT.
-            [](std::string_view name, unsigned char type) {
-                return type != DT_REG || hasDatName(name);
-            },
-            [&](std::string_view name, const struct stat& entry) {
-                std::string path = dir + '/';
-                path += name;
-                if (S_ISDIR(entry.st_mode))
-                    directory(path, entry);
-                else if (S_ISREG(entry.st_mode) && hasDatName(name))
-                    found_.push_back({std::move(path), datIdentityOf(entry)});
-            });
+    void directory(const std::string& dir, const EntryStatus& st) {
+        if (!S_ISDIR(st.mode) || !seen_.emplace(st.identity.device, st.identity.inode).second)
+            return;
+        // A regular file needs its status only when it is a DAT.
+        const Scanned entries = scan(dir, [](std::string_view name, unsigned char type) {
+            return type != DT_REG || hasDatName(name);
+        });
+        found_.reserve(found_.size() + entries.names.size());
+        for (std::size_t i = 0; i < entries.names.size(); ++i) {
+            const EntryStatus& entry = entries.status[i];
+            std::string path = dir + '/';
+            path += entries.names[i];
+            if (S_ISDIR(entry.mode))
+                directory(path, entry);
+            else if (S_ISREG(entry.mode) && hasDatName(entries.names[i]))
+                found_.push_back({std::move(path), entry.identity});
+        }
     }
 
   private:
     std::vector<DatFile>& found_;
-    std::set<std::pair<dev_t, ino_t>> seen_;
+    std::set<std::pair<std::uint64_t, std::uint64_t>> seen_;
 };
 
 }  // namespace
@@ -109,25 +132,23 @@ DatFile datFileAt(const std::string& path) { return {path, datIdentityOf(path)};
 std::vector<DatFile> findDatFiles(const std::string& databaseDir, const std::string& customName,
                                   const std::vector<std::string>& extra) {
     std::vector<DatFile> found;
-    scan(
-        databaseDir,
-        [&](std::string_view name, unsigned char) {
-            return hasDatName(name) && ::strcasecmp(name.data(), customName.c_str()) != 0;
-        },
-        [&](std::string_view name, const struct stat& st) {
-            std::string path = databaseDir + '/';
-            path += name;
-            if (S_ISREG(st.st_mode)) found.push_back({std::move(path), datIdentityOf(st)});
-        });
+    const Scanned own = scan(databaseDir, [&](std::string_view name, unsigned char) {
+        return hasDatName(name) && ::strcasecmp(name.data(), customName.c_str()) != 0;
+    });
+    for (std::size_t i = 0; i < own.names.size(); ++i) {
+        std::string path = databaseDir + '/';
+        path += own.names[i];
+        if (S_ISREG(own.status[i].mode)) found.push_back({std::move(path), own.status[i].identity});
+    }
     Walk walk(found);
     struct stat st {};
     auto& os = fileSystemCalls();
     if (os.stat((databaseDir + "/dats").c_str(), &st) == 0)
-        walk.directory(databaseDir + "/dats", st);
+        walk.directory(databaseDir + "/dats", entryStatusOf(st));
     for (const std::string& path : extra) {
         if (os.stat(path.c_str(), &st) != 0) continue;
         if (S_ISDIR(st.st_mode))
-            walk.directory(path, st);
+            walk.directory(path, entryStatusOf(st));
         else if (S_ISREG(st.st_mode))
             found.push_back({path, datIdentityOf(st)});
     }
