@@ -14,8 +14,7 @@ ImageReader::ImageReader(const std::vector<std::string>& paths, int splitLevel, 
       keepBytes_(keepBytes),
       // Kept bytes are up to 64 MiB a file: then two files a thread are enough to keep busy.
       ahead_(keepBytes ? std::max<std::size_t>(2, 2 * std::size_t(threads)) : kAhead),
-      slots_(ahead_),
-      filled_(ahead_, false) {
+      slots_(ahead_) {
     if (threads <= 1 || paths.empty()) return;
     try {
         // The caller's thread reads too, whenever the next file it takes is not yet read.
@@ -36,6 +35,10 @@ ImageReader::~ImageReader() {
 
 void ImageReader::work() {
     for (;;) {
+        // The read's room is made before a file is claimed: without memory for it, this worker
+        // stops, and the files no worker claimed are read by take().
+        std::unique_ptr<ReadAhead> image(new (std::nothrow) ReadAhead);
+        if (!image) return;
         std::size_t i;
         {
             std::unique_lock<std::mutex> lock(mutex_);
@@ -45,11 +48,10 @@ void ImageReader::work() {
             if (stopping_ || claimed_ == paths_.size()) return;
             i = claimed_++;
         }
-        ReadAhead image = read(i);
+        *image = read(i);
         {
             const std::lock_guard<std::mutex> lock(mutex_);
             slots_[i % ahead_] = std::move(image);
-            filled_[i % ahead_] = true;
         }
         ready_.notify_all();
     }
@@ -70,21 +72,30 @@ ReadAhead ImageReader::take(std::size_t i) {
     if (workers_.empty()) return read(i);
     std::unique_lock<std::mutex> lock(mutex_);
     // While file i is not read yet, the caller reads the next file that no worker has started
-    // on, rather than sleep and be woken for each file.
-    while (!filled_[i % ahead_]) {
+    // on, rather than sleep and be woken for each file; file i itself it hands over at once.
+    while (!slots_[i % ahead_]) {
         if (claimed_ < paths_.size() && claimed_ < taken_ + ahead_) {
-            const std::size_t j = claimed_++;
-            lock.unlock();
-            ReadAhead image = read(j);
-            lock.lock();
-            slots_[j % ahead_] = std::move(image);
-            filled_[j % ahead_] = true;
-            continue;
+            std::unique_ptr<ReadAhead> room(claimed_ == i ? nullptr : new (std::nothrow) ReadAhead);
+            if (claimed_ == i || room) {
+                const std::size_t j = claimed_++;
+                lock.unlock();
+                ReadAhead image = read(j);
+                lock.lock();
+                if (j == i) return handOver(std::move(image), i, lock);
+                *room = std::move(image);
+                slots_[j % ahead_] = std::move(room);
+                continue;
+            }
         }
         ready_.wait(lock);
     }
-    ReadAhead image = std::move(slots_[i % ahead_]);
-    filled_[i % ahead_] = false;
+    ReadAhead image = std::move(*slots_[i % ahead_]);
+    slots_[i % ahead_].reset();
+    return handOver(std::move(image), i, lock);
+}
+
+ReadAhead ImageReader::handOver(ReadAhead image, std::size_t i,
+                                std::unique_lock<std::mutex>& lock) {
     taken_ = i + 1;
     lock.unlock();
     room_.notify_all();

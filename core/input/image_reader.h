@@ -4,6 +4,7 @@
 
 #include <condition_variable>
 #include <cstddef>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -42,12 +43,16 @@ class ImageReader {
     ReadAhead take(std::size_t i);
 
   private:
-    // How far the workers may read ahead of the file last taken: enough to keep them busy
-    // while one report is made, little enough that digests waiting take little memory.
-    static constexpr std::size_t kAhead = 64;
+    // How far the workers may read ahead of the file last taken. The first files are taken only
+    // once the databases are loaded, which with thousands of DATs takes as long as reading a
+    // thousand files: the workers read them meanwhile. A digest waiting takes 2 KiB, so this
+    // many take at most 8 MiB.
+    static constexpr std::size_t kAhead = 4096;
 
     void work();
     ReadAhead read(std::size_t i) const;
+    // Hands over the read `image` of file i, taken under `lock`, which it releases.
+    ReadAhead handOver(ReadAhead image, std::size_t i, std::unique_lock<std::mutex>& lock);
 
     const std::vector<std::string>& paths_;
     const int splitLevel_;
@@ -55,9 +60,9 @@ class ImageReader {
     const std::size_t ahead_;
     std::mutex mutex_;
     std::condition_variable ready_, room_;
-    // Reads done and not yet taken, by file number modulo ahead_.
-    std::vector<ReadAhead> slots_;
-    std::vector<bool> filled_;
+    // Reads done and not yet taken, by file number modulo ahead_; each made as it is read, so
+    // that room for thousands costs nothing until it is used.
+    std::vector<std::unique_ptr<ReadAhead>> slots_;
     std::size_t claimed_ = 0;  // files handed to a worker so far
     std::size_t taken_ = 0;    // files taken so far
     bool stopping_ = false;
