@@ -132,7 +132,7 @@ std::int32_t Session::loadDats() {
     m_lastBoard.reset();
     m_catalogue.reset();
     m_anySha1.reset();
-    const std::vector<DatFile> files = findDatFiles(m_database.directory, kCustomFile, m_datPaths);
+    std::vector<DatFile> files = findDatFiles(m_database.directory, kCustomFile, m_datPaths);
     // The cache is named by where the files were looked for.
     const std::string key = datCacheKey(m_database.directory, m_datPaths);
     // The catalogue's file sits beside the DATs' own, named by the same key.
@@ -148,7 +148,8 @@ std::int32_t Session::loadDats() {
         shown = true;
         m_frontEnd.loadProgress(file, done, all);
     };
-    std::shared_ptr<const DatSet> set = loadDatSet(files, userCacheDirectory(), key, progress);
+    std::shared_ptr<const DatSet> set =
+        loadDatSet(std::move(files), userCacheDirectory(), key, progress);
     // The cache is kept in bounds around what this load uses, which is marked used.
     std::vector<std::string> inUse = {datCacheFile(userCacheDirectory(), key), m_catalogueFile};
     for (const char* table : {kCustomFile, kRomTableFile})

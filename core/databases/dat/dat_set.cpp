@@ -140,18 +140,20 @@ DatEntry DatSet::entry(std::size_t n) const {
 // Makes a DatSet: from the cache file, or from the DATs and what of the cache still holds.
 class DatSetLoad {
   public:
-    // The set the cache file `file` holds, or none when there is none that can be trusted.
-    static std::shared_ptr<DatSet> readCache(const std::string& file);
+    // The set the cache file `file` holds, or none when there is none that can be trusted. Its
+    // files are named by their paths in the cache, or left to be named by rename().
+    static std::shared_ptr<DatSet> readCache(const std::string& file, bool named = true);
     // The set of `files`, with an index made for it here.
     static std::shared_ptr<DatSet> build(const std::vector<LoadedDat>& files);
 
-    // Names the files of `set` by the paths of `files`, which are the same files.
-    static void rename(DatSet& set, const std::vector<DatFile>& files) {
+    // Names the files of `set`, read from its cache, by the paths of `files`, which are the
+    // same files; the paths are taken.
+    static void rename(DatSet& set, std::vector<DatFile>& files) {
+        MappedCacheFile& cache = *set.cacheFile_;
         for (std::size_t i = 0; i < files.size(); ++i) {
-            if (set.files_[i].path == files[i].path) continue;
-            set.files_[i].path = files[i].path;
-            if (set.cacheFile_)
-                set.cacheFile_->paths[i] = set.cacheFile_->renamed.emplace_back(files[i].path);
+            if (cache.paths[i] != files[i].path)
+                cache.paths[i] = cache.renamed.emplace_back(files[i].path);
+            set.files_[i].path = std::move(files[i].path);
         }
     }
 
@@ -177,7 +179,7 @@ void DatSetLoad::takeFiles(DatSet& set, std::vector<LoadedDat> files) {
     }
 }
 
-std::shared_ptr<DatSet> DatSetLoad::readCache(const std::string& file) {
+std::shared_ptr<DatSet> DatSetLoad::readCache(const std::string& file, bool named) {
     // Never written in place, only renamed into place whole: no writer ever holds it.
     auto opened = File::open(file, File::Mode::Read);
     if (!opened || opened->length() < kHeaderBytes) return nullptr;
@@ -251,7 +253,7 @@ std::shared_ptr<DatSet> DatSetLoad::readCache(const std::string& file) {
             return nullptr;
         dat.format = DatFormat(format);
         const std::string_view path(reinterpret_cast<const char*>(r + kRecordBytes), pathLength);
-        dat.path = path;
+        if (named) dat.path = path;
         dat.failure.assign(reinterpret_cast<const char*>(r + kRecordBytes + pathLength),
                            failureLength);
         at += alignUp(kRecordBytes + pathLength + failureLength, 8);
@@ -458,16 +460,16 @@ bool storeDatSet(const std::string& file, const DatSet& set) {
     });
 }
 
-std::shared_ptr<const DatSet> loadDatSet(const std::vector<DatFile>& dats,
-                                         const std::string& cacheDir, const std::string& key,
-                                         const DatProgress& progress) {
+std::shared_ptr<const DatSet> loadDatSet(std::vector<DatFile> dats, const std::string& cacheDir,
+                                         const std::string& key, const DatProgress& progress) {
     if (dats.empty()) return std::make_shared<DatSet>();
     // Taken before anything is read.
     const std::int64_t now = timeNow();
     std::uint64_t total = 0;
     for (const DatFile& dat : dats) total += dat.identity ? dat.identity->size : 0;
     const std::string file = cacheDir.empty() ? std::string() : datCacheFile(cacheDir, key);
-    std::shared_ptr<DatSet> cached = file.empty() ? nullptr : DatSetLoad::readCache(file);
+    // Named below by the paths of this load.
+    std::shared_ptr<DatSet> cached = file.empty() ? nullptr : DatSetLoad::readCache(file, false);
 
     // What the cache still holds of each DAT: a file of the same identity (whichever path
     // reached it this time) that cannot have been written unseen since it was read, or that is

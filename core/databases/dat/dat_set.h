@@ -121,9 +121,8 @@ using DatProgress =
 // (what names the load, see datCacheKey) in `cacheDir`. The cache knows a DAT by its identity,
 // whatever path it was reached by, and the set names each by its path in `files`. `cacheDir`
 // empty, or a cache that cannot be written: the DATs are read, and nothing else goes wrong.
-std::shared_ptr<const DatSet> loadDatSet(const std::vector<DatFile>& files,
-                                         const std::string& cacheDir, const std::string& key,
-                                         const DatProgress& progress = {});
+std::shared_ptr<const DatSet> loadDatSet(std::vector<DatFile> files, const std::string& cacheDir,
+                                         const std::string& key, const DatProgress& progress = {});
 
 // The set of `files`, read already, with an index made for it.
 std::shared_ptr<const DatSet> makeDatSet(const std::vector<LoadedDat>& files);
