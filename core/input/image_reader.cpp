@@ -16,6 +16,8 @@ ImageReader::ImageReader(const std::vector<std::string>& paths, int splitLevel, 
       ahead_(keepBytes ? std::max<std::size_t>(2, 2 * std::size_t(threads)) : kAhead),
       slots_(ahead_) {
     if (threads <= 1 || paths.empty()) return;
+    // As many as there can be rooms: a room taken back never needs memory.
+    spare_.reserve(ahead_ + threads + 1);
     try {
         // The caller's thread reads too, whenever the next file it takes is not yet read.
         for (unsigned t = 1; t < threads; ++t) workers_.emplace_back([this] { work(); });
@@ -34,10 +36,11 @@ ImageReader::~ImageReader() {
 }
 
 void ImageReader::work() {
+    std::unique_ptr<ReadAhead> image;
     for (;;) {
-        // The read's room is made before a file is claimed: without memory for it, this worker
+        // The read's room is had before a file is claimed: without memory for it, this worker
         // stops, and the files no worker claimed are read by take().
-        std::unique_ptr<ReadAhead> image(new (std::nothrow) ReadAhead);
+        if (!image) image.reset(new (std::nothrow) ReadAhead);
         if (!image) return;
         std::size_t i;
         {
@@ -52,9 +55,17 @@ void ImageReader::work() {
         {
             const std::lock_guard<std::mutex> lock(mutex_);
             slots_[i % ahead_] = std::move(image);
+            image = spare();
         }
         ready_.notify_all();
     }
+}
+
+std::unique_ptr<ReadAhead> ImageReader::spare() {
+    if (spare_.empty()) return nullptr;
+    std::unique_ptr<ReadAhead> room = std::move(spare_.back());
+    spare_.pop_back();
+    return room;
 }
 
 ReadAhead ImageReader::read(std::size_t i) const {
@@ -75,7 +86,8 @@ ReadAhead ImageReader::take(std::size_t i) {
     // on, rather than sleep and be woken for each file; file i itself it hands over at once.
     while (!slots_[i % ahead_]) {
         if (claimed_ < paths_.size() && claimed_ < taken_ + ahead_) {
-            std::unique_ptr<ReadAhead> room(claimed_ == i ? nullptr : new (std::nothrow) ReadAhead);
+            std::unique_ptr<ReadAhead> room;
+            if (claimed_ != i && !(room = spare())) room.reset(new (std::nothrow) ReadAhead);
             if (claimed_ == i || room) {
                 const std::size_t j = claimed_++;
                 lock.unlock();
@@ -90,7 +102,8 @@ ReadAhead ImageReader::take(std::size_t i) {
         ready_.wait(lock);
     }
     ReadAhead image = std::move(*slots_[i % ahead_]);
-    slots_[i % ahead_].reset();
+    // Its room serves the next read.
+    spare_.push_back(std::move(slots_[i % ahead_]));
     return handOver(std::move(image), i, lock);
 }
 

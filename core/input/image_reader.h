@@ -51,6 +51,8 @@ class ImageReader {
 
     void work();
     ReadAhead read(std::size_t i) const;
+    // A room taken off the spares, under the lock; none when there is none.
+    std::unique_ptr<ReadAhead> spare();
     // Hands over the read `image` of file i, taken under `lock`, which it releases.
     ReadAhead handOver(ReadAhead image, std::size_t i, std::unique_lock<std::mutex>& lock);
 
@@ -60,9 +62,10 @@ class ImageReader {
     const std::size_t ahead_;
     std::mutex mutex_;
     std::condition_variable ready_, room_;
-    // Reads done and not yet taken, by file number modulo ahead_; each made as it is read, so
-    // that room for thousands costs nothing until it is used.
-    std::vector<std::unique_ptr<ReadAhead>> slots_;
+    // Reads done and not yet taken, by file number modulo ahead_; each made as it is first
+    // needed, so that room for thousands costs nothing until it is used, and kept among the
+    // spares once taken, so that a long list costs no allocation a file.
+    std::vector<std::unique_ptr<ReadAhead>> slots_, spare_;
     std::size_t claimed_ = 0;  // files handed to a worker so far
     std::size_t taken_ = 0;    // files taken so far
     bool stopping_ = false;
