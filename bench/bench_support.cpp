@@ -125,6 +125,28 @@ std::size_t statusBytes(const std::string& name) {
 
 }  // namespace
 
+pid_t startProgram(const std::vector<std::string>& arguments, const std::string& output) {
+    std::vector<char*> argv;
+    for (const auto& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, output.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    pid_t pid = 0;
+    const int failed = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    return failed != 0 ? -1 : pid;
+}
+
+int waitProgram(pid_t pid) {
+    int status = 0;
+    if (pid < 0 || ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
+    return WEXITSTATUS(status);
+}
+
 int runProgram(const std::vector<std::string>& arguments, const std::string& output,
                std::size_t* peakBytes) {
     // A peak is taken through chipsight_run_peak, next to this executable.
@@ -136,26 +158,12 @@ int runProgram(const std::vector<std::string>& arguments, const std::string& out
         run = {(bin / "chipsight_run_peak").string(), peakFile};
     }
     run.insert(run.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argv;
-    for (const auto& a : run) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, output.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-    pid_t pid = 0;
-    const int failed = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (failed != 0) return -1;
-    int status = 0;
-    if (::waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
-    if (peakBytes) {
+    const int status = waitProgram(startProgram(run, output));
+    if (status >= 0 && peakBytes) {
         std::ifstream in(peakFile);
         if (!(in >> *peakBytes)) return -1;
     }
-    return WEXITSTATUS(status);
+    return status;
 }
 
 std::size_t residentBytes() { return statusBytes("VmRSS"); }

@@ -2,6 +2,8 @@
 // byte, a front end that does nothing, and the process's memory figures.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -77,6 +79,12 @@ struct QuietCore {
 // through chipsight_run_peak (built next to the calling executable).
 int runProgram(const std::vector<std::string>& arguments, const std::string& output = "/dev/null",
                std::size_t* peakBytes = nullptr);
+
+// Starts `arguments` as runProgram does, without waiting: its process, or -1 when it could not
+// be started. waitProgram waits for it and gives its exit status, or -1 when it did not exit.
+pid_t startProgram(const std::vector<std::string>& arguments,
+                   const std::string& output = "/dev/null");
+int waitProgram(pid_t pid);
 
 std::size_t residentBytes();
 std::size_t peakResidentBytes();

@@ -129,6 +129,11 @@ ROWS = [
         "tosec-start/floor/large:0/real_time", "real_time", False, None),
     Row("chipsight-cli 1,000 x 64 KiB with all of that vs the sample database", "tosec-identify/chipsight/real_time",
         "dat-identify/dats:0/real_time", "real_time", False, 1.2),
+    Row("  bound: that start's floor beside the sample database's run of the files, two processes at once, vs the "
+        "sample database", "tosec-identify/beside/real_time", "dat-identify/dats:0/real_time", "real_time", False,
+        None),
+    Row("  the figure vs that bound", "tosec-identify/chipsight/real_time", "tosec-identify/beside/real_time",
+        "real_time", False, None),
     Row("window log, 10,000 identifications: last 1,000 vs first 1,000", "log/10000/iterations:1/real_time",
         "log/10000/iterations:1/real_time", "last_1000_s", False, 1.5, "first_1000_s"),
     Row("doctor: identifyFile 1 MiB not found (MAME's lists) vs identifying it + SHA-1 of the candidates' "

@@ -186,6 +186,31 @@ std::string sampleDir() {
     return path.string();
 }
 
+// The least the 1,000 files with all of that loaded can take, however a program overlaps its
+// start with reading them: the floor of the large start and the sample database's run of the
+// same files, as two processes side by side.
+void identifyBeside(benchmark::State& state) {
+    const Sources& s = sources();
+    if (!s.missing.empty()) return state.SkipWithError(s.missing.c_str());
+    const std::vector<std::string> floor = {(binDir() / "chipsight_start_floor").string(),
+                                            databaseDir(true)};
+    std::vector<std::string> sample = {(binDir() / "chipsight-cli").string(), "--db-dir",
+                                       sampleDir(), "--"};
+    const auto& files = bench::thousandImages();
+    sample.insert(sample.end(), files.begin(), files.end());
+    static bench::TempDir cache;
+    ::setenv("XDG_CACHE_HOME", cache.path().c_str(), 1);
+    // Nothing is found: exit status 1. The first run compiles the sample's chips.
+    if (bench::runProgram(sample) != 1) return state.SkipWithError("chipsight-cli failed");
+    for (auto _ : state) {
+        const pid_t first = bench::startProgram(floor), second = bench::startProgram(sample);
+        const int floorStatus = bench::waitProgram(first),
+                  sampleStatus = bench::waitProgram(second);
+        if (floorStatus != 0 || sampleStatus != 1)
+            return state.SkipWithError("chipsight_start_floor or chipsight-cli failed");
+    }
+}
+
 // chipsight_start_floor on the large database (Arg 1), checked to have found every DAT, or on
 // the sample database alone (Arg 0): what the DATs and tables add to a start is the difference.
 void startFloor(benchmark::State& state) {
@@ -223,6 +248,10 @@ BENCHMARK(startFloor)
     ->UseRealTime();
 BENCHMARK(identifyFiles)
     ->Name("tosec-identify/chipsight")
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK(identifyBeside)
+    ->Name("tosec-identify/beside")
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 
