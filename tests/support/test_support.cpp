@@ -111,11 +111,13 @@ std::string hexText(std::uint32_t value, const char* format) {
     return text;
 }
 
-std::string sha1Hex(std::span<const std::uint8_t> bytes) {
+std::string hexBytes(std::span<const std::uint8_t> bytes) {
     std::string hex;
-    for (const std::uint8_t b : doctor::sha1(bytes)) hex += hexText(b, "%02x");
+    for (const std::uint8_t b : bytes) hex += hexText(b, "%02x");
     return hex;
 }
+
+std::string sha1Hex(std::span<const std::uint8_t> bytes) { return hexBytes(doctor::sha1(bytes)); }
 
 std::uint32_t crcOf(std::span<const std::uint8_t> bytes) {
     return Crc32(0, bytes.data(), std::uint32_t(bytes.size()));

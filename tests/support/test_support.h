@@ -20,6 +20,7 @@
 namespace chipsight::testing {
 
 using Bytes = std::vector<std::uint8_t>;
+using Strings = std::vector<std::string>;
 
 // A fresh directory under the system's temporary directory, removed with everything in it.
 class TempDir {
@@ -64,8 +65,10 @@ inline Bytes randomBytes(std::size_t size, std::uint32_t seed) {
     std::mt19937 rng(seed);
     return randomBytes(size, rng);
 }
-// `value` printed by `format` ("%08x", "%X", ...), and a SHA-1 in lower-case hex digits.
+// `value` printed by `format` ("%08x", "%X", ...); bytes, and the SHA-1 of bytes, in lower-case
+// hex digits.
 std::string hexText(std::uint32_t value, const char* format = "%08x");
+std::string hexBytes(std::span<const std::uint8_t> bytes);
 std::string sha1Hex(std::span<const std::uint8_t> bytes);
 // The CRC-32 of all of `bytes`.
 std::uint32_t crcOf(std::span<const std::uint8_t> bytes);
