@@ -10,6 +10,7 @@
 
 #include <numeric>
 #include <random>
+#include <sstream>
 #include <thread>
 
 #include <nlohmann/json.hpp>
@@ -22,7 +23,9 @@ namespace chipsight {
 namespace {
 
 using namespace testing;
+using ::testing::AllOf;
 using ::testing::HasSubstr;
+using ::testing::StartsWith;
 
 // The words of `line` between '|' signs.
 std::vector<std::string> words(const std::string& line) {
@@ -34,6 +37,14 @@ std::vector<std::string> words(const std::string& line) {
 ProcessResult runCli(std::vector<std::string> args) {
     args.insert(args.begin(), CHIPSIGHT_CLI);
     return runProcess(std::move(args));
+}
+
+// The objects of a --json run, one a line.
+std::vector<nlohmann::json> objects(const std::string& out) {
+    std::vector<nlohmann::json> all;
+    std::istringstream lines(out);
+    for (std::string line; std::getline(lines, line);) all.push_back(nlohmann::json::parse(line));
+    return all;
 }
 
 // The value under `key` of the last JSON object of `out` that starts with it.
@@ -61,20 +72,16 @@ struct FromJson {
     std::vector<std::string> messages, paths;  // a message names its file only with -r
 };
 FromJson fromJson(const std::string& out) {
-    const auto hex = [](const std::string& digits) {
-        const std::size_t first = digits.find_first_not_of('0');
-        return first == std::string::npos ? std::string("0") : digits.substr(first);
+    const auto hex = [](const nlohmann::json& digits) {
+        return hexText(std::uint32_t(std::stoul(digits.get<std::string>(), nullptr, 16)), "%X");
     };
     FromJson result;
     std::string& text = result.report;
-    std::size_t at = 0;
-    for (std::size_t end; (end = out.find('\n', at)) != std::string::npos; at = end + 1) {
-        const auto j = nlohmann::json::parse(out.substr(at, end - at));
+    for (const nlohmann::json& j : objects(out)) {
         if (j.contains("error")) {
             std::string message =
                 j.at("caption").get<std::string>() + ": " + j.at("error").get<std::string>();
-            for (char& c : message)
-                if (c == '\n') c = ' ';
+            std::replace(message.begin(), message.end(), '\n', ' ');
             result.messages.push_back(message);
             result.paths.push_back(j.value("path", ""));
             continue;
@@ -90,7 +97,7 @@ FromJson fromJson(const std::string& out) {
             text += typed ? ": ["
                           : ": (" + std::to_string(part.at("part").get<int>()) + "/" +
                                 std::to_string(part.at("parts").get<int>()) + ") [";
-            text += hex(part.at("crc").get<std::string>()) + "]";
+            text += hex(part.at("crc")) + "]";
             for (const auto& e : part.at("entries")) {
                 std::string description = e.at("description");
                 if (e.contains("set"))
@@ -148,13 +155,11 @@ class Cli : public ::testing::Test {
             report.erase(at, report.find('\n', at) + 1 - at);
         EXPECT_EQ(expected.report, report);
         std::vector<std::string> messages;
-        for (std::size_t at = 0, end; (end = run.err.find('\n', at)) != std::string::npos;
-             at = end + 1) {
-            const std::string line = run.err.substr(at, end - at);
+        std::istringstream err(run.err);
+        for (std::string line; std::getline(err, line);)
             for (const char* caption : {"Error: ", "Warning: ", "Validation Error!: "})
                 if (line.starts_with(std::string("chipsight-cli: ") + caption))
                     messages.push_back(line.substr(15));
-        }
         EXPECT_EQ(expected.messages.size(), messages.size()) << json.out << run.err;
         for (std::size_t i = 0; i < std::min(messages.size(), expected.messages.size()); ++i) {
             // The terminal shows names under the report's rule; JSON holds them as they are.
@@ -194,34 +199,32 @@ TEST_F(Cli, WorkedExamplesWithCrlfOrPlainLineFeedsInArgumentOrder) {
         "============================\r\ntest.bin:[8BB98613] Not Found!\r\n"
         "\t** warning some unused bits [00000011] possible bad ROM.\r\n";
     EXPECT_EQ(run.out, block + block);
-    EXPECT_EQ(run.err, "chipsight-cli: no database file found in " + none.path().string() +
-                           " (looked for CHIPLORE.ROM, CHIPLORE.GAM and Chipsight.dat)\n");
-    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err + std::to_string(run.status),
+              "chipsight-cli: no database file found in " + none.path().string() +
+                  " (looked for CHIPLORE.ROM, CHIPLORE.GAM and Chipsight.dat)\n1");
     writeFile(none.file("chipsight.dat"), Bytes{});  // one of the three, empty or not
     EXPECT_EQ(runCli({"--db-dir", none.path().string(), test}).err, "");
     // A dump behind a known header is found by the bytes after it, and says so in its report and
     // in its JSON record (from which the cross-check builds the same line).
-    Bytes nes{'N', 'E', 'S', 0x1A};
-    nes.resize(16);
-    append(nes, {2, 3});
-    writeFile(files.file("game.nes"), nes);
+    writeFile(files.file("game.nes"), join({{'N', 'E', 'S', 0x1A}, Bytes(12), {2, 3}}));
     EXPECT_EQ(cli({files.file("game.nes")}).out,
               "============================\ngame.nes: (1/1) [EAE621C7]\n\t- U2 : Demo board\n"
               "\t- U3 : Spare\n\t** iNES header of 16 bytes left out\n");
 }
 
 TEST_F(Cli, TypedValuesAreReadAsTheWindowsBoxesHoldThem) {
-    const std::string hexOnly = "Warning: Hexidecimal digits only please 0-9 and A-F\n";
+    const std::string hexOnly =
+        "chipsight-cli: Warning: Hexidecimal digits only please 0-9 and A-F\n";
     const std::string badChecksum =
-        "Validation Error!: Checksum value must be in hexidecimal 0-9 "
+        "chipsight-cli: Validation Error!: Checksum value must be in hexidecimal 0-9 "
         "A-F. Correct it and try again!\n";
     const std::string badSize =
-        "Validation Error!: Size value must be numeric! Decimal or "
+        "chipsight-cli: Validation Error!: Size value must be numeric! Decimal or "
         "hexidecimal (prefix with 0x) Correct it and try again!\n";
-    const std::string cut = "Warning: a ", zeros(20, '0');
+    const std::string cut = "chipsight-cli: Warning: a ", zeros(20, '0');
     struct Case {
-        std::string args, err;  // each line of err follows "chipsight-cli: "
-        std::uint32_t added;    // the checksum of the entry stored, 0 for none
+        std::string args, err;
+        std::uint32_t added;  // the checksum of the entry stored, 0 for none
     };
     const Case cases[] = {
         {"--add|7961d62g|2048|N|D", hexOnly, 0x07961D62},
@@ -229,7 +232,8 @@ TEST_F(Cli, TypedValuesAreReadAsTheWindowsBoxesHoldThem) {
         {"--add|8BB98613|" + zeros + "4|N|D",
          cut + "size box holds at most 20 characters; read as " + zeros + "\n" + badSize, 0},
         {"--add|8bb98613|0x" + zeros.substr(5) + "800|N|D", "", 0x8BB98613},
-        {"--add|0|2048||x", badChecksum + "Validation Error!: ROM Name is empty!\n", 0},
+        {"--add|0|2048||x", badChecksum + "chipsight-cli: Validation Error!: ROM Name is empty!\n",
+         0},
         {"--manual|00000000DEADBEEF|1",
          cut + "checksum box holds at most 8 characters; read as 00000000\n" + badChecksum, 0},
         {"--manual|EAE621C7|00000000002",
@@ -238,12 +242,8 @@ TEST_F(Cli, TypedValuesAreReadAsTheWindowsBoxesHoldThem) {
     for (const Case& c : cases) {
         std::filesystem::remove(dat());
         const ProcessResult run = cli(words(c.args));
-        std::string err;
-        for (std::size_t at = 0, end; (end = c.err.find('\n', at)) != std::string::npos;
-             at = end + 1)
-            err += "chipsight-cli: " + c.err.substr(at, end + 1 - at);
-        EXPECT_EQ(run.err, err) << c.args;
-        EXPECT_EQ(run.status, c.err.empty() ? 0 : 2) << c.args;
+        EXPECT_EQ(run.err + std::to_string(run.status), c.err + (c.err.empty() ? "0" : "2"))
+            << c.args;
         EXPECT_EQ(std::filesystem::exists(dat()) ? readFile(dat()) : Bytes{},
                   c.added ? romEntryBytes(c.added, 2048, "N", "D") : Bytes{})
             << c.args;
@@ -251,15 +251,14 @@ TEST_F(Cli, TypedValuesAreReadAsTheWindowsBoxesHoldThem) {
     // An added entry is found by the next run; the typed lookups come after the files.
     ASSERT_EQ(cli({"--add", "8BB98613", "4", "EPROM1", "My board"}).status, 0);
     ProcessResult run = cli({"--manual", "eae621c7", "2", test});
-    EXPECT_EQ(run.out,
+    EXPECT_EQ(run.out + std::to_string(run.status),
               "============================\ntest.bin: (1/1) [8BB98613]\n\t- EPROM1 : My board\n"
               "============================\nManualy Entered: [EAE621C7]\n\t- U2 : Demo board\n\t- "
-              "U3 : Spare\n");
-    EXPECT_EQ(run.status, 0);
+              "U3 : Spare\n0");
     run = cli({"--manual", "", "zz"});
-    EXPECT_EQ(run.err, "chipsight-cli: " + badChecksum + "chipsight-cli: " + badSize);
-    EXPECT_EQ(run.out, "============================\nManualy Entered:[0] Not Found!\n");
-    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.out + run.err + std::to_string(run.status),
+              "============================\nManualy Entered:[0] Not Found!\n" + badChecksum +
+                  badSize + "2");
 }
 
 TEST_F(Cli, DatabaseTextsCannotForgeLinesNorReachTheTerminal) {
@@ -277,19 +276,17 @@ TEST_F(Cli, ErrorsGoToStderrInOrderAndExitTwo) {
         runProcess({"/bin/sh", "-c", "exec \"$0\" --db-dir \"$1\" \"$2\" >/dev/full", CHIPSIGHT_CLI,
                     db.path().string(), test});
     EXPECT_EQ(
-        run.err,
-        "chipsight-cli: cannot write the report to standard output: No space left on device\n");
-    EXPECT_EQ(run.status, 2);
+        run.err + std::to_string(run.status),
+        "chipsight-cli: cannot write the report to standard output: No space left on device\n2");
     writeFile(files.file("odd.bin"), Bytes(3, 0));
     std::filesystem::remove(db.file("CHIPLORE.GAM"));
     run = cli({files.file("missing.bin"), files.file("odd.bin"), test});
-    EXPECT_EQ(run.err,
+    EXPECT_EQ(run.err + std::to_string(run.status),
               "chipsight-cli: Error: Cannot Open CHIPLORE.GAM Download Chiplore, and copy the file "
               "to this folder!\n"
               "chipsight-cli: Error: Error opening file :(\n"
-              "chipsight-cli: Error: ROM size must be power of 2!\n");
+              "chipsight-cli: Error: ROM size must be power of 2!\n2");
     EXPECT_THAT(run.out, HasSubstr("test.bin:[8BB98613] Not Found!"));
-    EXPECT_EQ(run.status, 2);
     // Usage errors: nothing on stdout, status 2, and a message with a hint on stderr.
     const auto usage = [](const char* args) {
         const std::string hint = "\nTry 'chipsight-cli --help'.\n";
@@ -338,9 +335,8 @@ TEST_F(Cli, TypedTextsOptionsAndNamesOnTheTerminal) {
               nlohmann::json::parse(R"({"added": {"crc": "8BB98613", "size": "4", "name": ")" +
                                     std::string(18, 'N') + R"(", "description": "-)" +
                                     std::string(79, 'D') + "\"}}"));
-    const ProcessResult dash = cli({"--manual", "-1", "4"});
-    EXPECT_TRUE(dash.err.starts_with("chipsight-cli: Warning: Hexidecimal digits only"))
-        << dash.err;
+    EXPECT_THAT(cli({"--manual", "-1", "4"}).err,
+                StartsWith("chipsight-cli: Warning: Hexidecimal digits only"));
 
     const std::string dat = files.file("a\x1b]0;title\x07\nb.xml");
     std::filesystem::create_directory(files.file("dats"));
@@ -351,8 +347,8 @@ TEST_F(Cli, TypedTextsOptionsAndNamesOnTheTerminal) {
     writeFile(files.file("dats/c.xml"), xml);
     const ProcessResult listed = raw({"--dat", dat, "--dat", files.file("dats"), "--databases"});
     EXPECT_EQ(listed.status, 0) << listed.err;
-    EXPECT_THAT(listed.out, HasSubstr("a?]0;title??b.xml: Logiqx XML, 1 entries"));
-    EXPECT_THAT(listed.out, HasSubstr("dats/c.xml: Logiqx XML, 1 entries"));
+    EXPECT_THAT(listed.out, AllOf(HasSubstr("a?]0;title??b.xml: Logiqx XML, 1 entries"),
+                                  HasSubstr("dats/c.xml: Logiqx XML, 1 entries")));
 
     writeArchive(files.file("t.zip"), "zip", {{"\x1b]0;x\x07\x1b[2J\r.bin", Bytes(3, 0)}});
     EXPECT_EQ(cli({files.file("t.zip")}).err,
@@ -390,11 +386,11 @@ TEST_F(Cli, DoctorLinesAndReadsCompared) {
         "\t** warning some unused bits [00000011] possible bad ROM.\n";
     EXPECT_EQ(cli({swapped}).out, plain);
     ProcessResult run = cli({"--doctor", swapped});
-    EXPECT_EQ(run.out, plain +
-                           "\t>> bytes swapped in each 16-bit word: CHIP : Demo\n"
-                           "\t>> data lines: D7 always 0, D6 always 0, D5 always 0, D4 always "
-                           "0, D3 always 0, D2 always 0, the others toggle\n");
-    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out + std::to_string(run.status),
+              plain +
+                  "\t>> bytes swapped in each 16-bit word: CHIP : Demo\n"
+                  "\t>> data lines: D7 always 0, D6 always 0, D5 always 0, D4 always "
+                  "0, D3 always 0, D2 always 0, the others toggle\n1");
     EXPECT_EQ(nlohmann::json::parse(raw({"--json", "--doctor", swapped}).out).at("doctor"),
               nlohmann::json::parse(R"([{"kind": "transform", "transform": "byte_swap", "part": 1,
                   "parts": 1, "crc": "8BB98613", "size": 4, "entries": [{"name": "CHIP",
@@ -407,22 +403,21 @@ TEST_F(Cli, DoctorLinesAndReadsCompared) {
                   "first_differing": [3]}])"));
     run = cli({"--reads", test, third, test});
     EXPECT_EQ(
-        run.out,
+        run.out + run.err + std::to_string(run.status),
         "============================\nmajority of 3 reads: (1/1) [8BB98613]\n\t- CHIP : Demo\n"
         "\t>> 3 reads of 4 bytes: 1 byte differs\n"
         "\t>> unstable data lines, most flips first: D2 in 1 byte\n"
-        "\t>> first bytes that differ: 0x3\n");
-    EXPECT_EQ(run.err + std::to_string(run.status), "0");
+        "\t>> first bytes that differ: 0x3\n0");
     // The EPROM rule: a bit read as 0 by any read is 0, where the majority reads it lifted.
     EXPECT_EQ(cli({"--reads", third, third, test}).status, 1);
     run = cli({"--reads-rule", "and", "--reads", third, third, test});
     EXPECT_THAT(run.out, HasSubstr("AND of 3 reads: (1/1) [8BB98613]\n\t- CHIP : Demo\n"));
     writeFile(files.file("odd.bin"), Bytes(8, 0));
     run = cli({"--reads", test, files.file("missing.bin"), "--reads", test, files.file("odd.bin")});
-    EXPECT_EQ(run.err, "chipsight-cli: Error: Cannot open the read " + files.file("missing.bin") +
-                           ".\nchipsight-cli: Error: The reads differ in length: " + test +
-                           " has 4 bytes, " + files.file("odd.bin") + " has 8.\n");
-    EXPECT_EQ(run.out + std::to_string(run.status), "2");
+    EXPECT_EQ(run.out + run.err + std::to_string(run.status),
+              "chipsight-cli: Error: Cannot open the read " + files.file("missing.bin") +
+                  ".\nchipsight-cli: Error: The reads differ in length: " + test +
+                  " has 4 bytes, " + files.file("odd.bin") + " has 8.\n2");
 }
 
 // A board's dumps judged as one against a ListXML: the machine named with its revision, each
@@ -493,9 +488,8 @@ TEST_F(Cli, ABoardIsJudgedAsOneWithTheDoctorsFindsAgainstItsChips) {
         states.push_back(
             line.at("state").get<std::string>() +
             (line.contains("near") ? " " + line.at("near").at("kind").get<std::string>() : ""));
-    EXPECT_EQ(states, (std::vector<std::string>{"found", "found_transformed transformed",
-                                                "bits_off bits_off", "missing",
-                                                "found_transformed interleaved"}));
+    EXPECT_EQ(states, (Strings{"found", "found_transformed transformed", "bits_off bits_off",
+                               "missing", "found_transformed interleaved"}));
     EXPECT_EQ(json.at("chips").at(2).at("near").at("bits").at(0).at("address"), 0x123);
 
     // Its set written with the doctor's finds undone: each chip exactly as the set has it.
@@ -523,8 +517,7 @@ TEST_F(Cli, ABoardIsJudgedAsOneWithTheDoctorsFindsAgainstItsChips) {
     const std::string again = board();
     EXPECT_EQ(again.substr(again.rfind("============================")), block);
     EXPECT_NE(readFile(sets.string()), damaged);
-    const Bytes xmlBytes = readFile(xml);
-    std::string changed(xmlBytes.begin(), xmlBytes.end());
+    std::string changed = readText(xml);
     changed.replace(changed.find("second revision"), 15, "third revision");
     writeFile(xml, changed);
     EXPECT_THAT(board(), HasSubstr("brd2 : Board, third revision, 1 of 5"));
@@ -590,10 +583,11 @@ TEST_F(Cli, FoldersAreWalkedInOrderWithoutFollowingLinks) {
     TempDir tree;
     std::filesystem::create_directories(tree.path() / "b-dir" / "inner");
     std::filesystem::create_directories(tree.path() / "b");
-    writeFile(tree.file("b/x.bin"), Bytes{0, 1, 2, 3});
-    writeFile(tree.file("b-dir/inner/y.bin"), Bytes{4, 5, 6, 7});
-    writeFile(tree.file("a.bin"), Bytes{0, 1, 2, 3});
-    writeFile(tree.file("odd.bin"), Bytes(3, 0));
+    for (const auto& [name, bytes] : {std::pair<const char*, Bytes>{"b/x.bin", {0, 1, 2, 3}},
+                                      {"b-dir/inner/y.bin", {4, 5, 6, 7}},
+                                      {"a.bin", {0, 1, 2, 3}},
+                                      {"odd.bin", Bytes(3, 0)}})
+        writeFile(tree.file(name), bytes);
     writeArchive(tree.file("c.zip"), "zip", {{"z.bin", {0, 1, 2, 3}}});
     writeFile(tree.file("secret.bin"), Bytes{9, 9, 9, 9});
     std::filesystem::permissions(tree.file("secret.bin"), std::filesystem::perms::none);
@@ -633,8 +627,7 @@ TEST_F(Cli, FoldersAreWalkedInOrderWithoutFollowingLinks) {
     // end) is the one named.
     err += "chipsight-cli: Error: Error opening file :( " + deep.substr(0, deep.find('/', 4096)) +
            "\n";
-    EXPECT_EQ(run.err, err);
-    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.err + std::to_string(run.status), err + "2");
     EXPECT_EQ(cli({tree.path().string()}).err, "chipsight-cli: Error: Error opening file :(\n");
 }
 
@@ -646,8 +639,7 @@ TEST(Processes, KilledAppendersLeaveOnlyWholeRecords) {
     for (int round = 0; round <= 50; ++round) {
         std::vector<std::string> args = {CHIPSIGHT_CLI, "--db-dir", db.path().string()};
         for (int k = 0; k < (round < 50 ? 400 : 1); ++k) {
-            char crc[16];
-            std::snprintf(crc, sizeof crc, "%X", 0x10000 * (round + 1) + k);
+            const std::string crc = hexText(0x10000 * (round + 1) + k, "%X");
             args.insert(args.end(), {"--add", crc, "64", numbered("R", k), "mine"});
         }
         Child child(args);
@@ -683,9 +675,9 @@ TEST(Processes, ADatabaseLargerThanMemoryGivesItsMessageAndTheFilesAreStillIdent
         writeFile(db.file("a.bin"), Bytes(16, 1));
         const auto run =
             runProcess({CHIPSIGHT_CLI, "--db-dir", db.path().string(), db.file("a.bin")});
-        EXPECT_EQ(run.err, "chipsight-cli: Error: Failed reading " + file + "!\n");
+        EXPECT_EQ(run.err + std::to_string(run.status),
+                  "chipsight-cli: Error: Failed reading " + file + "!\n2");
         EXPECT_THAT(run.out, HasSubstr("a.bin:[52A028B7] Not Found!"));
-        EXPECT_EQ(run.status, 2) << file;
     }
 }
 
@@ -738,9 +730,9 @@ TEST_F(Cli, TheBestSetIsWrittenAsTheZipMameTakesAndNothingOutsideTheFolder) {
     writeFile(files.file("hash/evil.xml"), list("..", "evil", romXml("c.prg", c)));
     for (const char* dir : {"board", "evil", "out"})
         std::filesystem::create_directory(files.file(dir));
-    writeFile(files.file("board/a.bin"), a);
-    writeFile(files.file("board/b.bin"), b);
-    writeFile(files.file("evil/c.bin"), c);
+    for (const auto& [name, bytes] :
+         {std::pair{"board/a.bin", a}, {"board/b.bin", b}, {"evil/c.bin", c}})
+        writeFile(files.file(name), bytes);
     const std::string out = files.file("out");
     const auto board = [&](const std::string& dir, std::vector<std::string> more) {
         more.insert(more.begin(), {"--dat", files.file("hash"), "--board", files.file(dir)});
@@ -753,9 +745,9 @@ TEST_F(Cli, TheBestSetIsWrittenAsTheZipMameTakesAndNothingOutsideTheFolder) {
               (std::vector<std::pair<std::string, Bytes>>{{"a.prg", a}, {"b.prg", b}}));
     const Bytes written = readFile(zip);
     run = board("board", {"--write-set", out});
-    EXPECT_EQ(run.err, "chipsight-cli: Error: Cannot write " + zip +
-                           ": a file of that name is there already\n");
-    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(
+        run.err + std::to_string(run.status),
+        "chipsight-cli: Error: Cannot write " + zip + ": a file of that name is there already\n2");
     EXPECT_EQ(readFile(zip), written);
 
     // Nothing written for the item of a list named "..".
@@ -789,9 +781,8 @@ TEST_F(Cli, TheBestSetIsWrittenAsTheZipMameTakesAndNothingOutsideTheFolder) {
                               "\",\"chips\":1,\"of\":2,\"left\":[{\"name\":\"b.prg\","
                               "\"why\":\"missing\"}]}"));
     if (mame) {
-        const std::string bad = audit();
-        EXPECT_THAT(bad, HasSubstr("b.prg (4096 bytes) - NOT FOUND"));
-        EXPECT_THAT(bad, HasSubstr("romset nes:item is bad"));
+        EXPECT_THAT(audit(), AllOf(HasSubstr("b.prg (4096 bytes) - NOT FOUND"),
+                                   HasSubstr("romset nes:item is bad")));
     }
 
     // The missing chip from the user's collection (a zip of theirs), into the set and burnt for a
@@ -826,6 +817,90 @@ TEST_F(Cli, TheBestSetIsWrittenAsTheZipMameTakesAndNothingOutsideTheFolder) {
     EXPECT_EQ(image.at("crc"), hexText(crcOf(sixteen), "%08X"));
     EXPECT_EQ(image.at("sum32"), 16 * std::accumulate(b.begin(), b.end(), 0u));
     if (!mame) GTEST_SKIP() << "MAME is not installed: its audit of the zips is not run";
+}
+
+// A DAT that gives SHA-1s and MD5s: --manual-hash, and the line under an entry whose SHA-1 is not
+// the bytes', in the report and in JSON.
+class HashCli : public Cli {
+  protected:
+    void SetUp() override {
+        Cli::SetUp();
+        writeFile(db.file("demo.xml"),
+                  "<?xml version=\"1.0\"?>\n<datafile><game name=\"demo\"><description>Demo"
+                  "</description>\n<rom name=\"same\" size=\"4\" crc=\"8bb98613\" sha1=\"" +
+                      kSha1 + "\" md5=\"" + kMd5 +
+                      "\"/>\n<rom name=\"other\" size=\"4\" crc=\"8bb98613\" sha1=\"" +
+                      std::string(40, '1') +
+                      "\"/>\n<rom name=\"plain\" size=\"4\" crc=\"8bb98613\"/>\n"
+                      "</game></datafile>\n");
+    }
+    const std::string kSha1 = "a02a05b025b928c039cf1ae7e8ee04e7c190c0db";  // of 00 01 02 03
+    const std::string kMd5 = "37b59afd592725f9305e484a5d7f5168";
+};
+
+TEST_F(HashCli, ManualHashFindsTheEntriesThatCarryASha1OrAnMd5OfEitherCase) {
+    std::vector<std::string> hashes = {"--manual-hash", "A02A05B025B928C039CF1AE7E8EE04E7C190C0DB",
+                                       "--manual-hash", "37B59afd592725f9305e484a5d7f5168",
+                                       "--manual-hash", std::string(40, '2')};
+    ProcessResult run = raw(hashes);
+    EXPECT_EQ(run.out,
+              "============================\n"
+              "Manualy Entered: [A02A05B025B928C039CF1AE7E8EE04E7C190C0DB]\n"
+              "\t- same : Demo [demo]\n"
+              "============================\n"
+              "Manualy Entered: [37B59AFD592725F9305E484A5D7F5168]\n"
+              "\t- same : Demo [demo]\n"
+              "============================\n"
+              "Manualy Entered:[" +
+                  std::string(40, '2') + "] Not Found!\n");
+    EXPECT_EQ(run.err + std::to_string(run.status), "1");
+
+    hashes.insert(hashes.begin(), "--json");
+    run = raw(hashes);
+    const std::vector<nlohmann::json> found = objects(run.out);
+    ASSERT_EQ(found.size(), 3u) << run.out;
+    EXPECT_EQ(found[0], nlohmann::json::parse(R"({"name": "Manualy Entered", "sha1": ")" + kSha1 +
+                                              R"(", "typed": true, "found": true, "matches": [
+        {"level": 0, "part": 1, "parts": 1, "crc": "8BB98613", "size": 4, "entries": [
+            {"name": "same", "description": "Demo", "set": "demo", "database": ")" +
+                                              db.file("demo.xml") + R"(", "status": "good"}]}]})"));
+    EXPECT_EQ(found[1].at("md5"), kMd5);
+    EXPECT_EQ(found[1].at("matches"), found[0].at("matches"));
+    EXPECT_EQ(found[2], nlohmann::json::parse(
+                            R"({"name": "Manualy Entered", "sha1": ")" + std::string(40, '2') +
+                            R"(", "typed": true, "found": false, "matches": []})"));
+    EXPECT_EQ(run.status, 1);
+
+    for (const std::string& bad : {std::string(39, 'a'), std::string(41, 'a'), std::string(32, 'g'),
+                                   std::string("0x") + std::string(30, '0'), std::string()}) {
+        run = raw({"--manual-hash", bad});
+        EXPECT_EQ(run.out + run.err + std::to_string(run.status),
+                  "chipsight-cli: --manual-hash takes a SHA-1 (40 hex digits) or an MD5 (32)\n"
+                  "Try 'chipsight-cli --help'.\n2")
+            << bad;
+    }
+    run = raw({"--manual-hash"});
+    EXPECT_TRUE(run.err.starts_with("chipsight-cli: --manual-hash takes a SHA-1")) << run.err;
+    EXPECT_EQ(run.status, 2);
+}
+
+// The file named is not kept after its digest without --json: its bytes are read again for the
+// SHA-1, as they are taken from the one read with it.
+TEST_F(HashCli, TheReportAndJsonSayWhichEntrysSha1IsNotTheBytes) {
+    EXPECT_EQ(raw({test}).out,
+              "============================\n"
+              "test.bin: (1/1) [8BB98613]\n"
+              "\t- same : Demo [demo]\n"
+              "\t- other : Demo [demo]\n"
+              "\t  CRC matches, SHA-1 differs\n"
+              "\t- plain : Demo [demo]\n");
+    const std::vector<nlohmann::json> found = objects(raw({"--json", test}).out);
+    ASSERT_EQ(found.size(), 1u);
+    const nlohmann::json& entries = found[0].at("matches").at(0).at("entries");
+    ASSERT_EQ(entries.size(), 3u);
+    EXPECT_FALSE(entries[0].contains("sha1_differs"));
+    EXPECT_EQ(entries[1].value("sha1_differs", false), true);
+    EXPECT_FALSE(entries[2].contains("sha1_differs"));
 }
 
 }  // namespace

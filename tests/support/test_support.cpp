@@ -42,6 +42,11 @@ Bytes readFile(const std::string& path) {
     return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+std::string readText(const std::string& path) {
+    const Bytes bytes = readFile(path);
+    return std::string(bytes.begin(), bytes.end());
+}
+
 Bytes bytesOf(const std::string& text) { return Bytes(text.begin(), text.end()); }
 
 void append(Bytes& to, const Bytes& more) { to.insert(to.end(), more.begin(), more.end()); }

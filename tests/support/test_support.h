@@ -42,6 +42,7 @@ class TempDir {
 void writeFile(const std::string& path, const Bytes& bytes);
 void writeFile(const std::string& path, const std::string& text);
 Bytes readFile(const std::string& path);
+std::string readText(const std::string& path);
 Bytes bytesOf(const std::string& text);
 void append(Bytes& to, const Bytes& more);
 Bytes join(std::initializer_list<Bytes> parts);
