@@ -133,10 +133,7 @@ class Cli : public ::testing::Test {
         writeFile(db.file("CHIPLORE.GAM"), games);
         writeFile(test, Bytes{0, 1, 2, 3});
         writeFile(other, Bytes{4, 5, 6, 7});
-        // The compiled caches the runs write stay the test's own.
-        ::setenv("XDG_CACHE_HOME", cache.path().c_str(), 1);
     }
-    void TearDown() override { ::unsetenv("XDG_CACHE_HOME"); }
     // Runs the program, and again with --json unless it adds entries: the objects must say
     // what the report says, with the same messages and the same exit status.
     ProcessResult cli(std::vector<std::string> args) {
@@ -178,6 +175,8 @@ class Cli : public ::testing::Test {
     std::string dat() const { return db.file("Chipsight.dat"); }
 
     TempDir db, files, cache;
+    // The compiled caches the runs write stay the test's own.
+    const ScopedEnv cacheHome{"XDG_CACHE_HOME", cache.path().c_str()};
     const std::string test = files.file("test.bin"), other = files.file("other.bin");
 };
 

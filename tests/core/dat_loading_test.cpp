@@ -18,7 +18,6 @@ using namespace testing;
 class DatLoading : public ::testing::Test {
   protected:
     DatLoading() {
-        ::setenv("XDG_CACHE_HOME", dir.file("cache").c_str(), 1);
         const Bytes image(16, 0x42);
         writeFile(dir.file("image.bin"), image);
         crc = crcOf(image);
@@ -39,7 +38,6 @@ class DatLoading : public ::testing::Test {
         writeFile(dir.file("broken.xml"), std::string("<datafile><game name=\"g\"><rom"));
         writeFile(dir.file("page.xml"), std::string("<html><body/></html>"));
     }
-    ~DatLoading() override { ::unsetenv("XDG_CACHE_HOME"); }
 
     // The log of a fresh core that loaded the directory and identified the image, then typed its
     // checksum.
@@ -51,6 +49,7 @@ class DatLoading : public ::testing::Test {
     }
 
     TempDir dir;
+    const ScopedEnv cache{"XDG_CACHE_HOME", dir.file("cache").c_str()};
     std::uint32_t crc = 0;
 };
 

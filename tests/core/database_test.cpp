@@ -400,24 +400,17 @@ FileSystemCalls readOnly(const std::string& directory) {
     return os;
 }
 
-// With HOME in a directory of its own (put back afterwards) and XDG_DATA_HOME unset.
+// With HOME in a directory of its own and XDG_DATA_HOME unset.
 class Location : public ::testing::Test {
   protected:
-    void SetUp() override {
-        ::setenv("HOME", home.path().c_str(), 1);
-        ::unsetenv("XDG_DATA_HOME");
-    }
-    void TearDown() override {
-        ::setenv("HOME", savedHome.c_str(), 1);
-        ::unsetenv("XDG_DATA_HOME");
-    }
     static std::string where(const std::string& programDir) {
         const DatabaseLocation location = locateDatabases(programDir);
         return (location.perUser ? "per user " : "portable ") + location.directory;
     }
 
     TempDir program, home;
-    const std::string programDir = program.path().string(), savedHome = std::getenv("HOME");
+    const ScopedEnv homeEnv{"HOME", home.path().c_str()}, dataHome{"XDG_DATA_HOME", nullptr};
+    const std::string programDir = program.path().string();
 };
 
 TEST_F(Location, PortableBesideTheProgramOrInstalledInTheUsersDataDirectory) {

@@ -23,10 +23,8 @@ const std::string kMd5 = "37b59afd592725f9305e484a5d7f5168";
 // A database directory of DATs only, with the compiled cache in a directory of the test's own.
 class HashKeys : public ::testing::Test {
   protected:
-    HashKeys() { ::setenv("XDG_CACHE_HOME", dir.file("cache").c_str(), 1); }
-    ~HashKeys() override { ::unsetenv("XDG_CACHE_HOME"); }
-
     TempDir dir;
+    const ScopedEnv cache{"XDG_CACHE_HOME", dir.file("cache").c_str()};
 };
 
 TEST_F(HashKeys, TypedSha1sAndMd5sFindTheEntriesOfLogiqxAndClrMameProDatsInTableOrder) {

@@ -220,7 +220,7 @@ TEST_F(Identify, ADumpNotFoundIsReadOnceForTheDoctorAndItsRecord) {
         void recorded(const ImageRecord& r) override { records.push_back(r); }
         std::vector<ImageRecord> records;
     } front;
-    ::setenv("XDG_CACHE_HOME", dir.file("cache").c_str(), 1);
+    const ScopedEnv cache("XDG_CACHE_HOME", dir.file("cache").c_str());
     writeFile(dir.file("sha1.xml"),
               std::string("<?xml version=\"1.0\"?><datafile><game name=\"g\"><rom name=\"r\" "
                           "size=\"4\" crc=\"01020304\" sha1=\"") +
@@ -228,7 +228,6 @@ TEST_F(Identify, ADumpNotFoundIsReadOnceForTheDoctorAndItsRecord) {
     BoundCore own(front, dir.programPath(), {});
     own.addDatPath(dir.file("sha1.xml"));
     own.loadDatabases();
-    ::unsetenv("XDG_CACHE_HOME");
     own.setDoctor(true);
     const std::string path = dir.file("dump.bin");
     const Bytes dump = randomBytes(1 << 20, 9);
@@ -380,14 +379,7 @@ TEST(StableFilesDeathTest, ASigbusOutsideAGuardedReadStillEndsTheProgram) {
     TempDir dir;
     // Each child runs this body again from its start and dies with the folder it made: made
     // inside this one, it goes when this one does.
-    struct TmpDirIn {
-        std::optional<std::string> before;
-        explicit TmpDirIn(const std::string& dir) {
-            if (const char* tmp = std::getenv("TMPDIR")) before = tmp;
-            ::setenv("TMPDIR", dir.c_str(), 1);
-        }
-        ~TmpDirIn() { before ? ::setenv("TMPDIR", before->c_str(), 1) : ::unsetenv("TMPDIR"); }
-    } tmpDirIn(dir.path().string());
+    const ScopedEnv tmpDir("TMPDIR", dir.path().c_str());
     const std::string path = dir.file("short.bin");
     writeFile(path, Bytes(8192, 1));
     {  // installs the handler, as the first large image read does

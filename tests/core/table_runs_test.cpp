@@ -21,9 +21,6 @@ namespace fs = std::filesystem;
 
 class TableRuns : public ::testing::Test {
   protected:
-    TableRuns() { ::setenv("XDG_CACHE_HOME", dir.file("cache").c_str(), 1); }
-    ~TableRuns() override { ::unsetenv("XDG_CACHE_HOME"); }
-
     // `count` records of each file, of checksums drawn from `seed`: some pairs repeat, so the
     // index has rings to keep. Settled, the files are older than the step of their times, so
     // that a compiled run can know them by their identity.
@@ -77,6 +74,7 @@ class TableRuns : public ::testing::Test {
     }
 
     testing::TempDir dir;
+    const testing::ScopedEnv cacheHome{"XDG_CACHE_HOME", dir.file("cache").c_str()};
     int fresh = 0;
 };
 

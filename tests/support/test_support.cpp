@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <random>
@@ -27,6 +28,15 @@ TempDir::~TempDir() {
     std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
                                  std::filesystem::perm_options::add, ignored);
     std::filesystem::remove_all(path_, ignored);
+}
+
+ScopedEnv::ScopedEnv(std::string name, const char* value) : name_(std::move(name)) {
+    if (const char* was = std::getenv(name_.c_str())) before_ = was;
+    value ? ::setenv(name_.c_str(), value, 1) : ::unsetenv(name_.c_str());
+}
+
+ScopedEnv::~ScopedEnv() {
+    before_ ? ::setenv(name_.c_str(), before_->c_str(), 1) : ::unsetenv(name_.c_str());
 }
 
 void writeFile(const std::string& path, const Bytes& bytes) {

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <ostream>
 #include <random>
 #include <span>
@@ -37,6 +38,19 @@ class TempDir {
 
   private:
     std::filesystem::path path_;
+};
+
+// The environment variable `name` set to `value` (unset for nullptr) while the object lives.
+class ScopedEnv {
+  public:
+    ScopedEnv(std::string name, const char* value);
+    ~ScopedEnv();
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+  private:
+    std::string name_;
+    std::optional<std::string> before_;
 };
 
 void writeFile(const std::string& path, const Bytes& bytes);

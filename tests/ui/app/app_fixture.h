@@ -37,15 +37,8 @@ class MainWindowTest : public ::testing::Test {
         writeFile(db.file("CHIPLORE.GAM"), Bytes{});
         writeFile(db.file("Chipsight.dat"), chips);
         writeFile(file("test.bin"), Bytes{0, 1, 2, 3});
-        // The settings and caches the window keeps stay the test's own.
-        ::setenv("XDG_CONFIG_HOME", file("config").c_str(), 1);
-        ::setenv("XDG_CACHE_HOME", file("cache").c_str(), 1);
     }
-    void TearDown() override {
-        stop();
-        ::unsetenv("XDG_CONFIG_HOME");
-        ::unsetenv("XDG_CACHE_HOME");
-    }
+    void TearDown() override { stop(); }
 
     void stop() {
         if (dialog) dialog->endDialog(IDCANCEL);
@@ -99,6 +92,9 @@ class MainWindowTest : public ::testing::Test {
                               romEntryBytes(0xEAE621C7, 2, "U3", "Spare"),
                               romEntryBytes(0x8BB98613, 4, "TB", "Demo board")});
     chipsight::testing::TempDir db, files;
+    // The settings and caches the window keeps stay the test's own.
+    const chipsight::testing::ScopedEnv config{"XDG_CONFIG_HOME", file("config").c_str()},
+        cache{"XDG_CACHE_HOME", file("cache").c_str()};
     ScriptedBlocking ui;
     std::unique_ptr<CMainDialog> dialog;
 };
