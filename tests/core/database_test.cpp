@@ -25,9 +25,11 @@ using namespace testing;
 namespace fs = std::filesystem;
 using Files = std::vector<std::pair<std::string, Bytes>>;
 
-std::vector<std::string> names(const BoundCore& c) {
-    std::vector<std::string> out;
-    for (const auto& e : c.m_entries) out.emplace_back(e.nameText());
+// "NAME DESCRIPTION" of each entry, in table order.
+Strings entries(const BoundCore& c) {
+    Strings out;
+    for (const auto& e : c.m_entries)
+        out.push_back(std::string(e.nameText()) + " " + std::string(e.descriptionText()));
     return out;
 }
 
@@ -73,10 +75,8 @@ TEST_F(Database, CustomRecordsLoadFirstThenTheChipsInFileOrderWhateverTheLetterC
     core.m_splitLevel = 5;
     core.loadDatabases();
     EXPECT_TRUE(ui.boxes().empty());
-    EXPECT_EQ(names(core),
-              (std::vector<std::string>{"X0", "X1", "X2", "C0", "C1", "C2", "C3", "C4"}));
-    EXPECT_EQ(core.m_entries[4].descriptionText(), "Game 1");
-    EXPECT_EQ(core.m_entries[5].descriptionText(), "Game 0");
+    EXPECT_EQ(entries(core), (Strings{"X0 Mine", "X1 Mine", "X2 Mine", "C0 Game 0", "C1 Game 1",
+                                      "C2 Game 0", "C3 Game 1", "C4 Game 0"}));
     EXPECT_EQ(core.m_programDir, dir.path().string());
     // The split level is set back and pushed before anything is read; the title comes last.
     EXPECT_EQ(core.m_splitLevel, 1);
@@ -96,23 +96,23 @@ TEST_F(Database, MissingOrEmptyTablesSayWhatIsWrongAndKeepTheRest) {
     struct Case {
         Files files;
         Calls boxes;
-        std::vector<std::string> names;
+        Strings entries;
         FileFaults faults = {};
     };
     const Case cases[] = {
-        {{{"CHIPLORE.ROM", chips}, {"Chipsight.dat", mine}}, {noGames}, {"X"}},
+        {{{"CHIPLORE.ROM", chips}, {"Chipsight.dat", mine}}, {noGames}, {"X Mine"}},
         {{{"CHIPLORE.ROM", {}}}, {noGames}, {}},
         // A chip table read short: the game table is not even looked for.
         {{{"CHIPLORE.ROM", chips}, {"Chipsight.dat", mine}},
          {box("Failed reading CHIPLORE.ROM!", "Error", MB_ICONSTOP)},
-         {"X"},
+         {"X Mine"},
          {.name = "CHIPLORE.ROM", .readLimit = 27}},
     };
     for (const Case& c : cases) {
         const auto f = load(c.files, c.faults);
         EXPECT_EQ(f->frontEnd.boxes(), c.boxes) << c.files.size();
-        EXPECT_EQ(names(f->core), c.names);
-        EXPECT_EQ(f->frontEnd.title, title(int(c.names.size())));
+        EXPECT_EQ(entries(f->core), c.entries);
+        EXPECT_EQ(f->frontEnd.title, title(int(c.entries.size())));
     }
 }
 
@@ -133,19 +133,19 @@ TEST_F(Database, AShortReadAtEveryRecordOfEveryFile) {
         const std::string& name = files[file].first;
         for (std::size_t record = 0; record < records; ++record)
             for (const int error : {0, EIO}) {
+                SCOPED_TRACE(name + numbered(" record ", long(record)));
                 const auto f =
                     load(files,
                          {.name = name, .readLimit = record * size + size / 2, .readError = error});
                 ASSERT_EQ(f->frontEnd.boxes(),
-                          Calls{box("Failed reading " + name + "!", "Error", MB_ICONSTOP)})
-                    << name << " record " << record;
+                          Calls{box("Failed reading " + name + "!", "Error", MB_ICONSTOP)});
                 // The custom records before the short one stay, uncounted; the chips go.
-                const std::size_t kept = file == 2 ? record : 4;
-                ASSERT_EQ(f->core.m_entries.size(), kept + (file == 2 ? 4 : 0))
-                    << name << " record " << record;
-                ASSERT_EQ(f->core.m_entryCount, 4) << name;
-                for (std::size_t i = 0; i < kept; ++i)
-                    ASSERT_EQ(f->core.m_entries[i].nameText(), numbered("X", long(i)));
+                Strings kept;
+                for (std::size_t i = 0; i < (file == 2 ? record : 4); ++i)
+                    kept.push_back(numbered("X", long(i)) + " mine");
+                if (file == 2) kept.insert(kept.end(), {"C0 G0", "C1 G1", "C2 G0", "C3 G1"});
+                ASSERT_EQ(entries(f->core), kept);
+                ASSERT_EQ(f->core.m_entryCount, 4);
             }
     }
     EXPECT_EQ(readFile(dat), custom) << "loading never writes";
@@ -230,16 +230,13 @@ TEST_F(Database, AnEntryThatIsWrongOrCannotBeStoredChangesNothing) {
             << fault.writeLimit;
         ASSERT_EQ(readFile(dat), before) << fault.writeLimit;
     }
-    EXPECT_EQ(core.m_entries.size(), 1u);
-    EXPECT_EQ(core.m_entryCount, 1);
-    EXPECT_EQ(ui.title, title(1));
+    EXPECT_EQ(entries(core), Strings{"first kept"});
+    EXPECT_EQ(ui.title, title(core.m_entryCount));
 }
 
 // The record tests/support/appender.cpp appends for `crc`.
 Bytes appended(std::uint32_t crc) {
-    char name[16];
-    std::snprintf(name, sizeof name, "n%08X", crc);
-    return romEntryBytes(crc, 64, name, "appender");
+    return romEntryBytes(crc, 64, "n" + hexText(crc, "%08X"), "appender");
 }
 
 // A lock on the file at `path` held by this process, as another program would hold it; false
@@ -378,8 +375,7 @@ TEST_F(SharedFiles, EightAppendersWithFailuresKeepExactlyTheRecordsTheyReported)
     std::map<std::uint32_t, int> inFile;
     for (std::size_t at = 108; at < file.size(); at += 108) {
         const Bytes record(file.begin() + long(at), file.begin() + long(at) + 108);
-        const auto crc =
-            RomEntry::decode(std::span<const std::uint8_t, 108>(record.data(), 108)).crc;
+        const std::uint32_t crc = record[0] | record[1] << 8 | record[2] << 16 | record[3] << 24;
         ASSERT_EQ(record, appended(crc));
         ++inFile[crc];
     }
