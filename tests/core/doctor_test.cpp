@@ -23,11 +23,8 @@ using ::testing::HasSubstr;
 
 // The entries collected, as the DAT entries of a table.
 std::shared_ptr<const DatSet> storeOf(const DatStoreBuilder& builder) {
-    const std::vector<std::uint8_t> block = builder.finish(DatFormat::ListXml);
-    std::shared_ptr<std::uint8_t[]> bytes(new std::uint8_t[block.size()]);
-    std::copy(block.begin(), block.end(), bytes.get());
     LoadedDat dat;
-    dat.store = DatStore::open(bytes, block.size());
+    dat.store = openStore(builder.finish(DatFormat::ListXml));
     return makeDatSet({dat});
 }
 

@@ -124,16 +124,11 @@ TEST(HashKeyBlocks, ABlockOfTheFormerLayoutIsNotOpened) {
     rom.md5 = kMd5;
     builder.rom(rom);
     std::vector<std::uint8_t> block = builder.finish(DatFormat::Logiqx);
-    const auto open = [&] {
-        std::shared_ptr<std::uint8_t[]> bytes(new std::uint8_t[block.size()]);
-        std::copy(block.begin(), block.end(), bytes.get());
-        return DatStore::open(bytes, block.size());
-    };
-    const auto store = open();
+    const auto store = openStore(block);
     ASSERT_TRUE(store);
     EXPECT_EQ(store->info(0).md5, md5FromHex(kMd5));
     block[8] = 1;  // the layout version, little-endian
-    EXPECT_FALSE(open());
+    EXPECT_FALSE(openStore(block));
 }
 
 }  // namespace

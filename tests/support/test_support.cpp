@@ -94,6 +94,12 @@ Bytes romTableBytes(std::int16_t gameIndex, const std::string& name, std::uint32
 
 Bytes gameBytes(const std::string& description) { return Record().text(description, 80).bytes; }
 
+std::shared_ptr<const DatStore> openStore(std::span<const std::uint8_t> block) {
+    std::shared_ptr<std::uint8_t[]> bytes(new std::uint8_t[block.size()]);
+    std::copy(block.begin(), block.end(), bytes.get());
+    return DatStore::open(bytes, block.size());
+}
+
 std::string title(int count) {
     return ".: Chipsight v1.05 - " + std::to_string(count) + " ROMs - Feb 25 2005 - Morrowlark :.";
 }

@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/databases/dat/dat_store.h"
 #include "core/databases/rom_database.h"
 #include "core/session/front_end.h"
 #include "core/session/session.h"
@@ -67,6 +68,9 @@ Bytes romEntryBytes(std::uint32_t crc, std::uint32_t size, const std::string& na
 Bytes romTableBytes(std::int16_t gameIndex, const std::string& name, std::uint32_t crc,
                     std::uint32_t size);
 Bytes gameBytes(const std::string& description);
+
+// A block as DatStoreBuilder::finish makes it, opened as a cache is: nullptr when refused.
+std::shared_ptr<const DatStore> openStore(std::span<const std::uint8_t> block);
 
 // The window title for `count` entries.
 std::string title(int count);
