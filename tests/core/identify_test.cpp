@@ -45,13 +45,20 @@ void change(const std::string& path, std::size_t size, Change how) {
 
 class Identify : public CoreTest {
   protected:
-    // Writes `bytes` as `name` and identifies it; returns what the log received.
+    // Writes `bytes` as `name` and identifies it; returns what the log received, the calls on
+    // the front end kept in `ui`, the outcome in `outcome`.
     std::string identify(const std::string& name, const Bytes& bytes) {
         writeFile(dir.file(name), bytes);
         const std::size_t before = core.m_logText.size();
-        core.identifyFile(dir.file(name));
+        ui.calls.clear();
+        outcome = core.identifyFile(dir.file(name));
         return core.m_logText.substr(before);
     }
+    // The last result: "CRC SIZE NAME".
+    std::string last() const {
+        return hexText(core.m_lastCrc) + numbered(" ", core.m_lastSize) + " " + core.m_lastFileName;
+    }
+    Outcome outcome = Outcome::Failed;
 };
 
 TEST_F(Identify, WorkedExamples) {
@@ -62,9 +69,7 @@ TEST_F(Identify, WorkedExamples) {
     EXPECT_EQ(identify("test.bin", {0, 1, 2, 3}),
               "============================\r\ntest.bin: (2/2) [EAE621C7]\r\n\t- U2 : Demo board"
               "\r\n\t- U3 : Spare\r\n");
-    EXPECT_EQ(core.m_lastCrc, 0x8BB98613u);
-    EXPECT_EQ(core.m_lastSize, 4u);
-    EXPECT_EQ(core.m_lastFileName, "test.bin");
+    EXPECT_EQ(last(), "8bb98613 4 test.bin");
     // The log is pulled before it grows and pushed after; then the button is enabled.
     EXPECT_EQ(ui.calls, (Calls{{"pull"}, {"push"}, {"enable"}}));
     core.m_entries.clear();
@@ -106,19 +111,15 @@ TEST_F(Identify, DumpsBehindAKnownHeaderAreIdentifiedWithoutIt) {
         std::string kind;
         Bytes bytes;
     };
-    Bytes a78(128, 0), lnx(64, 0);
-    std::copy_n("ATARI7800", 9, a78.begin() + 1);
-    std::copy_n("LYNX", 4, lnx.begin());
-    const Header headers[] = {{"iNES", {'N', 'E', 'S', 0x1A, 1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
-                              {"A78", a78},
-                              {"LNX", lnx}};
+    const Header headers[] = {{"iNES", join({{'N', 'E', 'S', 0x1A, 1, 1}, Bytes(10)})},
+                              {"A78", join({{0}, bytesOf("ATARI7800"), Bytes(118)})},
+                              {"LNX", join({bytesOf("LYNX"), Bytes(60)})}};
     for (const std::size_t size : {16ul << 10, 2ul << 20}) {
         const Bytes dump = randomBytes(size, 5);
         const std::uint32_t crc = Crc32(0, dump.data(), size);
         core.m_entries = {makeEntry(crc, std::uint32_t(size), "PRG", "Game")};
         for (const Header& header : headers) {
-            Bytes file = header.bytes;
-            append(file, dump);
+            Bytes file = join({header.bytes, dump});
             for (const bool doctor : {false, true}) {
                 core.setDoctor(doctor);
                 EXPECT_EQ(identify("game", file),
@@ -129,7 +130,6 @@ TEST_F(Identify, DumpsBehindAKnownHeaderAreIdentifiedWithoutIt) {
                 EXPECT_EQ(core.m_lastSize, size);
             }
             file[header.kind == "A78" ? 1 : 0] ^= 0x20;
-            ui.calls.clear();
             EXPECT_EQ(identify("game", file), "");
             EXPECT_EQ(ui.calls, Calls{box(expected::kNotPowerOfTwo, "Error", MB_OK)});
         }
@@ -152,9 +152,8 @@ class IdentifyFailure : public Identify {
         EXPECT_EQ(core.identifyFile(path), Outcome::Failed) << path;
         EXPECT_EQ(ui.calls, calls) << path;
         EXPECT_EQ(core.m_monitorFile, watched ? 1 : 0) << path;
-        EXPECT_EQ(std::tie(core.m_logText, core.m_lastCrc, core.m_lastSize, core.m_lastFileName),
-                  std::make_tuple("typed by the user\r\n" + std::string(20, '\n'), 0x1234u, 16u,
-                                  "before.bin"));
+        EXPECT_EQ(core.m_logText, "typed by the user\r\n" + std::string(20, '\n'));
+        EXPECT_EQ(last(), "00001234 16 before.bin");
     }
     const Calls errorReading = {
         box(expected::kErrorReading, "Error", MB_OK), {"push"}, {"enable"}, scrolled(6)};
@@ -200,15 +199,12 @@ TEST_F(Identify, ADumpThatLooksLikeAnArchiveIsReportedWholeWhenKnown) {
     for (const std::uint32_t size : {4096u, 4u << 20}) {
         Bytes dump = randomBytes(size, 7);
         std::copy(stream.begin(), stream.end(), dump.begin());
-        writeFile(path, dump);
-        const std::uint32_t crc = Crc32(0, dump.data(), dump.size());
-        core.m_entries = {makeEntry(crc, size, "FW", "Board")};
-        ui.calls.clear();
-        core.m_logText.clear();
-        EXPECT_EQ(core.identifyFile(path), Outcome::Found);
+        core.m_entries = {makeEntry(crcOf(dump), size, "FW", "Board")};
+        EXPECT_EQ(identify("fw.bin", dump), "============================\r\nfw.bin: (1/1) [" +
+                                                hexText(crcOf(dump), "%X") +
+                                                "]\r\n\t- FW : Board\r\n");
+        EXPECT_EQ(outcome, Outcome::Found);
         EXPECT_TRUE(ui.boxes().empty());
-        EXPECT_EQ(core.m_logText, "============================\r\nfw.bin: (1/1) [" +
-                                      hexText(crc, "%X") + "]\r\n\t- FW : Board\r\n");
     }
 }
 
@@ -259,6 +255,11 @@ class Monitor : public CoreTest {
         const timespec times[2] = {{seconds, nanoseconds}, {seconds, nanoseconds}};
         ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
     }
+    // Whether a tick reports the file, once its time is set.
+    bool tickAt(std::int64_t seconds, long nanoseconds = 0) {
+        setTime(seconds, nanoseconds);
+        return core.monitorTick();
+    }
     int reports() const { return occurrences(core.m_logText, "test.bin:"); }
     std::string path = dir.file("test.bin");
 };
@@ -274,29 +275,24 @@ TEST_F(Monitor, OneReportAtOnceThenOneAtEachChangeOfTimeWhileTheFileIsThere) {
     ui.calls.clear();
     ASSERT_TRUE(core.startMonitor(path));
     EXPECT_FALSE(core.monitorTick()) << "nothing changed";
-    setTime(1'000'005);
-    EXPECT_TRUE(core.monitorTick());
-    setTime(1'000'005, 900'000'000);  // another save within the same second goes unseen
-    EXPECT_FALSE(core.monitorTick());
-    setTime(999'000);  // an older copy put back is a change too
-    EXPECT_TRUE(core.monitorTick());
+    EXPECT_TRUE(tickAt(1'000'005));
+    EXPECT_FALSE(
+        tickAt(1'000'005, 900'000'000));  // another save within the same second goes unseen
+    EXPECT_TRUE(tickAt(999'000));         // an older copy put back is a change too
     // Away, or a folder in its place: nothing is reported until the file is back.
     std::filesystem::rename(path, dir.file("away"));
     EXPECT_FALSE(core.monitorTick());
     std::filesystem::create_directory(path);
-    setTime(6'000'000);
-    EXPECT_FALSE(core.monitorTick());
+    EXPECT_FALSE(tickAt(6'000'000));
     std::filesystem::remove(path);
     std::filesystem::rename(dir.file("away"), path);
-    setTime(6'000'001);
-    EXPECT_TRUE(core.monitorTick());
+    EXPECT_TRUE(tickAt(6'000'001));
     EXPECT_EQ(reports(), 4);
     EXPECT_TRUE(ui.boxes().empty());
     // A refused size is reported at the start and at each change, and the watch goes on.
     writeFile(path, Bytes(3, 1));
     EXPECT_TRUE(core.startMonitor(path));
-    setTime(7'000'000);
-    EXPECT_TRUE(core.monitorTick());
+    EXPECT_TRUE(tickAt(7'000'000));
     EXPECT_EQ(ui.boxes(), Calls(2, box(expected::kNotPowerOfTwo, "Error", MB_OK)));
     EXPECT_EQ(core.m_monitorFile, 1);
 }
@@ -316,8 +312,8 @@ class ChangingFile : public IdentifyFailure {
         ASSERT_NE(core.identifyFile(path), Outcome::Failed);
         EXPECT_EQ(core.m_logText,
                   referenceReport(core.m_entries, image, fileNameOf(path), 9, true) + "\r\n");
-        EXPECT_EQ(core.m_lastCrc, crc32Portable(0, image.data(), image.size()));
-        EXPECT_EQ(core.m_lastSize, image.size());
+        EXPECT_EQ(last(), hexText(crcOf(image)) + numbered(" ", long(image.size())) + " " +
+                              fileNameOf(path));
         EXPECT_EQ(ui.boxes(), Calls{box(expected::kErrorReading, "Error", MB_OK)}) << "no more";
     }
 };
