@@ -23,6 +23,7 @@ namespace chipsight {
 namespace {
 
 using namespace testing;
+using Json = nlohmann::json;
 using ::testing::AllOf;
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
@@ -40,16 +41,16 @@ ProcessResult runCli(std::vector<std::string> args) {
 }
 
 // The objects of a --json run, one a line.
-std::vector<nlohmann::json> objects(const std::string& out) {
-    std::vector<nlohmann::json> all;
+std::vector<Json> objects(const std::string& out) {
+    std::vector<Json> all;
     std::istringstream lines(out);
-    for (std::string line; std::getline(lines, line);) all.push_back(nlohmann::json::parse(line));
+    for (std::string line; std::getline(lines, line);) all.push_back(Json::parse(line));
     return all;
 }
 
 // The value under `key` of the last JSON object of `out` that starts with it.
-nlohmann::json lastObject(const std::string& out, const std::string& key) {
-    return nlohmann::json::parse(out.substr(out.rfind("{\"" + key + "\""))).at(key);
+Json lastObject(const std::string& out, const std::string& key) {
+    return Json::parse(out.substr(out.rfind("{\"" + key + "\""))).at(key);
 }
 
 // A <rom> element of a DAT for `bytes`, with its CRC-32 and SHA-1.
@@ -72,12 +73,12 @@ struct FromJson {
     std::vector<std::string> messages, paths;  // a message names its file only with -r
 };
 FromJson fromJson(const std::string& out) {
-    const auto hex = [](const nlohmann::json& digits) {
+    const auto hex = [](const Json& digits) {
         return hexText(std::uint32_t(std::stoul(digits.get<std::string>(), nullptr, 16)), "%X");
     };
     FromJson result;
     std::string& text = result.report;
-    for (const nlohmann::json& j : objects(out)) {
+    for (const Json& j : objects(out)) {
         if (j.contains("error")) {
             std::string message =
                 j.at("caption").get<std::string>() + ": " + j.at("error").get<std::string>();
@@ -239,11 +240,11 @@ TEST_F(Cli, TypedValuesAreReadAsTheWindowsBoxesHoldThem) {
          cut + "size box holds at most 10 characters; read as 0000000000\n" + badSize, 0},
     };
     for (const Case& c : cases) {
-        std::filesystem::remove(dat());
+        fs::remove(dat());
         const ProcessResult run = cli(words(c.args));
         EXPECT_EQ(run.err + std::to_string(run.status), c.err + (c.err.empty() ? "0" : "2"))
             << c.args;
-        EXPECT_EQ(std::filesystem::exists(dat()) ? readFile(dat()) : Bytes{},
+        EXPECT_EQ(fs::exists(dat()) ? readFile(dat()) : Bytes{},
                   c.added ? romEntryBytes(c.added, 2048, "N", "D") : Bytes{})
             << c.args;
     }
@@ -278,7 +279,7 @@ TEST_F(Cli, ErrorsGoToStderrInOrderAndExitTwo) {
         run.err + std::to_string(run.status),
         "chipsight-cli: cannot write the report to standard output: No space left on device\n2");
     writeFile(files.file("odd.bin"), Bytes(3, 0));
-    std::filesystem::remove(db.file("CHIPLORE.GAM"));
+    fs::remove(db.file("CHIPLORE.GAM"));
     run = cli({files.file("missing.bin"), files.file("odd.bin"), test});
     EXPECT_EQ(run.err + std::to_string(run.status),
               "chipsight-cli: Error: Cannot Open CHIPLORE.GAM Download Chiplore, and copy the file "
@@ -330,15 +331,15 @@ TEST_F(Cli, TypedTextsOptionsAndNamesOnTheTerminal) {
     EXPECT_THAT(cli({test}).out, HasSubstr("\t- -U2 : -prototype-"));
     const ProcessResult added =
         cli({"--json", "--add", "8bb98613", "4", std::string(25, 'N'), "-" + std::string(99, 'D')});
-    EXPECT_EQ(nlohmann::json::parse(added.out),
-              nlohmann::json::parse(R"({"added": {"crc": "8BB98613", "size": "4", "name": ")" +
-                                    std::string(18, 'N') + R"(", "description": "-)" +
-                                    std::string(79, 'D') + "\"}}"));
+    EXPECT_EQ(Json::parse(added.out),
+              Json::parse(R"({"added": {"crc": "8BB98613", "size": "4", "name": ")" +
+                          std::string(18, 'N') + R"(", "description": "-)" + std::string(79, 'D') +
+                          "\"}}"));
     EXPECT_THAT(cli({"--manual", "-1", "4"}).err,
                 StartsWith("chipsight-cli: Warning: Hexidecimal digits only"));
 
     const std::string dat = files.file("a\x1b]0;title\x07\nb.xml");
-    std::filesystem::create_directory(files.file("dats"));
+    fs::create_directory(files.file("dats"));
     const std::string xml =
         "<?xml version=\"1.0\"?><datafile><game name=\"g\"><rom name=\"r\" "
         "size=\"4\" crc=\"8bb98613\"/></game></datafile>\n";
@@ -390,14 +391,14 @@ TEST_F(Cli, DoctorLinesAndReadsCompared) {
                   "\t>> bytes swapped in each 16-bit word: CHIP : Demo\n"
                   "\t>> data lines: D7 always 0, D6 always 0, D5 always 0, D4 always "
                   "0, D3 always 0, D2 always 0, the others toggle\n1");
-    EXPECT_EQ(nlohmann::json::parse(raw({"--json", "--doctor", swapped}).out).at("doctor"),
-              nlohmann::json::parse(R"([{"kind": "transform", "transform": "byte_swap", "part": 1,
+    EXPECT_EQ(Json::parse(raw({"--json", "--doctor", swapped}).out).at("doctor"),
+              Json::parse(R"([{"kind": "transform", "transform": "byte_swap", "part": 1,
                   "parts": 1, "crc": "8BB98613", "size": 4, "entries": [{"name": "CHIP",
                   "description": "Demo"}]}, {"kind": "data_lines", "always_0": [7, 6, 5, 4, 3, 2],
                   "always_1": []}])"));
     writeFile(third, Bytes{0, 1, 2, 7});
-    EXPECT_EQ(nlohmann::json::parse(raw({"--json", "--reads", test, third, test}).out).at("doctor"),
-              nlohmann::json::parse(R"([{"kind": "reads", "rule": "majority", "reads": 3, "size": 4,
+    EXPECT_EQ(Json::parse(raw({"--json", "--reads", test, third, test}).out).at("doctor"),
+              Json::parse(R"([{"kind": "reads", "rule": "majority", "reads": 3, "size": 4,
                   "differing_bytes": 1, "flips": [0, 0, 1, 0, 0, 0, 0, 0],
                   "first_differing": [3]}])"));
     run = cli({"--reads", test, third, test});
@@ -436,7 +437,7 @@ TEST_F(Cli, ABoardIsJudgedAsOneWithTheDoctorsFindsAgainstItsChips) {
                   romXml("a.u1", a, " merge=\"a.u1\"") + romXml("b.u2", b, " merge=\"b.u2\"") +
                   romXml("c.u3", c, " merge=\"c.u3\"") + romXml("d.u4", d, " merge=\"d.u4\"") +
                   romXml("z.u9", clone) + "</machine></mame>\n");
-    std::filesystem::create_directory(files.file("board"));
+    fs::create_directory(files.file("board"));
     writeFile(files.file("board/a.bin"), a);
     Bytes swapped(4096), off = c, even, odd;
     for (std::size_t i = 0; i < 4096; ++i) swapped[i] = b[i ^ 1];
@@ -453,8 +454,8 @@ TEST_F(Cli, ABoardIsJudgedAsOneWithTheDoctorsFindsAgainstItsChips) {
     const std::string out = board();
     // The cache file of the sets, as the first run compiled it.
     const auto setsFile = [&] {
-        std::filesystem::path found;
-        for (const auto& f : std::filesystem::recursive_directory_iterator(cache.path()))
+        fs::path found;
+        for (const auto& f : fs::recursive_directory_iterator(cache.path()))
             if (f.path().extension() == ".sets") found = f.path();
         return found;
     };
@@ -503,7 +504,7 @@ TEST_F(Cli, ABoardIsJudgedAsOneWithTheDoctorsFindsAgainstItsChips) {
 
     // The sets were compiled into the cache by the first run and read from it by the second. A
     // byte of it damaged costs reading the DAT again, and a new cache; a changed DAT is read.
-    const std::filesystem::path sets = setsFile();
+    const fs::path sets = setsFile();
     struct stat read {};
     ASSERT_EQ(::stat(sets.c_str(), &read), 0);
     EXPECT_EQ(read.st_ino, compiled.st_ino) << "the later runs read the sets, never compile them";
@@ -564,13 +565,13 @@ TEST_F(Cli, JsonOfDatEntriesAndOfAnyName) {
     writeFile(odd, Bytes{0, 1, 2, 3});
     ASSERT_EQ(cli({"--dat", dat, test, files.file("\x1b[2J.bin")}).status, 2);
     const ProcessResult run = cli({"--json", "--dat", dat, test, odd});
-    const auto first = nlohmann::json::parse(run.out.substr(0, run.out.find('\n')));
+    const auto first = Json::parse(run.out.substr(0, run.out.find('\n')));
     EXPECT_EQ(first.at("sha1"), "a02a05b025b928c039cf1ae7e8ee04e7c190c0db");
     EXPECT_EQ(first.at("matches").at(0).at("entries").at(0),
-              nlohmann::json::parse(R"({"name": "u2.bin", "description": "Demo \"board\"",
+              Json::parse(R"({"name": "u2.bin", "description": "Demo \"board\"",
                   "set": "demo", "database": ")" +
-                                    dat + R"(", "status": "baddump"})"));
-    const auto second = nlohmann::json::parse(run.out.substr(run.out.find('\n') + 1));
+                          dat + R"(", "status": "baddump"})"));
+    const auto second = Json::parse(run.out.substr(run.out.find('\n') + 1));
     EXPECT_EQ(second.at("name"), "n\xef\xbf\xbd\x01.bin");
 }
 
@@ -580,8 +581,8 @@ TEST_F(Cli, JsonOfDatEntriesAndOfAnyName) {
 // cannot be opened.
 TEST_F(Cli, FoldersAreWalkedInOrderWithoutFollowingLinks) {
     TempDir tree;
-    std::filesystem::create_directories(tree.path() / "b-dir" / "inner");
-    std::filesystem::create_directories(tree.path() / "b");
+    fs::create_directories(tree.path() / "b-dir" / "inner");
+    fs::create_directories(tree.path() / "b");
     for (const auto& [name, bytes] : {std::pair<const char*, Bytes>{"b/x.bin", {0, 1, 2, 3}},
                                       {"b-dir/inner/y.bin", {4, 5, 6, 7}},
                                       {"a.bin", {0, 1, 2, 3}},
@@ -589,12 +590,12 @@ TEST_F(Cli, FoldersAreWalkedInOrderWithoutFollowingLinks) {
         writeFile(tree.file(name), bytes);
     writeArchive(tree.file("c.zip"), "zip", {{"z.bin", {0, 1, 2, 3}}});
     writeFile(tree.file("secret.bin"), Bytes{9, 9, 9, 9});
-    std::filesystem::permissions(tree.file("secret.bin"), std::filesystem::perms::none);
-    std::filesystem::create_symlink(tree.file("a.bin"), tree.file("link.bin"));
-    std::filesystem::create_directory_symlink(tree.file("b"), tree.file("dirlink"));
+    fs::permissions(tree.file("secret.bin"), fs::perms::none);
+    fs::create_symlink(tree.file("a.bin"), tree.file("link.bin"));
+    fs::create_directory_symlink(tree.file("b"), tree.file("dirlink"));
     // z/ holds folders nested deeper than a path may be long; made and removed relative to a
     // folder's descriptor, which no length limits.
-    std::filesystem::create_directory(tree.path() / "z");
+    fs::create_directory(tree.path() / "z");
     std::string deep = tree.file("z");
     int at = ::open(deep.c_str(), O_RDONLY | O_DIRECTORY);
     for (int level = 0; level < 24; ++level) {
@@ -649,7 +650,7 @@ TEST(Processes, KilledAppendersLeaveOnlyWholeRecords) {
         const int status = child.finish().status;
         if (round == 50) {
             ASSERT_EQ(status, 0);
-            EXPECT_EQ(std::filesystem::file_size(db.file("Chipsight.dat")) % 108, 0u);
+            EXPECT_EQ(fs::file_size(db.file("Chipsight.dat")) % 108, 0u);
         }
         CoreFixture f(db);
         f.core.loadDatabases();
@@ -670,7 +671,7 @@ TEST(Processes, ADatabaseLargerThanMemoryGivesItsMessageAndTheFilesAreStillIdent
         TempDir db;
         writeFile(db.file("CHIPLORE.GAM"), gameBytes("Game"));
         writeFile(db.file(file), Bytes());
-        std::filesystem::resize_file(db.file(file), 100ull << 30);  // sparse: costs no disk
+        fs::resize_file(db.file(file), 100ull << 30);  // sparse: costs no disk
         writeFile(db.file("a.bin"), Bytes(16, 1));
         const auto run =
             runProcess({CHIPSIGHT_CLI, "--db-dir", db.path().string(), db.file("a.bin")});
@@ -723,12 +724,11 @@ TEST_F(Cli, TheBestSetIsWrittenAsTheZipMameTakesAndNothingOutsideTheFolder) {
                "size=\"8192\">" +
                roms + "</dataarea></part></software></softwarelist>\n";
     };
-    std::filesystem::create_directories(files.file("hash"));
+    fs::create_directories(files.file("hash"));
     writeFile(files.file("hash/nes.xml"),
               list("nes", "item", romXml("b.prg", b) + romXml("a.prg", a)));
     writeFile(files.file("hash/evil.xml"), list("..", "evil", romXml("c.prg", c)));
-    for (const char* dir : {"board", "evil", "out"})
-        std::filesystem::create_directory(files.file(dir));
+    for (const char* dir : {"board", "evil", "out"}) fs::create_directory(files.file(dir));
     for (const auto& [name, bytes] :
          {std::pair{"board/a.bin", a}, {"board/b.bin", b}, {"evil/c.bin", c}})
         writeFile(files.file(name), bytes);
@@ -752,7 +752,7 @@ TEST_F(Cli, TheBestSetIsWrittenAsTheZipMameTakesAndNothingOutsideTheFolder) {
     // Nothing written for the item of a list named "..".
     const auto everything = [&] {
         std::vector<std::string> paths;
-        for (const auto& f : std::filesystem::recursive_directory_iterator(files.path()))
+        for (const auto& f : fs::recursive_directory_iterator(files.path()))
             paths.push_back(f.path().string());
         std::sort(paths.begin(), paths.end());
         return paths;
@@ -771,14 +771,14 @@ TEST_F(Cli, TheBestSetIsWrittenAsTheZipMameTakesAndNothingOutsideTheFolder) {
     if (mame) {
         EXPECT_THAT(audit(), HasSubstr("romset nes:item is good"));
     }
-    std::filesystem::remove(files.file("board/b.bin"));
+    fs::remove(files.file("board/b.bin"));
     run = board("board", {"--write-set", out, "--force"});
     EXPECT_THAT(run.out, HasSubstr(", 1 of 2 chips; not in it: b.prg (missing)\n"));
     EXPECT_EQ(
         lastObject(board("board", {"--write-set", out, "--force", "--json"}).out, "set_written"),
-        nlohmann::json::parse("{\"path\":\"" + zip +
-                              "\",\"chips\":1,\"of\":2,\"left\":[{\"name\":\"b.prg\","
-                              "\"why\":\"missing\"}]}"));
+        Json::parse("{\"path\":\"" + zip +
+                    "\",\"chips\":1,\"of\":2,\"left\":[{\"name\":\"b.prg\","
+                    "\"why\":\"missing\"}]}"));
     if (mame) {
         EXPECT_THAT(audit(), AllOf(HasSubstr("b.prg (4096 bytes) - NOT FOUND"),
                                    HasSubstr("romset nes:item is bad")));
@@ -786,7 +786,7 @@ TEST_F(Cli, TheBestSetIsWrittenAsTheZipMameTakesAndNothingOutsideTheFolder) {
 
     // The missing chip from the user's collection (a zip of theirs), into the set and burnt for a
     // 27C512; then the chip one bit off, burnt from its dump with the bit put back.
-    std::filesystem::create_directory(files.file("mine"));
+    fs::create_directory(files.file("mine"));
     writeArchive(files.file("mine/nes.zip"), "zip", {{"b.prg", b}});
     const auto burn = [&](std::vector<std::string> more) {
         more.insert(more.begin(), {"--burn", files.file("burn"), "--eprom", "27c512", "--force"});
@@ -806,7 +806,7 @@ TEST_F(Cli, TheBestSetIsWrittenAsTheZipMameTakesAndNothingOutsideTheFolder) {
     Bytes off = b;
     off[0x345] ^= 0x04;
     writeFile(files.file("board/b.bin"), off);
-    std::filesystem::remove(burnt);
+    fs::remove(burnt);
     run = burn({});
     EXPECT_THAT(run.out, HasSubstr("Image to burn, from its dump with 1 bit put back: " + burnt))
         << run.err;
@@ -856,18 +856,18 @@ TEST_F(HashCli, ManualHashFindsTheEntriesThatCarryASha1OrAnMd5OfEitherCase) {
 
     hashes.insert(hashes.begin(), "--json");
     run = raw(hashes);
-    const std::vector<nlohmann::json> found = objects(run.out);
+    const std::vector<Json> found = objects(run.out);
     ASSERT_EQ(found.size(), 3u) << run.out;
-    EXPECT_EQ(found[0], nlohmann::json::parse(R"({"name": "Manualy Entered", "sha1": ")" + kSha1 +
-                                              R"(", "typed": true, "found": true, "matches": [
+    EXPECT_EQ(found[0], Json::parse(R"({"name": "Manualy Entered", "sha1": ")" + kSha1 +
+                                    R"(", "typed": true, "found": true, "matches": [
         {"level": 0, "part": 1, "parts": 1, "crc": "8BB98613", "size": 4, "entries": [
             {"name": "same", "description": "Demo", "set": "demo", "database": ")" +
-                                              db.file("demo.xml") + R"(", "status": "good"}]}]})"));
+                                    db.file("demo.xml") + R"(", "status": "good"}]}]})"));
     EXPECT_EQ(found[1].at("md5"), kMd5);
     EXPECT_EQ(found[1].at("matches"), found[0].at("matches"));
-    EXPECT_EQ(found[2], nlohmann::json::parse(
-                            R"({"name": "Manualy Entered", "sha1": ")" + std::string(40, '2') +
-                            R"(", "typed": true, "found": false, "matches": []})"));
+    EXPECT_EQ(found[2],
+              Json::parse(R"({"name": "Manualy Entered", "sha1": ")" + std::string(40, '2') +
+                          R"(", "typed": true, "found": false, "matches": []})"));
     EXPECT_EQ(run.status, 1);
 
     for (const std::string& bad : {std::string(39, 'a'), std::string(41, 'a'), std::string(32, 'g'),
@@ -893,9 +893,9 @@ TEST_F(HashCli, TheReportAndJsonSayWhichEntrysSha1IsNotTheBytes) {
               "\t- other : Demo [demo]\n"
               "\t  CRC matches, SHA-1 differs\n"
               "\t- plain : Demo [demo]\n");
-    const std::vector<nlohmann::json> found = objects(raw({"--json", test}).out);
+    const std::vector<Json> found = objects(raw({"--json", test}).out);
     ASSERT_EQ(found.size(), 1u);
-    const nlohmann::json& entries = found[0].at("matches").at(0).at("entries");
+    const Json& entries = found[0].at("matches").at(0).at("entries");
     ASSERT_EQ(entries.size(), 3u);
     EXPECT_FALSE(entries[0].contains("sha1_differs"));
     EXPECT_EQ(entries[1].value("sha1_differs", false), true);

@@ -123,11 +123,11 @@ TEST_F(Archives, WhatIsNoArchiveOrIsInsideOneIsAnImage) {
     const Bytes inner = readFile(dir.file("inner.zip"));
     // A member whose path climbs out is a name and nothing more: nothing is written anywhere.
     writeArchive(dir.file("outer.zip"), "zip", {{"inner.zip", inner}, {"../up.bin", {9, 9}}});
-    const auto before = std::distance(std::filesystem::directory_iterator(dir.path()), {});
+    const auto before = std::distance(fs::directory_iterator(dir.path()), {});
     ASSERT_NE(inner.size() & (inner.size() - 1), 0u) << "so that it is refused as an image";
     EXPECT_EQ(identify(dir.file("outer.zip")), reportOf({9, 9}, "outer.zip/../up.bin") +
                                                    refused(dir.file("outer.zip") + "/inner.zip"));
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), before);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), {}), before);
 }
 
 TEST_F(Archives, DamageEndsTheArchiveAndKeepsWhatCameBefore) {

@@ -62,8 +62,8 @@ struct Expected {
 class CollectionTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        std::filesystem::create_directories(dir.path() / "roms" / "sub");
-        roms = std::filesystem::canonical(dir.path() / "roms").string();
+        fs::create_directories(dir.path() / "roms" / "sub");
+        roms = fs::canonical(dir.path() / "roms").string();
         // Lengths of every kind: a power of two, and not, plain and inside an archive.
         expected = {{roms + "/a.bin", "", randomBytes(4096, 1)},
                     {roms + "/set.zip", "x.bin", randomBytes(8192, 2)},

@@ -23,7 +23,7 @@ class DatLoading : public ::testing::Test {
         crc = crcOf(image);
         const std::string hex = hexText(crc);
         writeFile(dir.file("Chipsight.dat"), romEntryBytes(crc, 16, "CUSTOM", "mine"));
-        std::filesystem::create_directories(dir.path() / "dats/mame");
+        fs::create_directories(dir.path() / "dats/mame");
         writeFile(dir.file("dats/mame/list.xml"),
                   "<?xml version=\"1.0\"?>\n<softwarelist name=\"vec\">"
                   "<software name=\"mine\"><description>Mine &amp; Co</description>"
@@ -102,16 +102,16 @@ TEST_F(DatLoading, DatEntriesFollowTheChipsInPathOrderCountInTheTitleAndComeBack
 // the working directory, through a link) is the same directory: one cache file serves every
 // name, read whole each time, the DATs named as this start named them.
 TEST_F(DatLoading, OneCacheServesTheDirectoryWhateverItsName) {
-    std::filesystem::create_directory_symlink(dir.path(), dir.path() / "self");
+    fs::create_directory_symlink(dir.path(), dir.path() / "self");
     const std::string d = dir.path().string();
-    const std::string names[] = {d, d + "/", d + "/./dats/..",
-                                 std::filesystem::relative(dir.path()).string(), d + "/self"};
+    const std::string names[] = {d, d + "/", d + "/./dats/..", fs::relative(dir.path()).string(),
+                                 d + "/self"};
     for (const std::string& name : names) {
         CoreFixture f(dir);
         f.core.useDatabaseDirectory(name);
         f.core.loadDatabases();
         std::size_t dats = 0;
-        for (const auto& file : std::filesystem::directory_iterator(dir.file("cache/chipsight")))
+        for (const auto& file : fs::directory_iterator(dir.file("cache/chipsight")))
             dats += file.path().extension() == ".dats";
         EXPECT_EQ(dats, 1u) << name;
         ASSERT_EQ(f.core.dats().size(), 3u) << name;
@@ -127,17 +127,17 @@ TEST_F(DatLoading, OneCacheServesTheDirectoryWhateverItsName) {
 TEST(DatFiles, FindsEveryDatOnceInPathOrder) {
     TempDir db, elsewhere;
     const auto make = [](const std::string& path) { writeFile(path, std::string("x")); };
-    std::filesystem::create_directories(db.path() / "dats/nested");
-    std::filesystem::create_directories(db.path() / "photos");
+    fs::create_directories(db.path() / "dats/nested");
+    fs::create_directories(db.path() / "photos");
     for (const char* name :
          {"mame.xml", "B.DAT.GZ", "Chipsight.dat", "CHIPSIGHT.DAT", "notes.txt", "CHIPLORE.ROM",
           "photos/board.xml", "dats/nested/sets.Dat", "dats/readme.md", "dats/x.xml.gz"})
         make(db.file(name));
     make(elsewhere.file("vectrex.xml"));
     make(elsewhere.file("extra.bin"));
-    std::filesystem::create_directory_symlink(elsewhere.path(), db.path() / "dats/hash");
-    std::filesystem::create_directory_symlink(db.path() / "dats", db.path() / "dats/nested/loop");
-    std::filesystem::create_symlink(db.file("missing.xml"), db.path() / "dats/dangling.xml");
+    fs::create_directory_symlink(elsewhere.path(), db.path() / "dats/hash");
+    fs::create_directory_symlink(db.path() / "dats", db.path() / "dats/nested/loop");
+    fs::create_symlink(db.file("missing.xml"), db.path() / "dats/dangling.xml");
 
     const std::string d = db.path().string();
     std::vector<std::string> expected{d + "/B.DAT.GZ",
@@ -161,12 +161,12 @@ TEST(DatFiles, FindsEveryDatOnceInPathOrder) {
 // the same file, and named again by the user. It is found once, by the first of its paths.
 TEST(DatFiles, FindsAFileReachedThroughLinksOnce) {
     TempDir db;
-    std::filesystem::create_directories(db.path() / "dats/sub");
+    fs::create_directories(db.path() / "dats/sub");
     writeFile(db.file("mame.xml"), std::string("x"));
     writeFile(db.file("dats/sub/list.xml"), std::string("y"));
-    std::filesystem::create_symlink(db.file("mame.xml"), db.path() / "dats/again.xml");
-    std::filesystem::create_directory_symlink(db.path(), db.path() / "dats/top");
-    std::filesystem::create_hard_link(db.file("dats/sub/list.xml"), db.path() / "dats/hard.xml");
+    fs::create_symlink(db.file("mame.xml"), db.path() / "dats/again.xml");
+    fs::create_directory_symlink(db.path(), db.path() / "dats/top");
+    fs::create_hard_link(db.file("dats/sub/list.xml"), db.path() / "dats/hard.xml");
 
     const std::string d = db.path().string();
     std::vector<std::string> found;
@@ -182,14 +182,13 @@ TEST(DatFiles, FindsAFileReachedThroughLinksOnce) {
 TEST_F(DatLoading, TheCacheKeepsWhatALoadUsesAndDropsWhatIsUnusedOrTooMuch) {
     CoreFixture first(dir);
     run(first);
-    const std::filesystem::path cache = dir.file("cache/chipsight");
+    const fs::path cache = dir.file("cache/chipsight");
     std::uint64_t used = 0;
-    for (const auto& f : std::filesystem::directory_iterator(cache)) used += f.file_size();
+    for (const auto& f : fs::directory_iterator(cache)) used += f.file_size();
     const auto aged = [&](const std::string& name, std::size_t bytes, int days) {
         writeFile((cache / name).string(), Bytes(bytes, 1));
-        std::filesystem::last_write_time(
-            cache / name,
-            std::filesystem::file_time_type::clock::now() - std::chrono::hours(24 * days));
+        fs::last_write_time(cache / name,
+                            fs::file_time_type::clock::now() - std::chrono::hours(24 * days));
     };
     aged("month.dats", 10, 31);
     aged("left.tmp", 10, 2);
@@ -202,7 +201,7 @@ TEST_F(DatLoading, TheCacheKeepsWhatALoadUsesAndDropsWhatIsUnusedOrTooMuch) {
     // The compiled tables of the load (".runs") stay with its DATs.
     std::vector<std::string> left;
     std::size_t runs = 0;
-    for (const auto& f : std::filesystem::directory_iterator(cache))
+    for (const auto& f : fs::directory_iterator(cache))
         if (f.path().extension() == ".runs")
             ++runs;
         else

@@ -248,7 +248,7 @@ TEST_F(DatSetCache, TwoProcessesBuildingAtOnceBothSucceedAndReadersSeeAWholeCach
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     }
     EXPECT_TRUE(load()->files()[1].fromCache);
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(cache), {}), 1)
+    EXPECT_EQ(std::distance(fs::directory_iterator(cache), {}), 1)
         << "no temporary file left behind";
 }
 
@@ -292,13 +292,13 @@ TEST_F(DatSetCache, AWriteThatFailsAtAnyStepLeavesNoCacheAndTheNextStartReadsThe
         {.name = ".tmp", .renameError = EACCES}, {.name = "/chipsight", .mkdirError = EACCES},
     };
     for (const FileFaults& fault : faults) {
-        std::filesystem::remove_all(dir.file("cache"));
+        fs::remove_all(dir.file("cache"));
         {
             const InjectedFaults injected(fault);
             EXPECT_EQ(sets(*load()), "a.dat b.dat ");
         }
-        EXPECT_FALSE(std::filesystem::exists(file)) << "fault " << &fault - faults;
-        EXPECT_TRUE(!std::filesystem::exists(cache) || std::filesystem::is_empty(cache));
+        EXPECT_FALSE(fs::exists(file)) << "fault " << &fault - faults;
+        EXPECT_TRUE(!fs::exists(cache) || fs::is_empty(cache));
         EXPECT_EQ(fromWhere(*load()), "a.dat b.dat | read read");
         EXPECT_EQ(fromWhere(*load()), "a.dat b.dat | cache cache");
     }

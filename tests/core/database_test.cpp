@@ -22,7 +22,6 @@ namespace chipsight {
 namespace {
 
 using namespace testing;
-namespace fs = std::filesystem;
 using Files = std::vector<std::pair<std::string, Bytes>>;
 
 // "NAME DESCRIPTION" of each entry, in table order.
@@ -253,17 +252,17 @@ TEST_F(SharedFiles, AnAppendNeverFollowsALinkInPlaceOfTheFileButFollowsALinkedDi
     const Bytes victim(150, 0x5A);
     writeFile(dir.file("victim"), victim);
     for (const char* target : {"victim", "nowhere"}) {
-        std::filesystem::remove(dat);
-        std::filesystem::create_symlink(dir.file(target), dat);
+        fs::remove(dat);
+        fs::create_symlink(dir.file(target), dat);
         EXPECT_FALSE(core.appendCustomEntry("1234", "16", "n", "d")) << target;
     }
     EXPECT_EQ(ui.boxes(), Calls(2, box(expected::kCannotOpenCustom, "Error", MB_ICONSTOP)));
     EXPECT_EQ(readFile(dir.file("victim")), victim);
-    EXPECT_FALSE(std::filesystem::exists(dir.file("nowhere")));
+    EXPECT_FALSE(fs::exists(dir.file("nowhere")));
     EXPECT_TRUE(core.m_entries.empty());
     // A linked directory above the file is the user's own arrangement.
     TempDir real;
-    std::filesystem::create_symlink(real.path(), dir.file("db"));
+    fs::create_symlink(real.path(), dir.file("db"));
     core.useDatabaseDirectory(dir.file("db"));
     EXPECT_TRUE(core.appendCustomEntry("1234", "16", "n", "d"));
     EXPECT_EQ(readFile(real.file("Chipsight.dat")), romEntryBytes(0x1234, 16, "n", "d"));

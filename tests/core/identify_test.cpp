@@ -161,7 +161,7 @@ class IdentifyFailure : public Identify {
 
 TEST_F(IdentifyFailure, WhatCannotBeOpenedOrReadOrHasARefusedSize) {
     // Nothing but a regular file that no writer holds is read; a FIFO must not block.
-    std::filesystem::create_directory(dir.file("folder"));
+    fs::create_directory(dir.file("folder"));
     ASSERT_EQ(::mkfifo(dir.file("fifo").c_str(), 0600), 0);
     writeFile(dir.file("locked.bin"), Bytes(4, 1));
     const int fd = ::open(dir.file("locked.bin").c_str(), O_RDONLY);
@@ -175,7 +175,7 @@ TEST_F(IdentifyFailure, WhatCannotBeOpenedOrReadOrHasARefusedSize) {
     // Refused sizes show their message alone. Cut to 32 bits, 5 GiB would pass for 1 GiB.
     for (const std::size_t size : {3ul, 12288ul, 4ul << 30, 5ul << 30}) {
         writeFile(dir.file("odd.bin"), Bytes{});
-        std::filesystem::resize_file(dir.file("odd.bin"), size);  // sparse: costs no disk
+        fs::resize_file(dir.file("odd.bin"), size);  // sparse: costs no disk
         expectFailure(dir.file("odd.bin"),
                       {box(size < (4ul << 30) ? expected::kNotPowerOfTwo : expected::kBelow4GiB,
                            "Error", MB_OK)},
@@ -280,12 +280,12 @@ TEST_F(Monitor, OneReportAtOnceThenOneAtEachChangeOfTimeWhileTheFileIsThere) {
         tickAt(1'000'005, 900'000'000));  // another save within the same second goes unseen
     EXPECT_TRUE(tickAt(999'000));         // an older copy put back is a change too
     // Away, or a folder in its place: nothing is reported until the file is back.
-    std::filesystem::rename(path, dir.file("away"));
+    fs::rename(path, dir.file("away"));
     EXPECT_FALSE(core.monitorTick());
-    std::filesystem::create_directory(path);
+    fs::create_directory(path);
     EXPECT_FALSE(tickAt(6'000'000));
-    std::filesystem::remove(path);
-    std::filesystem::rename(dir.file("away"), path);
+    fs::remove(path);
+    fs::rename(dir.file("away"), path);
     EXPECT_TRUE(tickAt(6'000'001));
     EXPECT_EQ(reports(), 4);
     EXPECT_TRUE(ui.boxes().empty());

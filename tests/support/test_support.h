@@ -21,6 +21,7 @@
 
 namespace chipsight::testing {
 
+namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
 using Strings = std::vector<std::string>;
 
