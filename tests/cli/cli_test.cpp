@@ -24,9 +24,7 @@ namespace {
 
 using namespace testing;
 using Json = nlohmann::json;
-using ::testing::AllOf;
-using ::testing::HasSubstr;
-using ::testing::StartsWith;
+using ::testing::AllOf, ::testing::HasSubstr, ::testing::StartsWith;
 
 // The words of `line` between '|' signs.
 std::vector<std::string> words(const std::string& line) {

@@ -16,9 +16,7 @@ namespace chipsight {
 namespace {
 
 using namespace testing;
-using ::testing::AllOf;
-using ::testing::EndsWith;
-using ::testing::HasSubstr;
+using ::testing::AllOf, ::testing::EndsWith, ::testing::HasSubstr;
 
 // A tar header block of `fields`, each text at its offset over zeros, with its checksum.
 Bytes tarHeader(const std::vector<std::pair<std::size_t, std::string>>& fields) {

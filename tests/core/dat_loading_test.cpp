@@ -2,7 +2,6 @@
 // compiled cache.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <algorithm>
 
@@ -13,9 +12,7 @@ namespace chipsight {
 namespace {
 
 using namespace testing;
-using ::testing::ElementsAre;
-using ::testing::Field;
-using ::testing::StartsWith;
+using ::testing::ElementsAre, ::testing::Field, ::testing::StartsWith;
 
 // A database directory with a custom entry, a DAT of each kind of text, a malformed DAT and a
 // file of no known format; the compiled cache in a directory of the test's own.

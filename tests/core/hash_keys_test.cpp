@@ -1,9 +1,7 @@
 // The SHA-1s and MD5s of DATs: typed ones looked up among the entries that carry them, and an
 // entry matched by CRC-32 and size whose SHA-1 is not the bytes' said under its line.
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
-#include <algorithm>
 
 #include "core/databases/dat/dat_store.h"
 #include "core/identify/identify.h"

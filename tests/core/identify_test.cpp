@@ -11,7 +11,6 @@
 
 #include <csignal>
 #include <cstdlib>
-#include <optional>
 
 #include "core/checksum/crc32.h"
 #include "core/doctor/doctor.h"
