@@ -27,13 +27,13 @@ using Json = nlohmann::json;
 using ::testing::AllOf, ::testing::HasSubstr, ::testing::StartsWith;
 
 // The words of `line` between '|' signs.
-std::vector<std::string> words(const std::string& line) {
-    std::vector<std::string> out(1);
+Strings words(const std::string& line) {
+    Strings out(1);
     for (char c : line) c == '|' ? out.emplace_back() : out.back() += c;
-    return line.empty() ? std::vector<std::string>{} : out;
+    return line.empty() ? Strings{} : out;
 }
 
-ProcessResult runCli(std::vector<std::string> args) {
+ProcessResult runCli(Strings args) {
     args.insert(args.begin(), CHIPSIGHT_CLI);
     return runProcess(std::move(args));
 }
@@ -57,18 +57,11 @@ std::string romXml(const std::string& name, const Bytes& bytes, const std::strin
            hexText(crcOf(bytes)) + "\" sha1=\"" + sha1Hex(bytes) + "\"" + more + "/>";
 }
 
-// The regular members of the archive at `path`: name and bytes, in order.
-std::vector<std::pair<std::string, Bytes>> members(const std::string& path) {
-    std::vector<std::pair<std::string, Bytes>> out;
-    for (const Member& m : membersOf(path)) out.emplace_back(m.path, m.bytes);
-    return out;
-}
-
 // The report text that the --json objects of a run stand for, built from the objects alone, and
 // the message lines of its failures ("CAPTION: TEXT", as a run without --json writes them).
 struct FromJson {
     std::string report;
-    std::vector<std::string> messages, paths;  // a message names its file only with -r
+    Strings messages, paths;  // a message names its file only with -r
 };
 FromJson fromJson(const std::string& out) {
     const auto hex = [](const Json& digits) {
@@ -135,7 +128,7 @@ class Cli : public ::testing::Test {
     }
     // Runs the program, and again with --json unless it adds entries: the objects must say
     // what the report says, with the same messages and the same exit status.
-    ProcessResult cli(std::vector<std::string> args) {
+    ProcessResult cli(Strings args) {
         ProcessResult run = raw(args);
         if (std::find(args.begin(), args.end(), "--add") != args.end() ||
             std::find(args.begin(), args.end(), "--json") != args.end())
@@ -150,7 +143,7 @@ class Cli : public ::testing::Test {
         for (std::size_t at; (at = report.find("\t>> ")) != std::string::npos;)
             report.erase(at, report.find('\n', at) + 1 - at);
         EXPECT_EQ(expected.report, report);
-        std::vector<std::string> messages;
+        Strings messages;
         std::istringstream err(run.err);
         for (std::string line; std::getline(err, line);)
             for (const char* caption : {"Error: ", "Warning: ", "Validation Error!: "})
@@ -167,7 +160,7 @@ class Cli : public ::testing::Test {
         return run;
     }
     // The program over this test's database, without the JSON cross-check.
-    ProcessResult raw(std::vector<std::string> args) {
+    ProcessResult raw(Strings args) {
         args.insert(args.begin(), {"--db-dir", db.path().string()});
         return runCli(std::move(args));
     }
@@ -358,7 +351,7 @@ TEST_F(Cli, TypedTextsOptionsAndNamesOnTheTerminal) {
 TEST_F(Cli, ReadsAreComparedWithoutHoldingThem) {
     constexpr std::size_t kSize = 64 << 20;
     Bytes read(kSize, 0x5A);
-    std::vector<std::string> args = {"--reads"};
+    Strings args = {"--reads"};
     for (int r = 0; r < 3; ++r) {
         read[std::size_t(r) * 12345 + 7] ^= 0x10;
         args.push_back(files.file(numbered("read", r)));
@@ -445,7 +438,7 @@ TEST_F(Cli, ABoardIsJudgedAsOneWithTheDoctorsFindsAgainstItsChips) {
     for (std::size_t i = 0; i < 4096; ++i) even.push_back(e[2 * i]), odd.push_back(e[2 * i + 1]);
     writeFile(files.file("board/e-even.bin"), even);
     writeFile(files.file("board/e-odd.bin"), odd);
-    const auto board = [&](std::vector<std::string> more = {}) {
+    const auto board = [&](Strings more = {}) {
         more.insert(more.begin(), {"--dat", xml, "--board", files.file("board")});
         return raw(more).out;
     };
@@ -481,7 +474,7 @@ TEST_F(Cli, ABoardIsJudgedAsOneWithTheDoctorsFindsAgainstItsChips) {
         << out;
     const auto json = lastObject(board({"--json"}), "board");
     EXPECT_EQ(json.at("candidates").at(0).at("set"), "brd");
-    std::vector<std::string> states;
+    Strings states;
     for (const auto& line : json.at("chips"))
         states.push_back(
             line.at("state").get<std::string>() +
@@ -496,9 +489,8 @@ TEST_F(Cli, ABoardIsJudgedAsOneWithTheDoctorsFindsAgainstItsChips) {
                 HasSubstr("Set written: " + files.file("sets") +
                           "/brd.zip, 4 of 5 chips; mended "
                           "from the dumps: b.u2, c.u3, e.u5; not in it: d.u4 (missing)\n"));
-    EXPECT_EQ(members(files.file("sets/brd.zip")),
-              (std::vector<std::pair<std::string, Bytes>>{
-                  {"a.u1", a}, {"b.u2", b}, {"c.u3", c}, {"e.u5", e}}));
+    EXPECT_EQ(membersOf(files.file("sets/brd.zip")),
+              (std::vector<Member>{{"a.u1", a}, {"b.u2", b}, {"c.u3", c}, {"e.u5", e}}));
 
     // The sets were compiled into the cache by the first run and read from it by the second. A
     // byte of it damaged costs reading the DAT again, and a new cache; a changed DAT is read.
@@ -525,7 +517,7 @@ TEST_F(Cli, ABoardIsJudgedAsOneWithTheDoctorsFindsAgainstItsChips) {
 // order whatever the number of threads: found, missing, of a refused size, read in pieces and
 // mapped (from 2 MiB on), with more files than the threads read ahead.
 TEST_F(Cli, ReportsAndMessagesComeInArgumentOrderWhateverTheJobs) {
-    std::vector<std::string> args = {"--split-level", "3", "--manual", "eae621c7", "2"};
+    Strings args = {"--split-level", "3", "--manual", "eae621c7", "2"};
     for (int i = 0; i < 300; ++i) {  // found, missing, of a refused size, mapped, any other
         args.push_back(files.file(numbered("f", i) + ".bin"));
         const std::size_t size = i % 5 == 2             ? 3 + std::size_t(i)
@@ -534,7 +526,7 @@ TEST_F(Cli, ReportsAndMessagesComeInArgumentOrderWhateverTheJobs) {
         if (i % 5 != 1)
             writeFile(args.back(), i % 5 ? Bytes(size, std::uint8_t(i)) : Bytes{0, 1, 2, 3});
     }
-    const auto withJobs = [&](std::vector<std::string> jobs) {
+    const auto withJobs = [&](Strings jobs) {
         jobs.insert(jobs.end(), args.begin(), args.end());
         return cli(jobs);
     };
@@ -609,12 +601,12 @@ TEST_F(Cli, FoldersAreWalkedInOrderWithoutFollowingLinks) {
     const ProcessResult run = cli({"-r", tree.path().string()});
     EXPECT_EQ(runProcess({"/bin/rm", "-rf", tree.file("z")}).status, 0);
     // The name each report block starts with.
-    std::vector<std::string> named;
+    Strings named;
     for (std::size_t at = 0; (at = run.out.find("=\n", at)) != std::string::npos; at += 2)
         named.push_back(run.out.substr(at + 2, run.out.find(':', at) - at - 2));
     // Root reads the file whatever its mode: then it is identified like any other.
     const bool root = ::geteuid() == 0;
-    std::vector<std::string> expected = {"a.bin", "b/x.bin", "b-dir/inner/y.bin", "c.zip/z.bin"};
+    Strings expected = {"a.bin", "b/x.bin", "b-dir/inner/y.bin", "c.zip/z.bin"};
     if (root) expected.push_back("secret.bin");
     EXPECT_EQ(named, expected) << run.out;
     std::string err =
@@ -635,7 +627,7 @@ TEST(Processes, KilledAppendersLeaveOnlyWholeRecords) {
     std::size_t before = 0;
     // Each round starts where the last stopped: the next append realigns a cut record.
     for (int round = 0; round <= 50; ++round) {
-        std::vector<std::string> args = {CHIPSIGHT_CLI, "--db-dir", db.path().string()};
+        Strings args = {CHIPSIGHT_CLI, "--db-dir", db.path().string()};
         for (int k = 0; k < (round < 50 ? 400 : 1); ++k) {
             const std::string crc = hexText(0x10000 * (round + 1) + k, "%X");
             args.insert(args.end(), {"--add", crc, "64", numbered("R", k), "mine"});
@@ -731,15 +723,14 @@ TEST_F(Cli, TheBestSetIsWrittenAsTheZipMameTakesAndNothingOutsideTheFolder) {
          {std::pair{"board/a.bin", a}, {"board/b.bin", b}, {"evil/c.bin", c}})
         writeFile(files.file(name), bytes);
     const std::string out = files.file("out");
-    const auto board = [&](const std::string& dir, std::vector<std::string> more) {
+    const auto board = [&](const std::string& dir, Strings more) {
         more.insert(more.begin(), {"--dat", files.file("hash"), "--board", files.file(dir)});
         return raw(more);
     };
     ProcessResult run = board("board", {"--write-set", out});
     const std::string zip = out + "/nes/item.zip";
     EXPECT_THAT(run.out, HasSubstr("Set written: " + zip + ", 2 of 2 chips\n")) << run.err;
-    EXPECT_EQ(members(zip),
-              (std::vector<std::pair<std::string, Bytes>>{{"a.prg", a}, {"b.prg", b}}));
+    EXPECT_EQ(membersOf(zip), (std::vector<Member>{{"a.prg", a}, {"b.prg", b}}));
     const Bytes written = readFile(zip);
     run = board("board", {"--write-set", out});
     EXPECT_EQ(
@@ -749,13 +740,13 @@ TEST_F(Cli, TheBestSetIsWrittenAsTheZipMameTakesAndNothingOutsideTheFolder) {
 
     // Nothing written for the item of a list named "..".
     const auto everything = [&] {
-        std::vector<std::string> paths;
+        Strings paths;
         for (const auto& f : fs::recursive_directory_iterator(files.path()))
             paths.push_back(f.path().string());
         std::sort(paths.begin(), paths.end());
         return paths;
     };
-    const std::vector<std::string> before = everything();
+    const Strings before = everything();
     run = board("evil", {"--write-set", out});
     EXPECT_THAT(run.err, HasSubstr("The set ..:evil cannot stand as a file's path"));
     EXPECT_EQ(everything(), before);
@@ -786,7 +777,7 @@ TEST_F(Cli, TheBestSetIsWrittenAsTheZipMameTakesAndNothingOutsideTheFolder) {
     // 27C512; then the chip one bit off, burnt from its dump with the bit put back.
     fs::create_directory(files.file("mine"));
     writeArchive(files.file("mine/nes.zip"), "zip", {{"b.prg", b}});
-    const auto burn = [&](std::vector<std::string> more) {
+    const auto burn = [&](Strings more) {
         more.insert(more.begin(), {"--burn", files.file("burn"), "--eprom", "27c512", "--force"});
         return board("board", more);
     };
@@ -836,9 +827,9 @@ class HashCli : public Cli {
 };
 
 TEST_F(HashCli, ManualHashFindsTheEntriesThatCarryASha1OrAnMd5OfEitherCase) {
-    std::vector<std::string> hashes = {"--manual-hash", "A02A05B025B928C039CF1AE7E8EE04E7C190C0DB",
-                                       "--manual-hash", "37B59afd592725f9305e484a5d7f5168",
-                                       "--manual-hash", std::string(40, '2')};
+    Strings hashes = {"--manual-hash", "A02A05B025B928C039CF1AE7E8EE04E7C190C0DB",
+                      "--manual-hash", "37B59afd592725f9305e484a5d7f5168",
+                      "--manual-hash", std::string(40, '2')};
     ProcessResult run = raw(hashes);
     EXPECT_EQ(run.out,
               "============================\n"
