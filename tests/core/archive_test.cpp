@@ -174,7 +174,7 @@ TEST_F(Archives, SparseMembersReadTheirHolesAsZeros) {
     // one with 512 bytes at 1 KiB, then an ordinary member.
     // Numbers are octal; the runs of the map are (offset, length) pairs from 386 on.
     const auto sparse = [](const std::string& name, const std::string& stored,
-                           const std::vector<std::string>& runs) {
+                           const Strings& runs) {
         std::vector<std::pair<std::size_t, std::string>> fields = {
             {0, name},  {100, "0000644"}, {124, stored},
             {156, "S"}, {257, "ustar  "}, {483, "00004000000"}};
@@ -244,10 +244,10 @@ using ArchiveBounds = Archives;
 TEST_F(ArchiveBounds, UnpackingStopsAtTheLimitAndHugeMembersAreRefused) {
     writeArchive(dir.file("zeros.tar.xz"), "tar.xz",
                  {{"a.bin", Bytes(1 << 20)}, {"b.bin", Bytes(1 << 20)}});
-    std::vector<std::string> seen;
+    Strings seen;
     const auto keep = [&](ArchiveMember& m) { seen.push_back(m.path); };
     EXPECT_EQ(readArchive(dir.file("zeros.tar.xz"), 1, false, keep, 3 << 19), ArchiveEnd::TooLarge);
-    EXPECT_EQ(seen, std::vector<std::string>{"a.bin"});
+    EXPECT_EQ(seen, Strings{"a.bin"});
     seen.clear();
     EXPECT_EQ(readArchive(dir.file("zeros.tar.xz"), 1, false, keep, 2 << 20), ArchiveEnd::Done);
     EXPECT_EQ(seen.size(), 2u);

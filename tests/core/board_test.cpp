@@ -338,7 +338,7 @@ std::vector<Dump> forge(const Catalogue& c, SetId set,
 // `dats` (file name, text) written to a temporary directory and loaded.
 struct Loaded {
     Loaded(std::initializer_list<std::pair<std::string, std::string>> dats) {
-        std::vector<std::string> paths;
+        Strings paths;
         for (const auto& [name, text] : dats) {
             paths.push_back(dir.file(name));
             if (!text.empty()) writeFile(paths.back(), text);

@@ -68,7 +68,7 @@ TEST_F(DatLoading, DatEntriesFollowTheChipsInPathOrderCountInTheTitleAndComeBack
                           StartsWith("Failed reading " + dir.file("broken.xml") + "!\nline 1: "))));
     ASSERT_EQ(first.core.dats().size(), 3u) << "the page of no known format is passed over";
     // Progress goes through the files in load order, never back, and ends at 100% with no file.
-    std::vector<std::string> files;
+    Strings files;
     int percent = 0;
     for (const auto& call : first.frontEnd.calls) {
         if (call.what != "progress") continue;
@@ -76,9 +76,8 @@ TEST_F(DatLoading, DatEntriesFollowTheChipsInPathOrderCountInTheTitleAndComeBack
         percent = call.lines;
         if (files.empty() || files.back() != call.text) files.push_back(call.text);
     }
-    EXPECT_EQ(files,
-              (std::vector<std::string>{dir.file("broken.xml"), dir.file("dats/mame/list.xml"),
-                                        dir.file("older.dat"), dir.file("page.xml"), ""}));
+    EXPECT_EQ(files, (Strings{dir.file("broken.xml"), dir.file("dats/mame/list.xml"),
+                              dir.file("older.dat"), dir.file("page.xml"), ""}));
     EXPECT_EQ(percent, 100);
     EXPECT_FALSE(first.core.dats()[1].fromCache || first.core.dats()[2].fromCache);
 
@@ -135,14 +134,14 @@ TEST(DatFiles, FindsEveryDatOnceInPathOrder) {
     fs::create_symlink(db.file("missing.xml"), db.path() / "dats/dangling.xml");
 
     const std::string d = db.path().string();
-    std::vector<std::string> expected{d + "/B.DAT.GZ",
-                                      d + "/dats/hash/vectrex.xml",
-                                      d + "/dats/nested/sets.Dat",
-                                      d + "/dats/x.xml.gz",
-                                      d + "/mame.xml",
-                                      elsewhere.file("extra.bin")};
+    Strings expected{d + "/B.DAT.GZ",
+                     d + "/dats/hash/vectrex.xml",
+                     d + "/dats/nested/sets.Dat",
+                     d + "/dats/x.xml.gz",
+                     d + "/mame.xml",
+                     elsewhere.file("extra.bin")};
     std::sort(expected.begin(), expected.end());
-    std::vector<std::string> found;
+    Strings found;
     for (const DatFile& file :
          findDatFiles(d, "Chipsight.dat", {elsewhere.file("extra.bin"), d + "/dats/x.xml.gz"})) {
         found.push_back(file.path);
@@ -164,11 +163,11 @@ TEST(DatFiles, FindsAFileReachedThroughLinksOnce) {
     fs::create_hard_link(db.file("dats/sub/list.xml"), db.path() / "dats/hard.xml");
 
     const std::string d = db.path().string();
-    std::vector<std::string> found;
+    Strings found;
     for (const DatFile& file :
          findDatFiles(d, "Chipsight.dat", {d + "/dats/top/dats/sub/list.xml"}))
         found.push_back(file.path);
-    EXPECT_EQ(found, (std::vector<std::string>{d + "/dats/again.xml", d + "/dats/hard.xml"}));
+    EXPECT_EQ(found, (Strings{d + "/dats/again.xml", d + "/dats/hard.xml"}));
 }
 
 // Each load keeps the cache in bounds: what it uses stays, whatever the limit; a compiled file
@@ -194,7 +193,7 @@ TEST_F(DatLoading, TheCacheKeepsWhatALoadUsesAndDropsWhatIsUnusedOrTooMuch) {
     second.core.setCacheLimit(used + 20 + 1000);
     run(second);
     // The compiled tables of the load (".runs") stay with its DATs.
-    std::vector<std::string> left;
+    Strings left;
     std::size_t runs = 0;
     for (const auto& f : fs::directory_iterator(cache))
         if (f.path().extension() == ".runs")
@@ -204,8 +203,7 @@ TEST_F(DatLoading, TheCacheKeepsWhatALoadUsesAndDropsWhatIsUnusedOrTooMuch) {
     std::sort(left.begin(), left.end());
     ASSERT_EQ(left.size(), 3u);
     EXPECT_TRUE(left[0].ends_with(".dats")) << left[0];
-    EXPECT_EQ(std::vector<std::string>(left.begin() + 1, left.end()),
-              (std::vector<std::string>{"newer.sets", "writing.tmp"}));
+    EXPECT_EQ(Strings(left.begin() + 1, left.end()), (Strings{"newer.sets", "writing.tmp"}));
     EXPECT_NE(second.core.databaseListing().find("Cache: " + std::to_string(3 + runs) + " files, "),
               std::string::npos)
         << second.core.databaseListing();

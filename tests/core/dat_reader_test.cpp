@@ -31,12 +31,12 @@ struct Recorder : DatSink {
                            std::string(r.loadFlag);
         lines.push_back(r.badDump ? line + "|bad" : line);
     }
-    std::vector<std::string> lines;
+    Strings lines;
 };
 
 struct Read {
     DatResult result;
-    std::vector<std::string> roms;
+    Strings roms;
 };
 
 Read readWith(std::string_view bytes, dat::XmlEngine engine) {
@@ -63,7 +63,7 @@ struct Good {
     const char* what;
     std::string dat;
     DatFormat format;
-    std::vector<std::string> roms;
+    Strings roms;
 };
 
 class DatReader : public ::testing::TestWithParam<Good> {};

@@ -114,7 +114,7 @@ class DatSetCache : public ::testing::Test {
     }
 
     TempDir dir;
-    const std::vector<std::string> paths = {dir.file("a.dat"), dir.file("b.dat")};
+    const Strings paths = {dir.file("a.dat"), dir.file("b.dat")};
     const std::string cache = dir.file("cache/chipsight"), file = datCacheFile(cache, "key");
 };
 

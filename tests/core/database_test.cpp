@@ -202,7 +202,7 @@ TEST_F(Database, AnEntryThatIsWrongOrCannotBeStoredChangesNothing) {
         EXPECT_FALSE(fs::exists(dat)) << "a first append that fails leaves no file";
     }
     // One that works has the new file's directory entry on disk before the user hears of it.
-    std::vector<std::string> synced;
+    Strings synced;
     std::map<int, std::string> paths;
     FileSystemCalls os = FileSystemCalls::posix();
     os.open = [&, real = os.open](const char* p, int f, mode_t m) {
@@ -215,7 +215,7 @@ TEST_F(Database, AnEntryThatIsWrongOrCannotBeStoredChangesNothing) {
         ScopedFileSystemCalls injected(os);
         ASSERT_TRUE(core.appendCustomEntry("AAAA", "16", "first", "kept"));
     }
-    EXPECT_EQ(synced, (std::vector<std::string>{dat, dir.path().string()}));
+    EXPECT_EQ(synced, (Strings{dat, dir.path().string()}));
     const Bytes before = readFile(dat);
     std::vector<FileFaults> faults = {{.name = "Chipsight.dat", .syncError = EIO},
                                       {.name = "Chipsight.dat", .closeError = EIO}};
@@ -358,7 +358,7 @@ TEST_F(SharedFiles, EightAppendersWithFailuresKeepExactlyTheRecordsTheyReported)
     writeStart();
     std::vector<std::unique_ptr<Child>> children;
     for (int i = 1; i <= 8; ++i) {  // every other one with a failure in every fifth append
-        std::vector<std::string> args = {CHIPSIGHT_APPENDER, dat, numbered("", i) + "0000", "200"};
+        Strings args = {CHIPSIGHT_APPENDER, dat, numbered("", i) + "0000", "200"};
         if (i % 2 == 0) args.insert(args.end(), {"fail-every", "5"});
         children.push_back(std::make_unique<Child>(args));
     }

@@ -59,7 +59,7 @@ TEST_F(Doctor, EveryFaultOfARandomTrueImageIsFound) {
     std::vector<Bytes> halves{randomBytes(n / 2, rng), randomBytes(n / 2, rng)};
     std::vector<Bytes> lanes;
     for (int j = 0; j < 4; ++j) lanes.push_back(randomBytes(n / 4, rng));
-    std::vector<std::string> hashes;  // kept while the builder reads them
+    Strings hashes;  // kept while the builder reads them
     DatStoreBuilder builder;
     const auto add = [&](const Bytes& bytes, const char* name, std::string_view flag) {
         hashes.push_back(sha1Hex(bytes));
@@ -272,7 +272,7 @@ TEST(NearRom, EachFaultOfADumpIsNamedAgainstTheRom) {
     std::vector<DumpView> views;
     for (const Bytes& d : dumps) views.push_back({d, crcOf(d)});
     const NearSearch found = findNear(expected, views);
-    std::vector<std::string> said;
+    Strings said;
     for (const NearMatch& m : found.matches) {
         std::string line = std::to_string(int(m.kind)) + " t" + std::to_string(int(m.transform)) +
                            " " + std::to_string(m.part) + "/" + std::to_string(m.parts) + " d" +
@@ -285,12 +285,11 @@ TEST(NearRom, EachFaultOfADumpIsNamedAgainstTheRom) {
         said.push_back(line + (m.confirmed ? " sha1" : ""));
     }
     const auto rose = [](bool set) { return std::string(set ? "+" : "-"); };
-    EXPECT_EQ(said, (std::vector<std::string>{
-                        "0 t0 1/1 d0,0 sha1",
-                        "3 t0 1/1 d1,0 291:D3" + rose(dumps[1][0x123] & 0x08) + " sha1",
-                        "3 t0 1/1 d2,0 7:D0" + rose(dumps[2][7] & 1) + " 4000:D7" +
-                            rose(dumps[2][4000] & 0x80) + " sha1",
-                        "1 t6 1/2 d5,0 sha1", "2 t4 1/1 d4,3 sha1"}));
+    EXPECT_EQ(said, (Strings{"0 t0 1/1 d0,0 sha1",
+                             "3 t0 1/1 d1,0 291:D3" + rose(dumps[1][0x123] & 0x08) + " sha1",
+                             "3 t0 1/1 d2,0 7:D0" + rose(dumps[2][7] & 1) + " 4000:D7" +
+                                 rose(dumps[2][4000] & 0x80) + " sha1",
+                             "1 t6 1/2 d5,0 sha1", "2 t4 1/1 d4,3 sha1"}));
     EXPECT_FALSE(found.twoBitsSkipped);
     // A megabyte ROM has too many two-bit candidates to confirm within the budget: said.
     Bytes big(1 << 20, 0x11);

@@ -234,7 +234,7 @@ TEST_F(Identify, ADumpNotFoundIsReadOnceForTheDoctorAndItsRecord) {
         return ::open(name, flags, mode);
     };
     ScopedFileSystemCalls counted(calls);
-    const std::vector<std::string> paths = {path};
+    const Strings paths = {path};
     ImageReader reader(paths, 1, 2, true);
     const ReadAhead read = reader.take(0);
     EXPECT_EQ(own.identifyImage(path, read.image, {}, read.kept()), Outcome::NotFound);

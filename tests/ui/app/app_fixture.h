@@ -24,6 +24,7 @@ using chipsight::testing::join;
 using chipsight::testing::Member;
 using chipsight::testing::readFile;
 using chipsight::testing::romEntryBytes;
+using chipsight::testing::Strings;
 using chipsight::testing::writeArchive;
 using chipsight::testing::writeFile;
 namespace expected = chipsight::expected;
@@ -46,7 +47,7 @@ class MainWindowTest : public ::testing::Test {
         theApp().m_pMainWnd = nullptr;
         dialog.reset();
     }
-    void start(std::vector<std::string> arguments = {}) {
+    void start(Strings arguments = {}) {
         stop();
         dialog = std::make_unique<CMainDialog>(db.file("chipsight"), std::move(arguments));
         theApp().m_pMainDialog = dialog.get();
@@ -78,8 +79,8 @@ class MainWindowTest : public ::testing::Test {
         QDropEvent drop({20, 20}, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(dialog.get(), &drop);
     }
-    std::vector<std::string> boxTexts() const {
-        std::vector<std::string> out;
+    Strings boxTexts() const {
+        Strings out;
         for (const auto& b : ui.boxes) out.push_back(b.text.toStdString());
         return out;
     }
