@@ -155,19 +155,19 @@ TEST(DatFiles, FindsEveryDatOnceInPathOrder) {
 // the same file, and named again by the user. It is found once, by the first of its paths.
 TEST(DatFiles, FindsAFileReachedThroughLinksOnce) {
     TempDir db;
-    fs::create_directories(db.path() / "dats/sub");
+    std::filesystem::create_directories(db.path() / "dats/sub");
     writeFile(db.file("mame.xml"), std::string("x"));
     writeFile(db.file("dats/sub/list.xml"), std::string("y"));
-    fs::create_symlink(db.file("mame.xml"), db.path() / "dats/again.xml");
-    fs::create_directory_symlink(db.path(), db.path() / "dats/top");
-    fs::create_hard_link(db.file("dats/sub/list.xml"), db.path() / "dats/hard.xml");
+    std::filesystem::create_symlink(db.file("mame.xml"), db.path() / "dats/again.xml");
+    std::filesystem::create_directory_symlink(db.path(), db.path() / "dats/top");
+    std::filesystem::create_hard_link(db.file("dats/sub/list.xml"), db.path() / "dats/hard.xml");
 
     const std::string d = db.path().string();
-    Strings found;
+    std::vector<std::string> found;
     for (const DatFile& file :
          findDatFiles(d, "Chipsight.dat", {d + "/dats/top/dats/sub/list.xml"}))
         found.push_back(file.path);
-    EXPECT_EQ(found, (Strings{d + "/dats/again.xml", d + "/dats/hard.xml"}));
+    EXPECT_EQ(found, (std::vector<std::string>{d + "/dats/again.xml", d + "/dats/hard.xml"}));
 }
 
 // Each load keeps the cache in bounds: what it uses stays, whatever the limit; a compiled file
@@ -176,13 +176,14 @@ TEST(DatFiles, FindsAFileReachedThroughLinksOnce) {
 TEST_F(DatLoading, TheCacheKeepsWhatALoadUsesAndDropsWhatIsUnusedOrTooMuch) {
     CoreFixture first(dir);
     run(first);
-    const fs::path cache = dir.file("cache/chipsight");
+    const std::filesystem::path cache = dir.file("cache/chipsight");
     std::uint64_t used = 0;
-    for (const auto& f : fs::directory_iterator(cache)) used += f.file_size();
+    for (const auto& f : std::filesystem::directory_iterator(cache)) used += f.file_size();
     const auto aged = [&](const std::string& name, std::size_t bytes, int days) {
         writeFile((cache / name).string(), Bytes(bytes, 1));
-        fs::last_write_time(cache / name,
-                            fs::file_time_type::clock::now() - std::chrono::hours(24 * days));
+        std::filesystem::last_write_time(
+            cache / name,
+            std::filesystem::file_time_type::clock::now() - std::chrono::hours(24 * days));
     };
     aged("month.dats", 10, 31);
     aged("left.tmp", 10, 2);
@@ -193,9 +194,9 @@ TEST_F(DatLoading, TheCacheKeepsWhatALoadUsesAndDropsWhatIsUnusedOrTooMuch) {
     second.core.setCacheLimit(used + 20 + 1000);
     run(second);
     // The compiled tables of the load (".runs") stay with its DATs.
-    Strings left;
+    std::vector<std::string> left;
     std::size_t runs = 0;
-    for (const auto& f : fs::directory_iterator(cache))
+    for (const auto& f : std::filesystem::directory_iterator(cache))
         if (f.path().extension() == ".runs")
             ++runs;
         else
@@ -203,7 +204,8 @@ TEST_F(DatLoading, TheCacheKeepsWhatALoadUsesAndDropsWhatIsUnusedOrTooMuch) {
     std::sort(left.begin(), left.end());
     ASSERT_EQ(left.size(), 3u);
     EXPECT_TRUE(left[0].ends_with(".dats")) << left[0];
-    EXPECT_EQ(Strings(left.begin() + 1, left.end()), (Strings{"newer.sets", "writing.tmp"}));
+    EXPECT_EQ(std::vector<std::string>(left.begin() + 1, left.end()),
+              (std::vector<std::string>{"newer.sets", "writing.tmp"}));
     EXPECT_NE(second.core.databaseListing().find("Cache: " + std::to_string(3 + runs) + " files, "),
               std::string::npos)
         << second.core.databaseListing();
