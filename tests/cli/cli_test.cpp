@@ -118,11 +118,9 @@ FromJson fromJson(const std::string& out) {
 class Cli : public ::testing::Test {
   protected:
     void SetUp() override {
-        Bytes roms = romTableBytes(0, "U2", 0xEAE621C7, 2), games = gameBytes("Demo board");
-        append(roms, romTableBytes(1, "U3", 0xEAE621C7, 2));
-        append(games, gameBytes("Spare"));
-        writeFile(db.file("CHIPLORE.ROM"), roms);
-        writeFile(db.file("CHIPLORE.GAM"), games);
+        writeFile(db.file("CHIPLORE.ROM"), join({romTableBytes(0, "U2", 0xEAE621C7, 2),
+                                                 romTableBytes(1, "U3", 0xEAE621C7, 2)}));
+        writeFile(db.file("CHIPLORE.GAM"), join({gameBytes("Demo board"), gameBytes("Spare")}));
         writeFile(test, Bytes{0, 1, 2, 3});
         writeFile(other, Bytes{4, 5, 6, 7});
     }
@@ -130,9 +128,7 @@ class Cli : public ::testing::Test {
     // what the report says, with the same messages and the same exit status.
     ProcessResult cli(Strings args) {
         ProcessResult run = raw(args);
-        if (std::find(args.begin(), args.end(), "--add") != args.end() ||
-            std::find(args.begin(), args.end(), "--json") != args.end())
-            return run;
+        if (std::ranges::count(args, "--add") || std::ranges::count(args, "--json")) return run;
         args.insert(args.begin(), "--json");
         const ProcessResult json = raw(args);
         FromJson expected;

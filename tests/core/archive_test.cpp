@@ -97,23 +97,16 @@ TEST_F(Archives, EveryKindGivesItsRegularFilesInOrder) {
     // Streams one after another are one file, though the last trailer names only its own part.
     writeArchive(dir.file("half.gz"), "gz", {{"data", {0, 1}}});
     writeArchive(dir.file("odd.gz"), "gz", {{"data", {2, 3, 4}}});
-    Bytes two = readFile(dir.file("half.gz"));
-    append(two, readFile(dir.file("half.gz")));
-    writeFile(dir.file("two.bin.gz"), two);
+    writeFile(dir.file("two.bin.gz"),
+              join({readFile(dir.file("half.gz")), readFile(dir.file("half.gz"))}));
     EXPECT_EQ(identify(dir.file("two.bin.gz")), reportOf({0, 1, 0, 1}, "two.bin.gz/two.bin"));
     EXPECT_EQ(identify(dir.file("odd.gz")), refused(dir.file("odd.gz") + "/odd"));
 }
 
 TEST_F(Archives, WhatIsNoArchiveOrIsInsideOneIsAnImage) {
     // Signatures on bytes that are no archive; an archive inside is one member.
-    const Bytes fakeZip = [] {
-        Bytes bytes = {'P', 'K', 3, 4};
-        bytes.resize(64, 0xA5);
-        return bytes;
-    }();
-    Bytes fakeGzip = {0x1F, 0x8B};
-    fakeGzip.resize(16, 7);
-    for (const Bytes& bytes : {fakeZip, fakeGzip, Bytes(1024, 0)}) {
+    for (const Bytes& bytes : {join({{'P', 'K', 3, 4}, Bytes(60, 0xA5)}),
+                               join({{0x1F, 0x8B}, Bytes(14, 7)}), Bytes(1024, 0)}) {
         writeFile(dir.file("image.bin"), bytes);
         EXPECT_EQ(identify(dir.file("image.bin")), reportOf(bytes, "image.bin"));
     }
@@ -181,20 +174,19 @@ TEST_F(Archives, SparseMembersReadTheirHolesAsZeros) {
         for (std::size_t i = 0; i < runs.size(); ++i) fields.push_back({386 + 12 * i, runs[i]});
         return tarHeader(fields);
     };
-    Bytes tar = sparse("hole.bin", "00000000000", {"00004000000", "00000000000"});
-    append(tar, sparse("some.bin", "00000001000",
-                       {"00000002000", "00000001000", "00004000000", "00000000000"}));
     const Bytes run = randomBytes(512, 4);
-    append(tar, run);
-    append(
-        tar,
-        tarHeader(
-            {{0, "a.bin"}, {100, "0000644"}, {124, "00000000004"}, {156, "0"}, {257, "ustar  "}}));
-    Bytes a(512, 0);
-    a[1] = 1, a[2] = 2, a[3] = 3;
-    append(tar, a);
-    tar.resize(tar.size() + 1024, 0);
-    writeFile(dir.file("sparse.tar"), tar);
+    writeFile(dir.file("sparse.tar"),
+              join({sparse("hole.bin", "00000000000", {"00004000000", "00000000000"}),
+                    sparse("some.bin", "00000001000",
+                           {"00000002000", "00000001000", "00004000000", "00000000000"}),
+                    run,
+                    tarHeader({{0, "a.bin"},
+                               {100, "0000644"},
+                               {124, "00000000004"},
+                               {156, "0"},
+                               {257, "ustar  "}}),
+                    {0, 1, 2, 3},
+                    Bytes(508 + 1024)}));
     Bytes some(1 << 20, 0);
     std::copy(run.begin(), run.end(), some.begin() + 1024);
     EXPECT_EQ(identify(dir.file("sparse.tar")), reportOf(Bytes(1 << 20), "sparse.tar/hole.bin") +
@@ -278,11 +270,9 @@ TEST(ArchiveStreams, AreDigestedAsTheyUnpack) {
             const Bytes head = randomBytes(split, 5), tail = randomBytes(split == 1 ? 1 : 62144, 6);
             writeArchive(dir.file("head"), kind, {{"data", head}});
             writeArchive(dir.file("tail"), kind, {{"data", tail}});
-            Bytes both = readFile(dir.file("head")), whole = head;
-            append(both, readFile(dir.file("tail")));
-            append(whole, tail);
+            const Bytes whole = join({head, tail});
             const std::string path = dir.file("rom.bin." + kind);
-            writeFile(path, both);
+            writeFile(path, join({readFile(dir.file("head")), readFile(dir.file("tail"))}));
             for (const int level : {3, 9}) {
                 ImageDigest expected(std::uint32_t(whole.size()), level);
                 expected.add(whole);

@@ -46,9 +46,7 @@ class Database : public CoreTest {
     void TearDown() override { lockWaitLimit() = std::chrono::milliseconds(5000); }
     // The custom database, holding one record and then 40 bytes of a partial one.
     void writeStart() {
-        Bytes start = romEntryBytes(1, 1, "first", "kept");
-        start.resize(start.size() + 40, 0x33);
-        writeFile(dat, start);
+        writeFile(dat, join({romEntryBytes(1, 1, "first", "kept"), Bytes(40, 0x33)}));
     }
     void writeTables() {
         writeFile(dir.file("CHIPLORE.ROM"), romTableBytes(0, "CHIP", 0x77, 8));
@@ -67,8 +65,8 @@ TEST_F(Database, CustomRecordsLoadFirstThenTheChipsInFileOrderWhateverTheLetterC
     custom.resize(custom.size() + 34, 0x55);  // partial records at the end count for nothing
     roms.resize(roms.size() + 20, 0x77);
     writeFile(dat, custom);
-    writeFile(dir.file("chipsight.DAT"),
-              romEntryBytes(2, 2, "variant", ""));  // the exact name wins
+    // The exact name wins.
+    writeFile(dir.file("chipsight.DAT"), romEntryBytes(2, 2, "variant", ""));
     writeFile(dir.file("chiplore.rom"), roms);
     writeFile(dir.file("Chiplore.Gam"), join({gameBytes("Game 0"), gameBytes("Game 1")}));
     core.m_splitLevel = 5;

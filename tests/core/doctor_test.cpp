@@ -266,9 +266,8 @@ TEST(NearRom, EachFaultOfADumpIsNamedAgainstTheRom) {
         dumps[3].push_back(rom[2 * i + 1]);
         dumps[4].push_back(rom[2 * i]);
     }
-    dumps[5] = rom;  // dumped twice over
-    dumps[5].insert(dumps[5].end(), rom.begin(), rom.end());
-    dumps[6] = Bytes(n, 0x5A);  // nothing of it
+    dumps[5] = join({rom, rom});  // dumped twice over
+    dumps[6] = Bytes(n, 0x5A);    // nothing of it
     std::vector<DumpView> views;
     for (const Bytes& d : dumps) views.push_back({d, crcOf(d)});
     const NearSearch found = findNear(expected, views);
