@@ -10,6 +10,7 @@
 
 #include <numeric>
 #include <random>
+#include <sstream>
 #include <thread>
 
 #include <nlohmann/json.hpp>
@@ -22,23 +23,32 @@ namespace chipsight {
 namespace {
 
 using namespace testing;
-using ::testing::HasSubstr;
+using Json = nlohmann::json;
+using ::testing::AllOf, ::testing::HasSubstr, ::testing::StartsWith;
 
 // The words of `line` between '|' signs.
-std::vector<std::string> words(const std::string& line) {
-    std::vector<std::string> out(1);
+Strings words(const std::string& line) {
+    Strings out(1);
     for (char c : line) c == '|' ? out.emplace_back() : out.back() += c;
-    return line.empty() ? std::vector<std::string>{} : out;
+    return line.empty() ? Strings{} : out;
 }
 
-ProcessResult runCli(std::vector<std::string> args) {
+ProcessResult runCli(Strings args) {
     args.insert(args.begin(), CHIPSIGHT_CLI);
     return runProcess(std::move(args));
 }
 
+// The objects of a --json run, one a line.
+std::vector<Json> objects(const std::string& out) {
+    std::vector<Json> all;
+    std::istringstream lines(out);
+    for (std::string line; std::getline(lines, line);) all.push_back(Json::parse(line));
+    return all;
+}
+
 // The value under `key` of the last JSON object of `out` that starts with it.
-nlohmann::json lastObject(const std::string& out, const std::string& key) {
-    return nlohmann::json::parse(out.substr(out.rfind("{\"" + key + "\""))).at(key);
+Json lastObject(const std::string& out, const std::string& key) {
+    return Json::parse(out.substr(out.rfind("{\"" + key + "\""))).at(key);
 }
 
 // A <rom> element of a DAT for `bytes`, with its CRC-32 and SHA-1.
@@ -47,34 +57,23 @@ std::string romXml(const std::string& name, const Bytes& bytes, const std::strin
            hexText(crcOf(bytes)) + "\" sha1=\"" + sha1Hex(bytes) + "\"" + more + "/>";
 }
 
-// The regular members of the archive at `path`: name and bytes, in order.
-std::vector<std::pair<std::string, Bytes>> members(const std::string& path) {
-    std::vector<std::pair<std::string, Bytes>> out;
-    for (const Member& m : membersOf(path)) out.emplace_back(m.path, m.bytes);
-    return out;
-}
-
 // The report text that the --json objects of a run stand for, built from the objects alone, and
 // the message lines of its failures ("CAPTION: TEXT", as a run without --json writes them).
 struct FromJson {
     std::string report;
-    std::vector<std::string> messages, paths;  // a message names its file only with -r
+    Strings messages, paths;  // a message names its file only with -r
 };
 FromJson fromJson(const std::string& out) {
-    const auto hex = [](const std::string& digits) {
-        const std::size_t first = digits.find_first_not_of('0');
-        return first == std::string::npos ? std::string("0") : digits.substr(first);
+    const auto hex = [](const Json& digits) {
+        return hexText(std::uint32_t(std::stoul(digits.get<std::string>(), nullptr, 16)), "%X");
     };
     FromJson result;
     std::string& text = result.report;
-    std::size_t at = 0;
-    for (std::size_t end; (end = out.find('\n', at)) != std::string::npos; at = end + 1) {
-        const auto j = nlohmann::json::parse(out.substr(at, end - at));
+    for (const Json& j : objects(out)) {
         if (j.contains("error")) {
             std::string message =
                 j.at("caption").get<std::string>() + ": " + j.at("error").get<std::string>();
-            for (char& c : message)
-                if (c == '\n') c = ' ';
+            std::replace(message.begin(), message.end(), '\n', ' ');
             result.messages.push_back(message);
             result.paths.push_back(j.value("path", ""));
             continue;
@@ -90,7 +89,7 @@ FromJson fromJson(const std::string& out) {
             text += typed ? ": ["
                           : ": (" + std::to_string(part.at("part").get<int>()) + "/" +
                                 std::to_string(part.at("parts").get<int>()) + ") [";
-            text += hex(part.at("crc").get<std::string>()) + "]";
+            text += hex(part.at("crc")) + "]";
             for (const auto& e : part.at("entries")) {
                 std::string description = e.at("description");
                 if (e.contains("set"))
@@ -119,24 +118,17 @@ FromJson fromJson(const std::string& out) {
 class Cli : public ::testing::Test {
   protected:
     void SetUp() override {
-        Bytes roms = romTableBytes(0, "U2", 0xEAE621C7, 2), games = gameBytes("Demo board");
-        append(roms, romTableBytes(1, "U3", 0xEAE621C7, 2));
-        append(games, gameBytes("Spare"));
-        writeFile(db.file("CHIPLORE.ROM"), roms);
-        writeFile(db.file("CHIPLORE.GAM"), games);
+        writeFile(db.file("CHIPLORE.ROM"), join({romTableBytes(0, "U2", 0xEAE621C7, 2),
+                                                 romTableBytes(1, "U3", 0xEAE621C7, 2)}));
+        writeFile(db.file("CHIPLORE.GAM"), join({gameBytes("Demo board"), gameBytes("Spare")}));
         writeFile(test, Bytes{0, 1, 2, 3});
         writeFile(other, Bytes{4, 5, 6, 7});
-        // The compiled caches the runs write stay the test's own.
-        ::setenv("XDG_CACHE_HOME", cache.path().c_str(), 1);
     }
-    void TearDown() override { ::unsetenv("XDG_CACHE_HOME"); }
     // Runs the program, and again with --json unless it adds entries: the objects must say
     // what the report says, with the same messages and the same exit status.
-    ProcessResult cli(std::vector<std::string> args) {
+    ProcessResult cli(Strings args) {
         ProcessResult run = raw(args);
-        if (std::find(args.begin(), args.end(), "--add") != args.end() ||
-            std::find(args.begin(), args.end(), "--json") != args.end())
-            return run;
+        if (std::ranges::count(args, "--add") || std::ranges::count(args, "--json")) return run;
         args.insert(args.begin(), "--json");
         const ProcessResult json = raw(args);
         FromJson expected;
@@ -147,14 +139,12 @@ class Cli : public ::testing::Test {
         for (std::size_t at; (at = report.find("\t>> ")) != std::string::npos;)
             report.erase(at, report.find('\n', at) + 1 - at);
         EXPECT_EQ(expected.report, report);
-        std::vector<std::string> messages;
-        for (std::size_t at = 0, end; (end = run.err.find('\n', at)) != std::string::npos;
-             at = end + 1) {
-            const std::string line = run.err.substr(at, end - at);
+        Strings messages;
+        std::istringstream err(run.err);
+        for (std::string line; std::getline(err, line);)
             for (const char* caption : {"Error: ", "Warning: ", "Validation Error!: "})
                 if (line.starts_with(std::string("chipsight-cli: ") + caption))
                     messages.push_back(line.substr(15));
-        }
         EXPECT_EQ(expected.messages.size(), messages.size()) << json.out << run.err;
         for (std::size_t i = 0; i < std::min(messages.size(), expected.messages.size()); ++i) {
             // The terminal shows names under the report's rule; JSON holds them as they are.
@@ -166,13 +156,15 @@ class Cli : public ::testing::Test {
         return run;
     }
     // The program over this test's database, without the JSON cross-check.
-    ProcessResult raw(std::vector<std::string> args) {
+    ProcessResult raw(Strings args) {
         args.insert(args.begin(), {"--db-dir", db.path().string()});
         return runCli(std::move(args));
     }
     std::string dat() const { return db.file("Chipsight.dat"); }
 
     TempDir db, files, cache;
+    // The compiled caches the runs write stay the test's own.
+    const ScopedEnv cacheHome{"XDG_CACHE_HOME", cache.path().c_str()};
     const std::string test = files.file("test.bin"), other = files.file("other.bin");
 };
 
@@ -194,34 +186,32 @@ TEST_F(Cli, WorkedExamplesWithCrlfOrPlainLineFeedsInArgumentOrder) {
         "============================\r\ntest.bin:[8BB98613] Not Found!\r\n"
         "\t** warning some unused bits [00000011] possible bad ROM.\r\n";
     EXPECT_EQ(run.out, block + block);
-    EXPECT_EQ(run.err, "chipsight-cli: no database file found in " + none.path().string() +
-                           " (looked for CHIPLORE.ROM, CHIPLORE.GAM and Chipsight.dat)\n");
-    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err + std::to_string(run.status),
+              "chipsight-cli: no database file found in " + none.path().string() +
+                  " (looked for CHIPLORE.ROM, CHIPLORE.GAM and Chipsight.dat)\n1");
     writeFile(none.file("chipsight.dat"), Bytes{});  // one of the three, empty or not
     EXPECT_EQ(runCli({"--db-dir", none.path().string(), test}).err, "");
     // A dump behind a known header is found by the bytes after it, and says so in its report and
     // in its JSON record (from which the cross-check builds the same line).
-    Bytes nes{'N', 'E', 'S', 0x1A};
-    nes.resize(16);
-    append(nes, {2, 3});
-    writeFile(files.file("game.nes"), nes);
+    writeFile(files.file("game.nes"), join({{'N', 'E', 'S', 0x1A}, Bytes(12), {2, 3}}));
     EXPECT_EQ(cli({files.file("game.nes")}).out,
               "============================\ngame.nes: (1/1) [EAE621C7]\n\t- U2 : Demo board\n"
               "\t- U3 : Spare\n\t** iNES header of 16 bytes left out\n");
 }
 
 TEST_F(Cli, TypedValuesAreReadAsTheWindowsBoxesHoldThem) {
-    const std::string hexOnly = "Warning: Hexidecimal digits only please 0-9 and A-F\n";
+    const std::string hexOnly =
+        "chipsight-cli: Warning: Hexidecimal digits only please 0-9 and A-F\n";
     const std::string badChecksum =
-        "Validation Error!: Checksum value must be in hexidecimal 0-9 "
+        "chipsight-cli: Validation Error!: Checksum value must be in hexidecimal 0-9 "
         "A-F. Correct it and try again!\n";
     const std::string badSize =
-        "Validation Error!: Size value must be numeric! Decimal or "
+        "chipsight-cli: Validation Error!: Size value must be numeric! Decimal or "
         "hexidecimal (prefix with 0x) Correct it and try again!\n";
-    const std::string cut = "Warning: a ", zeros(20, '0');
+    const std::string cut = "chipsight-cli: Warning: a ", zeros(20, '0');
     struct Case {
-        std::string args, err;  // each line of err follows "chipsight-cli: "
-        std::uint32_t added;    // the checksum of the entry stored, 0 for none
+        std::string args, err;
+        std::uint32_t added;  // the checksum of the entry stored, 0 for none
     };
     const Case cases[] = {
         {"--add|7961d62g|2048|N|D", hexOnly, 0x07961D62},
@@ -229,37 +219,33 @@ TEST_F(Cli, TypedValuesAreReadAsTheWindowsBoxesHoldThem) {
         {"--add|8BB98613|" + zeros + "4|N|D",
          cut + "size box holds at most 20 characters; read as " + zeros + "\n" + badSize, 0},
         {"--add|8bb98613|0x" + zeros.substr(5) + "800|N|D", "", 0x8BB98613},
-        {"--add|0|2048||x", badChecksum + "Validation Error!: ROM Name is empty!\n", 0},
+        {"--add|0|2048||x", badChecksum + "chipsight-cli: Validation Error!: ROM Name is empty!\n",
+         0},
         {"--manual|00000000DEADBEEF|1",
          cut + "checksum box holds at most 8 characters; read as 00000000\n" + badChecksum, 0},
         {"--manual|EAE621C7|00000000002",
          cut + "size box holds at most 10 characters; read as 0000000000\n" + badSize, 0},
     };
     for (const Case& c : cases) {
-        std::filesystem::remove(dat());
+        fs::remove(dat());
         const ProcessResult run = cli(words(c.args));
-        std::string err;
-        for (std::size_t at = 0, end; (end = c.err.find('\n', at)) != std::string::npos;
-             at = end + 1)
-            err += "chipsight-cli: " + c.err.substr(at, end + 1 - at);
-        EXPECT_EQ(run.err, err) << c.args;
-        EXPECT_EQ(run.status, c.err.empty() ? 0 : 2) << c.args;
-        EXPECT_EQ(std::filesystem::exists(dat()) ? readFile(dat()) : Bytes{},
+        EXPECT_EQ(run.err + std::to_string(run.status), c.err + (c.err.empty() ? "0" : "2"))
+            << c.args;
+        EXPECT_EQ(fs::exists(dat()) ? readFile(dat()) : Bytes{},
                   c.added ? romEntryBytes(c.added, 2048, "N", "D") : Bytes{})
             << c.args;
     }
     // An added entry is found by the next run; the typed lookups come after the files.
     ASSERT_EQ(cli({"--add", "8BB98613", "4", "EPROM1", "My board"}).status, 0);
     ProcessResult run = cli({"--manual", "eae621c7", "2", test});
-    EXPECT_EQ(run.out,
+    EXPECT_EQ(run.out + std::to_string(run.status),
               "============================\ntest.bin: (1/1) [8BB98613]\n\t- EPROM1 : My board\n"
               "============================\nManualy Entered: [EAE621C7]\n\t- U2 : Demo board\n\t- "
-              "U3 : Spare\n");
-    EXPECT_EQ(run.status, 0);
+              "U3 : Spare\n0");
     run = cli({"--manual", "", "zz"});
-    EXPECT_EQ(run.err, "chipsight-cli: " + badChecksum + "chipsight-cli: " + badSize);
-    EXPECT_EQ(run.out, "============================\nManualy Entered:[0] Not Found!\n");
-    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.out + run.err + std::to_string(run.status),
+              "============================\nManualy Entered:[0] Not Found!\n" + badChecksum +
+                  badSize + "2");
 }
 
 TEST_F(Cli, DatabaseTextsCannotForgeLinesNorReachTheTerminal) {
@@ -277,19 +263,17 @@ TEST_F(Cli, ErrorsGoToStderrInOrderAndExitTwo) {
         runProcess({"/bin/sh", "-c", "exec \"$0\" --db-dir \"$1\" \"$2\" >/dev/full", CHIPSIGHT_CLI,
                     db.path().string(), test});
     EXPECT_EQ(
-        run.err,
-        "chipsight-cli: cannot write the report to standard output: No space left on device\n");
-    EXPECT_EQ(run.status, 2);
+        run.err + std::to_string(run.status),
+        "chipsight-cli: cannot write the report to standard output: No space left on device\n2");
     writeFile(files.file("odd.bin"), Bytes(3, 0));
-    std::filesystem::remove(db.file("CHIPLORE.GAM"));
+    fs::remove(db.file("CHIPLORE.GAM"));
     run = cli({files.file("missing.bin"), files.file("odd.bin"), test});
-    EXPECT_EQ(run.err,
+    EXPECT_EQ(run.err + std::to_string(run.status),
               "chipsight-cli: Error: Cannot Open CHIPLORE.GAM Download Chiplore, and copy the file "
               "to this folder!\n"
               "chipsight-cli: Error: Error opening file :(\n"
-              "chipsight-cli: Error: ROM size must be power of 2!\n");
+              "chipsight-cli: Error: ROM size must be power of 2!\n2");
     EXPECT_THAT(run.out, HasSubstr("test.bin:[8BB98613] Not Found!"));
-    EXPECT_EQ(run.status, 2);
     // Usage errors: nothing on stdout, status 2, and a message with a hint on stderr.
     const auto usage = [](const char* args) {
         const std::string hint = "\nTry 'chipsight-cli --help'.\n";
@@ -334,16 +318,15 @@ TEST_F(Cli, TypedTextsOptionsAndNamesOnTheTerminal) {
     EXPECT_THAT(cli({test}).out, HasSubstr("\t- -U2 : -prototype-"));
     const ProcessResult added =
         cli({"--json", "--add", "8bb98613", "4", std::string(25, 'N'), "-" + std::string(99, 'D')});
-    EXPECT_EQ(nlohmann::json::parse(added.out),
-              nlohmann::json::parse(R"({"added": {"crc": "8BB98613", "size": "4", "name": ")" +
-                                    std::string(18, 'N') + R"(", "description": "-)" +
-                                    std::string(79, 'D') + "\"}}"));
-    const ProcessResult dash = cli({"--manual", "-1", "4"});
-    EXPECT_TRUE(dash.err.starts_with("chipsight-cli: Warning: Hexidecimal digits only"))
-        << dash.err;
+    EXPECT_EQ(Json::parse(added.out),
+              Json::parse(R"({"added": {"crc": "8BB98613", "size": "4", "name": ")" +
+                          std::string(18, 'N') + R"(", "description": "-)" + std::string(79, 'D') +
+                          "\"}}"));
+    EXPECT_THAT(cli({"--manual", "-1", "4"}).err,
+                StartsWith("chipsight-cli: Warning: Hexidecimal digits only"));
 
     const std::string dat = files.file("a\x1b]0;title\x07\nb.xml");
-    std::filesystem::create_directory(files.file("dats"));
+    fs::create_directory(files.file("dats"));
     const std::string xml =
         "<?xml version=\"1.0\"?><datafile><game name=\"g\"><rom name=\"r\" "
         "size=\"4\" crc=\"8bb98613\"/></game></datafile>\n";
@@ -351,8 +334,8 @@ TEST_F(Cli, TypedTextsOptionsAndNamesOnTheTerminal) {
     writeFile(files.file("dats/c.xml"), xml);
     const ProcessResult listed = raw({"--dat", dat, "--dat", files.file("dats"), "--databases"});
     EXPECT_EQ(listed.status, 0) << listed.err;
-    EXPECT_THAT(listed.out, HasSubstr("a?]0;title??b.xml: Logiqx XML, 1 entries"));
-    EXPECT_THAT(listed.out, HasSubstr("dats/c.xml: Logiqx XML, 1 entries"));
+    EXPECT_THAT(listed.out, AllOf(HasSubstr("a?]0;title??b.xml: Logiqx XML, 1 entries"),
+                                  HasSubstr("dats/c.xml: Logiqx XML, 1 entries")));
 
     writeArchive(files.file("t.zip"), "zip", {{"\x1b]0;x\x07\x1b[2J\r.bin", Bytes(3, 0)}});
     EXPECT_EQ(cli({files.file("t.zip")}).err,
@@ -364,7 +347,7 @@ TEST_F(Cli, TypedTextsOptionsAndNamesOnTheTerminal) {
 TEST_F(Cli, ReadsAreComparedWithoutHoldingThem) {
     constexpr std::size_t kSize = 64 << 20;
     Bytes read(kSize, 0x5A);
-    std::vector<std::string> args = {"--reads"};
+    Strings args = {"--reads"};
     for (int r = 0; r < 3; ++r) {
         read[std::size_t(r) * 12345 + 7] ^= 0x10;
         args.push_back(files.file(numbered("read", r)));
@@ -390,39 +373,38 @@ TEST_F(Cli, DoctorLinesAndReadsCompared) {
         "\t** warning some unused bits [00000011] possible bad ROM.\n";
     EXPECT_EQ(cli({swapped}).out, plain);
     ProcessResult run = cli({"--doctor", swapped});
-    EXPECT_EQ(run.out, plain +
-                           "\t>> bytes swapped in each 16-bit word: CHIP : Demo\n"
-                           "\t>> data lines: D7 always 0, D6 always 0, D5 always 0, D4 always "
-                           "0, D3 always 0, D2 always 0, the others toggle\n");
-    EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(nlohmann::json::parse(raw({"--json", "--doctor", swapped}).out).at("doctor"),
-              nlohmann::json::parse(R"([{"kind": "transform", "transform": "byte_swap", "part": 1,
+    EXPECT_EQ(run.out + std::to_string(run.status),
+              plain +
+                  "\t>> bytes swapped in each 16-bit word: CHIP : Demo\n"
+                  "\t>> data lines: D7 always 0, D6 always 0, D5 always 0, D4 always "
+                  "0, D3 always 0, D2 always 0, the others toggle\n1");
+    EXPECT_EQ(Json::parse(raw({"--json", "--doctor", swapped}).out).at("doctor"),
+              Json::parse(R"([{"kind": "transform", "transform": "byte_swap", "part": 1,
                   "parts": 1, "crc": "8BB98613", "size": 4, "entries": [{"name": "CHIP",
                   "description": "Demo"}]}, {"kind": "data_lines", "always_0": [7, 6, 5, 4, 3, 2],
                   "always_1": []}])"));
     writeFile(third, Bytes{0, 1, 2, 7});
-    EXPECT_EQ(nlohmann::json::parse(raw({"--json", "--reads", test, third, test}).out).at("doctor"),
-              nlohmann::json::parse(R"([{"kind": "reads", "rule": "majority", "reads": 3, "size": 4,
+    EXPECT_EQ(Json::parse(raw({"--json", "--reads", test, third, test}).out).at("doctor"),
+              Json::parse(R"([{"kind": "reads", "rule": "majority", "reads": 3, "size": 4,
                   "differing_bytes": 1, "flips": [0, 0, 1, 0, 0, 0, 0, 0],
                   "first_differing": [3]}])"));
     run = cli({"--reads", test, third, test});
     EXPECT_EQ(
-        run.out,
+        run.out + run.err + std::to_string(run.status),
         "============================\nmajority of 3 reads: (1/1) [8BB98613]\n\t- CHIP : Demo\n"
         "\t>> 3 reads of 4 bytes: 1 byte differs\n"
         "\t>> unstable data lines, most flips first: D2 in 1 byte\n"
-        "\t>> first bytes that differ: 0x3\n");
-    EXPECT_EQ(run.err + std::to_string(run.status), "0");
+        "\t>> first bytes that differ: 0x3\n0");
     // The EPROM rule: a bit read as 0 by any read is 0, where the majority reads it lifted.
     EXPECT_EQ(cli({"--reads", third, third, test}).status, 1);
     run = cli({"--reads-rule", "and", "--reads", third, third, test});
     EXPECT_THAT(run.out, HasSubstr("AND of 3 reads: (1/1) [8BB98613]\n\t- CHIP : Demo\n"));
     writeFile(files.file("odd.bin"), Bytes(8, 0));
     run = cli({"--reads", test, files.file("missing.bin"), "--reads", test, files.file("odd.bin")});
-    EXPECT_EQ(run.err, "chipsight-cli: Error: Cannot open the read " + files.file("missing.bin") +
-                           ".\nchipsight-cli: Error: The reads differ in length: " + test +
-                           " has 4 bytes, " + files.file("odd.bin") + " has 8.\n");
-    EXPECT_EQ(run.out + std::to_string(run.status), "2");
+    EXPECT_EQ(run.out + run.err + std::to_string(run.status),
+              "chipsight-cli: Error: Cannot open the read " + files.file("missing.bin") +
+                  ".\nchipsight-cli: Error: The reads differ in length: " + test +
+                  " has 4 bytes, " + files.file("odd.bin") + " has 8.\n2");
 }
 
 // A board's dumps judged as one against a ListXML: the machine named with its revision, each
@@ -442,7 +424,7 @@ TEST_F(Cli, ABoardIsJudgedAsOneWithTheDoctorsFindsAgainstItsChips) {
                   romXml("a.u1", a, " merge=\"a.u1\"") + romXml("b.u2", b, " merge=\"b.u2\"") +
                   romXml("c.u3", c, " merge=\"c.u3\"") + romXml("d.u4", d, " merge=\"d.u4\"") +
                   romXml("z.u9", clone) + "</machine></mame>\n");
-    std::filesystem::create_directory(files.file("board"));
+    fs::create_directory(files.file("board"));
     writeFile(files.file("board/a.bin"), a);
     Bytes swapped(4096), off = c, even, odd;
     for (std::size_t i = 0; i < 4096; ++i) swapped[i] = b[i ^ 1];
@@ -452,15 +434,15 @@ TEST_F(Cli, ABoardIsJudgedAsOneWithTheDoctorsFindsAgainstItsChips) {
     for (std::size_t i = 0; i < 4096; ++i) even.push_back(e[2 * i]), odd.push_back(e[2 * i + 1]);
     writeFile(files.file("board/e-even.bin"), even);
     writeFile(files.file("board/e-odd.bin"), odd);
-    const auto board = [&](std::vector<std::string> more = {}) {
+    const auto board = [&](Strings more = {}) {
         more.insert(more.begin(), {"--dat", xml, "--board", files.file("board")});
         return raw(more).out;
     };
     const std::string out = board();
     // The cache file of the sets, as the first run compiled it.
     const auto setsFile = [&] {
-        std::filesystem::path found;
-        for (const auto& f : std::filesystem::recursive_directory_iterator(cache.path()))
+        fs::path found;
+        for (const auto& f : fs::recursive_directory_iterator(cache.path()))
             if (f.path().extension() == ".sets") found = f.path();
         return found;
     };
@@ -488,14 +470,13 @@ TEST_F(Cli, ABoardIsJudgedAsOneWithTheDoctorsFindsAgainstItsChips) {
         << out;
     const auto json = lastObject(board({"--json"}), "board");
     EXPECT_EQ(json.at("candidates").at(0).at("set"), "brd");
-    std::vector<std::string> states;
+    Strings states;
     for (const auto& line : json.at("chips"))
         states.push_back(
             line.at("state").get<std::string>() +
             (line.contains("near") ? " " + line.at("near").at("kind").get<std::string>() : ""));
-    EXPECT_EQ(states, (std::vector<std::string>{"found", "found_transformed transformed",
-                                                "bits_off bits_off", "missing",
-                                                "found_transformed interleaved"}));
+    EXPECT_EQ(states, (Strings{"found", "found_transformed transformed", "bits_off bits_off",
+                               "missing", "found_transformed interleaved"}));
     EXPECT_EQ(json.at("chips").at(2).at("near").at("bits").at(0).at("address"), 0x123);
 
     // Its set written with the doctor's finds undone: each chip exactly as the set has it.
@@ -504,13 +485,12 @@ TEST_F(Cli, ABoardIsJudgedAsOneWithTheDoctorsFindsAgainstItsChips) {
                 HasSubstr("Set written: " + files.file("sets") +
                           "/brd.zip, 4 of 5 chips; mended "
                           "from the dumps: b.u2, c.u3, e.u5; not in it: d.u4 (missing)\n"));
-    EXPECT_EQ(members(files.file("sets/brd.zip")),
-              (std::vector<std::pair<std::string, Bytes>>{
-                  {"a.u1", a}, {"b.u2", b}, {"c.u3", c}, {"e.u5", e}}));
+    EXPECT_EQ(membersOf(files.file("sets/brd.zip")),
+              (std::vector<Member>{{"a.u1", a}, {"b.u2", b}, {"c.u3", c}, {"e.u5", e}}));
 
     // The sets were compiled into the cache by the first run and read from it by the second. A
     // byte of it damaged costs reading the DAT again, and a new cache; a changed DAT is read.
-    const std::filesystem::path sets = setsFile();
+    const fs::path sets = setsFile();
     struct stat read {};
     ASSERT_EQ(::stat(sets.c_str(), &read), 0);
     EXPECT_EQ(read.st_ino, compiled.st_ino) << "the later runs read the sets, never compile them";
@@ -523,8 +503,7 @@ TEST_F(Cli, ABoardIsJudgedAsOneWithTheDoctorsFindsAgainstItsChips) {
     const std::string again = board();
     EXPECT_EQ(again.substr(again.rfind("============================")), block);
     EXPECT_NE(readFile(sets.string()), damaged);
-    const Bytes xmlBytes = readFile(xml);
-    std::string changed(xmlBytes.begin(), xmlBytes.end());
+    std::string changed = readText(xml);
     changed.replace(changed.find("second revision"), 15, "third revision");
     writeFile(xml, changed);
     EXPECT_THAT(board(), HasSubstr("brd2 : Board, third revision, 1 of 5"));
@@ -534,7 +513,7 @@ TEST_F(Cli, ABoardIsJudgedAsOneWithTheDoctorsFindsAgainstItsChips) {
 // order whatever the number of threads: found, missing, of a refused size, read in pieces and
 // mapped (from 2 MiB on), with more files than the threads read ahead.
 TEST_F(Cli, ReportsAndMessagesComeInArgumentOrderWhateverTheJobs) {
-    std::vector<std::string> args = {"--split-level", "3", "--manual", "eae621c7", "2"};
+    Strings args = {"--split-level", "3", "--manual", "eae621c7", "2"};
     for (int i = 0; i < 300; ++i) {  // found, missing, of a refused size, mapped, any other
         args.push_back(files.file(numbered("f", i) + ".bin"));
         const std::size_t size = i % 5 == 2             ? 3 + std::size_t(i)
@@ -543,7 +522,7 @@ TEST_F(Cli, ReportsAndMessagesComeInArgumentOrderWhateverTheJobs) {
         if (i % 5 != 1)
             writeFile(args.back(), i % 5 ? Bytes(size, std::uint8_t(i)) : Bytes{0, 1, 2, 3});
     }
-    const auto withJobs = [&](std::vector<std::string> jobs) {
+    const auto withJobs = [&](Strings jobs) {
         jobs.insert(jobs.end(), args.begin(), args.end());
         return cli(jobs);
     };
@@ -572,13 +551,13 @@ TEST_F(Cli, JsonOfDatEntriesAndOfAnyName) {
     writeFile(odd, Bytes{0, 1, 2, 3});
     ASSERT_EQ(cli({"--dat", dat, test, files.file("\x1b[2J.bin")}).status, 2);
     const ProcessResult run = cli({"--json", "--dat", dat, test, odd});
-    const auto first = nlohmann::json::parse(run.out.substr(0, run.out.find('\n')));
+    const auto first = Json::parse(run.out.substr(0, run.out.find('\n')));
     EXPECT_EQ(first.at("sha1"), "a02a05b025b928c039cf1ae7e8ee04e7c190c0db");
     EXPECT_EQ(first.at("matches").at(0).at("entries").at(0),
-              nlohmann::json::parse(R"({"name": "u2.bin", "description": "Demo \"board\"",
+              Json::parse(R"({"name": "u2.bin", "description": "Demo \"board\"",
                   "set": "demo", "database": ")" +
-                                    dat + R"(", "status": "baddump"})"));
-    const auto second = nlohmann::json::parse(run.out.substr(run.out.find('\n') + 1));
+                          dat + R"(", "status": "baddump"})"));
+    const auto second = Json::parse(run.out.substr(run.out.find('\n') + 1));
     EXPECT_EQ(second.at("name"), "n\xef\xbf\xbd\x01.bin");
 }
 
@@ -588,20 +567,21 @@ TEST_F(Cli, JsonOfDatEntriesAndOfAnyName) {
 // cannot be opened.
 TEST_F(Cli, FoldersAreWalkedInOrderWithoutFollowingLinks) {
     TempDir tree;
-    std::filesystem::create_directories(tree.path() / "b-dir" / "inner");
-    std::filesystem::create_directories(tree.path() / "b");
-    writeFile(tree.file("b/x.bin"), Bytes{0, 1, 2, 3});
-    writeFile(tree.file("b-dir/inner/y.bin"), Bytes{4, 5, 6, 7});
-    writeFile(tree.file("a.bin"), Bytes{0, 1, 2, 3});
-    writeFile(tree.file("odd.bin"), Bytes(3, 0));
+    fs::create_directories(tree.path() / "b-dir" / "inner");
+    fs::create_directories(tree.path() / "b");
+    for (const auto& [name, bytes] : {std::pair<const char*, Bytes>{"b/x.bin", {0, 1, 2, 3}},
+                                      {"b-dir/inner/y.bin", {4, 5, 6, 7}},
+                                      {"a.bin", {0, 1, 2, 3}},
+                                      {"odd.bin", Bytes(3, 0)}})
+        writeFile(tree.file(name), bytes);
     writeArchive(tree.file("c.zip"), "zip", {{"z.bin", {0, 1, 2, 3}}});
     writeFile(tree.file("secret.bin"), Bytes{9, 9, 9, 9});
-    std::filesystem::permissions(tree.file("secret.bin"), std::filesystem::perms::none);
-    std::filesystem::create_symlink(tree.file("a.bin"), tree.file("link.bin"));
-    std::filesystem::create_directory_symlink(tree.file("b"), tree.file("dirlink"));
+    fs::permissions(tree.file("secret.bin"), fs::perms::none);
+    fs::create_symlink(tree.file("a.bin"), tree.file("link.bin"));
+    fs::create_directory_symlink(tree.file("b"), tree.file("dirlink"));
     // z/ holds folders nested deeper than a path may be long; made and removed relative to a
     // folder's descriptor, which no length limits.
-    std::filesystem::create_directory(tree.path() / "z");
+    fs::create_directory(tree.path() / "z");
     std::string deep = tree.file("z");
     int at = ::open(deep.c_str(), O_RDONLY | O_DIRECTORY);
     for (int level = 0; level < 24; ++level) {
@@ -617,12 +597,12 @@ TEST_F(Cli, FoldersAreWalkedInOrderWithoutFollowingLinks) {
     const ProcessResult run = cli({"-r", tree.path().string()});
     EXPECT_EQ(runProcess({"/bin/rm", "-rf", tree.file("z")}).status, 0);
     // The name each report block starts with.
-    std::vector<std::string> named;
+    Strings named;
     for (std::size_t at = 0; (at = run.out.find("=\n", at)) != std::string::npos; at += 2)
         named.push_back(run.out.substr(at + 2, run.out.find(':', at) - at - 2));
     // Root reads the file whatever its mode: then it is identified like any other.
     const bool root = ::geteuid() == 0;
-    std::vector<std::string> expected = {"a.bin", "b/x.bin", "b-dir/inner/y.bin", "c.zip/z.bin"};
+    Strings expected = {"a.bin", "b/x.bin", "b-dir/inner/y.bin", "c.zip/z.bin"};
     if (root) expected.push_back("secret.bin");
     EXPECT_EQ(named, expected) << run.out;
     std::string err =
@@ -633,8 +613,7 @@ TEST_F(Cli, FoldersAreWalkedInOrderWithoutFollowingLinks) {
     // end) is the one named.
     err += "chipsight-cli: Error: Error opening file :( " + deep.substr(0, deep.find('/', 4096)) +
            "\n";
-    EXPECT_EQ(run.err, err);
-    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.err + std::to_string(run.status), err + "2");
     EXPECT_EQ(cli({tree.path().string()}).err, "chipsight-cli: Error: Error opening file :(\n");
 }
 
@@ -644,10 +623,9 @@ TEST(Processes, KilledAppendersLeaveOnlyWholeRecords) {
     std::size_t before = 0;
     // Each round starts where the last stopped: the next append realigns a cut record.
     for (int round = 0; round <= 50; ++round) {
-        std::vector<std::string> args = {CHIPSIGHT_CLI, "--db-dir", db.path().string()};
+        Strings args = {CHIPSIGHT_CLI, "--db-dir", db.path().string()};
         for (int k = 0; k < (round < 50 ? 400 : 1); ++k) {
-            char crc[16];
-            std::snprintf(crc, sizeof crc, "%X", 0x10000 * (round + 1) + k);
+            const std::string crc = hexText(0x10000 * (round + 1) + k, "%X");
             args.insert(args.end(), {"--add", crc, "64", numbered("R", k), "mine"});
         }
         Child child(args);
@@ -658,7 +636,7 @@ TEST(Processes, KilledAppendersLeaveOnlyWholeRecords) {
         const int status = child.finish().status;
         if (round == 50) {
             ASSERT_EQ(status, 0);
-            EXPECT_EQ(std::filesystem::file_size(db.file("Chipsight.dat")) % 108, 0u);
+            EXPECT_EQ(fs::file_size(db.file("Chipsight.dat")) % 108, 0u);
         }
         CoreFixture f(db);
         f.core.loadDatabases();
@@ -679,13 +657,13 @@ TEST(Processes, ADatabaseLargerThanMemoryGivesItsMessageAndTheFilesAreStillIdent
         TempDir db;
         writeFile(db.file("CHIPLORE.GAM"), gameBytes("Game"));
         writeFile(db.file(file), Bytes());
-        std::filesystem::resize_file(db.file(file), 100ull << 30);  // sparse: costs no disk
+        fs::resize_file(db.file(file), 100ull << 30);  // sparse: costs no disk
         writeFile(db.file("a.bin"), Bytes(16, 1));
         const auto run =
             runProcess({CHIPSIGHT_CLI, "--db-dir", db.path().string(), db.file("a.bin")});
-        EXPECT_EQ(run.err, "chipsight-cli: Error: Failed reading " + file + "!\n");
+        EXPECT_EQ(run.err + std::to_string(run.status),
+                  "chipsight-cli: Error: Failed reading " + file + "!\n2");
         EXPECT_THAT(run.out, HasSubstr("a.bin:[52A028B7] Not Found!"));
-        EXPECT_EQ(run.status, 2) << file;
     }
 }
 
@@ -732,41 +710,39 @@ TEST_F(Cli, TheBestSetIsWrittenAsTheZipMameTakesAndNothingOutsideTheFolder) {
                "size=\"8192\">" +
                roms + "</dataarea></part></software></softwarelist>\n";
     };
-    std::filesystem::create_directories(files.file("hash"));
+    fs::create_directories(files.file("hash"));
     writeFile(files.file("hash/nes.xml"),
               list("nes", "item", romXml("b.prg", b) + romXml("a.prg", a)));
     writeFile(files.file("hash/evil.xml"), list("..", "evil", romXml("c.prg", c)));
-    for (const char* dir : {"board", "evil", "out"})
-        std::filesystem::create_directory(files.file(dir));
-    writeFile(files.file("board/a.bin"), a);
-    writeFile(files.file("board/b.bin"), b);
-    writeFile(files.file("evil/c.bin"), c);
+    for (const char* dir : {"board", "evil", "out"}) fs::create_directory(files.file(dir));
+    for (const auto& [name, bytes] :
+         {std::pair{"board/a.bin", a}, {"board/b.bin", b}, {"evil/c.bin", c}})
+        writeFile(files.file(name), bytes);
     const std::string out = files.file("out");
-    const auto board = [&](const std::string& dir, std::vector<std::string> more) {
+    const auto board = [&](const std::string& dir, Strings more) {
         more.insert(more.begin(), {"--dat", files.file("hash"), "--board", files.file(dir)});
         return raw(more);
     };
     ProcessResult run = board("board", {"--write-set", out});
     const std::string zip = out + "/nes/item.zip";
     EXPECT_THAT(run.out, HasSubstr("Set written: " + zip + ", 2 of 2 chips\n")) << run.err;
-    EXPECT_EQ(members(zip),
-              (std::vector<std::pair<std::string, Bytes>>{{"a.prg", a}, {"b.prg", b}}));
+    EXPECT_EQ(membersOf(zip), (std::vector<Member>{{"a.prg", a}, {"b.prg", b}}));
     const Bytes written = readFile(zip);
     run = board("board", {"--write-set", out});
-    EXPECT_EQ(run.err, "chipsight-cli: Error: Cannot write " + zip +
-                           ": a file of that name is there already\n");
-    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(
+        run.err + std::to_string(run.status),
+        "chipsight-cli: Error: Cannot write " + zip + ": a file of that name is there already\n2");
     EXPECT_EQ(readFile(zip), written);
 
     // Nothing written for the item of a list named "..".
     const auto everything = [&] {
-        std::vector<std::string> paths;
-        for (const auto& f : std::filesystem::recursive_directory_iterator(files.path()))
+        Strings paths;
+        for (const auto& f : fs::recursive_directory_iterator(files.path()))
             paths.push_back(f.path().string());
         std::sort(paths.begin(), paths.end());
         return paths;
     };
-    const std::vector<std::string> before = everything();
+    const Strings before = everything();
     run = board("evil", {"--write-set", out});
     EXPECT_THAT(run.err, HasSubstr("The set ..:evil cannot stand as a file's path"));
     EXPECT_EQ(everything(), before);
@@ -780,25 +756,24 @@ TEST_F(Cli, TheBestSetIsWrittenAsTheZipMameTakesAndNothingOutsideTheFolder) {
     if (mame) {
         EXPECT_THAT(audit(), HasSubstr("romset nes:item is good"));
     }
-    std::filesystem::remove(files.file("board/b.bin"));
+    fs::remove(files.file("board/b.bin"));
     run = board("board", {"--write-set", out, "--force"});
     EXPECT_THAT(run.out, HasSubstr(", 1 of 2 chips; not in it: b.prg (missing)\n"));
     EXPECT_EQ(
         lastObject(board("board", {"--write-set", out, "--force", "--json"}).out, "set_written"),
-        nlohmann::json::parse("{\"path\":\"" + zip +
-                              "\",\"chips\":1,\"of\":2,\"left\":[{\"name\":\"b.prg\","
-                              "\"why\":\"missing\"}]}"));
+        Json::parse("{\"path\":\"" + zip +
+                    "\",\"chips\":1,\"of\":2,\"left\":[{\"name\":\"b.prg\","
+                    "\"why\":\"missing\"}]}"));
     if (mame) {
-        const std::string bad = audit();
-        EXPECT_THAT(bad, HasSubstr("b.prg (4096 bytes) - NOT FOUND"));
-        EXPECT_THAT(bad, HasSubstr("romset nes:item is bad"));
+        EXPECT_THAT(audit(), AllOf(HasSubstr("b.prg (4096 bytes) - NOT FOUND"),
+                                   HasSubstr("romset nes:item is bad")));
     }
 
     // The missing chip from the user's collection (a zip of theirs), into the set and burnt for a
     // 27C512; then the chip one bit off, burnt from its dump with the bit put back.
-    std::filesystem::create_directory(files.file("mine"));
+    fs::create_directory(files.file("mine"));
     writeArchive(files.file("mine/nes.zip"), "zip", {{"b.prg", b}});
-    const auto burn = [&](std::vector<std::string> more) {
+    const auto burn = [&](Strings more) {
         more.insert(more.begin(), {"--burn", files.file("burn"), "--eprom", "27c512", "--force"});
         return board("board", more);
     };
@@ -816,7 +791,7 @@ TEST_F(Cli, TheBestSetIsWrittenAsTheZipMameTakesAndNothingOutsideTheFolder) {
     Bytes off = b;
     off[0x345] ^= 0x04;
     writeFile(files.file("board/b.bin"), off);
-    std::filesystem::remove(burnt);
+    fs::remove(burnt);
     run = burn({});
     EXPECT_THAT(run.out, HasSubstr("Image to burn, from its dump with 1 bit put back: " + burnt))
         << run.err;
@@ -826,6 +801,90 @@ TEST_F(Cli, TheBestSetIsWrittenAsTheZipMameTakesAndNothingOutsideTheFolder) {
     EXPECT_EQ(image.at("crc"), hexText(crcOf(sixteen), "%08X"));
     EXPECT_EQ(image.at("sum32"), 16 * std::accumulate(b.begin(), b.end(), 0u));
     if (!mame) GTEST_SKIP() << "MAME is not installed: its audit of the zips is not run";
+}
+
+// A DAT that gives SHA-1s and MD5s: --manual-hash, and the line under an entry whose SHA-1 is not
+// the bytes', in the report and in JSON.
+class HashCli : public Cli {
+  protected:
+    void SetUp() override {
+        Cli::SetUp();
+        writeFile(db.file("demo.xml"),
+                  "<?xml version=\"1.0\"?>\n<datafile><game name=\"demo\"><description>Demo"
+                  "</description>\n<rom name=\"same\" size=\"4\" crc=\"8bb98613\" sha1=\"" +
+                      kSha1 + "\" md5=\"" + kMd5 +
+                      "\"/>\n<rom name=\"other\" size=\"4\" crc=\"8bb98613\" sha1=\"" +
+                      std::string(40, '1') +
+                      "\"/>\n<rom name=\"plain\" size=\"4\" crc=\"8bb98613\"/>\n"
+                      "</game></datafile>\n");
+    }
+    const std::string kSha1 = "a02a05b025b928c039cf1ae7e8ee04e7c190c0db";  // of 00 01 02 03
+    const std::string kMd5 = "37b59afd592725f9305e484a5d7f5168";
+};
+
+TEST_F(HashCli, ManualHashFindsTheEntriesThatCarryASha1OrAnMd5OfEitherCase) {
+    Strings hashes = {"--manual-hash", "A02A05B025B928C039CF1AE7E8EE04E7C190C0DB",
+                      "--manual-hash", "37B59afd592725f9305e484a5d7f5168",
+                      "--manual-hash", std::string(40, '2')};
+    ProcessResult run = raw(hashes);
+    EXPECT_EQ(run.out,
+              "============================\n"
+              "Manualy Entered: [A02A05B025B928C039CF1AE7E8EE04E7C190C0DB]\n"
+              "\t- same : Demo [demo]\n"
+              "============================\n"
+              "Manualy Entered: [37B59AFD592725F9305E484A5D7F5168]\n"
+              "\t- same : Demo [demo]\n"
+              "============================\n"
+              "Manualy Entered:[" +
+                  std::string(40, '2') + "] Not Found!\n");
+    EXPECT_EQ(run.err + std::to_string(run.status), "1");
+
+    hashes.insert(hashes.begin(), "--json");
+    run = raw(hashes);
+    const std::vector<Json> found = objects(run.out);
+    ASSERT_EQ(found.size(), 3u) << run.out;
+    EXPECT_EQ(found[0], Json::parse(R"({"name": "Manualy Entered", "sha1": ")" + kSha1 +
+                                    R"(", "typed": true, "found": true, "matches": [
+        {"level": 0, "part": 1, "parts": 1, "crc": "8BB98613", "size": 4, "entries": [
+            {"name": "same", "description": "Demo", "set": "demo", "database": ")" +
+                                    db.file("demo.xml") + R"(", "status": "good"}]}]})"));
+    EXPECT_EQ(found[1].at("md5"), kMd5);
+    EXPECT_EQ(found[1].at("matches"), found[0].at("matches"));
+    EXPECT_EQ(found[2],
+              Json::parse(R"({"name": "Manualy Entered", "sha1": ")" + std::string(40, '2') +
+                          R"(", "typed": true, "found": false, "matches": []})"));
+    EXPECT_EQ(run.status, 1);
+
+    for (const std::string& bad : {std::string(39, 'a'), std::string(41, 'a'), std::string(32, 'g'),
+                                   std::string("0x") + std::string(30, '0'), std::string()}) {
+        run = raw({"--manual-hash", bad});
+        EXPECT_EQ(run.out + run.err + std::to_string(run.status),
+                  "chipsight-cli: --manual-hash takes a SHA-1 (40 hex digits) or an MD5 (32)\n"
+                  "Try 'chipsight-cli --help'.\n2")
+            << bad;
+    }
+    run = raw({"--manual-hash"});
+    EXPECT_TRUE(run.err.starts_with("chipsight-cli: --manual-hash takes a SHA-1")) << run.err;
+    EXPECT_EQ(run.status, 2);
+}
+
+// The file named is not kept after its digest without --json: its bytes are read again for the
+// SHA-1, as they are taken from the one read with it.
+TEST_F(HashCli, TheReportAndJsonSayWhichEntrysSha1IsNotTheBytes) {
+    EXPECT_EQ(raw({test}).out,
+              "============================\n"
+              "test.bin: (1/1) [8BB98613]\n"
+              "\t- same : Demo [demo]\n"
+              "\t- other : Demo [demo]\n"
+              "\t  CRC matches, SHA-1 differs\n"
+              "\t- plain : Demo [demo]\n");
+    const std::vector<Json> found = objects(raw({"--json", test}).out);
+    ASSERT_EQ(found.size(), 1u);
+    const Json& entries = found[0].at("matches").at(0).at("entries");
+    ASSERT_EQ(entries.size(), 3u);
+    EXPECT_FALSE(entries[0].contains("sha1_differs"));
+    EXPECT_EQ(entries[1].value("sha1_differs", false), true);
+    EXPECT_FALSE(entries[2].contains("sha1_differs"));
 }
 
 }  // namespace

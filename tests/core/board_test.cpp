@@ -62,38 +62,54 @@ std::vector<Dump> dumps(const std::string& list) {
     return out;
 }
 
-// "14 of 14", and the devices' apart.
-std::string counts(const Candidate& c) {
-    std::string text = std::to_string(c.matched) + " of " + std::to_string(c.dumpable);
-    if (c.deviceDumpable > 0)
-        text += ", devices " + std::to_string(c.deviceMatched) + " of " +
-                std::to_string(c.deviceDumpable);
-    return text;
-}
-
-std::vector<std::string> names(const BoardAnswer& answer) {
-    std::vector<std::string> out;
-    for (const Candidate& c : answer.candidates) out.emplace_back(c.name);
+// Each candidate, best first: "name M of N[, devices M of N][; missing ROM...][; tied SET...]".
+Strings candidates(const Catalogue& catalogue, const BoardAnswer& answer) {
+    Strings out;
+    for (const Candidate& c : answer.candidates) {
+        std::string text(c.name);
+        text += numbered(" ", long(c.matched)) + numbered(" of ", long(c.dumpable));
+        if (c.deviceDumpable > 0)
+            text += numbered(", devices ", long(c.deviceMatched)) +
+                    numbered(" of ", long(c.deviceDumpable));
+        if (!c.missing.empty()) text += "; missing";
+        for (const RomId id : c.missing) text.append(" ").append(catalogue.rom(id).name);
+        if (!c.tiedWith.empty()) text += "; tied";
+        for (const SetId id : c.tiedWith) text.append(" ").append(catalogue.set(id).name);
+        out.push_back(text);
+    }
     return out;
 }
 
-std::vector<std::string> romNames(const Catalogue& catalogue, const std::vector<RomId>& roms) {
-    std::vector<std::string> out;
-    for (const RomId id : roms) out.emplace_back(catalogue.rom(id).name);
-    return out;
+std::string best(const Catalogue& catalogue, const BoardAnswer& answer) {
+    const Strings all = candidates(catalogue, answer);
+    return all.empty() ? "" : all[0];
 }
 
-std::vector<std::string> setNames(const Catalogue& catalogue, const std::vector<SetId>& sets) {
-    std::vector<std::string> out;
-    for (const SetId id : sets) out.emplace_back(catalogue.set(id).name);
+// What no candidate explains: "SET has DUMP...", "DUMP is in N sets, SET...", "unknown DUMP...".
+Strings unexplained(const Catalogue& catalogue, const BoardAnswer& answer) {
+    Strings out;
+    for (const Unexplained::FromOtherSet& other : answer.unexplained.otherSets) {
+        std::string text = std::string(catalogue.set(other.set).name) + " has";
+        for (const std::size_t dump : other.dumps) text += numbered(" ", long(dump));
+        out.push_back(text);
+    }
+    for (const Unexplained::KnownChip& chip : answer.unexplained.knownChips) {
+        std::string text = numbered(numbered("", long(chip.dump)) + " is in ", long(chip.setCount));
+        text += " sets";
+        for (const SetId id : chip.sets) text.append(", ").append(catalogue.set(id).name);
+        out.push_back(text);
+    }
+    if (!answer.unexplained.unknown.empty()) out.push_back("unknown");
+    for (const std::size_t dump : answer.unexplained.unknown)
+        out.back() += numbered(" ", long(dump));
     return out;
 }
 
 // "name origin state [= dump]", one per chip line; the origin is "from SET" for a chip taken over
 // from a parent or a BIOS, "device SET" for a device's, and the set itself otherwise.
-std::vector<std::string> chips(const Catalogue& catalogue, const BoardAnswer& answer,
-                               const std::vector<Dump>& dumps) {
-    std::vector<std::string> out;
+Strings chips(const Catalogue& catalogue, const BoardAnswer& answer,
+              const std::vector<Dump>& dumps) {
+    Strings out;
     for (const ChipLine& line : answer.chips) {
         std::string text(catalogue.rom(line.rom).name);
         text += line.from == ChipFrom::Inherited ? " from "
@@ -134,32 +150,22 @@ TEST(BoardOfAFamily, TheCloneSpecificChipDecidesTheRevisionAndTheFamilyStaysToge
     const BoardAnswer answer = judgeBoard(catalogue, board);
     // xgalaga explains as much as galaga and more than the other revisions, but it is another
     // game: it comes after the whole family.
-    EXPECT_EQ(names(answer),
-              (std::vector<std::string>{"galagao", "galaga", "galagamw", "gallag", "xgalaga"}));
-    const Candidate& best = answer.candidates[0];
-    EXPECT_EQ(counts(best), "5 of 5");
-    EXPECT_TRUE(best.missing.empty());
-    EXPECT_TRUE(best.tiedWith.empty());
+    EXPECT_EQ(
+        candidates(catalogue, answer),
+        (Strings{"galagao 5 of 5", "galaga 4 of 5; missing gg1", "galagamw 3 of 5; missing mw3 gg1",
+                 "gallag 3 of 6; missing gb1 gb4 gallag.6", "xgalaga 4 of 5; missing xg1"}));
     EXPECT_EQ(answer.candidates[1].description, "Galaga (Namco rev. B)");
-    EXPECT_EQ(romNames(catalogue, answer.candidates[1].missing), std::vector<std::string>{"gg1"});
-    EXPECT_TRUE(answer.unexplained.otherSets.empty());
-    EXPECT_TRUE(answer.unexplained.knownChips.empty());
-    EXPECT_TRUE(answer.unexplained.unknown.empty());
+    EXPECT_EQ(unexplained(catalogue, answer), Strings{});
 
     // Two chips pulled: the revision is still named, with the chips missing; its own chip first,
     // then those it takes from its parent.
     const std::vector<Dump> pulled{board[0], board[1], board[4]};
     const BoardAnswer fewer = judgeBoard(catalogue, pulled);
-    ASSERT_FALSE(fewer.candidates.empty());
-    EXPECT_EQ(fewer.candidates[0].name, "galagao");
-    EXPECT_EQ(counts(fewer.candidates[0]), "3 of 5");
-    EXPECT_EQ(romNames(catalogue, fewer.candidates[0].missing),
-              (std::vector<std::string>{"gg3", "gfx1"}));
-    EXPECT_EQ(
-        chips(catalogue, fewer, pulled),
-        (std::vector<std::string>{"go1 galagao found = a.bin", "gg2 from galaga found = b.bin",
-                                  "gg3 from galaga missing", "gfx1 from galaga missing",
-                                  "prom1 from galaga found = e.bin"}));
+    EXPECT_EQ(best(catalogue, fewer), "galagao 3 of 5; missing gg3 gfx1");
+    EXPECT_EQ(chips(catalogue, fewer, pulled),
+              (Strings{"go1 galagao found = a.bin", "gg2 from galaga found = b.bin",
+                       "gg3 from galaga missing", "gfx1 from galaga missing",
+                       "prom1 from galaga found = e.bin"}));
 }
 
 TEST(Board, APromManyGamesShareDoesNotDragAnUnrelatedGameUp) {
@@ -173,18 +179,10 @@ TEST(Board, APromManyGamesShareDoesNotDragAnUnrelatedGameUp) {
     // The two CPU ROMs only bosco holds, and four PROMs that rallyx and thirty others hold.
     const BoardAnswer answer =
         judgeBoard(catalogue, dumps("1:1001 2:1002 3:5001 4:5002 5:5003 6:5004"));
-    ASSERT_FALSE(answer.candidates.empty());
-    EXPECT_EQ(answer.candidates[0].name, "bosco");
+    EXPECT_EQ(best(catalogue, answer), "bosco 3 of 3");
     // Nor are the PROMs left over said to be rallyx's: no set is told apart by them.
-    EXPECT_TRUE(answer.unexplained.otherSets.empty());
-    ASSERT_EQ(answer.unexplained.knownChips.size(), 3u);
-    for (std::size_t i = 0; i < 3; ++i) {
-        const Unexplained::KnownChip& chip = answer.unexplained.knownChips[i];
-        EXPECT_EQ(chip.dump, 3 + i);
-        EXPECT_EQ(chip.setCount, 31u);
-        EXPECT_EQ(setNames(catalogue, chip.sets),
-                  (std::vector<std::string>{"namco10", "namco11", "namco12"}));
-    }
+    const std::string sets = " is in 31 sets, namco10, namco11, namco12";
+    EXPECT_EQ(unexplained(catalogue, answer), (Strings{"3" + sets, "4" + sets, "5" + sets}));
 }
 
 TEST(Board, AMixedBoardIsSplitByTheSetsItsChipsComeFrom) {
@@ -202,15 +200,9 @@ TEST(Board, AMixedBoardIsSplitByTheSetsItsChipsComeFrom) {
     std::vector<Dump> board = dumps("1:1001 2:3001 3:1002 4:1003 5:3002 6:1004 7:3003");
     board.back().sha1 = Sha1{2};
     const BoardAnswer answer = judgeBoard(catalogue, board);
-    ASSERT_FALSE(answer.candidates.empty());
     // Four chips of a game with six clones are more than two of a game without any.
-    EXPECT_EQ(answer.candidates[0].name, "puckman");
-    EXPECT_EQ(counts(answer.candidates[0]), "4 of 4");
-    ASSERT_EQ(answer.unexplained.otherSets.size(), 1u);
-    EXPECT_EQ(catalogue.set(answer.unexplained.otherSets[0].set).name, "digdug");
-    EXPECT_EQ(answer.unexplained.otherSets[0].dumps, (std::vector<std::size_t>{1, 4}));
-    EXPECT_TRUE(answer.unexplained.knownChips.empty());
-    EXPECT_EQ(answer.unexplained.unknown, std::vector<std::size_t>{6});
+    EXPECT_EQ(best(catalogue, answer), "puckman 4 of 4");
+    EXPECT_EQ(unexplained(catalogue, answer), (Strings{"digdug has 1 4", "unknown 6"}));
 }
 
 // A BIOS and three games that take its ROMs over, as MAME lists them: a game's board is the game
@@ -234,22 +226,18 @@ TEST(Board, AGameOnABiosOwnsItsChipsAndTheBiosAloneIsTheMotherboard) {
 
     const std::vector<Dump> board = dumps("sp:1001 sm:1002 sfix:1003 lo:1004 p1:3001 p2:3102");
     const BoardAnswer answer = judgeBoard(catalogue, board);
-    ASSERT_FALSE(answer.candidates.empty());
-    EXPECT_EQ(answer.candidates[0].name, "kof98a");
-    EXPECT_EQ(counts(answer.candidates[0]), "6 of 6");
-    EXPECT_EQ(
-        chips(catalogue, answer, board),
-        (std::vector<std::string>{"ka-p2 kof98a found = p2", "k-p1 from kof98 found = p1",
-                                  "sp-s2 from neogeo found = sp", "sm1 from neogeo found = sm",
-                                  "sfix from neogeo found = sfix", "lo from neogeo found = lo"}));
+    EXPECT_EQ(best(catalogue, answer), "kof98a 6 of 6");
+    EXPECT_EQ(chips(catalogue, answer, board),
+              (Strings{"ka-p2 kof98a found = p2", "k-p1 from kof98 found = p1",
+                       "sp-s2 from neogeo found = sp", "sm1 from neogeo found = sm",
+                       "sfix from neogeo found = sfix", "lo from neogeo found = lo"}));
 
     // The motherboard holds exactly the BIOS's ROMs; of the two, the machine is said first.
     const BoardAnswer alone = judgeBoard(catalogue, {board.begin(), board.begin() + 4});
-    EXPECT_EQ(names(alone),
-              (std::vector<std::string>{"ng_mv1", "neogeo", "lbowling", "kof98", "kof98a"}));
-    EXPECT_EQ(counts(alone.candidates[0]), "4 of 4");
-    EXPECT_EQ(setNames(catalogue, alone.candidates[0].tiedWith),
-              std::vector<std::string>{"neogeo"});
+    EXPECT_EQ(candidates(catalogue, alone),
+              (Strings{"ng_mv1 4 of 4; tied neogeo", "neogeo 4 of 4; tied ng_mv1",
+                       "lbowling 4 of 5; missing lb-p1", "kof98 4 of 6; missing k-p1 k-p2",
+                       "kof98a 4 of 6; missing ka-p2 k-p1"}));
 }
 
 TEST(Board, SetsOfTheSameRomsAreTiedAndNodumpsAndBadDumpsAreSaid) {
@@ -261,18 +249,13 @@ TEST(Board, SetsOfTheSameRomsAreTiedAndNodumpsAndBadDumpsAreSaid) {
     const Catalogue catalogue = b.build();
     const std::vector<Dump> board = dumps("1:1001 2:1002 3:1003 4:1004");
     const BoardAnswer answer = judgeBoard(catalogue, board);
-    EXPECT_EQ(names(answer), (std::vector<std::string>{"invaders", "invadrmr", "sitv"}));
-    EXPECT_EQ(counts(answer.candidates[0]), "4 of 4");
-    EXPECT_TRUE(answer.candidates[0].missing.empty());
-    EXPECT_EQ(setNames(catalogue, answer.candidates[0].tiedWith),
-              std::vector<std::string>{"invadrmr"});
-    EXPECT_EQ(setNames(catalogue, answer.candidates[1].tiedWith),
-              std::vector<std::string>{"invaders"});
-    EXPECT_TRUE(answer.candidates[2].tiedWith.empty());
-    EXPECT_EQ(chips(catalogue, answer, board),
-              (std::vector<std::string>{"i1 invaders found = 1", "i2 invaders found = 2",
-                                        "pal invaders no good dump", "i3 invaders found = 3",
-                                        "i4 invaders bad dump known = 4"}));
+    EXPECT_EQ(candidates(catalogue, answer),
+              (Strings{"invaders 4 of 4; tied invadrmr", "invadrmr 4 of 4; tied invaders",
+                       "sitv 3 of 4; missing tv4"}));
+    EXPECT_EQ(
+        chips(catalogue, answer, board),
+        (Strings{"i1 invaders found = 1", "i2 invaders found = 2", "pal invaders no good dump",
+                 "i3 invaders found = 3", "i4 invaders bad dump known = 4"}));
 }
 
 TEST(Board, DeviceRomsExplainDumpsButAreCountedApart) {
@@ -284,17 +267,16 @@ TEST(Board, DeviceRomsExplainDumpsButAreCountedApart) {
     addSet(b, {.name = "z80", .isDevice = true}, "");
     const Catalogue catalogue = b.build();
 
-    const BoardAnswer bootleg = judgeBoard(catalogue, dumps("1:1001 2:1002 mcu:5100"));
-    EXPECT_EQ(names(bootleg), (std::vector<std::string>{"poleposb", "polepos", "namco51"}));
-    EXPECT_EQ(counts(bootleg.candidates[1]), "2 of 2, devices 1 of 1");
+    EXPECT_EQ(candidates(catalogue, judgeBoard(catalogue, dumps("1:1001 2:1002 mcu:5100"))),
+              (Strings{"poleposb 3 of 3", "polepos 2 of 2, devices 1 of 1", "namco51 1 of 1"}));
 
     const std::vector<Dump> cpuOnly = dumps("1:1001 2:1002");
     const BoardAnswer original = judgeBoard(catalogue, cpuOnly);
-    EXPECT_EQ(names(original), (std::vector<std::string>{"polepos", "poleposb"}));
-    EXPECT_EQ(counts(original.candidates[0]), "2 of 2, devices 0 of 1");
-    EXPECT_EQ(chips(catalogue, original, cpuOnly),
-              (std::vector<std::string>{"pp1 polepos found = 1", "pp2 polepos found = 2",
-                                        "51xx device namco51 missing"}));
+    EXPECT_EQ(candidates(catalogue, original),
+              (Strings{"polepos 2 of 2, devices 0 of 1", "poleposb 2 of 3; missing 51xx"}));
+    EXPECT_EQ(
+        chips(catalogue, original, cpuOnly),
+        (Strings{"pp1 polepos found = 1", "pp2 polepos found = 2", "51xx device namco51 missing"}));
 }
 
 // Catalogues loaded from hand-made DATs of every format: the sets, their relations and every
@@ -303,8 +285,8 @@ TEST(Board, DeviceRomsExplainDumpsButAreCountedApart) {
 // A set on one line, "name "description" cloneof P romof R bios device uses D...", then each of
 // its ROMs on one of its own, "  name size crc [sha1 00112233] [bad|nodump] [merge M]
 // [bios B] region[@offset] [wN]". A name that resolves to no set is shown with a "?".
-std::vector<std::string> describe(const Catalogue& c) {
-    std::vector<std::string> out;
+Strings describe(const Catalogue& c) {
+    Strings out;
     const auto related = [&](SetId id, std::string_view name) {
         return id == kNoSet ? std::string("?").append(name) : std::string(c.set(id).name);
     };
@@ -322,10 +304,7 @@ std::vector<std::string> describe(const Catalogue& c) {
             std::string rom = "  ";
             rom.append(r.name).append(" ").append(std::to_string(r.size));
             if (r.dumpable()) rom.append(" ").append(hexText(r.crc));
-            if (r.sha1)
-                rom.append(" sha1 ").append(hexText(std::uint32_t((*r.sha1)[0]) << 24 |
-                                                    (*r.sha1)[1] << 16 | (*r.sha1)[2] << 8 |
-                                                    (*r.sha1)[3]));
+            if (r.sha1) rom.append(" sha1 ").append(hexBytes(std::span(*r.sha1).first(4)));
             if (r.status == RomStatus::BadDump) rom += " bad";
             if (r.status == RomStatus::NoDump) rom += " nodump";
             if (!r.merge.empty()) rom.append(" merge ").append(std::string(r.merge));
@@ -356,50 +335,49 @@ std::vector<Dump> forge(const Catalogue& c, SetId set,
     return dumps;
 }
 
-std::string best(const BoardAnswer& answer) {
-    return answer.candidates.empty() ? "" : std::string(answer.candidates[0].name);
-}
-
-// Loads `dats` (file name, text) written to a temporary directory.
+// `dats` (file name, text) written to a temporary directory and loaded.
 struct Loaded {
+    Loaded(std::initializer_list<std::pair<std::string, std::string>> dats) {
+        Strings paths;
+        for (const auto& [name, text] : dats) {
+            paths.push_back(dir.file(name));
+            if (!text.empty()) writeFile(paths.back(), text);
+        }
+        catalogue = loadCatalogue(paths, files);
+    }
+    // Each file as "format SETS/ROMS[: why nothing came from it]".
+    Strings said() const {
+        Strings out;
+        for (const CatalogueFile& f : files)
+            out.push_back(std::string(datFormatName(f.format)) + numbered(" ", long(f.sets)) +
+                          numbered("/", long(f.roms)) + (f.failure.empty() ? "" : ": ") +
+                          f.failure);
+        return out;
+    }
+
     TempDir dir;
     Catalogue catalogue;
     std::vector<CatalogueFile> files;
 };
 
-void load(Loaded& loaded, const std::vector<std::pair<std::string, std::string>>& dats) {
-    std::vector<std::string> paths;
-    for (const auto& [name, text] : dats) {
-        paths.push_back(loaded.dir.file(name));
-        if (!text.empty()) writeFile(paths.back(), text);
-    }
-    loaded.catalogue = loadCatalogue(paths, loaded.files);
-}
-
 // A BIOS with two choices, a game on it with a clone, and the devices they use.
 const char* const kListXml = R"(<?xml version="1.0"?>
 <mame build="test">
-  <machine name="mvs" isbios="yes">
-    <description>MVS BIOS</description>
-    <biosset name="euro" description="Europe" default="yes"/>
-    <biosset name="asia" description="Asia"/>
+  <machine name="mvs" isbios="yes"><description>MVS BIOS</description>
+    <biosset name="euro" description="Europe" default="yes"/><biosset name="asia" description="Asia"/>
     <rom name="euro.sp1" bios="euro" size="4096" crc="b1000001" region="mainbios" offset="0"/>
     <rom name="asia.sp1" bios="asia" size="4096" crc="b1000002" region="mainbios" offset="0"/>
     <rom name="sfix.sfix" size="4096" crc="b1000003" sha1="00112233445566778899AABBCCDDEEFF00112233" region="fixed" offset="0"/>
-    <device_ref name="audiocpu"/>
-    <device_ref name="speaker"/>
+    <device_ref name="audiocpu"/><device_ref name="speaker"/>
   </machine>
-  <machine name="puzzle" romof="mvs">
-    <description>Puzzle &amp; Match</description>
+  <machine name="puzzle" romof="mvs"><description>Puzzle &amp; Match</description>
     <rom name="euro.sp1" merge="euro.sp1" bios="euro" size="4096" crc="b1000001" region="mainbios" offset="0"/>
     <rom name="asia.sp1" merge="asia.sp1" bios="asia" size="4096" crc="b1000002" region="mainbios" offset="0"/>
     <rom name="sfix.sfix" merge="sfix.sfix" size="4096" crc="b1000003" region="fixed" offset="0"/>
     <rom name="pz.p1" size="4096" crc="a1000001" region="cslot1:maincpu" offset="0x100"/>
     <rom name="pz.c1" size="4096" status="nodump" region="cslot1:sprites" offset="0"/>
     <chip type="cpu" tag="maincpu" name="68000" clock="12000000"/>
-    <device_ref name="audiocpu"/>
-    <device_ref name="speaker"/>
-    <driver status="good"/>
+    <device_ref name="audiocpu"/><device_ref name="speaker"/><driver status="good"/>
   </machine>
   <machine name="puzzlea" cloneof="puzzle" romof="puzzle">
     <description>Puzzle &amp; Match (set 2)</description>
@@ -410,47 +388,39 @@ const char* const kListXml = R"(<?xml version="1.0"?>
     <rom name="pz.c1" merge="pz.c1" size="4096" status="nodump" region="cslot1:sprites" offset="0"/>
     <device_ref name="audiocpu"/>
   </machine>
-  <machine name="audiocpu" isdevice="yes" runnable="no">
-    <description>Sound CPU</description>
+  <machine name="audiocpu" isdevice="yes" runnable="no"><description>Sound CPU</description>
     <rom name="audio.bin" size="4096" crc="d1000001" region="audiocpu:prg"/>
   </machine>
-  <machine name="speaker" isdevice="yes" runnable="no">
-    <description>Speaker</description>
-  </machine>
+  <machine name="speaker" isdevice="yes" runnable="no"><description>Speaker</description></machine>
 </mame>
 )";
 
 TEST(CatalogueLoading, ListXmlMachinesKeepEveryRomTheirBiosChoicesAndTheirDevices) {
-    Loaded loaded;
-    load(loaded, {{"mame.xml", kListXml}});
-    ASSERT_EQ(loaded.files.size(), 1u);
-    EXPECT_EQ(loaded.files[0].format, DatFormat::ListXml);
-    EXPECT_EQ(loaded.files[0].failure, "");
-    EXPECT_EQ(loaded.files[0].sets, 5u);
-    EXPECT_EQ(loaded.files[0].roms, 14u);
+    const Loaded loaded{{"mame.xml", kListXml}};
+    EXPECT_EQ(loaded.said(), Strings{"MAME ListXML 5/14"});
     const Catalogue& c = loaded.catalogue;
-    EXPECT_EQ(describe(c),
-              (std::vector<std::string>{
-                  "mvs \"MVS BIOS\" bios uses audiocpu",
-                  "  euro.sp1 4096 b1000001 bios euro mainbios@0",
-                  "  asia.sp1 4096 b1000002 bios asia mainbios@0",
-                  "  sfix.sfix 4096 b1000003 sha1 00112233 fixed@0",
-                  "puzzle \"Puzzle & Match\" romof mvs uses audiocpu",
-                  "  euro.sp1 4096 b1000001 merge euro.sp1 bios euro mainbios@0",
-                  "  asia.sp1 4096 b1000002 merge asia.sp1 bios asia mainbios@0",
-                  "  sfix.sfix 4096 b1000003 merge sfix.sfix fixed@0",
-                  "  pz.p1 4096 a1000001 cslot1:maincpu@256",
-                  "  pz.c1 4096 nodump cslot1:sprites@0",
-                  "puzzlea \"Puzzle & Match (set 2)\" cloneof puzzle romof puzzle uses audiocpu",
-                  "  euro.sp1 4096 b1000001 merge euro.sp1 bios euro mainbios@0",
-                  "  asia.sp1 4096 b1000002 merge asia.sp1 bios asia mainbios@0",
-                  "  sfix.sfix 4096 b1000003 merge sfix.sfix fixed@0",
-                  "  pza.p1 4096 a2000001 bad cslot1:maincpu@256",
-                  "  pz.c1 4096 nodump merge pz.c1 cslot1:sprites@0",
-                  "audiocpu \"Sound CPU\" device",
-                  "  audio.bin 4096 d1000001 audiocpu:prg",
-                  "speaker \"Speaker\" device",
-              }));
+    EXPECT_EQ(describe(c), (Strings{
+                               "mvs \"MVS BIOS\" bios uses audiocpu",
+                               "  euro.sp1 4096 b1000001 bios euro mainbios@0",
+                               "  asia.sp1 4096 b1000002 bios asia mainbios@0",
+                               "  sfix.sfix 4096 b1000003 sha1 00112233 fixed@0",
+                               "puzzle \"Puzzle & Match\" romof mvs uses audiocpu",
+                               "  euro.sp1 4096 b1000001 merge euro.sp1 bios euro mainbios@0",
+                               "  asia.sp1 4096 b1000002 merge asia.sp1 bios asia mainbios@0",
+                               "  sfix.sfix 4096 b1000003 merge sfix.sfix fixed@0",
+                               "  pz.p1 4096 a1000001 cslot1:maincpu@256",
+                               "  pz.c1 4096 nodump cslot1:sprites@0",
+                               "puzzlea \"Puzzle & Match (set 2)\" cloneof puzzle romof puzzle "
+                               "uses audiocpu",
+                               "  euro.sp1 4096 b1000001 merge euro.sp1 bios euro mainbios@0",
+                               "  asia.sp1 4096 b1000002 merge asia.sp1 bios asia mainbios@0",
+                               "  sfix.sfix 4096 b1000003 merge sfix.sfix fixed@0",
+                               "  pza.p1 4096 a2000001 bad cslot1:maincpu@256",
+                               "  pz.c1 4096 nodump merge pz.c1 cslot1:sprites@0",
+                               "audiocpu \"Sound CPU\" device",
+                               "  audio.bin 4096 d1000001 audiocpu:prg",
+                               "speaker \"Speaker\" device",
+                           }));
     const auto puzzle = c.find(SetKind::Machine, "", "puzzle"),
                mvs = c.find(SetKind::Machine, "", "mvs"),
                audio = c.find(SetKind::Machine, "", "audiocpu");
@@ -462,35 +432,27 @@ TEST(CatalogueLoading, ListXmlMachinesKeepEveryRomTheirBiosChoicesAndTheirDevice
     const std::vector<Dump> sound = forge(c, *audio, {"audio.bin"});
     board.insert(board.end(), sound.begin(), sound.end());
     const BoardAnswer answer = judgeBoard(c, board);
-    EXPECT_EQ(best(answer), "puzzle");
-    ASSERT_FALSE(answer.candidates.empty());
-    EXPECT_EQ(answer.candidates[0].matched, 3u);
-    EXPECT_EQ(answer.candidates[0].dumpable, 3u);
-    EXPECT_EQ(
-        chips(c, answer, board),
-        (std::vector<std::string>{"pz.p1 puzzle found = pz.p1.bin", "pz.c1 puzzle no good dump",
-                                  "euro.sp1 from mvs found = euro.sp1.bin",
-                                  "sfix.sfix from mvs found = sfix.sfix.bin",
-                                  "audio.bin device audiocpu found = audio.bin.bin"}));
+    EXPECT_EQ(best(c, answer), "puzzle 3 of 3, devices 1 of 1");
+    EXPECT_EQ(chips(c, answer, board),
+              (Strings{"pz.p1 puzzle found = pz.p1.bin", "pz.c1 puzzle no good dump",
+                       "euro.sp1 from mvs found = euro.sp1.bin",
+                       "sfix.sfix from mvs found = sfix.sfix.bin",
+                       "audio.bin device audiocpu found = audio.bin.bin"}));
 }
 
 // An item and its clone, whose 16-bit ROM is loaded in pieces, and a second list with an item
 // of the same name as the first list's clone.
 const char* const kNes = R"(<?xml version="1.0"?>
 <softwarelist name="nes" description="NES cartridges">
-  <software name="quest">
-    <description>Quest</description>
+  <software name="quest"><description>Quest</description>
     <part name="cart" interface="nes_cart">
       <dataarea name="prg" size="8192">
         <rom name="quest.prg" size="8192" crc="c1000001" sha1="00112233445566778899aabbccddeeff00112233" offset="0"/>
       </dataarea>
-      <dataarea name="chr" size="4096">
-        <rom name="quest.chr" size="4096" crc="c1000002" offset="0"/>
-      </dataarea>
+      <dataarea name="chr" size="4096"><rom name="quest.chr" size="4096" crc="c1000002" offset="0"/></dataarea>
     </part>
   </software>
-  <software name="questj" cloneof="quest">
-    <description>Quest (Japan)</description>
+  <software name="questj" cloneof="quest"><description>Quest (Japan)</description>
     <part name="cart" interface="nes_cart">
       <dataarea name="prg" size="16384" width="16" endianness="big">
         <rom name="questj.lo" size="4096" crc="c2000001" offset="0" loadflag="load16_byte"/>
@@ -508,8 +470,7 @@ const char* const kNes = R"(<?xml version="1.0"?>
 
 const char* const kFamicom = R"(<?xml version="1.0"?>
 <softwarelist name="famicom" description="Famicom cartridges">
-  <software name="questj" cloneof="quest">
-    <description>Quest (Famicom)</description>
+  <software name="questj" cloneof="quest"><description>Quest (Famicom)</description>
     <part name="cart" interface="famicom_cart">
       <dataarea name="prg" size="4096"><rom name="fc.prg" size="4096" crc="c3000001" offset="0"/></dataarea>
     </part>
@@ -518,12 +479,10 @@ const char* const kFamicom = R"(<?xml version="1.0"?>
 )";
 
 TEST(CatalogueLoading, SoftwareListItemsResolveWithinTheirListAndKeepTheirDataAreas) {
-    Loaded loaded;
-    load(loaded, {{"nes.xml", kNes}, {"famicom.xml", kFamicom}});
-    ASSERT_EQ(loaded.files.size(), 2u);
-    EXPECT_EQ(loaded.files[0].format, DatFormat::SoftwareList);
+    const Loaded loaded{{"nes.xml", kNes}, {"famicom.xml", kFamicom}};
+    EXPECT_EQ(loaded.said(), (Strings{"MAME software list 2/6", "MAME software list 1/1"}));
     const Catalogue& c = loaded.catalogue;
-    EXPECT_EQ(describe(c), (std::vector<std::string>{
+    EXPECT_EQ(describe(c), (Strings{
                                "quest \"Quest\"",
                                "  quest.prg 8192 c1000001 sha1 00112233 prg@0",
                                "  quest.chr 4096 c1000002 chr@0",
@@ -539,20 +498,15 @@ TEST(CatalogueLoading, SoftwareListItemsResolveWithinTheirListAndKeepTheirDataAr
     ASSERT_TRUE(questj);
     EXPECT_EQ(c.set(*questj).list, "nes");
     EXPECT_EQ(c.find(SetKind::SoftwareItem, "famicom", "questj"), SetId(2));
-    EXPECT_EQ(best(judgeBoard(c, forge(c, *questj, {"questj.lo", "questj.hi", "quest.chr"}))),
-              "questj");
+    EXPECT_EQ(best(c, judgeBoard(c, forge(c, *questj, {"questj.lo", "questj.hi", "quest.chr"}))),
+              "questj 3 of 3");
 }
 
 // A BIOS in a resource block, a game on it and its clone as a split DAT lists it: its own ROMs
 // only. A Logiqx DAT has sets of the same names, which must not mix with these.
-const char* const kClrMamePro = R"dat(clrmamepro (
-	name "Test arcade"
-	description "Test arcade"
-)
+const char* const kClrMamePro = R"dat(clrmamepro ( name "Test arcade" description "Test arcade" )
 
-resource (
-	name sysbios
-	description "System BIOS"
+resource ( name sysbios description "System BIOS"
 	rom ( name bios.u1 size 4096 crc e1000001 )
 )
 
@@ -578,29 +532,23 @@ game (
 const char* const kLogiqx = R"(<?xml version="1.0"?>
 <datafile>
   <header><name>Other arcade</name></header>
-  <game name="sysbios" isbios="yes">
-    <description>Other BIOS</description>
+  <game name="sysbios" isbios="yes"><description>Other BIOS</description>
     <rom name="other.u1" size="4096" crc="f1000001" status="good"/>
   </game>
-  <machine name="racer" romof="sysbios">
-    <description>Racer (other)</description>
+  <machine name="racer" romof="sysbios"><description>Racer (other)</description>
     <rom name="other.u2" size="4096" crc="f2000001"/>
   </machine>
-  <machine name="racerb" cloneof="racer" romof="racer">
-    <description>Racer (other bootleg)</description>
+  <machine name="racerb" cloneof="racer" romof="racer"><description>Racer (other bootleg)</description>
     <rom name="other.u3" size="4096" crc="f3000001"/>
   </machine>
 </datafile>
 )";
 
 TEST(CatalogueLoading, DatGamesKeepTheirRelationsWithinTheirOwnDat) {
-    Loaded loaded;
-    load(loaded, {{"arcade.dat", kClrMamePro}, {"other.xml", kLogiqx}});
-    ASSERT_EQ(loaded.files.size(), 2u);
-    EXPECT_EQ(loaded.files[0].format, DatFormat::ClrMamePro);
-    EXPECT_EQ(loaded.files[1].format, DatFormat::Logiqx);
+    const Loaded loaded{{"arcade.dat", kClrMamePro}, {"other.xml", kLogiqx}};
+    EXPECT_EQ(loaded.said(), (Strings{"ClrMamePro 3/6", "Logiqx XML 3/3"}));
     const Catalogue& c = loaded.catalogue;
-    EXPECT_EQ(describe(c), (std::vector<std::string>{
+    EXPECT_EQ(describe(c), (Strings{
                                "sysbios \"System BIOS\" bios",
                                "  bios.u1 4096 e1000001 ",
                                "racer \"Racer\" romof sysbios",
@@ -626,31 +574,22 @@ TEST(CatalogueLoading, DatGamesKeepTheirRelationsWithinTheirOwnDat) {
     // A merge name its romof set does not hold takes nothing over: the chip is racer's own.
     const std::vector<Dump> board = forge(c, *racer, {"racer.u2", "bios.u1", "racer.u4"});
     const BoardAnswer answer = judgeBoard(c, board);
-    EXPECT_EQ(best(answer), "racer");
+    EXPECT_EQ(best(c, answer), "racer 3 of 3");
     EXPECT_EQ(chips(c, answer, board),
-              (std::vector<std::string>{"racer.u2 racer found = racer.u2.bin",
-                                        "racer.u4 racer found = racer.u4.bin",
-                                        "bios.u1 from sysbios found = bios.u1.bin"}));
+              (Strings{"racer.u2 racer found = racer.u2.bin", "racer.u4 racer found = racer.u4.bin",
+                       "bios.u1 from sysbios found = bios.u1.bin"}));
 }
 
 TEST(CatalogueLoading, AFileThatFailsGivesNoneOfItsSetsAndSaysWhy) {
     // Its first machine is whole; the second is cut off.
     const std::string cut = std::string(kListXml).substr(
         0, std::string(kListXml).find("<machine name=\"puzzlea\"") + 60);
-    Loaded loaded;
-    load(loaded, {{"cut.xml", cut},
-                  {"missing.dat", ""},
-                  {"readme.txt", "Nothing to see here.\n"},
-                  {"arcade.dat", kClrMamePro}});
-    ASSERT_EQ(loaded.files.size(), 4u);
-    EXPECT_EQ(loaded.files[0].format, DatFormat::ListXml);
-    EXPECT_EQ(loaded.files[0].failure, "line 26: unclosed <machine> element");
-    EXPECT_EQ(loaded.files[0].sets, 0u);
-    EXPECT_EQ(loaded.files[1].failure, "cannot open the file");
-    EXPECT_EQ(loaded.files[2].format, DatFormat::None);
-    EXPECT_EQ(loaded.files[2].failure, "");
-    EXPECT_EQ(loaded.files[3].sets, 3u);
-    EXPECT_EQ(loaded.files[3].roms, 6u);
+    const Loaded loaded{{"cut.xml", cut},
+                        {"missing.dat", ""},
+                        {"readme.txt", "Nothing to see here.\n"},
+                        {"arcade.dat", kClrMamePro}};
+    EXPECT_EQ(loaded.said(), (Strings{"MAME ListXML 0/0: line 20: unclosed <machine> element",
+                                      " 0/0: cannot open the file", " 0/0", "ClrMamePro 3/6"}));
     EXPECT_EQ(loaded.catalogue.setCount(), 3u);
     EXPECT_FALSE(loaded.catalogue.find(SetKind::Machine, "", "mvs"));
 }
@@ -674,7 +613,7 @@ struct SetRecorder : DatSink {
                 std::string(r.bios) + "|" + std::string(r.region) + "|" +
                 (r.offset ? std::to_string(*r.offset) : "-") + "|" + std::to_string(r.dataWidth));
     }
-    std::vector<std::string> entries, sets;
+    Strings entries, sets;
 };
 
 TEST(CatalogueLoading, WholeSetsAreTheSameWhicheverWayTheXmlIsReadAndEntriesAreUnchanged) {
@@ -689,7 +628,7 @@ TEST(CatalogueLoading, WholeSetsAreTheSameWhicheverWayTheXmlIsReadAndEntriesAreU
         // The entries are those a sink that wants no sets gets.
         struct Names : DatSink {
             void rom(const DatRom& r) override { names.push_back(std::string(r.name)); }
-            std::vector<std::string> names;
+            Strings names;
         } plain;
         ASSERT_TRUE(readDatBytes(dat, plain).ok);
         EXPECT_EQ(scanner.entries, plain.names);

@@ -31,12 +31,12 @@ struct Recorder : DatSink {
                            std::string(r.loadFlag);
         lines.push_back(r.badDump ? line + "|bad" : line);
     }
-    std::vector<std::string> lines;
+    Strings lines;
 };
 
 struct Read {
     DatResult result;
-    std::vector<std::string> roms;
+    Strings roms;
 };
 
 Read readWith(std::string_view bytes, dat::XmlEngine engine) {
@@ -50,11 +50,10 @@ Read readWith(std::string_view bytes, dat::XmlEngine engine) {
 Read readBoth(std::string_view bytes) {
     const Read scanner = readWith(bytes, dat::XmlEngine::Scanner);
     const Read expat = readWith(bytes, dat::XmlEngine::ExpatOnly);
-    EXPECT_EQ(scanner.roms, expat.roms);
-    EXPECT_EQ(scanner.result.format, expat.result.format);
-    EXPECT_EQ(scanner.result.ok, expat.result.ok);
-    EXPECT_EQ(scanner.result.line, expat.result.line);
-    EXPECT_EQ(scanner.result.reason, expat.result.reason);
+    const auto all = [](const Read& r) {
+        return std::tie(r.roms, r.result.format, r.result.ok, r.result.line, r.result.reason);
+    };
+    EXPECT_EQ(all(scanner), all(expat));
     return scanner;
 }
 
@@ -64,7 +63,7 @@ struct Good {
     const char* what;
     std::string dat;
     DatFormat format;
-    std::vector<std::string> roms;
+    Strings roms;
 };
 
 class DatReader : public ::testing::TestWithParam<Good> {};
@@ -284,11 +283,10 @@ TEST(DatReaderMalformed, SaysWhereAndWhyAndLoadsNothingOfAFileThatIsMalformed) {
         {clr + ")\nmachine name\n", DatFormat::ClrMamePro, 4, "expected ( after machine"},
     };
     for (const Bad& c : cases) {
-        const Read read = readBoth(c.dat);
-        EXPECT_FALSE(read.result.ok) << c.dat;
-        EXPECT_EQ(read.result.format, c.format) << c.dat;
-        EXPECT_EQ(read.result.line, c.line) << c.dat;
-        EXPECT_EQ(read.result.reason, c.reason) << c.dat;
+        const DatResult r = readBoth(c.dat).result;
+        EXPECT_EQ(std::tie(r.ok, r.format, r.line, r.reason),
+                  std::make_tuple(false, c.format, c.line, c.reason))
+            << c.dat;
     }
 }
 
@@ -318,8 +316,7 @@ TEST(DatReaderFiles, ReadsPlainAndGzipFilesInPiecesAndFailsOnesCutShortOrDamaged
     EXPECT_EQ(whole.roms[4], "m1|m1 & co||m1.1|0000abcd|1024|" + std::string(kSha1) + "||-|0||");
 
     writeArchive(path, "gz", {{"list.dat", bytesOf(xml)}});
-    const Bytes gz = readFile(path);
-    const std::string packed(gz.begin(), gz.end());
+    const std::string packed = readText(path);
     const Read unpacked = readBoth(packed);
     EXPECT_EQ(unpacked.roms, whole.roms);
     EXPECT_EQ(unpacked.result.bytes, xml.size());
@@ -330,8 +327,8 @@ TEST(DatReaderFiles, ReadsPlainAndGzipFilesInPiecesAndFailsOnesCutShortOrDamaged
         std::vector<std::uint64_t> progress;
         const DatResult result =
             readDatFile(path, sink, [&](std::uint64_t done) { progress.push_back(done); });
-        EXPECT_TRUE(result.ok) << result.reason;
-        EXPECT_EQ(result.format, DatFormat::ListXml);
+        EXPECT_EQ(std::tie(result.ok, result.format), std::make_tuple(true, DatFormat::ListXml))
+            << result.reason;
         EXPECT_EQ(sink.lines, whole.roms);
         ASSERT_FALSE(progress.empty());
         EXPECT_EQ(progress.back(), content->size());

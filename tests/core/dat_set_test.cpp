@@ -22,10 +22,15 @@ namespace {
 
 using namespace testing;
 
-std::shared_ptr<const DatStore> storeOf(const std::vector<std::uint8_t>& block) {
-    std::shared_ptr<std::uint8_t[]> bytes(new std::uint8_t[block.size()]);
-    std::copy(block.begin(), block.end(), bytes.get());
-    return DatStore::open(bytes, block.size());
+// All a store says of its entry `i`: "name crc size region endianness loadflag width offset
+// sha1 description".
+std::string said(const DatStore& store, std::size_t i) {
+    const DatEntryInfo e = store.info(i);
+    return std::string(e.name) + " " + hexText(store.crc(i)) + numbered(" ", store.romSize(i)) +
+           " " + std::string(e.region) + " " + std::string(e.endianness) + " " +
+           std::string(e.loadFlag) + numbered(" w", e.dataWidth) +
+           (e.offset ? numbered(" @", long(*e.offset)) : " @-") + " " +
+           (e.sha1 ? hexBytes(*e.sha1) : "-") + " " + datEntryDescription(e);
 }
 
 std::vector<std::uint8_t> sample() {
@@ -45,30 +50,21 @@ std::vector<std::uint8_t> sample() {
     return b.finish(DatFormat::SoftwareList);
 }
 
+// What is not 40 hex digits is no SHA-1.
 TEST(DatStore, KeepsWhatEachRomSaysAndDescribesItsSet) {
-    const auto store = storeOf(sample());
+    const auto store = openStore(sample());
     ASSERT_TRUE(store);
-    ASSERT_EQ(store->size(), 3u);
     EXPECT_EQ(store->format(), DatFormat::SoftwareList);
-    EXPECT_EQ(store->crc(1), 0x1A6FB2D4u);
-    EXPECT_EQ(store->romSize(2), 4096u);
-
-    const DatEntryInfo first = store->info(0), second = store->info(1), third = store->info(2);
-    EXPECT_EQ(first.name, "pacman.6e");
-    EXPECT_EQ(first.region, "maincpu");
-    ASSERT_TRUE(first.sha1);
-    EXPECT_EQ((*first.sha1)[0], 0xE8);
-    EXPECT_EQ((*first.sha1)[19], 0x81);
-    EXPECT_FALSE(first.offset);
-    EXPECT_EQ(second.name, "a name much longer than eighteen bytes.bin");
-    EXPECT_FALSE(second.sha1) << "what is not 40 hex digits is no SHA-1";
-    EXPECT_EQ(second.offset, 0x1000u);
-    EXPECT_EQ(datEntryDescription(second), "Puck Man (Japan set 1) [puckman]");
-    EXPECT_EQ(datEntryDescription(third), "Game \xC3\xA9 [vectrex:game] (BAD DUMP)");
-    EXPECT_EQ(third.endianness, "big");
-    EXPECT_EQ(third.loadFlag, "load16_byte");
-    EXPECT_EQ(third.dataWidth, 16u);
-    EXPECT_EQ(third.region, "rom");
+    Strings entries;
+    for (std::size_t i = 0; i < store->size(); ++i) entries.push_back(said(*store, i));
+    EXPECT_EQ(
+        entries,
+        (Strings{"pacman.6e c1e6ab10 4096 maincpu   w0 @- "
+                 "e87e059c5be45753f7e9f33dff851f16d6751181 Puck Man (Japan set 1) [puckman]",
+                 "a name much longer than eighteen bytes.bin 1a6fb2d4 4096 maincpu   w0 @4096 "
+                 "- Puck Man (Japan set 1) [puckman]",
+                 "u1 1a6fb2d4 4096 rom big load16_byte w16 @- - Game \xC3\xA9 "
+                 "[vectrex:game] (BAD DUMP)"}));
 }
 
 // A damaged cache: a block of the wrong length is refused, and numbers inside that point
@@ -77,11 +73,11 @@ TEST(DatStore, NeverReadsOutsideADamagedBlock) {
     const auto block = sample();
     for (std::size_t cut = 0; cut < block.size(); ++cut) {
         const std::vector<std::uint8_t> shorter(block.begin(), block.begin() + cut);
-        EXPECT_FALSE(storeOf(shorter)) << cut;
+        EXPECT_FALSE(openStore(shorter)) << cut;
     }
     auto damaged = block;
     for (std::size_t at = 48 + 3 * 8; at < block.size(); ++at) damaged[at] = 0xFF;
-    const auto store = storeOf(damaged);
+    const auto store = openStore(damaged);
     ASSERT_TRUE(store);
     for (std::size_t i = 0; i < store->size(); ++i) {
         const DatEntryInfo info = store->info(i);
@@ -92,10 +88,12 @@ TEST(DatStore, NeverReadsOutsideADamagedBlock) {
 class DatSetCache : public ::testing::Test {
   protected:
     DatSetCache() {
-        for (const char* name : {"a.dat", "b.dat"})
-            writeFile(dir.file(name), std::string("<datafile><game name=\"") + name +
-                                          "\"><rom name=\"u1\" size=\"1024\" "
-                                          "crc=\"12345678\"/></game></datafile>");
+        for (const char* name : {"a.dat", "b.dat"}) writeFile(dir.file(name), game(name));
+    }
+    // A DAT of one game `name` with one ROM, 12345678/1024.
+    static std::string game(const std::string& name) {
+        return "<datafile><game name=\"" + name +
+               "\"><rom name=\"u1\" size=\"1024\" crc=\"12345678\"/></game></datafile>";
     }
     std::shared_ptr<const DatSet> load() {
         return loadDatSet({datFileAt(paths[0]), datFileAt(paths[1])}, cache, "key");
@@ -108,9 +106,15 @@ class DatSetCache : public ::testing::Test {
         });
         return names;
     }
+    // Those names, then where each file came from: "a.dat b.dat | cache read".
+    static std::string fromWhere(const DatSet& set) {
+        std::string text = sets(set) + "|";
+        for (const LoadedDat& file : set.files()) text += file.fromCache ? " cache" : " read";
+        return text;
+    }
 
     TempDir dir;
-    const std::vector<std::string> paths = {dir.file("a.dat"), dir.file("b.dat")};
+    const Strings paths = {dir.file("a.dat"), dir.file("b.dat")};
     const std::string cache = dir.file("cache/chipsight"), file = datCacheFile(cache, "key");
 };
 
@@ -120,25 +124,15 @@ class DatSetCache : public ::testing::Test {
 // start finds it here. Its bytes tell, and a DAT whose bytes are the same still comes from the
 // cache.
 TEST_F(DatSetCache, IsTrustedOnlyForTheSameFilesUnchanged) {
-    EXPECT_FALSE(load()->files()[0].fromCache);
-    auto set = load();
-    EXPECT_TRUE(set->files()[0].fromCache && set->files()[1].fromCache);
-    EXPECT_EQ(sets(*set), "a.dat b.dat ");
+    EXPECT_EQ(fromWhere(*load()), "a.dat b.dat | read read");
+    EXPECT_EQ(fromWhere(*load()), "a.dat b.dat | cache cache");
     const std::vector<DatFile> found = {datFileAt(paths[0]), datFileAt(paths[1])};
-    writeFile(paths[1], std::string("<datafile><game name=\"c.dat\"><rom name=\"u1\" "
-                                    "size=\"1024\" crc=\"12345678\"/></game></datafile>"));
-    set = loadDatSet(found, cache, "key");
-    EXPECT_EQ(sets(*set), "a.dat c.dat ");
-    EXPECT_TRUE(set->files()[0].fromCache);
-    EXPECT_FALSE(set->files()[1].fromCache);
+    writeFile(paths[1], game("c.dat"));
+    EXPECT_EQ(fromWhere(*loadDatSet(found, cache, "key")), "a.dat c.dat | cache read");
 
     writeFile(dir.file("b.dat"), std::string("<datafile/>"));
-    set = load();
-    EXPECT_TRUE(set->files()[0].fromCache);
-    EXPECT_FALSE(set->files()[1].fromCache);
-    EXPECT_EQ(sets(*set), "a.dat ");
-    EXPECT_EQ(sets(*load()), "a.dat ") << "the renewed cache";
-    EXPECT_TRUE(load()->files()[1].fromCache);
+    EXPECT_EQ(fromWhere(*load()), "a.dat | cache read");
+    EXPECT_EQ(fromWhere(*load()), "a.dat | cache cache") << "the renewed cache";
 }
 
 // What a start answers from a set: its files, the checksums of each size, and every entry of
@@ -157,16 +151,8 @@ std::string answers(const std::shared_ptr<const DatSet>& set) {
         table.forEachCrcOfSize(size, [&](std::uint32_t crc) { text += std::to_string(crc) + " "; });
         for (const std::uint32_t crc : {0x12345678u, 0xDEADBEEFu, 0x0BADF00Du})
             table.forEachMatch(crc, size, [&](const auto& e, std::size_t at) {
-                if constexpr (std::is_same_v<std::decay_t<decltype(e)>, DatEntry>) {
-                    const DatEntryInfo info = e.info();
-                    text += std::to_string(at) + " " + std::to_string(e.store->crc(e.index)) + " " +
-                            std::to_string(e.store->romSize(e.index)) + " " +
-                            std::string(info.name) + " " + datEntryDescription(info) + " " +
-                            std::string(info.region) + " " + std::string(info.endianness) + " " +
-                            std::string(info.loadFlag) + " " + std::to_string(info.dataWidth) +
-                            " " + std::to_string(info.offset.value_or(0)) + " " +
-                            std::to_string(info.sha1 ? (*info.sha1)[19] : 0) + "\n";
-                }
+                if constexpr (std::is_same_v<std::decay_t<decltype(e)>, DatEntry>)
+                    text += numbered("", long(at)) + " " + said(*e.store, e.index) + "\n";
             });
     }
     return text;
@@ -201,9 +187,7 @@ TEST_F(DatSetCache, AnyByteChangedGivesTheAnswersOfTheDatsThemselves) {
                crc + "\"/></dataarea></part></software></softwarelist>";
     };
     writeFile(paths[1], list("12345678"));
-    const auto start = [&] {
-        return answers(loadDatSet({datFileAt(paths[0]), datFileAt(paths[1])}, cache, "key"));
-    };
+    const auto start = [&] { return answers(load()); };
     const auto fresh = [&] { return answers(makeDatSet({loadDat(paths[0]), loadDat(paths[1])})); };
     const std::string expected = fresh();
     ASSERT_EQ(start(), expected);
@@ -264,7 +248,7 @@ TEST_F(DatSetCache, TwoProcessesBuildingAtOnceBothSucceedAndReadersSeeAWholeCach
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     }
     EXPECT_TRUE(load()->files()[1].fromCache);
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(cache), {}), 1)
+    EXPECT_EQ(std::distance(fs::directory_iterator(cache), {}), 1)
         << "no temporary file left behind";
 }
 
@@ -308,25 +292,22 @@ TEST_F(DatSetCache, AWriteThatFailsAtAnyStepLeavesNoCacheAndTheNextStartReadsThe
         {.name = ".tmp", .renameError = EACCES}, {.name = "/chipsight", .mkdirError = EACCES},
     };
     for (const FileFaults& fault : faults) {
-        std::filesystem::remove_all(dir.file("cache"));
+        fs::remove_all(dir.file("cache"));
         {
             const InjectedFaults injected(fault);
             EXPECT_EQ(sets(*load()), "a.dat b.dat ");
         }
-        EXPECT_FALSE(std::filesystem::exists(file)) << "fault " << &fault - faults;
-        EXPECT_TRUE(!std::filesystem::exists(cache) || std::filesystem::is_empty(cache));
-        const auto again = load();
-        EXPECT_FALSE(again->files()[0].fromCache);
-        EXPECT_EQ(sets(*again), "a.dat b.dat ");
-        EXPECT_TRUE(load()->files()[1].fromCache);
+        EXPECT_FALSE(fs::exists(file)) << "fault " << &fault - faults;
+        EXPECT_TRUE(!fs::exists(cache) || fs::is_empty(cache));
+        EXPECT_EQ(fromWhere(*load()), "a.dat b.dat | read read");
+        EXPECT_EQ(fromWhere(*load()), "a.dat b.dat | cache cache");
     }
     // A file where the cache directory should be is no error either, start after start.
     writeFile(dir.file("plain"), std::string("x"));
     for (int i = 0; i < 2; ++i) {
-        const auto set = loadDatSet({datFileAt(paths[0]), datFileAt(paths[1])},
-                                    dir.file("plain/chipsight"), "key");
-        EXPECT_EQ(sets(*set), "a.dat b.dat ");
-        EXPECT_FALSE(set->files()[0].fromCache);
+        EXPECT_EQ(fromWhere(*loadDatSet({datFileAt(paths[0]), datFileAt(paths[1])},
+                                        dir.file("plain/chipsight"), "key")),
+                  "a.dat b.dat | read read");
     }
 }
 

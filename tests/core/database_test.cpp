@@ -22,12 +22,13 @@ namespace chipsight {
 namespace {
 
 using namespace testing;
-namespace fs = std::filesystem;
 using Files = std::vector<std::pair<std::string, Bytes>>;
 
-std::vector<std::string> names(const BoundCore& c) {
-    std::vector<std::string> out;
-    for (const auto& e : c.m_entries) out.emplace_back(e.nameText());
+// "NAME DESCRIPTION" of each entry, in table order.
+Strings entries(const BoundCore& c) {
+    Strings out;
+    for (const auto& e : c.m_entries)
+        out.push_back(std::string(e.nameText()) + " " + std::string(e.descriptionText()));
     return out;
 }
 
@@ -45,9 +46,7 @@ class Database : public CoreTest {
     void TearDown() override { lockWaitLimit() = std::chrono::milliseconds(5000); }
     // The custom database, holding one record and then 40 bytes of a partial one.
     void writeStart() {
-        Bytes start = romEntryBytes(1, 1, "first", "kept");
-        start.resize(start.size() + 40, 0x33);
-        writeFile(dat, start);
+        writeFile(dat, join({romEntryBytes(1, 1, "first", "kept"), Bytes(40, 0x33)}));
     }
     void writeTables() {
         writeFile(dir.file("CHIPLORE.ROM"), romTableBytes(0, "CHIP", 0x77, 8));
@@ -66,17 +65,15 @@ TEST_F(Database, CustomRecordsLoadFirstThenTheChipsInFileOrderWhateverTheLetterC
     custom.resize(custom.size() + 34, 0x55);  // partial records at the end count for nothing
     roms.resize(roms.size() + 20, 0x77);
     writeFile(dat, custom);
-    writeFile(dir.file("chipsight.DAT"),
-              romEntryBytes(2, 2, "variant", ""));  // the exact name wins
+    // The exact name wins.
+    writeFile(dir.file("chipsight.DAT"), romEntryBytes(2, 2, "variant", ""));
     writeFile(dir.file("chiplore.rom"), roms);
     writeFile(dir.file("Chiplore.Gam"), join({gameBytes("Game 0"), gameBytes("Game 1")}));
     core.m_splitLevel = 5;
     core.loadDatabases();
     EXPECT_TRUE(ui.boxes().empty());
-    EXPECT_EQ(names(core),
-              (std::vector<std::string>{"X0", "X1", "X2", "C0", "C1", "C2", "C3", "C4"}));
-    EXPECT_EQ(core.m_entries[4].descriptionText(), "Game 1");
-    EXPECT_EQ(core.m_entries[5].descriptionText(), "Game 0");
+    EXPECT_EQ(entries(core), (Strings{"X0 Mine", "X1 Mine", "X2 Mine", "C0 Game 0", "C1 Game 1",
+                                      "C2 Game 0", "C3 Game 1", "C4 Game 0"}));
     EXPECT_EQ(core.m_programDir, dir.path().string());
     // The split level is set back and pushed before anything is read; the title comes last.
     EXPECT_EQ(core.m_splitLevel, 1);
@@ -96,23 +93,23 @@ TEST_F(Database, MissingOrEmptyTablesSayWhatIsWrongAndKeepTheRest) {
     struct Case {
         Files files;
         Calls boxes;
-        std::vector<std::string> names;
+        Strings entries;
         FileFaults faults = {};
     };
     const Case cases[] = {
-        {{{"CHIPLORE.ROM", chips}, {"Chipsight.dat", mine}}, {noGames}, {"X"}},
+        {{{"CHIPLORE.ROM", chips}, {"Chipsight.dat", mine}}, {noGames}, {"X Mine"}},
         {{{"CHIPLORE.ROM", {}}}, {noGames}, {}},
         // A chip table read short: the game table is not even looked for.
         {{{"CHIPLORE.ROM", chips}, {"Chipsight.dat", mine}},
          {box("Failed reading CHIPLORE.ROM!", "Error", MB_ICONSTOP)},
-         {"X"},
+         {"X Mine"},
          {.name = "CHIPLORE.ROM", .readLimit = 27}},
     };
     for (const Case& c : cases) {
         const auto f = load(c.files, c.faults);
         EXPECT_EQ(f->frontEnd.boxes(), c.boxes) << c.files.size();
-        EXPECT_EQ(names(f->core), c.names);
-        EXPECT_EQ(f->frontEnd.title, title(int(c.names.size())));
+        EXPECT_EQ(entries(f->core), c.entries);
+        EXPECT_EQ(f->frontEnd.title, title(int(c.entries.size())));
     }
 }
 
@@ -133,19 +130,19 @@ TEST_F(Database, AShortReadAtEveryRecordOfEveryFile) {
         const std::string& name = files[file].first;
         for (std::size_t record = 0; record < records; ++record)
             for (const int error : {0, EIO}) {
+                SCOPED_TRACE(name + numbered(" record ", long(record)));
                 const auto f =
                     load(files,
                          {.name = name, .readLimit = record * size + size / 2, .readError = error});
                 ASSERT_EQ(f->frontEnd.boxes(),
-                          Calls{box("Failed reading " + name + "!", "Error", MB_ICONSTOP)})
-                    << name << " record " << record;
+                          Calls{box("Failed reading " + name + "!", "Error", MB_ICONSTOP)});
                 // The custom records before the short one stay, uncounted; the chips go.
-                const std::size_t kept = file == 2 ? record : 4;
-                ASSERT_EQ(f->core.m_entries.size(), kept + (file == 2 ? 4 : 0))
-                    << name << " record " << record;
-                ASSERT_EQ(f->core.m_entryCount, 4) << name;
-                for (std::size_t i = 0; i < kept; ++i)
-                    ASSERT_EQ(f->core.m_entries[i].nameText(), numbered("X", long(i)));
+                Strings kept;
+                for (std::size_t i = 0; i < (file == 2 ? record : 4); ++i)
+                    kept.push_back(numbered("X", long(i)) + " mine");
+                if (file == 2) kept.insert(kept.end(), {"C0 G0", "C1 G1", "C2 G0", "C3 G1"});
+                ASSERT_EQ(entries(f->core), kept);
+                ASSERT_EQ(f->core.m_entryCount, 4);
             }
     }
     EXPECT_EQ(readFile(dat), custom) << "loading never writes";
@@ -203,7 +200,7 @@ TEST_F(Database, AnEntryThatIsWrongOrCannotBeStoredChangesNothing) {
         EXPECT_FALSE(fs::exists(dat)) << "a first append that fails leaves no file";
     }
     // One that works has the new file's directory entry on disk before the user hears of it.
-    std::vector<std::string> synced;
+    Strings synced;
     std::map<int, std::string> paths;
     FileSystemCalls os = FileSystemCalls::posix();
     os.open = [&, real = os.open](const char* p, int f, mode_t m) {
@@ -216,7 +213,7 @@ TEST_F(Database, AnEntryThatIsWrongOrCannotBeStoredChangesNothing) {
         ScopedFileSystemCalls injected(os);
         ASSERT_TRUE(core.appendCustomEntry("AAAA", "16", "first", "kept"));
     }
-    EXPECT_EQ(synced, (std::vector<std::string>{dat, dir.path().string()}));
+    EXPECT_EQ(synced, (Strings{dat, dir.path().string()}));
     const Bytes before = readFile(dat);
     std::vector<FileFaults> faults = {{.name = "Chipsight.dat", .syncError = EIO},
                                       {.name = "Chipsight.dat", .closeError = EIO}};
@@ -230,16 +227,13 @@ TEST_F(Database, AnEntryThatIsWrongOrCannotBeStoredChangesNothing) {
             << fault.writeLimit;
         ASSERT_EQ(readFile(dat), before) << fault.writeLimit;
     }
-    EXPECT_EQ(core.m_entries.size(), 1u);
-    EXPECT_EQ(core.m_entryCount, 1);
-    EXPECT_EQ(ui.title, title(1));
+    EXPECT_EQ(entries(core), Strings{"first kept"});
+    EXPECT_EQ(ui.title, title(core.m_entryCount));
 }
 
 // The record tests/support/appender.cpp appends for `crc`.
 Bytes appended(std::uint32_t crc) {
-    char name[16];
-    std::snprintf(name, sizeof name, "n%08X", crc);
-    return romEntryBytes(crc, 64, name, "appender");
+    return romEntryBytes(crc, 64, "n" + hexText(crc, "%08X"), "appender");
 }
 
 // A lock on the file at `path` held by this process, as another program would hold it; false
@@ -256,17 +250,17 @@ TEST_F(SharedFiles, AnAppendNeverFollowsALinkInPlaceOfTheFileButFollowsALinkedDi
     const Bytes victim(150, 0x5A);
     writeFile(dir.file("victim"), victim);
     for (const char* target : {"victim", "nowhere"}) {
-        std::filesystem::remove(dat);
-        std::filesystem::create_symlink(dir.file(target), dat);
+        fs::remove(dat);
+        fs::create_symlink(dir.file(target), dat);
         EXPECT_FALSE(core.appendCustomEntry("1234", "16", "n", "d")) << target;
     }
     EXPECT_EQ(ui.boxes(), Calls(2, box(expected::kCannotOpenCustom, "Error", MB_ICONSTOP)));
     EXPECT_EQ(readFile(dir.file("victim")), victim);
-    EXPECT_FALSE(std::filesystem::exists(dir.file("nowhere")));
+    EXPECT_FALSE(fs::exists(dir.file("nowhere")));
     EXPECT_TRUE(core.m_entries.empty());
     // A linked directory above the file is the user's own arrangement.
     TempDir real;
-    std::filesystem::create_symlink(real.path(), dir.file("db"));
+    fs::create_symlink(real.path(), dir.file("db"));
     core.useDatabaseDirectory(dir.file("db"));
     EXPECT_TRUE(core.appendCustomEntry("1234", "16", "n", "d"));
     EXPECT_EQ(readFile(real.file("Chipsight.dat")), romEntryBytes(0x1234, 16, "n", "d"));
@@ -362,7 +356,7 @@ TEST_F(SharedFiles, EightAppendersWithFailuresKeepExactlyTheRecordsTheyReported)
     writeStart();
     std::vector<std::unique_ptr<Child>> children;
     for (int i = 1; i <= 8; ++i) {  // every other one with a failure in every fifth append
-        std::vector<std::string> args = {CHIPSIGHT_APPENDER, dat, numbered("", i) + "0000", "200"};
+        Strings args = {CHIPSIGHT_APPENDER, dat, numbered("", i) + "0000", "200"};
         if (i % 2 == 0) args.insert(args.end(), {"fail-every", "5"});
         children.push_back(std::make_unique<Child>(args));
     }
@@ -378,8 +372,7 @@ TEST_F(SharedFiles, EightAppendersWithFailuresKeepExactlyTheRecordsTheyReported)
     std::map<std::uint32_t, int> inFile;
     for (std::size_t at = 108; at < file.size(); at += 108) {
         const Bytes record(file.begin() + long(at), file.begin() + long(at) + 108);
-        const auto crc =
-            RomEntry::decode(std::span<const std::uint8_t, 108>(record.data(), 108)).crc;
+        const std::uint32_t crc = record[0] | record[1] << 8 | record[2] << 16 | record[3] << 24;
         ASSERT_EQ(record, appended(crc));
         ++inFile[crc];
     }
@@ -400,24 +393,17 @@ FileSystemCalls readOnly(const std::string& directory) {
     return os;
 }
 
-// With HOME in a directory of its own (put back afterwards) and XDG_DATA_HOME unset.
+// With HOME in a directory of its own and XDG_DATA_HOME unset.
 class Location : public ::testing::Test {
   protected:
-    void SetUp() override {
-        ::setenv("HOME", home.path().c_str(), 1);
-        ::unsetenv("XDG_DATA_HOME");
-    }
-    void TearDown() override {
-        ::setenv("HOME", savedHome.c_str(), 1);
-        ::unsetenv("XDG_DATA_HOME");
-    }
     static std::string where(const std::string& programDir) {
         const DatabaseLocation location = locateDatabases(programDir);
         return (location.perUser ? "per user " : "portable ") + location.directory;
     }
 
     TempDir program, home;
-    const std::string programDir = program.path().string(), savedHome = std::getenv("HOME");
+    const ScopedEnv homeEnv{"HOME", home.path().c_str()}, dataHome{"XDG_DATA_HOME", nullptr};
+    const std::string programDir = program.path().string();
 };
 
 TEST_F(Location, PortableBesideTheProgramOrInstalledInTheUsersDataDirectory) {

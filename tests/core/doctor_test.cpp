@@ -23,11 +23,8 @@ using ::testing::HasSubstr;
 
 // The entries collected, as the DAT entries of a table.
 std::shared_ptr<const DatSet> storeOf(const DatStoreBuilder& builder) {
-    const std::vector<std::uint8_t> block = builder.finish(DatFormat::ListXml);
-    std::shared_ptr<std::uint8_t[]> bytes(new std::uint8_t[block.size()]);
-    std::copy(block.begin(), block.end(), bytes.get());
     LoadedDat dat;
-    dat.store = DatStore::open(bytes, block.size());
+    dat.store = openStore(builder.finish(DatFormat::ListXml));
     return makeDatSet({dat});
 }
 
@@ -62,7 +59,7 @@ TEST_F(Doctor, EveryFaultOfARandomTrueImageIsFound) {
     std::vector<Bytes> halves{randomBytes(n / 2, rng), randomBytes(n / 2, rng)};
     std::vector<Bytes> lanes;
     for (int j = 0; j < 4; ++j) lanes.push_back(randomBytes(n / 4, rng));
-    std::vector<std::string> hashes;  // kept while the builder reads them
+    Strings hashes;  // kept while the builder reads them
     DatStoreBuilder builder;
     const auto add = [&](const Bytes& bytes, const char* name, std::string_view flag) {
         hashes.push_back(sha1Hex(bytes));
@@ -269,13 +266,12 @@ TEST(NearRom, EachFaultOfADumpIsNamedAgainstTheRom) {
         dumps[3].push_back(rom[2 * i + 1]);
         dumps[4].push_back(rom[2 * i]);
     }
-    dumps[5] = rom;  // dumped twice over
-    dumps[5].insert(dumps[5].end(), rom.begin(), rom.end());
-    dumps[6] = Bytes(n, 0x5A);  // nothing of it
+    dumps[5] = join({rom, rom});  // dumped twice over
+    dumps[6] = Bytes(n, 0x5A);    // nothing of it
     std::vector<DumpView> views;
     for (const Bytes& d : dumps) views.push_back({d, crcOf(d)});
     const NearSearch found = findNear(expected, views);
-    std::vector<std::string> said;
+    Strings said;
     for (const NearMatch& m : found.matches) {
         std::string line = std::to_string(int(m.kind)) + " t" + std::to_string(int(m.transform)) +
                            " " + std::to_string(m.part) + "/" + std::to_string(m.parts) + " d" +
@@ -288,12 +284,11 @@ TEST(NearRom, EachFaultOfADumpIsNamedAgainstTheRom) {
         said.push_back(line + (m.confirmed ? " sha1" : ""));
     }
     const auto rose = [](bool set) { return std::string(set ? "+" : "-"); };
-    EXPECT_EQ(said, (std::vector<std::string>{
-                        "0 t0 1/1 d0,0 sha1",
-                        "3 t0 1/1 d1,0 291:D3" + rose(dumps[1][0x123] & 0x08) + " sha1",
-                        "3 t0 1/1 d2,0 7:D0" + rose(dumps[2][7] & 1) + " 4000:D7" +
-                            rose(dumps[2][4000] & 0x80) + " sha1",
-                        "1 t6 1/2 d5,0 sha1", "2 t4 1/1 d4,3 sha1"}));
+    EXPECT_EQ(said, (Strings{"0 t0 1/1 d0,0 sha1",
+                             "3 t0 1/1 d1,0 291:D3" + rose(dumps[1][0x123] & 0x08) + " sha1",
+                             "3 t0 1/1 d2,0 7:D0" + rose(dumps[2][7] & 1) + " 4000:D7" +
+                                 rose(dumps[2][4000] & 0x80) + " sha1",
+                             "1 t6 1/2 d5,0 sha1", "2 t4 1/1 d4,3 sha1"}));
     EXPECT_FALSE(found.twoBitsSkipped);
     // A megabyte ROM has too many two-bit candidates to confirm within the budget: said.
     Bytes big(1 << 20, 0x11);

@@ -73,7 +73,7 @@ TEST(EntryTable, ReadsAsItsEntriesAndFindsThemInTableOrder) {
 TEST(EntryTableIndex, LargeLoadsMatchInTableOrder) {
     std::mt19937 rng(3);
     EntryTable table;
-    std::map<std::pair<std::uint32_t, std::uint32_t>, std::vector<std::string>> expected;
+    std::map<std::pair<std::uint32_t, std::uint32_t>, Strings> expected;
     for (int load = 0; load < 2; ++load) {
         constexpr std::size_t kCount = 30000;
         Bytes roms;
@@ -91,7 +91,7 @@ TEST(EntryTableIndex, LargeLoadsMatchInTableOrder) {
     table.push_back(makeEntry(0, 1, "last", ""));
     expected[{0, 1}].push_back("last");
     for (const auto& [key, names] : expected) {
-        std::vector<std::string> got;
+        Strings got;
         table.forEachMatch(key.first, key.second,
                            [&](const RomEntry& e) { got.emplace_back(e.nameText()); });
         ASSERT_EQ(got, names) << key.first << "/" << key.second;

@@ -1,9 +1,6 @@
 // The SHA-1s and MD5s of DATs: typed ones looked up among the entries that carry them, and an
 // entry matched by CRC-32 and size whose SHA-1 is not the bytes' said under its line.
 #include <gtest/gtest.h>
-#include <stdlib.h>
-
-#include <algorithm>
 
 #include "core/databases/dat/dat_store.h"
 #include "core/identify/identify.h"
@@ -23,10 +20,8 @@ const std::string kMd5 = "37b59afd592725f9305e484a5d7f5168";
 // A database directory of DATs only, with the compiled cache in a directory of the test's own.
 class HashKeys : public ::testing::Test {
   protected:
-    HashKeys() { ::setenv("XDG_CACHE_HOME", dir.file("cache").c_str(), 1); }
-    ~HashKeys() override { ::unsetenv("XDG_CACHE_HOME"); }
-
     TempDir dir;
+    const ScopedEnv cache{"XDG_CACHE_HOME", dir.file("cache").c_str()};
 };
 
 TEST_F(HashKeys, TypedSha1sAndMd5sFindTheEntriesOfLogiqxAndClrMameProDatsInTableOrder) {
@@ -42,21 +37,20 @@ TEST_F(HashKeys, TypedSha1sAndMd5sFindTheEntriesOfLogiqxAndClrMameProDatsInTable
         "\trom ( name b1.bin size 4 crc 8bb98613 md5 37B59AFD592725F9305E484A5D7F5168 "
         "sha1 A02A05B025B928C039CF1AE7E8EE04E7C190C0DB )\n"
         "\trom ( name b2.bin size 4 crc 33333333 md5 0123456789abcdef0123456789abcdef )\n)\n");
+    const auto found = [](const std::string& hash, const std::string& lines) {
+        return "============================\r\nManualy Entered: [" + hash + "]" + lines + "\r\n";
+    };
+    const auto notFound = [](std::size_t digits) {
+        return "============================\r\nManualy Entered:[" + std::string(digits, '0') +
+               "] Not Found!\r\n";
+    };
     const std::string both = "\r\n\t- a1.bin : Alpha [alpha]\r\n\t- b1.bin : Beta [beta]";
+    // The entries without one hold zeros where it would be: they carry none all the same.
     const std::string expected =
-        "============================\r\nManualy Entered: "
-        "[A02A05B025B928C039CF1AE7E8EE04E7C190C0DB]" +
-        both +
-        "\r\n============================\r\nManualy Entered: [37B59AFD592725F9305E484A5D7F5168]" +
-        both +
-        "\r\n============================\r\nManualy Entered: [0123456789ABCDEF0123456789ABCDEF]"
-        "\r\n\t- b2.bin : Beta [beta]\r\n"
-        // The entries without one hold zeros where it would be: they carry none all the same.
-        "============================\r\nManualy Entered:[" +
-        std::string(40, '0') +
-        "] Not Found!\r\n"
-        "============================\r\nManualy Entered:[" +
-        std::string(32, '0') + "] Not Found!\r\n";
+        found("A02A05B025B928C039CF1AE7E8EE04E7C190C0DB", both) +
+        found("37B59AFD592725F9305E484A5D7F5168", both) +
+        found("0123456789ABCDEF0123456789ABCDEF", "\r\n\t- b2.bin : Beta [beta]") + notFound(40) +
+        notFound(32);
     // Read from the DATs, then from the cache the first load wrote.
     for (const bool cached : {false, true}) {
         CoreFixture f(dir);
@@ -100,18 +94,13 @@ TEST_F(HashKeys, AnEntryWhoseSha1IsNotTheBytesSaysSoUnderItsLine) {
     f.core.loadDatabases();
     f.core.setSplitLevel(2);
     EXPECT_EQ(f.core.identifyFile(dir.file("test.bin")), Outcome::Found);
-    EXPECT_EQ(f.core.logText(),
-              "============================\r\n"
-              "test.bin: (1/1) [8BB98613]\r\n"
-              "\t- same : Demo [demo]\r\n"
-              "\t- other : Demo [demo]\r\n"
-              "\t  CRC matches, SHA-1 differs\r\n"
-              "\t- plain : Demo [demo]\r\n"
-              "test.bin: (1/2) [36DE2269]\r\n"
-              "\t- low : Demo [demo]\r\n"
-              "\t  CRC matches, SHA-1 differs\r\n"
-              "test.bin: (2/2) [EAE621C7]\r\n"
-              "\t- high : Demo [demo]\r\n");
+    EXPECT_EQ(
+        f.core.logText(),
+        "============================\r\ntest.bin: (1/1) [8BB98613]\r\n"
+        "\t- same : Demo [demo]\r\n\t- other : Demo [demo]\r\n\t  CRC matches, SHA-1 differs\r\n"
+        "\t- plain : Demo [demo]\r\ntest.bin: (1/2) [36DE2269]\r\n"
+        "\t- low : Demo [demo]\r\n\t  CRC matches, SHA-1 differs\r\n"
+        "test.bin: (2/2) [EAE621C7]\r\n\t- high : Demo [demo]\r\n");
 }
 
 // A cache written before the SHA-1s and MD5s had parts of their own holds blocks of layout 1,
@@ -126,16 +115,11 @@ TEST(HashKeyBlocks, ABlockOfTheFormerLayoutIsNotOpened) {
     rom.md5 = kMd5;
     builder.rom(rom);
     std::vector<std::uint8_t> block = builder.finish(DatFormat::Logiqx);
-    const auto open = [&] {
-        std::shared_ptr<std::uint8_t[]> bytes(new std::uint8_t[block.size()]);
-        std::copy(block.begin(), block.end(), bytes.get());
-        return DatStore::open(bytes, block.size());
-    };
-    const auto store = open();
+    const auto store = openStore(block);
     ASSERT_TRUE(store);
     EXPECT_EQ(store->info(0).md5, md5FromHex(kMd5));
     block[8] = 1;  // the layout version, little-endian
-    EXPECT_FALSE(open());
+    EXPECT_FALSE(openStore(block));
 }
 
 }  // namespace

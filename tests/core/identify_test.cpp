@@ -11,7 +11,6 @@
 
 #include <csignal>
 #include <cstdlib>
-#include <optional>
 
 #include "core/checksum/crc32.h"
 #include "core/doctor/doctor.h"
@@ -45,13 +44,20 @@ void change(const std::string& path, std::size_t size, Change how) {
 
 class Identify : public CoreTest {
   protected:
-    // Writes `bytes` as `name` and identifies it; returns what the log received.
+    // Writes `bytes` as `name` and identifies it; returns what the log received, the calls on
+    // the front end kept in `ui`, the outcome in `outcome`.
     std::string identify(const std::string& name, const Bytes& bytes) {
         writeFile(dir.file(name), bytes);
         const std::size_t before = core.m_logText.size();
-        core.identifyFile(dir.file(name));
+        ui.calls.clear();
+        outcome = core.identifyFile(dir.file(name));
         return core.m_logText.substr(before);
     }
+    // The last result: "CRC SIZE NAME".
+    std::string last() const {
+        return hexText(core.m_lastCrc) + numbered(" ", core.m_lastSize) + " " + core.m_lastFileName;
+    }
+    Outcome outcome = Outcome::Failed;
 };
 
 TEST_F(Identify, WorkedExamples) {
@@ -62,9 +68,7 @@ TEST_F(Identify, WorkedExamples) {
     EXPECT_EQ(identify("test.bin", {0, 1, 2, 3}),
               "============================\r\ntest.bin: (2/2) [EAE621C7]\r\n\t- U2 : Demo board"
               "\r\n\t- U3 : Spare\r\n");
-    EXPECT_EQ(core.m_lastCrc, 0x8BB98613u);
-    EXPECT_EQ(core.m_lastSize, 4u);
-    EXPECT_EQ(core.m_lastFileName, "test.bin");
+    EXPECT_EQ(last(), "8bb98613 4 test.bin");
     // The log is pulled before it grows and pushed after; then the button is enabled.
     EXPECT_EQ(ui.calls, (Calls{{"pull"}, {"push"}, {"enable"}}));
     core.m_entries.clear();
@@ -106,19 +110,15 @@ TEST_F(Identify, DumpsBehindAKnownHeaderAreIdentifiedWithoutIt) {
         std::string kind;
         Bytes bytes;
     };
-    Bytes a78(128, 0), lnx(64, 0);
-    std::copy_n("ATARI7800", 9, a78.begin() + 1);
-    std::copy_n("LYNX", 4, lnx.begin());
-    const Header headers[] = {{"iNES", {'N', 'E', 'S', 0x1A, 1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
-                              {"A78", a78},
-                              {"LNX", lnx}};
+    const Header headers[] = {{"iNES", join({{'N', 'E', 'S', 0x1A, 1, 1}, Bytes(10)})},
+                              {"A78", join({{0}, bytesOf("ATARI7800"), Bytes(118)})},
+                              {"LNX", join({bytesOf("LYNX"), Bytes(60)})}};
     for (const std::size_t size : {16ul << 10, 2ul << 20}) {
         const Bytes dump = randomBytes(size, 5);
         const std::uint32_t crc = Crc32(0, dump.data(), size);
         core.m_entries = {makeEntry(crc, std::uint32_t(size), "PRG", "Game")};
         for (const Header& header : headers) {
-            Bytes file = header.bytes;
-            append(file, dump);
+            Bytes file = join({header.bytes, dump});
             for (const bool doctor : {false, true}) {
                 core.setDoctor(doctor);
                 EXPECT_EQ(identify("game", file),
@@ -129,7 +129,6 @@ TEST_F(Identify, DumpsBehindAKnownHeaderAreIdentifiedWithoutIt) {
                 EXPECT_EQ(core.m_lastSize, size);
             }
             file[header.kind == "A78" ? 1 : 0] ^= 0x20;
-            ui.calls.clear();
             EXPECT_EQ(identify("game", file), "");
             EXPECT_EQ(ui.calls, Calls{box(expected::kNotPowerOfTwo, "Error", MB_OK)});
         }
@@ -152,9 +151,8 @@ class IdentifyFailure : public Identify {
         EXPECT_EQ(core.identifyFile(path), Outcome::Failed) << path;
         EXPECT_EQ(ui.calls, calls) << path;
         EXPECT_EQ(core.m_monitorFile, watched ? 1 : 0) << path;
-        EXPECT_EQ(std::tie(core.m_logText, core.m_lastCrc, core.m_lastSize, core.m_lastFileName),
-                  std::make_tuple("typed by the user\r\n" + std::string(20, '\n'), 0x1234u, 16u,
-                                  "before.bin"));
+        EXPECT_EQ(core.m_logText, "typed by the user\r\n" + std::string(20, '\n'));
+        EXPECT_EQ(last(), "00001234 16 before.bin");
     }
     const Calls errorReading = {
         box(expected::kErrorReading, "Error", MB_OK), {"push"}, {"enable"}, scrolled(6)};
@@ -162,7 +160,7 @@ class IdentifyFailure : public Identify {
 
 TEST_F(IdentifyFailure, WhatCannotBeOpenedOrReadOrHasARefusedSize) {
     // Nothing but a regular file that no writer holds is read; a FIFO must not block.
-    std::filesystem::create_directory(dir.file("folder"));
+    fs::create_directory(dir.file("folder"));
     ASSERT_EQ(::mkfifo(dir.file("fifo").c_str(), 0600), 0);
     writeFile(dir.file("locked.bin"), Bytes(4, 1));
     const int fd = ::open(dir.file("locked.bin").c_str(), O_RDONLY);
@@ -176,7 +174,7 @@ TEST_F(IdentifyFailure, WhatCannotBeOpenedOrReadOrHasARefusedSize) {
     // Refused sizes show their message alone. Cut to 32 bits, 5 GiB would pass for 1 GiB.
     for (const std::size_t size : {3ul, 12288ul, 4ul << 30, 5ul << 30}) {
         writeFile(dir.file("odd.bin"), Bytes{});
-        std::filesystem::resize_file(dir.file("odd.bin"), size);  // sparse: costs no disk
+        fs::resize_file(dir.file("odd.bin"), size);  // sparse: costs no disk
         expectFailure(dir.file("odd.bin"),
                       {box(size < (4ul << 30) ? expected::kNotPowerOfTwo : expected::kBelow4GiB,
                            "Error", MB_OK)},
@@ -200,15 +198,12 @@ TEST_F(Identify, ADumpThatLooksLikeAnArchiveIsReportedWholeWhenKnown) {
     for (const std::uint32_t size : {4096u, 4u << 20}) {
         Bytes dump = randomBytes(size, 7);
         std::copy(stream.begin(), stream.end(), dump.begin());
-        writeFile(path, dump);
-        const std::uint32_t crc = Crc32(0, dump.data(), dump.size());
-        core.m_entries = {makeEntry(crc, size, "FW", "Board")};
-        ui.calls.clear();
-        core.m_logText.clear();
-        EXPECT_EQ(core.identifyFile(path), Outcome::Found);
+        core.m_entries = {makeEntry(crcOf(dump), size, "FW", "Board")};
+        EXPECT_EQ(identify("fw.bin", dump), "============================\r\nfw.bin: (1/1) [" +
+                                                hexText(crcOf(dump), "%X") +
+                                                "]\r\n\t- FW : Board\r\n");
+        EXPECT_EQ(outcome, Outcome::Found);
         EXPECT_TRUE(ui.boxes().empty());
-        EXPECT_EQ(core.m_logText, "============================\r\nfw.bin: (1/1) [" +
-                                      hexText(crc, "%X") + "]\r\n\t- FW : Board\r\n");
     }
 }
 
@@ -220,7 +215,7 @@ TEST_F(Identify, ADumpNotFoundIsReadOnceForTheDoctorAndItsRecord) {
         void recorded(const ImageRecord& r) override { records.push_back(r); }
         std::vector<ImageRecord> records;
     } front;
-    ::setenv("XDG_CACHE_HOME", dir.file("cache").c_str(), 1);
+    const ScopedEnv cache("XDG_CACHE_HOME", dir.file("cache").c_str());
     writeFile(dir.file("sha1.xml"),
               std::string("<?xml version=\"1.0\"?><datafile><game name=\"g\"><rom name=\"r\" "
                           "size=\"4\" crc=\"01020304\" sha1=\"") +
@@ -228,7 +223,6 @@ TEST_F(Identify, ADumpNotFoundIsReadOnceForTheDoctorAndItsRecord) {
     BoundCore own(front, dir.programPath(), {});
     own.addDatPath(dir.file("sha1.xml"));
     own.loadDatabases();
-    ::unsetenv("XDG_CACHE_HOME");
     own.setDoctor(true);
     const std::string path = dir.file("dump.bin");
     const Bytes dump = randomBytes(1 << 20, 9);
@@ -240,7 +234,7 @@ TEST_F(Identify, ADumpNotFoundIsReadOnceForTheDoctorAndItsRecord) {
         return ::open(name, flags, mode);
     };
     ScopedFileSystemCalls counted(calls);
-    const std::vector<std::string> paths = {path};
+    const Strings paths = {path};
     ImageReader reader(paths, 1, 2, true);
     const ReadAhead read = reader.take(0);
     EXPECT_EQ(own.identifyImage(path, read.image, {}, read.kept()), Outcome::NotFound);
@@ -260,6 +254,11 @@ class Monitor : public CoreTest {
         const timespec times[2] = {{seconds, nanoseconds}, {seconds, nanoseconds}};
         ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
     }
+    // Whether a tick reports the file, once its time is set.
+    bool tickAt(std::int64_t seconds, long nanoseconds = 0) {
+        setTime(seconds, nanoseconds);
+        return core.monitorTick();
+    }
     int reports() const { return occurrences(core.m_logText, "test.bin:"); }
     std::string path = dir.file("test.bin");
 };
@@ -275,29 +274,24 @@ TEST_F(Monitor, OneReportAtOnceThenOneAtEachChangeOfTimeWhileTheFileIsThere) {
     ui.calls.clear();
     ASSERT_TRUE(core.startMonitor(path));
     EXPECT_FALSE(core.monitorTick()) << "nothing changed";
-    setTime(1'000'005);
-    EXPECT_TRUE(core.monitorTick());
-    setTime(1'000'005, 900'000'000);  // another save within the same second goes unseen
-    EXPECT_FALSE(core.monitorTick());
-    setTime(999'000);  // an older copy put back is a change too
-    EXPECT_TRUE(core.monitorTick());
+    EXPECT_TRUE(tickAt(1'000'005));
+    EXPECT_FALSE(
+        tickAt(1'000'005, 900'000'000));  // another save within the same second goes unseen
+    EXPECT_TRUE(tickAt(999'000));         // an older copy put back is a change too
     // Away, or a folder in its place: nothing is reported until the file is back.
-    std::filesystem::rename(path, dir.file("away"));
+    fs::rename(path, dir.file("away"));
     EXPECT_FALSE(core.monitorTick());
-    std::filesystem::create_directory(path);
-    setTime(6'000'000);
-    EXPECT_FALSE(core.monitorTick());
-    std::filesystem::remove(path);
-    std::filesystem::rename(dir.file("away"), path);
-    setTime(6'000'001);
-    EXPECT_TRUE(core.monitorTick());
+    fs::create_directory(path);
+    EXPECT_FALSE(tickAt(6'000'000));
+    fs::remove(path);
+    fs::rename(dir.file("away"), path);
+    EXPECT_TRUE(tickAt(6'000'001));
     EXPECT_EQ(reports(), 4);
     EXPECT_TRUE(ui.boxes().empty());
     // A refused size is reported at the start and at each change, and the watch goes on.
     writeFile(path, Bytes(3, 1));
     EXPECT_TRUE(core.startMonitor(path));
-    setTime(7'000'000);
-    EXPECT_TRUE(core.monitorTick());
+    EXPECT_TRUE(tickAt(7'000'000));
     EXPECT_EQ(ui.boxes(), Calls(2, box(expected::kNotPowerOfTwo, "Error", MB_OK)));
     EXPECT_EQ(core.m_monitorFile, 1);
 }
@@ -317,8 +311,8 @@ class ChangingFile : public IdentifyFailure {
         ASSERT_NE(core.identifyFile(path), Outcome::Failed);
         EXPECT_EQ(core.m_logText,
                   referenceReport(core.m_entries, image, fileNameOf(path), 9, true) + "\r\n");
-        EXPECT_EQ(core.m_lastCrc, crc32Portable(0, image.data(), image.size()));
-        EXPECT_EQ(core.m_lastSize, image.size());
+        EXPECT_EQ(last(), hexText(crcOf(image)) + numbered(" ", long(image.size())) + " " +
+                              fileNameOf(path));
         EXPECT_EQ(ui.boxes(), Calls{box(expected::kErrorReading, "Error", MB_OK)}) << "no more";
     }
 };
@@ -380,14 +374,7 @@ TEST(StableFilesDeathTest, ASigbusOutsideAGuardedReadStillEndsTheProgram) {
     TempDir dir;
     // Each child runs this body again from its start and dies with the folder it made: made
     // inside this one, it goes when this one does.
-    struct TmpDirIn {
-        std::optional<std::string> before;
-        explicit TmpDirIn(const std::string& dir) {
-            if (const char* tmp = std::getenv("TMPDIR")) before = tmp;
-            ::setenv("TMPDIR", dir.c_str(), 1);
-        }
-        ~TmpDirIn() { before ? ::setenv("TMPDIR", before->c_str(), 1) : ::unsetenv("TMPDIR"); }
-    } tmpDirIn(dir.path().string());
+    const ScopedEnv tmpDir("TMPDIR", dir.path().c_str());
     const std::string path = dir.file("short.bin");
     writeFile(path, Bytes(8192, 1));
     {  // installs the handler, as the first large image read does

@@ -8,7 +8,6 @@
 #include <zlib.h>
 
 #include <algorithm>
-#include <memory>
 #include <random>
 
 #include "core/checksum/crc32.h"

@@ -5,7 +5,6 @@
 #include <stdlib.h>
 
 #include <filesystem>
-#include <fstream>
 #include <random>
 #include <thread>
 
@@ -16,14 +15,10 @@
 namespace chipsight {
 namespace {
 
-using testing::Bytes;
-namespace fs = std::filesystem;
+using namespace testing;
 
 class TableRuns : public ::testing::Test {
   protected:
-    TableRuns() { ::setenv("XDG_CACHE_HOME", dir.file("cache").c_str(), 1); }
-    ~TableRuns() override { ::unsetenv("XDG_CACHE_HOME"); }
-
     // `count` records of each file, of checksums drawn from `seed`: some pairs repeat, so the
     // index has rings to keep. Settled, the files are older than the step of their times, so
     // that a compiled run can know them by their identity.
@@ -32,29 +27,25 @@ class TableRuns : public ::testing::Test {
         Bytes roms, custom;
         for (int i = 0; i < count; ++i) {
             const std::uint32_t crc = rng() % (count / 2);
-            testing::append(roms, testing::romTableBytes(std::int16_t(i % 3),
-                                                         testing::numbered("C", i), crc, 1024));
-            testing::append(custom,
-                            testing::romEntryBytes(crc, 1024, testing::numbered("X", i), "mine"));
+            append(roms, romTableBytes(std::int16_t(i % 3), numbered("C", i), crc, 1024));
+            append(custom, romEntryBytes(crc, 1024, numbered("X", i), "mine"));
         }
-        Bytes games = testing::gameBytes("G0");
-        testing::append(games, testing::gameBytes("G1"));
-        testing::writeFile(dir.file("CHIPLORE.ROM"), roms);
-        testing::writeFile(dir.file("CHIPLORE.GAM"), games);
-        testing::writeFile(dir.file("Chipsight.dat"), custom);
+        writeFile(dir.file("CHIPLORE.ROM"), roms);
+        writeFile(dir.file("CHIPLORE.GAM"), join({gameBytes("G0"), gameBytes("G1")}));
+        writeFile(dir.file("Chipsight.dat"), custom);
         if (settled) std::this_thread::sleep_for(std::chrono::milliseconds(2100));
     }
 
     // Loads the directory with `cache` as the cache, `faults` in force, and checks that the
     // table and every lookup are those of the files read without a cache; returns the boxes.
-    testing::Calls loadAndCompare(const std::string& cache, testing::FileFaults faults = {}) {
+    Calls loadAndCompare(const std::string& cache, FileFaults faults = {}) {
         ::setenv("XDG_CACHE_HOME", dir.file("fresh" + std::to_string(fresh++)).c_str(), 1);
-        testing::CoreFixture expected(dir);
+        CoreFixture expected(dir);
         expected.core.loadDatabases();
         ::setenv("XDG_CACHE_HOME", cache.c_str(), 1);
-        testing::CoreFixture f(dir);
+        CoreFixture f(dir);
         {
-            testing::InjectedFaults injected(std::move(faults));
+            InjectedFaults injected(std::move(faults));
             f.core.loadDatabases();
         }
         EXPECT_TRUE(f.core.m_entries == expected.core.m_entries);
@@ -69,6 +60,12 @@ class TableRuns : public ::testing::Test {
         }
         return f.frontEnd.boxes();
     }
+    // Appends entry `k` to the custom file, as another program may have done since.
+    void appendNew(std::uint32_t k) {
+        ASSERT_EQ(
+            appendRecord(dir.file("Chipsight.dat"), makeEntry(k, 1024, numbered("NEW", k), "")),
+            AppendResult::Added);
+    }
     std::vector<fs::path> runFiles() const {
         std::vector<fs::path> out;
         for (const auto& f : fs::directory_iterator(dir.file("cache/chipsight")))
@@ -76,7 +73,8 @@ class TableRuns : public ::testing::Test {
         return out;
     }
 
-    testing::TempDir dir;
+    TempDir dir;
+    const ScopedEnv cacheHome{"XDG_CACHE_HOME", dir.file("cache").c_str()};
     int fresh = 0;
 };
 
@@ -88,9 +86,9 @@ TEST_F(TableRuns, AStartReadsOnlyWhatWasAppendedAndTrustsNothingElse) {
     EXPECT_TRUE(loadAndCompare(cache).empty());
     ASSERT_EQ(runFiles().size(), 2u);
     // As they were: nothing of either file is read again.
-    testing::CoreFixture unread(dir);
+    CoreFixture unread(dir);
     for (const char* name : {"CHIPLORE.ROM", "Chipsight.dat"}) {
-        testing::InjectedFaults injected({.name = name, .readLimit = 0});
+        InjectedFaults injected({.name = name, .readLimit = 0});
         unread.core.loadDatabases();
         unread.core.m_entries.clear();
     }
@@ -98,10 +96,7 @@ TEST_F(TableRuns, AStartReadsOnlyWhatWasAppendedAndTrustsNothingElse) {
 
     // Appended since: the compiled start stands, and only the chunks that tell it is the same
     // start and the new records are read.
-    for (std::uint32_t k = 0; k < 3; ++k)
-        ASSERT_EQ(appendRecord(dir.file("Chipsight.dat"),
-                               testing::makeEntry(k, 1024, testing::numbered("NEW", k), "")),
-                  AppendResult::Added);
+    for (std::uint32_t k = 0; k < 3; ++k) appendNew(k);
     EXPECT_TRUE(
         loadAndCompare(cache, {.name = "Chipsight.dat", .readLimit = 2 * 4096 + 3 * 108}).empty());
 
@@ -111,17 +106,11 @@ TEST_F(TableRuns, AStartReadsOnlyWhatWasAppendedAndTrustsNothingElse) {
     for (const double where : {0.01, 0.2, 0.5, 0.7, 0.9, 0.99}) {
         for (const fs::path& run : runFiles()) fs::remove(run);
         loadAndCompare(cache);
-        ASSERT_EQ(appendRecord(dir.file("Chipsight.dat"),
-                               testing::makeEntry(k, 1024, testing::numbered("NEW", k), "")),
-                  AppendResult::Added);
-        ++k;
+        appendNew(k++);
         for (const fs::path& run : runFiles()) {
-            const std::streamoff at = std::streamoff(double(fs::file_size(run)) * where);
-            std::fstream file(run, std::ios::in | std::ios::out | std::ios::binary);
-            file.seekg(at);
-            const char was = char(file.get());
-            file.seekp(at);
-            file.put(char(was ^ 0x20));
+            Bytes bytes = readFile(run.string());
+            bytes[std::size_t(double(bytes.size()) * where)] ^= 0x20;
+            writeFile(run.string(), bytes);
         }
         EXPECT_TRUE(loadAndCompare(cache).empty()) << where;
     }
@@ -130,11 +119,11 @@ TEST_F(TableRuns, AStartReadsOnlyWhatWasAppendedAndTrustsNothingElse) {
     writeTables(120, 2);
     EXPECT_TRUE(loadAndCompare(cache).empty());
     // And a short read of them is said, compiled or not.
-    testing::CoreFixture f(dir);
-    testing::InjectedFaults injected({.name = "Chipsight.dat", .readLimit = 500});
+    CoreFixture f(dir);
+    InjectedFaults injected({.name = "Chipsight.dat", .readLimit = 500});
     f.core.loadDatabases();
     EXPECT_EQ(f.frontEnd.boxes(),
-              testing::Calls{testing::box("Failed reading Chipsight.dat!", "Error", MB_ICONSTOP)});
+              Calls{box("Failed reading Chipsight.dat!", "Error", MB_ICONSTOP)});
     EXPECT_EQ(f.core.m_entries.size(), 4u + 120u);
 }
 
@@ -145,18 +134,17 @@ TEST_F(TableRuns, NoChangedByteOrCutOfACompiledFileIsTrusted) {
     const std::string cache = dir.file("cache");
     loadAndCompare(cache);
     // Grown since, so the custom file's compiled start is taken as it stands.
-    ASSERT_EQ(appendRecord(dir.file("Chipsight.dat"), testing::makeEntry(1, 1024, "NEW", "")),
-              AppendResult::Added);
+    appendNew(1);
     loadAndCompare(cache);
-    testing::CoreFixture expected(dir);
+    CoreFixture expected(dir);
     ::setenv("XDG_CACHE_HOME", dir.file("elsewhere").c_str(), 1);
     expected.core.loadDatabases();
     ::setenv("XDG_CACHE_HOME", cache.c_str(), 1);
     for (const fs::path& run : runFiles()) {
-        const Bytes original = testing::readFile(run.string());
+        const Bytes original = readFile(run.string());
         const auto check = [&](const Bytes& bytes, std::size_t what) {
-            testing::writeFile(run.string(), bytes);
-            testing::CoreFixture f(dir);
+            writeFile(run.string(), bytes);
+            CoreFixture f(dir);
             f.core.loadDatabases();
             ASSERT_TRUE(f.core.m_entries == expected.core.m_entries) << run << " " << what;
             ASSERT_EQ(f.core.m_entryCount, expected.core.m_entryCount);

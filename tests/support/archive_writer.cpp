@@ -42,23 +42,13 @@ void writeArchive(const std::string& path, const std::string& kind,
         archive_entry_set_pathname(e, m.path.c_str());
         archive_entry_set_perm(e, 0644);
         archive_entry_set_mtime(e, 1109289600, 0);
-        switch (m.kind) {
-            case Member::File:
-                archive_entry_set_filetype(e, AE_IFREG);
-                archive_entry_set_size(e, la_int64_t(m.bytes.size()));
-                break;
-            case Member::Directory:
-                archive_entry_set_filetype(e, AE_IFDIR);
-                break;
-            case Member::Symlink:
-                archive_entry_set_filetype(e, AE_IFLNK);
-                archive_entry_set_symlink(e, m.target.c_str());
-                break;
-            case Member::Hardlink:
-                archive_entry_set_filetype(e, AE_IFREG);
-                archive_entry_set_hardlink(e, m.target.c_str());
-                break;
-        }
+        // A hard link is a regular file that names the member whose bytes it shares.
+        archive_entry_set_filetype(e, m.kind == Member::Directory ? AE_IFDIR
+                                      : m.kind == Member::Symlink ? AE_IFLNK
+                                                                  : AE_IFREG);
+        if (m.kind == Member::File) archive_entry_set_size(e, la_int64_t(m.bytes.size()));
+        if (m.kind == Member::Symlink) archive_entry_set_symlink(e, m.target.c_str());
+        if (m.kind == Member::Hardlink) archive_entry_set_hardlink(e, m.target.c_str());
         check(archive_write_header(w, e));
         if (m.kind == Member::File && !m.bytes.empty() &&
             archive_write_data(w, m.bytes.data(), m.bytes.size()) != la_ssize_t(m.bytes.size()))

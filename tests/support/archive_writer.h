@@ -14,6 +14,7 @@ struct Member {
     Bytes bytes{};
     Kind kind = File;
     std::string target{};  // of a link
+    bool operator==(const Member&) const = default;
 };
 
 // Writes `members` in order to an archive at `path` of `kind`: "zip", "7z", "tar", "tar.gz",

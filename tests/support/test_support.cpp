@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <random>
@@ -29,6 +30,15 @@ TempDir::~TempDir() {
     std::filesystem::remove_all(path_, ignored);
 }
 
+ScopedEnv::ScopedEnv(std::string name, const char* value) : name_(std::move(name)) {
+    if (const char* was = std::getenv(name_.c_str())) before_ = was;
+    value ? ::setenv(name_.c_str(), value, 1) : ::unsetenv(name_.c_str());
+}
+
+ScopedEnv::~ScopedEnv() {
+    before_ ? ::setenv(name_.c_str(), before_->c_str(), 1) : ::unsetenv(name_.c_str());
+}
+
 void writeFile(const std::string& path, const Bytes& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
@@ -40,6 +50,11 @@ void writeFile(const std::string& path, const std::string& text) { writeFile(pat
 Bytes readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::string readText(const std::string& path) {
+    const Bytes bytes = readFile(path);
+    return std::string(bytes.begin(), bytes.end());
 }
 
 Bytes bytesOf(const std::string& text) { return Bytes(text.begin(), text.end()); }
@@ -79,6 +94,12 @@ Bytes romTableBytes(std::int16_t gameIndex, const std::string& name, std::uint32
 
 Bytes gameBytes(const std::string& description) { return Record().text(description, 80).bytes; }
 
+std::shared_ptr<const DatStore> openStore(std::span<const std::uint8_t> block) {
+    std::shared_ptr<std::uint8_t[]> bytes(new std::uint8_t[block.size()]);
+    std::copy(block.begin(), block.end(), bytes.get());
+    return DatStore::open(bytes, block.size());
+}
+
 std::string title(int count) {
     return ".: Chipsight v1.05 - " + std::to_string(count) + " ROMs - Feb 25 2005 - Morrowlark :.";
 }
@@ -111,11 +132,13 @@ std::string hexText(std::uint32_t value, const char* format) {
     return text;
 }
 
-std::string sha1Hex(std::span<const std::uint8_t> bytes) {
+std::string hexBytes(std::span<const std::uint8_t> bytes) {
     std::string hex;
-    for (const std::uint8_t b : doctor::sha1(bytes)) hex += hexText(b, "%02x");
+    for (const std::uint8_t b : bytes) hex += hexText(b, "%02x");
     return hex;
 }
+
+std::string sha1Hex(std::span<const std::uint8_t> bytes) { return hexBytes(doctor::sha1(bytes)); }
 
 std::uint32_t crcOf(std::span<const std::uint8_t> bytes) {
     return Crc32(0, bytes.data(), std::uint32_t(bytes.size()));

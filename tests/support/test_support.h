@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <ostream>
 #include <random>
 #include <span>
@@ -13,13 +14,16 @@
 #include <string_view>
 #include <vector>
 
+#include "core/databases/dat/dat_store.h"
 #include "core/databases/rom_database.h"
 #include "core/session/front_end.h"
 #include "core/session/session.h"
 
 namespace chipsight::testing {
 
+namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
+using Strings = std::vector<std::string>;
 
 // A fresh directory under the system's temporary directory, removed with everything in it.
 class TempDir {
@@ -38,9 +42,23 @@ class TempDir {
     std::filesystem::path path_;
 };
 
+// The environment variable `name` set to `value` (unset for nullptr) while the object lives.
+class ScopedEnv {
+  public:
+    ScopedEnv(std::string name, const char* value);
+    ~ScopedEnv();
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+  private:
+    std::string name_;
+    std::optional<std::string> before_;
+};
+
 void writeFile(const std::string& path, const Bytes& bytes);
 void writeFile(const std::string& path, const std::string& text);
 Bytes readFile(const std::string& path);
+std::string readText(const std::string& path);
 Bytes bytesOf(const std::string& text);
 void append(Bytes& to, const Bytes& more);
 Bytes join(std::initializer_list<Bytes> parts);
@@ -51,6 +69,9 @@ Bytes romEntryBytes(std::uint32_t crc, std::uint32_t size, const std::string& na
 Bytes romTableBytes(std::int16_t gameIndex, const std::string& name, std::uint32_t crc,
                     std::uint32_t size);
 Bytes gameBytes(const std::string& description);
+
+// A block as DatStoreBuilder::finish makes it, opened as a cache is: nullptr when refused.
+std::shared_ptr<const DatStore> openStore(std::span<const std::uint8_t> block);
 
 // The window title for `count` entries.
 std::string title(int count);
@@ -64,8 +85,10 @@ inline Bytes randomBytes(std::size_t size, std::uint32_t seed) {
     std::mt19937 rng(seed);
     return randomBytes(size, rng);
 }
-// `value` printed by `format` ("%08x", "%X", ...), and a SHA-1 in lower-case hex digits.
+// `value` printed by `format` ("%08x", "%X", ...); bytes, and the SHA-1 of bytes, in lower-case
+// hex digits.
 std::string hexText(std::uint32_t value, const char* format = "%08x");
+std::string hexBytes(std::span<const std::uint8_t> bytes);
 std::string sha1Hex(std::span<const std::uint8_t> bytes);
 // The CRC-32 of all of `bytes`.
 std::uint32_t crcOf(std::span<const std::uint8_t> bytes);

@@ -24,6 +24,7 @@ using chipsight::testing::join;
 using chipsight::testing::Member;
 using chipsight::testing::readFile;
 using chipsight::testing::romEntryBytes;
+using chipsight::testing::Strings;
 using chipsight::testing::writeArchive;
 using chipsight::testing::writeFile;
 namespace expected = chipsight::expected;
@@ -37,15 +38,8 @@ class MainWindowTest : public ::testing::Test {
         writeFile(db.file("CHIPLORE.GAM"), Bytes{});
         writeFile(db.file("Chipsight.dat"), chips);
         writeFile(file("test.bin"), Bytes{0, 1, 2, 3});
-        // The settings and caches the window keeps stay the test's own.
-        ::setenv("XDG_CONFIG_HOME", file("config").c_str(), 1);
-        ::setenv("XDG_CACHE_HOME", file("cache").c_str(), 1);
     }
-    void TearDown() override {
-        stop();
-        ::unsetenv("XDG_CONFIG_HOME");
-        ::unsetenv("XDG_CACHE_HOME");
-    }
+    void TearDown() override { stop(); }
 
     void stop() {
         if (dialog) dialog->endDialog(IDCANCEL);
@@ -53,7 +47,7 @@ class MainWindowTest : public ::testing::Test {
         theApp().m_pMainWnd = nullptr;
         dialog.reset();
     }
-    void start(std::vector<std::string> arguments = {}) {
+    void start(Strings arguments = {}) {
         stop();
         dialog = std::make_unique<CMainDialog>(db.file("chipsight"), std::move(arguments));
         theApp().m_pMainDialog = dialog.get();
@@ -85,8 +79,8 @@ class MainWindowTest : public ::testing::Test {
         QDropEvent drop({20, 20}, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(dialog.get(), &drop);
     }
-    std::vector<std::string> boxTexts() const {
-        std::vector<std::string> out;
+    Strings boxTexts() const {
+        Strings out;
         for (const auto& b : ui.boxes) out.push_back(b.text.toStdString());
         return out;
     }
@@ -99,6 +93,9 @@ class MainWindowTest : public ::testing::Test {
                               romEntryBytes(0xEAE621C7, 2, "U3", "Spare"),
                               romEntryBytes(0x8BB98613, 4, "TB", "Demo board")});
     chipsight::testing::TempDir db, files;
+    // The settings and caches the window keeps stay the test's own.
+    const chipsight::testing::ScopedEnv config{"XDG_CONFIG_HOME", file("config").c_str()},
+        cache{"XDG_CACHE_HOME", file("cache").c_str()};
     ScriptedBlocking ui;
     std::unique_ptr<CMainDialog> dialog;
 };

@@ -19,7 +19,7 @@ TEST_F(MainWindowTest, StartUpLoadsTheDatabaseThenIdentifiesEachPieceInOrder) {
     writeFile(file("other.bin"), Bytes{9, 9, 9, 9});
     start({file("test.bin"), file("other.bin"), "", "\"my", "dump.bin\""});
     EXPECT_EQ(dialog->windowTitle().toStdString(), kTitle);
-    EXPECT_EQ(boxTexts(), std::vector<std::string>(3, expected::kErrorOpening));
+    EXPECT_EQ(boxTexts(), Strings(3, expected::kErrorOpening));
     EXPECT_EQ(dialog->m_session.logText().rfind(kWorkedExample, 0), 0u)
         << dialog->m_session.logText();
     EXPECT_EQ(reports("other.bin"), 1);
@@ -44,7 +44,7 @@ TEST_F(MainWindowTest, LoadFileAndDropsIdentifyInOrderPastAFolder) {
     mime.setUrls({QUrl::fromLocalFile(path("test.bin")), QUrl::fromLocalFile(path("folder")),
                   QUrl::fromLocalFile(path("b.bin"))});
     drop(mime);
-    EXPECT_EQ(boxTexts(), std::vector<std::string>{expected::kErrorOpening});
+    EXPECT_EQ(boxTexts(), Strings{expected::kErrorOpening});
     EXPECT_EQ(dialog->m_session.logText().rfind(kWorkedExample + kWorkedExample + "=", 0), 0u);
     EXPECT_EQ(reports("b.bin"), 1);
     // An archive, loaded or dropped, has each file inside reported under its own name.
@@ -267,7 +267,7 @@ TEST_F(MainWindowTest, NamesThatAreNotUtf8ArriveAsTheirBytes) {
     EXPECT_EQ(reports("caf\xe9.bin"), 3);
     writeFile(file("caf\xe8.bin"), Bytes{0, 1, 2, 3});
     click(IDC_LOAD_FILE);
-    EXPECT_EQ(boxTexts(), std::vector<std::string>{expected::kErrorOpening});
+    EXPECT_EQ(boxTexts(), Strings{expected::kErrorOpening});
 }
 
 }  // namespace

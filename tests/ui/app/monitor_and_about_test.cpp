@@ -59,7 +59,7 @@ TEST_F(Monitor, ALockedFileIsNotWatchedAndAFailedOpenEndsTheWatch) {
     const int fd = ::open(file("test.bin").c_str(), O_RDONLY);
     ASSERT_EQ(::flock(fd, LOCK_EX), 0);
     watch(path("test.bin"));
-    ASSERT_EQ(boxTexts(), std::vector<std::string>{expected::kUnableToMonitor});
+    ASSERT_EQ(boxTexts(), Strings{expected::kUnableToMonitor});
     EXPECT_EQ(ui.boxes[0].caption, "Error");
     EXPECT_FALSE(checked());
     EXPECT_EQ(dialog->m_session.logText(), "");
@@ -69,8 +69,7 @@ TEST_F(Monitor, ALockedFileIsNotWatchedAndAFailedOpenEndsTheWatch) {
     changeAndTick(3'000'000);
     ::close(fd);
     changeAndTick(4'000'000);
-    EXPECT_EQ(boxTexts(),
-              (std::vector<std::string>{expected::kUnableToMonitor, expected::kErrorOpening}));
+    EXPECT_EQ(boxTexts(), (Strings{expected::kUnableToMonitor, expected::kErrorOpening}));
     EXPECT_FALSE(checked());
     EXPECT_EQ(reports("test.bin"), 1) << "the timer stopped with the box";
 }

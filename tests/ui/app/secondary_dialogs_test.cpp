@@ -77,8 +77,7 @@ TEST_F(SecondaryDialogs, TheCrcBoxRefusesWhatIsNotHexadecimal) {
     });
     click(IDC_MANUAL_ENTRY);
     EXPECT_EQ(after, (std::vector<QString>{"G", "", "12", "0", "12345678", "1234567890"}));
-    ASSERT_EQ(boxTexts(),
-              std::vector<std::string>(3, "Hexidecimal digits only please 0-9 and A-F"));
+    ASSERT_EQ(boxTexts(), Strings(3, "Hexidecimal digits only please 0-9 and A-F"));
     EXPECT_EQ(ui.boxes[0].caption, "Warning");
     EXPECT_EQ(ui.boxes[0].type, MB_OK);
     EXPECT_EQ(dialog->m_session.logText(), "") << "Cancel looks nothing up";
@@ -89,9 +88,8 @@ TEST_F(SecondaryDialogs, TheCrcBoxRefusesWhatIsNotHexadecimal) {
 TEST_F(SecondaryDialogs, CustomEntryIsPrefilledAndStaysOpenWithTheInputAfterEveryFailure) {
     start();  // before any file: the starting values, refused one by one
     EXPECT_EQ(custom({}), (std::vector<QString>{"0", "0", "", ""}));
-    EXPECT_EQ(boxTexts(),
-              (std::vector<std::string>{expected::kBadChecksum, expected::kBadSize,
-                                        expected::kEmptyName, expected::kEmptyDescription}));
+    EXPECT_EQ(boxTexts(), (Strings{expected::kBadChecksum, expected::kBadSize, expected::kEmptyName,
+                                   expected::kEmptyDescription}));
     EXPECT_EQ(readFile(db.file("Chipsight.dat")), chips);
     // 4096 bytes of 0x66 have the CRC 00536A35, shown without its leading zeros.
     writeFile(file("ABCDEFGHIJKLMNOPQRSTUVWX.bin"), Bytes(4096, 0x66));

@@ -78,24 +78,21 @@ TEST(DialogLayout, ControlsStayInsideApartSizedInDialogUnitsAndTabInTemplateOrde
 }
 
 TEST(DataExchange, APullTakesASignedDecimalAndALimitedTextOrStopsThereWithAMessage) {
-    const char* const kInteger = "Please enter an integer.";
-    const struct {
+    struct Case {
         int id;
         const char* text;
         int level;
         const char* message;
-    } cases[] = {{1011, "+7", 7, nullptr},
-                 {1011, " \t-12\t ", -12, nullptr},
-                 {1011, "2147483647", INT_MAX, nullptr},
-                 {1011, "-2147483648", INT_MIN, nullptr},
-                 {1011, "007", 7, nullptr},
-                 {1011, "", 1, kInteger},
-                 {1011, "1 2", 1, kInteger},
-                 {1011, "0x10", 1, kInteger},
-                 {1011, "2147483648", 1, kInteger},
-                 {1011, "--1", 1, kInteger},
-                 {1003, "12345678901", 1, "Please enter no more than 10 characters."}};
-    for (const auto& c : cases) {
+    };
+    // The level box takes these, as these levels, and refuses those; the size box holds 10.
+    const char* const taken[] = {"+7", " \t-12\t ", "2147483647", "-2147483648", "007"};
+    const int levels[] = {7, -12, INT_MAX, INT_MIN, 7};
+    std::vector<Case> cases = {
+        {1003, "12345678901", 1, "Please enter no more than 10 characters."}};
+    for (int i = 0; i < 5; ++i) cases.push_back({1011, taken[i], levels[i], nullptr});
+    for (const char* refused : {"", "1 2", "0x10", "2147483648", "--1"})
+        cases.push_back({1011, refused, 1, "Please enter an integer."});
+    for (const Case& c : cases) {
         CDemoDialog dialog;
         ScriptedBlocking blocking;
         showActive(dialog);
