@@ -32,10 +32,12 @@ class DatList {
     bool empty() const { return listed_->empty(); }
     const LoadedDat& operator[](std::size_t i) const { return (*files_)[(*listed_)[i]]; }
 
+    // Holds no reference to the list it came from, which is often a temporary.
     class Iterator {
       public:
-        Iterator(const DatList& list, std::size_t at) : list_(&list), at_(at) {}
-        const LoadedDat& operator*() const { return (*list_)[at_]; }
+        Iterator(const std::vector<LoadedDat>* files, const std::uint32_t* at)
+            : files_(files), at_(at) {}
+        const LoadedDat& operator*() const { return (*files_)[*at_]; }
         Iterator& operator++() {
             ++at_;
             return *this;
@@ -43,11 +45,11 @@ class DatList {
         bool operator==(const Iterator& other) const { return at_ == other.at_; }
 
       private:
-        const DatList* list_;
-        std::size_t at_;
+        const std::vector<LoadedDat>* files_;
+        const std::uint32_t* at_;
     };
-    Iterator begin() const { return {*this, 0}; }
-    Iterator end() const { return {*this, size()}; }
+    Iterator begin() const { return {files_, listed_->data()}; }
+    Iterator end() const { return {files_, listed_->data() + listed_->size()}; }
 
   private:
     const std::vector<LoadedDat>* files_;
