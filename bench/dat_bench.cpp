@@ -20,6 +20,7 @@
 #include <thread>
 
 #include "bench/bench_support.h"
+#include "bench/cli_timing.h"
 #include "bench/real_dats.h"
 #include "core/databases/dat/dat_internal.h"
 #include "core/databases/dat/dat_reader.h"
@@ -194,15 +195,7 @@ void timeCli(benchmark::State& state, const std::vector<std::string>& arguments)
         std::filesystem::path(chipsight::executablePath()).parent_path() / "chipsight-cli";
     std::vector<std::string> command = {cli.string(), "--db-dir", databaseDir(state.range(0))};
     command.insert(command.end(), arguments.begin(), arguments.end());
-    // Nothing asked for is found: exit status 1.
-    if (bench::runProgram(command) != 1) return state.SkipWithError("chipsight-cli failed");
-    for (auto _ : state)
-        if (bench::runProgram(command) != 1) return state.SkipWithError("chipsight-cli failed");
-    std::size_t peak = 0;
-    if (bench::runProgram(command, "/dev/null", &peak) != 1)
-        return state.SkipWithError("chipsight-cli failed");
-    state.counters["peak_bytes"] = double(peak);
-    state.counters["limit_bytes"] = 64e6;
+    bench::timeCachedRuns(state, command, 64e6);
 }
 
 // Args: entries, and 1 for entries that all carry one pair (as the PROMs that thousands of sets

@@ -18,6 +18,7 @@
 #include <thread>
 
 #include "bench/bench_support.h"
+#include "bench/cli_timing.h"
 #include "bench/real_dats.h"
 #include "core/sys/file_layer.h"
 
@@ -156,15 +157,7 @@ void timeLarge(benchmark::State& state, const std::vector<std::string>& argument
     if (!s.missing.empty()) return state.SkipWithError(s.missing.c_str());
     static bench::TempDir cache;
     ::setenv("XDG_CACHE_HOME", cache.path().c_str(), 1);
-    const auto command = cli(true, arguments);
-    if (bench::runProgram(command) != 1) return state.SkipWithError("chipsight-cli failed");
-    for (auto _ : state)
-        if (bench::runProgram(command) != 1) return state.SkipWithError("chipsight-cli failed");
-    std::size_t peak = 0;
-    if (bench::runProgram(command, "/dev/null", &peak) != 1)
-        return state.SkipWithError("chipsight-cli failed");
-    state.counters["peak_bytes"] = double(peak);
-    if (limit > 0) state.counters["limit_bytes"] = limit;
+    bench::timeCachedRuns(state, cli(true, arguments), limit);
 }
 
 void startUp(benchmark::State& state) { timeLarge(state, kManual, 128e6); }
