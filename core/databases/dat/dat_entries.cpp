@@ -23,6 +23,18 @@ bool hasHexPrefix(std::string_view text) {
     return text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
 }
 
+// Whether `text` is `digits` hexadecimal digits of either case.
+bool isHex(std::string_view text, std::size_t digits) {
+    return text.size() == digits &&
+           std::all_of(text.begin(), text.end(), [](char c) { return hexDigitValue(c) >= 0; });
+}
+
+// Sets `to` to the hexadecimal digits `text` in lower case, as the stores keep checksums.
+void assignLowerHex(std::string& to, std::string_view text) {
+    to.assign(text);
+    for (char& c : to) c = char(c >= 'A' && c <= 'F' ? c + ('a' - 'A') : c);
+}
+
 }  // namespace
 
 std::optional<std::uint32_t> parseDecimal(std::string_view text) {
@@ -87,24 +99,16 @@ const char* SetCollector::add(const RomFields& rom, const AreaFields& area) {
     if (!crc) return "crc is not 8 hex digits";
     std::optional<std::uint64_t> offset;
     if (rom.hasOffset && !(offset = parseOffset(rom.offset))) return "offset is not a number";
-    if (rom.hasSha1 && !rom.sha1.empty() &&
-        (rom.sha1.size() != 40 || !std::all_of(rom.sha1.begin(), rom.sha1.end(),
-                                               [](char c) { return hexDigitValue(c) >= 0; })))
+    if (rom.hasSha1 && !rom.sha1.empty() && !isHex(rom.sha1, 40))
         return "sha1 is not 40 hex digits";
 
     if (count_ == kept_.size()) kept_.emplace_back();
     Kept& k = kept_[count_++];
     k.name.assign(rom.name);
-    k.sha1.assign(rom.sha1);
-    for (char& c : k.sha1) c = char(c >= 'A' && c <= 'F' ? c + ('a' - 'A') : c);
+    assignLowerHex(k.sha1, rom.sha1);
     // An MD5 was never held to its format, so one that is not 32 hex digits is left out rather
     // than failing a file that has always loaded.
-    k.md5.clear();
-    if (rom.md5.size() == 32 &&
-        std::all_of(rom.md5.begin(), rom.md5.end(), [](char c) { return hexDigitValue(c) >= 0; })) {
-        k.md5.assign(rom.md5);
-        for (char& c : k.md5) c = char(c >= 'A' && c <= 'F' ? c + ('a' - 'A') : c);
-    }
+    assignLowerHex(k.md5, isHex(rom.md5, 32) ? rom.md5 : std::string_view{});
     k.region.assign(rom.region.empty() ? area.name : rom.region);
     k.endianness.assign(area.endianness);
     k.loadFlag.assign(rom.loadFlag);
@@ -153,11 +157,7 @@ void SetCollector::keepWhole(const RomFields& rom, const AreaFields& area) {
     w.name.assign(rom.name);
     // A checksum not of its format is left out rather than failing the file: the ROMs that
     // are no entries have never been held to it.
-    const bool sha1 =
-        rom.hasSha1 && rom.sha1.size() == 40 &&
-        std::all_of(rom.sha1.begin(), rom.sha1.end(), [](char c) { return hexDigitValue(c) >= 0; });
-    w.sha1.assign(sha1 ? rom.sha1 : std::string_view{});
-    for (char& c : w.sha1) c = char(c >= 'A' && c <= 'F' ? c + ('a' - 'A') : c);
+    assignLowerHex(w.sha1, rom.hasSha1 && isHex(rom.sha1, 40) ? rom.sha1 : std::string_view{});
     w.merge.assign(rom.merge);
     w.bios.assign(rom.bios);
     w.region.assign(rom.region.empty() ? area.name : rom.region);
